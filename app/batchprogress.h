@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// What a batch loop tells the outside world while it runs, and how it learns
+// that the user wants it to stop. The GUI adapts it to a QProgressDialog, the
+// command line to a line on stderr, the tests to a fake that cancels on cue.
+class BatchProgress {
+public:
+    virtual ~BatchProgress() = default;
+
+    virtual void setMaximum(int maximum) = 0;
+    virtual void setLabelText(const QString &text) = 0;
+    // Setting the value is also where an interactive front end processes
+    // pending events, so a Cancel click is seen at the next wasCanceled().
+    virtual void setValue(int value) = 0;
+    virtual bool wasCanceled() const = 0;
+};
+
+// For callers that want no reporting at all.
+class NullProgress final : public BatchProgress {
+public:
+    void setMaximum(int) override {}
+    void setLabelText(const QString &) override {}
+    void setValue(int) override {}
+    bool wasCanceled() const override { return false; }
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+// A map as read from a file: rows of 32-bit cell codes. Rows keep whatever
+// length their line had, so hand-made files with ragged rows survive a load.
+// The cells of all rows live in one vector to keep a 4096 x 4096 map to one
+// allocation instead of four thousand.
+class LandscapeGrid final {
+public:
+    LandscapeGrid() = default;
+
+    std::size_t rowCount() const { return m_rowStarts.size(); }
+    bool isEmpty() const { return m_rowStarts.empty(); }
+    std::size_t cellCount() const { return m_cells.size(); }
+
+    std::span<const qint32> row(std::size_t r) const {
+        const std::size_t begin = m_rowStarts[r];
+        const std::size_t end = r + 1 < m_rowStarts.size() ? m_rowStarts[r + 1] : m_cells.size();
+        return {m_cells.data() + begin, end - begin};
+    }
+
+    qint32 at(std::size_t r, std::size_t c) const { return row(r)[c]; }
+
+    void clear() {
+        m_cells.clear();
+        m_cells.shrink_to_fit();
+        m_rowStarts.clear();
+        m_rowStarts.shrink_to_fit();
+    }
+
+    void appendRow(std::span<const qint32> values) {
+        m_rowStarts.push_back(m_cells.size());
+        m_cells.insert(m_cells.end(), values.begin(), values.end());
+    }
+
+    // Incremental building used by the streaming reader: start a row, then
+    // push its cells.
+    void beginRow() { m_rowStarts.push_back(m_cells.size()); }
+    void pushCell(qint32 value) { m_cells.push_back(value); }
+
+    friend bool operator==(const LandscapeGrid &a, const LandscapeGrid &b) = default;
+
+private:
+    std::vector<qint32> m_cells;
+    std::vector<std::size_t> m_rowStarts;
+};
