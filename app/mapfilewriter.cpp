@@ -1,0 +1,76 @@
+#include "app/mapfilewriter.h"
+
+#include <QDir>
+
+#include <charconv>
+
+MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue)
+    : m_matrix(format(matrixValue))
+    , m_cover(format(coverValue))
+    , m_buffer(new char[bufferSize + slack])
+{
+}
+
+MapFileWriter::~MapFileWriter() = default;
+
+MapFileWriter::Code MapFileWriter::format(qint32 value)
+{
+    Code code;
+    const auto result = std::to_chars(code.text, code.text + sizeof code.text - 1, value);
+    *result.ptr = ' ';
+    code.length = int(result.ptr - code.text) + 1;
+    return code;
+}
+
+FileResult MapFileWriter::open(const QString &path)
+{
+    m_path = path;
+    m_used = 0;
+    m_failed = false;
+    m_failure.clear();
+    m_file = std::make_unique<QSaveFile>(path);
+    if (!m_file->open(QIODevice::WriteOnly)) {
+        FileError error{QDir::toNativeSeparators(path), m_file->errorString()};
+        m_file.reset();
+        return error;
+    }
+    return std::nullopt;
+}
+
+void MapFileWriter::flushBuffer()
+{
+    if (!m_failed && m_file && m_used > 0) {
+        if (m_file->write(m_buffer.get(), m_used) != m_used) {
+            m_failed = true;
+            m_failure = m_file->errorString();
+        }
+    }
+    m_used = 0;
+}
+
+FileResult MapFileWriter::commit()
+{
+    if (!m_file)
+        return FileError{QDir::toNativeSeparators(m_path), QStringLiteral("file not open")};
+    flushBuffer();
+    if (m_failed) {
+        m_file->cancelWriting();
+        m_file.reset();
+        return FileError{QDir::toNativeSeparators(m_path), m_failure};
+    }
+    if (!m_file->commit()) {
+        FileError error{QDir::toNativeSeparators(m_path), m_file->errorString()};
+        m_file.reset();
+        return error;
+    }
+    m_file.reset();
+    return std::nullopt;
+}
+
+void MapFileWriter::discard()
+{
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset();
+    m_used = 0;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "app/fileerror.h"
+
+#include <QString>
+
+// The stem every map and batch list name of a run starts with: the folder,
+// the platform's separator and the prefix, in native form so that the file
+// list and the batch list show paths the way the user's system writes them.
+QString nameStem(const QString &folder, const QString &prefix);
+
+// Makes sure a run has somewhere to write. An empty folder text is refused
+// (it would otherwise mean the file-system root); a missing folder is
+// created. Returns a user-facing reason when the run must not start.
+std::optional<QString> prepareOutputFolder(const QString &folder);
