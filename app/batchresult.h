@@ -16,6 +16,9 @@ struct BatchResult {
 
     static BatchResult completed() { return {}; }
     static BatchResult canceled() { return {Status::Canceled, {}}; }
-    static BatchResult writeFailed(const QString &message) { return {Status::WriteFailed, message}; }
+    static BatchResult writeFailed(const QString &message)
+    {
+        return {Status::WriteFailed, message};
+    }
     static BatchResult refused(const QString &message) { return {Status::Refused, message}; }
 };

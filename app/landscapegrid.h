@@ -18,7 +18,8 @@ public:
     bool isEmpty() const { return m_rowStarts.empty(); }
     std::size_t cellCount() const { return m_cells.size(); }
 
-    std::span<const qint32> row(std::size_t r) const {
+    std::span<const qint32> row(std::size_t r) const
+    {
         const std::size_t begin = m_rowStarts[r];
         const std::size_t end = r + 1 < m_rowStarts.size() ? m_rowStarts[r + 1] : m_cells.size();
         return {m_cells.data() + begin, end - begin};
@@ -26,16 +27,25 @@ public:
 
     qint32 at(std::size_t r, std::size_t c) const { return row(r)[c]; }
 
-    void clear() {
+    void clear()
+    {
         m_cells.clear();
         m_cells.shrink_to_fit();
         m_rowStarts.clear();
         m_rowStarts.shrink_to_fit();
     }
 
-    void appendRow(std::span<const qint32> values) {
+    void appendRow(std::span<const qint32> values)
+    {
         m_rowStarts.push_back(m_cells.size());
         m_cells.insert(m_cells.end(), values.begin(), values.end());
+    }
+
+    // Lets a reader that can estimate the map's extent allocate once.
+    void reserve(std::size_t cells, std::size_t rows)
+    {
+        m_cells.reserve(cells);
+        m_rowStarts.reserve(rows);
     }
 
     // Incremental building used by the streaming reader: start a row, then

@@ -1,6 +1,11 @@
+#include "app/mainwindow.h"
+
 #include <QApplication>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     QApplication app(argc, argv);
+    MainWindow window;
+    window.show();
     return app.exec();
 }

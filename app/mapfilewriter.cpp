@@ -1,5 +1,7 @@
 #include "app/mapfilewriter.h"
 
+#include "app/writefully.h"
+
 #include <QDir>
 
 #include <charconv>
@@ -8,8 +10,7 @@ MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue)
     : m_matrix(format(matrixValue))
     , m_cover(format(coverValue))
     , m_buffer(new char[bufferSize + slack])
-{
-}
+{}
 
 MapFileWriter::~MapFileWriter() = default;
 
@@ -29,7 +30,7 @@ FileResult MapFileWriter::open(const QString &path)
     m_failed = false;
     m_failure.clear();
     m_file = std::make_unique<QSaveFile>(path);
-    if (!m_file->open(QIODevice::WriteOnly)) {
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         FileError error{QDir::toNativeSeparators(path), m_file->errorString()};
         m_file.reset();
         return error;
@@ -40,9 +41,9 @@ FileResult MapFileWriter::open(const QString &path)
 void MapFileWriter::flushBuffer()
 {
     if (!m_failed && m_file && m_used > 0) {
-        if (m_file->write(m_buffer.get(), m_used) != m_used) {
+        if (auto reason = writeFully(*m_file, m_buffer.get(), m_used)) {
             m_failed = true;
-            m_failure = m_file->errorString();
+            m_failure = *reason;
         }
     }
     m_used = 0;

@@ -27,12 +27,11 @@ std::optional<QString> prepareOutputFolder(const QString &folder)
         QFileInfo ancestor(QFileInfo(folder).absoluteFilePath());
         while (!ancestor.exists() && !ancestor.isRoot())
             ancestor = QFileInfo(ancestor.absolutePath());
-        const QString why = ancestor.exists() && !ancestor.isWritable()
-                                ? QCoreApplication::translate("OutputFolder",
-                                                              "\"%1\" is not writable")
-                                      .arg(QDir::toNativeSeparators(ancestor.filePath()))
-                                : QCoreApplication::translate("OutputFolder",
-                                                              "the folder could not be created");
+        const QString why =
+            ancestor.exists() && !ancestor.isWritable()
+                ? QCoreApplication::translate("OutputFolder", "\"%1\" is not writable")
+                      .arg(QDir::toNativeSeparators(ancestor.filePath()))
+                : QCoreApplication::translate("OutputFolder", "the folder could not be created");
         return QCoreApplication::translate("OutputFolder", "Cannot create the folder \"%1\": %2.")
             .arg(QDir::toNativeSeparators(folder), why);
     }

@@ -14,13 +14,15 @@ public:
 
     constexpr Rand15() = default;
     constexpr explicit Rand15(std::uint32_t seed)
-        : m_state(seed) {}
+        : m_state(seed)
+    {}
 
     // Seeding takes the seed's bits unchanged, as srand does; a negative int
     // seed therefore maps to its two's-complement pattern.
     constexpr void seed(std::uint32_t seed) { m_state = seed; }
 
-    constexpr int next() {
+    constexpr int next()
+    {
         m_state = m_state * multiplier + increment;
         return static_cast<int>((m_state >> 16) & 0x7FFFu);
     }
@@ -33,7 +35,8 @@ public:
     constexpr void setState(std::uint32_t state) { m_state = state; }
 
     // The state reached from `state` after n steps.
-    static constexpr std::uint32_t jump(std::uint32_t state, std::uint64_t n) {
+    static constexpr std::uint32_t jump(std::uint32_t state, std::uint64_t n)
+    {
         std::uint32_t accMul = 1u;
         std::uint32_t accAdd = 0u;
         std::uint32_t curMul = multiplier;

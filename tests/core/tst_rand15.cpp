@@ -6,7 +6,8 @@ class TestRand15 : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void knownSequences_data() {
+    void knownSequences_data()
+    {
         QTest::addColumn<quint32>("seed");
         QTest::addColumn<QList<int>>("expected");
         QTest::newRow("seed 1") << 1u << QList<int>{41, 18467, 6334, 26500, 19169};
@@ -14,7 +15,8 @@ private Q_SLOTS:
         QTest::newRow("seed 5") << 5u << QList<int>{54, 28693, 12255, 24449, 27660};
     }
 
-    void knownSequences() {
+    void knownSequences()
+    {
         QFETCH(quint32, seed);
         QFETCH(QList<int>, expected);
         Rand15 rng(seed);
@@ -22,14 +24,16 @@ private Q_SLOTS:
             QCOMPARE(rng.next(), value);
     }
 
-    void negativeSeedUsesItsBitPattern() {
+    void negativeSeedUsesItsBitPattern()
+    {
         Rand15 a(static_cast<quint32>(-7));
         Rand15 b(0xFFFFFFF9u);
         for (int i = 0; i < 10; ++i)
             QCOMPARE(a.next(), b.next());
     }
 
-    void outputStaysInFifteenBits() {
+    void outputStaysInFifteenBits()
+    {
         Rand15 rng(123456789u);
         for (int i = 0; i < 100000; ++i) {
             const int v = rng.next();
@@ -37,7 +41,8 @@ private Q_SLOTS:
         }
     }
 
-    void jumpAheadMatchesStepping_data() {
+    void jumpAheadMatchesStepping_data()
+    {
         QTest::addColumn<quint32>("seed");
         QTest::addColumn<quint64>("steps");
         QTest::newRow("zero steps") << 5u << quint64(0);
@@ -47,7 +52,8 @@ private Q_SLOTS:
         QTest::newRow("beyond the period") << 1u << (quint64(1) << 32) + 17;
     }
 
-    void jumpAheadMatchesStepping() {
+    void jumpAheadMatchesStepping()
+    {
         QFETCH(quint32, seed);
         QFETCH(quint64, steps);
         Rand15 stepped(seed);

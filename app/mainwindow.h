@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/landscapegrid.h"
+#include "app/landscapepicture.h"
+#include "fractal/dialogfbm.h"
+#include "random/dialogrnd.h"
+#include "settings/appsettings.h"
+#include "settings/setings.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+namespace Ui {
+class MainWindow;
+}
+
+class QModelIndex;
+
+// The one window of the application: a list of map files on the left, the
+// selected map drawn on the right, and the menus that run the batches. It
+// owns the settings and the three dialogs for the whole life of the process
+// so that their values persist from one use to the next.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Read-only views for tests and for the status line.
+    const LandscapeGrid &currentGrid() const { return grid; }
+    const AppSettings &appSettings() const { return settings; }
+    const QStringList &listedFileNames() const { return fileNames; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private Q_SLOTS:
+    void on_actionOpen_triggered();
+    void on_fileListView_clicked(const QModelIndex &index);
+    void on_actionParametros_triggered();
+    void on_actionRandom_triggered();
+    void on_actionFractal_triggered();
+    void on_fileListView_currentRowChanged(int currentRow);
+
+private:
+    void loadMap(QString path);
+    bool writeBatchList(const QString &pathPrefix, const QString &postString);
+    void showFailure(const QString &title, const QString &message);
+
+    QStringList fileNames;
+    Ui::MainWindow *ui;
+    LandscapeGrid grid;
+    setings settingsDialog;
+    DialogRnd randomDialog;
+    dialogFbm fractalDialog;
+    AppSettings settings;
+    LandscapePicture picture;
+};

@@ -1,0 +1,181 @@
+#include "app/mapfilereader.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// QString::toInt trims exactly these around the number; the space never
+// reaches a token because it is the separator.
+constexpr bool isTrimmedSpace(char c)
+{
+    return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+constexpr std::int64_t magnitudeLimit = std::int64_t(1) << 31;
+
+} // namespace
+
+MapFileReader::MapFileReader(LandscapeGrid &grid)
+    : m_grid(grid)
+{}
+
+void MapFileReader::endToken()
+{
+    // Called only for tokens followed by a space: those are the used ones.
+    if (!m_rowOpen) {
+        m_grid.beginRow();
+        m_rowOpen = true;
+    }
+    qint32 value = 0;
+    if (m_phase == Phase::Digits || m_phase == Phase::Trailing) {
+        if (m_negative && m_magnitude <= magnitudeLimit)
+            value = qint32(-m_magnitude);
+        else if (!m_negative && m_magnitude < magnitudeLimit)
+            value = qint32(m_magnitude);
+    }
+    m_grid.pushCell(value);
+    m_phase = Phase::Leading;
+    m_negative = false;
+    m_magnitude = 0;
+}
+
+void MapFileReader::endLine()
+{
+    // The token in progress is the line's last one and is never used.
+    m_rowOpen = false;
+    m_lineHasBytes = false;
+    m_phase = Phase::Leading;
+    m_negative = false;
+    m_magnitude = 0;
+}
+
+void MapFileReader::feed(std::string_view bytes)
+{
+    const char *p = bytes.data();
+    const char *const end = p + bytes.size();
+    while (p < end) {
+        // Fast path for the written format: a whole short number and its
+        // space inside this block, at the start of a token. Nine digits
+        // cannot overflow, so no range check is needed here.
+        if (m_phase == Phase::Leading) {
+            const char *q = p;
+            const bool negative = *q == '-';
+            if (negative)
+                ++q;
+            const char *const digitsBegin = q;
+            std::int32_t value = 0;
+            while (q < end && q - digitsBegin < 9 && *q >= '0' && *q <= '9')
+                value = value * 10 + (*q++ - '0');
+            if (q > digitsBegin && q < end && *q == ' ') {
+                if (!m_rowOpen) {
+                    m_grid.beginRow();
+                    m_rowOpen = true;
+                }
+                m_grid.pushCell(negative ? -value : value);
+                m_lineHasBytes = true;
+                p = q + 1;
+                continue;
+            }
+        }
+        const char c = *p++;
+        if (c == ' ') {
+            endToken();
+            m_lineHasBytes = true;
+            continue;
+        }
+        if (c == '\n') {
+            endLine();
+            continue;
+        }
+        m_lineHasBytes = true;
+        const bool digit = c >= '0' && c <= '9';
+        switch (m_phase) {
+        case Phase::Leading:
+            if (digit) {
+                m_magnitude = c - '0';
+                m_phase = Phase::Digits;
+            } else if (c == '-' || c == '+') {
+                m_negative = c == '-';
+                m_phase = Phase::Signed;
+            } else if (!isTrimmedSpace(c)) {
+                m_phase = Phase::Invalid;
+            }
+            break;
+        case Phase::Signed:
+            if (digit) {
+                m_magnitude = c - '0';
+                m_phase = Phase::Digits;
+            } else {
+                m_phase = Phase::Invalid;
+            }
+            break;
+        case Phase::Digits:
+            if (digit) {
+                // Saturate above the 32-bit range so that arbitrarily long
+                // runs of digits cost nothing and still read as out of range.
+                if (m_magnitude <= magnitudeLimit)
+                    m_magnitude = m_magnitude * 10 + (c - '0');
+            } else if (isTrimmedSpace(c)) {
+                m_phase = Phase::Trailing;
+            } else {
+                m_phase = Phase::Invalid;
+            }
+            break;
+        case Phase::Trailing:
+            if (!isTrimmedSpace(c))
+                m_phase = Phase::Invalid;
+            break;
+        case Phase::Invalid:
+            break;
+        }
+    }
+}
+
+void MapFileReader::finish()
+{
+    if (m_lineHasBytes || m_rowOpen)
+        endLine();
+}
+
+FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
+{
+    grid.clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return FileError{QDir::toNativeSeparators(path), file.errorString()};
+
+    MapFileReader reader(grid);
+    constexpr qint64 blockSize = qint64(1) << 20;
+    auto block = std::make_unique<char[]>(blockSize);
+    bool first = true;
+    for (;;) {
+        const qint64 got = file.read(block.get(), blockSize);
+        if (got < 0) {
+            reader.finish();
+            return FileError{QDir::toNativeSeparators(path), file.errorString()};
+        }
+        if (got == 0)
+            break;
+        const std::string_view bytes(block.get(), std::size_t(got));
+        if (first) {
+            // Growing a 64 MB grid by doubling costs more in page faults than
+            // parsing it; the first block tells how dense the file is.
+            first = false;
+            const qint64 size = file.size();
+            if (size > got) {
+                const double scale = double(size) / double(got) * 1.02;
+                const auto spaces = std::count(bytes.begin(), bytes.end(), ' ');
+                const auto lines = std::count(bytes.begin(), bytes.end(), '\n');
+                grid.reserve(std::size_t(double(spaces) * scale) + 16,
+                             std::size_t(double(lines) * scale) + 16);
+            }
+        }
+        reader.feed(bytes);
+    }
+    reader.finish();
+    return std::nullopt;
+}

@@ -1,0 +1,73 @@
+#include "cli/commandline.h"
+
+#include "cli/batchcommand.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString topLevelHelp(const QString &program)
+{
+    return QStringLiteral(
+               "Usage: %1 COMMAND [options]\n"
+               "\n"
+               "Generates batches of synthetic two-class landscape maps without a display.\n"
+               "\n"
+               "Commands:\n"
+               "  random    random maps: each cell is habitat with the cover as probability\n"
+               "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
+               "\n"
+               "Run '%1 COMMAND --help' for the options of a command.\n")
+        .arg(program);
+}
+
+} // namespace
+
+CommandLine::CommandLine(std::FILE *out, std::FILE *err)
+    : m_out(out)
+    , m_err(err)
+{}
+
+void CommandLine::print(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int CommandLine::usageError(const QString &message)
+{
+    const QString help = m_command.isEmpty() ? m_program : m_program + QLatin1Char(' ') + m_command;
+    print(m_err, QStringLiteral("%1: %2\nTry '%3 --help'.\n").arg(m_program, message, help));
+    return UsageError;
+}
+
+int CommandLine::runFailure(const QString &message)
+{
+    print(m_err, QStringLiteral("%1: %2\n").arg(m_program, message));
+    return RunFailed;
+}
+
+int CommandLine::run(const QStringList &arguments)
+{
+    m_program = arguments.isEmpty() ? QStringLiteral("patchwright-cli")
+                                    : QFileInfo(arguments.first()).fileName();
+    if (arguments.size() < 2) {
+        print(m_err, topLevelHelp(m_program));
+        return UsageError;
+    }
+    const QString command = arguments.at(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
+        print(m_out, topLevelHelp(m_program));
+        return Success;
+    }
+    QStringList rest = arguments.mid(2);
+    rest.prepend(m_program + QLatin1Char(' ') + command);
+    if (command == QLatin1String("random") || command == QLatin1String("fractal")) {
+        m_command = command;
+        BatchCommand batch(*this, command);
+        return command == QLatin1String("random") ? batch.runRandom(rest) : batch.runFractal(rest);
+    }
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+}

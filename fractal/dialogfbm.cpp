@@ -1,0 +1,124 @@
+#include "fractal/dialogfbm.h"
+
+#include "fractal/hsweep.h"
+#include "ui_dialogfbm.h"
+
+#include <QFileDialog>
+
+#include <algorithm>
+
+dialogFbm::dialogFbm(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::dialogFbm)
+{
+    ui->setupUi(this);
+    // The form's initial values are set before the slots are connected, so
+    // the total for them has to be computed here once.
+    updateTotal();
+}
+
+dialogFbm::~dialogFbm()
+{
+    delete ui;
+}
+
+double dialogFbm::initialH() const
+{
+    return ui->Hi->value();
+}
+
+double dialogFbm::finalH() const
+{
+    return ui->Hf->value();
+}
+
+double dialogFbm::hStep() const
+{
+    return ui->Hp->value();
+}
+
+int dialogFbm::initialCover() const
+{
+    return ui->Ci->value();
+}
+
+int dialogFbm::finalCover() const
+{
+    return ui->Cf->value();
+}
+
+int dialogFbm::coverStep() const
+{
+    return ui->Cp->value();
+}
+
+int dialogFbm::mapSize() const
+{
+    return ui->Tam->value();
+}
+
+int dialogFbm::replicateCount() const
+{
+    return ui->amo->value();
+}
+
+QString dialogFbm::folderText() const
+{
+    return ui->path->text();
+}
+
+void dialogFbm::on_pushButton_clicked()
+{
+    // A cancelled chooser returns an empty string, and that clears the field
+    // on purpose: the folder shown is always the last one chosen.
+    ui->path->setText(QFileDialog::getExistingDirectory(this, tr("Choose folder to generate files"),
+                                                        QString(), QFileDialog::ShowDirsOnly));
+}
+
+void dialogFbm::on_Hi_valueChanged(double)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_Hf_valueChanged(double)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_Hp_valueChanged(double)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_Ci_valueChanged(int)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_Cf_valueChanged(int)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_Cp_valueChanged(int)
+{
+    updateTotal();
+}
+
+void dialogFbm::on_amo_valueChanged(int)
+{
+    updateTotal();
+}
+
+void dialogFbm::updateTotal()
+{
+    // The H values are counted by walking the very loop the batch run walks.
+    // A closed-form quotient of the H range and step can land just below a
+    // whole number and promise one H value fewer than the run then visits.
+    const qint64 hCount = static_cast<qint64>(hValues(initialH(), finalH(), hStep()).size());
+    const qint64 coverCount =
+        (qint64{ui->Cp->value()} + ui->Cf->value() - ui->Ci->value()) / ui->Cp->value();
+    const qint64 total = hCount * coverCount * ui->amo->value();
+    ui->nArq->setValue(
+        static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+namespace Ui {
+class dialogFbm;
+}
+
+// Collects a fractal batch: the range and step of the Hurst exponent H, the
+// cover range and step, map size, replicates and output folder, and shows
+// the number of files the batch is expected to write. The main window holds
+// one instance for the whole process, so values persist between uses.
+class dialogFbm final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(dialogFbm)
+
+public:
+    explicit dialogFbm(QWidget *parent = nullptr);
+    ~dialogFbm() override;
+
+    double initialH() const;
+    double finalH() const;
+    double hStep() const;
+    int initialCover() const;
+    int finalCover() const;
+    int coverStep() const;
+    int mapSize() const;
+    int replicateCount() const;
+    QString folderText() const;
+
+private Q_SLOTS:
+    void on_pushButton_clicked();
+    void on_Hi_valueChanged(double);
+    void on_Hf_valueChanged(double);
+    void on_Hp_valueChanged(double);
+    void on_Ci_valueChanged(int);
+    void on_Cf_valueChanged(int);
+    void on_Cp_valueChanged(int);
+    void on_amo_valueChanged(int);
+
+private:
+    void updateTotal();
+
+    Ui::dialogFbm *ui;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// The part of a fractal surface that maps are cut from: the central
+// (size + 1) x (size + 1) points, rescaled so that their minimum is 0 and
+// their maximum 1. The cover of a cut is measured on the whole block, while
+// a map file holds only its top-left size x size cells.
+struct FbmBlock {
+    int size = 0;
+    // Row-major: values[row * (size + 1) + col].
+    std::vector<double> values;
+
+    double at(int row, int col) const
+    {
+        return values[std::size_t(row) * std::size_t(size + 1) + std::size_t(col)];
+    }
+};

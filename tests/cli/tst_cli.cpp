@@ -1,0 +1,240 @@
+#include "cli/rangeparser.h"
+#include "random/randommapgenerator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &arguments, const QString &workingDirectory = QString(),
+           rlim_t fileSizeLimit = RLIM_INFINITY)
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    if (fileSizeLimit != RLIM_INFINITY) {
+        process.setChildProcessModifier([fileSizeLimit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{fileSizeLimit, fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
+    process.start(QStringLiteral(PW_CLI_PATH), arguments);
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rangeParsing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("step");
+        QTest::newRow("plain") << "1:100:1" << true << 1 << 100 << 1;
+        QTest::newRow("signs") << "-5:+7:2" << true << -5 << 7 << 2;
+        QTest::newRow("two parts") << "1:100" << false << 0 << 0 << 0;
+        QTest::newRow("four parts") << "1:2:3:4" << false << 0 << 0 << 0;
+        QTest::newRow("empty part") << "1::3" << false << 0 << 0 << 0;
+        QTest::newRow("decimal") << "1.5:2:1" << false << 0 << 0 << 0;
+        QTest::newRow("spaces") << "1: 2:3" << false << 0 << 0 << 0;
+        QTest::newRow("overflow") << "99999999999:1:1" << false << 0 << 0 << 0;
+        QTest::newRow("plus minus") << "+-1:1:1" << false << 0 << 0 << 0;
+        QTest::newRow("non-ascii digit") << QStringLiteral("１:2:3") << false << 0 << 0 << 0;
+    }
+
+    void rangeParsing()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const auto range = parseIntRange(text);
+        QCOMPARE(range.has_value(), valid);
+        if (valid) {
+            QFETCH(int, first);
+            QFETCH(int, last);
+            QFETCH(int, step);
+            QCOMPARE(range->first, first);
+            QCOMPARE(range->last, last);
+            QCOMPARE(range->step, step);
+        }
+    }
+
+    void doubleRangeParsing()
+    {
+        const auto range = parseDoubleRange(u"0.1:0.9:0.1");
+        QVERIFY(range.has_value());
+        QCOMPARE(range->first, 0.1);
+        QCOMPARE(range->step, 0.1);
+        QVERIFY(!parseDoubleRange(u"0.1:nan:0.1").has_value());
+        QVERIFY(!parseDoubleRange(u"1e-1:1:1").has_value());
+        QVERIFY(!parseDoubleRange(u"0,1:1:1").has_value());
+    }
+
+    void usageErrorsExitWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no command") << QStringList{} << "Usage";
+        QTest::newRow("unknown command") << QStringList{"squares"} << "unknown command";
+        QTest::newRow("unknown option")
+            << QStringList{"random", "--out", "x", "--colour"} << "colour";
+        QTest::newRow("missing out") << QStringList{"random"} << "--out";
+        QTest::newRow("malformed cover")
+            << QStringList{"random", "--out", "x", "--cover", "1-100"} << "FIRST:LAST:STEP";
+        QTest::newRow("cover first above 99")
+            << QStringList{"random", "--out", "x", "--cover", "100:100:1"} << "first cover";
+        QTest::newRow("cover last 0")
+            << QStringList{"random", "--out", "x", "--cover", "0:0:1"} << "last cover";
+        QTest::newRow("cover step 0")
+            << QStringList{"random", "--out", "x", "--cover", "1:5:0"} << "cover step";
+        QTest::newRow("size 1") << QStringList{"random", "--out", "x", "--size", "1"} << "--size";
+        QTest::newRow("size text")
+            << QStringList{"random", "--out", "x", "--size", "ten"} << "--size";
+        QTest::newRow("replicates 0")
+            << QStringList{"random", "--out", "x", "--replicates", "0"} << "--replicates";
+        QTest::newRow("seed too large")
+            << QStringList{"random", "--out", "x", "--seed", "1000000"} << "--seed";
+        QTest::newRow("cover value too large")
+            << QStringList{"random", "--out", "x", "--cover-value", "100000"} << "--cover-value";
+        QTest::newRow("stray argument") << QStringList{"random", "--out", "x", "extra"} << "extra";
+    }
+
+    void usageErrorsExitWithTwo()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const Run run = runCli(arguments, dir.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        // A refused request writes nothing at all.
+        QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    }
+
+    void helpDocumentsTheOptions()
+    {
+        const Run run = runCli({QStringLiteral("random"), QStringLiteral("--help")});
+        QCOMPARE(run.exitCode, 0);
+        for (const char *option :
+             {"--out", "--cover", "--size", "--replicates", "--seed", "--prefix", "--post-string",
+              "--cover-value", "--matrix-value", "--quiet"})
+            QVERIFY2(run.out.contains(QLatin1String(option)), option);
+    }
+
+    void batchMatchesTheCoreAndListsAbsolutePaths()
+    {
+        QTemporaryDir dir;
+        const Run run =
+            runCli({"random", "--out", "maps", "--cover", "0:100:25", "--size", "12",
+                    "--replicates", "3", "--seed", "-42", "--post-string", ";a;b", "--quiet"},
+                   dir.path());
+        QCOMPARE(run.exitCode, 0);
+        const QString folder = QDir(dir.path()).filePath(QStringLiteral("maps"));
+
+        // The same batch through the core, as the GUI runs it.
+        QTemporaryDir reference;
+        QStringList names;
+        NullProgress progress;
+        RandomMapGenerator generator;
+        QVERIFY(generator
+                    .runBatch(0, 100, 25, 12, 12, 3, 0, 1,
+                              reference.filePath(QStringLiteral("RND_")), quint32(-42), names,
+                              progress)
+                    .ok());
+        QCOMPARE(names.size(), 15);
+        QByteArray expectedList;
+        for (const QString &name : names) {
+            const QString fileName = QFileInfo(name).fileName();
+            QCOMPARE(readAll(QDir(folder).filePath(fileName)), readAll(name));
+            expectedList += QDir(folder).filePath(fileName).toLatin1() + ";a;b\n";
+        }
+        QCOMPARE(readAll(QDir(folder).filePath(QStringLiteral("RND_ListFragStat.fbt"))),
+                 expectedList);
+    }
+
+    void settingsComeFromConfigFile()
+    {
+        QTemporaryDir dir;
+        QFile config(QDir(dir.path()).filePath(QStringLiteral("config.txt")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("MY_\n;post\nF_\n\n7\n-3\n");
+        config.close();
+        const Run run = runCli(
+            {"random", "--out", "o", "--cover", "0:100:100", "--size", "2", "--quiet"}, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("o/MY_100_2x2_a1.txt"))),
+                 QByteArray("7 7 \n7 7 \n"));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("o/MY_ListFragStat.fbt"))),
+                 QDir(dir.path()).filePath(QStringLiteral("o/MY_000_2x2_a1.txt")).toLatin1() +
+                     ";post\n" +
+                     QDir(dir.path()).filePath(QStringLiteral("o/MY_100_2x2_a1.txt")).toLatin1() +
+                     ";post\n");
+
+        // Options win over the file.
+        const Run overridden = runCli({"random", "--out", "p", "--cover", "0:100:100", "--size",
+                                       "2", "--prefix", "X", "--cover-value", "9", "--quiet"},
+                                      dir.path());
+        QCOMPARE(overridden.exitCode, 0);
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("p/X100_2x2_a1.txt"))),
+                 QByteArray("9 9 \n9 9 \n"));
+    }
+
+    void folderThatCannotBeCreatedFails()
+    {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Run run = runCli({"random", "--out", "file/sub", "--quiet"}, dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("sub")), qPrintable(run.err));
+    }
+
+    void writeFailureStopsWithPathAndReason()
+    {
+        // With habitat written as -99999 the maps grow with their cover: the
+        // cover-0 map fits under a 300-byte file limit, the cover-50 map not.
+        QTemporaryDir dir;
+        const Run run = runCli({"random", "--out", "m", "--cover", "0:100:50", "--size", "10",
+                                "--cover-value", "-99999", "--quiet"},
+                               dir.path(), 300);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("RND_050_10x10_a1.txt")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("File too large")), qPrintable(run.err));
+        const QDir out(dir.filePath(QStringLiteral("m")));
+        QCOMPARE(out.entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("RND_000_10x10_a1.txt"),
+                              QStringLiteral("RND_ListFragStat.fbt")}));
+        QCOMPARE(readAll(out.filePath(QStringLiteral("RND_ListFragStat.fbt"))),
+                 out.filePath(QStringLiteral("RND_000_10x10_a1.txt")).toLatin1() + '\n');
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

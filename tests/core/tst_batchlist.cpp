@@ -1,0 +1,114 @@
+#include "app/outputpaths.h"
+#include "settings/batchlist.h"
+
+#include "tests/filesizelimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestBatchList : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void linesArePathThenPostString()
+    {
+        QTemporaryDir dir;
+        const QString prefix = dir.filePath(QStringLiteral("RND_"));
+        const QStringList names{QStringLiteral("/m/a.txt"), QStringLiteral("/m/b.txt")};
+        QVERIFY(!writeBatchList(names, prefix, QStringLiteral(";x;1")).has_value());
+        QCOMPARE(readAll(prefix + QStringLiteral("ListFragStat.fbt")),
+                 QByteArray("/m/a.txt;x;1\n/m/b.txt;x;1\n"));
+
+        QVERIFY(!writeBatchList(names, prefix, QString()).has_value());
+        QCOMPARE(readAll(prefix + QStringLiteral("ListFragStat.fbt")),
+                 QByteArray("/m/a.txt\n/m/b.txt\n"));
+    }
+
+    void emptyRunEmptiesAnEarlierList()
+    {
+        QTemporaryDir dir;
+        const QString prefix = dir.filePath(QStringLiteral("P"));
+        QVERIFY(!writeBatchList({QStringLiteral("x")}, prefix, QString()).has_value());
+        QVERIFY(!writeBatchList({}, prefix, QString()).has_value());
+        QVERIFY(QFile::exists(prefix + QStringLiteral("ListFragStat.fbt")));
+        QCOMPARE(readAll(prefix + QStringLiteral("ListFragStat.fbt")), QByteArray());
+    }
+
+    void contentIsLatin1AndTheNameIsExact()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("北京"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString prefix = folder + QStringLiteral("/São_");
+        QVERIFY(!writeBatchList({QStringLiteral("/São/m.txt")}, prefix, QStringLiteral(" é"))
+                     .has_value());
+        QCOMPARE(readAll(prefix + QStringLiteral("ListFragStat.fbt")),
+                 QByteArray("/S\xe3o/m.txt \xe9\n"));
+    }
+
+    void failureKeepsThePreviousList()
+    {
+        QTemporaryDir dir;
+        const QString prefix = dir.filePath(QStringLiteral("P"));
+        const QString list = prefix + QStringLiteral("ListFragStat.fbt");
+        QVERIFY(!writeBatchList({QStringLiteral("old")}, prefix, QString()).has_value());
+        FileResult error;
+        {
+            FileSizeLimit limit(10);
+            error = writeBatchList({QString(100, QLatin1Char('n'))}, prefix, QString());
+        }
+        QVERIFY(error.has_value());
+        QCOMPARE(error->path, QDir::toNativeSeparators(list));
+        QCOMPARE(readAll(list), QByteArray("old\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void nameStemJoinsWithTheNativeSeparator()
+    {
+        const QString sep = QDir::separator();
+        QCOMPARE(nameStem(QStringLiteral("/data/maps"), QStringLiteral("RND_")),
+                 QDir::toNativeSeparators(QStringLiteral("/data/maps")) + sep +
+                     QStringLiteral("RND_"));
+        // A trailing separator in the folder does not double up.
+        QCOMPARE(nameStem(QStringLiteral("/data/maps/"), QStringLiteral("X")),
+                 QDir::toNativeSeparators(QStringLiteral("/data/maps")) + sep +
+                     QStringLiteral("X"));
+    }
+
+    void outputFolderRules()
+    {
+        QTemporaryDir dir;
+        QVERIFY(prepareOutputFolder(QString()).has_value());
+        QVERIFY(prepareOutputFolder(QStringLiteral("   ")).has_value());
+
+        const QString nested = dir.filePath(QStringLiteral("a/b/c"));
+        QVERIFY(!prepareOutputFolder(nested).has_value());
+        QVERIFY(QFileInfo(nested).isDir());
+
+        const QString file = dir.filePath(QStringLiteral("plain"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const auto notAFolder = prepareOutputFolder(file);
+        QVERIFY(notAFolder.has_value());
+        QVERIFY(notAFolder->contains(QStringLiteral("plain")));
+        const auto underAFile = prepareOutputFolder(file + QStringLiteral("/sub"));
+        QVERIFY(underAFile.has_value());
+        QVERIFY(underAFile->contains(QStringLiteral("sub")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchList)
+#include "tst_batchlist.moc"

@@ -1,0 +1,497 @@
+#include "fractal/fractalmapgenerator.h"
+
+#include "fractal/fbmsurface.h"
+#include "tests/fakeprogress.h"
+#include "tests/filesizelimit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <bit>
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+FbmBlock makeBlock(int size, std::vector<double> values)
+{
+    FbmBlock block;
+    block.size = size;
+    block.values = std::move(values);
+    return block;
+}
+
+// The text a map of this block cut at t must hold, spelled out cell by cell.
+QByteArray expectedMap(const FbmBlock &block, double t, int below, int above)
+{
+    QByteArray text;
+    for (int r = 0; r < block.size; ++r) {
+        for (int c = 0; c < block.size; ++c)
+            text += QByteArray::number(block.at(r, c) > t ? above : below) + ' ';
+        text += '\n';
+    }
+    return text;
+}
+
+struct Batch {
+    double initialH = 0.5;
+    double finalH = 0.5;
+    double hStep = 0.1;
+    int initialCover = 0;
+    int finalCover = 99;
+    int coverStep = 1;
+    int size = 8;
+    int replicates = 1;
+    int belowCode = 0;
+    int aboveCode = 1;
+};
+
+BatchResult run(const Batch &b, const QString &baseName, QStringList &names,
+                BatchProgress &progress)
+{
+    FractalMapGenerator generator;
+    return generator.runFractalBatch(b.initialH, b.finalH, b.hStep, b.initialCover, b.finalCover,
+                                     b.coverStep, b.size, b.replicates, b.belowCode, b.aboveCode,
+                                     baseName, names, progress);
+}
+
+QString label(const char *h, int sample)
+{
+    return QStringLiteral("gerando para h=") + QLatin1String(h) + QStringLiteral(" amostra no.") +
+           QString::number(sample);
+}
+
+} // namespace
+
+class TestFractalMapGenerator : public QObject {
+    Q_OBJECT
+
+    // Surfaces built here to check a run against are all built in one
+    // object: the first touch of a fresh 134 MB lattice costs more than a
+    // surface.
+    FbmSurface reference;
+
+private Q_SLOTS:
+    void coverFraction_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<std::vector<double>>("values");
+        QTest::addColumn<double>("threshold");
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<int>("pct");
+
+        const std::vector<double> quarter{0.0, 0.5, 0.5, 1.0};
+        QTest::newRow("value equal to the threshold is matrix")
+            << 1 << quarter << 0.5 << 0.25 << 25;
+        QTest::newRow("just below it is habitat") << 1 << quarter << 0.4999 << 0.75 << 75;
+        QTest::newRow("nothing above the maximum") << 1 << quarter << 1.0 << 0.0 << 0;
+        QTest::newRow("everything above a negative threshold")
+            << 1 << quarter << -0.1 << 1.0 << 100;
+        // The last row and column are measured although no file holds them.
+        QTest::newRow("last column counts")
+            << 1 << std::vector<double>{0, 1, 0, 1} << 0.5 << 0.5 << 50;
+        QTest::newRow("nine points, five above")
+            << 2 << std::vector<double>{0, .1, .2, .3, .4, .5, .6, .7, 1} << 0.3 << 5.0 / 9 << 55;
+    }
+
+    void coverFraction()
+    {
+        QFETCH(int, size);
+        QFETCH(std::vector<double>, values);
+        QFETCH(double, threshold);
+        QFETCH(double, fraction);
+        QFETCH(int, pct);
+        const double measured =
+            FractalMapGenerator::coverFraction(makeBlock(size, values), threshold);
+        QCOMPARE(measured, fraction);
+        QCOMPARE(FractalMapGenerator::coverPercent(measured), pct);
+    }
+
+    void thresholdsAccumulateByAddition()
+    {
+        const auto ladder = FractalMapGenerator::thresholds();
+        QCOMPARE(ladder.size(), std::size_t(80));
+        QCOMPARE(ladder.front(), 0.1);
+        for (std::size_t k = 1; k < ladder.size(); ++k) {
+            QVERIFY(ladder[k] > ladder[k - 1]);
+            QVERIFY(std::abs(ladder[k] - (0.1 + 0.01 * double(k))) < 1e-12);
+        }
+        // Repeated addition drifts from the decimal values; these are the
+        // IEEE sums 0.1 + 0.01 + ... worked out independently.
+        QCOMPARE(std::bit_cast<quint64>(ladder[5]), std::bit_cast<quint64>(0.15000000000000002));
+        QCOMPARE(std::bit_cast<quint64>(ladder[79]), std::bit_cast<quint64>(0.8900000000000007));
+    }
+
+    void mapFileHoldsTheTopLeftCut_data()
+    {
+        QTest::addColumn<int>("below");
+        QTest::addColumn<int>("above");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("0 and 1") << 0 << 1 << QByteArray("1 0 \n0 1 \n");
+        QTest::newRow("negative and multi-digit codes")
+            << -1 << 12 << QByteArray("12 -1 \n-1 12 \n");
+        QTest::newRow("equal codes") << 3 << 3 << QByteArray("3 3 \n3 3 \n");
+    }
+
+    void mapFileHoldsTheTopLeftCut()
+    {
+        QFETCH(int, below);
+        QFETCH(int, above);
+        QFETCH(QByteArray, text);
+        // The value equal to the threshold (0.5) is written as matrix; the
+        // last row and column, all above it, are not written.
+        const FbmBlock block = makeBlock(2, {0.9, 0.5, 1.0, 0.1, 0.7, 1.0, 1.0, 1.0, 1.0});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cut.txt"));
+        QVERIFY(!FractalMapGenerator::writeCoverMap(block, path, 0.5, below, above));
+        QCOMPARE(readAll(path), text);
+    }
+
+    void surfaceWritesItsOwnBlock()
+    {
+        FbmSurface surface;
+        QCOMPARE(surface.generate(0.5, 6, 3, 2), FbmSurface::Status::Ok);
+        FbmBlock block;
+        surface.copyBlock(block);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("surface.txt"));
+        QVERIFY(!surface.writeCoverMap(path, 0.4, 7, 8));
+        QCOMPARE(readAll(path), expectedMap(block, 0.4, 7, 8));
+        QCOMPARE(readAll(path).count('\n'), 6);
+    }
+
+    void unwritableMapNamesThePath()
+    {
+        QTemporaryDir dir;
+        // A folder that is a regular file cannot be written, even by root.
+        const QString notAFolder = dir.filePath(QStringLiteral("plain"));
+        QFile plain(notAFolder);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString path = notAFolder + QStringLiteral("/map.txt");
+        const FileResult error =
+            FractalMapGenerator::writeCoverMap(makeBlock(1, {0, 1, 0, 1}), path, 0.5, 0, 1);
+        QVERIFY(error);
+        QCOMPARE(error->path, QDir::toNativeSeparators(path));
+        QVERIFY(!error->reason.isEmpty());
+        QCOMPARE(filesIn(dir.path()), QStringList{QStringLiteral("plain")});
+    }
+
+    void namesAndLabelsIgnoreTheLocale_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<double>("H");
+        QTest::addColumn<int>("cover");
+        QTest::addColumn<int>("replicate");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("first replicate") << QStringLiteral("maps/FBM_") << 0.5 << 30 << 1
+                                         << QStringLiteral("maps/FBM_0.50_030_00001.txt");
+        QTest::newRow("accumulated H") << QStringLiteral("maps\\FBM_") << 0.30000000000000004 << 5
+                                       << 12345 << QStringLiteral("maps\\FBM_0.30_005_12345.txt");
+        QTest::newRow("H rounds up")
+            << QStringLiteral("F") << 0.999 << 100 << 200 << QStringLiteral("F1.00_100_00200.txt");
+    }
+
+    void namesAndLabelsIgnoreTheLocale()
+    {
+        QFETCH(QString, base);
+        QFETCH(double, H);
+        QFETCH(int, cover);
+        QFETCH(int, replicate);
+        QFETCH(QString, name);
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const QString built = FractalMapGenerator::mapFileName(base, H, cover, replicate);
+        const QString text = FractalMapGenerator::progressLabel(0.5, 0);
+        QLocale::setDefault(saved);
+        QCOMPARE(built, name);
+        QCOMPARE(text, QStringLiteral("gerando para h=0.50 amostra no.1"));
+    }
+
+    void refusedRunWritesNothing_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("coverStep");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("above 4096")
+            << 4097 << 1 << QStringLiteral("Fractal maps can be at most 4096 cells per side.");
+        QTest::newRow("no cells") << 0 << 1 << QString();
+        QTest::newRow("no cover step") << 8 << 0 << QString();
+    }
+
+    void refusedRunWritesNothing()
+    {
+        QFETCH(int, size);
+        QFETCH(int, coverStep);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        Batch b;
+        b.size = size;
+        b.coverStep = coverStep;
+        QStringList names;
+        FakeProgress progress;
+        const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
+        QCOMPARE(result.status, BatchResult::Status::Refused);
+        if (!message.isEmpty())
+            QCOMPARE(result.message, message);
+        QVERIFY(!result.message.isEmpty());
+        QVERIFY(names.isEmpty());
+        QVERIFY(progress.labels.isEmpty());
+        QVERIFY(filesIn(dir.path()).isEmpty());
+    }
+
+    void initialHAboveTheLimitBuildsNothing()
+    {
+        QTemporaryDir dir;
+        Batch b;
+        b.initialH = 0.9;
+        b.finalH = 0.5;
+        QStringList names;
+        FakeProgress progress;
+        const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
+        QCOMPARE(result.status, BatchResult::Status::Completed);
+        QVERIFY(names.isEmpty());
+        QCOMPARE(progress.maximum, 0);
+        QCOMPARE(progress.labels, QStringList{QStringLiteral("Calculando...")});
+        QCOMPARE(progress.values, QList<int>{0});
+        QVERIFY(filesIn(dir.path()).isEmpty());
+    }
+
+    void finalCoverBelowInitialBuildsOneSurfacePerH()
+    {
+        // 0.1 to 0.9 in steps of 0.3 visits 1.0 as well, since the limit is
+        // finalH + hStep / 2.
+        QTemporaryDir dir;
+        Batch b;
+        b.initialH = 0.1;
+        b.finalH = 0.9;
+        b.hStep = 0.3;
+        b.initialCover = 50;
+        b.finalCover = 40;
+        QStringList names;
+        FakeProgress progress;
+        const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
+        QCOMPARE(result.status, BatchResult::Status::Completed);
+        QVERIFY(names.isEmpty());
+        QVERIFY(filesIn(dir.path()).isEmpty());
+        QCOMPARE(progress.maximum, 800);
+        QCOMPARE(progress.labels,
+                 (QStringList{QStringLiteral("Calculando..."), label("0.10", 1), label("0.40", 1),
+                              label("0.70", 1), label("1.00", 1)}));
+        QCOMPARE(progress.values, (QList<int>{0, 200, 400, 600, 800}));
+    }
+
+    void singleCoverStopsOnceItIsDone()
+    {
+        // One replicate of cover 50 per H. The seed that first yields it is
+        // found here with the surface and the sweep alone; the run must
+        // build one more surface after it, see that nothing is missing and
+        // move on.
+        Batch b;
+        b.initialH = 0.5;
+        b.finalH = 0.6;
+        b.initialCover = b.finalCover = 50;
+        b.size = 10;
+        QTemporaryDir dir;
+        const QString base = dir.filePath(QStringLiteral("FBM_"));
+        QStringList names;
+        FakeProgress progress;
+        QCOMPARE(run(b, base, names, progress).status, BatchResult::Status::Completed);
+
+        QStringList expectedLabels{QStringLiteral("Calculando...")};
+        QList<int> expectedValues{0};
+        QStringList expectedNames;
+        const auto ladder = FractalMapGenerator::thresholds();
+        int hIndex = 0;
+        for (const double H : {0.5, 0.6}) {
+            const QByteArray h = QByteArray::number(H, 'f', 2);
+            FbmBlock block;
+            int seed = 0;
+            double cut = -1;
+            for (; seed < FractalMapGenerator::seedsPerH && cut < 0; ++seed) {
+                QCOMPARE(reference.generate(H, b.size, 12, seed), FbmSurface::Status::Ok);
+                reference.copyBlock(block);
+                for (const double t : ladder) {
+                    if (FractalMapGenerator::coverPercent(
+                            FractalMapGenerator::coverFraction(block, t)) == 50) {
+                        cut = t;
+                        break;
+                    }
+                }
+                expectedLabels << label(h.constData(), seed + 1);
+                expectedValues << hIndex * 200 + seed + 1;
+            }
+            QVERIFY2(cut >= 0, "no seed gives cover 50; choose another size");
+            expectedLabels << label(h.constData(), seed + 1);
+            expectedValues << (hIndex + 1) * 200;
+            const QString name = base + QLatin1String(h) + QStringLiteral("_050_00001.txt");
+            expectedNames << name;
+            QCOMPARE(readAll(name), expectedMap(block, cut, 0, 1));
+            ++hIndex;
+        }
+        QCOMPARE(names, expectedNames);
+        QCOMPARE(progress.labels, expectedLabels);
+        QCOMPARE(progress.values, expectedValues);
+        QCOMPARE(progress.maximum, 400);
+        QCOMPARE(filesIn(dir.path()).size(), 2);
+    }
+
+    void cancelDuringTheFirstSurfaceKeepsItsMaps_data()
+    {
+        QTest::addColumn<int>("initialCover");
+        QTest::addColumn<int>("finalCover");
+        QTest::addColumn<int>("coverStep");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("replicates");
+        // With every cover 0..99 requested 200 times, every one of the 80
+        // cuts is accepted. A 5 x 5 block has few distinct covers, so
+        // neighbouring thresholds must repeat a cover and number it on.
+        QTest::newRow("every cover") << 0 << 99 << 1 << 4 << 200;
+        QTest::newRow("every tenth cover from 3") << 3 << 93 << 10 << 9 << 200;
+        // 80 cuts over at most 26 covers: some cover comes up a third time
+        // and must be passed over.
+        QTest::newRow("two replicates") << 0 << 99 << 1 << 4 << 2;
+    }
+
+    void cancelDuringTheFirstSurfaceKeepsItsMaps()
+    {
+        QFETCH(int, initialCover);
+        QFETCH(int, finalCover);
+        QFETCH(int, coverStep);
+        QFETCH(int, size);
+        QFETCH(int, replicates);
+        Batch b;
+        b.finalH = 0.9;
+        b.initialCover = initialCover;
+        b.finalCover = finalCover;
+        b.coverStep = coverStep;
+        b.size = size;
+        b.replicates = replicates;
+        b.belowCode = 2;
+        b.aboveCode = 9;
+        QTemporaryDir dir;
+        const QString base = dir.filePath(QStringLiteral("FBM_"));
+        QStringList names;
+        FakeProgress progress(1);
+        QCOMPARE(run(b, base, names, progress).status, BatchResult::Status::Canceled);
+        QCOMPARE(progress.labels, (QStringList{QStringLiteral("Calculando..."), label("0.50", 1)}));
+        QCOMPARE(progress.values, (QList<int>{0, 1}));
+        QCOMPARE(progress.maximum, 5 * 200);
+
+        QCOMPARE(reference.generate(0.5, b.size, 12, 0), FbmSurface::Status::Ok);
+        FbmBlock block;
+        reference.copyBlock(block);
+        QStringList expectedNames;
+        QList<QByteArray> expectedTexts;
+        int counts[101] = {};
+        bool repeated = false;
+        bool capped = false;
+        for (const double t : FractalMapGenerator::thresholds()) {
+            const int pct =
+                FractalMapGenerator::coverPercent(FractalMapGenerator::coverFraction(block, t));
+            if (pct > finalCover || pct < initialCover || (pct - initialCover) % coverStep != 0)
+                continue;
+            if (counts[pct] >= replicates) {
+                capped = true;
+                continue;
+            }
+            const int n = ++counts[pct];
+            repeated = repeated || n > 1;
+            expectedNames << base + QString::asprintf("0.50_%03d_%05d.txt", pct, n);
+            expectedTexts << expectedMap(block, t, 2, 9);
+        }
+        QVERIFY(repeated);
+        if (replicates < 80) {
+            QVERIFY(capped);
+        } else if (coverStep == 1) {
+            QCOMPARE(expectedNames.size(), 80);
+        } else {
+            // Some cuts must fall between the requested covers, or the row
+            // would not test the step.
+            QVERIFY(!expectedNames.isEmpty() && expectedNames.size() < 80);
+        }
+        QCOMPARE(names, expectedNames);
+        for (qsizetype i = 0; i < names.size(); ++i)
+            QCOMPARE(readAll(names[i]), expectedTexts[i]);
+        QCOMPARE(filesIn(dir.path()).size(), names.size());
+    }
+
+    void unwritableMapStopsTheRun_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("disk full") << false;
+        QTest::newRow("read-only folder") << true;
+    }
+
+    void unwritableMapStopsTheRun()
+    {
+        QFETCH(bool, readOnly);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("maps"));
+        QVERIFY(QDir().mkpath(folder));
+        const auto writable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        if (readOnly) {
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+            QFile probe(folder + QStringLiteral("/probe"));
+            const bool ignored = probe.open(QIODevice::WriteOnly);
+            probe.remove();
+            QFile::setPermissions(folder, writable);
+            if (ignored)
+                QSKIP("folder permissions do not bind this user");
+        }
+
+        // The first surface's 80 maps are written; the world changes before
+        // the second surface's first map.
+        Batch b;
+        b.replicates = 200;
+        QStringList names;
+        QStringList namesBefore;
+        std::unique_ptr<FileSizeLimit> limit;
+        FakeProgress progress;
+        progress.onValue = [&](int value) {
+            if (value != 1)
+                return;
+            namesBefore = names;
+            if (readOnly)
+                QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+            else
+                limit = std::make_unique<FileSizeLimit>(64);
+        };
+        const BatchResult result = run(b, folder + QStringLiteral("/FBM_"), names, progress);
+        limit.reset();
+        QFile::setPermissions(folder, writable);
+
+        QCOMPARE(result.status, BatchResult::Status::WriteFailed);
+        QCOMPARE(namesBefore.size(), 80);
+        QCOMPARE(names, namesBefore);
+        const QString failedPath = result.message.section(QStringLiteral(": "), 0, 0);
+        QVERIFY2(
+            failedPath.startsWith(QDir::toNativeSeparators(folder + QStringLiteral("/FBM_0.50_"))),
+            qPrintable(result.message));
+        QVERIFY(failedPath.endsWith(QStringLiteral(".txt")));
+        QVERIFY(!result.message.section(QStringLiteral(": "), 1).isEmpty());
+        QVERIFY(!QFile::exists(failedPath));
+        // Nothing but the complete maps: no partial map, no temporary file.
+        QCOMPARE(filesIn(folder).size(), 80);
+        for (const QString &name : names)
+            QCOMPARE(readAll(name).count('\n'), b.size);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFractalMapGenerator)
+#include "tst_fractalmapgenerator.moc"

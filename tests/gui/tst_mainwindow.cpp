@@ -1,0 +1,275 @@
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// Runs `handle` on the next modal widget of type T once it is up, until it
+// closes. Modal
+// dialogs block inside the slot under test, so they are answered from the
+// event loop they spin.
+template <typename T> void whenModal(std::function<void(T *)> handle, int attemptsLeft = 500)
+{
+    QTimer::singleShot(10, [handle, attemptsLeft] {
+        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            handle(widget);
+            // A file dialog can refuse an answer while it is still reading
+            // its folder in the background; then it is asked again.
+            if (QApplication::activeModalWidget() != widget || attemptsLeft == 0)
+                return;
+        }
+        if (attemptsLeft > 0)
+            whenModal<T>(handle, attemptsLeft - 1);
+    });
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(content);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QAction *action(MainWindow &w, const char *name)
+{
+    return w.findChild<QAction *>(QLatin1String(name));
+}
+
+void accept(QDialog *dialog)
+{
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_oldCwd;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        m_oldCwd = QDir::currentPath();
+    }
+
+    void init()
+    {
+        // Every window reads config.txt from a fresh working directory.
+        QDir(m_dir.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(m_dir.path()));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+    }
+
+    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+
+    void startsEmptyWithSettingsFromConfig()
+    {
+        writeFile(QStringLiteral("config.txt"), "R_\n;r\nF_\n;f\n3\n-4\n");
+        MainWindow w;
+        QCOMPARE(w.findChild<QListWidget *>(QStringLiteral("fileListView"))->count(), 0);
+        QVERIFY(w.currentGrid().isEmpty());
+        QCOMPARE(w.appSettings().randomPrefix, QStringLiteral("R_"));
+        QCOMPARE(w.appSettings().fractalPostString, QStringLiteral(";f"));
+        QCOMPARE(w.appSettings().coverValue, 3);
+        QCOMPARE(w.appSettings().matrixValue, -4);
+    }
+
+    void drawingAreaShowsThroughTheFrame()
+    {
+        // The map is painted on the window itself; the frame and the
+        // central widget must not cover it with a background of their own.
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *frame = w.findChild<QFrame *>(QStringLiteral("frameView"));
+        const QPoint centre = frame->mapTo(&w, frame->rect().center());
+        const QColor colour = w.grab().toImage().pixelColor(centre);
+        QVERIFY2(colour.green() > colour.red() + 60 && colour.green() > colour.blue() + 60,
+                 qPrintable(colour.name()));
+    }
+
+    void openAppendsWithoutDeduplicating()
+    {
+        writeFile(QStringLiteral("a.txt"), "1 0 \n0 1 \n");
+        writeFile(QStringLiteral("b.txt"), "1 1 \n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        for (int round = 0; round < 2; ++round) {
+            whenModal<QFileDialog>([this](QFileDialog *dialog) {
+                // Absolute names: relative ones resolve against a directory
+                // the dialog may still be reading in the background.
+                const QDir dir(m_dir.path());
+                dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                    ->setText(QStringLiteral("\"%1\" \"%2\"")
+                                  .arg(dir.filePath(QStringLiteral("a.txt")),
+                                       dir.filePath(QStringLiteral("b.txt"))));
+                static_cast<QDialog *>(dialog)->accept();
+            });
+            action(w, "actionOpen")->trigger();
+        }
+        QCOMPARE(list->count(), 4);
+        QVERIFY(list->item(0)->text().endsWith(QStringLiteral("a.txt")));
+        QVERIFY(list->item(2)->text().endsWith(QStringLiteral("a.txt")));
+        // Opening selects nothing, so nothing is loaded yet.
+        QVERIFY(w.currentGrid().isEmpty());
+
+        // A cancelled dialog leaves the list as it was.
+        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+        action(w, "actionOpen")->trigger();
+        QCOMPARE(list->count(), 4);
+        QVERIFY(w.listedFileNames().isEmpty());
+    }
+
+    void selectingAnEntryLoadsItsMap()
+    {
+        writeFile(QStringLiteral("São.txt"), "1 0 \n0 1 \n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("São.txt")));
+        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("missing.txt")));
+
+        list->setCurrentRow(0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(2));
+        QCOMPARE(w.currentGrid().at(1, 1), 1);
+
+        // A file that is gone empties the view and says why, without a box.
+        list->setCurrentRow(1);
+        QVERIFY(w.currentGrid().isEmpty());
+        QVERIFY(w.statusBar()->currentMessage().contains(QStringLiteral("missing.txt")));
+
+        // Coming back reads the file again from disk.
+        writeFile(QStringLiteral("São.txt"), "7 7 7 \n");
+        list->setCurrentRow(0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(1));
+        QCOMPARE(w.currentGrid().at(0, 2), 7);
+        QVERIFY(w.statusBar()->currentMessage().isEmpty());
+    }
+
+    void settingsOkSavesAndCancelKeepsOnlyTheSeed()
+    {
+        MainWindow w;
+        whenModal<QDialog>([](QDialog *dialog) {
+            auto *prefix = dialog->findChild<QLineEdit *>(QStringLiteral("preTextRnd"));
+            // The dialog shows the current (empty) settings, not its defaults.
+            QVERIFY(prefix->text().isEmpty());
+            prefix->setText(QStringLiteral("MY_"));
+            dialog->findChild<QSpinBox *>(QStringLiteral("matrixValue"))->setValue(-9);
+            accept(dialog);
+        });
+        action(w, "actionParametros")->trigger();
+        QCOMPARE(w.appSettings().randomPrefix, QStringLiteral("MY_"));
+        QCOMPARE(readAll(QStringLiteral("config.txt")), QByteArray("MY_\n\n\n\n1\n-9\n"));
+
+        whenModal<QDialog>([](QDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("preTextRnd"))
+                ->setText(QStringLiteral("LOST_"));
+            dialog->findChild<QSpinBox *>(QStringLiteral("seedRnd"))->setValue(11);
+            dialog->reject();
+        });
+        action(w, "actionParametros")->trigger();
+        QCOMPARE(w.appSettings().randomPrefix, QStringLiteral("MY_"));
+        QCOMPARE(readAll(QStringLiteral("config.txt")), QByteArray("MY_\n\n\n\n1\n-9\n"));
+
+        // The seed typed before Cancel drives the next random run.
+        whenModal<QDialog>([](QDialog *dialog) {
+            QCOMPARE(dialog->findChild<QLineEdit *>(QStringLiteral("preTextRnd"))->text(),
+                     QStringLiteral("MY_"));
+            QCOMPARE(dialog->findChild<QSpinBox *>(QStringLiteral("seedRnd"))->value(), 11);
+            dialog->reject();
+        });
+        action(w, "actionParametros")->trigger();
+    }
+
+    void randomBatchFillsTheListAndWritesTheBatchList()
+    {
+        writeFile(QStringLiteral("config.txt"), "RND_\n;x\nFBM_\n\n1\n0\n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QStringLiteral("stale entry"));
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("new/maps"));
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(0);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(100);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(25);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(10);
+            dialog->findChild<QSpinBox *>(QStringLiteral("amo"))->setValue(3);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            accept(dialog);
+        });
+        action(w, "actionRandom")->trigger();
+
+        QCOMPARE(list->count(), 15);
+        const QString stem = QDir::toNativeSeparators(folder) + QDir::separator();
+        QCOMPARE(list->item(0)->text(), stem + QStringLiteral("RND_000_10x10_a1.txt"));
+        QCOMPARE(list->item(14)->text(), stem + QStringLiteral("RND_100_10x10_a3.txt"));
+        QByteArray expected;
+        for (int i = 0; i < list->count(); ++i)
+            expected += list->item(i)->text().toLatin1() + ";x\n";
+        QCOMPARE(readAll(stem + QStringLiteral("RND_ListFragStat.fbt")), expected);
+
+        list->setCurrentRow(14);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(10));
+        QCOMPARE(w.currentGrid().at(9, 9), 1);
+    }
+
+    void randomBatchWithoutFolderIsRefused()
+    {
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QStringLiteral("kept"));
+        QString shown;
+        whenModal<QDialog>([](QDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->clear();
+            accept(dialog);
+        });
+        whenModal<QMessageBox>([&shown](QMessageBox *box) {
+            shown = box->text();
+            box->accept();
+        });
+        action(w, "actionRandom")->trigger();
+        QVERIFY(shown.contains(QStringLiteral("folder")));
+        QCOMPARE(list->count(), 1);
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void rejectedRandomDialogChangesNothing()
+    {
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QStringLiteral("kept"));
+        whenModal<QDialog>([](QDialog *dialog) { dialog->reject(); });
+        action(w, "actionRandom")->trigger();
+        QCOMPARE(list->count(), 1);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
