@@ -71,7 +71,7 @@ private Q_SLOTS:
         QTest::newRow("sign and padding as toInt accepts them")
             << QByteArray("+5 \t6\t 007 -0 \n") << Rows{{5, 6, 7, 0}};
         QTest::newRow("binary garbage")
-            << QByteArray("\x01\xff \0\x80 9\0 \n", 12) << Rows{{0, 0, 0}};
+            << QByteArray("\x01\xff \0\x80 9\0 \n", 10) << Rows{{0, 0, 0}};
     }
 
     void readingRules()
