@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build run test test-asan test-heavy bench format clean
+.PHONY: all deps build run test test-asan test-heavy bench fuzz format clean
 
 all: build
 
@@ -31,8 +31,17 @@ test-heavy: build
 bench: build
 	@for b in build/bench/bench_*; do echo "== $$b"; $$b; done
 
+# Each libFuzzer target runs FUZZ_SECONDS; the clang build lives apart in
+# build-fuzz because every object in it is instrumented.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	$(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DPATCHWRIGHT_FUZZ=ON -DPATCHWRIGHT_BUILD_TESTS=OFF -DPATCHWRIGHT_BUILD_BENCH=OFF
+	$(CMAKE) --build build-fuzz --target fuzzers -j $(JOBS)
+	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

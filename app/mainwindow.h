@@ -2,6 +2,7 @@
 
 #include "app/landscapegrid.h"
 #include "app/landscapepicture.h"
+#include "app/maprecord.h"
 #include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
@@ -46,6 +47,10 @@ private Q_SLOTS:
 private:
     void loadMap(QString path);
     bool writeBatchList(const QString &pathPrefix, const QString &postString);
+    bool writeManifest(const QList<MapRecord> &records, const QString &pathPrefix);
+    // The loaded map's extent and its cover: the share of cells that are not
+    // matrix, so every code other than the matrix code counts.
+    QString mapSummary() const;
     void showFailure(const QString &title, const QString &message);
 
     QStringList fileNames;

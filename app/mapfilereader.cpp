@@ -1,10 +1,12 @@
 #include "app/mapfilereader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -16,6 +18,29 @@ constexpr bool isTrimmedSpace(char c)
 }
 
 constexpr std::int64_t magnitudeLimit = std::int64_t(1) << 31;
+
+// Growing a 64 MB grid by doubling costs more in page faults than parsing
+// it, so the first block's density of spaces and line feeds sets the
+// capacity for the whole file. The estimate is only a hint, about one cell
+// per byte of the file at most, and the pages of a capacity never filled are
+// never touched. A file whose first block is unlike the rest (a megabyte of
+// spaces, then gigabytes of digits) can ask for more than the allocator
+// grants; such a hint is dropped rather than taken for a map too large.
+void reserveFor(LandscapeGrid &grid, std::string_view firstBlock, qint64 fileSize)
+{
+    const auto got = qint64(firstBlock.size());
+    if (fileSize <= got)
+        return;
+    const double scale = double(fileSize) / double(got) * 1.02;
+    const auto spaces = std::count(firstBlock.begin(), firstBlock.end(), ' ');
+    const auto lines = std::count(firstBlock.begin(), firstBlock.end(), '\n');
+    try {
+        grid.reserve(std::size_t(double(spaces) * scale) + 16,
+                     std::size_t(double(lines) * scale) + 16);
+    } catch (const std::bad_alloc &) {
+        // Reading goes on without the hint.
+    }
+}
 
 } // namespace
 
@@ -31,7 +56,7 @@ void MapFileReader::endToken()
         m_rowOpen = true;
     }
     qint32 value = 0;
-    if (m_phase == Phase::Digits || m_phase == Phase::Trailing) {
+    if (m_phase == Phase::Digits || m_phase == Phase::Trailing || m_phase == Phase::Ended) {
         if (m_negative && m_magnitude <= magnitudeLimit)
             value = qint32(-m_magnitude);
         else if (!m_negative && m_magnitude < magnitudeLimit)
@@ -92,6 +117,13 @@ void MapFileReader::feed(std::string_view bytes)
             continue;
         }
         m_lineHasBytes = true;
+        if (c == '\0') {
+            if (m_phase == Phase::Digits || m_phase == Phase::Trailing)
+                m_phase = Phase::Ended;
+            else if (m_phase != Phase::Ended)
+                m_phase = Phase::Invalid;
+            continue;
+        }
         const bool digit = c >= '0' && c <= '9';
         switch (m_phase) {
         case Phase::Leading:
@@ -129,6 +161,7 @@ void MapFileReader::feed(std::string_view bytes)
             if (!isTrimmedSpace(c))
                 m_phase = Phase::Invalid;
             break;
+        case Phase::Ended:
         case Phase::Invalid:
             break;
         }
@@ -148,34 +181,35 @@ FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
     if (!file.open(QIODevice::ReadOnly))
         return FileError{QDir::toNativeSeparators(path), file.errorString()};
 
-    MapFileReader reader(grid);
-    constexpr qint64 blockSize = qint64(1) << 20;
-    auto block = std::make_unique<char[]>(blockSize);
-    bool first = true;
-    for (;;) {
-        const qint64 got = file.read(block.get(), blockSize);
-        if (got < 0) {
-            reader.finish();
-            return FileError{QDir::toNativeSeparators(path), file.errorString()};
-        }
-        if (got == 0)
-            break;
-        const std::string_view bytes(block.get(), std::size_t(got));
-        if (first) {
-            // Growing a 64 MB grid by doubling costs more in page faults than
-            // parsing it; the first block tells how dense the file is.
-            first = false;
-            const qint64 size = file.size();
-            if (size > got) {
-                const double scale = double(size) / double(got) * 1.02;
-                const auto spaces = std::count(bytes.begin(), bytes.end(), ' ');
-                const auto lines = std::count(bytes.begin(), bytes.end(), '\n');
-                grid.reserve(std::size_t(double(spaces) * scale) + 16,
-                             std::size_t(double(lines) * scale) + 16);
+    // Every byte of a file can be a cell, so a large enough file of spaces
+    // asks for more memory than the machine has. That is the user's file, not
+    // a fault of the program: it is refused like a file that cannot be read.
+    try {
+        MapFileReader reader(grid);
+        constexpr qint64 blockSize = qint64(1) << 20;
+        auto block = std::make_unique<char[]>(blockSize);
+        bool first = true;
+        for (;;) {
+            const qint64 got = file.read(block.get(), blockSize);
+            if (got < 0) {
+                reader.finish();
+                return FileError{QDir::toNativeSeparators(path), file.errorString()};
             }
+            if (got == 0)
+                break;
+            const std::string_view bytes(block.get(), std::size_t(got));
+            if (first) {
+                first = false;
+                reserveFor(grid, bytes, file.size());
+            }
+            reader.feed(bytes);
         }
-        reader.feed(bytes);
+        reader.finish();
+    } catch (const std::bad_alloc &) {
+        grid.clear();
+        return FileError{
+            QDir::toNativeSeparators(path),
+            QCoreApplication::translate("MapFileReader", "not enough memory for a map this large")};
     }
-    reader.finish();
     return std::nullopt;
 }

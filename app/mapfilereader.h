@@ -28,7 +28,7 @@ public:
 
     // Replaces `grid` with the map in the file. On failure the grid holds
     // what was read before the failure (nothing when the file cannot be
-    // opened) and the error says why.
+    // opened, or when its map does not fit in memory) and the error says why.
     static FileResult read(const QString &path, LandscapeGrid &grid);
 
 private:
@@ -38,8 +38,10 @@ private:
     // Token evaluation follows QString::toInt for base 10 over Latin-1 text:
     // optional ASCII white space (other than the space, which splits tokens)
     // around an optional sign and at least one digit; anything else is 0, and
-    // so is a value outside the 32-bit range.
-    enum class Phase : std::uint8_t { Leading, Signed, Digits, Trailing, Invalid };
+    // so is a value outside the 32-bit range. The conversion reads a token as
+    // a C string, so a NUL byte ends the number and whatever follows it up to
+    // the next space is ignored (Ended).
+    enum class Phase : std::uint8_t { Leading, Signed, Digits, Trailing, Ended, Invalid };
 
     LandscapeGrid &m_grid;
     bool m_rowOpen = false;

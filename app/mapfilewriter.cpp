@@ -6,9 +6,10 @@
 
 #include <charconv>
 
-MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue)
-    : m_matrix(format(matrixValue))
-    , m_cover(format(coverValue))
+MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue, Format format)
+    : m_matrix(MapFileWriter::format(matrixValue))
+    , m_cover(MapFileWriter::format(coverValue))
+    , m_format(format)
     , m_buffer(new char[bufferSize + slack])
 {}
 
@@ -23,17 +24,38 @@ MapFileWriter::Code MapFileWriter::format(qint32 value)
     return code;
 }
 
-FileResult MapFileWriter::open(const QString &path)
+QString MapFileWriter::extension(Format format)
+{
+    return format == Format::AsciiGrid ? QStringLiteral(".asc") : QStringLiteral(".txt");
+}
+
+FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCount)
 {
     m_path = path;
     m_used = 0;
+    m_cells = 0;
+    m_habitatCells = 0;
     m_failed = false;
     m_failure.clear();
+    m_file.reset();
+    if (m_format == Format::AsciiGrid && (rowCount < 0 || columnCount < 0))
+        return FileError{QDir::toNativeSeparators(path),
+                         QStringLiteral("the extent of the grid is unknown")};
     m_file = std::make_unique<QSaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         FileError error{QDir::toNativeSeparators(path), m_file->errorString()};
         m_file.reset();
         return error;
+    }
+    if (m_format == Format::AsciiGrid) {
+        // The maps have no place on Earth: unit cells with the lower left
+        // corner at the origin keep a cell's coordinates equal to its
+        // column and its row counted from the bottom.
+        const QByteArray header = QByteArrayLiteral("ncols ") + QByteArray::number(columnCount) +
+                                  QByteArrayLiteral("\nnrows ") + QByteArray::number(rowCount) +
+                                  QByteArrayLiteral("\nxllcorner 0\nyllcorner 0\ncellsize 1\n");
+        std::memcpy(m_buffer.get(), header.constData(), std::size_t(header.size()));
+        m_used = header.size();
     }
     return std::nullopt;
 }

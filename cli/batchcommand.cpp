@@ -1,14 +1,18 @@
 #include "cli/batchcommand.h"
 
 #include "app/batchresult.h"
+#include "app/diskspace.h"
+#include "app/mapfilewriter.h"
 #include "app/outputpaths.h"
 #include "cli/commandline.h"
 #include "cli/consoleprogress.h"
 #include "cli/rangeparser.h"
 #include "fractal/fractalmapgenerator.h"
+#include "fractal/hsweep.h"
 #include "random/randommapgenerator.h"
 #include "settings/appsettings.h"
 #include "settings/batchlist.h"
+#include "settings/batchmanifest.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,6 +66,15 @@ bool withinH(double value, HBounds b)
     return v >= std::lround(b.min * 100.0) && v <= std::lround(b.max * 100.0);
 }
 
+// A batch the disk cannot hold is a request that cannot run as given: it
+// is refused before anything is written, without the usage hint, since no
+// option is wrong.
+int refuseForSpace(CommandLine &cli, const QString &reason)
+{
+    cli.printErr(QStringLiteral("%1: %2\n").arg(cli.program(), reason));
+    return CommandLine::UsageError;
+}
+
 bool stderrIsTerminal()
 {
     return ::isatty(STDERR_FILENO) == 1;
@@ -76,6 +89,7 @@ struct BatchCommand::Common {
     int size = 100;
     int replicates = 1;
     QString folder;
+    MapFileWriter::Format format = MapFileWriter::Format::Plain;
     AppSettings *settings = nullptr;
 };
 
@@ -113,6 +127,10 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
                                    "config.txt, else 0)."),
                     QStringLiteral("N"))
     , m_quiet(QStringLiteral("quiet"), QStringLiteral("No progress line and no summary."))
+    , m_format(QStringLiteral("format"),
+               QStringLiteral("File format of the maps: plain (the default, .txt) or asc (ESRI "
+                              "ASCII grid, .asc, for GIS tools)."),
+               QStringLiteral("FORMAT"), QStringLiteral("plain"))
     , m_seed(QStringLiteral("seed"),
              QStringLiteral("Seed of the batch, -999999..999999 (default 5)."), QStringLiteral("N"),
              QStringLiteral("5"))
@@ -124,7 +142,7 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet});
+                         m_matrixValue, m_quiet, m_format});
     if (m_name == QLatin1String("random"))
         m_parser.addOption(m_seed);
     else
@@ -181,6 +199,13 @@ std::optional<int> BatchCommand::readCommon(Common &common, bool fractal)
     common.finalCover = cover->last;
     common.coverStep = cover->step;
 
+    const QString format = m_parser.value(m_format);
+    if (format == QLatin1String("asc"))
+        common.format = MapFileWriter::Format::AsciiGrid;
+    else if (format != QLatin1String("plain"))
+        return m_cli.usageError(
+            QStringLiteral("--format must be plain or asc, not '%1'").arg(format));
+
     common.size = intValue(m_size, sizeBounds, QStringLiteral("--size"));
     common.replicates = intValue(m_replicates, replicateBounds, QStringLiteral("--replicates"));
 
@@ -211,7 +236,8 @@ std::optional<int> BatchCommand::readCommon(Common &common, bool fractal)
 }
 
 int BatchCommand::finish(const BatchResult &result, const QStringList &fileNames,
-                         const QString &stem, const QString &postString)
+                         const QList<MapRecord> &records, const QString &stem,
+                         const QString &postString)
 {
     if (result.status == BatchResult::Status::Refused)
         return m_cli.usageError(result.message);
@@ -226,6 +252,9 @@ int BatchCommand::finish(const BatchResult &result, const QStringList &fileNames
     if (listError)
         status = m_cli.runFailure(
             QStringLiteral("batch list not written: %1").arg(listError->message()));
+    if (const FileResult manifestError = writeManifest(records, stem))
+        status = m_cli.runFailure(
+            QStringLiteral("manifest not written: %1").arg(manifestError->message()));
     const QString listName = QDir::toNativeSeparators(batchListFileName(stem));
     if (status == CommandLine::Success && result.status == BatchResult::Status::Canceled) {
         const int signal = ConsoleProgress::stopSignal();
@@ -252,8 +281,9 @@ int BatchCommand::runRandom(const QStringList &arguments)
                 "LAST,\n"
                 "REPLICATES maps in which each cell is habitat with the cover as probability.\n"
                 "The same seed and values give byte-identical files. Files are named\n"
-                "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt; the batch list\n"
-                "PREFIX + ListFragStat.fbt is written beside them.")))
+                "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (or .asc); the\n"
+                "batch list PREFIX + ListFragStat.fbt and the manifest PREFIX + manifest.csv\n"
+                "are written beside them.")))
         return *done;
 
     AppSettings settings;
@@ -274,6 +304,14 @@ int BatchCommand::runRandom(const QStringList &arguments)
     if (!m_error.isEmpty())
         return m_cli.usageError(m_error);
 
+    if (const auto refusal =
+            DiskSpace(common.folder)
+                .randomBatchRefusal(
+                    {common.initialCover, common.finalCover, common.coverStep, common.size,
+                     common.replicates, settings.matrixValue, settings.coverValue,
+                     nameStem(common.folder, settings.randomPrefix), settings.randomPostString}))
+        return refuseForSpace(m_cli, *refusal);
+
     if (const auto refusal = prepareOutputFolder(common.folder))
         return m_cli.runFailure(*refusal);
 
@@ -281,13 +319,16 @@ int BatchCommand::runRandom(const QStringList &arguments)
     ConsoleProgress::installSignalHandlers();
     ConsoleProgress progress(stderrIsTerminal() && !m_parser.isSet(m_quiet));
     QStringList fileNames;
+    QList<MapRecord> records;
     RandomMapGenerator generator;
+    generator.setFormat(common.format);
+    generator.setRecords(&records);
     const BatchResult result =
         generator.runBatch(common.initialCover, common.finalCover, common.coverStep, common.size,
                            common.size, common.replicates, settings.matrixValue,
                            settings.coverValue, stem, quint32(seed), fileNames, progress);
     progress.finish();
-    return finish(result, fileNames, stem, settings.randomPostString);
+    return finish(result, fileNames, records, stem, settings.randomPostString);
 }
 
 int BatchCommand::runFractal(const QStringList &arguments)
@@ -305,9 +346,9 @@ int BatchCommand::runFractal(const QStringList &arguments)
                 "Writes a batch of fractal maps. For every H, surfaces are built for the seeds\n"
                 "0 to 199 and cut at 80 thresholds; every cut whose cover is a requested one\n"
                 "still short of REPLICATES maps is written. Files are named PREFIX + H (two\n"
-                "decimals) + _ + cover (3 digits) + _ + replicate (5 digits) + .txt; the batch\n"
-                "list PREFIX + ListFragStat.fbt is written beside them. Maps can be at most\n"
-                "4096 cells per side.")))
+                "decimals) + _ + cover (3 digits) + _ + replicate (5 digits) + .txt (or .asc);\n"
+                "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
+                "manifest.csv are written beside them. Maps can be at most 4096 cells per side.")))
         return *done;
 
     AppSettings settings;
@@ -334,6 +375,15 @@ int BatchCommand::runFractal(const QStringList &arguments)
         return m_cli.usageError(QStringLiteral("fractal maps can be at most %1 cells per side")
                                     .arg(FractalMapGenerator::maxMapSize));
 
+    if (const auto refusal =
+            DiskSpace(common.folder)
+                .fractalBatchRefusal(
+                    {common.initialCover, common.finalCover, common.coverStep, common.size,
+                     common.replicates, settings.matrixValue, settings.coverValue,
+                     nameStem(common.folder, settings.fractalPrefix), settings.fractalPostString},
+                    int(hValues(h->first, h->last, h->step).size())))
+        return refuseForSpace(m_cli, *refusal);
+
     if (const auto refusal = prepareOutputFolder(common.folder))
         return m_cli.runFailure(*refusal);
 
@@ -341,11 +391,14 @@ int BatchCommand::runFractal(const QStringList &arguments)
     ConsoleProgress::installSignalHandlers();
     ConsoleProgress progress(stderrIsTerminal() && !m_parser.isSet(m_quiet));
     QStringList fileNames;
+    QList<MapRecord> records;
     FractalMapGenerator generator;
+    generator.setFormat(common.format);
+    generator.setRecords(&records);
     const BatchResult result = generator.runFractalBatch(
         h->first, h->last, h->step, common.initialCover, common.finalCover, common.coverStep,
         common.size, common.replicates, settings.matrixValue, settings.coverValue, stem, fileNames,
         progress);
     progress.finish();
-    return finish(result, fileNames, stem, settings.fractalPostString);
+    return finish(result, fileNames, records, stem, settings.fractalPostString);
 }

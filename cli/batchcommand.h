@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/maprecord.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,8 +16,8 @@ struct BatchResult;
 
 // The `random` and `fractal` commands: parse and check the options against
 // the limits of the application's dialogs, prepare the output folder, run
-// the batch through the same core as the GUI, then write the batch list for
-// whatever was written.
+// the batch through the same core as the GUI, then write the batch list and
+// the manifest for whatever was written.
 class BatchCommand final {
 public:
     BatchCommand(CommandLine &commandLine, const QString &name);
@@ -26,8 +29,8 @@ private:
     struct Common;
     std::optional<int> parse(const QStringList &arguments, const QString &description);
     std::optional<int> readCommon(Common &common, bool fractal);
-    int finish(const BatchResult &result, const QStringList &fileNames, const QString &stem,
-               const QString &postString);
+    int finish(const BatchResult &result, const QStringList &fileNames,
+               const QList<MapRecord> &records, const QString &stem, const QString &postString);
 
     CommandLine &m_cli;
     QString m_name;
@@ -42,6 +45,7 @@ private:
     QCommandLineOption m_coverValue;
     QCommandLineOption m_matrixValue;
     QCommandLineOption m_quiet;
+    QCommandLineOption m_format;
     QCommandLineOption m_seed;
     QCommandLineOption m_h;
     QString m_error;

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "cli/batchcommand.h"
+#include "cli/rendercommand.h"
 
 #include <QFileInfo>
 
@@ -11,11 +12,13 @@ QString topLevelHelp(const QString &program)
     return QStringLiteral(
                "Usage: %1 COMMAND [options]\n"
                "\n"
-               "Generates batches of synthetic two-class landscape maps without a display.\n"
+               "Generates batches of synthetic two-class landscape maps, and previews of them,\n"
+               "without a display.\n"
                "\n"
                "Commands:\n"
                "  random    random maps: each cell is habitat with the cover as probability\n"
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
+               "  render    PNG previews of map files, drawn as the main window draws them\n"
                "\n"
                "Run '%1 COMMAND --help' for the options of a command.\n")
         .arg(program);
@@ -68,6 +71,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         BatchCommand batch(*this, command);
         return command == QLatin1String("random") ? batch.runRandom(rest) : batch.runFractal(rest);
+    }
+    if (command == QLatin1String("render")) {
+        m_command = command;
+        RenderCommand render(*this);
+        return render.run(rest);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

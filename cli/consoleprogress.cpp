@@ -30,6 +30,11 @@ void ConsoleProgress::installSignalHandlers()
 {
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
+    // The first signal asks for a stop after the current map, which for a
+    // very large map can take long; a second one of the same kind ends the
+    // process at once. That loses nothing either, since a map becomes
+    // visible under its name only once it is complete.
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

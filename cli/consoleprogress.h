@@ -21,8 +21,9 @@ public:
     // Ends the progress line so that later messages start on their own line.
     void finish();
 
-    // Routes SIGINT and SIGTERM to wasCanceled(); returns the signal that
-    // asked to stop, or 0.
+    // Routes the first SIGINT and the first SIGTERM to wasCanceled(); a
+    // second signal of the same kind has its default effect. stopSignal()
+    // returns the signal that asked to stop, or 0.
     static void installSignalHandlers();
     static int stopSignal();
 

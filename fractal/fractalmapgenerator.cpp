@@ -3,6 +3,7 @@
 #include "app/mapfilewriter.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/hsweep.h"
+#include "fractal/surfacepipeline.h"
 
 #include <QCoreApplication>
 
@@ -30,26 +31,80 @@ std::array<double, FractalMapGenerator::thresholdCount> FractalMapGenerator::thr
     return ladder;
 }
 
-FileResult FractalMapGenerator::writeCoverMap(const FbmBlock &block, const QString &fileName,
-                                              double threshold, int belowCode, int aboveCode)
+std::array<qint64, FractalMapGenerator::thresholdCount>
+FractalMapGenerator::aboveCounts(const FbmBlock &block)
 {
-    MapFileWriter writer(belowCode, aboveCode);
-    if (FileResult error = writer.open(fileName))
-        return error;
-    for (int row = 0; row < block.size; ++row) {
-        for (int col = 0; col < block.size; ++col)
-            writer.putCell(block.at(row, col) > threshold);
-        writer.endRow();
+    // The ladder between two sentinels that every number is above and
+    // below, so that the search below needs no bounds checks.
+    static const std::array<double, thresholdCount + 2> bounded = [] {
+        std::array<double, thresholdCount + 2> b{};
+        const auto ladder = thresholds();
+        b.front() = -std::numeric_limits<double>::infinity();
+        std::copy(ladder.begin(), ladder.end(), b.begin() + 1);
+        b.back() = std::numeric_limits<double>::infinity();
+        return b;
+    }();
+
+    // exceeded[e] counts the values that are above exactly the e lowest
+    // thresholds; a value is above threshold k when its e is more than k.
+    std::array<qint64, thresholdCount + 1> exceeded{};
+    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
+    for (qint64 i = 0; i < pointCount; ++i) {
+        const double v = block.values[std::size_t(i)];
+        if (!(v > bounded.front())) [[unlikely]] {
+            // A NaN or minus infinity is above no threshold.
+            ++exceeded[0];
+            continue;
+        }
+        // The thresholds lie about 0.01 apart from 0.1, which puts a first
+        // guess within one of the answer; the exact comparisons then settle
+        // it, so the answer does not depend on the guess.
+        const double scaled = v * 100.0;
+        int e = 0;
+        if (scaled >= 90.0)
+            e = thresholdCount;
+        else if (scaled >= 10.0)
+            e = int(scaled) - 9;
+        while (v > bounded[std::size_t(e) + 1])
+            ++e;
+        while (!(v > bounded[std::size_t(e)]))
+            --e;
+        ++exceeded[std::size_t(e)];
     }
-    return writer.commit();
+
+    std::array<qint64, thresholdCount> above{};
+    qint64 sum = 0;
+    for (int k = thresholdCount - 1; k >= 0; --k) {
+        sum += exceeded[std::size_t(k + 1)];
+        above[std::size_t(k)] = sum;
+    }
+    return above;
+}
+
+FileResult FractalMapGenerator::writeCoverMap(const FbmBlock &block, const QString &fileName,
+                                              double threshold, int belowCode, int aboveCode,
+                                              MapFileWriter::Format format, qint64 *habitatCells)
+{
+    MapFileWriter writer(belowCode, aboveCode, format);
+    if (FileResult error = writer.open(fileName, block.size, block.size))
+        return error;
+    for (int row = 0; row < block.size; ++row)
+        writer.putRow(block.size,
+                      [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
+    if (FileResult error = writer.commit())
+        return error;
+    if (habitatCells)
+        *habitatCells = writer.habitatCellCount();
+    return std::nullopt;
 }
 
 QString FractalMapGenerator::mapFileName(const QString &baseName, double H, int cover,
-                                         int replicate)
+                                         int replicate, MapFileWriter::Format format)
 {
     // QString::asprintf formats numbers in the C locale whatever the user's
     // locale is, so a decimal comma never ends up in a file name.
-    return baseName + QString::asprintf("%.2f_%03i_%05i.txt", H, cover, replicate);
+    return baseName + QString::asprintf("%.2f_%03i_%05i", H, cover, replicate) +
+           MapFileWriter::extension(format);
 }
 
 QString FractalMapGenerator::progressLabel(double H, int seed)
@@ -88,8 +143,8 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
 
     const std::vector<double> hs = hValues(initialH, finalH, hStep);
     const auto ladder = thresholds();
-    FbmSurface surface;
-    FbmBlock block;
+    // Starts building the first surfaces at once, while the progress is set up.
+    SurfacePipeline surfaces(m_engine, hs, size);
 
     // Each H may build up to seedsPerH surfaces; an H that is done early
     // moves the bar on to the start of the next, so the bar is full exactly
@@ -105,8 +160,8 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
         coverCounts.fill(0);
         for (int seed = 0; seed < seedsPerH; ++seed) {
             progress.setLabelText(progressLabel(H, seed));
-            if (surface.generate(H, size, FbmSurface::defaultMaxLevel, seed) !=
-                FbmSurface::Status::Ok) {
+            const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seed);
+            if (surface.status != FbmSurface::Status::Ok) {
                 const int points = (1 << FbmSurface::defaultMaxLevel) + 1;
                 return BatchResult::refused(
                     QCoreApplication::translate(
@@ -119,16 +174,17 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
             if (allRequestedDone())
                 break;
 
-            surface.copyBlock(block);
-            for (const double t : ladder) {
-                const int pct = coverPercent(coverFraction(block, t));
+            for (std::size_t k = 0; k < ladder.size(); ++k) {
+                const int pct = surface.covers[k];
                 if (coverCounts[std::size_t(pct)] >= replicates || !isRequested(pct))
                     continue;
                 const int n = ++coverCounts[std::size_t(pct)];
-                const QString name = mapFileName(baseName, H, pct, n);
-                if (const FileResult error = writeCoverMap(block, name, t, belowCode, aboveCode))
+                const QString name = mapFileName(baseName, H, pct, n, m_format);
+                const AcceptedCut cut{H, seed, ladder[k], pct, n, name};
+                if (const FileResult error =
+                        writeAcceptedCut(surface.block, cut, belowCode, aboveCode))
                     return BatchResult::writeFailed(error->message());
-                fileNames.append(name);
+                fileNames.append(cut.fileName);
             }
 
             progress.setValue(int(++surfaceCount));
@@ -142,4 +198,31 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
         }
     }
     return BatchResult::completed();
+}
+
+FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
+                                                 int belowCode, int aboveCode)
+{
+    qint64 habitatCells = 0;
+    if (FileResult error = writeCoverMap(block, cut.fileName, cut.threshold, belowCode, aboveCode,
+                                         m_format, &habitatCells))
+        return error;
+    if (m_records) {
+        MapRecord record;
+        record.fileName = cut.fileName;
+        record.kind = MapRecord::Kind::Fractal;
+        record.rowCount = block.size;
+        record.columnCount = block.size;
+        record.requestedCover = cut.cover;
+        record.cellCount = qint64(block.size) * block.size;
+        record.habitatCells = habitatCells;
+        record.H = cut.H;
+        record.threshold = cut.threshold;
+        record.seed = cut.seed;
+        record.replicate = cut.replicate;
+        record.coverValue = aboveCode;
+        record.matrixValue = belowCode;
+        m_records->append(record);
+    }
+    return std::nullopt;
 }

@@ -3,8 +3,11 @@
 #include "app/batchprogress.h"
 #include "app/batchresult.h"
 #include "app/fileerror.h"
+#include "app/mapfilewriter.h"
+#include "app/maprecord.h"
 #include "fractal/fbmblock.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,7 +25,16 @@ public:
     static constexpr int seedsPerH = 200;
     static constexpr int thresholdCount = 80;
 
-    FractalMapGenerator() = default;
+    // Fast builds only the lattice points a map needs, measures all the
+    // thresholds in one pass and builds the next surfaces on a second
+    // thread. Plain builds the whole lattice and scans the block once per
+    // threshold: the readable reference, kept for the tests. Both write
+    // the same files.
+    enum class Engine { Fast, Plain };
+
+    explicit FractalMapGenerator(Engine engine = Engine::Fast)
+        : m_engine(engine)
+    {}
 
     // Share of the (size + 1) x (size + 1) block strictly above the threshold.
     static double coverFraction(const FbmBlock &block, double threshold);
@@ -33,15 +45,29 @@ public:
     // has always been measured, drift included.
     static std::array<double, thresholdCount> thresholds();
 
+    // For every threshold of the ladder, the number of block values strictly
+    // above it: what coverFraction counts, for all thresholds in one pass.
+    static std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
+
     // Writes the top-left size x size cells of the block: aboveCode where
     // the value is strictly above the threshold, belowCode elsewhere. Nothing
-    // appears under the name unless the whole file could be written.
+    // appears under the name unless the whole file could be written. The
+    // number of aboveCode cells written goes to habitatCells when given.
     static FileResult writeCoverMap(const FbmBlock &block, const QString &fileName,
-                                    double threshold, int belowCode, int aboveCode);
+                                    double threshold, int belowCode, int aboveCode,
+                                    MapFileWriter::Format format = MapFileWriter::Format::Plain,
+                                    qint64 *habitatCells = nullptr);
 
     // baseName, H to two decimals, "_", cover "%03i", "_", replicate "%05i",
-    // ".txt"; independent of the locale.
-    static QString mapFileName(const QString &baseName, double H, int cover, int replicate);
+    // ".txt" (".asc" for the grid format); independent of the locale.
+    static QString mapFileName(const QString &baseName, double H, int cover, int replicate,
+                               MapFileWriter::Format format = MapFileWriter::Format::Plain);
+
+    // What a batch writes besides the plain map files: another file format,
+    // and a record of every map written, appended to `records` in the order
+    // of fileNames. Both hold for every later batch of this generator.
+    void setFormat(MapFileWriter::Format format) { m_format = format; }
+    void setRecords(QList<MapRecord> *records) { m_records = records; }
     static QString progressLabel(double H, int seed);
 
     // Appends each map's name to fileNames once the file is complete. A run
@@ -51,4 +77,23 @@ public:
                                 int finalCover, int coverStep, int size, int replicates,
                                 int belowCode, int aboveCode, const QString &baseName,
                                 QStringList &fileNames, BatchProgress &progress);
+
+private:
+    // One cut that becomes a map: where it comes from and what it is called.
+    struct AcceptedCut {
+        double H = 0.0;
+        int seed = 0;
+        double threshold = 0.0;
+        int cover = 0;
+        int replicate = 0;
+        QString fileName;
+    };
+
+    // Everything that is written for one map happens here.
+    FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, int belowCode,
+                                int aboveCode);
+
+    Engine m_engine;
+    MapFileWriter::Format m_format = MapFileWriter::Format::Plain;
+    QList<MapRecord> *m_records = nullptr;
 };

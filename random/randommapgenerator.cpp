@@ -14,6 +14,7 @@ int RandomMapGenerator::coverStepCount(int initialCover, int finalCover, int cov
 void RandomMapGenerator::prepareBatch(quint32 seed, int rows, int columns)
 {
     rng.seed(seed);
+    batchSeed = seed;
     rowCount = rows;
     columnCount = columns;
 }
@@ -23,7 +24,8 @@ QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
 {
     return nameStem + QString::asprintf("%03i", cover) + QLatin1Char('_') +
            QString::number(rowCount) + QLatin1Char('x') + QString::number(columnCount) +
-           QStringLiteral("_a") + QString::number(replicateIndex + 1) + QStringLiteral(".txt");
+           QStringLiteral("_a") + QString::number(replicateIndex + 1) +
+           MapFileWriter::extension(format);
 }
 
 FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, qint32 matrixValue,
@@ -31,19 +33,32 @@ FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, qint32 ma
                                         QStringList &fileNames)
 {
     const QString name = mapFileName(replicateIndex, cover, nameStem);
-    MapFileWriter writer(matrixValue, coverValue);
-    if (FileResult error = writer.open(name))
+    MapFileWriter writer(matrixValue, coverValue, format);
+    if (FileResult error = writer.open(name, rowCount, columnCount))
         return error;
     // Largest draw that still gives habitat for this cover.
     const int habitatLimit = (32767 * cover) / 100;
-    for (int i = 0; i < rowCount; ++i) {
-        for (int j = 0; j < columnCount; ++j)
-            writer.putCell(rng.next() <= habitatLimit);
-        writer.endRow();
-    }
+    for (int i = 0; i < rowCount; ++i)
+        writer.putRow(columnCount,
+                      [this, habitatLimit](int) { return rng.next() <= habitatLimit; });
     if (FileResult error = writer.commit())
         return error;
     fileNames.append(name);
+    if (records) {
+        MapRecord record;
+        record.fileName = name;
+        record.kind = MapRecord::Kind::Random;
+        record.rowCount = rowCount;
+        record.columnCount = columnCount;
+        record.requestedCover = cover;
+        record.cellCount = writer.cellCount();
+        record.habitatCells = writer.habitatCellCount();
+        record.seed = qint32(batchSeed);
+        record.replicate = replicateIndex + 1;
+        record.coverValue = coverValue;
+        record.matrixValue = matrixValue;
+        records->append(record);
+    }
     return std::nullopt;
 }
 

@@ -3,8 +3,11 @@
 #include "app/batchprogress.h"
 #include "app/batchresult.h"
 #include "app/fileerror.h"
+#include "app/mapfilewriter.h"
+#include "app/maprecord.h"
 #include "random/rand15.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +27,12 @@ public:
                          int columnCount, int replicates, qint32 matrixValue, qint32 coverValue,
                          const QString &nameStem, quint32 seed, QStringList &fileNames,
                          BatchProgress &progress);
+
+    // What a batch writes besides the plain map files: another file format,
+    // and a record of every map written, appended to `records` in the order
+    // of fileNames. Both hold for every later batch of this generator.
+    void setFormat(MapFileWriter::Format mapFormat) { format = mapFormat; }
+    void setRecords(QList<MapRecord> *mapRecords) { records = mapRecords; }
 
     // Once per batch: seeds the generator and fixes the map size.
     void prepareBatch(quint32 seed, int rowCount, int columnCount);
@@ -47,4 +56,7 @@ private:
     Rand15 rng;
     int rowCount = 0;
     int columnCount = 0;
+    quint32 batchSeed = 0;
+    MapFileWriter::Format format = MapFileWriter::Format::Plain;
+    QList<MapRecord> *records = nullptr;
 };

@@ -7,21 +7,24 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
 // The file has always been read with the semantics of a C++ text stream:
 // getline for the four texts into one shared buffer, formatted extraction
 // for the two numbers, and a failure that sticks. This class reproduces
-// exactly those rules over a QFile, block by block.
+// exactly those rules over a QIODevice, block by block.
 class ConfigStream {
 public:
-    explicit ConfigStream(QFile &file)
-        : m_file(file)
+    explicit ConfigStream(QIODevice &device)
+        : m_device(device)
     {
-        if (!m_file.isOpen())
+        if (!m_device.isOpen() || !m_device.isReadable())
             m_fail = true;
     }
 
@@ -39,26 +42,35 @@ public:
         buffer.clear();
         bool extracted = false;
         bool newline = false;
-        for (;;) {
-            const int c = get();
-            if (c < 0) {
-                m_eof = true;
-                break;
-            }
+        // The whole length of the line, also the part beyond what is kept.
+        qsizetype length = 0;
+        while (fillBlock()) {
             extracted = true;
-            if (c == '\n') {
+            const char *const begin = m_block.data() + m_pos;
+            const qsizetype available = m_filled - m_pos;
+            const auto *const lineFeed =
+                static_cast<const char *>(std::memchr(begin, '\n', std::size_t(available)));
+            const qsizetype taken = lineFeed ? lineFeed - begin : available;
+            // A text setting longer than this is not a setting; keeping it
+            // would let a damaged file take all memory. The rest of the line
+            // is skipped a block at a time.
+            buffer.append(begin, std::min(taken, maxLineLength - buffer.size()));
+            length += taken;
+            m_pos += taken;
+            if (lineFeed) {
+                ++m_pos;
                 newline = true;
                 break;
             }
-            // A text setting longer than this is not a setting; keeping it
-            // would let a damaged file take all memory.
-            if (buffer.size() < maxLineLength)
-                buffer.append(char(c));
         }
+        if (!newline)
+            m_eof = true;
         if (!extracted)
             m_fail = true;
-        // Files saved on Windows end their lines in CR LF.
-        if (newline && buffer.endsWith('\r'))
+        // Files saved on Windows end their lines in CR LF. Only a carriage
+        // return that really ends the line goes; one that merely sits at the
+        // cut of an over-long line is text.
+        if (newline && length == buffer.size() && buffer.endsWith('\r'))
             buffer.chop(1);
     }
 
@@ -111,25 +123,30 @@ private:
         return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
     }
 
-    int get()
+    // Makes sure at least one unread byte is in the block; false at the end
+    // of the data or at the first read that fails.
+    bool fillBlock()
     {
-        if (m_pos == m_block.size()) {
-            if (m_atEnd)
-                return -1;
-            m_block = m_file.read(1 << 16);
-            m_pos = 0;
-            if (m_block.isEmpty()) {
-                m_atEnd = true;
-                return -1;
-            }
+        if (m_pos < m_filled)
+            return true;
+        if (m_atEnd)
+            return false;
+        m_pos = 0;
+        m_filled = std::max<qint64>(m_device.read(m_block.data(), qint64(m_block.size())), 0);
+        if (m_filled == 0) {
+            m_atEnd = true;
+            return false;
         }
-        return static_cast<unsigned char>(m_block[m_pos++]);
+        return true;
     }
+
+    int get() { return fillBlock() ? static_cast<unsigned char>(m_block[m_pos++]) : -1; }
 
     void unget() { --m_pos; }
 
-    QFile &m_file;
-    QByteArray m_block;
+    QIODevice &m_device;
+    std::array<char, 1 << 14> m_block;
+    qsizetype m_filled = 0;
     qsizetype m_pos = 0;
     bool m_atEnd = false;
     bool m_eof = false;
@@ -148,10 +165,14 @@ QString textFromLatin1(const QByteArray &bytes)
 void loadConfig(AppSettings &settings, const QString &fileName)
 {
     QFile file(fileName);
-    // A directory opens on some systems but reads nothing; treat it as absent.
-    if (!QFileInfo(fileName).isDir())
+    if (QFileInfo(fileName).isFile())
         file.open(QIODevice::ReadOnly);
-    ConfigStream stream(file);
+    readConfig(settings, file);
+}
+
+void readConfig(AppSettings &settings, QIODevice &device)
+{
+    ConfigStream stream(device);
 
     QByteArray line;
     QString *const texts[] = {&settings.randomPrefix, &settings.randomPostString,

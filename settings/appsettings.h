@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QIODevice;
+
 // The six user settings kept between runs in "config.txt". The two codes
 // start as the settings form's own initial values, which is what a user
 // without a config file sees in the dialog anyway.
@@ -25,8 +27,16 @@ inline QString defaultConfigFileName()
 
 // Fills `settings` from the file, keeping the values of whatever the file
 // does not supply. A missing or unreadable file is not an error: the
-// application simply starts with what it has.
+// application simply starts with what it has. Only a regular file is read: a
+// directory, a pipe or a device under that name counts as missing, since
+// opening a pipe without a writer would block and a device may never end.
 void loadConfig(AppSettings &settings, const QString &fileName = defaultConfigFileName());
+
+// The same rules over a device that is already open for reading (or not
+// open at all, which reads like a missing file). Reading takes time linear
+// in the size of the data and memory bounded by the four texts, each of
+// which keeps at most its first 64 KiB.
+void readConfig(AppSettings &settings, QIODevice &device);
 
 // Rewrites the whole file. Written through a temporary file and renamed, so
 // that a crash or a full disk never leaves a truncated config behind.

@@ -230,7 +230,8 @@ private Q_SLOTS:
         const QDir out(dir.filePath(QStringLiteral("m")));
         QCOMPARE(out.entryList(QDir::Files | QDir::Hidden),
                  (QStringList{QStringLiteral("RND_000_10x10_a1.txt"),
-                              QStringLiteral("RND_ListFragStat.fbt")}));
+                              QStringLiteral("RND_ListFragStat.fbt"),
+                              QStringLiteral("RND_manifest.csv")}));
         QCOMPARE(readAll(out.filePath(QStringLiteral("RND_ListFragStat.fbt"))),
                  out.filePath(QStringLiteral("RND_000_10x10_a1.txt")).toLatin1() + '\n');
     }

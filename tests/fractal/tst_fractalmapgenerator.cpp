@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -34,6 +36,16 @@ FbmBlock makeBlock(int size, std::vector<double> values)
     block.size = size;
     block.values = std::move(values);
     return block;
+}
+
+// The values in the smallest square block that holds them, the rest 0.
+FbmBlock squareBlock(std::vector<double> values)
+{
+    int size = 0;
+    while (std::size_t(size + 1) * std::size_t(size + 1) < values.size())
+        ++size;
+    values.resize(std::size_t(size + 1) * std::size_t(size + 1), 0.0);
+    return makeBlock(size, std::move(values));
 }
 
 // The text a map of this block cut at t must hold, spelled out cell by cell.
@@ -135,6 +147,54 @@ private Q_SLOTS:
         // IEEE sums 0.1 + 0.01 + ... worked out independently.
         QCOMPARE(std::bit_cast<quint64>(ladder[5]), std::bit_cast<quint64>(0.15000000000000002));
         QCOMPARE(std::bit_cast<quint64>(ladder[79]), std::bit_cast<quint64>(0.8900000000000007));
+    }
+
+    void aboveCountsMatchEightyScans_data()
+    {
+        QTest::addColumn<FbmBlock>("block");
+        const auto ladder = FractalMapGenerator::thresholds();
+
+        // Each threshold itself (matrix: not strictly above) and its two
+        // neighbouring doubles, which fall on either side of the cut.
+        std::vector<double> edges{0.0, 1.0};
+        for (const double t : ladder) {
+            edges.push_back(t);
+            edges.push_back(std::nextafter(t, 0.0));
+            edges.push_back(std::nextafter(t, 1.0));
+        }
+        QTest::newRow("values on the thresholds") << squareBlock(edges);
+        // Where the decimal value and the drifted threshold differ.
+        std::vector<double> decimals;
+        for (int k = 0; k <= 100; ++k)
+            decimals.push_back(k / 100.0);
+        QTest::newRow("whole percentages") << squareBlock(decimals);
+        QTest::newRow("all equal") << makeBlock(2, std::vector<double>(9, 0.5));
+        // What a flat block's rescale gives; it is above no threshold.
+        QTest::newRow("not a number") << makeBlock(1, {std::nan(""), 0.95, std::nan(""), 0.05});
+        const double infinity = std::numeric_limits<double>::infinity();
+        QTest::newRow("outside 0..1")
+            << makeBlock(2, {-0.5, 2.0, 0.0, 1.0, -infinity, infinity, 0.5, 0.1, 0.89});
+        FbmSurface surface;
+        QCOMPARE(surface.generate(0.3, 100, 9, 11), FbmSurface::Status::Ok);
+        FbmBlock real;
+        surface.copyBlock(real);
+        QTest::newRow("a surface") << real;
+    }
+
+    void aboveCountsMatchEightyScans()
+    {
+        QFETCH(FbmBlock, block);
+        const auto ladder = FractalMapGenerator::thresholds();
+        const auto above = FractalMapGenerator::aboveCounts(block);
+        const double pointCount = double(block.values.size());
+        for (std::size_t k = 0; k < ladder.size(); ++k) {
+            qint64 count = 0;
+            for (const double v : block.values)
+                count += v > ladder[k] ? 1 : 0;
+            QCOMPARE(above[k], count);
+            QCOMPARE(std::bit_cast<quint64>(double(above[k]) / pointCount),
+                     std::bit_cast<quint64>(FractalMapGenerator::coverFraction(block, ladder[k])));
+        }
     }
 
     void mapFileHoldsTheTopLeftCut_data()
@@ -490,6 +550,77 @@ private Q_SLOTS:
         QCOMPARE(filesIn(folder).size(), 80);
         for (const QString &name : names)
             QCOMPARE(readAll(name).count('\n'), b.size);
+    }
+
+    void enginesWriteTheSameRun_data()
+    {
+        QTest::addColumn<Batch>("batch");
+        QTest::addColumn<int>("cancelAt");
+        Batch early;
+        early.initialH = 0.3;
+        early.finalH = 0.7;
+        early.hStep = 0.4;
+        early.initialCover = 40;
+        early.finalCover = 60;
+        early.coverStep = 10;
+        early.replicates = 2;
+        early.belowCode = -3;
+        early.aboveCode = 12;
+        QTest::newRow("every H left early") << early << -1;
+        Batch none = early;
+        none.initialCover = 60;
+        none.finalCover = 40;
+        QTest::newRow("no cover wanted") << none << -1;
+        Batch many;
+        many.finalH = 0.9;
+        many.size = 4;
+        many.replicates = 200;
+        QTest::newRow("cancelled while the worker is ahead") << many << 3;
+    }
+
+    // The same run with both engines: same result, same progress, same names
+    // in the same order, and files equal byte for byte.
+    void enginesWriteTheSameRun()
+    {
+        QFETCH(Batch, batch);
+        QFETCH(int, cancelAt);
+        QTemporaryDir dir;
+        struct Outcome {
+            BatchResult result;
+            QStringList names;
+            QStringList labels;
+            QList<int> values;
+            int maximum = -1;
+            QList<QByteArray> texts;
+        } outcome[2];
+        const FractalMapGenerator::Engine engines[2] = {FractalMapGenerator::Engine::Plain,
+                                                        FractalMapGenerator::Engine::Fast};
+        for (int e = 0; e < 2; ++e) {
+            const QString folder = dir.filePath(QString::number(e));
+            QVERIFY(QDir().mkpath(folder));
+            FakeProgress progress(cancelAt);
+            FractalMapGenerator generator(engines[e]);
+            outcome[e].result = generator.runFractalBatch(
+                batch.initialH, batch.finalH, batch.hStep, batch.initialCover, batch.finalCover,
+                batch.coverStep, batch.size, batch.replicates, batch.belowCode, batch.aboveCode,
+                folder + QStringLiteral("/FBM_"), outcome[e].names, progress);
+            outcome[e].labels = progress.labels;
+            outcome[e].values = progress.values;
+            outcome[e].maximum = progress.maximum;
+            for (const QString &name : outcome[e].names)
+                outcome[e].texts << readAll(name);
+            QCOMPARE(filesIn(folder).size(), outcome[e].names.size());
+            outcome[e].names.replaceInStrings(folder, QString());
+        }
+        QCOMPARE(outcome[1].result.status, outcome[0].result.status);
+        QCOMPARE(outcome[1].names, outcome[0].names);
+        QCOMPARE(outcome[1].labels, outcome[0].labels);
+        QCOMPARE(outcome[1].values, outcome[0].values);
+        QCOMPARE(outcome[1].maximum, outcome[0].maximum);
+        for (qsizetype i = 0; i < outcome[0].texts.size(); ++i)
+            QVERIFY2(outcome[1].texts[i] == outcome[0].texts[i], qPrintable(outcome[0].names[i]));
+        if (batch.finalCover >= batch.initialCover)
+            QVERIFY(!outcome[0].names.isEmpty());
     }
 };
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
@@ -170,7 +171,50 @@ private Q_SLOTS:
         list->setCurrentRow(0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(1));
         QCOMPARE(w.currentGrid().at(0, 2), 7);
-        QVERIFY(w.statusBar()->currentMessage().isEmpty());
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("1 × 3 cells, cover 100.00 %"));
+    }
+
+    void loadedMapShowsItsSizeAndCover_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QByteArray>("map");
+        QTest::addColumn<QString>("status");
+        // 99 of 200 cells are not matrix: 49.50 %.
+        QByteArray twoHundred;
+        for (int r = 0; r < 10; ++r) {
+            for (int c = 0; c < 20; ++c)
+                twoHundred += (r * 20 + c < 99) ? "1 " : "0 ";
+            twoHundred += '\n';
+        }
+        QTest::newRow("rectangle")
+            << QByteArray() << twoHundred << QStringLiteral("10 × 20 cells, cover 49.50 %");
+        // Every code but the matrix code counts as cover, a stray 7 too.
+        QTest::newRow("matrix code from the settings")
+            << QByteArray("R_\n\nF_\n\n1\n-2\n") << QByteArray("-2 1 \n7 -2 \n-2 -2 \n")
+            << QStringLiteral("3 × 2 cells, cover 33.33 %");
+        QTest::newRow("ragged rows") << QByteArray() << QByteArray("1 0 0 \n1 \n0 0 0 1 \n")
+                                     << QStringLiteral("3 rows of 1 to 4 cells, cover 37.50 %");
+        QTest::newRow("grid for GIS tools")
+            << QByteArray()
+            << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0 0\n0 0 0\n")
+            << QStringLiteral("2 × 3 cells, cover 16.67 %");
+        QTest::newRow("no cells") << QByteArray() << QByteArray("\n\n")
+                                  << QStringLiteral("No cells in this file");
+    }
+
+    void loadedMapShowsItsSizeAndCover()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, map);
+        QFETCH(QString, status);
+        if (!config.isEmpty())
+            writeFile(QStringLiteral("config.txt"), config);
+        writeFile(QStringLiteral("map.txt"), map);
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("map.txt")));
+        list->setCurrentRow(0);
+        QCOMPARE(w.statusBar()->currentMessage(), status);
     }
 
     void settingsOkSavesAndCancelKeepsOnlyTheSeed()
@@ -238,6 +282,15 @@ private Q_SLOTS:
         list->setCurrentRow(14);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(10));
         QCOMPARE(w.currentGrid().at(9, 9), 1);
+
+        // The manifest lists the same maps in the same order, without their
+        // folder.
+        const QList<QByteArray> manifest =
+            readAll(stem + QStringLiteral("RND_manifest.csv")).split('\n');
+        QCOMPARE(manifest.size(), 1 + 15 + 1);
+        QVERIFY(manifest.first().startsWith("file,kind,size,requested_cover,realised_cover"));
+        QVERIFY(manifest.at(1).startsWith("RND_000_10x10_a1.txt,random,10,0,"));
+        QVERIFY(manifest.at(15).startsWith("RND_100_10x10_a3.txt,random,10,100,100.00,,5,3,"));
     }
 
     void randomBatchWithoutFolderIsRefused()
@@ -268,6 +321,66 @@ private Q_SLOTS:
         whenModal<QDialog>([](QDialog *dialog) { dialog->reject(); });
         action(w, "actionRandom")->trigger();
         QCOMPARE(list->count(), 1);
+    }
+
+    void fractalBatchListsSortedAndKeepsWriteOrderInTheBatchList()
+    {
+        writeFile(QStringLiteral("config.txt"), "RND_\n\nFBM_\n;f\n1\n0\n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("fbm"));
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("Hi"))->setValue(0.5);
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("Hf"))->setValue(0.6);
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("Hp"))->setValue(0.1);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(30);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(60);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(30);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(16);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            accept(dialog);
+        });
+        action(w, "actionFractal")->trigger();
+
+        QVERIFY(list->count() > 0);
+        QStringList shown;
+        for (int i = 0; i < list->count(); ++i)
+            shown << list->item(i)->text();
+        QStringList sorted = shown;
+        sorted.sort();
+        QCOMPARE(shown, sorted);
+        QCOMPARE(shown.size(), w.listedFileNames().size());
+        QByteArray expected;
+        for (const QString &name : w.listedFileNames())
+            expected += name.toLatin1() + ";f\n";
+        const QString stem = QDir::toNativeSeparators(folder) + QDir::separator();
+        QCOMPARE(readAll(stem + QStringLiteral("FBM_ListFragStat.fbt")), expected);
+        QVERIFY(shown.first().startsWith(stem + QStringLiteral("FBM_0.50_0")));
+
+        list->setCurrentRow(0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(16));
+    }
+
+    void fractalSizeAboveTheLatticeIsRefused()
+    {
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(QStringLiteral("kept"));
+        QString shown;
+        whenModal<QDialog>([this](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(4097);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))
+                ->setText(QDir(m_dir.path()).filePath(QStringLiteral("big")));
+            accept(dialog);
+        });
+        whenModal<QMessageBox>([&shown](QMessageBox *box) {
+            shown = box->text();
+            box->accept();
+        });
+        action(w, "actionFractal")->trigger();
+        QVERIFY2(shown.contains(QStringLiteral("4096")), qPrintable(shown));
+        QCOMPARE(list->count(), 1);
+        QVERIFY(!QFileInfo::exists(QDir(m_dir.path()).filePath(QStringLiteral("big"))));
     }
 };
 

@@ -1,0 +1,207 @@
+#include "app/diskspace.h"
+
+#include "fractal/fractalmapgenerator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <sys/statvfs.h>
+#endif
+
+namespace {
+
+// Every surface is cut at a fixed ladder of thresholds, and a run builds a
+// fixed number of surfaces per H.
+constexpr double fractalMapsPerH =
+    double(FractalMapGenerator::seedsPerH) * double(FractalMapGenerator::thresholdCount);
+
+// Characters of the decimal text of `value`.
+int decimalLength(qint64 value)
+{
+    int length = value < 0 ? 2 : 1;
+    for (quint64 rest = value < 0 ? 0 - quint64(value) : quint64(value); rest >= 10; rest /= 10)
+        ++length;
+    return length;
+}
+
+// A code as written in a map: its decimal text and one space.
+double cellBytes(qint32 code)
+{
+    return double(decimalLength(code) + 1);
+}
+
+double roundUpToBlocks(double bytes, qint64 blockSize)
+{
+    const double block = double(std::max<qint64>(blockSize, 1));
+    return std::ceil(bytes / block) * block;
+}
+
+// size rows of size cells, a line feed each, with `fraction` of the cells
+// written as the cover code.
+double mapBytes(const DiskSpace::Batch &batch, double coverFraction)
+{
+    const double size = batch.size;
+    const double perCell = coverFraction * cellBytes(batch.coverValue) +
+                           (1.0 - coverFraction) * cellBytes(batch.matrixValue);
+    return size * (size * perCell + 1.0);
+}
+
+// Covers the loop visits, in the order it visits them.
+template <typename Visit> void forEachCover(const DiskSpace::Batch &batch, Visit visit)
+{
+    if (batch.coverStep < 1)
+        return;
+    for (qint64 cover = batch.initialCover; cover <= batch.finalCover; cover += batch.coverStep)
+        visit(int(cover));
+}
+
+// The batch list names every map with its folder and the post-string; the
+// run's other records (the manifest) take at most this much per map besides
+// the name.
+constexpr double recordBytesPerMap = 256;
+
+double runRecordBytes(const DiskSpace::Batch &batch, double maps, int nameTailBytes,
+                      qint64 blockSize)
+{
+    const double name = double(batch.nameStem.size() + nameTailBytes);
+    const double listLine = name + double(batch.postString.size()) + 1;
+    return roundUpToBlocks(maps * listLine, blockSize) +
+           roundUpToBlocks(maps * (name + recordBytesPerMap), blockSize);
+}
+
+} // namespace
+
+double DiskSpace::randomBatchBytes(const Batch &batch, qint64 blockSize)
+{
+    if (batch.size < 1 || batch.replicates < 1)
+        return 0;
+    double bytes = 0;
+    double maps = 0;
+    forEachCover(batch, [&](int cover) {
+        const double fraction = std::clamp(cover / 100.0, 0.0, 1.0);
+        bytes += batch.replicates * roundUpToBlocks(mapBytes(batch, fraction), blockSize);
+        maps += batch.replicates;
+    });
+    // cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
+    const int tail =
+        3 + 1 + 2 * decimalLength(batch.size) + 1 + 2 + decimalLength(batch.replicates) + 4;
+    return bytes + runRecordBytes(batch, maps, tail, blockSize);
+}
+
+qint64 DiskSpace::randomBatchFiles(const Batch &batch)
+{
+    qint64 maps = 0;
+    forEachCover(batch, [&](int) { maps += std::max(batch.replicates, 0); });
+    // The batch list, the manifest and the temporary file of the map being
+    // written.
+    return maps + 3;
+}
+
+double DiskSpace::fractalBatchBytes(const Batch &batch, int hCount, qint64 blockSize)
+{
+    if (batch.size < 1 || batch.replicates < 1 || hCount < 1)
+        return 0;
+    // A map counted for cover c holds between c and c + 1 per cent habitat.
+    auto largestMap = [&](int cover) {
+        const double low = std::clamp(cover / 100.0, 0.0, 1.0);
+        const double high = std::clamp((cover + 1) / 100.0, 0.0, 1.0);
+        return roundUpToBlocks(std::max(mapBytes(batch, low), mapBytes(batch, high)), blockSize);
+    };
+    double perH = 0;
+    double mapsPerH = 0;
+    double largest = 0;
+    forEachCover(batch, [&](int cover) {
+        perH += batch.replicates * largestMap(cover);
+        mapsPerH += batch.replicates;
+        largest = std::max(largest, largestMap(cover));
+    });
+    if (mapsPerH > fractalMapsPerH) {
+        perH = fractalMapsPerH * largest;
+        mapsPerH = fractalMapsPerH;
+    }
+    // H "%.2f", "_", cover "%03i", "_", replicate "%05i", ".txt"
+    const int tail = 4 + 1 + 3 + 1 + std::max(5, decimalLength(batch.replicates)) + 4;
+    return hCount * perH + runRecordBytes(batch, hCount * mapsPerH, tail, blockSize);
+}
+
+qint64 DiskSpace::fractalBatchFiles(const Batch &batch, int hCount)
+{
+    qint64 perH = 0;
+    forEachCover(batch, [&](int) { perH += std::max(batch.replicates, 0); });
+    perH = std::min(perH, qint64(fractalMapsPerH));
+    return qint64(std::max(hCount, 0)) * perH + 3;
+}
+
+QString DiskSpace::humanSize(double bytes)
+{
+    if (bytes < 1024.0)
+        return QStringLiteral("%1 bytes").arg(qint64(std::max(bytes, 0.0)));
+    static const std::array<const char *, 8> units{"KiB", "MiB", "GiB", "TiB",
+                                                   "PiB", "EiB", "ZiB", "YiB"};
+    std::size_t unit = 0;
+    double value = bytes / 1024.0;
+    while (value >= 1024.0 && unit + 1 < units.size()) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+DiskSpace::DiskSpace(const QString &folder)
+    : m_folder(QDir::toNativeSeparators(folder))
+{
+    if (folder.trimmed().isEmpty())
+        return;
+    QFileInfo existing(QFileInfo(folder).absoluteFilePath());
+    while (!existing.exists() && !existing.isRoot())
+        existing = QFileInfo(existing.absolutePath());
+    if (!existing.exists())
+        return;
+    const QStorageInfo storage(existing.absoluteFilePath());
+    if (!storage.isValid() || !storage.isReady())
+        return;
+    m_bytesAvailable = storage.bytesAvailable();
+    if (storage.blockSize() > 0)
+        m_blockSize = storage.blockSize();
+#ifdef Q_OS_UNIX
+    // File systems without a fixed number of inodes report none at all.
+    struct statvfs fs = {};
+    if (::statvfs(QFile::encodeName(existing.absoluteFilePath()).constData(), &fs) == 0 &&
+        fs.f_files != 0)
+        m_filesAvailable = qint64(fs.f_favail);
+#endif
+}
+
+std::optional<QString> DiskSpace::refusal(double bytes, qint64 files) const
+{
+    if (m_bytesAvailable >= 0 && bytes > double(m_bytesAvailable))
+        return QCoreApplication::translate("DiskSpace",
+                                           "The batch needs about %1 of disk space, but only %2 "
+                                           "is free for \"%3\".")
+            .arg(humanSize(bytes), humanSize(double(m_bytesAvailable)), m_folder);
+    if (m_filesAvailable >= 0 && files > m_filesAvailable)
+        return QCoreApplication::translate("DiskSpace",
+                                           "The batch writes %1 files, but the file system of "
+                                           "\"%2\" has room for only %3 more.")
+            .arg(files)
+            .arg(m_folder)
+            .arg(m_filesAvailable);
+    return std::nullopt;
+}
+
+std::optional<QString> DiskSpace::randomBatchRefusal(const Batch &batch) const
+{
+    return refusal(randomBatchBytes(batch, m_blockSize), randomBatchFiles(batch));
+}
+
+std::optional<QString> DiskSpace::fractalBatchRefusal(const Batch &batch, int hCount) const
+{
+    return refusal(fractalBatchBytes(batch, hCount, m_blockSize), fractalBatchFiles(batch, hCount));
+}

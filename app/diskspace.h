@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// What a batch will put on disk, estimated before it starts, and the check of
+// that estimate against the room left where it will be written. A request
+// that cannot fit (a million 10-megacell maps, say) is refused up front
+// instead of failing hours later on a full disk.
+//
+// Sizes are doubles: the largest requests the dialogs allow need some 10^23
+// bytes, beyond any integer type the check could use, and an estimate does
+// not need more than 15 significant digits.
+class DiskSpace final {
+public:
+    // The parts of a batch request that decide the size of its files.
+    struct Batch {
+        int initialCover = 0;
+        int finalCover = 0;
+        int coverStep = 1;
+        int size = 0;
+        int replicates = 0;
+        qint32 matrixValue = 0;
+        qint32 coverValue = 1;
+        QString nameStem;
+        QString postString;
+    };
+
+    // A random map of cover c has, on average, c per cent of its cells
+    // written as the cover code, so the estimate follows the covers: it is
+    // exact when both codes have the same length and close otherwise. Each
+    // file is rounded up to whole blocks, which dominates for tiny maps.
+    static double randomBatchBytes(const Batch &batch, qint64 blockSize);
+    static qint64 randomBatchFiles(const Batch &batch);
+
+    // An upper bound: every requested cover gets all its replicates for
+    // every H (a surface gives at most one map per threshold), and each cell
+    // is counted with the longer code the map's cover allows.
+    static double fractalBatchBytes(const Batch &batch, int hCount, qint64 blockSize);
+    static qint64 fractalBatchFiles(const Batch &batch, int hCount);
+
+    // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
+    static QString humanSize(double bytes);
+
+    // Looks at the file system holding `folder`, or at its nearest existing
+    // ancestor when the folder is still to be created. An empty folder text
+    // is left to the output folder's own check and never refused here.
+    explicit DiskSpace(const QString &folder);
+
+    // The file system's allocation unit, 4096 when it cannot be known.
+    qint64 blockSize() const { return m_blockSize; }
+
+    // A user-facing reason to refuse a batch of `bytes` in `files` files, or
+    // nothing when it fits or when the file system does not say how much
+    // room is left.
+    std::optional<QString> refusal(double bytes, qint64 files) const;
+    std::optional<QString> randomBatchRefusal(const Batch &batch) const;
+    std::optional<QString> fractalBatchRefusal(const Batch &batch, int hCount) const;
+
+private:
+    QString m_folder;
+    qint64 m_bytesAvailable = -1;
+    qint64 m_filesAvailable = -1;
+    qint64 m_blockSize = 4096;
+};

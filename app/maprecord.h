@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// How one map of a batch was made and what it holds: enough to make it
+// again, and to choose maps by their real cover rather than by the cover in
+// their name, which is only what was asked for.
+struct MapRecord {
+    enum class Kind { Random, Fractal };
+
+    // The path as it was written and listed.
+    QString fileName;
+    Kind kind = Kind::Random;
+    int rowCount = 0;
+    int columnCount = 0;
+    int requestedCover = 0;
+    qint64 cellCount = 0;
+    // Cells written with the cover code.
+    qint64 habitatCells = 0;
+    // Fractal maps only: the H of the surface and the threshold of the cut.
+    double H = 0;
+    double threshold = 0;
+    // Random maps: the batch's seed as the settings and the command line take
+    // it, a signed 32-bit number. Fractal maps: the surface's seed, 0..199.
+    qint64 seed = 0;
+    // Random maps count replicates per cover from 1; fractal maps per cover
+    // and H from 1, as their names do.
+    int replicate = 0;
+    qint32 coverValue = 1;
+    qint32 matrixValue = 0;
+
+    // The percentage of cells that hold the cover code. When both codes are
+    // the same number, every cell holds it, whichever class it was drawn as.
+    double realisedCover() const
+    {
+        if (coverValue == matrixValue)
+            return 100.0;
+        return cellCount > 0 ? 100.0 * double(habitatCells) / double(cellCount) : 0.0;
+    }
+};

@@ -1,0 +1,217 @@
+#include "cli/rendercommand.h"
+
+#include "app/asciigridreader.h"
+#include "app/landscapepicture.h"
+#include "app/mapfilereader.h"
+#include "app/outputpaths.h"
+#include "app/writefully.h"
+#include "cli/commandline.h"
+#include "cli/rangeparser.h"
+#include "settings/appsettings.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QRect>
+#include <QSaveFile>
+
+#include <algorithm>
+
+RenderCommand::RenderCommand(CommandLine &commandLine)
+    : m_cli(commandLine)
+    , m_help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+             QStringLiteral("Shows this help."))
+    , m_out(QStringLiteral("out"),
+            QStringLiteral("The PNG file to write; with several maps, or when it is a folder, "
+                           "the folder for NAME.png of every map (created if missing)."),
+            QStringLiteral("FILE|DIR"))
+    , m_width(QStringLiteral("width"),
+              QStringLiteral("Width in pixels, 1..8192 (default: one pixel per map row up to "
+                             "1024, or the height)."),
+              QStringLiteral("W"))
+    , m_height(QStringLiteral("height"),
+               QStringLiteral("Height in pixels, 1..8192 (default: as the width)."),
+               QStringLiteral("H"))
+    , m_matrixValue(QStringLiteral("matrix-value"),
+                    QStringLiteral("Code of the matrix cells, drawn white (default from "
+                                   "config.txt, else 0)."),
+                    QStringLiteral("N"))
+    , m_quiet(QStringLiteral("quiet"), QStringLiteral("No summary."))
+{}
+
+QSize RenderCommand::defaultSize(std::size_t rowCount)
+{
+    const int side = int(std::min<std::size_t>(rowCount, defaultMaximumSide));
+    return QSize(side, side);
+}
+
+QImage RenderCommand::preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size)
+{
+    // A frame this far above the image puts the window's drawing area, which
+    // lies frameTopOffset below its frame, exactly on the image.
+    const QRect frame(0, -LandscapePicture::frameTopOffset, size.width(), size.height());
+    const QImage picture = LandscapePicture::render(grid, matrixValue, size, frame, Qt::black);
+    if (picture.isNull())
+        return picture;
+    // The window's background shows where no cell reaches: a line along the
+    // right and bottom edges at most, and the positions a short row lacks.
+    // A preview has no background, so only the matrix cells' white is kept.
+    QImage image(size, QImage::Format_Grayscale8);
+    if (image.isNull())
+        return image;
+    for (int y = 0; y < size.height(); ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        uchar *out = image.scanLine(y);
+        for (int x = 0; x < size.width(); ++x)
+            out[x] = in[x] == 0xffffffffu ? 255 : 0;
+    }
+    return image;
+}
+
+int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, qint32 matrixValue,
+                             int width, int height)
+{
+    LandscapeGrid grid;
+    const FileResult error = AsciiGridReader::isAsciiGrid(mapPath)
+                                 ? AsciiGridReader::read(mapPath, grid)
+                                 : MapFileReader::read(mapPath, grid);
+    if (error)
+        return m_cli.runFailure(QStringLiteral("cannot read %1").arg(error->message()));
+    if (grid.isEmpty())
+        return m_cli.runFailure(
+            QStringLiteral("%1: no map rows in the file").arg(QDir::toNativeSeparators(mapPath)));
+
+    QSize size = defaultSize(grid.rowCount());
+    if (width > 0 || height > 0)
+        size = QSize(width > 0 ? width : height, height > 0 ? height : width);
+    const QImage image = preview(grid, matrixValue, size);
+    const QString shownImage = QDir::toNativeSeparators(imagePath);
+    if (image.isNull())
+        return m_cli.runFailure(QStringLiteral("%1: not enough memory for %2 x %3 pixels")
+                                    .arg(shownImage)
+                                    .arg(size.width())
+                                    .arg(size.height()));
+
+    // Encoded in memory first, so that the file itself is written with the
+    // checks that notice a full disk, and appears only when complete.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return m_cli.runFailure(
+            QStringLiteral("%1: the image could not be encoded as PNG").arg(shownImage));
+    QSaveFile file(imagePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, file.errorString()));
+    if (const auto reason = writeFully(file, png)) {
+        file.cancelWriting();
+        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, *reason));
+    }
+    if (!file.commit())
+        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, file.errorString()));
+    return CommandLine::Success;
+}
+
+int RenderCommand::run(const QStringList &arguments)
+{
+    m_parser.setApplicationDescription(QStringLiteral(
+        "Draws map files, plain or ESRI ASCII grids, as PNG previews the way the main\n"
+        "window draws them: the first line of a map is the leftmost column, matrix cells\n"
+        "are white and all others black. Maps are taken as square, with as many columns\n"
+        "as rows."));
+    m_parser.addOption(m_help);
+    m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_quiet});
+    m_parser.addPositionalArgument(QStringLiteral("MAP"), QStringLiteral("Map files to draw."),
+                                   QStringLiteral("MAP..."));
+    if (!m_parser.parse(arguments))
+        return m_cli.usageError(m_parser.errorText());
+    if (m_parser.isSet(m_help)) {
+        QString text = m_parser.helpText();
+        text.replace(0, text.indexOf(QLatin1Char('\n')),
+                     QStringLiteral("Usage: %1 render MAP... --out FILE.png [options]")
+                         .arg(m_cli.program()));
+        m_cli.printOut(text);
+        return CommandLine::Success;
+    }
+
+    const QStringList maps = m_parser.positionalArguments();
+    if (maps.isEmpty())
+        return m_cli.usageError(QStringLiteral("no map file given"));
+    if (!m_parser.isSet(m_out) || m_parser.value(m_out).trimmed().isEmpty())
+        return m_cli.usageError(QStringLiteral("--out FILE.png is required"));
+
+    // 0 stands for a side that was not given.
+    auto side = [this](const QCommandLineOption &option, int &value) {
+        if (!m_parser.isSet(option))
+            return true;
+        const auto parsed = parseInt(m_parser.value(option));
+        if (!parsed || *parsed < 1 || *parsed > maximumSide)
+            return false;
+        value = *parsed;
+        return true;
+    };
+    int width = 0;
+    int height = 0;
+    if (!side(m_width, width))
+        return m_cli.usageError(
+            QStringLiteral("--width must be a whole number between 1 and %1").arg(maximumSide));
+    if (!side(m_height, height))
+        return m_cli.usageError(
+            QStringLiteral("--height must be a whole number between 1 and %1").arg(maximumSide));
+
+    AppSettings settings;
+    if (QFileInfo(defaultConfigFileName()).isFile())
+        loadConfig(settings);
+    qint32 matrixValue = settings.matrixValue;
+    if (m_parser.isSet(m_matrixValue)) {
+        const auto parsed = parseInt(m_parser.value(m_matrixValue));
+        if (!parsed)
+            return m_cli.usageError(QStringLiteral("--matrix-value is not a whole number: '%1'")
+                                        .arg(m_parser.value(m_matrixValue)));
+        matrixValue = *parsed;
+    }
+
+    const QString out = m_parser.value(m_out);
+    const bool intoFolder = maps.size() > 1 || QFileInfo(out).isDir() ||
+                            out.endsWith(QLatin1Char('/')) || out.endsWith(QDir::separator());
+    QStringList images;
+    if (intoFolder) {
+        // Two maps of the same name from different folders would silently
+        // leave one preview; that is refused before anything is drawn.
+        QHash<QString, QString> mapOfImage;
+        for (const QString &map : maps) {
+            const QString image =
+                QDir(out).filePath(QFileInfo(map).completeBaseName() + QStringLiteral(".png"));
+            if (mapOfImage.contains(image))
+                return m_cli.usageError(
+                    QStringLiteral("%1 and %2 would both be drawn to %3")
+                        .arg(mapOfImage.value(image), map, QDir::toNativeSeparators(image)));
+            mapOfImage.insert(image, map);
+            images.append(image);
+        }
+        if (const auto refusal = prepareOutputFolder(out))
+            return m_cli.runFailure(*refusal);
+    } else {
+        images.append(out);
+    }
+
+    // Every map is tried, so that one bad file in a long list does not cost
+    // the previews of the others; the status still reports it.
+    int status = CommandLine::Success;
+    int written = 0;
+    for (qsizetype i = 0; i < maps.size(); ++i) {
+        if (renderOne(maps.at(i), images.at(i), matrixValue, width, height) == CommandLine::Success)
+            ++written;
+        else
+            status = CommandLine::RunFailed;
+    }
+    if (!m_parser.isSet(m_quiet) && written > 0)
+        m_cli.printOut(
+            intoFolder
+                ? QStringLiteral("%1 previews written to %2\n")
+                      .arg(written)
+                      .arg(QDir::toNativeSeparators(out))
+                : QStringLiteral("preview written to %1\n").arg(QDir::toNativeSeparators(out)));
+    return status;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "fractal/fbmblock.h"
+#include "fractal/fbmsurface.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Builds exactly the block that FbmSurface::generate followed by copyBlock
+// gives, value for value and bit for bit, without building the whole
+// lattice.
+//
+// Two facts make that possible. The generator is a linear congruential one,
+// so its state after any number of steps is reached by a jump, and the order
+// in which the plain construction draws its points is known in closed form:
+// the draw of any lattice point can be made without the draws before it.
+// And a point depends only on earlier points within one half step of it,
+// so the block needs, at each stage, only the points in the block widened
+// by a margin that shrinks with the half step. A 100 x 100 map thus
+// costs about fifteen thousand points instead of sixteen million; a map as
+// large as the lattice still needs all of them, and then the gain comes
+// from drawing several points of a run at once and keeping the lattice as
+// 32-bit integers, which is all that a neighbour ever contributes.
+//
+// The object keeps its scratch storage from one surface to the next, so a
+// batch pays for it once. It is not shared between threads; a pipeline
+// gives each worker its own.
+class FastFbmSurface final {
+public:
+    using Status = FbmSurface::Status;
+    static constexpr int maxLevelLimit = 12;
+
+    FastFbmSurface() = default;
+
+    // Fills block with the rescaled (size + 1) x (size + 1) central points of
+    // the surface of (H, size, maxLevel, seed). maxLevel lies in 0..12 (the
+    // batch uses 12) and size in 0..2^maxLevel; a larger size is refused and
+    // leaves the block as it was. A failed allocation leaves an empty block.
+    Status generate(double H, int size, int maxLevel, int seed, FbmBlock &block);
+
+private:
+    // The points of one stage that are kept, on that stage's lattice: rows
+    // and columns origin, origin + step, ... covering the same index range
+    // in both directions, since the block is square and centred.
+    struct Grid {
+        // Not value-initialised: every cell that is read has been written
+        // during the same surface, and clearing 67 MB would cost a fifth of
+        // a full-lattice surface.
+        std::unique_ptr<std::int32_t[]> cells;
+        std::size_t capacity = 0;
+        int origin = 0;
+        int shift = 0;
+        int side = 0;
+
+        void shape(int first, int last, int stepShift);
+        int column(int index) const { return (index - origin) >> shift; }
+        std::int32_t *row(int index)
+        {
+            return cells.get() + std::size_t(column(index)) * std::size_t(side);
+        }
+        const std::int32_t *row(int index) const
+        {
+            return cells.get() + std::size_t(column(index)) * std::size_t(side);
+        }
+    };
+
+    struct Stage;
+    void refine(const Stage &stage);
+    // Crops, finds the extremes and rescales as the plain surface does,
+    // putting back the fractional corners the block holds.
+    void writeBlock(int N, int off, int size, const double corners[4], FbmBlock &block) const;
+    void oddRow(const Stage &stage, int x);
+    void evenRow(const Stage &stage, int x);
+    // Fills m_sums with the sums of the five uniform values of `count`
+    // consecutive draws starting at draw number `first`.
+    const std::int32_t *drawSums(std::uint64_t first, int count);
+
+    std::uint32_t m_seedState = 0;
+    // The x index of the first edge point whose draws m_edgeSums holds.
+    int m_edgeFirst = 0;
+    Grid m_coarse;
+    Grid m_fine;
+    std::vector<std::int32_t> m_sums;
+    std::vector<std::int32_t> m_edgeSums;
+};

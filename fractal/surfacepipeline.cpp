@@ -1,0 +1,149 @@
+#include "fractal/surfacepipeline.h"
+
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// Slots of the worker's queue. A few let the worker run ahead through a
+// surface that yields many maps; for large maps two (one being cut, one
+// being built) keep the memory at twice a block.
+int slotCountFor(int size)
+{
+    const qint64 blockBytes = qint64(size + 1) * qint64(size + 1) * qint64(sizeof(double));
+    return blockBytes <= (qint64(16) << 20) ? 4 : 2;
+}
+
+} // namespace
+
+SurfacePipeline::SurfacePipeline(FractalMapGenerator::Engine engine, std::vector<double> hValues,
+                                 int size)
+    : m_engine(engine)
+    , m_hValues(std::move(hValues))
+    , m_size(size)
+    , m_jobCount(qint64(m_hValues.size()) * FractalMapGenerator::seedsPerH)
+{
+    if (m_engine == FractalMapGenerator::Engine::Plain) {
+        m_slots.push_back(std::make_unique<Slot>());
+        return;
+    }
+    const int slotCount = slotCountFor(size);
+    for (int i = 0; i < slotCount; ++i) {
+        m_slots.push_back(std::make_unique<Slot>());
+        m_free.push_back(m_slots.back().get());
+    }
+    try {
+        m_worker = std::thread([this] { work(); });
+    } catch (const std::system_error &) {
+        // Without a second thread the same surfaces are built on request.
+        m_free.clear();
+        m_inline = std::make_unique<FastFbmSurface>();
+    }
+}
+
+SurfacePipeline::~SurfacePipeline()
+{
+    if (!m_worker.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_workerWake.notify_one();
+    m_worker.join();
+}
+
+void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out) const
+{
+    const double H = m_hValues[std::size_t(job / FractalMapGenerator::seedsPerH)];
+    const int seed = int(job % FractalMapGenerator::seedsPerH);
+    out.status = generator.generate(H, m_size, FbmSurface::defaultMaxLevel, seed, out.block);
+    if (out.status != FbmSurface::Status::Ok)
+        return;
+    const auto above = FractalMapGenerator::aboveCounts(out.block);
+    const double pointCount = double(qint64(m_size + 1) * qint64(m_size + 1));
+    for (std::size_t k = 0; k < above.size(); ++k)
+        out.covers[k] = FractalMapGenerator::coverPercent(double(above[k]) / pointCount);
+}
+
+void SurfacePipeline::buildPlain(qint64 job, Surface &out)
+{
+    const double H = m_hValues[std::size_t(job / FractalMapGenerator::seedsPerH)];
+    const int seed = int(job % FractalMapGenerator::seedsPerH);
+    out.status = m_plain.generate(H, m_size, FbmSurface::defaultMaxLevel, seed);
+    if (out.status != FbmSurface::Status::Ok)
+        return;
+    m_plain.copyBlock(out.block);
+    const auto ladder = FractalMapGenerator::thresholds();
+    for (std::size_t k = 0; k < ladder.size(); ++k)
+        out.covers[k] = FractalMapGenerator::coverPercent(
+            FractalMapGenerator::coverFraction(out.block, ladder[k]));
+}
+
+const SurfacePipeline::Surface &SurfacePipeline::surface(int hIndex, int seed)
+{
+    const qint64 job = jobOf(hIndex, seed);
+    Q_ASSERT(job > m_lastJob && job < m_jobCount);
+    m_lastJob = job;
+
+    if (!m_worker.joinable()) {
+        Slot &slot = *m_slots.front();
+        if (m_inline)
+            build(*m_inline, job, slot.surface);
+        else
+            buildPlain(job, slot.surface);
+        slot.job = job;
+        return slot.surface;
+    }
+
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_current)
+        m_free.push_back(std::exchange(m_current, nullptr));
+    m_wanted = job;
+    for (;;) {
+        // Surfaces of seeds the run has skipped, built before the worker
+        // learnt that the run moved on.
+        while (!m_ready.empty() && m_ready.front()->job < job) {
+            m_free.push_back(m_ready.front());
+            m_ready.pop_front();
+        }
+        if (!m_ready.empty())
+            break;
+        m_workerWake.notify_one();
+        m_surfaceReady.wait(lock);
+    }
+    // The worker builds every job from the wanted one on in order, so the
+    // first one ready is the one asked for.
+    Q_ASSERT(m_ready.front()->job == job);
+    m_current = m_ready.front();
+    m_ready.pop_front();
+    lock.unlock();
+    m_workerWake.notify_one();
+    return m_current->surface;
+}
+
+void SurfacePipeline::work()
+{
+    FastFbmSurface generator;
+    qint64 next = 0;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_workerWake.wait(lock, [&] {
+            return m_stop || (!m_free.empty() && std::max(next, m_wanted) < m_jobCount);
+        });
+        if (m_stop)
+            return;
+        next = std::max(next, m_wanted);
+        Slot *slot = m_free.front();
+        m_free.pop_front();
+        const qint64 job = next++;
+        lock.unlock();
+        build(generator, job, slot->surface);
+        lock.lock();
+        slot->job = job;
+        m_ready.push_back(slot);
+        m_surfaceReady.notify_one();
+    }
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "fractal/fastfbmsurface.h"
+#include "fractal/fbmblock.h"
+#include "fractal/fbmsurface.h"
+#include "fractal/fractalmapgenerator.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The surfaces of a fractal run, each with the cover of every threshold of
+// the ladder, handed out in the order the run asks for them.
+//
+// With the fast engine a worker thread builds and measures the next seeds'
+// surfaces while the run writes the maps of the current one. The run still
+// sees exactly the sequence of a sequential run: it asks for (H, seed) in
+// increasing order, gets that surface and no other, and whatever the worker
+// built past the point where the run moved on (an H whose covers are all
+// done) is dropped unseen. The plain engine builds each surface on request,
+// on the calling thread, with the reference construction and the 80 scans;
+// it is what the fast one is checked against.
+//
+// Handoff: a surface's slot belongs to exactly one side at a time. The
+// worker takes a slot from the free list under the mutex, fills it without
+// the lock, and puts it on the ready list under the mutex; the run takes it
+// from the ready list under the mutex, reads it without the lock, and gives
+// it back to the free list under the mutex at its next request. The mutex
+// thus orders every write of a slot before every read of it, and nothing
+// else is shared but the lists, the request and the stop flag, which are
+// only touched under the mutex.
+class SurfacePipeline final {
+public:
+    struct Surface {
+        FbmSurface::Status status = FbmSurface::Status::Ok;
+        FbmBlock block;
+        // The whole cover percentage of the block cut at each threshold.
+        std::array<int, FractalMapGenerator::thresholdCount> covers{};
+    };
+
+    // hValues are the run's H values; every H has the seeds 0 to seedsPerH - 1.
+    SurfacePipeline(FractalMapGenerator::Engine engine, std::vector<double> hValues, int size);
+    ~SurfacePipeline();
+    Q_DISABLE_COPY_MOVE(SurfacePipeline)
+
+    // The surface of the seed at the hIndex-th H. Requests must come in
+    // increasing (hIndex, seed) order; the reference stays valid until the
+    // next request.
+    const Surface &surface(int hIndex, int seed);
+
+private:
+    struct Slot {
+        Surface surface;
+        qint64 job = -1;
+    };
+
+    qint64 jobOf(int hIndex, int seed) const
+    {
+        return qint64(hIndex) * FractalMapGenerator::seedsPerH + seed;
+    }
+    void build(FastFbmSurface &generator, qint64 job, Surface &out) const;
+    void buildPlain(qint64 job, Surface &out);
+    void work();
+
+    const FractalMapGenerator::Engine m_engine;
+    const std::vector<double> m_hValues;
+    const int m_size;
+    const qint64 m_jobCount;
+
+    std::vector<std::unique_ptr<Slot>> m_slots;
+    // Owned by the run's thread: the surface last handed out, and what
+    // builds surfaces when there is no worker.
+    Slot *m_current = nullptr;
+    qint64 m_lastJob = -1;
+    FbmSurface m_plain;
+    std::unique_ptr<FastFbmSurface> m_inline;
+
+    std::mutex m_mutex;
+    std::condition_variable m_workerWake;
+    std::condition_variable m_surfaceReady;
+    std::deque<Slot *> m_free;
+    std::deque<Slot *> m_ready;
+    // The job the run waits for; the worker never builds one before it.
+    qint64 m_wanted = 0;
+    bool m_stop = false;
+
+    std::thread m_worker;
+};

@@ -1,0 +1,96 @@
+#include "settings/batchmanifest.h"
+
+#include "app/writefully.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+QByteArray csvField(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') ||
+        bytes.contains('\r')) {
+        bytes.replace('"', QByteArrayLiteral("\"\""));
+        bytes = '"' + bytes + '"';
+    }
+    return bytes;
+}
+
+QByteArray number(const char *format, double value)
+{
+    return QString::asprintf(format, value).toLatin1();
+}
+
+} // namespace
+
+QString manifestFileName(const QString &pathPrefix)
+{
+    return pathPrefix + QStringLiteral("manifest.csv");
+}
+
+QByteArray manifestHeader()
+{
+    return QByteArrayLiteral("file,kind,size,requested_cover,realised_cover,H,seed,replicate,"
+                             "threshold,cover_value,matrix_value\n");
+}
+
+QByteArray manifestRow(const MapRecord &record)
+{
+    const bool fractal = record.kind == MapRecord::Kind::Fractal;
+    // Both front ends make square maps; a caller of the core that does not
+    // still gets both sides.
+    const QByteArray size =
+        record.rowCount == record.columnCount
+            ? QByteArray::number(record.rowCount)
+            : QByteArray::number(record.rowCount) + 'x' + QByteArray::number(record.columnCount);
+    QByteArray row = csvField(QFileInfo(record.fileName).fileName());
+    row += fractal ? QByteArrayLiteral(",fractal,") : QByteArrayLiteral(",random,");
+    row += size + ',';
+    row += QByteArray::number(record.requestedCover) + ',';
+    row += number("%.2f", record.realisedCover()) + ',';
+    // H is the value asked for, as the file name gives it: a run of several
+    // H values reaches them by repeated addition and may hold 0.7999999999999999
+    // where the user typed 0.8, which no one should have to filter for.
+    if (fractal)
+        row += number("%.2f", record.H);
+    row += ',';
+    row += QByteArray::number(record.seed) + ',';
+    row += QByteArray::number(record.replicate) + ',';
+    if (fractal)
+        row += number("%.17g", record.threshold);
+    row += ',';
+    row += QByteArray::number(record.coverValue) + ',';
+    row += QByteArray::number(record.matrixValue) + '\n';
+    return row;
+}
+
+FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix)
+{
+    const QString name = manifestFileName(pathPrefix);
+    const QString shownName = QDir::toNativeSeparators(name);
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return FileError{shownName, file.errorString()};
+
+    QByteArray content = manifestHeader();
+    for (const MapRecord &record : records) {
+        content += manifestRow(record);
+        if (content.size() >= (1 << 20)) {
+            if (auto reason = writeFully(file, content)) {
+                file.cancelWriting();
+                return FileError{shownName, *reason};
+            }
+            content.clear();
+        }
+    }
+    if (auto reason = writeFully(file, content)) {
+        file.cancelWriting();
+        return FileError{shownName, *reason};
+    }
+    if (!file.commit())
+        return FileError{shownName, file.errorString()};
+    return std::nullopt;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/fileerror.h"
+#include "app/maprecord.h"
+
+#include <QList>
+#include <QString>
+
+// The record of a run for people and their scripts: one CSV row per map
+// written, in the order they were written, under a header that names the
+// columns. It goes beside the batch list, named pathPrefix + "manifest.csv",
+// and is rewritten whole through a temporary file like the list.
+//
+// The file column holds the map's name without its folder, so the manifest
+// stays true when the folder is moved or the maps of split runs are gathered
+// in one place. Numbers are written in the C locale; the realised cover has
+// two decimals, the threshold as many digits as it takes to give back the
+// same double. The text is UTF-8, and a field with a comma, a quote or a
+// line break is quoted.
+QString manifestFileName(const QString &pathPrefix);
+QByteArray manifestHeader();
+QByteArray manifestRow(const MapRecord &record);
+FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix);

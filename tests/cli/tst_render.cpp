@@ -1,0 +1,323 @@
+#include "app/landscapepicture.h"
+#include "app/mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QImage>
+#include <QListWidget>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &arguments, const QString &workingDirectory,
+           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PW_CLI_PATH), QStringList{QStringLiteral("render")} + arguments);
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// A plain map of `rows` lines holding `value(row, position)`.
+QByteArray plainMap(int rows, int length, const std::function<int(int, int)> &value)
+{
+    QByteArray bytes;
+    for (int r = 0; r < rows; ++r) {
+        for (int i = 0; i < length; ++i)
+            bytes += QByteArray::number(value(r, i)) + ' ';
+        bytes += '\n';
+    }
+    return bytes;
+}
+
+bool isWhite(QRgb pixel)
+{
+    return (pixel & 0xffffffu) == 0xffffffu;
+}
+
+bool isBlack(QRgb pixel)
+{
+    return (pixel & 0xffffffu) == 0;
+}
+
+} // namespace
+
+class TestRender : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_oldCwd;
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase() { m_oldCwd = QDir::currentPath(); }
+
+    // Every test works in a fresh folder, which is also the working
+    // directory where the window and the command line look for config.txt.
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(m_oldCwd);
+        m_dir.reset();
+    }
+
+    void previewIsWhatTheWindowShows()
+    {
+        // Matrix code 5 from config.txt, read by the window and by the
+        // command line alike. Cells hold the matrix code, the cover code 3
+        // or a stray 0; row 4 is short, so part of its column is left to the
+        // window's background, which the preview shows black.
+        writeFile(path(QStringLiteral("config.txt")), "R_\n\nF_\n\n3\n5\n");
+        QByteArray map = plainMap(7, 7, [](int r, int i) {
+            const int k = (r * 5 + i * 3) % 7;
+            return k < 3 ? 5 : (k < 6 ? 3 : 0);
+        });
+        QList<QByteArray> lines = map.split('\n');
+        lines[4] = "5 3 5 ";
+        writeFile(path(QStringLiteral("mixed.txt")), lines.join('\n'));
+
+        MainWindow window;
+        window.resize(900, 760);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        list->addItem(path(QStringLiteral("mixed.txt")));
+        list->setCurrentRow(0);
+        QCOMPARE(window.currentGrid().rowCount(), std::size_t(7));
+        // The window's own painting, without the frame's border and the
+        // other child widgets drawn over it.
+        QImage shown(window.size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::transparent);
+        window.render(&shown, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+
+        const QRect frame = window.findChild<QFrame *>(QStringLiteral("frameView"))->geometry();
+        const QRect area = LandscapePicture::drawingArea(frame).toRect();
+        // Odd sizes, so that cells are not whole numbers of pixels.
+        QVERIFY(area.width() % 7 != 0 || area.height() % 7 != 0);
+        QVERIFY2(shown.rect().contains(area), "the drawing area must lie inside the window");
+
+        const Run run = runCli({path(QStringLiteral("mixed.txt")), QStringLiteral("--out"),
+                                path(QStringLiteral("mixed.png")), QStringLiteral("--width"),
+                                QString::number(area.width()), QStringLiteral("--height"),
+                                QString::number(area.height())},
+                               m_dir->path());
+        QCOMPARE(run.exitCode, 0);
+        const QImage preview(path(QStringLiteral("mixed.png")));
+        QCOMPARE(preview.size(), area.size());
+
+        int white = 0;
+        int background = 0;
+        for (int y = 0; y < area.height(); ++y) {
+            for (int x = 0; x < area.width(); ++x) {
+                const QRgb inWindow = shown.pixel(area.x() + x, area.y() + y);
+                const QRgb inPreview = preview.pixel(x, y);
+                if (isWhite(inWindow)) {
+                    ++white;
+                    QVERIFY2(isWhite(inPreview), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                } else {
+                    background += !isBlack(inWindow);
+                    QVERIFY2(isBlack(inPreview), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                }
+            }
+        }
+        // The comparison saw both colours of cell and the background.
+        QVERIFY(white > 0 && white < area.width() * area.height());
+        QVERIFY(background > 0);
+    }
+
+    void firstLineIsTheLeftColumn()
+    {
+        // One pixel per cell: pixel (x, y) is position y of line x.
+        writeFile(path(QStringLiteral("three.txt")), "0 1 1 \n1 0 1 \n1 1 1 \n");
+        const Run run = runCli({QStringLiteral("three.txt"), QStringLiteral("--out"),
+                                QStringLiteral("three.png"), QStringLiteral("--quiet")},
+                               m_dir->path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.isEmpty());
+        const QImage image(path(QStringLiteral("three.png")));
+        QCOMPARE(image.size(), QSize(3, 3));
+        const char *expected[3] = {"W..", ".W.", "..."};
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(isWhite(image.pixel(x, y)), expected[y][x] == 'W');
+    }
+
+    void sizes_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("a pixel per cell") << 40 << QStringList{} << QSize(40, 40);
+        QTest::newRow("scaled down above 1024") << 1100 << QStringList{} << QSize(1024, 1024);
+        QTest::newRow("width alone") << 40 << QStringList{"--width", "90"} << QSize(90, 90);
+        QTest::newRow("height alone") << 40 << QStringList{"--height", "7"} << QSize(7, 7);
+        QTest::newRow("both, stretched")
+            << 40 << QStringList{"--width", "30", "--height", "100"} << QSize(30, 100);
+    }
+
+    void sizes()
+    {
+        QFETCH(int, rows);
+        QFETCH(QStringList, options);
+        QFETCH(QSize, size);
+        // Rows of different length: the row count alone decides.
+        writeFile(path(QStringLiteral("sized.txt")),
+                  plainMap(rows, 3, [](int r, int i) { return (r + i) % 2; }));
+        const Run run = runCli(QStringList{QStringLiteral("sized.txt"), QStringLiteral("--out"),
+                                           QStringLiteral("sized.png")} +
+                                   options,
+                               m_dir->path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QImage(path(QStringLiteral("sized.png"))).size(), size);
+    }
+
+    void severalMapsGoIntoAFolder()
+    {
+        writeFile(path(QStringLiteral("a.txt")), "1 0 \n0 0 \n");
+        writeFile(path(QStringLiteral("b.asc")),
+                  "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0\n0 0\n");
+        const Run run = runCli({QStringLiteral("a.txt"), QStringLiteral("b.asc"),
+                                QStringLiteral("--out"), QStringLiteral("new/previews"),
+                                QStringLiteral("--width"), QStringLiteral("64")},
+                               m_dir->path());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains(QStringLiteral("2 previews")), qPrintable(run.out));
+        const QImage a(path(QStringLiteral("new/previews/a.png")));
+        const QImage b(path(QStringLiteral("new/previews/b.png")));
+        QCOMPARE(a.size(), QSize(64, 64));
+        // The grid is drawn as the map it holds, like the plain file.
+        QVERIFY(a == b);
+        QVERIFY(isBlack(a.pixel(10, 10)) && isWhite(a.pixel(40, 10)));
+
+        // One map into an existing folder takes its name too.
+        const Run into = runCli({QStringLiteral("a.txt"), QStringLiteral("--out"),
+                                 QStringLiteral("new"), QStringLiteral("--quiet")},
+                                m_dir->path());
+        QCOMPARE(into.exitCode, 0);
+        QCOMPARE(QImage(path(QStringLiteral("new/a.png"))).size(), QSize(2, 2));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no map") << QStringList{"--out", "x.png"} << "no map";
+        QTest::newRow("no out") << QStringList{"ok.txt"} << "--out";
+        QTest::newRow("width 0") << QStringList{"ok.txt", "--out", "x.png", "--width", "0"}
+                                 << "--width";
+        QTest::newRow("height too large")
+            << QStringList{"ok.txt", "--out", "x.png", "--height", "8193"} << "--height";
+        QTest::newRow("width text")
+            << QStringList{"ok.txt", "--out", "x.png", "--width", "big"} << "--width";
+        QTest::newRow("matrix value text")
+            << QStringList{"ok.txt", "--out", "x.png", "--matrix-value", "white"}
+            << "--matrix-value";
+        QTest::newRow("same name twice")
+            << QStringList{"ok.txt", "sub/ok.txt", "--out", "folder"} << "both";
+        QTest::newRow("unknown option")
+            << QStringList{"ok.txt", "--out", "x.png", "--dpi", "3"} << "dpi";
+    }
+
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("ok.txt")), "1 0 \n0 1 \n");
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        writeFile(dir.filePath(QStringLiteral("sub/ok.txt")), "1 0 \n0 1 \n");
+        const Run run = runCli(arguments, dir.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{QStringLiteral("ok.txt"), QStringLiteral("sub")}));
+    }
+
+    void failuresNameThePathAndSpareTheRest()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("good.txt")), "1 0 \n0 1 \n");
+        writeFile(dir.filePath(QStringLiteral("empty.txt")), "\n\n");
+        writeFile(dir.filePath(QStringLiteral("broken.asc")), "ncols 2\nnrows 2\n1 0\n");
+        const Run run = runCli({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
+                                QStringLiteral("broken.asc"), QStringLiteral("good.txt"),
+                                QStringLiteral("--out"), QStringLiteral("out")},
+                               dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("missing.txt: No such file")),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("empty.txt: no map rows")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("broken.asc: the grid ends after 2 of its 4")),
+                 qPrintable(run.err));
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("good.png")});
+
+        // A preview that cannot be written leaves nothing under its name.
+        const Run unwritable = runCli({QStringLiteral("good.txt"), QStringLiteral("--out"),
+                                       QStringLiteral("no/such/folder.png")},
+                                      dir.path());
+        QCOMPARE(unwritable.exitCode, 1);
+        QVERIFY2(unwritable.err.contains(QStringLiteral("folder.png")), qPrintable(unwritable.err));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
+    }
+
+    void drawsWithoutADisplay_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::newRow("no display at all") << QString();
+        QTest::newRow("a display that cannot be reached") << QStringLiteral(":97");
+    }
+
+    void drawsWithoutADisplay()
+    {
+        QFETCH(QString, display);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("m.txt")), "1 0 \n0 1 \n");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
+            environment.remove(QLatin1String(name));
+        if (!display.isEmpty())
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        const Run run = runCli({QStringLiteral("m.txt"), QStringLiteral("--out"),
+                                QStringLiteral("m.png"), QStringLiteral("--quiet")},
+                               dir.path(), environment);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        QCOMPARE(QImage(dir.filePath(QStringLiteral("m.png"))).size(), QSize(2, 2));
+    }
+};
+
+QTEST_MAIN(TestRender)
+#include "tst_render.moc"

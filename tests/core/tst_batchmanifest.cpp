@@ -1,0 +1,205 @@
+#include "app/asciigridreader.h"
+#include "app/mapfilereader.h"
+#include "random/randommapgenerator.h"
+#include "settings/batchmanifest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+MapRecord randomRecord()
+{
+    MapRecord record;
+    record.fileName = QStringLiteral("/data/run/RND_050_10x10_a3.txt");
+    record.kind = MapRecord::Kind::Random;
+    record.rowCount = 10;
+    record.columnCount = 10;
+    record.requestedCover = 50;
+    record.cellCount = 100;
+    record.habitatCells = 47;
+    record.seed = -42;
+    record.replicate = 3;
+    record.coverValue = 1;
+    record.matrixValue = 0;
+    return record;
+}
+
+MapRecord fractalRecord()
+{
+    MapRecord record;
+    record.fileName = QStringLiteral("/data/run/FBM_0.80_030_00002.txt");
+    record.kind = MapRecord::Kind::Fractal;
+    record.rowCount = 3;
+    record.columnCount = 3;
+    record.requestedCover = 30;
+    record.cellCount = 9;
+    record.habitatCells = 3;
+    // What repeated addition makes of 0.8 and of the sixth threshold.
+    record.H = 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1;
+    record.threshold = 0.1 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01;
+    record.seed = 199;
+    record.replicate = 2;
+    record.coverValue = -7;
+    record.matrixValue = 99999;
+    return record;
+}
+
+qint64 cellsHolding(const LandscapeGrid &grid, qint32 code)
+{
+    qint64 count = 0;
+    for (std::size_t r = 0; r < grid.rowCount(); ++r)
+        for (const qint32 value : grid.row(r))
+            count += value == code;
+    return count;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(MapRecord)
+
+class TestBatchManifest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void headerNamesTheColumns()
+    {
+        const QList<QByteArray> columns = manifestHeader().trimmed().split(',');
+        QCOMPARE(columns, (QList<QByteArray>{"file", "kind", "size", "requested_cover",
+                                             "realised_cover", "H", "seed", "replicate",
+                                             "threshold", "cover_value", "matrix_value"}));
+        // Every row has as many fields as the header.
+        QCOMPARE(manifestRow(randomRecord()).count(','), columns.size() - 1);
+        QCOMPARE(manifestRow(fractalRecord()).count(','), columns.size() - 1);
+    }
+
+    void rows_data()
+    {
+        QTest::addColumn<MapRecord>("record");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("random") << randomRecord()
+                                << QByteArray(
+                                       "RND_050_10x10_a3.txt,random,10,50,47.00,,-42,3,,1,0\n");
+        // 0.1 plus five times 0.01 is 0.15000000000000002 to 17 digits; H is
+        // shown as asked for, to two decimals.
+        QTest::newRow("fractal")
+            << fractalRecord()
+            << QByteArray(
+                   "FBM_0.80_030_00002.txt,fractal,3,30,33.33,0.80,199,2,0.15000000000000002,"
+                   "-7,99999\n");
+
+        MapRecord same = randomRecord();
+        same.coverValue = 4;
+        same.matrixValue = 4;
+        QTest::newRow("equal codes: every cell holds the cover code")
+            << same << QByteArray("RND_050_10x10_a3.txt,random,10,50,100.00,,-42,3,,4,4\n");
+
+        MapRecord odd = randomRecord();
+        odd.fileName = QStringLiteral("/data/a,b/R \"x\",ü_1.txt");
+        odd.rowCount = 12;
+        odd.habitatCells = 2;
+        odd.cellCount = 3;
+        QTest::newRow("quoted name, not square, rounding")
+            << odd
+            << QByteArray("\"R \"\"x\"\",\xc3\xbc_1.txt\",random,12x10,50,66.67,,-42,3,,1,0\n");
+    }
+
+    void rows()
+    {
+        QFETCH(MapRecord, record);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(manifestRow(record), expected);
+    }
+
+    void randomBatchRecordsWhatIsOnDisk_data()
+    {
+        QTest::addColumn<MapFileWriter::Format>("format");
+        QTest::addColumn<qint32>("coverValue");
+        QTest::newRow("plain") << MapFileWriter::Format::Plain << 1;
+        QTest::newRow("grid, negative cover code") << MapFileWriter::Format::AsciiGrid << -3;
+    }
+
+    void randomBatchRecordsWhatIsOnDisk()
+    {
+        QFETCH(MapFileWriter::Format, format);
+        QFETCH(qint32, coverValue);
+        QTemporaryDir dir;
+        QStringList names;
+        QList<MapRecord> records;
+        NullProgress progress;
+        RandomMapGenerator generator;
+        generator.setFormat(format);
+        generator.setRecords(&records);
+        QVERIFY(generator
+                    .runBatch(10, 90, 40, 9, 9, 2, 0, coverValue,
+                              dir.filePath(QStringLiteral("R_")), quint32(-17), names, progress)
+                    .ok());
+        QCOMPARE(records.size(), 6);
+        QCOMPARE(names.size(), records.size());
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            const MapRecord &record = records.at(i);
+            QCOMPARE(record.fileName, names.at(i));
+            QVERIFY(record.fileName.endsWith(MapFileWriter::extension(format)));
+            QCOMPARE(record.requestedCover, 10 + 40 * int(i / 2));
+            QCOMPARE(record.replicate, int(i % 2) + 1);
+            QCOMPARE(record.seed, qint64(-17));
+            QCOMPARE(record.rowCount, 9);
+            QCOMPARE(record.coverValue, coverValue);
+
+            LandscapeGrid grid;
+            const FileResult error = format == MapFileWriter::Format::AsciiGrid
+                                         ? AsciiGridReader::read(record.fileName, grid)
+                                         : MapFileReader::read(record.fileName, grid);
+            QVERIFY(!error);
+            QCOMPARE(record.cellCount, qint64(grid.cellCount()));
+            QCOMPARE(record.habitatCells, cellsHolding(grid, coverValue));
+            QCOMPARE(manifestRow(record).split(',').at(4),
+                     QString::asprintf("%.2f", 100.0 * double(cellsHolding(grid, coverValue)) /
+                                                   double(grid.cellCount()))
+                         .toLatin1());
+        }
+    }
+
+    void writtenWholeWithHeader()
+    {
+        QTemporaryDir dir;
+        const QString prefix = dir.filePath(QStringLiteral("X_"));
+        QCOMPARE(manifestFileName(prefix), prefix + QStringLiteral("manifest.csv"));
+        QVERIFY(!writeManifest({randomRecord(), fractalRecord()}, prefix));
+        QCOMPARE(readAll(manifestFileName(prefix)),
+                 manifestHeader() + manifestRow(randomRecord()) + manifestRow(fractalRecord()));
+        // A run that wrote nothing still says so, with the header alone.
+        QVERIFY(!writeManifest({}, prefix));
+        QCOMPARE(readAll(manifestFileName(prefix)), manifestHeader());
+    }
+
+    void failureNamesTheFileAndKeepsTheOldOne()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("gone/X_"));
+        const FileResult error = writeManifest({randomRecord()}, missing);
+        QVERIFY(error);
+        QVERIFY(error->path.endsWith(QStringLiteral("X_manifest.csv")));
+        QVERIFY(!error->reason.isEmpty());
+
+        // A folder in the way cannot be replaced by the new file; the name
+        // still holds what was there, and no temporary file is left behind.
+        const QString prefix = dir.filePath(QStringLiteral("Y_"));
+        QVERIFY(QDir().mkpath(manifestFileName(prefix)));
+        QVERIFY(writeManifest({randomRecord()}, prefix));
+        QVERIFY(QFileInfo(manifestFileName(prefix)).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchManifest)
+#include "tst_batchmanifest.moc"

@@ -1,0 +1,79 @@
+#include "fractal/surfacepipeline.h"
+
+#include "fractal/fastfbmsurface.h"
+#include "fractal/fractalmapgenerator.h"
+#include "tests/fractal/samebits.h"
+
+#include <QTest>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Request = std::pair<int, int>;
+
+} // namespace
+
+class TestSurfacePipeline : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void handsOutExactlyTheRequestedSurfaces_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<std::vector<Request>>("requests");
+        // Requests as a run makes them: seeds in order, an H left early
+        // while the worker has already built the seeds after it.
+        QTest::newRow("every seed of a stretch")
+            << 16
+            << std::vector<Request>{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 6}, {0, 7}};
+        QTest::newRow("early exits")
+            << 16 << std::vector<Request>{{0, 0}, {0, 1}, {1, 0}, {2, 0}, {2, 1}, {2, 2}, {3, 0}};
+        QTest::newRow("far jumps")
+            << 33 << std::vector<Request>{{0, 0}, {0, 150}, {1, 199}, {3, 198}, {3, 199}};
+        // Two slots only: the worker must wait for the one being read.
+        QTest::newRow("large blocks") << 1500 << std::vector<Request>{{0, 0}, {0, 1}, {2, 0}};
+    }
+
+    void handsOutExactlyTheRequestedSurfaces()
+    {
+        QFETCH(int, size);
+        QFETCH(std::vector<Request>, requests);
+        const std::vector<double> hs{0.1, 0.4, 0.7, 1.0};
+        const auto ladder = FractalMapGenerator::thresholds();
+        SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, hs, size);
+        FastFbmSurface direct;
+        FbmBlock expected;
+        for (const auto &[hIndex, seed] : requests) {
+            const SurfacePipeline::Surface &surface = pipeline.surface(hIndex, seed);
+            QCOMPARE(surface.status, FbmSurface::Status::Ok);
+            QCOMPARE(direct.generate(hs[std::size_t(hIndex)], size, 12, seed, expected),
+                     FastFbmSurface::Status::Ok);
+            COMPARE_BLOCKS(surface.block, expected);
+            for (std::size_t k = 0; k < ladder.size(); ++k)
+                QCOMPARE(surface.covers[k],
+                         FractalMapGenerator::coverPercent(
+                             FractalMapGenerator::coverFraction(expected, ladder[k])));
+        }
+    }
+
+    void stopsWhileTheWorkerIsAhead()
+    {
+        // Left after one surface with the worker building ahead, and left
+        // without a single request: both must end at once, without a hang.
+        {
+            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {0.5}, 100);
+            QCOMPARE(pipeline.surface(0, 0).status, FbmSurface::Status::Ok);
+        }
+        {
+            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {0.5, 0.6}, 100);
+        }
+        {
+            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {}, 100);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSurfacePipeline)
+#include "tst_surfacepipeline.moc"

@@ -1,0 +1,86 @@
+// Feeds arbitrary bytes to the streaming map reader in arbitrary blocks and
+// checks the grid against a plain transcription of the reading rules: split
+// the data into lines, each line into tokens at every space, and convert all
+// tokens but the last with the toolkit's own integer conversion.
+#include "app/mapfilereader.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Rows = std::vector<std::vector<qint32>>;
+
+Rows referenceRows(std::string_view bytes)
+{
+    Rows rows;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        const std::string_view line = bytes.substr(start, end - start);
+        std::vector<std::string_view> tokens;
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t space = line.find(' ', from);
+            if (space == std::string_view::npos) {
+                tokens.push_back(line.substr(from));
+                break;
+            }
+            tokens.push_back(line.substr(from, space - from));
+            from = space + 1;
+        }
+        if (tokens.size() >= 2) {
+            std::vector<qint32> row;
+            for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
+                row.push_back(QString::fromLatin1(tokens[i].data(), qsizetype(tokens[i].size()))
+                                  .toInt(nullptr, 10));
+            rows.push_back(std::move(row));
+        }
+        start = end + 1;
+    }
+    return rows;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    // The first byte chooses how the rest is cut into blocks, so that state
+    // carried across block boundaries is exercised at every position.
+    std::uint32_t state = data[0] * 2654435761u + 1;
+    const std::string_view bytes(reinterpret_cast<const char *>(data + 1), size - 1);
+
+    LandscapeGrid grid;
+    MapFileReader reader(grid);
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        state = state * 1664525u + 1013904223u;
+        const std::size_t length = 1 + (state >> 24) % 64;
+        const std::size_t take = length < bytes.size() - pos ? length : bytes.size() - pos;
+        reader.feed(bytes.substr(pos, take));
+        pos += take;
+    }
+    reader.finish();
+
+    const Rows expected = referenceRows(bytes);
+    if (grid.rowCount() != expected.size())
+        std::abort();
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+        const auto row = grid.row(r);
+        if (row.size() != expected[r].size())
+            std::abort();
+        for (std::size_t c = 0; c < row.size(); ++c)
+            if (row[c] != expected[r][c])
+                std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,269 @@
+#include "tests/hardening/batchfolder.h"
+#include "tests/hardening/tmpfsmount.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+const QString listName = QStringLiteral("ListFragStat.fbt");
+
+QString noSpaceText()
+{
+    return QString::fromLocal8Bit(std::strerror(ENOSPC));
+}
+
+QString fileTooLargeText()
+{
+    return QString::fromLocal8Bit(std::strerror(EFBIG));
+}
+
+qint64 freeBytes(const QString &path)
+{
+    struct statvfs fs = {};
+    if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return -1;
+    return qint64(fs.f_bavail) * qint64(fs.f_frsize);
+}
+
+// Takes all but `leave` bytes of the file system holding `folder`, the way
+// another program filling the disk during a run would.
+bool fillLeaving(const QString &folder, qint64 leave)
+{
+    const qint64 take = freeBytes(folder) - leave;
+    if (take <= 0)
+        return true;
+    const int fd =
+        ::open(QFile::encodeName(QDir(folder).filePath(QStringLiteral("filler"))).constData(),
+               O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    const bool ok = ::posix_fallocate(fd, 0, off_t(take)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool isStopped(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    // The state follows the command name, which is in parentheses.
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && text.mid(close + 2, 1) == "T";
+}
+
+struct Outcome {
+    bool finishedEarly = false;
+    int exitCode = -1;
+    QString err;
+};
+
+// Starts the command line and, as soon as it has passed its checks and made
+// the output folder, stops it, lets the disk fill up to `leave` free bytes
+// and lets it go on into the full disk.
+Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
+                        const QString &diskRoot, qint64 leave)
+{
+    Outcome outcome;
+    QProcess cli;
+    cli.start(QStringLiteral(PW_CLI_PATH), arguments);
+    if (!cli.waitForStarted())
+        return outcome;
+    while (!QFileInfo::exists(outFolder)) {
+        if (cli.waitForFinished(0))
+            break;
+        QThread::usleep(100);
+    }
+    if (cli.state() == QProcess::NotRunning) {
+        outcome.finishedEarly = true;
+        return outcome;
+    }
+    ::kill(pid_t(cli.processId()), SIGSTOP);
+    while (!isStopped(cli.processId()))
+        QThread::usleep(100);
+    fillLeaving(diskRoot, leave);
+    ::kill(pid_t(cli.processId()), SIGCONT);
+    cli.waitForFinished(120000);
+    outcome.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    outcome.err = QString::fromLocal8Bit(cli.readAllStandardError());
+    return outcome;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+// Runs the command line with every file it writes limited to `bytes`, the
+// per-file stand-in for a full disk where no file system can be mounted.
+Run runWithFileSizeLimit(const QStringList &arguments, rlim_t bytes)
+{
+    QProcess cli;
+    cli.setChildProcessModifier([bytes] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{bytes, bytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(PW_CLI_PATH), arguments);
+    cli.waitForFinished(120000);
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+            QString::fromLocal8Bit(cli.readAllStandardError())};
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+// A disk that fills up during a run stops it at the map that did not fit:
+// the command says which file and why and exits with 1, every map on disk is
+// whole, nothing half-written or temporary is left, and the batch list names
+// exactly the maps that are there.
+class TestFullDisk : public QObject {
+    Q_OBJECT
+
+private:
+    // `failedMap` matches the name of the map the run stopped at.
+    void checkStoppedRun(int exitCode, const QString &err, const QString &outFolder,
+                         const QString &prefix, const QString &failedMap, int size,
+                         qint32 matrixValue, qint32 coverValue, const QString &reason)
+    {
+        QCOMPARE(exitCode, 1);
+        const QRegularExpression failedPath(
+            QRegularExpression::escape(QDir::toNativeSeparators(outFolder) + QDir::separator()) +
+            failedMap + QStringLiteral(": ") + QRegularExpression::escape(reason));
+        QVERIFY2(failedPath.match(err).hasMatch(), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1String("batch list not written")), qPrintable(err));
+
+        const BatchFolder folder(outFolder, size, matrixValue, coverValue);
+        QVERIFY2(folder.brokenMaps.isEmpty(), qPrintable(folder.brokenMaps.join(u'\n')));
+        QVERIFY2(folder.temporaries.isEmpty(), qPrintable(folder.temporaries.join(u'\n')));
+        QVERIFY(!folder.completeMaps.isEmpty());
+        const QStringList listed =
+            BatchFolder::listedMaps(QDir(outFolder).filePath(prefix + listName), QString());
+        QCOMPARE(sorted(listed), folder.completeMaps);
+    }
+
+private Q_SLOTS:
+    void randomBatchOnAFullTmpfs()
+    {
+        QTemporaryDir dir;
+        const QString disk = dir.filePath(QStringLiteral("disk"));
+        // Twenty maps of 2 MB fit on the empty file system, so the run is
+        // not refused up front; the disk then fills while it runs.
+        TmpfsMount mount(disk, qint64(48) << 20);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs (%1); "
+                                            "randomBatchOverTheFileSizeLimit covers the same "
+                                            "failure")
+                                 .arg(mount.error())));
+        const QString out = disk + QStringLiteral("/maps");
+        const Outcome outcome = runIntoFullDisk(
+            {"random", "--out", out, "--cover", "1:20:1", "--size", "1000", "--quiet"}, out, disk,
+            qint64(3) << 20);
+        QVERIFY2(!outcome.finishedEarly, "the batch ended before the disk could be filled");
+        checkStoppedRun(outcome.exitCode, outcome.err, out, QStringLiteral("RND_"),
+                        QStringLiteral("RND_0\\d\\d_1000x1000_a1\\.txt"), 1000, 0, 1,
+                        noSpaceText());
+    }
+
+    void fractalBatchOnAFullTmpfs()
+    {
+        QTemporaryDir dir;
+        const QString disk = dir.filePath(QStringLiteral("disk"));
+        TmpfsMount mount(disk, qint64(64) << 20);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs (%1); "
+                                            "fractalBatchOverTheFileSizeLimit covers the same "
+                                            "failure")
+                                 .arg(mount.error())));
+        const QString out = disk + QStringLiteral("/maps");
+        const Outcome outcome =
+            runIntoFullDisk({"fractal", "--out", out, "--h", "0.5:0.5:0.1", "--cover", "10:90:10",
+                             "--replicates", "3", "--size", "1000", "--quiet"},
+                            out, disk, qint64(3) << 20);
+        QVERIFY2(!outcome.finishedEarly, "the batch ended before the disk could be filled");
+        checkStoppedRun(outcome.exitCode, outcome.err, out, QStringLiteral("FBM_"),
+                        QStringLiteral("FBM_0\\.50_0\\d0_0000\\d\\.txt"), 1000, 0, 1,
+                        noSpaceText());
+    }
+
+    void randomBatchOverTheFileSizeLimit()
+    {
+        // With habitat written as -99999 the maps grow with their cover: up
+        // to cover 40 they stay under 4000 bytes, from cover 50 on not.
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("maps"));
+        const Run run = runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:10",
+                                              "--size", "30", "--cover-value", "-99999", "--quiet"},
+                                             4000);
+        checkStoppedRun(run.exitCode, run.err, out, QStringLiteral("RND_"),
+                        QStringLiteral("RND_050_30x30_a1\\.txt"), 30, 0, -99999,
+                        fileTooLargeText());
+        QCOMPARE(BatchFolder(out, 30, 0, -99999).completeMaps.size(), 5);
+    }
+
+    void fractalBatchOverTheFileSizeLimit()
+    {
+        // With matrix cells written as -999999 a cut grows as its cover
+        // falls, and the cuts of a surface come in falling cover: the first
+        // ones fit under the limit, a later one does not.
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("maps"));
+        const Run run = runWithFileSizeLimit({"fractal", "--out", out, "--h", "0.5:0.5:0.1",
+                                              "--cover", "10:90:10", "--size", "40",
+                                              "--matrix-value", "-999999", "--quiet"},
+                                             8000);
+        checkStoppedRun(run.exitCode, run.err, out, QStringLiteral("FBM_"),
+                        QStringLiteral("FBM_0\\.50_0\\d0_00001\\.txt"), 40, -999999, 1,
+                        fileTooLargeText());
+    }
+
+    void batchListThatDoesNotFitIsReportedAndTheOldOneKept()
+    {
+        // 303 tiny maps fit under the limit, their batch list does not.
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("maps"));
+        QVERIFY(QDir().mkpath(out));
+        const QString list = QDir(out).filePath(QStringLiteral("RND_") + listName);
+        {
+            QFile old(list);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old list\n");
+        }
+        const Run run = runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:1",
+                                              "--size", "2", "--replicates", "3", "--quiet"},
+                                             8000);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QLatin1String("batch list not written")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QDir::toNativeSeparators(list)), qPrintable(run.err));
+        QVERIFY2(run.err.contains(fileTooLargeText()), qPrintable(run.err));
+
+        const BatchFolder folder(out, 2, 0, 1);
+        QCOMPARE(folder.completeMaps.size(), 303);
+        QVERIFY(folder.brokenMaps.isEmpty());
+        QVERIFY2(folder.temporaries.isEmpty(), qPrintable(folder.temporaries.join(u'\n')));
+        QFile kept(list);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("old list\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFullDisk)
+#include "tst_fulldisk.moc"
