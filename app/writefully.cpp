@@ -1,5 +1,8 @@
 #include "app/writefully.h"
 
+#include <QDir>
+#include <QSaveFile>
+
 #include <cerrno>
 #include <cstring>
 
@@ -20,5 +23,30 @@ std::optional<QString> writeFully(QFileDevice &file, const char *data, qint64 si
         data += written;
         size -= written;
     }
+    return std::nullopt;
+}
+
+FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
+                     const std::function<void(qsizetype, QByteArray &)> &appendLine)
+{
+    const QString shownName = QDir::toNativeSeparators(name);
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return FileError{shownName, file.errorString()};
+
+    QByteArray content = head;
+    for (qsizetype i = 0; i <= count; ++i) {
+        if (i < count)
+            appendLine(i, content);
+        if (content.size() >= (1 << 20) || i == count) {
+            if (auto reason = writeFully(file, content)) {
+                file.cancelWriting();
+                return FileError{shownName, *reason};
+            }
+            content.clear();
+        }
+    }
+    if (!file.commit())
+        return FileError{shownName, file.errorString()};
     return std::nullopt;
 }

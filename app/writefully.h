@@ -3,6 +3,9 @@
 #include <QFileDevice>
 #include <QString>
 
+#include "app/fileerror.h"
+
+#include <functional>
 #include <optional>
 
 // Writes all of `data` to an unbuffered file device, or returns the system's
@@ -17,3 +20,10 @@ inline std::optional<QString> writeFully(QFileDevice &file, const QByteArray &by
 {
     return writeFully(file, bytes.constData(), bytes.size());
 }
+
+// Writes a whole text file of `count` lines through QSaveFile: `head`, then
+// the line `appendLine(i, buffer)` appends for each i, flushed in chunks so
+// that a list of a million maps does not sit in memory twice. Nothing
+// appears under `name` unless all of it was written.
+FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
+                     const std::function<void(qsizetype, QByteArray &)> &appendLine);

@@ -69,28 +69,6 @@ QByteArray manifestRow(const MapRecord &record)
 
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix)
 {
-    const QString name = manifestFileName(pathPrefix);
-    const QString shownName = QDir::toNativeSeparators(name);
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return FileError{shownName, file.errorString()};
-
-    QByteArray content = manifestHeader();
-    for (const MapRecord &record : records) {
-        content += manifestRow(record);
-        if (content.size() >= (1 << 20)) {
-            if (auto reason = writeFully(file, content)) {
-                file.cancelWriting();
-                return FileError{shownName, *reason};
-            }
-            content.clear();
-        }
-    }
-    if (auto reason = writeFully(file, content)) {
-        file.cancelWriting();
-        return FileError{shownName, *reason};
-    }
-    if (!file.commit())
-        return FileError{shownName, file.errorString()};
-    return std::nullopt;
+    return saveLines(manifestFileName(pathPrefix), manifestHeader(), records.size(),
+                     [&records](qsizetype i, QByteArray &out) { out += manifestRow(records[i]); });
 }
