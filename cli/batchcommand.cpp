@@ -304,18 +304,17 @@ int BatchCommand::runRandom(const QStringList &arguments)
     if (!m_error.isEmpty())
         return m_cli.usageError(m_error);
 
+    const QString stem = nameStem(common.folder, settings.randomPrefix);
     if (const auto refusal =
             DiskSpace(common.folder)
-                .randomBatchRefusal(
-                    {common.initialCover, common.finalCover, common.coverStep, common.size,
-                     common.replicates, settings.matrixValue, settings.coverValue,
-                     nameStem(common.folder, settings.randomPrefix), settings.randomPostString}))
+                .randomBatchRefusal({common.initialCover, common.finalCover, common.coverStep,
+                                     common.size, common.replicates, settings.matrixValue,
+                                     settings.coverValue, stem, settings.randomPostString}))
         return refuseForSpace(m_cli, *refusal);
 
     if (const auto refusal = prepareOutputFolder(common.folder))
         return m_cli.runFailure(*refusal);
 
-    const QString stem = nameStem(common.folder, settings.randomPrefix);
     ConsoleProgress::installSignalHandlers();
     ConsoleProgress progress(stderrIsTerminal() && !m_parser.isSet(m_quiet));
     QStringList fileNames;
@@ -375,19 +374,18 @@ int BatchCommand::runFractal(const QStringList &arguments)
         return m_cli.usageError(QStringLiteral("fractal maps can be at most %1 cells per side")
                                     .arg(FractalMapGenerator::maxMapSize));
 
+    const QString stem = nameStem(common.folder, settings.fractalPrefix);
     if (const auto refusal =
             DiskSpace(common.folder)
-                .fractalBatchRefusal(
-                    {common.initialCover, common.finalCover, common.coverStep, common.size,
-                     common.replicates, settings.matrixValue, settings.coverValue,
-                     nameStem(common.folder, settings.fractalPrefix), settings.fractalPostString},
-                    int(hValues(h->first, h->last, h->step).size())))
+                .fractalBatchRefusal({common.initialCover, common.finalCover, common.coverStep,
+                                      common.size, common.replicates, settings.matrixValue,
+                                      settings.coverValue, stem, settings.fractalPostString},
+                                     int(hValues(h->first, h->last, h->step).size())))
         return refuseForSpace(m_cli, *refusal);
 
     if (const auto refusal = prepareOutputFolder(common.folder))
         return m_cli.runFailure(*refusal);
 
-    const QString stem = nameStem(common.folder, settings.fractalPrefix);
     ConsoleProgress::installSignalHandlers();
     ConsoleProgress progress(stderrIsTerminal() && !m_parser.isSet(m_quiet));
     QStringList fileNames;

@@ -2,7 +2,6 @@
 
 #include "app/writefully.h"
 
-
 QString batchListFileName(const QString &pathPrefix)
 {
     return pathPrefix + QStringLiteral("ListFragStat.fbt");
