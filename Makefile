@@ -15,7 +15,7 @@ build: deps
 	$(CMAKE) --build --preset ci -j $(JOBS)
 
 run: build
-	./build/app/patchwright
+	./build-ci/app/patchwright
 
 test: build
 	ctest --preset ci -j $(JOBS)
@@ -29,7 +29,7 @@ test-heavy: build
 	ctest --preset heavy
 
 bench: build
-	@for b in build/bench/bench_*; do echo "== $$b"; $$b; done
+	@for b in build-ci/bench/bench_*; do echo "== $$b"; $$b; done
 
 # Each libFuzzer target runs FUZZ_SECONDS; the clang build lives apart in
 # build-fuzz because every object in it is instrumented.
@@ -44,4 +44,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build-dev build-ci build-asan build-fuzz

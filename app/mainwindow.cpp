@@ -1,15 +1,15 @@
 #include "app/mainwindow.h"
 
-#include "app/asciigridreader.h"
 #include "app/dialogprogress.h"
-#include "app/diskspace.h"
-#include "app/mapfilereader.h"
-#include "app/outputpaths.h"
+#include "core/asciigridreader.h"
+#include "core/batchlist.h"
+#include "core/batchmanifest.h"
+#include "core/diskspace.h"
+#include "core/hsweep.h"
+#include "core/mapfilereader.h"
+#include "core/outputpaths.h"
 #include "fractal/fractalmapgenerator.h"
-#include "fractal/hsweep.h"
 #include "random/randommapgenerator.h"
-#include "settings/batchlist.h"
-#include "settings/batchmanifest.h"
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/landscapegrid.h"
 #include "app/landscapepicture.h"
-#include "app/maprecord.h"
+#include "core/landscapegrid.h"
+#include "core/maprecord.h"
 #include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"

@@ -3,7 +3,7 @@
 // lines, a settings file whose first line never ends. Each is run at
 // growing sizes and fitted to a complexity class; the readers must come out
 // O(N), with the same time per byte at every size.
-#include "app/mapfilereader.h"
+#include "core/mapfilereader.h"
 #include "settings/appsettings.h"
 
 #include <QBuffer>

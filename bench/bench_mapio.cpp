@@ -1,6 +1,6 @@
 // Throughput of the map file paths users wait on: loading a large map into
 // the viewer and writing random maps.
-#include "app/mapfilereader.h"
+#include "core/mapfilereader.h"
 #include "random/randommapgenerator.h"
 
 #include <QDir>

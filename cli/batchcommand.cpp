@@ -1,18 +1,18 @@
 #include "cli/batchcommand.h"
 
-#include "app/batchresult.h"
-#include "app/diskspace.h"
-#include "app/mapfilewriter.h"
-#include "app/outputpaths.h"
 #include "cli/commandline.h"
 #include "cli/consoleprogress.h"
 #include "cli/rangeparser.h"
+#include "core/batchlist.h"
+#include "core/batchmanifest.h"
+#include "core/batchresult.h"
+#include "core/diskspace.h"
+#include "core/hsweep.h"
+#include "core/mapfilewriter.h"
+#include "core/outputpaths.h"
 #include "fractal/fractalmapgenerator.h"
-#include "fractal/hsweep.h"
 #include "random/randommapgenerator.h"
 #include "settings/appsettings.h"
-#include "settings/batchlist.h"
-#include "settings/batchmanifest.h"
 
 #include <QDir>
 #include <QFileInfo>

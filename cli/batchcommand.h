@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/maprecord.h"
+#include "core/maprecord.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/batchprogress.h"
+#include "core/batchprogress.h"
 
 #include <QElapsedTimer>
 

@@ -1,12 +1,12 @@
 #include "cli/rendercommand.h"
 
-#include "app/asciigridreader.h"
 #include "app/landscapepicture.h"
-#include "app/mapfilereader.h"
-#include "app/outputpaths.h"
-#include "app/writefully.h"
 #include "cli/commandline.h"
 #include "cli/rangeparser.h"
+#include "core/asciigridreader.h"
+#include "core/mapfilereader.h"
+#include "core/outputpaths.h"
+#include "core/writefully.h"
 #include "settings/appsettings.h"
 
 #include <QBuffer>

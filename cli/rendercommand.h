@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/landscapegrid.h"
+#include "core/landscapegrid.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "fractal/dialogfbm.h"
 
-#include "fractal/hsweep.h"
+#include "core/hsweep.h"
 #include "ui_dialogfbm.h"
 
 #include <QFileDialog>

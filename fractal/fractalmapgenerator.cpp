@@ -1,8 +1,8 @@
 #include "fractal/fractalmapgenerator.h"
 
-#include "app/mapfilewriter.h"
+#include "core/hsweep.h"
+#include "core/mapfilewriter.h"
 #include "fractal/fbmsurface.h"
-#include "fractal/hsweep.h"
 #include "fractal/surfacepipeline.h"
 
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/batchprogress.h"
-#include "app/batchresult.h"
-#include "app/fileerror.h"
-#include "app/mapfilewriter.h"
-#include "app/maprecord.h"
+#include "core/batchprogress.h"
+#include "core/batchresult.h"
+#include "core/fileerror.h"
+#include "core/mapfilewriter.h"
+#include "core/maprecord.h"
 #include "fractal/fbmblock.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
 #include "random/randommapgenerator.h"
 
-#include "app/mapfilewriter.h"
+#include "core/mapfilewriter.h"
 
 #include <QCoreApplication>
 

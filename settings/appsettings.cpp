@@ -1,6 +1,6 @@
 #include "settings/appsettings.h"
 
-#include "app/writefully.h"
+#include "core/writefully.h"
 
 #include <QDir>
 #include <QFile>

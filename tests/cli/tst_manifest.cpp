@@ -1,5 +1,5 @@
-#include "app/asciigridreader.h"
-#include "app/mapfilereader.h"
+#include "core/asciigridreader.h"
+#include "core/mapfilereader.h"
 #include "fractal/fbmsurface.h"
 
 #include <QDir>

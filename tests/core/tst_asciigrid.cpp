@@ -1,6 +1,6 @@
-#include "app/asciigridreader.h"
-#include "app/mapfilereader.h"
-#include "app/mapfilewriter.h"
+#include "core/asciigridreader.h"
+#include "core/mapfilereader.h"
+#include "core/mapfilewriter.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "app/outputpaths.h"
-#include "settings/batchlist.h"
+#include "core/batchlist.h"
+#include "core/outputpaths.h"
 
 #include "tests/filesizelimit.h"
 

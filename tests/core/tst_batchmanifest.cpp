@@ -1,7 +1,7 @@
-#include "app/asciigridreader.h"
-#include "app/mapfilereader.h"
+#include "core/asciigridreader.h"
+#include "core/batchmanifest.h"
+#include "core/mapfilereader.h"
 #include "random/randommapgenerator.h"
-#include "settings/batchmanifest.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,7 @@
 // stays out of the default run.
 #include "fractal/fastfbmsurface.h"
 
-#include "app/batchprogress.h"
+#include "core/batchprogress.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
 #include "tests/fractal/samebits.h"

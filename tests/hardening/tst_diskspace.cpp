@@ -1,5 +1,5 @@
-#include "app/diskspace.h"
 #include "app/mainwindow.h"
+#include "core/diskspace.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "tests/hardening/tmpfsmount.h"

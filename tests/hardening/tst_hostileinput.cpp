@@ -1,4 +1,4 @@
-#include "app/mapfilereader.h"
+#include "core/mapfilereader.h"
 #include "settings/appsettings.h"
 #include "tests/hardening/processmemory.h"
 

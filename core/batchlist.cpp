@@ -1,6 +1,6 @@
-#include "settings/batchlist.h"
+#include "core/batchlist.h"
 
-#include "app/writefully.h"
+#include "core/writefully.h"
 
 QString batchListFileName(const QString &pathPrefix)
 {

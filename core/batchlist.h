@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/fileerror.h"
+#include "core/fileerror.h"
 
 #include <QString>
 #include <QStringList>

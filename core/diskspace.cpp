@@ -1,4 +1,4 @@
-#include "app/diskspace.h"
+#include "core/diskspace.h"
 
 #include "fractal/fractalmapgenerator.h"
 

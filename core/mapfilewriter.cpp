@@ -1,6 +1,6 @@
-#include "app/mapfilewriter.h"
+#include "core/mapfilewriter.h"
 
-#include "app/writefully.h"
+#include "core/writefully.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "app/asciigridreader.h"
+#include "core/asciigridreader.h"
 
 #include <QDir>
 #include <QFile>

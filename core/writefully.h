@@ -3,7 +3,7 @@
 #include <QFileDevice>
 #include <QString>
 
-#include "app/fileerror.h"
+#include "core/fileerror.h"
 
 #include <functional>
 #include <optional>

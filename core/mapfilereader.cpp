@@ -1,4 +1,4 @@
-#include "app/mapfilereader.h"
+#include "core/mapfilereader.h"
 
 #include <QCoreApplication>
 #include <QDir>

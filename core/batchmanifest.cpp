@@ -1,6 +1,6 @@
-#include "settings/batchmanifest.h"
+#include "core/batchmanifest.h"
 
-#include "app/writefully.h"
+#include "core/writefully.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/outputpaths.h"
+#include "core/outputpaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

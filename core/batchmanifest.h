@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/fileerror.h"
-#include "app/maprecord.h"
+#include "core/fileerror.h"
+#include "core/maprecord.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "app/writefully.h"
+#include "core/writefully.h"
 
 #include <QDir>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/fileerror.h"
-#include "app/landscapegrid.h"
+#include "core/fileerror.h"
+#include "core/landscapegrid.h"
 
 #include <QString>
 
