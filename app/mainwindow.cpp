@@ -1,13 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/dialogprogress.h"
-#include "core/asciigridreader.h"
-#include "core/batchlist.h"
-#include "core/batchmanifest.h"
-#include "core/diskspace.h"
-#include "core/hsweep.h"
-#include "core/mapfilereader.h"
-#include "core/outputpaths.h"
+#include "core/mapreader.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
@@ -81,118 +75,84 @@ void MainWindow::on_actionParametros_triggered()
 
 void MainWindow::on_actionRandom_triggered()
 {
-    RandomMapGenerator generator;
     if (randomDialog.exec() != QDialog::Accepted)
         return;
-
-    const QString folder = randomDialog.folderText();
-    // A batch the disk cannot hold is refused now, not found out hours later.
-    if (const auto refusal = DiskSpace(folder).randomBatchRefusal(
-            {randomDialog.initialCover(), randomDialog.finalCover(), randomDialog.coverStep(),
-             randomDialog.mapSize(), randomDialog.replicateCount(), settings.matrixValue,
-             settings.coverValue, nameStem(folder, settings.randomPrefix),
-             settings.randomPostString})) {
-        showFailure(tr("Random landscapes"), *refusal);
-        return;
-    }
-    if (const auto refusal = prepareOutputFolder(folder)) {
-        showFailure(tr("Random landscapes"), *refusal);
-        return;
-    }
-
-    fileNames.clear();
-    ui->fileListView->clear();
-
-    const quint32 seed = quint32(settingsDialog.seed());
-    const QString stem = nameStem(folder, settings.randomPrefix);
-    QList<MapRecord> records;
-    generator.setRecords(&records);
-    BatchResult result;
-    {
-        DialogProgress progress(this);
-        result = generator.runBatch(
-            randomDialog.initialCover(), randomDialog.finalCover(), randomDialog.coverStep(),
-            randomDialog.mapSize(), randomDialog.mapSize(), randomDialog.replicateCount(),
-            settings.matrixValue, settings.coverValue, stem, seed, fileNames, progress);
-    }
-    if (result.status == BatchResult::Status::Refused) {
-        showFailure(tr("Random landscapes"), result.message);
-        return;
-    }
-
-    ui->fileListView->insertItems(ui->fileListView->count(), fileNames);
-    writeBatchList(stem, settings.randomPostString);
-    writeManifest(records, stem);
-    if (result.status == BatchResult::Status::WriteFailed)
-        showFailure(tr("Random landscapes"),
-                    tr("The batch stopped because a map could not be written. The %n map(s) "
-                       "written before it are listed.\n\n%1",
-                       nullptr, int(fileNames.size()))
-                        .arg(result.message));
+    RandomBatchRequest request = randomDialog.request();
+    request.seed = settingsDialog.seed();
+    request.output =
+        batchOutput(request.output.folder, settings.randomPrefix, settings.randomPostString);
+    runBatch(randomBatchJob(request), tr("Random landscapes"), ListOrder::AsWritten);
 }
 
 void MainWindow::on_actionFractal_triggered()
 {
-    FractalMapGenerator generator;
     if (fractalDialog.exec() != QDialog::Accepted)
         return;
+    FractalBatchRequest request = fractalDialog.request();
+    request.output =
+        batchOutput(request.output.folder, settings.fractalPrefix, settings.fractalPostString);
+    runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted);
+}
 
+BatchOutput MainWindow::batchOutput(const QString &folder, const QString &prefix,
+                                    const QString &postString) const
+{
+    BatchOutput output;
+    output.folder = folder;
+    output.prefix = prefix;
+    output.postString = postString;
+    output.coverValue = settings.coverValue;
+    output.matrixValue = settings.matrixValue;
+    return output;
+}
+
+void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
+{
     // Refused before anything is cleared, so the list the user had stays.
-    if (fractalDialog.mapSize() > FractalMapGenerator::maxMapSize) {
-        showFailure(tr("Fractal landscapes"),
-                    tr("Fractal maps can be at most %1 cells per side; %2 was requested.")
-                        .arg(FractalMapGenerator::maxMapSize)
-                        .arg(fractalDialog.mapSize()));
+    if (const auto refusal = job.prepare()) {
+        showFailure(title, asSentence(refusal->message));
         return;
     }
-    const QString folder = fractalDialog.folderText();
-    if (const auto refusal = DiskSpace(folder).fractalBatchRefusal(
-            {fractalDialog.initialCover(), fractalDialog.finalCover(), fractalDialog.coverStep(),
-             fractalDialog.mapSize(), fractalDialog.replicateCount(), settings.matrixValue,
-             settings.coverValue, nameStem(folder, settings.fractalPrefix),
-             settings.fractalPostString},
-            int(hValues(fractalDialog.initialH(), fractalDialog.finalH(), fractalDialog.hStep())
-                    .size()))) {
-        showFailure(tr("Fractal landscapes"), *refusal);
-        return;
-    }
-    if (const auto refusal = prepareOutputFolder(folder)) {
-        showFailure(tr("Fractal landscapes"), *refusal);
-        return;
-    }
-
     fileNames.clear();
     ui->fileListView->clear();
-
-    const QString stem = nameStem(folder, settings.fractalPrefix);
-    QList<MapRecord> records;
-    generator.setRecords(&records);
-    BatchResult result;
+    BatchReport report;
     {
         DialogProgress progress(this);
-        result = generator.runFractalBatch(
-            fractalDialog.initialH(), fractalDialog.finalH(), fractalDialog.hStep(),
-            fractalDialog.initialCover(), fractalDialog.finalCover(), fractalDialog.coverStep(),
-            fractalDialog.mapSize(), fractalDialog.replicateCount(), settings.matrixValue,
-            settings.coverValue, stem, fileNames, progress);
+        report = progress.run(job);
     }
-    if (result.status == BatchResult::Status::Refused) {
-        showFailure(tr("Fractal landscapes"), result.message);
-        return;
-    }
-
+    fileNames = report.fileNames();
     ui->fileListView->insertItems(ui->fileListView->count(), fileNames);
-    ui->fileListView->sortItems(Qt::AscendingOrder);
-    // The batch list keeps the order the maps were written in, and lands
-    // beside them like the random run's.
-    writeBatchList(stem, settings.fractalPostString);
-    writeManifest(records, stem);
-    if (result.status == BatchResult::Status::WriteFailed)
-        showFailure(tr("Fractal landscapes"),
-                    tr("The batch stopped because a map could not be written. The %n map(s) "
-                       "written before it are listed.\n\n%1",
-                       nullptr, int(fileNames.size()))
-                        .arg(result.message));
+    // The batch list keeps the order the maps were written in.
+    if (order == ListOrder::Sorted)
+        ui->fileListView->sortItems(Qt::AscendingOrder);
+    showReport(title, report);
+}
+
+void MainWindow::showReport(const QString &title, const BatchReport &report)
+{
+    if (report.batchListError)
+        showFailure(tr("Batch list not written"),
+                    tr("The maps were written, but their batch list could not be.\n\n%1")
+                        .arg(report.batchListError->message()));
+    if (report.manifestError)
+        showFailure(tr("Manifest not written"),
+                    tr("The maps were written, but the manifest that records how each was made "
+                       "could not be.\n\n%1")
+                        .arg(report.manifestError->message()));
+    if (report.result.status == BatchResult::Status::Failed)
+        showFailure(title, tr("The batch stopped because a map could not be written. The %n "
+                              "map(s) written before it are listed.\n\n%1",
+                              nullptr, int(report.maps.size()))
+                               .arg(report.result.message));
+}
+
+QString MainWindow::asSentence(QString message)
+{
+    if (!message.isEmpty())
+        message[0] = message[0].toUpper();
+    if (!message.endsWith(QLatin1Char('.')))
+        message += QLatin1Char('.');
+    return message;
 }
 
 void MainWindow::on_fileListView_currentRowChanged(int currentRow)
@@ -210,8 +170,7 @@ void MainWindow::loadMap(QString path)
 {
     // Grids written for GIS tools are shown as the maps they hold; anything
     // else is read with the lenient rules of the plain format.
-    const FileResult error = AsciiGridReader::isAsciiGrid(path) ? AsciiGridReader::read(path, grid)
-                                                                : MapFileReader::read(path, grid);
+    const FileResult error = readMap(path, grid);
     picture.setGrid(&grid);
     if (error)
         statusBar()->showMessage(tr("Could not open %1").arg(error->message()));
@@ -244,29 +203,6 @@ QString MainWindow::mapSummary() const
         .arg(shortest)
         .arg(longest)
         .arg(share);
-}
-
-bool MainWindow::writeManifest(const QList<MapRecord> &records, const QString &pathPrefix)
-{
-    if (const FileResult error = ::writeManifest(records, pathPrefix)) {
-        showFailure(tr("Manifest not written"),
-                    tr("The maps were written, but the manifest that records how each was made "
-                       "could not be.\n\n%1")
-                        .arg(error->message()));
-        return false;
-    }
-    return true;
-}
-
-bool MainWindow::writeBatchList(const QString &pathPrefix, const QString &postString)
-{
-    if (const FileResult error = ::writeBatchList(fileNames, pathPrefix, postString)) {
-        showFailure(tr("Batch list not written"),
-                    tr("The maps were written, but their batch list could not be.\n\n%1")
-                        .arg(error->message()));
-        return false;
-    }
-    return true;
 }
 
 void MainWindow::showFailure(const QString &title, const QString &message)

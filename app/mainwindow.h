@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/landscapepicture.h"
+#include "core/batchjob.h"
 #include "core/landscapegrid.h"
-#include "core/maprecord.h"
 #include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
@@ -46,8 +46,17 @@ private Q_SLOTS:
 
 private:
     void loadMap(QString path);
-    bool writeBatchList(const QString &pathPrefix, const QString &postString);
-    bool writeManifest(const QList<MapRecord> &records, const QString &pathPrefix);
+
+    enum class ListOrder { AsWritten, Sorted };
+    BatchOutput batchOutput(const QString &folder, const QString &prefix,
+                            const QString &postString) const;
+    // Runs a batch behind the progress dialog, then lists its maps and says
+    // what went wrong, if anything did.
+    void runBatch(BatchJob job, const QString &title, ListOrder order);
+    void showReport(const QString &title, const BatchReport &report);
+    // Core messages are phrases, as command-line tools print them; a
+    // message box shows a sentence.
+    static QString asSentence(QString message);
     // The loaded map's extent and its cover: the share of cells that are not
     // matrix, so every code other than the matrix code counts.
     QString mapSummary() const;

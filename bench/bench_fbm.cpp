@@ -146,30 +146,27 @@ void BM_WriteCoverMap(benchmark::State &state)
 }
 BENCHMARK(BM_WriteCoverMap)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-struct Request {
-    double initialH;
-    double finalH;
-    double hStep;
-    int initialCover;
-    int finalCover;
-    int coverStep;
-    int size;
-    int replicates;
-};
+FractalBatchRequest requestOf(HurstRange hurst, CoverRange covers, int size)
+{
+    FractalBatchRequest request;
+    request.hurst = hurst;
+    request.covers = covers;
+    request.size = size;
+    return request;
+}
 
-void runBatch(benchmark::State &state, FractalMapGenerator::Engine engine, const Request &r)
+void runBatch(benchmark::State &state, FractalMapGenerator::Engine engine,
+              const FractalBatchRequest &request)
 {
     QTemporaryDir dir;
     const QString base = dir.filePath(QStringLiteral("FBM_"));
     qint64 maps = 0;
     qint64 surfaces = 0;
     for (auto _ : state) {
-        QStringList names;
+        QList<MapRecord> names;
         SurfaceCounter progress;
-        FractalMapGenerator generator(engine);
-        const BatchResult result = generator.runFractalBatch(
-            r.initialH, r.finalH, r.hStep, r.initialCover, r.finalCover, r.coverStep, r.size,
-            r.replicates, 0, 1, base, names, progress);
+        FractalMapGenerator generator(request, engine);
+        const BatchResult result = generator.writeMaps(base, names, progress);
         if (!result.ok()) {
             state.SkipWithError("batch failed");
             break;
@@ -187,7 +184,7 @@ void runBatch(benchmark::State &state, FractalMapGenerator::Engine engine, const
 void BM_SmallBatch(benchmark::State &state)
 {
     runBatch(state, FractalMapGenerator::Engine(state.range(0)),
-             {0.3, 0.7, 0.2, 20, 80, 30, 100, 1});
+             requestOf({0.3, 0.7, 0.2}, {20, 80, 30}, 100));
 }
 BENCHMARK(BM_SmallBatch)
     ->Arg(int(FractalMapGenerator::Engine::Fast))
@@ -202,7 +199,8 @@ BENCHMARK(BM_SmallBatch)
 // one takes minutes. Target: 5 s.
 void BM_DefaultBatch(benchmark::State &state)
 {
-    runBatch(state, FractalMapGenerator::Engine::Fast, {0.1, 0.9, 0.1, 1, 100, 1, 100, 1});
+    runBatch(state, FractalMapGenerator::Engine::Fast,
+             requestOf({0.1, 0.9, 0.1}, {1, 100, 1}, 100));
 }
 BENCHMARK(BM_DefaultBatch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

@@ -11,18 +11,26 @@
 
 namespace {
 
+RandomBatchRequest requestOf(CoverRange covers, int size, qint32 seed)
+{
+    RandomBatchRequest request;
+    request.covers = covers;
+    request.size = size;
+    request.seed = seed;
+    return request;
+}
+
 // A 4096 x 4096 map of 0/1 cells, about 34 MB, written once per process.
 const QString &largeMap()
 {
     static QTemporaryDir dir;
     static const QString path = [] {
         const QString p = dir.filePath(QStringLiteral("large.txt"));
-        QStringList names;
+        QList<MapRecord> maps;
         NullProgress progress;
-        RandomMapGenerator generator;
-        generator.runBatch(50, 50, 1, 4096, 4096, 1, 0, 1, dir.filePath(QStringLiteral("L")), 1,
-                           names, progress);
-        QFile::rename(names.first(), p);
+        RandomMapGenerator generator(requestOf({50, 50, 1}, 4096, 1));
+        generator.writeMaps(dir.filePath(QStringLiteral("L")), maps, progress);
+        QFile::rename(maps.first().fileName, p);
         return p;
     }();
     return path;
@@ -47,13 +55,13 @@ void BM_WriteRandomMaps1000(benchmark::State &state)
     const QString stem = dir.filePath(QStringLiteral("RND_"));
     qint64 bytes = 0;
     for (auto _ : state) {
-        QStringList names;
+        QList<MapRecord> maps;
         NullProgress progress;
-        RandomMapGenerator generator;
         // Ten covers of a 1000 x 1000 batch: about 20 MB of map text.
-        generator.runBatch(1, 100, 10, 1000, 1000, 1, 0, 1, stem, 5, names, progress);
-        for (const QString &name : names)
-            bytes += QFileInfo(name).size();
+        RandomMapGenerator generator(requestOf({1, 100, 10}, 1000, 5));
+        generator.writeMaps(stem, maps, progress);
+        for (const MapRecord &map : maps)
+            bytes += QFileInfo(map.fileName).size();
     }
     state.SetBytesProcessed(bytes);
 }

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "core/maprecord.h"
+#include "core/batchrequest.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+class BatchJob;
 class CommandLine;
-struct AppSettings;
-struct BatchResult;
 
-// The `random` and `fractal` commands: parse and check the options against
-// the limits of the application's dialogs, prepare the output folder, run
-// the batch through the same core as the GUI, then write the batch list and
-// the manifest for whatever was written.
+// The `random` and `fractal` commands: turn the options into a request, run
+// it as a batch job, and report the outcome. Whatever the job decides (the
+// limits, the free space, the folder, the batch list and the manifest) is
+// the same for the GUI; this class only speaks command line.
 class BatchCommand final {
 public:
     BatchCommand(CommandLine &commandLine, const QString &name);
@@ -26,11 +24,14 @@ public:
     int runFractal(const QStringList &arguments);
 
 private:
-    struct Common;
-    std::optional<int> parse(const QStringList &arguments, const QString &description);
-    std::optional<int> readCommon(Common &common, bool fractal);
-    int finish(const BatchResult &result, const QStringList &fileNames,
-               const QList<MapRecord> &records, const QString &stem, const QString &postString);
+    // An exit status when the command ends here (help, a usage error).
+    std::optional<int> parse(const QStringList &arguments, const QString &description,
+                             const QList<QCommandLineOption> &ownOptions);
+    // The options both commands share; a usage error leaves m_error set.
+    void readCommon(CoverRange &covers, int &size, int &replicates, BatchOutput &output,
+                    bool fractal);
+    std::optional<int> intOption(const QCommandLineOption &option, const QString &name);
+    int run(BatchJob &job);
 
     CommandLine &m_cli;
     QString m_name;
@@ -46,7 +47,5 @@ private:
     QCommandLineOption m_matrixValue;
     QCommandLineOption m_quiet;
     QCommandLineOption m_format;
-    QCommandLineOption m_seed;
-    QCommandLineOption m_h;
     QString m_error;
 };

@@ -3,8 +3,7 @@
 #include "app/landscapepicture.h"
 #include "cli/commandline.h"
 #include "cli/rangeparser.h"
-#include "core/asciigridreader.h"
-#include "core/mapfilereader.h"
+#include "core/mapreader.h"
 #include "core/outputpaths.h"
 #include "core/writefully.h"
 #include "settings/appsettings.h"
@@ -14,7 +13,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRect>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -73,9 +71,7 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
                              int width, int height)
 {
     LandscapeGrid grid;
-    const FileResult error = AsciiGridReader::isAsciiGrid(mapPath)
-                                 ? AsciiGridReader::read(mapPath, grid)
-                                 : MapFileReader::read(mapPath, grid);
+    const FileResult error = readMap(mapPath, grid);
     if (error)
         return m_cli.runFailure(QStringLiteral("cannot read %1").arg(error->message()));
     if (grid.isEmpty())
@@ -101,15 +97,8 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
     if (!image.save(&buffer, "PNG"))
         return m_cli.runFailure(
             QStringLiteral("%1: the image could not be encoded as PNG").arg(shownImage));
-    QSaveFile file(imagePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, file.errorString()));
-    if (const auto reason = writeFully(file, png)) {
-        file.cancelWriting();
-        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, *reason));
-    }
-    if (!file.commit())
-        return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, file.errorString()));
+    if (const FileResult error = saveBytes(imagePath, png))
+        return m_cli.runFailure(error->message());
     return CommandLine::Success;
 }
 

@@ -2,23 +2,18 @@
 
 #include <QString>
 
-// How a batch run ended. A run that wrote nothing because its request could
-// not be honoured is Refused; one that stopped at a file it could not write
-// is WriteFailed, and everything written before that file stays valid.
+// How the maps of a batch ended. A run stopped at a map it could not make
+// or write is Failed, and everything written before that map stays valid.
 struct BatchResult {
-    enum class Status { Completed, Canceled, WriteFailed, Refused };
+    enum class Status { Completed, Canceled, Failed };
 
     Status status = Status::Completed;
-    // For WriteFailed "path: reason", for Refused the reason; empty otherwise.
+    // For Failed "path: reason" or what ran out; empty otherwise.
     QString message;
 
-    bool ok() const { return status == Status::Completed || status == Status::Canceled; }
+    bool ok() const { return status != Status::Failed; }
 
     static BatchResult completed() { return {}; }
     static BatchResult canceled() { return {Status::Canceled, {}}; }
-    static BatchResult writeFailed(const QString &message)
-    {
-        return {Status::WriteFailed, message};
-    }
-    static BatchResult refused(const QString &message) { return {Status::Refused, message}; }
+    static BatchResult failed(const QString &message) { return {Status::Failed, message}; }
 };

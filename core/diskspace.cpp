@@ -1,6 +1,6 @@
 #include "core/diskspace.h"
 
-#include "fractal/fractalmapgenerator.h"
+#include "core/outputpaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,11 +16,6 @@
 #endif
 
 namespace {
-
-// Every surface is cut at a fixed ladder of thresholds, and a run builds a
-// fixed number of surfaces per H.
-constexpr double fractalMapsPerH =
-    double(FractalMapGenerator::seedsPerH) * double(FractalMapGenerator::thresholdCount);
 
 // Characters of the decimal text of `value`.
 int decimalLength(qint64 value)
@@ -45,20 +40,20 @@ double roundUpToBlocks(double bytes, qint64 blockSize)
 
 // size rows of size cells, a line feed each, with `fraction` of the cells
 // written as the cover code.
-double mapBytes(const DiskSpace::Batch &batch, double coverFraction)
+double mapBytes(const BatchOutput &output, int size, double coverFraction)
 {
-    const double size = batch.size;
-    const double perCell = coverFraction * cellBytes(batch.coverValue) +
-                           (1.0 - coverFraction) * cellBytes(batch.matrixValue);
-    return size * (size * perCell + 1.0);
+    const double side = size;
+    const double perCell = coverFraction * cellBytes(output.coverValue) +
+                           (1.0 - coverFraction) * cellBytes(output.matrixValue);
+    return side * (side * perCell + 1.0);
 }
 
 // Covers the loop visits, in the order it visits them.
-template <typename Visit> void forEachCover(const DiskSpace::Batch &batch, Visit visit)
+template <typename Visit> void forEachCover(const CoverRange &covers, Visit visit)
 {
-    if (batch.coverStep < 1)
+    if (covers.step < 1)
         return;
-    for (qint64 cover = batch.initialCover; cover <= batch.finalCover; cover += batch.coverStep)
+    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
         visit(int(cover));
 }
 
@@ -67,59 +62,65 @@ template <typename Visit> void forEachCover(const DiskSpace::Batch &batch, Visit
 // the name.
 constexpr double recordBytesPerMap = 256;
 
-double runRecordBytes(const DiskSpace::Batch &batch, double maps, int nameTailBytes,
-                      qint64 blockSize)
+double runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes, qint64 blockSize)
 {
-    const double name = double(batch.nameStem.size() + nameTailBytes);
-    const double listLine = name + double(batch.postString.size()) + 1;
+    const double name = double(nameStem(output.folder, output.prefix).size() + nameTailBytes);
+    const double listLine = name + double(output.postString.size()) + 1;
     return roundUpToBlocks(maps * listLine, blockSize) +
            roundUpToBlocks(maps * (name + recordBytesPerMap), blockSize);
 }
 
+// Every surface is cut at a fixed ladder of thresholds, and a run builds a
+// fixed number of surfaces per H.
+constexpr double fractalMapsPerH =
+    double(FractalBatchRequest::surfacesPerH) * double(FractalBatchRequest::ladderSteps);
+
 } // namespace
 
-double DiskSpace::randomBatchBytes(const Batch &batch, qint64 blockSize)
+double DiskSpace::randomBatchBytes(const RandomBatchRequest &request, qint64 blockSize)
 {
-    if (batch.size < 1 || batch.replicates < 1)
+    if (request.size < 1 || request.replicates < 1)
         return 0;
     double bytes = 0;
     double maps = 0;
-    forEachCover(batch, [&](int cover) {
+    forEachCover(request.covers, [&](int cover) {
         const double fraction = std::clamp(cover / 100.0, 0.0, 1.0);
-        bytes += batch.replicates * roundUpToBlocks(mapBytes(batch, fraction), blockSize);
-        maps += batch.replicates;
+        bytes += request.replicates *
+                 roundUpToBlocks(mapBytes(request.output, request.size, fraction), blockSize);
+        maps += request.replicates;
     });
     // cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
     const int tail =
-        3 + 1 + 2 * decimalLength(batch.size) + 1 + 2 + decimalLength(batch.replicates) + 4;
-    return bytes + runRecordBytes(batch, maps, tail, blockSize);
+        3 + 1 + 2 * decimalLength(request.size) + 1 + 2 + decimalLength(request.replicates) + 4;
+    return bytes + runRecordBytes(request.output, maps, tail, blockSize);
 }
 
-qint64 DiskSpace::randomBatchFiles(const Batch &batch)
+qint64 DiskSpace::randomBatchFiles(const RandomBatchRequest &request)
 {
-    qint64 maps = 0;
-    forEachCover(batch, [&](int) { maps += std::max(batch.replicates, 0); });
     // The batch list, the manifest and the temporary file of the map being
     // written.
-    return maps + 3;
+    return request.mapCount() + 3;
 }
 
-double DiskSpace::fractalBatchBytes(const Batch &batch, int hCount, qint64 blockSize)
+double DiskSpace::fractalBatchBytes(const FractalBatchRequest &request, qint64 blockSize)
 {
-    if (batch.size < 1 || batch.replicates < 1 || hCount < 1)
+    const auto hCount = double(request.hurst.values().size());
+    if (request.size < 1 || request.replicates < 1 || hCount < 1)
         return 0;
     // A map counted for cover c holds between c and c + 1 per cent habitat.
     auto largestMap = [&](int cover) {
         const double low = std::clamp(cover / 100.0, 0.0, 1.0);
         const double high = std::clamp((cover + 1) / 100.0, 0.0, 1.0);
-        return roundUpToBlocks(std::max(mapBytes(batch, low), mapBytes(batch, high)), blockSize);
+        return roundUpToBlocks(std::max(mapBytes(request.output, request.size, low),
+                                        mapBytes(request.output, request.size, high)),
+                               blockSize);
     };
     double perH = 0;
     double mapsPerH = 0;
     double largest = 0;
-    forEachCover(batch, [&](int cover) {
-        perH += batch.replicates * largestMap(cover);
-        mapsPerH += batch.replicates;
+    forEachCover(request.covers, [&](int cover) {
+        perH += request.replicates * largestMap(cover);
+        mapsPerH += request.replicates;
         largest = std::max(largest, largestMap(cover));
     });
     if (mapsPerH > fractalMapsPerH) {
@@ -127,16 +128,16 @@ double DiskSpace::fractalBatchBytes(const Batch &batch, int hCount, qint64 block
         mapsPerH = fractalMapsPerH;
     }
     // H "%.2f", "_", cover "%03i", "_", replicate "%05i", ".txt"
-    const int tail = 4 + 1 + 3 + 1 + std::max(5, decimalLength(batch.replicates)) + 4;
-    return hCount * perH + runRecordBytes(batch, hCount * mapsPerH, tail, blockSize);
+    const int tail = 4 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
+    return hCount * perH + runRecordBytes(request.output, hCount * mapsPerH, tail, blockSize);
 }
 
-qint64 DiskSpace::fractalBatchFiles(const Batch &batch, int hCount)
+qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
 {
-    qint64 perH = 0;
-    forEachCover(batch, [&](int) { perH += std::max(batch.replicates, 0); });
-    perH = std::min(perH, qint64(fractalMapsPerH));
-    return qint64(std::max(hCount, 0)) * perH + 3;
+    const qint64 perH =
+        std::min(std::max<qint64>(request.covers.count(), 0) * std::max(request.replicates, 0),
+                 qint64(fractalMapsPerH));
+    return qint64(request.hurst.values().size()) * perH + 3;
 }
 
 QString DiskSpace::humanSize(double bytes)
@@ -196,12 +197,12 @@ std::optional<QString> DiskSpace::refusal(double bytes, qint64 files) const
     return std::nullopt;
 }
 
-std::optional<QString> DiskSpace::randomBatchRefusal(const Batch &batch) const
+std::optional<QString> DiskSpace::batchRefusal(const RandomBatchRequest &request) const
 {
-    return refusal(randomBatchBytes(batch, m_blockSize), randomBatchFiles(batch));
+    return refusal(randomBatchBytes(request, m_blockSize), randomBatchFiles(request));
 }
 
-std::optional<QString> DiskSpace::fractalBatchRefusal(const Batch &batch, int hCount) const
+std::optional<QString> DiskSpace::batchRefusal(const FractalBatchRequest &request) const
 {
-    return refusal(fractalBatchBytes(batch, hCount, m_blockSize), fractalBatchFiles(batch, hCount));
+    return refusal(fractalBatchBytes(request, m_blockSize), fractalBatchFiles(request));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/batchrequest.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -15,31 +17,18 @@
 // not need more than 15 significant digits.
 class DiskSpace final {
 public:
-    // The parts of a batch request that decide the size of its files.
-    struct Batch {
-        int initialCover = 0;
-        int finalCover = 0;
-        int coverStep = 1;
-        int size = 0;
-        int replicates = 0;
-        qint32 matrixValue = 0;
-        qint32 coverValue = 1;
-        QString nameStem;
-        QString postString;
-    };
-
     // A random map of cover c has, on average, c per cent of its cells
     // written as the cover code, so the estimate follows the covers: it is
     // exact when both codes have the same length and close otherwise. Each
     // file is rounded up to whole blocks, which dominates for tiny maps.
-    static double randomBatchBytes(const Batch &batch, qint64 blockSize);
-    static qint64 randomBatchFiles(const Batch &batch);
+    static double randomBatchBytes(const RandomBatchRequest &request, qint64 blockSize);
+    static qint64 randomBatchFiles(const RandomBatchRequest &request);
 
     // An upper bound: every requested cover gets all its replicates for
     // every H (a surface gives at most one map per threshold), and each cell
     // is counted with the longer code the map's cover allows.
-    static double fractalBatchBytes(const Batch &batch, int hCount, qint64 blockSize);
-    static qint64 fractalBatchFiles(const Batch &batch, int hCount);
+    static double fractalBatchBytes(const FractalBatchRequest &request, qint64 blockSize);
+    static qint64 fractalBatchFiles(const FractalBatchRequest &request);
 
     // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
     static QString humanSize(double bytes);
@@ -56,8 +45,8 @@ public:
     // nothing when it fits or when the file system does not say how much
     // room is left.
     std::optional<QString> refusal(double bytes, qint64 files) const;
-    std::optional<QString> randomBatchRefusal(const Batch &batch) const;
-    std::optional<QString> fractalBatchRefusal(const Batch &batch, int hCount) const;
+    std::optional<QString> batchRefusal(const RandomBatchRequest &request) const;
+    std::optional<QString> batchRefusal(const FractalBatchRequest &request) const;
 
 private:
     QString m_folder;

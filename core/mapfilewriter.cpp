@@ -24,11 +24,6 @@ MapFileWriter::Code MapFileWriter::format(qint32 value)
     return code;
 }
 
-QString MapFileWriter::extension(Format format)
-{
-    return format == Format::AsciiGrid ? QStringLiteral(".asc") : QStringLiteral(".txt");
-}
-
 FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCount)
 {
     m_path = path;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/mapformat.h"
 
 #include <QSaveFile>
 #include <QtGlobal>
@@ -23,7 +24,7 @@
 // leaves a half-written map where a user would take it for a complete one.
 class MapFileWriter final {
 public:
-    enum class Format { Plain, AsciiGrid };
+    using Format = MapFormat;
 
     MapFileWriter(qint32 matrixValue, qint32 coverValue, Format format = Format::Plain);
     ~MapFileWriter();
@@ -31,8 +32,7 @@ public:
     MapFileWriter(const MapFileWriter &) = delete;
     MapFileWriter &operator=(const MapFileWriter &) = delete;
 
-    // ".txt" for the plain format, ".asc" for the grid.
-    static QString extension(Format format);
+    static QString extension(Format format) { return mapFormatExtension(format); }
 
     // The grid's header states its extent, so an ASCII grid cannot be
     // opened without it; the plain format has no header and ignores it.

@@ -26,6 +26,11 @@ std::optional<QString> writeFully(QFileDevice &file, const char *data, qint64 si
     return std::nullopt;
 }
 
+FileResult saveBytes(const QString &name, const QByteArray &bytes)
+{
+    return saveLines(name, bytes, 0, {});
+}
+
 FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
                      const std::function<void(qsizetype, QByteArray &)> &appendLine)
 {

@@ -21,6 +21,12 @@ inline std::optional<QString> writeFully(QFileDevice &file, const QByteArray &by
     return writeFully(file, bytes.constData(), bytes.size());
 }
 
+// Replaces the file `name` with `bytes` as a whole: through a temporary
+// file beside it that is renamed into place only once everything is on disk,
+// so a full disk, a crash or a kill never leaves a truncated file under the
+// name. The error names the file as given, with native separators.
+FileResult saveBytes(const QString &name, const QByteArray &bytes);
+
 // Writes a whole text file of `count` lines through QSaveFile: `head`, then
 // the line `appendLine(i, buffer)` appends for each i, flushed in chunks so
 // that a list of a million maps does not sit in memory twice. Nothing

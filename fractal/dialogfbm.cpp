@@ -1,6 +1,5 @@
 #include "fractal/dialogfbm.h"
 
-#include "core/hsweep.h"
 #include "ui_dialogfbm.h"
 
 #include <QFileDialog>
@@ -12,6 +11,15 @@ dialogFbm::dialogFbm(QWidget *parent)
     , ui(new Ui::dialogFbm)
 {
     ui->setupUi(this);
+    using Request = FractalBatchRequest;
+    ui->Hi->setRange(Request::firstHurstLimits.min, Request::firstHurstLimits.max);
+    ui->Hf->setRange(Request::lastHurstLimits.min, Request::lastHurstLimits.max);
+    ui->Hp->setRange(Request::hurstStepLimits.min, Request::hurstStepLimits.max);
+    ui->Ci->setRange(Request::firstCoverLimits.min, Request::firstCoverLimits.max);
+    ui->Cf->setRange(Request::lastCoverLimits.min, Request::lastCoverLimits.max);
+    ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
+    ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
+    ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -110,15 +118,23 @@ void dialogFbm::on_amo_valueChanged(int)
     updateTotal();
 }
 
+FractalBatchRequest dialogFbm::request() const
+{
+    FractalBatchRequest request;
+    request.hurst = {initialH(), finalH(), hStep()};
+    request.covers = {initialCover(), finalCover(), coverStep()};
+    request.size = mapSize();
+    request.replicates = replicateCount();
+    request.output.folder = folderText();
+    return request;
+}
+
 void dialogFbm::updateTotal()
 {
     // The H values are counted by walking the very loop the batch run walks.
     // A closed-form quotient of the H range and step can land just below a
     // whole number and promise one H value fewer than the run then visits.
-    const qint64 hCount = static_cast<qint64>(hValues(initialH(), finalH(), hStep()).size());
-    const qint64 coverCount =
-        (qint64{ui->Cp->value()} + ui->Cf->value() - ui->Ci->value()) / ui->Cp->value();
-    const qint64 total = hCount * coverCount * ui->amo->value();
+    const qint64 total = request().mapCount();
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/batchrequest.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -28,6 +30,9 @@ public:
     int mapSize() const;
     int replicateCount() const;
     QString folderText() const;
+    // The values above as a request; the caller adds what the settings
+    // hold.
+    FractalBatchRequest request() const;
 
 private Q_SLOTS:
     void on_pushButton_clicked();

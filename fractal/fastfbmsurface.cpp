@@ -1,6 +1,6 @@
 #include "fractal/fastfbmsurface.h"
 
-#include "random/rand15.h"
+#include "core/rand15.h"
 
 #include <QtGlobal>
 

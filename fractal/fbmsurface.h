@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/rand15.h"
 #include "fractal/fbmblock.h"
-#include "random/rand15.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "fractal/fractalmapgenerator.h"
 
-#include "core/hsweep.h"
+#include "core/diskspace.h"
 #include "core/mapfilewriter.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacepipeline.h"
@@ -113,38 +113,37 @@ QString FractalMapGenerator::progressLabel(double H, int seed)
            QStringLiteral(" amostra no.") + QString::number(seed + 1);
 }
 
-BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH, double hStep,
-                                                 int initialCover, int finalCover, int coverStep,
-                                                 int size, int replicates, int belowCode,
-                                                 int aboveCode, const QString &baseName,
-                                                 QStringList &fileNames, BatchProgress &progress)
-{
-    if (size > maxMapSize)
-        return BatchResult::refused(QCoreApplication::translate(
-            "FractalMapGenerator", "Fractal maps can be at most 4096 cells per side."));
-    if (size < 1 || coverStep < 1)
-        return BatchResult::refused(QCoreApplication::translate(
-            "FractalMapGenerator", "The map size and the cover step must be positive."));
+FractalMapGenerator::FractalMapGenerator(const FractalBatchRequest &request, Engine engine)
+    : m_request(request)
+    , m_engine(engine)
+{}
 
+std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &folder) const
+{
+    return DiskSpace(folder).batchRefusal(m_request);
+}
+
+BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                                           BatchProgress &progress)
+{
+    const CoverRange &covers = m_request.covers;
+    const int replicates = m_request.replicates;
     // Covers outside 0..100 are never measured, so their count stays 0.
     std::array<int, 101> coverCounts{};
     auto countOf = [&coverCounts](qint64 cover) {
         return cover >= 0 && cover <= 100 ? coverCounts[std::size_t(cover)] : 0;
     };
-    auto isRequested = [&](int pct) {
-        return pct >= initialCover && pct <= finalCover && (pct - initialCover) % coverStep == 0;
-    };
     auto allRequestedDone = [&] {
-        for (qint64 cover = initialCover; cover <= finalCover; cover += coverStep)
+        for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
             if (countOf(cover) < replicates)
                 return false;
         return true;
     };
 
-    const std::vector<double> hs = hValues(initialH, finalH, hStep);
+    const std::vector<double> hs = m_request.hurst.values();
     const auto ladder = thresholds();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(m_engine, hs, size);
+    SurfacePipeline surfaces(m_engine, hs, m_request.size);
 
     // Each H may build up to seedsPerH surfaces; an H that is done early
     // moves the bar on to the start of the next, so the bar is full exactly
@@ -163,28 +162,26 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
             const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seed);
             if (surface.status != FbmSurface::Status::Ok) {
                 const int points = (1 << FbmSurface::defaultMaxLevel) + 1;
-                return BatchResult::refused(
+                return BatchResult::failed(
                     QCoreApplication::translate(
                         "FractalMapGenerator",
                         "There is not enough memory for a fractal surface of %1 x %1 points.")
                         .arg(points));
             }
-            if (finalCover < initialCover)
+            if (covers.last < covers.first)
                 break;
             if (allRequestedDone())
                 break;
 
             for (std::size_t k = 0; k < ladder.size(); ++k) {
                 const int pct = surface.covers[k];
-                if (coverCounts[std::size_t(pct)] >= replicates || !isRequested(pct))
+                if (coverCounts[std::size_t(pct)] >= replicates || !covers.contains(pct))
                     continue;
                 const int n = ++coverCounts[std::size_t(pct)];
-                const QString name = mapFileName(baseName, H, pct, n, m_format);
+                const QString name = mapFileName(nameStem, H, pct, n, m_request.output.format);
                 const AcceptedCut cut{H, seed, ladder[k], pct, n, name};
-                if (const FileResult error =
-                        writeAcceptedCut(surface.block, cut, belowCode, aboveCode))
-                    return BatchResult::writeFailed(error->message());
-                fileNames.append(cut.fileName);
+                if (const FileResult error = writeAcceptedCut(surface.block, cut, written))
+                    return BatchResult::failed(error->message());
             }
 
             progress.setValue(int(++surfaceCount));
@@ -201,28 +198,32 @@ BatchResult FractalMapGenerator::runFractalBatch(double initialH, double finalH,
 }
 
 FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
-                                                 int belowCode, int aboveCode)
+                                                 QList<MapRecord> &written) const
 {
+    const BatchOutput &output = m_request.output;
     qint64 habitatCells = 0;
-    if (FileResult error = writeCoverMap(block, cut.fileName, cut.threshold, belowCode, aboveCode,
-                                         m_format, &habitatCells))
+    if (FileResult error = writeCoverMap(block, cut.fileName, cut.threshold, output.matrixValue,
+                                         output.coverValue, output.format, &habitatCells))
         return error;
-    if (m_records) {
-        MapRecord record;
-        record.fileName = cut.fileName;
-        record.kind = MapRecord::Kind::Fractal;
-        record.rowCount = block.size;
-        record.columnCount = block.size;
-        record.requestedCover = cut.cover;
-        record.cellCount = qint64(block.size) * block.size;
-        record.habitatCells = habitatCells;
-        record.H = cut.H;
-        record.threshold = cut.threshold;
-        record.seed = cut.seed;
-        record.replicate = cut.replicate;
-        record.coverValue = aboveCode;
-        record.matrixValue = belowCode;
-        m_records->append(record);
-    }
+    MapRecord record;
+    record.fileName = cut.fileName;
+    record.kind = MapRecord::Kind::Fractal;
+    record.rowCount = block.size;
+    record.columnCount = block.size;
+    record.requestedCover = cut.cover;
+    record.cellCount = qint64(block.size) * block.size;
+    record.habitatCells = habitatCells;
+    record.H = cut.H;
+    record.threshold = cut.threshold;
+    record.seed = cut.seed;
+    record.replicate = cut.replicate;
+    record.coverValue = output.coverValue;
+    record.matrixValue = output.matrixValue;
+    written.append(record);
     return std::nullopt;
+}
+
+BatchJob fractalBatchJob(const FractalBatchRequest &request)
+{
+    return BatchJob(std::make_unique<FractalMapGenerator>(request));
 }

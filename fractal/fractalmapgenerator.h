@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/batchprogress.h"
-#include "core/batchresult.h"
+#include "core/batchjob.h"
+#include "core/batchrequest.h"
 #include "core/fileerror.h"
 #include "core/mapfilewriter.h"
 #include "core/maprecord.h"
@@ -9,7 +9,6 @@
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <array>
 
@@ -19,11 +18,11 @@
 // cover happens to be a requested one that still lacks replicates, so one
 // surface can give maps for several covers, and neighbouring thresholds can
 // give several replicates of the same cover.
-class FractalMapGenerator final {
+class FractalMapGenerator final : public MapSource {
 public:
-    static constexpr int maxMapSize = 4096;
-    static constexpr int seedsPerH = 200;
-    static constexpr int thresholdCount = 80;
+    static constexpr int maxMapSize = FractalBatchRequest::maxMapSize;
+    static constexpr int seedsPerH = FractalBatchRequest::surfacesPerH;
+    static constexpr int thresholdCount = FractalBatchRequest::ladderSteps;
 
     // Fast builds only the lattice points a map needs, measures all the
     // thresholds in one pass and builds the next surfaces on a second
@@ -32,9 +31,15 @@ public:
     // the same files.
     enum class Engine { Fast, Plain };
 
-    explicit FractalMapGenerator(Engine engine = Engine::Fast)
-        : m_engine(engine)
-    {}
+    explicit FractalMapGenerator(const FractalBatchRequest &request, Engine engine = Engine::Fast);
+
+    const BatchOutput &output() const override { return m_request.output; }
+    std::optional<QString> refusal() const override { return m_request.refusal(); }
+    std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    // Appends each map once the file is complete. A run stops at the first
+    // map it cannot write; everything listed before it stays valid on disk.
+    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                          BatchProgress &progress) override;
 
     // Share of the (size + 1) x (size + 1) block strictly above the threshold.
     static double coverFraction(const FbmBlock &block, double threshold);
@@ -63,20 +68,7 @@ public:
     static QString mapFileName(const QString &baseName, double H, int cover, int replicate,
                                MapFileWriter::Format format = MapFileWriter::Format::Plain);
 
-    // What a batch writes besides the plain map files: another file format,
-    // and a record of every map written, appended to `records` in the order
-    // of fileNames. Both hold for every later batch of this generator.
-    void setFormat(MapFileWriter::Format format) { m_format = format; }
-    void setRecords(QList<MapRecord> *records) { m_records = records; }
     static QString progressLabel(double H, int seed);
-
-    // Appends each map's name to fileNames once the file is complete. A run
-    // stops at the first map it cannot write; everything listed before it
-    // stays valid on disk.
-    BatchResult runFractalBatch(double initialH, double finalH, double hStep, int initialCover,
-                                int finalCover, int coverStep, int size, int replicates,
-                                int belowCode, int aboveCode, const QString &baseName,
-                                QStringList &fileNames, BatchProgress &progress);
 
 private:
     // One cut that becomes a map: where it comes from and what it is called.
@@ -90,10 +82,12 @@ private:
     };
 
     // Everything that is written for one map happens here.
-    FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, int belowCode,
-                                int aboveCode);
+    FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
+                                QList<MapRecord> &written) const;
 
+    FractalBatchRequest m_request;
     Engine m_engine;
-    MapFileWriter::Format m_format = MapFileWriter::Format::Plain;
-    QList<MapRecord> *m_records = nullptr;
 };
+
+// The batch job of a fractal request.
+BatchJob fractalBatchJob(const FractalBatchRequest &request);

@@ -1,5 +1,6 @@
 #include "random/dialogrnd.h"
 
+#include "core/batchrequest.h"
 #include "ui_dialogrnd.h"
 
 #include <QFileDialog>
@@ -11,6 +12,12 @@ DialogRnd::DialogRnd(QWidget *parent)
     , ui(new Ui::DialogRnd)
 {
     ui->setupUi(this);
+    using Request = RandomBatchRequest;
+    ui->Ci->setRange(Request::firstCoverLimits.min, Request::firstCoverLimits.max);
+    ui->Cf->setRange(Request::lastCoverLimits.min, Request::lastCoverLimits.max);
+    ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
+    ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
+    ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -84,15 +91,21 @@ void DialogRnd::on_amo_valueChanged(int)
     updateTotal();
 }
 
+RandomBatchRequest DialogRnd::request() const
+{
+    RandomBatchRequest request;
+    request.covers = {initialCover(), finalCover(), coverStep()};
+    request.size = mapSize();
+    request.replicates = replicateCount();
+    request.output.folder = folderText();
+    return request;
+}
+
 void DialogRnd::updateTotal()
 {
-    // The same count the batch run uses for its progress range: covers from
-    // Ci in steps of Cp up to Cf, times the replicates. The division
-    // truncates towards zero, so a final cover below the initial one gives
-    // zero or a negative total, which is shown as 0.
-    const qint64 coverCount =
-        (qint64{ui->Cf->value()} + ui->Cp->value() - ui->Ci->value()) / ui->Cp->value();
-    const qint64 total = coverCount * ui->amo->value();
+    // The same count the batch run uses for its progress range; a final
+    // cover below the initial one gives 0.
+    const qint64 total = request().mapCount();
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/batchrequest.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -25,6 +27,9 @@ public:
     int mapSize() const;
     int replicateCount() const;
     QString folderText() const;
+    // The values above as a request; the caller adds the seed and what the
+    // settings hold.
+    RandomBatchRequest request() const;
 
 private Q_SLOTS:
     void on_pushButton_clicked();

@@ -1,96 +1,89 @@
 #include "random/randommapgenerator.h"
 
+#include "core/diskspace.h"
 #include "core/mapfilewriter.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
+#include <climits>
 
-int RandomMapGenerator::coverStepCount(int initialCover, int finalCover, int coverStep)
-{
-    return (finalCover - initialCover + coverStep) / coverStep;
-}
+RandomMapGenerator::RandomMapGenerator(const RandomBatchRequest &request)
+    : m_request(request)
+{}
 
-void RandomMapGenerator::prepareBatch(quint32 seed, int rows, int columns)
+std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folder) const
 {
-    rng.seed(seed);
-    batchSeed = seed;
-    rowCount = rows;
-    columnCount = columns;
+    return DiskSpace(folder).batchRefusal(m_request);
 }
 
 QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
                                         const QString &nameStem) const
 {
-    return nameStem + QString::asprintf("%03i", cover) + QLatin1Char('_') +
-           QString::number(rowCount) + QLatin1Char('x') + QString::number(columnCount) +
-           QStringLiteral("_a") + QString::number(replicateIndex + 1) +
-           MapFileWriter::extension(format);
+    const QString side = QString::number(m_request.size);
+    return nameStem + QString::asprintf("%03i", cover) + QLatin1Char('_') + side +
+           QLatin1Char('x') + side + QStringLiteral("_a") + QString::number(replicateIndex + 1) +
+           mapFormatExtension(m_request.output.format);
 }
 
-FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, qint32 matrixValue,
-                                        qint32 coverValue, const QString &nameStem,
-                                        QStringList &fileNames)
+FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, const QString &nameStem,
+                                        QList<MapRecord> &written)
 {
+    const BatchOutput &output = m_request.output;
+    const int size = m_request.size;
     const QString name = mapFileName(replicateIndex, cover, nameStem);
-    MapFileWriter writer(matrixValue, coverValue, format);
-    if (FileResult error = writer.open(name, rowCount, columnCount))
+    MapFileWriter writer(output.matrixValue, output.coverValue, output.format);
+    if (FileResult error = writer.open(name, size, size))
         return error;
     // Largest draw that still gives habitat for this cover.
     const int habitatLimit = (32767 * cover) / 100;
-    for (int i = 0; i < rowCount; ++i)
-        writer.putRow(columnCount,
-                      [this, habitatLimit](int) { return rng.next() <= habitatLimit; });
+    for (int i = 0; i < size; ++i)
+        writer.putRow(size, [this, habitatLimit](int) { return m_rng.next() <= habitatLimit; });
     if (FileResult error = writer.commit())
         return error;
-    fileNames.append(name);
-    if (records) {
-        MapRecord record;
-        record.fileName = name;
-        record.kind = MapRecord::Kind::Random;
-        record.rowCount = rowCount;
-        record.columnCount = columnCount;
-        record.requestedCover = cover;
-        record.cellCount = writer.cellCount();
-        record.habitatCells = writer.habitatCellCount();
-        record.seed = qint32(batchSeed);
-        record.replicate = replicateIndex + 1;
-        record.coverValue = coverValue;
-        record.matrixValue = matrixValue;
-        records->append(record);
-    }
+
+    MapRecord record;
+    record.fileName = name;
+    record.kind = MapRecord::Kind::Random;
+    record.rowCount = size;
+    record.columnCount = size;
+    record.requestedCover = cover;
+    record.cellCount = writer.cellCount();
+    record.habitatCells = writer.habitatCellCount();
+    record.seed = m_request.seed;
+    record.replicate = replicateIndex + 1;
+    record.coverValue = output.coverValue;
+    record.matrixValue = output.matrixValue;
+    written.append(record);
     return std::nullopt;
 }
 
-BatchResult RandomMapGenerator::runBatch(int initialCover, int finalCover, int coverStep, int rows,
-                                         int columns, int replicates, qint32 matrixValue,
-                                         qint32 coverValue, const QString &nameStem, quint32 seed,
-                                         QStringList &fileNames, BatchProgress &progress)
+BatchResult RandomMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                                          BatchProgress &progress)
 {
-    if (coverStep < 1 || rows < 1 || columns < 1 || replicates < 0)
-        return BatchResult::refused(QCoreApplication::translate(
-            "RandomMapGenerator", "The cover step, the size and the replicates must be positive."));
+    // The seed's bits are taken unchanged, as srand takes them.
+    m_rng.seed(quint32(m_request.seed));
 
-    prepareBatch(seed, rows, columns);
-
-    const int total = std::max(0, coverStepCount(initialCover, finalCover, coverStep) * replicates);
-    progress.setMaximum(total);
+    const CoverRange &covers = m_request.covers;
+    progress.setMaximum(int(std::min<qint64>(m_request.mapCount(), INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
     int done = 0;
-    for (int cover = initialCover; cover <= finalCover; cover += coverStep) {
-        for (int r = 0; r < replicates; ++r) {
+    for (int cover = covers.first; cover <= covers.last; cover += covers.step) {
+        for (int r = 0; r < m_request.replicates; ++r) {
             progress.setLabelText(QStringLiteral("gerando para cobertura ") +
                                   QString::number(cover) + QStringLiteral(" amostra no.") +
                                   QString::number(r + 1));
-            if (const FileResult error =
-                    writeMap(r, cover, matrixValue, coverValue, nameStem, fileNames))
-                return BatchResult::writeFailed(error->message());
+            if (const FileResult error = writeMap(r, cover, nameStem, written))
+                return BatchResult::failed(error->message());
             progress.setValue(++done);
             if (progress.wasCanceled())
                 return BatchResult::canceled();
         }
     }
     return BatchResult::completed();
+}
+
+BatchJob randomBatchJob(const RandomBatchRequest &request)
+{
+    return BatchJob(std::make_unique<RandomMapGenerator>(request));
 }

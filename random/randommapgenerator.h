@@ -1,15 +1,13 @@
 #pragma once
 
-#include "core/batchprogress.h"
-#include "core/batchresult.h"
+#include "core/batchjob.h"
+#include "core/batchrequest.h"
 #include "core/fileerror.h"
-#include "core/mapfilewriter.h"
 #include "core/maprecord.h"
-#include "random/rand15.h"
+#include "core/rand15.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 // Draws and writes the maps of a random batch. Every cell is habitat with the
 // requested cover as probability, one draw per cell in row-major order from
@@ -19,44 +17,33 @@
 // Cells are drawn while the map is written, row by row, rather than into a
 // size x size grid first: the files are the same, and memory no longer grows
 // with the square of the size.
-class RandomMapGenerator final {
+class RandomMapGenerator final : public MapSource {
 public:
-    RandomMapGenerator() = default;
+    explicit RandomMapGenerator(const RandomBatchRequest &request);
 
-    BatchResult runBatch(int initialCover, int finalCover, int coverStep, int rowCount,
-                         int columnCount, int replicates, qint32 matrixValue, qint32 coverValue,
-                         const QString &nameStem, quint32 seed, QStringList &fileNames,
-                         BatchProgress &progress);
+    const BatchOutput &output() const override { return m_request.output; }
+    std::optional<QString> refusal() const override { return m_request.refusal(); }
+    std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                          BatchProgress &progress) override;
 
-    // What a batch writes besides the plain map files: another file format,
-    // and a record of every map written, appended to `records` in the order
-    // of fileNames. Both hold for every later batch of this generator.
-    void setFormat(MapFileWriter::Format mapFormat) { format = mapFormat; }
-    void setRecords(QList<MapRecord> *mapRecords) { records = mapRecords; }
-
-    // Once per batch: seeds the generator and fixes the map size.
-    void prepareBatch(quint32 seed, int rowCount, int columnCount);
-
-    // Draws one map and writes it under its name. The name is appended to
-    // fileNames only once the file is complete on disk.
-    FileResult writeMap(int replicateIndex, int cover, qint32 matrixValue, qint32 coverValue,
-                        const QString &nameStem, QStringList &fileNames);
-
+    // nameStem, cover "%03i", "_", size, "x", size, "_a", replicate from 1,
+    // and the format's extension.
     QString mapFileName(int replicateIndex, int cover, const QString &nameStem) const;
 
     // A draw k in 0..32767 is habitat when k / 32767 <= cover / 100, decided
     // in integers so no rounding can move the boundary.
     static constexpr bool isHabitat(int draw, int cover) { return 100 * draw <= 32767 * cover; }
 
-    // The number of cover values the loop visits (the dialog's total divides
-    // the same way).
-    static int coverStepCount(int initialCover, int finalCover, int coverStep);
-
 private:
-    Rand15 rng;
-    int rowCount = 0;
-    int columnCount = 0;
-    quint32 batchSeed = 0;
-    MapFileWriter::Format format = MapFileWriter::Format::Plain;
-    QList<MapRecord> *records = nullptr;
+    // Draws one map from the generator's current state and writes it under
+    // its name; the map is appended to `written` once complete on disk.
+    FileResult writeMap(int replicateIndex, int cover, const QString &nameStem,
+                        QList<MapRecord> &written);
+
+    RandomBatchRequest m_request;
+    Rand15 m_rng;
 };
+
+// The batch job of a random request.
+BatchJob randomBatchJob(const RandomBatchRequest &request);

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -187,11 +186,6 @@ void readConfig(AppSettings &settings, QIODevice &device)
 
 FileResult saveConfig(const AppSettings &settings, const QString &fileName)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return FileError{QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath()),
-                         file.errorString()};
-
     QByteArray content;
     for (const QString *text : {&settings.randomPrefix, &settings.randomPostString,
                                 &settings.fractalPrefix, &settings.fractalPostString}) {
@@ -200,13 +194,5 @@ FileResult saveConfig(const AppSettings &settings, const QString &fileName)
     }
     content += QByteArray::number(settings.coverValue) + '\n';
     content += QByteArray::number(settings.matrixValue) + '\n';
-
-    const QString shownPath = QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
-    if (auto reason = writeFully(file, content)) {
-        file.cancelWriting();
-        return FileError{shownPath, *reason};
-    }
-    if (!file.commit())
-        return FileError{shownPath, file.errorString()};
-    return std::nullopt;
+    return saveBytes(QFileInfo(fileName).absoluteFilePath(), content);
 }

@@ -1,5 +1,6 @@
 #include "settings/setings.h"
 
+#include "core/batchrequest.h"
 #include "ui_setings.h"
 
 setings::setings(QWidget *parent)
@@ -7,6 +8,10 @@ setings::setings(QWidget *parent)
     , ui(new Ui::setings)
 {
     ui->setupUi(this);
+    ui->coverValue->setRange(BatchOutput::coverValueLimits.min, BatchOutput::coverValueLimits.max);
+    ui->matrixValue->setRange(BatchOutput::matrixValueLimits.min,
+                              BatchOutput::matrixValueLimits.max);
+    ui->seedRnd->setRange(RandomBatchRequest::seedLimits.min, RandomBatchRequest::seedLimits.max);
 }
 
 setings::~setings()

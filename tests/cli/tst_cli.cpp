@@ -1,50 +1,13 @@
 #include "cli/rangeparser.h"
 #include "random/randommapgenerator.h"
+#include "tests/support/batches.h"
+#include "tests/support/cli.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
-#include <sys/resource.h>
-
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments, const QString &workingDirectory = QString(),
-           rlim_t fileSizeLimit = RLIM_INFINITY)
-{
-    QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
-    if (fileSizeLimit != RLIM_INFINITY) {
-        process.setChildProcessModifier([fileSizeLimit] {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{fileSizeLimit, fileSizeLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        });
-    }
-    process.start(QStringLiteral(PW_CLI_PATH), arguments);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -113,16 +76,21 @@ private Q_SLOTS:
             << QStringList{"random", "--out", "x", "--cover", "0:0:1"} << "last cover";
         QTest::newRow("cover step 0")
             << QStringList{"random", "--out", "x", "--cover", "1:5:0"} << "cover step";
-        QTest::newRow("size 1") << QStringList{"random", "--out", "x", "--size", "1"} << "--size";
+        QTest::newRow("size 1") << QStringList{"random", "--out", "x", "--size", "1"} << "map size";
         QTest::newRow("size text")
             << QStringList{"random", "--out", "x", "--size", "ten"} << "--size";
         QTest::newRow("replicates 0")
-            << QStringList{"random", "--out", "x", "--replicates", "0"} << "--replicates";
+            << QStringList{"random", "--out", "x", "--replicates", "0"} << "replicates";
         QTest::newRow("seed too large")
-            << QStringList{"random", "--out", "x", "--seed", "1000000"} << "--seed";
+            << QStringList{"random", "--out", "x", "--seed", "1000000"} << "seed";
         QTest::newRow("cover value too large")
-            << QStringList{"random", "--out", "x", "--cover-value", "100000"} << "--cover-value";
+            << QStringList{"random", "--out", "x", "--cover-value", "100000"} << "habitat code";
         QTest::newRow("stray argument") << QStringList{"random", "--out", "x", "extra"} << "extra";
+        QTest::newRow("old H option")
+            << QStringList{"fractal", "--out", "x", "--h", "0.5:0.5:0.1"} << "--hurst";
+        QTest::newRow("fractal too large")
+            << QStringList{"fractal", "--out", "x", "-H", "0.5:0.5:0.1", "--size", "4097"}
+            << "4096";
     }
 
     void usageErrorsExitWithTwo()
@@ -130,7 +98,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
         QTemporaryDir dir;
-        const Run run = runCli(arguments, dir.path());
+        const CliRun run = runCli(arguments, dir.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         // A refused request writes nothing at all.
@@ -139,18 +107,26 @@ private Q_SLOTS:
 
     void helpDocumentsTheOptions()
     {
-        const Run run = runCli({QStringLiteral("random"), QStringLiteral("--help")});
+        const CliRun run = runCli({QStringLiteral("random"), QStringLiteral("--help")});
         QCOMPARE(run.exitCode, 0);
         for (const char *option :
              {"--out", "--cover", "--size", "--replicates", "--seed", "--prefix", "--post-string",
               "--cover-value", "--matrix-value", "--quiet"})
             QVERIFY2(run.out.contains(QLatin1String(option)), option);
+        // -h is help in every command, also where -H is a value.
+        for (const char *command : {"random", "fractal", "render"}) {
+            const CliRun shortHelp = runCli({QLatin1String(command), QStringLiteral("-h")});
+            QCOMPARE(shortHelp.exitCode, 0);
+            QVERIFY2(shortHelp.out.startsWith(QStringLiteral("Usage:")), command);
+        }
+        QVERIFY(runCli({QStringLiteral("fractal"), QStringLiteral("-h")})
+                    .out.contains(QStringLiteral("--hurst")));
     }
 
     void batchMatchesTheCoreAndListsAbsolutePaths()
     {
         QTemporaryDir dir;
-        const Run run =
+        const CliRun run =
             runCli({"random", "--out", "maps", "--cover", "0:100:25", "--size", "12",
                     "--replicates", "3", "--seed", "-42", "--post-string", ";a;b", "--quiet"},
                    dir.path());
@@ -161,11 +137,13 @@ private Q_SLOTS:
         QTemporaryDir reference;
         QStringList names;
         NullProgress progress;
-        RandomMapGenerator generator;
-        QVERIFY(generator
-                    .runBatch(0, 100, 25, 12, 12, 3, 0, 1,
-                              reference.filePath(QStringLiteral("RND_")), quint32(-42), names,
-                              progress)
+        RandomBatchRequest request;
+        request.covers = {0, 100, 25};
+        request.size = 12;
+        request.replicates = 3;
+        request.seed = -42;
+        QVERIFY(writeMaps<RandomMapGenerator>(request, reference.filePath(QStringLiteral("RND_")),
+                                              names, progress)
                     .ok());
         QCOMPARE(names.size(), 15);
         QByteArray expectedList;
@@ -185,7 +163,7 @@ private Q_SLOTS:
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write("MY_\n;post\nF_\n\n7\n-3\n");
         config.close();
-        const Run run = runCli(
+        const CliRun run = runCli(
             {"random", "--out", "o", "--cover", "0:100:100", "--size", "2", "--quiet"}, dir.path());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(readAll(dir.filePath(QStringLiteral("o/MY_100_2x2_a1.txt"))),
@@ -197,9 +175,9 @@ private Q_SLOTS:
                      ";post\n");
 
         // Options win over the file.
-        const Run overridden = runCli({"random", "--out", "p", "--cover", "0:100:100", "--size",
-                                       "2", "--prefix", "X", "--cover-value", "9", "--quiet"},
-                                      dir.path());
+        const CliRun overridden = runCli({"random", "--out", "p", "--cover", "0:100:100", "--size",
+                                          "2", "--prefix", "X", "--cover-value", "9", "--quiet"},
+                                         dir.path());
         QCOMPARE(overridden.exitCode, 0);
         QCOMPARE(readAll(dir.filePath(QStringLiteral("p/X100_2x2_a1.txt"))),
                  QByteArray("9 9 \n9 9 \n"));
@@ -211,7 +189,7 @@ private Q_SLOTS:
         QFile blocker(dir.filePath(QStringLiteral("file")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        const Run run = runCli({"random", "--out", "file/sub", "--quiet"}, dir.path());
+        const CliRun run = runCli({"random", "--out", "file/sub", "--quiet"}, dir.path());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("sub")), qPrintable(run.err));
     }
@@ -221,9 +199,12 @@ private Q_SLOTS:
         // With habitat written as -99999 the maps grow with their cover: the
         // cover-0 map fits under a 300-byte file limit, the cover-50 map not.
         QTemporaryDir dir;
-        const Run run = runCli({"random", "--out", "m", "--cover", "0:100:50", "--size", "10",
-                                "--cover-value", "-99999", "--quiet"},
-                               dir.path(), 300);
+        CliOptions limited;
+        limited.workingDirectory = dir.path();
+        limited.fileSizeLimit = 300;
+        const CliRun run = runCli({"random", "--out", "m", "--cover", "0:100:50", "--size", "10",
+                                   "--cover-value", "-99999", "--quiet"},
+                                  limited);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("RND_050_10x10_a1.txt")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("File too large")), qPrintable(run.err));

@@ -1,3 +1,5 @@
+#include "tests/support/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -24,12 +26,6 @@ int run(const QString &program, const QStringList &arguments, const QString &wor
     if (output)
         *output = process.readAll();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -74,7 +70,7 @@ private Q_SLOTS:
             << QStringList{"random",        "--cover", "60:60:1",        "--size", "64",
                            "--cover-value", "-99999",  "--matrix-value", "999999"}
             << "RND_060_64x64_a1.asc" << 64 << -99999 << 999999;
-        QTest::newRow("fractal") << QStringList{"fractal", "--h",           "0.5:0.5:0.1",
+        QTest::newRow("fractal") << QStringList{"fractal", "--hurst",       "0.5:0.5:0.1",
                                                 "--cover", "40:40:1",       "--size",
                                                 "65",      "--cover-value", "3"}
                                  << "FBM_0.50_040_00001.asc" << 65 << 0 << 3;

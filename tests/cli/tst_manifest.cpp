@@ -1,40 +1,17 @@
-#include "core/asciigridreader.h"
-#include "core/mapfilereader.h"
+#include "core/mapreader.h"
 #include "fractal/fbmsurface.h"
+#include "tests/support/cli.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments, const QString &workingDirectory)
-{
-    QProcess process;
-    process.setWorkingDirectory(workingDirectory);
-    process.start(QStringLiteral(PW_CLI_PATH), arguments);
-    process.waitForFinished(300000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The rows of a manifest whose fields hold no quotes, header first.
 QList<QList<QByteArray>> csvRows(const QString &path)
@@ -48,12 +25,10 @@ QList<QList<QByteArray>> csvRows(const QString &path)
     return rows;
 }
 
-LandscapeGrid readMap(const QString &path)
+LandscapeGrid mapIn(const QString &path)
 {
     LandscapeGrid grid;
-    const FileResult error = AsciiGridReader::isAsciiGrid(path) ? AsciiGridReader::read(path, grid)
-                                                                : MapFileReader::read(path, grid);
-    if (error)
+    if (readMap(path, grid))
         grid.clear();
     return grid;
 }
@@ -86,10 +61,11 @@ private Q_SLOTS:
             "random --cover 20:20:1 --size 5 --cover-value 3 --matrix-value 3", "RND_", ".txt", 1);
         // Three covers with two replicates each, for two H values.
         row("fractal",
-            "fractal --h 0.3:0.7:0.4 --cover 20:60:20 --size 47 --replicates 2 --cover-value -1 "
+            "fractal --hurst 0.3:0.7:0.4 --cover 20:60:20 --size 47 --replicates 2 --cover-value "
+            "-1 "
             "--matrix-value 8",
             "FBM_", ".txt", 12);
-        row("fractal grid", "fractal --h 0.5:0.5:0.1 --cover 35:45:5 --size 30 --format asc",
+        row("fractal grid", "fractal --hurst 0.5:0.5:0.1 --cover 35:45:5 --size 30 --format asc",
             "FBM_", ".asc", 3);
     }
 
@@ -100,7 +76,7 @@ private Q_SLOTS:
         QFETCH(QString, extension);
         QFETCH(int, maps);
         QTemporaryDir dir;
-        const Run run =
+        const CliRun run =
             runCli(arguments + QStringList{QStringLiteral("--out"), QStringLiteral("maps"),
                                            QStringLiteral("--quiet")},
                    dir.path());
@@ -130,7 +106,7 @@ private Q_SLOTS:
             QCOMPARE(row.at(column("kind")), QByteArray(arguments.first().toLatin1()));
 
             const LandscapeGrid grid =
-                readMap(folder.filePath(QString::fromLatin1(row.at(column("file")))));
+                mapIn(folder.filePath(QString::fromLatin1(row.at(column("file")))));
             QVERIFY(!grid.isEmpty());
             const qint32 coverValue = row.at(column("cover_value")).toInt();
             qint64 holding = 0;
@@ -148,10 +124,11 @@ private Q_SLOTS:
         // H, seed and threshold of a row are all it takes to make its map
         // again from the reference surface, file for file.
         QTemporaryDir dir;
-        const Run run = runCli(QStringLiteral("fractal --out maps --h 0.6:0.6:1 --cover 30:50:10 "
-                                              "--size 40 --replicates 2 --cover-value 5 --quiet")
-                                   .split(QLatin1Char(' ')),
-                               dir.path());
+        const CliRun run =
+            runCli(QStringLiteral("fractal --out maps --hurst 0.6:0.6:1 --cover 30:50:10 "
+                                  "--size 40 --replicates 2 --cover-value 5 --quiet")
+                       .split(QLatin1Char(' ')),
+                   dir.path());
         QCOMPARE(run.exitCode, 0);
         const QDir folder(dir.filePath(QStringLiteral("maps")));
         const QList<QList<QByteArray>> rows =
@@ -195,7 +172,7 @@ private Q_SLOTS:
         // are written, the run still fails and says which file and why.
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("maps/RND_manifest.csv"))));
-        const Run run =
+        const CliRun run =
             runCli({QStringLiteral("random"), QStringLiteral("--out"), QStringLiteral("maps"),
                     QStringLiteral("--cover"), QStringLiteral("10:20:10"), QStringLiteral("--size"),
                     QStringLiteral("4"), QStringLiteral("--quiet")},
@@ -213,7 +190,7 @@ private Q_SLOTS:
     void unknownFormatIsRefused()
     {
         QTemporaryDir dir;
-        const Run run =
+        const CliRun run =
             runCli({QStringLiteral("random"), QStringLiteral("--out"), QStringLiteral("maps"),
                     QStringLiteral("--format"), QStringLiteral("tiff")},
                    dir.path());

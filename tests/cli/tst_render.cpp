@@ -1,5 +1,7 @@
 #include "app/landscapepicture.h"
 #include "app/mainwindow.h"
+#include "tests/support/cli.h"
+#include "tests/support/files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,7 +9,6 @@
 #include <QFrame>
 #include <QImage>
 #include <QListWidget>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,30 +17,14 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments, const QString &workingDirectory,
-           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// The render command, run as a user runs it.
+CliRun render(const QStringList &arguments, const QString &workingDirectory,
+              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setWorkingDirectory(workingDirectory);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PW_CLI_PATH), QStringList{QStringLiteral("render")} + arguments);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    CliOptions options;
+    options.workingDirectory = workingDirectory;
+    options.environment = environment;
+    return runCli(QStringList{QStringLiteral("render")} + arguments, options);
 }
 
 // A plain map of `rows` lines holding `value(row, position)`.
@@ -127,11 +112,11 @@ private Q_SLOTS:
         QVERIFY(area.width() % 7 != 0 || area.height() % 7 != 0);
         QVERIFY2(shown.rect().contains(area), "the drawing area must lie inside the window");
 
-        const Run run = runCli({path(QStringLiteral("mixed.txt")), QStringLiteral("--out"),
-                                path(QStringLiteral("mixed.png")), QStringLiteral("--width"),
-                                QString::number(area.width()), QStringLiteral("--height"),
-                                QString::number(area.height())},
-                               m_dir->path());
+        const CliRun run = render({path(QStringLiteral("mixed.txt")), QStringLiteral("--out"),
+                                   path(QStringLiteral("mixed.png")), QStringLiteral("--width"),
+                                   QString::number(area.width()), QStringLiteral("--height"),
+                                   QString::number(area.height())},
+                                  m_dir->path());
         QCOMPARE(run.exitCode, 0);
         const QImage preview(path(QStringLiteral("mixed.png")));
         QCOMPARE(preview.size(), area.size());
@@ -160,9 +145,9 @@ private Q_SLOTS:
     {
         // One pixel per cell: pixel (x, y) is position y of line x.
         writeFile(path(QStringLiteral("three.txt")), "0 1 1 \n1 0 1 \n1 1 1 \n");
-        const Run run = runCli({QStringLiteral("three.txt"), QStringLiteral("--out"),
-                                QStringLiteral("three.png"), QStringLiteral("--quiet")},
-                               m_dir->path());
+        const CliRun run = render({QStringLiteral("three.txt"), QStringLiteral("--out"),
+                                   QStringLiteral("three.png"), QStringLiteral("--quiet")},
+                                  m_dir->path());
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.isEmpty());
         const QImage image(path(QStringLiteral("three.png")));
@@ -194,10 +179,10 @@ private Q_SLOTS:
         // Rows of different length: the row count alone decides.
         writeFile(path(QStringLiteral("sized.txt")),
                   plainMap(rows, 3, [](int r, int i) { return (r + i) % 2; }));
-        const Run run = runCli(QStringList{QStringLiteral("sized.txt"), QStringLiteral("--out"),
-                                           QStringLiteral("sized.png")} +
-                                   options,
-                               m_dir->path());
+        const CliRun run = render(QStringList{QStringLiteral("sized.txt"), QStringLiteral("--out"),
+                                              QStringLiteral("sized.png")} +
+                                      options,
+                                  m_dir->path());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(QImage(path(QStringLiteral("sized.png"))).size(), size);
     }
@@ -207,10 +192,10 @@ private Q_SLOTS:
         writeFile(path(QStringLiteral("a.txt")), "1 0 \n0 0 \n");
         writeFile(path(QStringLiteral("b.asc")),
                   "ncols 2\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0\n0 0\n");
-        const Run run = runCli({QStringLiteral("a.txt"), QStringLiteral("b.asc"),
-                                QStringLiteral("--out"), QStringLiteral("new/previews"),
-                                QStringLiteral("--width"), QStringLiteral("64")},
-                               m_dir->path());
+        const CliRun run = render({QStringLiteral("a.txt"), QStringLiteral("b.asc"),
+                                   QStringLiteral("--out"), QStringLiteral("new/previews"),
+                                   QStringLiteral("--width"), QStringLiteral("64")},
+                                  m_dir->path());
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.contains(QStringLiteral("2 previews")), qPrintable(run.out));
         const QImage a(path(QStringLiteral("new/previews/a.png")));
@@ -221,9 +206,9 @@ private Q_SLOTS:
         QVERIFY(isBlack(a.pixel(10, 10)) && isWhite(a.pixel(40, 10)));
 
         // One map into an existing folder takes its name too.
-        const Run into = runCli({QStringLiteral("a.txt"), QStringLiteral("--out"),
-                                 QStringLiteral("new"), QStringLiteral("--quiet")},
-                                m_dir->path());
+        const CliRun into = render({QStringLiteral("a.txt"), QStringLiteral("--out"),
+                                    QStringLiteral("new"), QStringLiteral("--quiet")},
+                                   m_dir->path());
         QCOMPARE(into.exitCode, 0);
         QCOMPARE(QImage(path(QStringLiteral("new/a.png"))).size(), QSize(2, 2));
     }
@@ -257,7 +242,7 @@ private Q_SLOTS:
         writeFile(dir.filePath(QStringLiteral("ok.txt")), "1 0 \n0 1 \n");
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
         writeFile(dir.filePath(QStringLiteral("sub/ok.txt")), "1 0 \n0 1 \n");
-        const Run run = runCli(arguments, dir.path());
+        const CliRun run = render(arguments, dir.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -270,10 +255,10 @@ private Q_SLOTS:
         writeFile(dir.filePath(QStringLiteral("good.txt")), "1 0 \n0 1 \n");
         writeFile(dir.filePath(QStringLiteral("empty.txt")), "\n\n");
         writeFile(dir.filePath(QStringLiteral("broken.asc")), "ncols 2\nnrows 2\n1 0\n");
-        const Run run = runCli({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
-                                QStringLiteral("broken.asc"), QStringLiteral("good.txt"),
-                                QStringLiteral("--out"), QStringLiteral("out")},
-                               dir.path());
+        const CliRun run = render({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
+                                   QStringLiteral("broken.asc"), QStringLiteral("good.txt"),
+                                   QStringLiteral("--out"), QStringLiteral("out")},
+                                  dir.path());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("missing.txt: No such file")),
                  qPrintable(run.err));
@@ -284,9 +269,9 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("good.png")});
 
         // A preview that cannot be written leaves nothing under its name.
-        const Run unwritable = runCli({QStringLiteral("good.txt"), QStringLiteral("--out"),
-                                       QStringLiteral("no/such/folder.png")},
-                                      dir.path());
+        const CliRun unwritable = render({QStringLiteral("good.txt"), QStringLiteral("--out"),
+                                          QStringLiteral("no/such/folder.png")},
+                                         dir.path());
         QCOMPARE(unwritable.exitCode, 1);
         QVERIFY2(unwritable.err.contains(QStringLiteral("folder.png")), qPrintable(unwritable.err));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
@@ -310,9 +295,9 @@ private Q_SLOTS:
             environment.remove(QLatin1String(name));
         if (!display.isEmpty())
             environment.insert(QStringLiteral("DISPLAY"), display);
-        const Run run = runCli({QStringLiteral("m.txt"), QStringLiteral("--out"),
-                                QStringLiteral("m.png"), QStringLiteral("--quiet")},
-                               dir.path(), environment);
+        const CliRun run = render({QStringLiteral("m.txt"), QStringLiteral("--out"),
+                                   QStringLiteral("m.png"), QStringLiteral("--quiet")},
+                                  dir.path(), environment);
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
         QCOMPARE(QImage(dir.filePath(QStringLiteral("m.png"))).size(), QSize(2, 2));

@@ -1,3 +1,5 @@
+#include "tests/support/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,12 +9,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The fenced block that follows `<!-- tested: NAME -->` in the document.
 QString documentedScript(const QString &document, const QString &name)
@@ -43,11 +39,6 @@ Run bash(const QString &script, const QString &workingDirectory,
     process.waitForFinished(300000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 } // namespace
@@ -106,7 +97,7 @@ private Q_SLOTS:
         whole.setWorkingDirectory(dir.path());
         whole.start(QStringLiteral(PW_CLI_PATH),
                     QStringList{QStringLiteral("fractal"), QStringLiteral("--out"),
-                                QStringLiteral("whole"), QStringLiteral("--h"),
+                                QStringLiteral("whole"), QStringLiteral("--hurst"),
                                 QStringLiteral("0.6:0.8:0.1"), QStringLiteral("--quiet")} +
                         options);
         QVERIFY(whole.waitForFinished(300000));

@@ -1,6 +1,6 @@
 #include "settings/appsettings.h"
 
-#include "tests/filesizelimit.h"
+#include "tests/support/filesizelimit.h"
 #include <QFile>
 
 #include <QDir>

@@ -1,6 +1,8 @@
 #include "core/asciigridreader.h"
 #include "core/mapfilereader.h"
 #include "core/mapfilewriter.h"
+#include "tests/support/files.h"
+#include "tests/support/grids.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,31 +11,6 @@
 #include <vector>
 
 namespace {
-
-using Rows = std::vector<std::vector<qint32>>;
-
-Rows rowsOf(const LandscapeGrid &grid)
-{
-    Rows rows;
-    for (std::size_t r = 0; r < grid.rowCount(); ++r) {
-        const auto row = grid.row(r);
-        rows.emplace_back(row.begin(), row.end());
-    }
-    return rows;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
 
 // Writes habitat where the pattern says so and returns the cells written.
 Rows writeMap(MapFileWriter &writer, const QString &path, int rows, int columns, qint32 matrixValue,

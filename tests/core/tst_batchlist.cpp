@@ -1,22 +1,13 @@
 #include "core/batchlist.h"
 #include "core/outputpaths.h"
 
-#include "tests/filesizelimit.h"
+#include "tests/support/files.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestBatchList : public QObject {
     Q_OBJECT

@@ -1,7 +1,9 @@
-#include "core/asciigridreader.h"
 #include "core/batchmanifest.h"
-#include "core/mapfilereader.h"
+#include "core/mapfilewriter.h"
+#include "core/mapreader.h"
 #include "random/randommapgenerator.h"
+#include "tests/support/batches.h"
+#include "tests/support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,12 +11,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 MapRecord randomRecord()
 {
@@ -136,12 +132,15 @@ private Q_SLOTS:
         QStringList names;
         QList<MapRecord> records;
         NullProgress progress;
-        RandomMapGenerator generator;
-        generator.setFormat(format);
-        generator.setRecords(&records);
-        QVERIFY(generator
-                    .runBatch(10, 90, 40, 9, 9, 2, 0, coverValue,
-                              dir.filePath(QStringLiteral("R_")), quint32(-17), names, progress)
+        RandomBatchRequest request;
+        request.covers = {10, 90, 40};
+        request.size = 9;
+        request.replicates = 2;
+        request.seed = -17;
+        request.output.coverValue = coverValue;
+        request.output.format = format;
+        QVERIFY(writeMaps<RandomMapGenerator>(request, dir.filePath(QStringLiteral("R_")), names,
+                                              progress, &records)
                     .ok());
         QCOMPARE(records.size(), 6);
         QCOMPARE(names.size(), records.size());
@@ -156,9 +155,7 @@ private Q_SLOTS:
             QCOMPARE(record.coverValue, coverValue);
 
             LandscapeGrid grid;
-            const FileResult error = format == MapFileWriter::Format::AsciiGrid
-                                         ? AsciiGridReader::read(record.fileName, grid)
-                                         : MapFileReader::read(record.fileName, grid);
+            const FileResult error = readMap(record.fileName, grid);
             QVERIFY(!error);
             QCOMPARE(record.cellCount, qint64(grid.cellCount()));
             QCOMPARE(record.habitatCells, cellsHolding(grid, coverValue));

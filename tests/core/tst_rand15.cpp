@@ -1,4 +1,4 @@
-#include "random/rand15.h"
+#include "core/rand15.h"
 
 #include <QTest>
 

@@ -1,7 +1,9 @@
 #include "random/randommapgenerator.h"
 
-#include "tests/fakeprogress.h"
-#include "tests/filesizelimit.h"
+#include "tests/support/batches.h"
+#include "tests/support/fakeprogress.h"
+#include "tests/support/files.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,31 +14,20 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
+RandomBatchRequest requestOf(int first = 1, int last = 100, int step = 1, int size = 4,
+                             int replicates = 1)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    RandomBatchRequest request;
+    request.covers = {first, last, step};
+    request.size = size;
+    request.replicates = replicates;
+    return request;
 }
 
-struct Batch {
-    int initialCover = 1;
-    int finalCover = 100;
-    int coverStep = 1;
-    int size = 4;
-    int replicates = 1;
-    qint32 matrixValue = 0;
-    qint32 coverValue = 1;
-    quint32 seed = 5;
-};
-
-BatchResult run(const Batch &b, const QString &stem, QStringList &names, BatchProgress &progress)
+BatchResult run(const RandomBatchRequest &request, const QString &stem, QStringList &names,
+                BatchProgress &progress)
 {
-    RandomMapGenerator generator;
-    return generator.runBatch(b.initialCover, b.finalCover, b.coverStep, b.size, b.size,
-                              b.replicates, b.matrixValue, b.coverValue, stem, b.seed, names,
-                              progress);
+    return writeMaps<RandomMapGenerator>(request, stem, names, progress);
 }
 
 } // namespace
@@ -57,8 +48,7 @@ private Q_SLOTS:
 
     void fileNameFollowsTheNamingScheme()
     {
-        RandomMapGenerator generator;
-        generator.prepareBatch(5, 20, 20);
+        const RandomMapGenerator generator(requestOf(1, 100, 1, 20));
         QCOMPARE(generator.mapFileName(2, 7, QStringLiteral("out/RND_")),
                  QStringLiteral("out/RND_007_20x20_a3.txt"));
         QCOMPARE(generator.mapFileName(0, 100, QStringLiteral("RND_")),
@@ -73,11 +63,9 @@ private Q_SLOTS:
         const QString stem = dir.filePath(QStringLiteral("RND_"));
         QStringList names;
         NullProgress progress;
-        Batch b;
-        b.initialCover = b.finalCover = 50;
-        b.size = 2;
-        b.coverValue = -1;
-        b.matrixValue = 12;
+        RandomBatchRequest b = requestOf(50, 50, 1, 2);
+        b.output.coverValue = -1;
+        b.output.matrixValue = 12;
         QVERIFY(run(b, stem, names, progress).ok());
         QCOMPARE(names, QStringList{stem + QStringLiteral("050_2x2_a1.txt")});
         QCOMPARE(readAll(names[0]), QByteArray("-1 12 \n-1 12 \n"));
@@ -117,7 +105,7 @@ private Q_SLOTS:
         const QString stem = dir.filePath(QStringLiteral("RND_"));
         QStringList names;
         FakeProgress progress;
-        Batch b{initial, final, step, 2, replicates};
+        const RandomBatchRequest b = requestOf(initial, final, step, 2, replicates);
         QVERIFY(run(b, stem, names, progress).ok());
 
         QCOMPARE(progress.maximum, maximum);
@@ -142,7 +130,7 @@ private Q_SLOTS:
         const QString stem = dir.filePath(QStringLiteral("RND_"));
         QStringList names;
         FakeProgress progress(3);
-        const BatchResult result = run(Batch{}, stem, names, progress);
+        const BatchResult result = run(requestOf(), stem, names, progress);
         QCOMPARE(result.status, BatchResult::Status::Canceled);
         QCOMPARE(names.size(), 3);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
@@ -154,7 +142,7 @@ private Q_SLOTS:
         QTemporaryDir a, b;
         QStringList namesA, namesB;
         NullProgress progress;
-        Batch batch{0, 100, 50, 30, 2};
+        const RandomBatchRequest batch = requestOf(0, 100, 50, 30, 2);
         QVERIFY(run(batch, a.filePath(QStringLiteral("RND_")), namesA, progress).ok());
         QVERIFY(run(batch, b.filePath(QStringLiteral("RND_")), namesB, progress).ok());
         QCOMPARE(namesA.size(), 6);
@@ -170,7 +158,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QStringList names;
         NullProgress progress;
-        Batch batch{30, 40, 10, 3, 1};
+        RandomBatchRequest batch = requestOf(30, 40, 10, 3, 1);
         batch.seed = 77;
         QVERIFY(run(batch, dir.filePath(QStringLiteral("RND_")), names, progress).ok());
         Rand15 rng(77);
@@ -192,10 +180,10 @@ private Q_SLOTS:
         QTemporaryDir a, b;
         QStringList namesA, namesB;
         NullProgress progress;
-        QVERIFY(
-            run(Batch{10, 20, 10, 20, 1}, a.filePath(QStringLiteral("R")), namesA, progress).ok());
-        QVERIFY(
-            run(Batch{20, 20, 10, 20, 1}, b.filePath(QStringLiteral("R")), namesB, progress).ok());
+        QVERIFY(run(requestOf(10, 20, 10, 20, 1), a.filePath(QStringLiteral("R")), namesA, progress)
+                    .ok());
+        QVERIFY(run(requestOf(20, 20, 10, 20, 1), b.filePath(QStringLiteral("R")), namesB, progress)
+                    .ok());
         QVERIFY(namesA[1].endsWith(QStringLiteral("R020_20x20_a1.txt")));
         QVERIFY(namesB[0].endsWith(QStringLiteral("R020_20x20_a1.txt")));
         QVERIFY(readAll(namesA[1]) != readAll(namesB[0]));
@@ -208,15 +196,16 @@ private Q_SLOTS:
         const int size = 200;
 
         QStringList full;
-        QVERIFY(run(Batch{100, 100, 1, size, 1}, dir.filePath(QStringLiteral("F")), full, progress)
-                    .ok());
+        QVERIFY(
+            run(requestOf(100, 100, 1, size, 1), dir.filePath(QStringLiteral("F")), full, progress)
+                .ok());
         const QByteArray fullMap = readAll(full[0]);
         QCOMPARE(fullMap.count("1 "), size * size);
         QCOMPARE(fullMap.count('\n'), size);
 
         // Cover 0: habitat only where the draw was exactly 0.
         QStringList empty;
-        Batch zero{0, 0, 1, size, 1};
+        RandomBatchRequest zero = requestOf(0, 0, 1, size, 1);
         zero.seed = 3;
         QVERIFY(run(zero, dir.filePath(QStringLiteral("Z")), empty, progress).ok());
         Rand15 rng(3);
@@ -226,8 +215,8 @@ private Q_SLOTS:
         QCOMPARE(int(readAll(empty[0]).count("1 ")), zeros);
 
         QStringList same;
-        Batch uniform{50, 50, 1, 10, 1};
-        uniform.coverValue = uniform.matrixValue = 4;
+        RandomBatchRequest uniform = requestOf(50, 50, 1, 10, 1);
+        uniform.output.coverValue = uniform.output.matrixValue = 4;
         QVERIFY(run(uniform, dir.filePath(QStringLiteral("U")), same, progress).ok());
         QCOMPARE(readAll(same[0]), QByteArray("4 4 4 4 4 4 4 4 4 4 \n").repeated(10));
     }
@@ -245,9 +234,9 @@ private Q_SLOTS:
             if (value == 2)
                 limit = std::make_unique<FileSizeLimit>(2000);
         };
-        const BatchResult result = run(Batch{1, 100, 1, 40, 1}, stem, names, progress);
+        const BatchResult result = run(requestOf(1, 100, 1, 40, 1), stem, names, progress);
         limit.reset();
-        QCOMPARE(result.status, BatchResult::Status::WriteFailed);
+        QCOMPARE(result.status, BatchResult::Status::Failed);
         QCOMPARE(names.size(), 2);
         QVERIFY(result.message.contains(QStringLiteral("RND_003_40x40_a1.txt")));
         QVERIFY(result.message.contains(QStringLiteral("File too large")));
@@ -269,8 +258,9 @@ private Q_SLOTS:
         file.close();
         QStringList names;
         NullProgress progress;
-        const BatchResult result = run(Batch{}, blocker + QStringLiteral("/RND_"), names, progress);
-        QCOMPARE(result.status, BatchResult::Status::WriteFailed);
+        const BatchResult result =
+            run(requestOf(), blocker + QStringLiteral("/RND_"), names, progress);
+        QCOMPARE(result.status, BatchResult::Status::Failed);
         QVERIFY(names.isEmpty());
         QVERIFY(result.message.contains(QStringLiteral("RND_001_4x4_a1.txt")));
     }

@@ -1,8 +1,8 @@
 #include "fractal/dialogfbm.h"
 
-#include "tests/dialogs/chooseranswer.h"
 #include "tests/dialogs/contextmarkingtranslator.h"
 #include "tests/dialogs/formprobe.h"
+#include "tests/support/chooseranswer.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

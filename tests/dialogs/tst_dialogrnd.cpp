@@ -1,11 +1,15 @@
+#include "core/batchrequest.h"
+#include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
+#include "settings/setings.h"
 
-#include "tests/dialogs/chooseranswer.h"
 #include "tests/dialogs/contextmarkingtranslator.h"
 #include "tests/dialogs/formprobe.h"
+#include "tests/support/chooseranswer.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -131,6 +135,47 @@ private Q_SLOTS:
         QCOMPARE(box->value(), value);
         QCOMPARE(box->singleStep(), 1);
         QVERIFY(box->isEnabled());
+    }
+
+    // The limits live in the requests; every dialog takes its ranges from
+    // them, so a value a dialog offers is one the batch accepts.
+    void rangesAreTheRequestLimits()
+    {
+        auto agree = [](const QDialog &dialog, const char *name, auto limits) {
+            const auto *box = dialog.findChild<QAbstractSpinBox *>(QLatin1String(name));
+            QVERIFY2(box, name);
+            double minimum = 0;
+            double maximum = 0;
+            if (const auto *whole = qobject_cast<const QSpinBox *>(box)) {
+                minimum = whole->minimum();
+                maximum = whole->maximum();
+            } else {
+                minimum = qobject_cast<const QDoubleSpinBox *>(box)->minimum();
+                maximum = qobject_cast<const QDoubleSpinBox *>(box)->maximum();
+            }
+            QVERIFY2(minimum == double(limits.min) && maximum == double(limits.max), name);
+        };
+        using Random = RandomBatchRequest;
+        using Fractal = FractalBatchRequest;
+        const DialogRnd random;
+        agree(random, "Ci", Random::firstCoverLimits);
+        agree(random, "Cf", Random::lastCoverLimits);
+        agree(random, "Cp", Random::coverStepLimits);
+        agree(random, "Tam", Random::sizeLimits);
+        agree(random, "amo", Random::replicateLimits);
+        const dialogFbm fractal;
+        agree(fractal, "Hi", Fractal::firstHurstLimits);
+        agree(fractal, "Hf", Fractal::lastHurstLimits);
+        agree(fractal, "Hp", Fractal::hurstStepLimits);
+        agree(fractal, "Ci", Fractal::firstCoverLimits);
+        agree(fractal, "Cf", Fractal::lastCoverLimits);
+        agree(fractal, "Cp", Fractal::coverStepLimits);
+        agree(fractal, "Tam", Fractal::sizeLimits);
+        agree(fractal, "amo", Fractal::replicateLimits);
+        const setings settings;
+        agree(settings, "coverValue", BatchOutput::coverValueLimits);
+        agree(settings, "matrixValue", BatchOutput::matrixValueLimits);
+        agree(settings, "seedRnd", Random::seedLimits);
     }
 
     void totalIsDisplayOnly()

@@ -84,10 +84,17 @@ private Q_SLOTS:
             const QString folder = dir.filePath(QString::number(engine));
             QVERIFY(QDir().mkpath(folder));
             NullProgress progress;
-            FractalMapGenerator generator(kind);
-            const BatchResult result = generator.runFractalBatch(
-                initialH, finalH, hStep, initialCover, finalCover, coverStep, size, replicates, 0,
-                1, folder + QStringLiteral("/FBM_"), names[engine], progress);
+            FractalBatchRequest request;
+            request.hurst = {initialH, finalH, hStep};
+            request.covers = {initialCover, finalCover, coverStep};
+            request.size = size;
+            request.replicates = replicates;
+            FractalMapGenerator generator(request, kind);
+            QList<MapRecord> written;
+            const BatchResult result =
+                generator.writeMaps(folder + QStringLiteral("/FBM_"), written, progress);
+            for (const MapRecord &map : written)
+                names[engine] << map.fileName;
             QCOMPARE(result.status, BatchResult::Status::Completed);
             names[engine].replaceInStrings(folder, QString());
             ++engine;

@@ -1,6 +1,6 @@
 #include "fractal/fbmsurface.h"
 
-#include "random/rand15.h"
+#include "core/rand15.h"
 
 #include <QTest>
 

@@ -1,8 +1,10 @@
 #include "fractal/fractalmapgenerator.h"
 
 #include "fractal/fbmsurface.h"
-#include "tests/fakeprogress.h"
-#include "tests/filesizelimit.h"
+#include "tests/support/batches.h"
+#include "tests/support/fakeprogress.h"
+#include "tests/support/files.h"
+#include "tests/support/filesizelimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,19 +18,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
 
 FbmBlock makeBlock(int size, std::vector<double> values)
 {
@@ -60,26 +49,21 @@ QByteArray expectedMap(const FbmBlock &block, double t, int below, int above)
     return text;
 }
 
-struct Batch {
-    double initialH = 0.5;
-    double finalH = 0.5;
-    double hStep = 0.1;
-    int initialCover = 0;
-    int finalCover = 99;
-    int coverStep = 1;
-    int size = 8;
-    int replicates = 1;
-    int belowCode = 0;
-    int aboveCode = 1;
-};
+// The request these tests start from: one H, every cover a threshold can
+// reach, maps of 8 cells a side.
+FractalBatchRequest requestOf()
+{
+    FractalBatchRequest request;
+    request.hurst = {0.5, 0.5, 0.1};
+    request.covers = {0, 99, 1};
+    request.size = 8;
+    return request;
+}
 
-BatchResult run(const Batch &b, const QString &baseName, QStringList &names,
+BatchResult run(const FractalBatchRequest &request, const QString &baseName, QStringList &names,
                 BatchProgress &progress)
 {
-    FractalMapGenerator generator;
-    return generator.runFractalBatch(b.initialH, b.finalH, b.hStep, b.initialCover, b.finalCover,
-                                     b.coverStep, b.size, b.replicates, b.belowCode, b.aboveCode,
-                                     baseName, names, progress);
+    return writeMaps<FractalMapGenerator>(request, baseName, names, progress);
 }
 
 QString label(const char *h, int sample)
@@ -89,6 +73,8 @@ QString label(const char *h, int sample)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(FractalBatchRequest)
 
 class TestFractalMapGenerator : public QObject {
     Q_OBJECT
@@ -289,7 +275,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("coverStep");
         QTest::addColumn<QString>("message");
         QTest::newRow("above 4096")
-            << 4097 << 1 << QStringLiteral("Fractal maps can be at most 4096 cells per side.");
+            << 4097 << 1
+            << QStringLiteral(
+                   "fractal maps can be at most 4096 cells per side; 4097 was requested");
         QTest::newRow("no cells") << 0 << 1 << QString();
         QTest::newRow("no cover step") << 8 << 0 << QString();
     }
@@ -300,27 +288,28 @@ private Q_SLOTS:
         QFETCH(int, coverStep);
         QFETCH(QString, message);
         QTemporaryDir dir;
-        Batch b;
+        FractalBatchRequest b = requestOf();
         b.size = size;
-        b.coverStep = coverStep;
-        QStringList names;
+        b.covers.step = coverStep;
+        b.output.folder = dir.filePath(QStringLiteral("out"));
         FakeProgress progress;
-        const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
-        QCOMPARE(result.status, BatchResult::Status::Refused);
+        const BatchReport report = fractalBatchJob(b).run(progress);
+        QVERIFY(report.refused());
+        QCOMPARE(report.refusal->kind, BatchRefusal::Kind::Request);
         if (!message.isEmpty())
-            QCOMPARE(result.message, message);
-        QVERIFY(!result.message.isEmpty());
-        QVERIFY(names.isEmpty());
+            QCOMPARE(report.refusal->message, message);
+        QVERIFY(!report.refusal->message.isEmpty());
+        QVERIFY(report.maps.isEmpty());
         QVERIFY(progress.labels.isEmpty());
-        QVERIFY(filesIn(dir.path()).isEmpty());
+        QVERIFY(QDir(dir.path()).isEmpty());
     }
 
     void initialHAboveTheLimitBuildsNothing()
     {
         QTemporaryDir dir;
-        Batch b;
-        b.initialH = 0.9;
-        b.finalH = 0.5;
+        FractalBatchRequest b = requestOf();
+        b.hurst.first = 0.9;
+        b.hurst.last = 0.5;
         QStringList names;
         FakeProgress progress;
         const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
@@ -337,12 +326,12 @@ private Q_SLOTS:
         // 0.1 to 0.9 in steps of 0.3 visits 1.0 as well, since the limit is
         // finalH + hStep / 2.
         QTemporaryDir dir;
-        Batch b;
-        b.initialH = 0.1;
-        b.finalH = 0.9;
-        b.hStep = 0.3;
-        b.initialCover = 50;
-        b.finalCover = 40;
+        FractalBatchRequest b = requestOf();
+        b.hurst.first = 0.1;
+        b.hurst.last = 0.9;
+        b.hurst.step = 0.3;
+        b.covers.first = 50;
+        b.covers.last = 40;
         QStringList names;
         FakeProgress progress;
         const BatchResult result = run(b, dir.filePath(QStringLiteral("FBM_")), names, progress);
@@ -362,10 +351,10 @@ private Q_SLOTS:
         // found here with the surface and the sweep alone; the run must
         // build one more surface after it, see that nothing is missing and
         // move on.
-        Batch b;
-        b.initialH = 0.5;
-        b.finalH = 0.6;
-        b.initialCover = b.finalCover = 50;
+        FractalBatchRequest b = requestOf();
+        b.hurst.first = 0.5;
+        b.hurst.last = 0.6;
+        b.covers.first = b.covers.last = 50;
         b.size = 10;
         QTemporaryDir dir;
         const QString base = dir.filePath(QStringLiteral("FBM_"));
@@ -435,15 +424,15 @@ private Q_SLOTS:
         QFETCH(int, coverStep);
         QFETCH(int, size);
         QFETCH(int, replicates);
-        Batch b;
-        b.finalH = 0.9;
-        b.initialCover = initialCover;
-        b.finalCover = finalCover;
-        b.coverStep = coverStep;
+        FractalBatchRequest b = requestOf();
+        b.hurst.last = 0.9;
+        b.covers.first = initialCover;
+        b.covers.last = finalCover;
+        b.covers.step = coverStep;
         b.size = size;
         b.replicates = replicates;
-        b.belowCode = 2;
-        b.aboveCode = 9;
+        b.output.matrixValue = 2;
+        b.output.coverValue = 9;
         QTemporaryDir dir;
         const QString base = dir.filePath(QStringLiteral("FBM_"));
         QStringList names;
@@ -517,26 +506,32 @@ private Q_SLOTS:
 
         // The first surface's 80 maps are written; the world changes before
         // the second surface's first map.
-        Batch b;
+        FractalBatchRequest b = requestOf();
         b.replicates = 200;
-        QStringList names;
+        QList<MapRecord> written;
         QStringList namesBefore;
         std::unique_ptr<FileSizeLimit> limit;
         FakeProgress progress;
         progress.onValue = [&](int value) {
             if (value != 1)
                 return;
-            namesBefore = names;
+            for (const MapRecord &map : written)
+                namesBefore << map.fileName;
             if (readOnly)
                 QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
             else
                 limit = std::make_unique<FileSizeLimit>(64);
         };
-        const BatchResult result = run(b, folder + QStringLiteral("/FBM_"), names, progress);
+        FractalMapGenerator generator(b);
+        const BatchResult result =
+            generator.writeMaps(folder + QStringLiteral("/FBM_"), written, progress);
         limit.reset();
+        QStringList names;
+        for (const MapRecord &map : written)
+            names << map.fileName;
         QFile::setPermissions(folder, writable);
 
-        QCOMPARE(result.status, BatchResult::Status::WriteFailed);
+        QCOMPARE(result.status, BatchResult::Status::Failed);
         QCOMPARE(namesBefore.size(), 80);
         QCOMPARE(names, namesBefore);
         const QString failedPath = result.message.section(QStringLiteral(": "), 0, 0);
@@ -554,25 +549,25 @@ private Q_SLOTS:
 
     void enginesWriteTheSameRun_data()
     {
-        QTest::addColumn<Batch>("batch");
+        QTest::addColumn<FractalBatchRequest>("batch");
         QTest::addColumn<int>("cancelAt");
-        Batch early;
-        early.initialH = 0.3;
-        early.finalH = 0.7;
-        early.hStep = 0.4;
-        early.initialCover = 40;
-        early.finalCover = 60;
-        early.coverStep = 10;
+        FractalBatchRequest early = requestOf();
+        early.hurst.first = 0.3;
+        early.hurst.last = 0.7;
+        early.hurst.step = 0.4;
+        early.covers.first = 40;
+        early.covers.last = 60;
+        early.covers.step = 10;
         early.replicates = 2;
-        early.belowCode = -3;
-        early.aboveCode = 12;
+        early.output.matrixValue = -3;
+        early.output.coverValue = 12;
         QTest::newRow("every H left early") << early << -1;
-        Batch none = early;
-        none.initialCover = 60;
-        none.finalCover = 40;
+        FractalBatchRequest none = early;
+        none.covers.first = 60;
+        none.covers.last = 40;
         QTest::newRow("no cover wanted") << none << -1;
-        Batch many;
-        many.finalH = 0.9;
+        FractalBatchRequest many = requestOf();
+        many.hurst.last = 0.9;
         many.size = 4;
         many.replicates = 200;
         QTest::newRow("cancelled while the worker is ahead") << many << 3;
@@ -582,7 +577,7 @@ private Q_SLOTS:
     // in the same order, and files equal byte for byte.
     void enginesWriteTheSameRun()
     {
-        QFETCH(Batch, batch);
+        QFETCH(FractalBatchRequest, batch);
         QFETCH(int, cancelAt);
         QTemporaryDir dir;
         struct Outcome {
@@ -599,11 +594,12 @@ private Q_SLOTS:
             const QString folder = dir.filePath(QString::number(e));
             QVERIFY(QDir().mkpath(folder));
             FakeProgress progress(cancelAt);
-            FractalMapGenerator generator(engines[e]);
-            outcome[e].result = generator.runFractalBatch(
-                batch.initialH, batch.finalH, batch.hStep, batch.initialCover, batch.finalCover,
-                batch.coverStep, batch.size, batch.replicates, batch.belowCode, batch.aboveCode,
-                folder + QStringLiteral("/FBM_"), outcome[e].names, progress);
+            FractalMapGenerator generator(batch, engines[e]);
+            QList<MapRecord> written;
+            outcome[e].result =
+                generator.writeMaps(folder + QStringLiteral("/FBM_"), written, progress);
+            for (const MapRecord &map : written)
+                outcome[e].names << map.fileName;
             outcome[e].labels = progress.labels;
             outcome[e].values = progress.values;
             outcome[e].maximum = progress.maximum;
@@ -619,7 +615,7 @@ private Q_SLOTS:
         QCOMPARE(outcome[1].maximum, outcome[0].maximum);
         for (qsizetype i = 0; i < outcome[0].texts.size(); ++i)
             QVERIFY2(outcome[1].texts[i] == outcome[0].texts[i], qPrintable(outcome[0].names[i]));
-        if (batch.finalCover >= batch.initialCover)
+        if (batch.covers.last >= batch.covers.first)
             QVERIFY(!outcome[0].names.isEmpty());
     }
 };

@@ -1,16 +1,20 @@
 #include "app/mainwindow.h"
+#include "tests/support/files.h"
+#include "tests/support/modal.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -22,47 +26,9 @@
 
 namespace {
 
-// Runs `handle` on the next modal widget of type T once it is up, until it
-// closes. Modal
-// dialogs block inside the slot under test, so they are answered from the
-// event loop they spin.
-template <typename T> void whenModal(std::function<void(T *)> handle, int attemptsLeft = 500)
-{
-    QTimer::singleShot(10, [handle, attemptsLeft] {
-        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            handle(widget);
-            // A file dialog can refuse an answer while it is still reading
-            // its folder in the background; then it is asked again.
-            if (QApplication::activeModalWidget() != widget || attemptsLeft == 0)
-                return;
-        }
-        if (attemptsLeft > 0)
-            whenModal<T>(handle, attemptsLeft - 1);
-    });
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QAction *action(MainWindow &w, const char *name)
 {
     return w.findChild<QAction *>(QLatin1String(name));
-}
-
-void accept(QDialog *dialog)
-{
-    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
 }
 
 } // namespace
@@ -226,7 +192,7 @@ private Q_SLOTS:
             QVERIFY(prefix->text().isEmpty());
             prefix->setText(QStringLiteral("MY_"));
             dialog->findChild<QSpinBox *>(QStringLiteral("matrixValue"))->setValue(-9);
-            accept(dialog);
+            clickOk(dialog);
         });
         action(w, "actionParametros")->trigger();
         QCOMPARE(w.appSettings().randomPrefix, QStringLiteral("MY_"));
@@ -266,7 +232,7 @@ private Q_SLOTS:
             dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(10);
             dialog->findChild<QSpinBox *>(QStringLiteral("amo"))->setValue(3);
             dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
-            accept(dialog);
+            clickOk(dialog);
         });
         action(w, "actionRandom")->trigger();
 
@@ -293,6 +259,56 @@ private Q_SLOTS:
         QVERIFY(manifest.at(15).startsWith("RND_100_10x10_a3.txt,random,10,100,100.00,,5,3,"));
     }
 
+    // The batch runs off the GUI thread: the window keeps turning its event
+    // loop while maps that take longer than a frame are written, and Cancel
+    // still stops the run between maps with the finished ones listed.
+    void batchKeepsTheWindowResponsiveAndStopsOnCancel()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("big"));
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(50);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(50);
+            // About 50 MB a map: far longer to write than a tenth of a second.
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(7000);
+            dialog->findChild<QSpinBox *>(QStringLiteral("amo"))->setValue(50);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            clickOk(dialog);
+        });
+        QElapsedTimer clock;
+        qint64 last = -1;
+        qint64 longestGap = 0;
+        bool canceled = false;
+        QTimer ticker;
+        ticker.setInterval(5);
+        connect(&ticker, &QTimer::timeout, &w, [&] {
+            const qint64 now = clock.elapsed();
+            if (last >= 0)
+                longestGap = std::max(longestGap, now - last);
+            last = now;
+            auto *progress = w.findChild<QProgressDialog *>();
+            if (progress && progress->value() >= 1 && !canceled) {
+                canceled = true;
+                progress->findChild<QPushButton *>()->click();
+            }
+        });
+        clock.start();
+        ticker.start();
+        action(w, "actionRandom")->trigger();
+        ticker.stop();
+
+        QVERIFY(canceled);
+        QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
+        const QStringList listed = w.listedFileNames();
+        QVERIFY(!listed.isEmpty() && listed.size() < 50);
+        QStringList maps = filesIn(folder).filter(QStringLiteral(".txt"));
+        QCOMPARE(maps.size(), listed.size());
+        const QString stem = QDir::toNativeSeparators(folder) + QDir::separator();
+        QCOMPARE(readAll(stem + QStringLiteral("ListFragStat.fbt")).count('\n'), listed.size());
+    }
+
     void randomBatchWithoutFolderIsRefused()
     {
         MainWindow w;
@@ -301,7 +317,7 @@ private Q_SLOTS:
         QString shown;
         whenModal<QDialog>([](QDialog *dialog) {
             dialog->findChild<QLineEdit *>(QStringLiteral("path"))->clear();
-            accept(dialog);
+            clickOk(dialog);
         });
         whenModal<QMessageBox>([&shown](QMessageBox *box) {
             shown = box->text();
@@ -338,7 +354,7 @@ private Q_SLOTS:
             dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(30);
             dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(16);
             dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
-            accept(dialog);
+            clickOk(dialog);
         });
         action(w, "actionFractal")->trigger();
 
@@ -371,7 +387,7 @@ private Q_SLOTS:
             dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(4097);
             dialog->findChild<QLineEdit *>(QStringLiteral("path"))
                 ->setText(QDir(m_dir.path()).filePath(QStringLiteral("big")));
-            accept(dialog);
+            clickOk(dialog);
         });
         whenModal<QMessageBox>([&shown](QMessageBox *box) {
             shown = box->text();

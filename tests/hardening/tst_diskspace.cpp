@@ -3,6 +3,9 @@
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "tests/hardening/tmpfsmount.h"
+#include "tests/support/batches.h"
+#include "tests/support/cli.h"
+#include "tests/support/modal.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -11,7 +14,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -22,20 +24,6 @@
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
-
-Run runCli(const QStringList &arguments)
-{
-    QProcess cli;
-    cli.start(QStringLiteral(PW_CLI_PATH), arguments);
-    cli.waitForFinished(60000);
-    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-            QString::fromLocal8Bit(cli.readAllStandardError())};
-}
-
 qint64 bytesIn(const QStringList &paths)
 {
     qint64 total = 0;
@@ -44,22 +32,20 @@ qint64 bytesIn(const QStringList &paths)
     return total;
 }
 
-// Answers the next modal widget of type T from the event loop it spins.
-template <typename T> void whenModal(std::function<void(T *)> handle, int attemptsLeft = 500)
+RandomBatchRequest randomRequest(CoverRange covers, int size, int replicates, qint32 matrixValue,
+                                 qint32 coverValue, const QString &folder,
+                                 const QString &postString = {})
 {
-    QTimer::singleShot(10, [handle, attemptsLeft] {
-        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            handle(widget);
-            return;
-        }
-        if (attemptsLeft > 0)
-            whenModal<T>(handle, attemptsLeft - 1);
-    });
-}
-
-void accept(QDialog *dialog)
-{
-    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    RandomBatchRequest request;
+    request.covers = covers;
+    request.size = size;
+    request.replicates = replicates;
+    request.output.folder = folder;
+    request.output.prefix = QStringLiteral("RND_");
+    request.output.postString = postString;
+    request.output.matrixValue = matrixValue;
+    request.output.coverValue = coverValue;
+    return request;
 }
 
 constexpr double recordAllowancePerMap = 512;
@@ -93,22 +79,12 @@ private Q_SLOTS:
         QFETCH(qint32, coverValue);
         QFETCH(double, tolerance);
         QTemporaryDir dir;
-        const DiskSpace::Batch batch{0,
-                                     100,
-                                     20,
-                                     40,
-                                     3,
-                                     matrixValue,
-                                     coverValue,
-                                     dir.filePath(QStringLiteral("RND_")),
-                                     QStringLiteral(";post")};
+        const RandomBatchRequest batch = randomRequest({0, 100, 20}, 40, 3, matrixValue, coverValue,
+                                                       dir.path(), QStringLiteral(";post"));
         QStringList names;
         NullProgress progress;
-        RandomMapGenerator generator;
-        QVERIFY(generator
-                    .runBatch(batch.initialCover, batch.finalCover, batch.coverStep, batch.size,
-                              batch.size, batch.replicates, matrixValue, coverValue, batch.nameStem,
-                              5, names, progress)
+        QVERIFY(writeMaps<RandomMapGenerator>(batch, dir.filePath(QStringLiteral("RND_")), names,
+                                              progress)
                     .ok());
         QCOMPARE(names.size(), 18);
         QCOMPARE(DiskSpace::randomBatchFiles(batch), qint64(names.size()) + 3);
@@ -130,7 +106,8 @@ private Q_SLOTS:
     void smallFilesCountWholeBlocks()
     {
         // 303 maps of 10 bytes take 303 blocks on disk, not 3 KB.
-        const DiskSpace::Batch batch{0, 100, 1, 2, 3, 0, 1, QStringLiteral("/x/RND_"), QString()};
+        const RandomBatchRequest batch =
+            randomRequest({0, 100, 1}, 2, 3, 0, 1, QStringLiteral("/x"));
         const double bytes = DiskSpace::randomBatchBytes(batch, 4096);
         QVERIFY(bytes >= 303 * 4096.0);
         QVERIFY(bytes <= 303 * (4096.0 + recordAllowancePerMap) + 2 * 4096.0);
@@ -140,8 +117,8 @@ private Q_SLOTS:
     {
         // 100 covers x 999,999 maps of 9,999,999 rows of 9,999,999 two-byte
         // cells and a line feed: about 2 x 10^22 bytes.
-        const DiskSpace::Batch batch{
-            1, 100, 1, 9999999, 999999, 0, 1, QStringLiteral("/x/RND_"), QString()};
+        const RandomBatchRequest batch =
+            randomRequest({1, 100, 1}, 9999999, 999999, 0, 1, QStringLiteral("/x"));
         const double bytes = DiskSpace::randomBatchBytes(batch, 4096);
         const double maps = 100.0 * 999999.0;
         const double mapBytes = 9999999.0 * (9999999.0 * 2.0 + 1.0);
@@ -154,29 +131,30 @@ private Q_SLOTS:
     void fractalBoundHoldsWhatARunWrites()
     {
         QTemporaryDir dir;
-        const DiskSpace::Batch batch{
-            30, 70, 20, 24, 2, -999999, 1, dir.filePath(QStringLiteral("FBM_")), QString()};
+        FractalBatchRequest batch;
+        batch.hurst = {0.5, 0.6, 0.1};
+        batch.covers = {30, 70, 20};
+        batch.size = 24;
+        batch.replicates = 2;
+        batch.output.folder = dir.path();
+        batch.output.prefix = QStringLiteral("FBM_");
+        batch.output.matrixValue = -999999;
         QStringList names;
         NullProgress progress;
-        FractalMapGenerator generator;
-        QVERIFY(generator
-                    .runFractalBatch(0.5, 0.6, 0.1, batch.initialCover, batch.finalCover,
-                                     batch.coverStep, batch.size, batch.replicates,
-                                     batch.matrixValue, batch.coverValue, batch.nameStem, names,
-                                     progress)
+        QVERIFY(writeMaps<FractalMapGenerator>(batch, dir.filePath(QStringLiteral("FBM_")), names,
+                                               progress)
                     .ok());
         QVERIFY(!names.isEmpty());
-        QVERIFY(DiskSpace::fractalBatchFiles(batch, 2) >= names.size());
-        QVERIFY(DiskSpace::fractalBatchBytes(batch, 2, 1) >= double(bytesIn(names)));
+        QVERIFY(DiskSpace::fractalBatchFiles(batch) >= names.size());
+        QVERIFY(DiskSpace::fractalBatchBytes(batch, 1) >= double(bytesIn(names)));
 
         // However many replicates are asked for, a surface gives at most
         // one map per threshold.
-        DiskSpace::Batch many = batch;
-        many.initialCover = 0;
-        many.finalCover = 100;
-        many.coverStep = 1;
+        FractalBatchRequest many = batch;
+        many.hurst = {0.1, 1.0, 0.01};
+        many.covers = {0, 100, 1};
         many.replicates = 999999;
-        QCOMPARE(DiskSpace::fractalBatchFiles(many, 91), qint64(91) * 200 * 80 + 3);
+        QCOMPARE(DiskSpace::fractalBatchFiles(many), qint64(91) * 200 * 80 + 3);
     }
 
     void humanSizes_data()
@@ -204,7 +182,7 @@ private Q_SLOTS:
         QTest::newRow("random") << QStringList{"random",       "--size", "9999999",
                                                "--replicates", "999999", "--quiet"};
         QTest::newRow("fractal") << QStringList{"fractal",    "--size",  "4096",    "--replicates",
-                                                "999999",     "--cover", "0:100:1", "--h",
+                                                "999999",     "--cover", "0:100:1", "--hurst",
                                                 "0.1:1:0.01", "--quiet"};
     }
 
@@ -212,7 +190,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, arguments);
         const QString out = m_dir.filePath(QStringLiteral("huge/maps"));
-        const Run run = runCli(QStringList{arguments.first(), "--out", out} + arguments.mid(1));
+        const CliRun run = runCli(QStringList{arguments.first(), "--out", out} + arguments.mid(1));
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(QLatin1String("needs about")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QLatin1String("is free")), qPrintable(run.err));
@@ -230,14 +208,14 @@ private Q_SLOTS:
             QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: %1").arg(mount.error())));
         // Ten maps of 80 KB fit in 1 MiB, twenty do not.
         const QString out = disk + QStringLiteral("/maps");
-        const Run tooMuch =
+        const CliRun tooMuch =
             runCli({"random", "--out", out, "--cover", "1:20:1", "--size", "200", "--quiet"});
         QCOMPARE(tooMuch.exitCode, 2);
         QVERIFY2(tooMuch.err.contains(QLatin1String("only 1.0 MiB is free")),
                  qPrintable(tooMuch.err));
         QVERIFY(!QFileInfo::exists(out));
 
-        const Run fits =
+        const CliRun fits =
             runCli({"random", "--out", out, "--cover", "1:10:1", "--size", "200", "--quiet"});
         QCOMPARE(fits.exitCode, 0);
     }
@@ -251,8 +229,8 @@ private Q_SLOTS:
         TmpfsMount mount(disk, qint64(8) << 20, "nr_inodes=64");
         if (!mount.isMounted())
             QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: %1").arg(mount.error())));
-        const Run run = runCli({"random", "--out", disk + QStringLiteral("/maps"), "--cover",
-                                "0:100:1", "--size", "2", "--quiet"});
+        const CliRun run = runCli({"random", "--out", disk + QStringLiteral("/maps"), "--cover",
+                                   "0:100:1", "--size", "2", "--quiet"});
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(QLatin1String("writes 104 files")), qPrintable(run.err));
     }
@@ -288,7 +266,7 @@ private Q_SLOTS:
                     dialog->findChild<QDoubleSpinBox *>(QStringLiteral("Hp"))->setValue(0.01);
                 }
                 dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(out);
-                accept(dialog);
+                clickOk(dialog);
             });
             QString shown;
             whenModal<QMessageBox>([&shown](QMessageBox *box) {

@@ -1,6 +1,8 @@
 #include "tests/hardening/batchfolder.h"
 #include "tests/hardening/tmpfsmount.h"
 
+#include "tests/support/cli.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -102,25 +104,13 @@ Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
     return outcome;
 }
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
-
 // Runs the command line with every file it writes limited to `bytes`, the
 // per-file stand-in for a full disk where no file system can be mounted.
-Run runWithFileSizeLimit(const QStringList &arguments, rlim_t bytes)
+CliRun runWithFileSizeLimit(const QStringList &arguments, rlim_t bytes)
 {
-    QProcess cli;
-    cli.setChildProcessModifier([bytes] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{bytes, bytes};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    cli.start(QStringLiteral(PW_CLI_PATH), arguments);
-    cli.waitForFinished(120000);
-    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-            QString::fromLocal8Bit(cli.readAllStandardError())};
+    CliOptions options;
+    options.fileSizeLimit = bytes;
+    return runCli(arguments, options);
 }
 
 QStringList sorted(QStringList list)
@@ -195,8 +185,8 @@ private Q_SLOTS:
                                  .arg(mount.error())));
         const QString out = disk + QStringLiteral("/maps");
         const Outcome outcome =
-            runIntoFullDisk({"fractal", "--out", out, "--h", "0.5:0.5:0.1", "--cover", "10:90:10",
-                             "--replicates", "3", "--size", "1000", "--quiet"},
+            runIntoFullDisk({"fractal", "--out", out, "--hurst", "0.5:0.5:0.1", "--cover",
+                             "10:90:10", "--replicates", "3", "--size", "1000", "--quiet"},
                             out, disk, qint64(3) << 20);
         QVERIFY2(!outcome.finishedEarly, "the batch ended before the disk could be filled");
         checkStoppedRun(outcome.exitCode, outcome.err, out, QStringLiteral("FBM_"),
@@ -210,9 +200,10 @@ private Q_SLOTS:
         // to cover 40 they stay under 4000 bytes, from cover 50 on not.
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("maps"));
-        const Run run = runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:10",
-                                              "--size", "30", "--cover-value", "-99999", "--quiet"},
-                                             4000);
+        const CliRun run =
+            runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:10", "--size", "30",
+                                  "--cover-value", "-99999", "--quiet"},
+                                 4000);
         checkStoppedRun(run.exitCode, run.err, out, QStringLiteral("RND_"),
                         QStringLiteral("RND_050_30x30_a1\\.txt"), 30, 0, -99999,
                         fileTooLargeText());
@@ -226,10 +217,10 @@ private Q_SLOTS:
         // ones fit under the limit, a later one does not.
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("maps"));
-        const Run run = runWithFileSizeLimit({"fractal", "--out", out, "--h", "0.5:0.5:0.1",
-                                              "--cover", "10:90:10", "--size", "40",
-                                              "--matrix-value", "-999999", "--quiet"},
-                                             8000);
+        const CliRun run = runWithFileSizeLimit({"fractal", "--out", out, "--hurst", "0.5:0.5:0.1",
+                                                 "--cover", "10:90:10", "--size", "40",
+                                                 "--matrix-value", "-999999", "--quiet"},
+                                                8000);
         checkStoppedRun(run.exitCode, run.err, out, QStringLiteral("FBM_"),
                         QStringLiteral("FBM_0\\.50_0\\d0_00001\\.txt"), 40, -999999, 1,
                         fileTooLargeText());
@@ -247,9 +238,9 @@ private Q_SLOTS:
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("old list\n");
         }
-        const Run run = runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:1",
-                                              "--size", "2", "--replicates", "3", "--quiet"},
-                                             8000);
+        const CliRun run = runWithFileSizeLimit({"random", "--out", out, "--cover", "0:100:1",
+                                                 "--size", "2", "--replicates", "3", "--quiet"},
+                                                8000);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QLatin1String("batch list not written")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QDir::toNativeSeparators(list)), qPrintable(run.err));

@@ -1,6 +1,7 @@
 #include "core/mapfilereader.h"
 #include "settings/appsettings.h"
 #include "tests/hardening/processmemory.h"
+#include "tests/support/grids.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -11,25 +12,9 @@
 
 namespace {
 
-using Rows = std::vector<std::vector<qint32>>;
-
-Rows rowsOf(const LandscapeGrid &grid)
-{
-    Rows rows;
-    for (std::size_t r = 0; r < grid.rowCount(); ++r) {
-        const auto row = grid.row(r);
-        rows.emplace_back(row.begin(), row.end());
-    }
-    return rows;
-}
-
 Rows parse(const QByteArray &bytes)
 {
-    LandscapeGrid grid;
-    MapFileReader reader(grid);
-    reader.feed(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    reader.finish();
-    return rowsOf(grid);
+    return parsePlain(bytes);
 }
 
 // Streams `total` bytes of `pattern` through a reader in blocks of 1 MiB and

@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "tests/hardening/processmemory.h"
 
+#include "tests/support/files.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -22,14 +24,6 @@ constexpr qsizetype keptTextLength = 1 << 16;
 template <std::size_t N> QByteArray bytesOf(const char (&literal)[N])
 {
     return QByteArray(literal, qsizetype(N - 1));
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(content);
 }
 
 // A start-up that blocks on the file (a pipe without a writer, a device

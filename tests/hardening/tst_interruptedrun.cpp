@@ -127,7 +127,7 @@ private Q_SLOTS:
                               ";x",
                               "--quiet"};
         if (!random)
-            arguments << "--h"
+            arguments << "--hurst"
                       << "0.1:0.9:0.1";
         QProcess run;
         run.start(cli, arguments);

@@ -1,4 +1,5 @@
 #include "app/landscapepicture.h"
+#include "tests/support/grids.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -7,16 +8,6 @@
 #include <vector>
 
 namespace {
-
-using Rows = std::vector<std::vector<qint32>>;
-
-LandscapeGrid gridOf(const Rows &rows)
-{
-    LandscapeGrid grid;
-    for (const auto &row : rows)
-        grid.appendRow(row);
-    return grid;
-}
 
 Rows randomRows(quint32 seed, int rowCount, int minLength, int maxLength,
                 const std::vector<qint32> &codes)

@@ -1,0 +1,131 @@
+#include "core/batchrequest.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("BatchRequest", text);
+}
+
+std::optional<QString> outside(const char *what, qint64 value, IntLimits limits)
+{
+    if (limits.contains(value))
+        return std::nullopt;
+    return tr("%1 must be between %2 and %3").arg(tr(what)).arg(limits.min).arg(limits.max);
+}
+
+std::optional<QString> outside(const char *what, double value, HundredthsLimits limits)
+{
+    if (limits.contains(value))
+        return std::nullopt;
+    return tr("%1 must be between %2 and %3")
+        .arg(tr(what), QString::number(limits.min), QString::number(limits.max));
+}
+
+// The dialog's H boxes hold two decimals, and names and the manifest give H
+// with two; a value they could not show is refused rather than rounded.
+bool hasTwoDecimals(double value)
+{
+    const double hundredths = value * 100.0;
+    return std::isfinite(hundredths) && std::fabs(hundredths - std::round(hundredths)) < 1e-9;
+}
+
+std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, IntLimits last,
+                                    IntLimits step)
+{
+    if (auto refusal = outside("the first cover", covers.first, first))
+        return refusal;
+    if (auto refusal = outside("the last cover", covers.last, last))
+        return refusal;
+    return outside("the cover step", covers.step, step);
+}
+
+} // namespace
+
+bool HundredthsLimits::contains(double value) const
+{
+    // Compared in hundredths, so that 0.1 typed is 0.1 allowed.
+    const double v = std::round(value * 100.0);
+    return v >= std::round(min * 100.0) && v <= std::round(max * 100.0);
+}
+
+qint64 CoverRange::count() const
+{
+    if (step < 1)
+        return 0;
+    return (qint64(last) - first + step) / step;
+}
+
+bool CoverRange::contains(int cover) const
+{
+    return step >= 1 && cover >= first && cover <= last && (cover - first) % step == 0;
+}
+
+std::vector<double> HurstRange::values() const
+{
+    std::vector<double> values;
+    if (!(step > 0.0))
+        return values;
+    const double limit = last + 0.5 * step;
+    for (double h = first; h <= limit; h += step)
+        values.push_back(h);
+    return values;
+}
+
+std::optional<QString> BatchOutput::refusal() const
+{
+    if (auto refusal = outside("the habitat code", coverValue, coverValueLimits))
+        return refusal;
+    return outside("the matrix code", matrixValue, matrixValueLimits);
+}
+
+std::optional<QString> RandomBatchRequest::refusal() const
+{
+    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
+        return refusal;
+    if (auto refusal = outside("the map size", size, sizeLimits))
+        return refusal;
+    if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
+        return refusal;
+    if (auto refusal = outside("the seed", seed, seedLimits))
+        return refusal;
+    return output.refusal();
+}
+
+qint64 RandomBatchRequest::mapCount() const
+{
+    return std::max<qint64>(0, covers.count() * replicates);
+}
+
+std::optional<QString> FractalBatchRequest::refusal() const
+{
+    if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) || !hasTwoDecimals(hurst.step))
+        return tr("H values have at most two decimals");
+    if (auto refusal = outside("the first H", hurst.first, firstHurstLimits))
+        return refusal;
+    if (auto refusal = outside("the last H", hurst.last, lastHurstLimits))
+        return refusal;
+    if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
+        return refusal;
+    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
+        return refusal;
+    if (auto refusal = outside("the map size", size, sizeLimits))
+        return refusal;
+    if (size > maxMapSize)
+        return tr("fractal maps can be at most %1 cells per side; %2 was requested")
+            .arg(maxMapSize)
+            .arg(size);
+    if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
+        return refusal;
+    return output.refusal();
+}
+
+qint64 FractalBatchRequest::mapCount() const
+{
+    return std::max<qint64>(0, qint64(hurst.values().size()) * covers.count() * replicates);
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "core/mapformat.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+#include <vector>
+
+// What a user asks of a batch, as plain values: the dialogs fill these from
+// their widgets, the command line from its options, and the batch job runs
+// them. The limits below are the only place the allowed values are written
+// down; the dialogs take their spin-box ranges from them and the command line
+// checks against them, so both accept exactly the same batches.
+
+// Inclusive bounds of a whole-number setting.
+struct IntLimits {
+    int min;
+    int max;
+    constexpr bool contains(qint64 value) const { return value >= min && value <= max; }
+};
+
+// Inclusive bounds of a setting shown with two decimals.
+struct HundredthsLimits {
+    double min;
+    double max;
+    bool contains(double value) const;
+};
+
+// The covers a batch visits: first, first + step, ... up to and including
+// last.
+struct CoverRange {
+    int first = 1;
+    int last = 100;
+    int step = 1;
+
+    // How many covers that is: (last - first + step) / step, truncated, which
+    // is what the dialogs have always shown; 0 or less for a reversed range.
+    qint64 count() const;
+    bool contains(int cover) const;
+};
+
+// The Hurst exponents a fractal batch visits.
+struct HurstRange {
+    double first = 0.1;
+    double last = 0.9;
+    double step = 0.1;
+
+    // From first in steps of step, by repeated addition, while H does not
+    // exceed last + step / 2. The dialog's total, the progress range and the
+    // run all walk this same sequence, so what the user is promised is what
+    // the run does.
+    std::vector<double> values() const;
+};
+
+// Where the maps of a batch go and what they hold, common to both kinds.
+struct BatchOutput {
+    static constexpr IntLimits coverValueLimits{-99999, 99999};
+    static constexpr IntLimits matrixValueLimits{-999999, 999999};
+
+    QString folder;
+    QString prefix;
+    // Appended to every line of the batch list.
+    QString postString;
+    qint32 coverValue = 1;
+    qint32 matrixValue = 0;
+    MapFormat format = MapFormat::Plain;
+
+    std::optional<QString> refusal() const;
+};
+
+struct RandomBatchRequest {
+    static constexpr IntLimits firstCoverLimits{0, 99};
+    static constexpr IntLimits lastCoverLimits{1, 100};
+    static constexpr IntLimits coverStepLimits{1, 100};
+    static constexpr IntLimits sizeLimits{2, 9999999};
+    static constexpr IntLimits replicateLimits{1, 999999};
+    static constexpr IntLimits seedLimits{-999999, 999999};
+
+    CoverRange covers;
+    int size = 100;
+    int replicates = 1;
+    // The settings dialog starts every process at 5.
+    qint32 seed = 5;
+    BatchOutput output;
+
+    // Why the batch cannot run as given, in words for the user; nothing when
+    // it can.
+    std::optional<QString> refusal() const;
+    // The maps the batch writes: covers times replicates, 0 when reversed.
+    qint64 mapCount() const;
+};
+
+struct FractalBatchRequest {
+    static constexpr HundredthsLimits firstHurstLimits{0.1, 1.0};
+    static constexpr HundredthsLimits lastHurstLimits{0.01, 1.0};
+    static constexpr HundredthsLimits hurstStepLimits{0.01, 1.0};
+    static constexpr IntLimits firstCoverLimits{0, 99};
+    static constexpr IntLimits lastCoverLimits{1, 100};
+    static constexpr IntLimits coverStepLimits{1, 100};
+    // The dialog takes any size a random map could have; a fractal map is
+    // cut from a lattice of 4097 points a side and cannot be larger.
+    static constexpr IntLimits sizeLimits{2, 9999999};
+    static constexpr int maxMapSize = 4096;
+    static constexpr IntLimits replicateLimits{1, 999999};
+    // Every H builds surfaces from the seeds 0, 1, 2, ... and cuts each at
+    // a ladder of this many thresholds.
+    static constexpr int surfacesPerH = 200;
+    static constexpr int ladderSteps = 80;
+
+    HurstRange hurst;
+    CoverRange covers;
+    int size = 100;
+    int replicates = 1;
+    BatchOutput output;
+
+    std::optional<QString> refusal() const;
+    // The maps the dialog promises: H values times covers times
+    // replicates. A run can write fewer when no surface reaches a cover.
+    qint64 mapCount() const;
+};
