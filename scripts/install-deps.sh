@@ -9,7 +9,7 @@ packages=(
   libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin
-  clang libclang-rt-dev
+  clang clang-format libclang-rt-dev
 )
 
 missing=()
