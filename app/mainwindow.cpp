@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPainter>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -17,7 +18,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    loadConfig(settings);
+    if (const auto problem = loadConfig(settings))
+        statusBar()->showMessage(
+            tr("Could not read %1; the default settings are in use.").arg(*problem));
 }
 
 MainWindow::~MainWindow()
@@ -109,8 +112,20 @@ BatchOutput MainWindow::batchOutput(const QString &folder, const QString &prefix
 void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
 {
     // Refused before anything is cleared, so the list the user had stays.
-    if (const auto refusal = job.prepare()) {
-        showFailure(title, asSentence(refusal->message));
+    auto refusal = job.prepare();
+    if (refusal && refusal->kind == BatchRefusal::Kind::ExistingFiles &&
+        QMessageBox::question(
+            this, title,
+            tr("The folder already holds %n file(s) of an earlier run with the same prefix. "
+               "Replace them?\n\nThe earlier batch list and manifest are removed first; "
+               "earlier maps this batch does not write stay in the folder, in no list.",
+               nullptr, int(refusal->existingFiles))) == QMessageBox::Yes) {
+        job.allowOverwrite();
+        refusal = job.prepare();
+    }
+    if (refusal) {
+        if (refusal->kind != BatchRefusal::Kind::ExistingFiles)
+            showFailure(title, asSentence(refusal->message));
         return;
     }
     fileNames.clear();
@@ -130,20 +145,37 @@ void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
 
 void MainWindow::showReport(const QString &title, const BatchReport &report)
 {
+    // One message, in the order things happened; nothing to say after a
+    // clean run or a cancel.
+    QStringList parts;
+    const bool failed = report.result.status == BatchResult::Status::Failed;
+    if (failed)
+        parts << tr("The batch stopped at a map that could not be written:\n%1")
+                     .arg(report.result.message);
+    if (failed || report.batchListError || report.manifestError) {
+        parts << (report.maps.isEmpty() ? tr("No map was written.")
+                                        : tr("%n map(s) were written and are listed.", nullptr,
+                                             int(report.maps.size())));
+    }
     if (report.batchListError)
-        showFailure(tr("Batch list not written"),
-                    tr("The maps were written, but their batch list could not be.\n\n%1")
-                        .arg(report.batchListError->message()));
+        parts << tr("Their batch list could not be written:\n%1")
+                     .arg(report.batchListError->message());
     if (report.manifestError)
-        showFailure(tr("Manifest not written"),
-                    tr("The maps were written, but the manifest that records how each was made "
-                       "could not be.\n\n%1")
-                        .arg(report.manifestError->message()));
-    if (report.result.status == BatchResult::Status::Failed)
-        showFailure(title, tr("The batch stopped because a map could not be written. The %n "
-                              "map(s) written before it are listed.\n\n%1",
-                              nullptr, int(report.maps.size()))
-                               .arg(report.result.message));
+        parts << tr("The manifest that records how each map was made could not be written:\n%1")
+                     .arg(report.manifestError->message());
+    if (report.olderMapsKept > 0)
+        parts << tr("%n map(s) of the earlier run with this prefix were not rewritten; they "
+                    "are still in the folder, but in no batch list.",
+                    nullptr, int(report.olderMapsKept));
+    for (const QString &shortfall : report.shortfalls)
+        parts << asSentence(shortfall);
+    if (parts.isEmpty())
+        return;
+    const bool trouble = failed || report.batchListError || report.manifestError;
+    if (trouble)
+        showFailure(title, parts.join(QStringLiteral("\n\n")));
+    else
+        QMessageBox::information(this, title, parts.join(QStringLiteral("\n\n")));
 }
 
 QString MainWindow::asSentence(QString message)

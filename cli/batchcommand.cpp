@@ -76,6 +76,9 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
                QStringLiteral("File format of the maps: plain (the default, .txt) or asc (ESRI "
                               "ASCII grid, .asc, for GIS tools)."),
                QStringLiteral("FORMAT"), QStringLiteral("plain"))
+    , m_overwrite(QStringLiteral("overwrite"),
+                  QStringLiteral("Replace the files of an earlier run with the same prefix in the "
+                                 "folder; without it such a run is refused."))
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
@@ -84,7 +87,7 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet, m_format});
+                         m_matrixValue, m_quiet, m_format, m_overwrite});
     m_parser.addOptions(ownOptions);
 
     if (!m_parser.parse(arguments))
@@ -139,8 +142,28 @@ void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, Ba
     AppSettings settings;
     settings.randomPrefix = QStringLiteral("RND_");
     settings.fractalPrefix = QStringLiteral("FBM_");
-    if (QFileInfo(defaultConfigFileName()).isFile())
-        loadConfig(settings);
+    if (QFileInfo::exists(defaultConfigFileName())) {
+        AppSettings fromFile = settings;
+        if (const auto problem = loadConfig(fromFile))
+            m_cli.printErr(QStringLiteral("%1: warning: cannot read %2; the defaults are used\n")
+                               .arg(m_cli.program(), *problem));
+        else
+            settings = fromFile;
+    }
+    // Codes the file holds meet the same limits as the options, and a
+    // refusal says where they came from.
+    auto checkCode = [this](qint32 code, IntLimits limits, const char *what) {
+        if (!limits.contains(code) && m_error.isEmpty())
+            m_error = QStringLiteral("%1 holds %2 %3, which must be between %4 and %5")
+                          .arg(defaultConfigFileName(), QLatin1String(what))
+                          .arg(code)
+                          .arg(limits.min)
+                          .arg(limits.max);
+    };
+    if (!m_parser.isSet(m_coverValue))
+        checkCode(settings.coverValue, BatchOutput::coverValueLimits, "the habitat code");
+    if (!m_parser.isSet(m_matrixValue))
+        checkCode(settings.matrixValue, BatchOutput::matrixValueLimits, "the matrix code");
     output.prefix = fractal ? settings.fractalPrefix : settings.randomPrefix;
     output.postString = fractal ? settings.fractalPostString : settings.randomPostString;
     output.coverValue = settings.coverValue;
@@ -154,6 +177,7 @@ void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, Ba
     if (m_parser.isSet(m_postString))
         output.postString = m_parser.value(m_postString);
     output.folder = QDir(m_parser.value(m_out)).absolutePath();
+    output.overwrite = m_parser.isSet(m_overwrite);
 }
 
 int BatchCommand::run(BatchJob &job)
@@ -162,13 +186,20 @@ int BatchCommand::run(BatchJob &job)
         switch (refusal->kind) {
         case BatchRefusal::Kind::Request:
             return m_cli.usageError(refusal->message);
+        case BatchRefusal::Kind::Folder:
+            return m_cli.runFailure(refusal->message);
+        case BatchRefusal::Kind::ExistingFiles:
+            m_cli.printErr(
+                QStringLiteral("%1: %2 (--overwrite)\n").arg(m_cli.program(), refusal->message));
+            return CommandLine::UsageError;
         case BatchRefusal::Kind::DiskSpace:
+        case BatchRefusal::Kind::Names:
+        case BatchRefusal::Kind::Locked:
+        case BatchRefusal::Kind::Conflict:
             // No option is wrong, so there is no usage hint; the request
             // still cannot run as given.
             m_cli.printErr(QStringLiteral("%1: %2\n").arg(m_cli.program(), refusal->message));
             return CommandLine::UsageError;
-        case BatchRefusal::Kind::Folder:
-            return m_cli.runFailure(refusal->message);
         }
     }
 
@@ -189,6 +220,12 @@ int BatchCommand::run(BatchJob &job)
         status = m_cli.runFailure(
             QStringLiteral("manifest not written: %1").arg(report.manifestError->message()));
     const QString listName = QDir::toNativeSeparators(report.batchListPath);
+    if (report.olderMapsKept > 0)
+        m_cli.printErr(QStringLiteral("%1: note: %2 maps of the earlier run with this prefix were "
+                                      "not rewritten; they are still in the folder but in no "
+                                      "batch list\n")
+                           .arg(m_cli.program())
+                           .arg(report.olderMapsKept));
     if (status == CommandLine::Success && report.result.status == BatchResult::Status::Canceled) {
         const int signal = ConsoleProgress::stopSignal();
         m_cli.printErr(QStringLiteral("%1: stopped by signal %2 after %3 maps; they are listed in "
@@ -199,9 +236,12 @@ int BatchCommand::run(BatchJob &job)
                            .arg(listName));
         return 128 + signal;
     }
-    if (status == CommandLine::Success && !m_parser.isSet(m_quiet))
+    if (status == CommandLine::Success && !m_parser.isSet(m_quiet)) {
         m_cli.printOut(
             QStringLiteral("%1 maps written; batch list %2\n").arg(written).arg(listName));
+        for (const QString &line : report.shortfalls)
+            m_cli.printOut(line + QLatin1Char('\n'));
+    }
     return status;
 }
 

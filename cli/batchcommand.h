@@ -47,5 +47,6 @@ private:
     QCommandLineOption m_matrixValue;
     QCommandLineOption m_quiet;
     QCommandLineOption m_format;
+    QCommandLineOption m_overwrite;
     QString m_error;
 };

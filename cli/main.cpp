@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -26,6 +27,19 @@ void quietStartup(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int main(int argc, char *argv[])
 {
+    // An argument that does not survive decoding (a name in another
+    // encoding than the system's) would silently stand for a different
+    // folder or file than the one meant.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        if (QString::fromLocal8Bit(raw).toLocal8Bit() != raw) {
+            std::fprintf(stderr,
+                         "patchwright-cli: argument %d is not valid text in this system's "
+                         "encoding, so it cannot name a file or folder faithfully\n",
+                         i);
+            return CommandLine::UsageError;
+        }
+    }
     // Only previews need QtGui, and they never open a window. Unless the
     // user picked a platform, the offscreen one is used, so that a server
     // without a display, or a shell whose DISPLAY cannot be reached, draws

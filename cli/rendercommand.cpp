@@ -10,11 +10,14 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRect>
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <utility>
 
 RenderCommand::RenderCommand(CommandLine &commandLine)
     : m_cli(commandLine)
@@ -102,6 +105,35 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
     return CommandLine::Success;
 }
 
+std::optional<QString> RenderCommand::outputRefusal(const QStringList &maps,
+                                                    const QStringList &images)
+{
+    // The same file under two names is the same device and inode.
+    auto identity = [](const QString &path) -> std::optional<std::pair<dev_t, ino_t>> {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
+        return std::pair{info.st_dev, info.st_ino};
+    };
+    for (const QString &image : images) {
+        const QString shown = QDir::toNativeSeparators(image);
+        const QFileInfo info(image);
+        if (info.exists() && !info.isFile())
+            return QStringLiteral("%1 is not a regular file; previews are written only as PNG "
+                                  "files, never into a folder, a device or a pipe")
+                .arg(shown);
+        const auto out = identity(image);
+        if (!out)
+            continue;
+        for (const QString &map : maps) {
+            if (identity(map) == out)
+                return QStringLiteral("%1 is the map %2 itself; its preview would replace it")
+                    .arg(shown, QDir::toNativeSeparators(map));
+        }
+    }
+    return std::nullopt;
+}
+
 int RenderCommand::run(const QStringList &arguments)
 {
     m_parser.setApplicationDescription(QStringLiteral(
@@ -184,6 +216,9 @@ int RenderCommand::run(const QStringList &arguments)
     } else {
         images.append(out);
     }
+
+    if (const auto refusal = outputRefusal(maps, images))
+        return m_cli.usageError(*refusal);
 
     // Every map is tried, so that one bad file in a long list does not cost
     // the previews of the others; the status still reports it.

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <optional>
 
 class CommandLine;
 
@@ -35,6 +36,9 @@ public:
     static QImage preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size);
 
 private:
+    // Why the previews must not be written where asked: over a map that is
+    // to be drawn, or into something that is not a regular file.
+    static std::optional<QString> outputRefusal(const QStringList &maps, const QStringList &images);
     int renderOne(const QString &mapPath, const QString &imagePath, qint32 matrixValue, int width,
                   int height);
 

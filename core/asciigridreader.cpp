@@ -1,5 +1,7 @@
 #include "core/asciigridreader.h"
 
+#include "core/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -137,12 +139,8 @@ std::optional<QString> GridParser::finish()
 
 } // namespace
 
-bool AsciiGridReader::isAsciiGrid(const QString &path)
+bool AsciiGridReader::isAsciiGrid(const QByteArray &start)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray start = file.read(256);
     qsizetype i = 0;
     while (i < start.size() && isBlank(start[i]))
         ++i;
@@ -162,10 +160,15 @@ bool AsciiGridReader::isAsciiGrid(const QString &path)
 FileResult AsciiGridReader::read(const QString &path, LandscapeGrid &grid)
 {
     grid.clear();
-    const QString shownPath = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return FileError{shownPath, file.errorString()};
+    QFile file;
+    if (FileResult error = openRegularFile(path, file))
+        return error;
+    return read(file, QDir::toNativeSeparators(path), grid);
+}
+
+FileResult AsciiGridReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid)
+{
+    grid.clear();
 
     GridParser parser(grid);
     auto fail = [&grid, &shownPath](const QString &reason) {

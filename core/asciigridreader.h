@@ -3,6 +3,8 @@
 #include "core/fileerror.h"
 #include "core/landscapegrid.h"
 
+#include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 // Reads an ESRI ASCII grid, the form in which the command line writes maps
@@ -18,12 +20,16 @@
 // its code like any other.
 class AsciiGridReader final {
 public:
-    // Whether the file begins like a grid: its first word is "ncols" or
-    // "nrows", which no plain map can begin with.
-    static bool isAsciiGrid(const QString &path);
+    // Whether a file that begins with these bytes is a grid: its first word
+    // is "ncols" or "nrows", which no plain map can begin with.
+    static bool isAsciiGrid(const QByteArray &start);
+    static constexpr qint64 bytesToTell = 256;
 
     // Replaces `grid` with the cells, one row per grid row. A file that is
     // not a complete grid leaves `grid` empty, and the error says what is
-    // wrong and where.
+    // wrong and where. Only a regular file is read.
     static FileResult read(const QString &path, LandscapeGrid &grid);
+    // The same from a device already open for reading, named `shownPath` in
+    // errors.
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
 };

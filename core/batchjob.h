@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+class QLockFile;
+
 // What makes the maps of one kind of batch. The random and the fractal
 // generators implement it; the batch job around them does everything that is
 // the same for both.
@@ -20,16 +22,26 @@ class MapSource {
 public:
     virtual ~MapSource() = default;
 
+    virtual MapRecord::Kind kind() const = 0;
     virtual const BatchOutput &output() const = 0;
     // The request's own refusal; see RandomBatchRequest::refusal.
     virtual std::optional<QString> refusal() const = 0;
     // The free-space check's reason to refuse the batch on `folder`'s disk.
     virtual std::optional<QString> diskSpaceRefusal(const QString &folder) const = 0;
+    // The longest name a map of this batch can have.
+    virtual QString longestMapName(const QString &nameStem) const = 0;
     // Writes the maps, each under nameStem and its own name, appending every
     // map to `written` once it is complete on disk, so that whatever the
     // outcome, `written` names exactly the maps a user can rely on.
     virtual BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                                   BatchProgress &progress) = 0;
+    // For a run that went to its end: the requested maps it could not make,
+    // and why, one line a reason.
+    virtual QStringList shortfalls(const QList<MapRecord> &written) const
+    {
+        Q_UNUSED(written);
+        return {};
+    }
 };
 
 // Why a batch did not start. Nothing has been written when it is refused.
@@ -41,9 +53,21 @@ struct BatchRefusal {
         DiskSpace,
         // The folder is missing and cannot be made, or is not a folder.
         Folder,
+        // A name would be longer than the file system allows.
+        Names,
+        // Another run is writing into the folder with the same prefix.
+        Locked,
+        // Files of an earlier run with the same prefix are in the folder, and
+        // the request does not ask to replace them.
+        ExistingFiles,
+        // Something at one of the run's names must not be written through
+        // or next to: a symbolic link, the other kind's files.
+        Conflict,
     };
     Kind kind = Kind::Request;
     QString message;
+    // For ExistingFiles: how many there are.
+    qsizetype existingFiles = 0;
 };
 
 // What a batch did, for the front end to present.
@@ -58,15 +82,21 @@ struct BatchReport {
     QString manifestPath;
     FileResult batchListError;
     FileResult manifestError;
+    // Maps of an earlier run with this prefix that the run replaced the
+    // list of but did not rewrite: still in the folder, in no list.
+    qsizetype olderMapsKept = 0;
+    // Requested maps a completed run could not make, and why.
+    QStringList shortfalls;
 
     bool refused() const { return refusal.has_value(); }
     QStringList fileNames() const;
 };
 
 // The one way a batch runs, from whichever front end: check the request and
-// the free space, prepare the folder, write the maps, then write the batch
-// list and the manifest for the maps that were written, also when the run
-// stopped early.
+// the free space, prepare the folder, make sure no other run and no earlier
+// run's files are in the way, write the maps, then write the batch list and
+// the manifest for the maps that were written, also when the run stopped
+// early.
 class BatchJob final {
 public:
     explicit BatchJob(std::unique_ptr<MapSource> source);
@@ -74,21 +104,37 @@ public:
     BatchJob(BatchJob &&) noexcept;
     BatchJob &operator=(BatchJob &&) noexcept;
 
-    // The checks that come before anything is written, and the folder's
-    // creation. A front end that must act between them and the run (clear
-    // its list, say) calls this first; run() calls it otherwise. Repeated
-    // calls repeat nothing.
+    // The checks that come before anything is written, the folder's
+    // creation and the run's lock. A front end that must act between them
+    // and the run (clear its list, ask before replacing an earlier run)
+    // calls this first; run() calls it otherwise. Repeated calls repeat
+    // nothing.
     std::optional<BatchRefusal> prepare();
+
+    // Lets the run replace the files of an earlier run with the same
+    // prefix; prepare() checks again.
+    void allowOverwrite();
 
     // Runs the batch. May be called from any one thread; the progress is
     // reported, and the cancel request read, from that thread.
     BatchReport run(BatchProgress &progress);
 
-    // The folder, the separator and the prefix every name of the run starts
-    // with.
+    // The absolute folder, the separator and the prefix every name of the
+    // run starts with.
     QString nameStem() const;
 
 private:
+    std::optional<BatchRefusal> check();
+    std::optional<BatchRefusal> nameLengthRefusal(const QString &folder) const;
+    std::optional<BatchRefusal> lock();
+    std::optional<BatchRefusal> earlierRunRefusal();
+    FileResult removeEarlierRecords() const;
+
     std::unique_ptr<MapSource> m_source;
+    bool m_overwrite = false;
     std::optional<std::optional<BatchRefusal>> m_prepared;
+    std::unique_ptr<QLockFile> m_lock;
+    // File names (without folder) of the earlier run's maps found by
+    // prepare().
+    QStringList m_earlierMaps;
 };

@@ -1,20 +1,25 @@
 #include "core/batchlist.h"
 
+#include "core/mapnames.h"
 #include "core/writefully.h"
+
+#include <QFile>
 
 QString batchListFileName(const QString &pathPrefix)
 {
-    return pathPrefix + QStringLiteral("ListFragStat.fbt");
+    return batchListName(pathPrefix);
 }
 
 FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefix,
                           const QString &postString)
 {
     const QByteArray post = postString.toLatin1();
-    return saveLines(batchListFileName(pathPrefix), QByteArray(), fileNames.size(),
-                     [&fileNames, &post](qsizetype i, QByteArray &out) {
-                         out += fileNames[i].toLatin1();
-                         out += post;
-                         out += '\n';
-                     });
+    return saveLines(
+        batchListFileName(pathPrefix), QByteArray(), fileNames.size(),
+        [&fileNames, &post](qsizetype i, QByteArray &out) {
+            out += QFile::encodeName(fileNames[i]);
+            out += post;
+            out += '\n';
+        },
+        AtLink::Refuse);
 }

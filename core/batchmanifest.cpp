@@ -1,5 +1,6 @@
 #include "core/batchmanifest.h"
 
+#include "core/mapnames.h"
 #include "core/writefully.h"
 
 #include <QDir>
@@ -28,7 +29,7 @@ QByteArray number(const char *format, double value)
 
 QString manifestFileName(const QString &pathPrefix)
 {
-    return pathPrefix + QStringLiteral("manifest.csv");
+    return manifestName(pathPrefix);
 }
 
 QByteArray manifestHeader()
@@ -69,6 +70,8 @@ QByteArray manifestRow(const MapRecord &record)
 
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix)
 {
-    return saveLines(manifestFileName(pathPrefix), manifestHeader(), records.size(),
-                     [&records](qsizetype i, QByteArray &out) { out += manifestRow(records[i]); });
+    return saveLines(
+        manifestFileName(pathPrefix), manifestHeader(), records.size(),
+        [&records](qsizetype i, QByteArray &out) { out += manifestRow(records[i]); },
+        AtLink::Refuse);
 }

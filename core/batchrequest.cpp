@@ -42,7 +42,18 @@ std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, I
         return refusal;
     if (auto refusal = outside("the last cover", covers.last, last))
         return refusal;
-    return outside("the cover step", covers.step, step);
+    if (auto refusal = outside("the cover step", covers.step, step))
+        return refusal;
+    if (covers.first > covers.last)
+        return tr("the first cover, %1, is above the last, %2: the range holds no cover")
+            .arg(covers.first)
+            .arg(covers.last);
+    return std::nullopt;
+}
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
 }
 
 } // namespace
@@ -77,11 +88,51 @@ std::vector<double> HurstRange::values() const
     return values;
 }
 
+std::optional<QString> BatchOutput::prefixRefusal(const QString &prefix)
+{
+    if (std::any_of(prefix.begin(), prefix.end(), isControl))
+        return tr("the prefix holds a control character (a line break, a tab, a NUL or the "
+                  "like), which no file name should hold");
+    if (prefix.contains(QLatin1Char('/')) || prefix.contains(QLatin1Char('\\')))
+        return tr("the prefix \"%1\" holds a path separator; it may only start file names, "
+                  "in the chosen folder")
+            .arg(prefix);
+    if (prefix.contains(QLatin1String("..")))
+        return tr("the prefix \"%1\" holds \"..\"; it may only start file names, in the chosen "
+                  "folder")
+            .arg(prefix);
+    return std::nullopt;
+}
+
+std::optional<QString> BatchOutput::postStringRefusal(const QString &postString)
+{
+    if (postString.contains(QLatin1Char('\n')) || postString.contains(QLatin1Char('\r')) ||
+        postString.contains(QChar(0)))
+        return tr("the post-string holds a line break or a NUL, which would break the batch "
+                  "list's one line per map");
+    for (const QChar c : postString)
+        if (c.unicode() > 0xff)
+            return tr("the post-string holds \"%1\", which the batch list, written in Latin-1 "
+                      "for the metrics program, cannot hold")
+                .arg(c);
+    return std::nullopt;
+}
+
 std::optional<QString> BatchOutput::refusal() const
 {
+    if (auto refusal = prefixRefusal(prefix))
+        return refusal;
+    if (auto refusal = postStringRefusal(postString))
+        return refusal;
     if (auto refusal = outside("the habitat code", coverValue, coverValueLimits))
         return refusal;
-    return outside("the matrix code", matrixValue, matrixValueLimits);
+    if (auto refusal = outside("the matrix code", matrixValue, matrixValueLimits))
+        return refusal;
+    if (coverValue == matrixValue)
+        return tr("the habitat and the matrix code are both %1; a map of one code has no "
+                  "habitat to tell apart")
+            .arg(coverValue);
+    return std::nullopt;
 }
 
 std::optional<QString> RandomBatchRequest::refusal() const
@@ -112,6 +163,9 @@ std::optional<QString> FractalBatchRequest::refusal() const
         return refusal;
     if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
         return refusal;
+    if (hurst.values().empty())
+        return tr("the first H, %1, is above the last, %2: the range holds no H")
+            .arg(QString::number(hurst.first), QString::number(hurst.last));
     if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
         return refusal;
     if (auto refusal = outside("the map size", size, sizeLimits))

@@ -66,8 +66,20 @@ struct BatchOutput {
     qint32 coverValue = 1;
     qint32 matrixValue = 0;
     MapFormat format = MapFormat::Plain;
+    // Replace the files of an earlier run with the same prefix in the
+    // folder instead of refusing to run beside them.
+    bool overwrite = false;
 
     std::optional<QString> refusal() const;
+
+    // Every name of a run is the folder, the prefix and a tail of its own,
+    // so a prefix must not lead out of the folder or break a line of the
+    // batch list: no path separator, no "..", no control character.
+    static std::optional<QString> prefixRefusal(const QString &prefix);
+    // The post-string ends a line of the batch list, whose content is
+    // Latin-1 for the metrics program: no line break, no NUL, nothing
+    // Latin-1 cannot hold.
+    static std::optional<QString> postStringRefusal(const QString &postString);
 };
 
 struct RandomBatchRequest {
@@ -86,7 +98,8 @@ struct RandomBatchRequest {
     BatchOutput output;
 
     // Why the batch cannot run as given, in words for the user; nothing when
-    // it can.
+    // it can. A range that visits no cover is refused: it would write an
+    // empty list over the folder's old one.
     std::optional<QString> refusal() const;
     // The maps the batch writes: covers times replicates, 0 when reversed.
     qint64 mapCount() const;

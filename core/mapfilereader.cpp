@@ -1,5 +1,7 @@
 #include "core/mapfilereader.h"
 
+#include "core/regularfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -177,9 +179,15 @@ void MapFileReader::finish()
 FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
 {
     grid.clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return FileError{QDir::toNativeSeparators(path), file.errorString()};
+    QFile file;
+    if (FileResult error = openRegularFile(path, file))
+        return error;
+    return read(file, QDir::toNativeSeparators(path), grid);
+}
+
+FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid)
+{
+    grid.clear();
 
     // Every byte of a file can be a cell, so a large enough file of spaces
     // asks for more memory than the machine has. That is the user's file, not
@@ -193,7 +201,7 @@ FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
             const qint64 got = file.read(block.get(), blockSize);
             if (got < 0) {
                 reader.finish();
-                return FileError{QDir::toNativeSeparators(path), file.errorString()};
+                return FileError{shownPath, file.errorString()};
             }
             if (got == 0)
                 break;
@@ -207,9 +215,8 @@ FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
         reader.finish();
     } catch (const std::bad_alloc &) {
         grid.clear();
-        return FileError{
-            QDir::toNativeSeparators(path),
-            QCoreApplication::translate("MapFileReader", "not enough memory for a map this large")};
+        return FileError{shownPath, QCoreApplication::translate(
+                                        "MapFileReader", "not enough memory for a map this large")};
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include "core/fileerror.h"
 #include "core/landscapegrid.h"
 
+#include <QIODevice>
 #include <QString>
 
 #include <cstdint>
@@ -29,7 +30,11 @@ public:
     // Replaces `grid` with the map in the file. On failure the grid holds
     // what was read before the failure (nothing when the file cannot be
     // opened, or when its map does not fit in memory) and the error says why.
+    // Only a regular file is read.
     static FileResult read(const QString &path, LandscapeGrid &grid);
+    // The same from a device already open for reading, named `shownPath` in
+    // errors; everything from its current position to its end is read.
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
 
 private:
     void endToken();

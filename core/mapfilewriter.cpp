@@ -36,6 +36,8 @@ FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCoun
     if (m_format == Format::AsciiGrid && (rowCount < 0 || columnCount < 0))
         return FileError{QDir::toNativeSeparators(path),
                          QStringLiteral("the extent of the grid is unknown")};
+    if (FileResult error = linkRefusal(path))
+        return error;
     m_file = std::make_unique<QSaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         FileError error{QDir::toNativeSeparators(path), m_file->errorString()};

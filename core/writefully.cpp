@@ -1,6 +1,8 @@
 #include "core/writefully.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -31,9 +33,23 @@ FileResult saveBytes(const QString &name, const QByteArray &bytes)
     return saveLines(name, bytes, 0, {});
 }
 
-FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
-                     const std::function<void(qsizetype, QByteArray &)> &appendLine)
+FileResult linkRefusal(const QString &name)
 {
+    if (!QFileInfo(name).isSymLink())
+        return std::nullopt;
+    return FileError{QDir::toNativeSeparators(name),
+                     QCoreApplication::translate("SaveFile", "a symbolic link stands at this name, "
+                                                             "and a batch never writes through a "
+                                                             "link")};
+}
+
+FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
+                     const std::function<void(qsizetype, QByteArray &)> &appendLine, AtLink atLink)
+{
+    if (atLink == AtLink::Refuse) {
+        if (FileResult error = linkRefusal(name))
+            return error;
+    }
     const QString shownName = QDir::toNativeSeparators(name);
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))

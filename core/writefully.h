@@ -27,9 +27,19 @@ inline std::optional<QString> writeFully(QFileDevice &file, const QByteArray &by
 // name. The error names the file as given, with native separators.
 FileResult saveBytes(const QString &name, const QByteArray &bytes);
 
+// What to do with a symbolic link standing at the name a file is saved
+// under. QSaveFile writes through it to its target, which is what a user
+// keeping config.txt in a dotfiles folder wants, but a batch must never
+// write outside its folder.
+enum class AtLink { Follow, Refuse };
+
+// The reason to refuse writing `name` when a link stands there.
+FileResult linkRefusal(const QString &name);
+
 // Writes a whole text file of `count` lines through QSaveFile: `head`, then
 // the line `appendLine(i, buffer)` appends for each i, flushed in chunks so
 // that a list of a million maps does not sit in memory twice. Nothing
 // appears under `name` unless all of it was written.
 FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
-                     const std::function<void(qsizetype, QByteArray &)> &appendLine);
+                     const std::function<void(qsizetype, QByteArray &)> &appendLine,
+                     AtLink atLink = AtLink::Follow);

@@ -3,6 +3,8 @@
 #include "ui_dialogfbm.h"
 
 #include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -20,6 +22,16 @@ dialogFbm::dialogFbm(QWidget *parent)
     ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
     ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
     ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    // Says why OK is off when the values cannot run as a batch; hidden
+    // otherwise, so a dialog with valid values looks as it always has.
+    m_reason = new QLabel(this);
+    m_reason->setObjectName(QStringLiteral("reason"));
+    m_reason->setWordWrap(true);
+    m_reason->hide();
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->buttonBox), m_reason);
+    // The size does not enter the total, but a size above the lattice's
+    // cannot run; it has no slot of its own, as the form has always had.
+    connect(ui->Tam, &QSpinBox::valueChanged, this, [this] { updateTotal(); });
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -137,4 +149,13 @@ void dialogFbm::updateTotal()
     const qint64 total = request().mapCount();
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
+
+    const auto refusal = request().refusal();
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
+    if (refusal) {
+        QString reason = *refusal;
+        reason[0] = reason[0].toUpper();
+        m_reason->setText(reason + QLatin1Char('.'));
+    }
+    m_reason->setVisible(refusal.has_value());
 }

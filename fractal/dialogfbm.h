@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
+
 namespace Ui {
 class dialogFbm;
 }
@@ -46,6 +48,8 @@ private Q_SLOTS:
 
 private:
     void updateTotal();
+
+    QLabel *m_reason = nullptr;
 
     Ui::dialogFbm *ui;
 };

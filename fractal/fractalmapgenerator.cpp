@@ -2,6 +2,7 @@
 
 #include "core/diskspace.h"
 #include "core/mapfilewriter.h"
+#include "core/mapnames.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacepipeline.h"
 
@@ -101,10 +102,7 @@ FileResult FractalMapGenerator::writeCoverMap(const FbmBlock &block, const QStri
 QString FractalMapGenerator::mapFileName(const QString &baseName, double H, int cover,
                                          int replicate, MapFileWriter::Format format)
 {
-    // QString::asprintf formats numbers in the C locale whatever the user's
-    // locale is, so a decimal comma never ends up in a file name.
-    return baseName + QString::asprintf("%.2f_%03i_%05i", H, cover, replicate) +
-           MapFileWriter::extension(format);
+    return fractalMapName(baseName, H, cover, replicate, format);
 }
 
 QString FractalMapGenerator::progressLabel(double H, int seed)
@@ -221,6 +219,83 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.matrixValue = output.matrixValue;
     written.append(record);
     return std::nullopt;
+}
+
+QString FractalMapGenerator::longestMapName(const QString &nameStem) const
+{
+    return fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+}
+
+std::array<bool, 101> FractalMapGenerator::reachableCovers(int size)
+{
+    std::array<bool, 101> reachable{};
+    const qint64 n = qint64(size + 1) * qint64(size + 1);
+    // The percentage is what the run computes for a count, so that rounding
+    // at a whole percentage falls the same way here as there; it never
+    // falls as k grows, so the smallest k reaching c tells whether c is hit.
+    auto percent = [n](qint64 k) { return coverPercent(double(k) / double(n)); };
+    for (int cover = 0; cover <= 100; ++cover) {
+        qint64 low = 1;
+        qint64 high = n - 1;
+        if (high < low)
+            continue;
+        while (low < high) {
+            const qint64 middle = low + (high - low) / 2;
+            if (percent(middle) >= cover)
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        reachable[std::size_t(cover)] = percent(low) == cover;
+    }
+    return reachable;
+}
+
+QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) const
+{
+    const std::vector<double> hs = m_request.hurst.values();
+    const CoverRange &covers = m_request.covers;
+    std::vector<std::array<int, 101>> counts(hs.size());
+    for (const MapRecord &map : written) {
+        const auto h = std::size_t(std::find(hs.begin(), hs.end(), map.H) - hs.begin());
+        if (h < hs.size() && map.requestedCover >= 0 && map.requestedCover <= 100)
+            ++counts[h][std::size_t(map.requestedCover)];
+    }
+    const auto reachable = reachableCovers(m_request.size);
+    auto tr = [](const char *text) {
+        return QCoreApplication::translate("FractalMapGenerator", text);
+    };
+    QStringList never;
+    QStringList lines;
+    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+        if (!reachable[std::size_t(cover)]) {
+            never.append(QString::number(cover));
+            continue;
+        }
+        QStringList short_;
+        for (std::size_t h = 0; h < hs.size(); ++h) {
+            const int count = counts[h][std::size_t(cover)];
+            if (count < m_request.replicates)
+                short_.append(tr("%1 of %2 at H %3")
+                                  .arg(count)
+                                  .arg(m_request.replicates)
+                                  .arg(QString::asprintf("%.2f", hs[h])));
+        }
+        if (!short_.isEmpty())
+            lines.append(tr("cover %1 fell short: %2; the %3 surfaces of an H gave no more "
+                            "cuts of that cover")
+                             .arg(cover)
+                             .arg(short_.join(QStringLiteral(", ")))
+                             .arg(seedsPerH));
+    }
+    if (!never.isEmpty())
+        lines.prepend(tr("%1 %2 fell short at every H: no threshold cut of a %3 x %3 map can "
+                         "give that share of habitat, since a cut always leaves the surface's "
+                         "lowest point below it and its highest above")
+                          .arg(never.size() == 1 ? tr("cover") : tr("covers"))
+                          .arg(never.join(QStringLiteral(", ")))
+                          .arg(m_request.size));
+    return lines;
 }
 
 BatchJob fractalBatchJob(const FractalBatchRequest &request)

@@ -33,13 +33,27 @@ public:
 
     explicit FractalMapGenerator(const FractalBatchRequest &request, Engine engine = Engine::Fast);
 
+    MapRecord::Kind kind() const override { return MapRecord::Kind::Fractal; }
     const BatchOutput &output() const override { return m_request.output; }
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    QString longestMapName(const QString &nameStem) const override;
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress) override;
+    // Which requested covers fell short, at which H, and why: a cover no
+    // threshold can cut from a map of this size, or one the surfaces of an H
+    // did not give often enough.
+    QStringList shortfalls(const QList<MapRecord> &written) const override;
+
+    // The covers some threshold cut of a map of `size` can give: those c for
+    // which some count k of block points above the threshold, 1 <= k < n
+    // with n = (size + 1)^2, has coverPercent(k / n) == c. The block always
+    // holds a 0, which no threshold leaves above it, and a 1, which every
+    // threshold does, so k = 0 and k = n never occur; every other k does for
+    // some surface.
+    static std::array<bool, 101> reachableCovers(int size);
 
     // Share of the (size + 1) x (size + 1) block strictly above the threshold.
     static double coverFraction(const FbmBlock &block, double threshold);

@@ -4,6 +4,8 @@
 #include "ui_dialogrnd.h"
 
 #include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -18,6 +20,13 @@ DialogRnd::DialogRnd(QWidget *parent)
     ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
     ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
     ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    // Says why OK is off when the values cannot run as a batch; hidden
+    // otherwise, so a dialog with valid values looks as it always has.
+    m_reason = new QLabel(this);
+    m_reason->setObjectName(QStringLiteral("reason"));
+    m_reason->setWordWrap(true);
+    m_reason->hide();
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->buttonBox), m_reason);
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -108,4 +117,13 @@ void DialogRnd::updateTotal()
     const qint64 total = request().mapCount();
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
+
+    const auto refusal = request().refusal();
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
+    if (refusal) {
+        QString reason = *refusal;
+        reason[0] = reason[0].toUpper();
+        m_reason->setText(reason + QLatin1Char('.'));
+    }
+    m_reason->setVisible(refusal.has_value());
 }

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
+
 namespace Ui {
 class DialogRnd;
 }
@@ -41,6 +43,8 @@ private Q_SLOTS:
 
 private:
     void updateTotal();
+
+    QLabel *m_reason = nullptr;
 
     Ui::DialogRnd *ui;
 };

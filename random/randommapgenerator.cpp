@@ -2,6 +2,7 @@
 
 #include "core/diskspace.h"
 #include "core/mapfilewriter.h"
+#include "core/mapnames.h"
 
 #include <algorithm>
 #include <climits>
@@ -15,13 +16,17 @@ std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folde
     return DiskSpace(folder).batchRefusal(m_request);
 }
 
+QString RandomMapGenerator::longestMapName(const QString &nameStem) const
+{
+    return randomMapName(nameStem, 100, m_request.size, m_request.replicates,
+                         m_request.output.format);
+}
+
 QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
                                         const QString &nameStem) const
 {
-    const QString side = QString::number(m_request.size);
-    return nameStem + QString::asprintf("%03i", cover) + QLatin1Char('_') + side +
-           QLatin1Char('x') + side + QStringLiteral("_a") + QString::number(replicateIndex + 1) +
-           mapFormatExtension(m_request.output.format);
+    return randomMapName(nameStem, cover, m_request.size, replicateIndex + 1,
+                         m_request.output.format);
 }
 
 FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, const QString &nameStem,

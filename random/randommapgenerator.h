@@ -21,9 +21,11 @@ class RandomMapGenerator final : public MapSource {
 public:
     explicit RandomMapGenerator(const RandomBatchRequest &request);
 
+    MapRecord::Kind kind() const override { return MapRecord::Kind::Random; }
     const BatchOutput &output() const override { return m_request.output; }
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    QString longestMapName(const QString &nameStem) const override;
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress) override;
 

@@ -1,5 +1,6 @@
 #include "settings/appsettings.h"
 
+#include "core/regularfile.h"
 #include "core/writefully.h"
 
 #include <QDir>
@@ -161,12 +162,16 @@ QString textFromLatin1(const QByteArray &bytes)
 
 } // namespace
 
-void loadConfig(AppSettings &settings, const QString &fileName)
+std::optional<QString> loadConfig(AppSettings &settings, const QString &fileName)
 {
-    QFile file(fileName);
-    if (QFileInfo(fileName).isFile())
-        file.open(QIODevice::ReadOnly);
+    QFile file;
+    std::optional<QString> problem;
+    if (QFileInfo::exists(fileName)) {
+        if (const FileResult error = openRegularFile(fileName, file))
+            problem = error->message();
+    }
     readConfig(settings, file);
+    return problem;
 }
 
 void readConfig(AppSettings &settings, QIODevice &device)

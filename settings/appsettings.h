@@ -26,11 +26,14 @@ inline QString defaultConfigFileName()
 }
 
 // Fills `settings` from the file, keeping the values of whatever the file
-// does not supply. A missing or unreadable file is not an error: the
-// application simply starts with what it has. Only a regular file is read: a
-// directory, a pipe or a device under that name counts as missing, since
-// opening a pipe without a writer would block and a device may never end.
-void loadConfig(AppSettings &settings, const QString &fileName = defaultConfigFileName());
+// does not supply. A missing file is not an error: the application simply
+// starts with what it has. Only a regular file is read: a directory, a pipe
+// or a device under that name, or a file that cannot be read, counts as
+// missing, since opening a pipe without a writer would block and a device
+// may never end; but unlike a missing file it is a problem the user should
+// hear about, which the result says ("path: reason").
+std::optional<QString> loadConfig(AppSettings &settings,
+                                  const QString &fileName = defaultConfigFileName());
 
 // The same rules over a device that is already open for reading (or not
 // open at all, which reads like a missing file). Reading takes time linear

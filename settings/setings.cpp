@@ -3,6 +3,8 @@
 #include "core/batchrequest.h"
 #include "ui_setings.h"
 
+#include <QMessageBox>
+
 setings::setings(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::setings)
@@ -82,4 +84,43 @@ int setings::matrixValue() const
 int setings::seed() const
 {
     return ui->seedRnd->value();
+}
+
+std::optional<QString> setings::refusal() const
+{
+    std::optional<QString> reason;
+    for (const QString &prefix : {randomPrefix(), fractalPrefix()})
+        if (!reason)
+            reason = BatchOutput::prefixRefusal(prefix);
+    for (const QString &postString : {randomPostString(), fractalPostString()})
+        if (!reason)
+            reason = BatchOutput::postStringRefusal(postString);
+    // config.txt keeps its texts in Latin-1; anything beyond would come back
+    // as another character at the next start.
+    for (const QString &text :
+         {randomPrefix(), randomPostString(), fractalPrefix(), fractalPostString()}) {
+        for (const QChar c : text) {
+            if (!reason && c.unicode() > 0xff)
+                reason = tr("config.txt stores the settings in Latin-1, which cannot hold \"%1\"")
+                             .arg(c);
+        }
+    }
+    if (!reason && coverValue() == matrixValue())
+        reason = tr("the habitat and the matrix code are both %1; a map of one code has no "
+                    "habitat to tell apart")
+                     .arg(coverValue());
+    if (reason) {
+        (*reason)[0] = reason->at(0).toUpper();
+        *reason += QLatin1Char('.');
+    }
+    return reason;
+}
+
+void setings::accept()
+{
+    if (const auto reason = refusal()) {
+        QMessageBox::warning(this, windowTitle(), *reason);
+        return;
+    }
+    QDialog::accept();
 }

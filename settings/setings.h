@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <optional>
+
 namespace Ui {
 class setings;
 }
@@ -35,6 +37,13 @@ public:
     int matrixValue() const;
 
     int seed() const;
+
+    // Why the values shown cannot be kept, in a sentence; nothing when they
+    // can. OK keeps the dialog open and says it.
+    std::optional<QString> refusal() const;
+
+public Q_SLOTS:
+    void accept() override;
 
 private:
     Ui::setings *ui;

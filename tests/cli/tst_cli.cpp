@@ -85,6 +85,9 @@ private Q_SLOTS:
             << QStringList{"random", "--out", "x", "--seed", "1000000"} << "seed";
         QTest::newRow("cover value too large")
             << QStringList{"random", "--out", "x", "--cover-value", "100000"} << "habitat code";
+        QTest::newRow("equal codes")
+            << QStringList{"random", "--out", "x", "--cover-value", "3", "--matrix-value", "3"}
+            << "both 3";
         QTest::newRow("stray argument") << QStringList{"random", "--out", "x", "extra"} << "extra";
         QTest::newRow("old H option")
             << QStringList{"fractal", "--out", "x", "--h", "0.5:0.5:0.1"} << "--hurst";

@@ -57,8 +57,6 @@ private Q_SLOTS:
             "RND_", ".txt", 8);
         row("random grid", "random --cover 50:50:1 --size 31 --replicates 3 --format asc", "RND_",
             ".asc", 3);
-        row("random, both codes the same",
-            "random --cover 20:20:1 --size 5 --cover-value 3 --matrix-value 3", "RND_", ".txt", 1);
         // Three covers with two replicates each, for two H values.
         row("fractal",
             "fractal --hurst 0.3:0.7:0.4 --cover 20:60:20 --size 47 --replicates 2 --cover-value "

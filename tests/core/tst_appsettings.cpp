@@ -105,7 +105,7 @@ private Q_SLOTS:
     void missingFileGivesEmptyTextsAndKeepsNumbers()
     {
         AppSettings s = sentinel();
-        loadConfig(s, m_dir.filePath(QStringLiteral("absent.txt")));
+        QVERIFY(!loadConfig(s, m_dir.filePath(QStringLiteral("absent.txt"))));
         QVERIFY(s.randomPrefix.isEmpty() && s.fractalPostString.isEmpty());
         QCOMPARE(s.coverValue, 77);
         QCOMPARE(s.matrixValue, 88);
@@ -114,7 +114,9 @@ private Q_SLOTS:
     void directoryIsTreatedAsMissing()
     {
         AppSettings s = sentinel();
-        loadConfig(s, m_dir.path());
+        // Read like a missing file, but said.
+        const auto problem = loadConfig(s, m_dir.path());
+        QVERIFY(problem && problem->contains(QStringLiteral("folder")));
         QVERIFY(s.randomPrefix.isEmpty());
         QCOMPARE(s.coverValue, 77);
     }

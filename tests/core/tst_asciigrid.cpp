@@ -107,7 +107,7 @@ private Q_SLOTS:
 
         LandscapeGrid grid;
         if (format == MapFileWriter::Format::AsciiGrid) {
-            QVERIFY(AsciiGridReader::isAsciiGrid(path));
+            QVERIFY(AsciiGridReader::isAsciiGrid(readAll(path)));
             QVERIFY(!AsciiGridReader::read(path, grid));
             const QList<QByteArray> lines = readAll(path).split('\n');
             // Five header lines, the rows, and nothing after the last line feed.
@@ -120,7 +120,7 @@ private Q_SLOTS:
                 QCOMPARE(line.count(' '), columns - 1);
             }
         } else {
-            QVERIFY(!AsciiGridReader::isAsciiGrid(path));
+            QVERIFY(!AsciiGridReader::isAsciiGrid(readAll(path)));
             QVERIFY(!MapFileReader::read(path, grid));
         }
         QVERIFY(rowsOf(grid) == cells);
@@ -173,7 +173,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("g.asc"));
         writeFile(path, content);
-        QVERIFY(AsciiGridReader::isAsciiGrid(path));
+        QVERIFY(AsciiGridReader::isAsciiGrid(readAll(path)));
         LandscapeGrid grid;
         const FileResult error = AsciiGridReader::read(path, grid);
         QVERIFY2(!error, error ? qPrintable(error->message()) : "");
@@ -236,8 +236,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("f"));
         writeFile(path, content);
-        QCOMPARE(AsciiGridReader::isAsciiGrid(path), grid);
-        QVERIFY(!AsciiGridReader::isAsciiGrid(dir.filePath(QStringLiteral("missing"))));
+        QCOMPARE(AsciiGridReader::isAsciiGrid(readAll(path)), grid);
+        QVERIFY(!AsciiGridReader::isAsciiGrid(readAll(dir.filePath(QStringLiteral("missing")))));
     }
 
     void missingFileSaysWhy()

@@ -54,7 +54,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.layout(), main);
         QCOMPARE(itemNames(main),
                  QStringList({"horizontalLayout", "horizontalLayout_5", "horizontalLayout_4",
-                              "horizontalLayout_6", "buttonBox"}));
+                              "horizontalLayout_6", "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout", {"label", "Ci", "label_2", "Cf", "label_3", "Cp", "spacer"}},
@@ -176,6 +176,23 @@ private Q_SLOTS:
         agree(settings, "coverValue", BatchOutput::coverValueLimits);
         agree(settings, "matrixValue", BatchOutput::matrixValueLimits);
         agree(settings, "seedRnd", Random::seedLimits);
+    }
+
+    // OK is off, with the reason beside it, while the values visit no
+    // cover; the dialog otherwise looks as it always has.
+    void okWaitsForARunnableRequest()
+    {
+        DialogRnd dialog;
+        auto *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        const auto *reason = dialog.findChild<QLabel *>(QStringLiteral("reason"));
+        QVERIFY(ok->isEnabled() && reason->isHidden());
+        spin(dialog, "Ci")->setValue(60);
+        spin(dialog, "Cf")->setValue(40);
+        QVERIFY(!ok->isEnabled());
+        QVERIFY2(!reason->isHidden() && reason->text().contains(QStringLiteral("above the last")),
+                 qPrintable(reason->text()));
+        spin(dialog, "Cf")->setValue(60);
+        QVERIFY(ok->isEnabled() && reason->isHidden());
     }
 
     void totalIsDisplayOnly()

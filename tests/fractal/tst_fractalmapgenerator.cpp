@@ -269,6 +269,23 @@ private Q_SLOTS:
         QCOMPARE(text, QStringLiteral("gerando para h=0.50 amostra no.1"));
     }
 
+    // The covers a threshold cut can give, against every count of block
+    // points above a threshold that a surface of each size can have.
+    void reachableCoversAreExactlyThoseOfSomeCount()
+    {
+        for (int size = 1; size <= 160; ++size) {
+            const qint64 n = qint64(size + 1) * (size + 1);
+            std::array<bool, 101> counted{};
+            for (qint64 k = 1; k < n; ++k)
+                counted[std::size_t(FractalMapGenerator::coverPercent(double(k) / double(n)))] =
+                    true;
+            QVERIFY2(FractalMapGenerator::reachableCovers(size) == counted,
+                     qPrintable(QString::number(size)));
+        }
+        QVERIFY(!FractalMapGenerator::reachableCovers(4096)[100]);
+        QVERIFY(FractalMapGenerator::reachableCovers(4096)[99]);
+    }
+
     void refusedRunWritesNothing_data()
     {
         QTest::addColumn<int>("size");

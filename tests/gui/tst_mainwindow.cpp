@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -309,6 +310,107 @@ private Q_SLOTS:
         QCOMPARE(readAll(stem + QStringLiteral("ListFragStat.fbt")).count('\n'), listed.size());
     }
 
+    // The settings dialog keeps only what config.txt can store and a batch
+    // can use: it says why and stays open otherwise.
+    void settingsDialogRefusesWhatCannotBeKept()
+    {
+        MainWindow w;
+        QStringList warnings;
+        whenModal<QDialog>([&warnings](QDialog *dialog) {
+            auto *prefix = dialog->findChild<QLineEdit *>(QStringLiteral("preTextRnd"));
+            auto answer = [&warnings, dialog] {
+                whenModal<QMessageBox>([&warnings](QMessageBox *box) {
+                    warnings << box->text();
+                    box->accept();
+                });
+                clickOk(dialog);
+            };
+            prefix->setText(QStringLiteral("Ω_"));
+            answer();
+            prefix->setText(QStringLiteral("../X_"));
+            answer();
+            prefix->clear();
+            dialog->findChild<QSpinBox *>(QStringLiteral("coverValue"))->setValue(3);
+            dialog->findChild<QSpinBox *>(QStringLiteral("matrixValue"))->setValue(3);
+            answer();
+            QVERIFY(dialog->isVisible());
+            dialog->reject();
+        });
+        action(w, "actionParametros")->trigger();
+        QCOMPARE(warnings.size(), 3);
+        QVERIFY2(warnings[0].contains(QStringLiteral("Latin-1")), qPrintable(warnings[0]));
+        QVERIFY2(warnings[1].contains(QStringLiteral("separator")), qPrintable(warnings[1]));
+        QVERIFY2(warnings[2].contains(QStringLiteral("both 3")), qPrintable(warnings[2]));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("config.txt")));
+    }
+
+    // A folder typed relative still gives a list of absolute paths; a second
+    // run into it asks before replacing the first, and a run that wrote no
+    // map never says that maps were written.
+    void rerunsAskAndReportsSayWhatHappened()
+    {
+        writeFile(QStringLiteral("config.txt"), "RND_\n\nFBM_\n\n1\n0\n");
+        MainWindow w;
+        auto runRandom = [&w](int lastCover) {
+            whenModal<QDialog>([lastCover](QDialog *dialog) {
+                dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(10);
+                dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(lastCover);
+                dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(10);
+                dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(4);
+                dialog->findChild<QLineEdit *>(QStringLiteral("path"))
+                    ->setText(QStringLiteral("rel/out"));
+                clickOk(dialog);
+            });
+            action(w, "actionRandom")->trigger();
+        };
+        runRandom(30);
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("rel/out"));
+        QCOMPARE(w.listedFileNames().size(), 3);
+        for (const QString &name : w.listedFileNames())
+            QVERIFY2(QDir::isAbsolutePath(name) && QFile::exists(name), qPrintable(name));
+        const QByteArray firstList = readAll(folder + QStringLiteral("/RND_ListFragStat.fbt"));
+
+        QString question;
+        QString kept;
+        for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
+            whenModal<QMessageBox>([&question, &kept, button](QMessageBox *box) {
+                question = box->text();
+                box->button(button)->click();
+                // The earlier run's third map is not rewritten; the report
+                // says so once the run is done.
+                if (button == QMessageBox::Yes)
+                    whenModal<QMessageBox>([&kept](QMessageBox *report) {
+                        kept = report->text();
+                        report->accept();
+                    });
+            });
+            runRandom(20);
+            QVERIFY2(question.contains(QStringLiteral("5 file(s)")), qPrintable(question));
+            if (button == QMessageBox::No) {
+                QCOMPARE(w.listedFileNames().size(), 3);
+                QCOMPARE(readAll(folder + QStringLiteral("/RND_ListFragStat.fbt")), firstList);
+            }
+        }
+        QCOMPARE(w.listedFileNames().size(), 2);
+        QVERIFY2(kept.contains(QStringLiteral("not rewritten")), qPrintable(kept));
+
+        // A folder in the way of the first map: nothing is written.
+        QVERIFY(QDir().mkpath(QDir(m_dir.path()).filePath(QStringLiteral("x/RND_010_4x4_a1.txt"))));
+        QString report;
+        whenModal<QDialog>([this](QDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))
+                ->setText(QDir(m_dir.path()).filePath(QStringLiteral("x")));
+            clickOk(dialog);
+        });
+        whenModal<QMessageBox>([&report](QMessageBox *box) {
+            report = box->text();
+            box->accept();
+        });
+        action(w, "actionRandom")->trigger();
+        QVERIFY2(report.contains(QStringLiteral("No map was written")), qPrintable(report));
+        QVERIFY2(!report.contains(QStringLiteral("were written")), qPrintable(report));
+    }
+
     void randomBatchWithoutFolderIsRefused()
     {
         MainWindow w;
@@ -382,19 +484,21 @@ private Q_SLOTS:
         MainWindow w;
         auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
         list->addItem(QStringLiteral("kept"));
-        QString shown;
-        whenModal<QDialog>([this](QDialog *dialog) {
+        bool okEnabled = true;
+        QString reason;
+        whenModal<QDialog>([this, &okEnabled, &reason](QDialog *dialog) {
             dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(4097);
             dialog->findChild<QLineEdit *>(QStringLiteral("path"))
                 ->setText(QDir(m_dir.path()).filePath(QStringLiteral("big")));
-            clickOk(dialog);
-        });
-        whenModal<QMessageBox>([&shown](QMessageBox *box) {
-            shown = box->text();
-            box->accept();
+            // OK stays off, and the dialog says why, until the size fits.
+            okEnabled =
+                dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled();
+            reason = dialog->findChild<QLabel *>(QStringLiteral("reason"))->text();
+            dialog->reject();
         });
         action(w, "actionFractal")->trigger();
-        QVERIFY2(shown.contains(QStringLiteral("4096")), qPrintable(shown));
+        QVERIFY(!okEnabled);
+        QVERIFY2(reason.contains(QStringLiteral("4096")), qPrintable(reason));
         QCOMPARE(list->count(), 1);
         QVERIFY(!QFileInfo::exists(QDir(m_dir.path()).filePath(QStringLiteral("big"))));
     }

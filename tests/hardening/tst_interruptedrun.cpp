@@ -1,6 +1,9 @@
 #include "tests/hardening/batchfolder.h"
 
+#include "tests/support/files.h"
+
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +70,12 @@ private Q_SLOTS:
                             "--size", "150", "--seed", "1", "--quiet"});
         QVERIFY(earlier.waitForFinished(60000));
         QCOMPARE(earlier.exitCode(), 0);
+        const QString listPath = QDir(out).filePath(QStringLiteral("RND_ListFragStat.fbt"));
+        const QByteArray earlierList = readAll(listPath);
+        QHash<QByteArray, QByteArray> earlierMaps;
+        for (const QByteArray &line : earlierList.split('\n'))
+            if (!line.isEmpty())
+                earlierMaps.insert(line, readAll(QFile::decodeName(line)));
 
         QProcess run;
         if (namedTemporaries) {
@@ -80,7 +89,7 @@ private Q_SLOTS:
             run.setProcessEnvironment(environment);
         }
         run.start(cli, {"random", "--out", out, "--cover", "1:100:1", "--replicates", "50",
-                        "--size", "150", "--seed", "2", "--quiet"});
+                        "--size", "150", "--seed", "2", "--quiet", "--overwrite"});
         QVERIFY(run.waitForStarted());
         QThread::msleep(std::size_t(delayMs));
         run.kill();
@@ -90,10 +99,17 @@ private Q_SLOTS:
         const BatchFolder folder(out, 150, 0, 1);
         QVERIFY2(folder.brokenMaps.isEmpty(), qPrintable(folder.brokenMaps.join(u'\n')));
         QVERIFY(folder.completeMaps.size() >= 20);
-        // Whatever else is left is a temporary file, partial or whole,
-        // named after its target plus six letters or digits, so it cannot be
-        // taken for a map; or the batch list and manifest of the first run.
-        QVERIFY2(folder.others.size() <= 2, qPrintable(folder.others.join(u'\n')));
+        // The earlier run's list goes before its first map is replaced, so a
+        // list still there names the earlier maps as they were. Whatever
+        // else is left is a temporary file, partial or whole, named after
+        // its target plus six letters or digits, so it cannot be taken for a
+        // map, the killed run's lock, or the earlier list and manifest.
+        if (QFile::exists(listPath)) {
+            QCOMPARE(readAll(listPath), earlierList);
+            for (auto map = earlierMaps.cbegin(); map != earlierMaps.cend(); ++map)
+                QVERIFY(readAll(QFile::decodeName(map.key())) == map.value());
+        }
+        QVERIFY2(folder.others.size() <= 3, qPrintable(folder.others.join(u'\n')));
     }
 
     void stopSignalFinishesTheMapAndListsTheRun_data()

@@ -1,0 +1,52 @@
+#include "core/mapnames.h"
+
+namespace {
+
+const QString extensions = QStringLiteral("\\.(txt|asc|tif)");
+
+QRegularExpression anchored(const QString &prefix, const QString &tail)
+{
+    return QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(prefix) + tail +
+                              extensions + QStringLiteral("$"));
+}
+
+} // namespace
+
+QString randomMapName(const QString &stem, int cover, int size, int replicate, MapFormat format)
+{
+    const QString side = QString::number(size);
+    return stem + QString::asprintf("%03i", cover) + QLatin1Char('_') + side + QLatin1Char('x') +
+           side + QStringLiteral("_a") + QString::number(replicate) + mapFormatExtension(format);
+}
+
+QString fractalMapName(const QString &stem, double H, int cover, int replicate, MapFormat format)
+{
+    // QString::asprintf formats in the C locale.
+    return stem + QString::asprintf("%.2f_%03i_%05i", H, cover, replicate) +
+           mapFormatExtension(format);
+}
+
+QString batchListName(const QString &stem)
+{
+    return stem + QStringLiteral("ListFragStat.fbt");
+}
+
+QString manifestName(const QString &stem)
+{
+    return stem + QStringLiteral("manifest.csv");
+}
+
+QString lockFileName(const QString &stem)
+{
+    return batchListName(stem) + QStringLiteral(".lock");
+}
+
+QRegularExpression randomMapNames(const QString &prefix)
+{
+    return anchored(prefix, QStringLiteral("\\d{3}_\\d+x\\d+_a\\d+"));
+}
+
+QRegularExpression fractalMapNames(const QString &prefix)
+{
+    return anchored(prefix, QStringLiteral("\\d\\.\\d\\d_\\d{3}_\\d{5,}"));
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/mapformat.h"
+
+#include <QRegularExpression>
+#include <QString>
+
+// How a batch names its files, in one place, so that the names a run writes
+// and the names by which an earlier run's files are recognised cannot drift
+// apart. Every name is the run's stem (folder, separator, prefix) and a tail.
+
+// cover "%03i", "_", size, "x", size, "_a", replicate (from 1), extension.
+QString randomMapName(const QString &stem, int cover, int size, int replicate, MapFormat format);
+// H "%.2f", "_", cover "%03i", "_", replicate "%05i", extension; in the C
+// locale whatever the user's, so that no decimal comma ends up in a name.
+QString fractalMapName(const QString &stem, double H, int cover, int replicate, MapFormat format);
+
+QString batchListName(const QString &stem);
+QString manifestName(const QString &stem);
+// Beside the batch list; held while a run writes into the folder.
+QString lockFileName(const QString &stem);
+
+// The file names (without folder) of any random or fractal map with this
+// prefix, of any size and format.
+QRegularExpression randomMapNames(const QString &prefix);
+QRegularExpression fractalMapNames(const QString &prefix);
