@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <initializer_list>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -13,6 +12,43 @@
 namespace {
 
 constexpr int wordBits = 64;
+
+// The sum of the distances from the cells of one run to a centroid, in two
+// lanes: the k-th cell of the run goes to lane k % 2. The order is fixed so
+// that the vector and the plain code give the same bits; a lane past the end
+// of the run adds +0, which changes no sum of distances.
+inline void addRunDistances(std::int32_t start, std::int32_t end, double centreColumn, double dy,
+                            double lanes[2])
+{
+    const double dy2 = dy * dy;
+#if defined(__SSE2__)
+    const __m128d dy2s = _mm_set1_pd(dy2);
+    const __m128d centre = _mm_set1_pd(centreColumn);
+    const __m128d last = _mm_set1_pd(double(end));
+    __m128d sums = _mm_loadu_pd(lanes);
+    // A run has at least one cell.
+    std::int32_t c = start;
+    do {
+        const __m128d x = _mm_cvtepi32_pd(_mm_setr_epi32(c, c + 1, 0, 0));
+        const __m128d dx = _mm_sub_pd(x, centre);
+        const __m128d d = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), dy2s));
+        sums = _mm_add_pd(sums, _mm_and_pd(d, _mm_cmple_pd(x, last)));
+        c += 2;
+    } while (c <= end);
+    _mm_storeu_pd(lanes, sums);
+#else
+    for (std::int32_t c = start; c <= end; ++c) {
+        const double dx = double(c) - centreColumn;
+        lanes[(c - start) % 2] += std::sqrt(dx * dx + dy2);
+    }
+#endif
+}
+
+// Kept runs pile up to this many (16 MiB) before a second pass, and to twice
+// those still open after it. Maps of up to a few million cells are then
+// summed once, at the end, and every later pass copies the open runs only
+// after they have doubled.
+constexpr std::size_t minimumKeptRuns = std::size_t(1) << 20;
 
 } // namespace
 
@@ -30,30 +66,34 @@ LandscapeMetricsAccumulator::LandscapeMetricsAccumulator(int columns, int neighb
     m_previousBits.assign(m_words, 0);
     // Runs are separated by at least one matrix cell.
     const int mostRuns = (columns + 1) / 2;
-    for (RowRuns *runs : {&m_runs, &m_previousRuns}) {
-        runs->start.resize(mostRuns);
-        runs->end.resize(mostRuns);
-        runs->patch.resize(mostRuns);
-    }
+    for (std::vector<std::int32_t> *runs :
+         {&m_start, &m_end, &m_patch, &m_previousStart, &m_previousPatch})
+        runs->resize(mostRuns);
+    m_sumAt = minimumKeptRuns;
+    m_groupStarts.assign(m_words, 0);
+    m_lastGroupStartBefore.assign(m_words, -1);
+    m_groupPatch.resize(columns);
 }
 
 void LandscapeMetricsAccumulator::addRow(const std::uint8_t *habitat)
 {
     packRow(habitat);
-    countRow();
     findRuns();
+    countEdges();
+    findGroups();
     joinRuns();
-    closePatchesEndedBefore(m_rows);
     std::swap(m_bits, m_previousBits);
-    std::swap(m_runs, m_previousRuns);
+    std::swap(m_start, m_previousStart);
+    std::swap(m_patch, m_previousPatch);
+    m_previousRunCount = m_runCount;
     ++m_rows;
+    if (m_keptRuns.size() >= m_sumAt)
+        sumClosedPatches(false);
 }
 
 LandscapeMetrics LandscapeMetricsAccumulator::finish()
 {
-    // No run follows the last row, so every patch still open ends there.
-    m_runs.count = 0;
-    closePatchesEndedBefore(m_rows);
+    sumClosedPatches(true);
 
     LandscapeMetrics metrics;
     metrics.habitatCells = m_habitatCells;
@@ -72,12 +112,9 @@ LandscapeMetrics LandscapeMetricsAccumulator::finish()
         metrics.areaWeightedMeanGyration = m_distanceSum / habitat * m_cellSize;
     }
 
-    m_previousRuns.count = 0;
-    m_patches.clear();
-    m_freePatches.clear();
-    m_mergedPatches.clear();
-    m_keptRuns.clear();
-    m_freeKeptRun = -1;
+    std::fill(m_previousBits.begin(), m_previousBits.end(), 0);
+    m_previousRunCount = 0;
+    m_sumAt = minimumKeptRuns;
     m_rows = 0;
     m_habitatCells = 0;
     m_edges = 0;
@@ -89,7 +126,7 @@ LandscapeMetrics LandscapeMetricsAccumulator::finish()
 }
 
 // Bit c of word c / 64 is set for habitat; bits past the last column stay
-// clear, so that neither edges nor runs appear beyond the map.
+// clear, so that no run reaches beyond the map.
 void LandscapeMetricsAccumulator::packRow(const std::uint8_t *habitat)
 {
     const int fullWords = m_columns / wordBits;
@@ -121,38 +158,16 @@ void LandscapeMetricsAccumulator::packRow(const std::uint8_t *habitat)
     }
 }
 
-void LandscapeMetricsAccumulator::countRow()
-{
-    qint64 cells = 0;
-    qint64 edges = 0;
-    for (int w = 0; w < m_words; ++w) {
-        const std::uint64_t bits = m_bits[w];
-        const std::uint64_t next = w + 1 < m_words ? m_bits[w + 1] : 0;
-        cells += std::popcount(bits);
-        // Each cell against its right neighbour.
-        edges += std::popcount(bits ^ ((bits >> 1) | (next << 63)));
-    }
-    // The last column was compared with the clear bit beyond the map, which
-    // is the border, not matrix.
-    const int last = m_columns - 1;
-    edges -= qint64((m_bits[last / wordBits] >> (last % wordBits)) & 1u);
-    if (m_rows > 0) {
-        for (int w = 0; w < m_words; ++w)
-            edges += std::popcount(m_bits[w] ^ m_previousBits[w]);
-    }
-    m_habitatCells += cells;
-    m_edges += edges;
-}
-
 // A run starts at a habitat bit whose left neighbour is clear and ends at one
 // whose right neighbour is clear; the k-th start and the k-th end bound the
 // k-th run, so both lists are read off the words without a branch per cell.
 void LandscapeMetricsAccumulator::findRuns()
 {
-    std::int32_t *start = m_runs.start.data();
-    std::int32_t *end = m_runs.end.data();
+    std::int32_t *start = m_start.data();
+    std::int32_t *end = m_end.data();
     int starts = 0;
     int ends = 0;
+    qint64 cells = 0;
     std::uint64_t left = 0;
     for (int w = 0; w < m_words; ++w) {
         const std::uint64_t bits = m_bits[w];
@@ -161,164 +176,210 @@ void LandscapeMetricsAccumulator::findRuns()
         std::uint64_t last = bits & ~((bits >> 1) | (next << 63));
         left = bits >> 63;
         const std::int32_t base = w * wordBits;
-        for (; first; first &= first - 1)
-            start[starts++] = base + std::countr_zero(first);
-        for (; last; last &= last - 1)
-            end[ends++] = base + std::countr_zero(last);
+        for (; first; first &= first - 1) {
+            start[starts] = base + std::countr_zero(first);
+            cells -= start[starts++];
+        }
+        for (; last; last &= last - 1) {
+            end[ends] = base + std::countr_zero(last);
+            cells += end[ends++] + 1;
+        }
     }
     Q_ASSERT(starts == ends);
-    m_runs.count = starts;
+    m_runCount = starts;
+    m_habitatCells += cells;
+}
+
+// Every run has a habitat-matrix side at each end except where it meets the
+// map border; the sides between this row and the one above are the columns
+// where the two differ.
+void LandscapeMetricsAccumulator::countEdges()
+{
+    qint64 edges = 2 * qint64(m_runCount);
+    if (m_runCount > 0) {
+        edges -= m_start[0] == 0;
+        edges -= m_end[m_runCount - 1] == m_columns - 1;
+    }
+    if (m_rows > 0) {
+        for (int w = 0; w < m_words; ++w)
+            edges += std::popcount(m_bits[w] ^ m_previousBits[w]);
+    }
+    m_edges += edges;
+}
+
+// Within two rows, the runs that touch form groups of adjacent columns: with
+// 8 neighbours a group is a run of columns that hold habitat in either row,
+// since any two cells of neighbouring columns touch at a side or a corner.
+// With 4 neighbours such a run of columns splits where a column with habitat
+// only in one row meets a column with habitat only in the other. Every run
+// lies in one group, named by its first column, so the runs are joined by
+// looking up their groups instead of merging two sorted lists with a branch
+// at every step.
+void LandscapeMetricsAccumulator::findGroups()
+{
+    std::uint64_t left = 0;
+    std::uint64_t leftOnlyHere = 0;
+    std::uint64_t leftOnlyAbove = 0;
+    std::int32_t lastStart = -1;
+    std::int32_t *groupPatch = m_groupPatch.data();
+    for (int w = 0; w < m_words; ++w) {
+        const std::uint64_t here = m_bits[w];
+        const std::uint64_t above = m_previousBits[w];
+        const std::uint64_t either = here | above;
+        std::uint64_t starts = either & ~((either << 1) | left);
+        left = either >> 63;
+        if (m_reach == 0) {
+            const std::uint64_t onlyHere = here & ~above;
+            const std::uint64_t onlyAbove = above & ~here;
+            starts |= (((onlyHere << 1) | leftOnlyHere) & onlyAbove) |
+                      (((onlyAbove << 1) | leftOnlyAbove) & onlyHere);
+            leftOnlyHere = onlyHere >> 63;
+            leftOnlyAbove = onlyAbove >> 63;
+        }
+        m_groupStarts[w] = starts;
+        m_lastGroupStartBefore[w] = lastStart;
+        const std::int32_t base = w * wordBits;
+        if (starts)
+            lastStart = base + std::bit_width(starts) - 1;
+        for (; starts; starts &= starts - 1)
+            groupPatch[base + std::countr_zero(starts)] = -1;
+    }
+}
+
+// The group of a habitat column: the last group start at or before it.
+inline std::int32_t LandscapeMetricsAccumulator::groupAt(std::int32_t column) const
+{
+    const auto w = unsigned(column) / wordBits;
+    // At bit 63 the shift wraps to zero and the mask keeps the whole word.
+    const std::uint64_t starts =
+        m_groupStarts[w] & ((std::uint64_t(2) << (unsigned(column) % wordBits)) - 1);
+    return starts ? std::int32_t(w * wordBits + std::bit_width(starts) - 1)
+                  : m_lastGroupStartBefore[w];
+}
+
+// Path halving keeps the trees flat, so that most lookups start at a root.
+inline std::int32_t LandscapeMetricsAccumulator::find(std::int32_t id)
+{
+    std::int32_t *parent = m_parent.data();
+    while (parent[id] != id) {
+        parent[id] = parent[parent[id]];
+        id = parent[id];
+    }
+    return id;
 }
 
 void LandscapeMetricsAccumulator::joinRuns()
 {
-    const std::int32_t *start = m_runs.start.data();
-    const std::int32_t *end = m_runs.end.data();
-    std::int32_t *patch = m_runs.patch.data();
-    const std::int32_t *aboveStart = m_previousRuns.start.data();
-    const std::int32_t *aboveEnd = m_previousRuns.end.data();
-    const std::int32_t *abovePatch = m_previousRuns.patch.data();
-    const int aboveCount = m_previousRuns.count;
-
-    int first = 0;
-    for (int i = 0; i < m_runs.count; ++i) {
-        const std::int32_t s = start[i];
-        const std::int32_t e = end[i];
-        while (first < aboveCount && aboveEnd[first] + m_reach < s)
-            ++first;
-        std::int32_t id = -1;
-        // The run above that reaches furthest right may touch the next run
-        // too, so `first` is left on it.
-        for (int k = first; k < aboveCount && aboveStart[k] <= e + m_reach; ++k) {
-            const std::int32_t root = find(abovePatch[k]);
-            id = id < 0 ? root : unite(id, root);
+    std::int32_t *groupPatch = m_groupPatch.data();
+    for (int k = 0; k < m_previousRunCount; ++k) {
+        const std::int32_t group = groupAt(m_previousStart[k]);
+        const std::int32_t root = find(m_previousPatch[k]);
+        const std::int32_t joined = groupPatch[group];
+        // The first run above a group names its patch; the select is written
+        // with a mask because it is as often true as false.
+        const std::int32_t target = joined ^ ((joined ^ root) & (joined >> 31));
+        groupPatch[group] = target;
+        // Rare: two patches apart so far meet in this row. The older label,
+        // the smaller one, stays the root, since the patch that spans the map
+        // is usually the oldest and is looked up the most.
+        if (target != root) {
+            const std::int32_t other = find(target);
+            const std::int32_t kept = std::min(other, root);
+            m_parent[std::max(other, root)] = kept;
+            groupPatch[group] = kept;
         }
-        if (id < 0)
-            id = newPatch();
-        keepRun(id, s, e);
-        patch[i] = id;
     }
 
-    // Later runs of the row may have merged the patch of an earlier one.
-    for (int i = 0; i < m_runs.count; ++i) {
-        patch[i] = find(patch[i]);
-        m_patches[patch[i]].lastRow = m_rows;
+    const std::int32_t row = m_rows;
+    for (int i = 0; i < m_runCount; ++i) {
+        const std::int32_t start = m_start[i];
+        const std::int32_t end = m_end[i];
+        const std::int32_t group = groupAt(start);
+        std::int32_t id = groupPatch[group];
+        if (id >= 0) {
+            // Later merges of the row may have moved the root.
+            id = find(id);
+        } else {
+            // A group without a run above holds only this run.
+            id = std::int32_t(m_parent.size());
+            m_parent.push_back(id);
+            groupPatch[group] = id;
+        }
+        m_keptRuns.push_back(KeptRun{row, start, end, id});
+        m_patch[i] = id;
     }
 }
 
-// Closes every patch of the previous row that has no run in `row`.
-void LandscapeMetricsAccumulator::closePatchesEndedBefore(std::int32_t row)
+// The second pass over the kept runs. A patch is open when a run of the last
+// row added belongs to it; every other patch has all its runs kept, and is
+// summed and forgotten. The runs of open patches stay, in order, and the
+// labels still in use are renumbered from zero so that the label tables stay
+// as small as the open patches.
+void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
 {
-    const std::int32_t *abovePatch = m_previousRuns.patch.data();
-    for (int k = 0; k < m_previousRuns.count; ++k) {
-        const std::int32_t root = find(abovePatch[k]);
-        if (m_patches[root].lastRow != row) {
-            closePatch(root);
-            // Marks it closed for the other runs of the row above.
-            m_patches[root].lastRow = row;
+    const std::size_t labels = m_parent.size();
+    m_sums.assign(labels, PatchSums{});
+    // Path halving leaves a label two steps from its root at worst; here every
+    // label is made to point at its root.
+    for (std::size_t id = 0; id < labels; ++id)
+        m_parent[id] = find(std::int32_t(id));
+    const std::int32_t *parent = m_parent.data();
+    PatchSums *sums = m_sums.data();
+    if (!all) {
+        for (int k = 0; k < m_previousRunCount; ++k)
+            sums[parent[m_previousPatch[k]]].open = true;
+    }
+
+    for (const KeptRun &run : m_keptRuns) {
+        PatchSums &patch = sums[parent[run.patch]];
+        const qint64 length = run.end - run.start + 1;
+        patch.area += length;
+        patch.doubleColumnSum += qint64(run.start + run.end) * length;
+        patch.rowSum += qint64(run.row) * length;
+    }
+    for (std::size_t id = 0; id < labels; ++id) {
+        PatchSums &patch = sums[id];
+        if (patch.area > 0 && !patch.open) {
+            patch.centreColumn = double(patch.doubleColumnSum) / (2.0 * double(patch.area));
+            patch.centreRow = double(patch.rowSum) / double(patch.area);
         }
     }
-    // Patches merged into others are only referenced by the runs of the row
-    // above, which are done with now.
-    m_freePatches.insert(m_freePatches.end(), m_mergedPatches.begin(), m_mergedPatches.end());
-    m_mergedPatches.clear();
-}
 
-void LandscapeMetricsAccumulator::closePatch(std::int32_t id)
-{
-    const Patch &patch = m_patches[id];
-    const qint64 area = patch.area;
-    ++m_patchCount;
-    m_largestArea = std::max(m_largestArea, area);
-    m_areaSquareSum += double(area) * double(area);
-    if (area > 1) {
-        const double centreColumn = double(patch.columnSum) / double(area);
-        const double centreRow = double(patch.rowSum) / double(area);
-        double sum = 0;
-        for (std::int32_t r = patch.firstRun; r >= 0; r = m_keptRuns[r].next) {
-            const KeptRun &run = m_keptRuns[r];
-            const double dy = double(run.row) - centreRow;
-            const double dy2 = dy * dy;
-            double runSum = 0;
-            for (std::int32_t c = run.start; c <= run.end; ++c) {
-                const double dx = double(c) - centreColumn;
-                runSum += std::sqrt(dx * dx + dy2);
+    std::int32_t openLabels = 0;
+    std::size_t keptRuns = 0;
+    for (const KeptRun &run : m_keptRuns) {
+        const std::int32_t root = parent[run.patch];
+        PatchSums &patch = sums[root];
+        if (patch.open) {
+            if (patch.area > 0) {
+                // First run of an open patch: it gets a new label.
+                patch.area = 0;
+                patch.renumbered = openLabels++;
             }
-            sum += runSum;
+            m_keptRuns[keptRuns++] = KeptRun{run.row, run.start, run.end, patch.renumbered};
+        } else {
+            addRunDistances(run.start, run.end, patch.centreColumn,
+                            double(run.row) - patch.centreRow, patch.distances);
         }
-        m_distanceSum += sum;
     }
-    m_keptRuns[patch.lastRun].next = m_freeKeptRun;
-    m_freeKeptRun = patch.firstRun;
-    m_freePatches.push_back(id);
-}
+    m_keptRuns.resize(keptRuns);
 
-// Path halving keeps the trees flat; every root is looked up again at the end
-// of its row, so paths never grow long.
-std::int32_t LandscapeMetricsAccumulator::find(std::int32_t id)
-{
-    while (m_patches[id].parent != id) {
-        const std::int32_t grandParent = m_patches[m_patches[id].parent].parent;
-        m_patches[id].parent = grandParent;
-        id = grandParent;
+    for (std::size_t id = 0; id < labels; ++id) {
+        const PatchSums &patch = sums[id];
+        if (patch.open || patch.area == 0)
+            continue;
+        ++m_patchCount;
+        m_largestArea = std::max(m_largestArea, patch.area);
+        m_areaSquareSum += double(patch.area) * double(patch.area);
+        m_distanceSum += patch.distances[0] + patch.distances[1];
     }
-    return id;
-}
 
-std::int32_t LandscapeMetricsAccumulator::unite(std::int32_t a, std::int32_t b)
-{
-    if (a == b)
-        return a;
-    if (m_patches[a].area < m_patches[b].area)
-        std::swap(a, b);
-    Patch &kept = m_patches[a];
-    Patch &merged = m_patches[b];
-    kept.area += merged.area;
-    kept.columnSum += merged.columnSum;
-    kept.rowSum += merged.rowSum;
-    m_keptRuns[kept.lastRun].next = merged.firstRun;
-    kept.lastRun = merged.lastRun;
-    merged.parent = a;
-    m_mergedPatches.push_back(b);
-    return a;
-}
-
-std::int32_t LandscapeMetricsAccumulator::newPatch()
-{
-    std::int32_t id;
-    if (!m_freePatches.empty()) {
-        id = m_freePatches.back();
-        m_freePatches.pop_back();
-    } else {
-        id = std::int32_t(m_patches.size());
-        m_patches.emplace_back();
-    }
-    m_patches[id] = Patch{id, m_rows, -1, -1, 0, 0, 0};
-    return id;
-}
-
-void LandscapeMetricsAccumulator::keepRun(std::int32_t id, std::int32_t start, std::int32_t end)
-{
-    std::int32_t r;
-    if (m_freeKeptRun >= 0) {
-        r = m_freeKeptRun;
-        m_freeKeptRun = m_keptRuns[r].next;
-        m_keptRuns[r] = KeptRun{m_rows, start, end, -1};
-    } else {
-        r = std::int32_t(m_keptRuns.size());
-        m_keptRuns.push_back(KeptRun{m_rows, start, end, -1});
-    }
-    Patch &patch = m_patches[id];
-    if (patch.lastRun >= 0)
-        m_keptRuns[patch.lastRun].next = r;
-    else
-        patch.firstRun = r;
-    patch.lastRun = r;
-    const qint64 length = end - start + 1;
-    patch.area += length;
-    // The sum of the columns start..end, exact in integers.
-    patch.columnSum += qint64(start + end) * length / 2;
-    patch.rowSum += qint64(m_rows) * length;
+    for (int k = 0; k < m_previousRunCount; ++k)
+        m_previousPatch[k] = sums[parent[m_previousPatch[k]]].renumbered;
+    m_parent.resize(std::size_t(openLabels));
+    for (std::int32_t id = 0; id < openLabels; ++id)
+        m_parent[id] = id;
+    m_sumAt = std::max(minimumKeptRuns, 2 * keptRuns);
 }
 
 LandscapeMetrics landscapeMetrics(const std::uint8_t *cells, int rows, int columns, int neighbours,

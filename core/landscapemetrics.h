@@ -43,21 +43,22 @@ struct LandscapeMetrics {
 // time from the top, so that maps too large to hold are measured in the same
 // single pass that writes them.
 //
-// Each row is packed into bits and split into runs of habitat; runs touching
-// runs of the row above are joined by union-find over patches, so the work is
-// per run rather than per cell. A patch that no run of the current row
-// continues is complete: its mean distance to its centroid is summed then, and
-// its storage is reused.
+// Each row is packed into bits and split into runs of habitat. Runs of two
+// rows that touch form groups, read off the bits, and the patches of the runs
+// above a group are joined by union-find; the work is per run, not per cell.
+// A patch's mean centroid distance can only be summed once its centroid is
+// known, so the runs are kept (row, columns, patch: 16 bytes each) and summed
+// in a second pass over them when they have piled up and at the end. That
+// pass takes every patch that no run of the last row continues, and keeps
+// only the runs of the patches still open.
 //
-// Memory: the packed row and the runs of two rows (24 bytes per run), one
-// 40-byte record per patch open in those rows, and, because a patch's mean
-// centroid distance can only be summed once its centroid is known, 16 bytes
-// for each run of a patch that is still open. Small patches give their runs
-// back as soon as they close; a patch that keeps growing down the map, such as
-// the spanning patch of a random map above the percolation threshold, keeps
-// its runs until it closes. A random 20000 x 20000 map at 50 % cover has about
-// 10^8 runs, so that worst case holds up to 1.6 GB at the end; no per-cell
-// label is ever stored.
+// Memory: the packed rows and the runs of two rows; the kept runs, at most
+// about twice those of the open patches, plus 65536; 4 bytes per patch label
+// given out since the last pass and, during the pass, about 60 bytes for each.
+// A patch that keeps growing down the map, such as the spanning patch of a
+// random map above the percolation threshold, keeps its runs until the end:
+// a random 20000 x 20000 map at 50 % cover has about 10^8 runs, so that worst
+// case holds up to about 3 GB at the end. No per-cell label is ever stored.
 class LandscapeMetricsAccumulator final {
 public:
     // neighbours is 4 or 8; cellSize is the side of a cell in map units.
@@ -72,41 +73,21 @@ public:
     LandscapeMetrics finish();
 
 private:
-    struct Patch {
-        std::int32_t parent;
-        // The last row that had a run of this patch.
-        std::int32_t lastRow;
-        std::int32_t firstRun;
-        std::int32_t lastRun;
-        qint64 area;
-        qint64 columnSum;
-        qint64 rowSum;
-    };
-    // A run kept for the centroid distances of its open patch.
     struct KeptRun {
         std::int32_t row;
         std::int32_t start;
         std::int32_t end;
-        std::int32_t next;
-    };
-    // The runs of one row: inclusive column bounds and the patch of each.
-    struct RowRuns {
-        std::vector<std::int32_t> start;
-        std::vector<std::int32_t> end;
-        std::vector<std::int32_t> patch;
-        int count = 0;
+        std::int32_t patch;
     };
 
     void packRow(const std::uint8_t *habitat);
-    void countRow();
     void findRuns();
+    void countEdges();
+    void findGroups();
+    std::int32_t groupAt(std::int32_t column) const;
     void joinRuns();
-    void closePatchesEndedBefore(std::int32_t row);
-    void closePatch(std::int32_t id);
     std::int32_t find(std::int32_t id);
-    std::int32_t unite(std::int32_t a, std::int32_t b);
-    std::int32_t newPatch();
-    void keepRun(std::int32_t id, std::int32_t start, std::int32_t end);
+    void sumClosedPatches(bool all);
 
     int m_columns;
     int m_words;
@@ -115,15 +96,41 @@ private:
     int m_reach;
     double m_cellSize;
 
+    // This row and the one above, one bit per cell.
     std::vector<std::uint64_t> m_bits;
     std::vector<std::uint64_t> m_previousBits;
-    RowRuns m_runs;
-    RowRuns m_previousRuns;
-    std::vector<Patch> m_patches;
-    std::vector<std::int32_t> m_freePatches;
-    std::vector<std::int32_t> m_mergedPatches;
+    // The runs of this row, first and last column inclusive, and their
+    // patches; of the row above only what joining needs.
+    std::vector<std::int32_t> m_start;
+    std::vector<std::int32_t> m_end;
+    std::vector<std::int32_t> m_patch;
+    int m_runCount = 0;
+    std::vector<std::int32_t> m_previousStart;
+    std::vector<std::int32_t> m_previousPatch;
+    int m_previousRunCount = 0;
+    // The columns where a group of touching runs of this row and the row
+    // above begins, and the last such column before each word.
+    std::vector<std::uint64_t> m_groupStarts;
+    std::vector<std::int32_t> m_lastGroupStartBefore;
+    // The patch of each group by its first column, -1 until a run joins it.
+    std::vector<std::int32_t> m_groupPatch;
+
+    // Union-find over patch labels; a root is its own parent.
+    std::vector<std::int32_t> m_parent;
     std::vector<KeptRun> m_keptRuns;
-    std::int32_t m_freeKeptRun = -1;
+    std::size_t m_sumAt;
+    // Scratch of the second pass, per label.
+    struct PatchSums {
+        qint64 area;
+        qint64 doubleColumnSum;
+        qint64 rowSum;
+        double centreColumn;
+        double centreRow;
+        double distances[2];
+        std::int32_t renumbered;
+        bool open;
+    };
+    std::vector<PatchSums> m_sums;
 
     std::int32_t m_rows = 0;
     qint64 m_habitatCells = 0;
