@@ -285,7 +285,13 @@ void LandscapeMetricsAccumulator::joinRuns()
         if (target != root) {
             const std::int32_t other = find(target);
             const std::int32_t kept = std::min(other, root);
-            m_parent[std::max(other, root)] = kept;
+            const std::int32_t merged = std::max(other, root);
+            if (kept != merged) {
+                m_parent[merged] = kept;
+                m_area[kept] += m_area[merged];
+                m_doubleColumnSum[kept] += m_doubleColumnSum[merged];
+                m_rowSum[kept] += m_rowSum[merged];
+            }
             groupPatch[group] = kept;
         }
     }
@@ -303,45 +309,48 @@ void LandscapeMetricsAccumulator::joinRuns()
             // A group without a run above holds only this run.
             id = std::int32_t(m_parent.size());
             m_parent.push_back(id);
+            m_area.push_back(0);
+            m_doubleColumnSum.push_back(0);
+            m_rowSum.push_back(0);
             groupPatch[group] = id;
         }
         m_keptRuns.push_back(KeptRun{row, start, end, id});
+        const qint64 length = end - start + 1;
+        m_area[id] += length;
+        m_doubleColumnSum[id] += qint64(start + end) * length;
+        m_rowSum[id] += qint64(row) * length;
         m_patch[i] = id;
     }
 }
 
 // The second pass over the kept runs. A patch is open when a run of the last
 // row added belongs to it; every other patch has all its runs kept, and is
-// summed and forgotten. The runs of open patches stay, in order, and the
-// labels still in use are renumbered from zero so that the label tables stay
-// as small as the open patches.
+// summed and forgotten. The runs of open patches stay, in order, and their
+// labels are renumbered from zero in the order of their first run, so that
+// the label tables stay as small as the open patches.
 void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
 {
+    constexpr std::int32_t closed = -1;
+    constexpr std::int32_t open = -2;
     const std::size_t labels = m_parent.size();
-    m_sums.assign(labels, PatchSums{});
     // Path halving leaves a label two steps from its root at worst; here every
     // label is made to point at its root.
     for (std::size_t id = 0; id < labels; ++id)
         m_parent[id] = find(std::int32_t(id));
     const std::int32_t *parent = m_parent.data();
-    PatchSums *sums = m_sums.data();
+    m_newLabel.assign(labels, closed);
+    std::int32_t *newLabel = m_newLabel.data();
     if (!all) {
         for (int k = 0; k < m_previousRunCount; ++k)
-            sums[parent[m_previousPatch[k]]].open = true;
+            newLabel[parent[m_previousPatch[k]]] = open;
     }
-
-    for (const KeptRun &run : m_keptRuns) {
-        PatchSums &patch = sums[parent[run.patch]];
-        const qint64 length = run.end - run.start + 1;
-        patch.area += length;
-        patch.doubleColumnSum += qint64(run.start + run.end) * length;
-        patch.rowSum += qint64(run.row) * length;
-    }
+    m_centre.resize(2 * labels);
+    m_distances.assign(2 * labels, 0.0);
     for (std::size_t id = 0; id < labels; ++id) {
-        PatchSums &patch = sums[id];
-        if (patch.area > 0 && !patch.open) {
-            patch.centreColumn = double(patch.doubleColumnSum) / (2.0 * double(patch.area));
-            patch.centreRow = double(patch.rowSum) / double(patch.area);
+        if (parent[id] == std::int32_t(id) && newLabel[id] == closed) {
+            const double area = double(m_area[id]);
+            m_centre[2 * id] = double(m_doubleColumnSum[id]) / (2.0 * area);
+            m_centre[2 * id + 1] = double(m_rowSum[id]) / area;
         }
     }
 
@@ -349,36 +358,46 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     std::size_t keptRuns = 0;
     for (const KeptRun &run : m_keptRuns) {
         const std::int32_t root = parent[run.patch];
-        PatchSums &patch = sums[root];
-        if (patch.open) {
-            if (patch.area > 0) {
-                // First run of an open patch: it gets a new label.
-                patch.area = 0;
-                patch.renumbered = openLabels++;
-            }
-            m_keptRuns[keptRuns++] = KeptRun{run.row, run.start, run.end, patch.renumbered};
+        std::int32_t &label = newLabel[root];
+        if (label == closed) {
+            addRunDistances(run.start, run.end, m_centre[2 * root],
+                            double(run.row) - m_centre[2 * root + 1], &m_distances[2 * root]);
         } else {
-            addRunDistances(run.start, run.end, patch.centreColumn,
-                            double(run.row) - patch.centreRow, patch.distances);
+            if (label == open)
+                label = openLabels++;
+            m_keptRuns[keptRuns++] = KeptRun{run.row, run.start, run.end, label};
         }
     }
     m_keptRuns.resize(keptRuns);
 
     for (std::size_t id = 0; id < labels; ++id) {
-        const PatchSums &patch = sums[id];
-        if (patch.open || patch.area == 0)
+        if (parent[id] != std::int32_t(id) || newLabel[id] != closed)
             continue;
+        const qint64 area = m_area[id];
         ++m_patchCount;
-        m_largestArea = std::max(m_largestArea, patch.area);
-        m_areaSquareSum += double(patch.area) * double(patch.area);
-        m_distanceSum += patch.distances[0] + patch.distances[1];
+        m_largestArea = std::max(m_largestArea, area);
+        m_areaSquareSum += double(area) * double(area);
+        m_distanceSum += m_distances[2 * id] + m_distances[2 * id + 1];
     }
 
+    // The open patches move to their new labels; a new label is never larger
+    // than the root it replaces, since both count in the order of first runs.
+    for (std::size_t id = 0; id < labels; ++id) {
+        const std::int32_t label = newLabel[id];
+        if (parent[id] == std::int32_t(id) && label >= 0) {
+            m_area[label] = m_area[id];
+            m_doubleColumnSum[label] = m_doubleColumnSum[id];
+            m_rowSum[label] = m_rowSum[id];
+        }
+    }
     for (int k = 0; k < m_previousRunCount; ++k)
-        m_previousPatch[k] = sums[parent[m_previousPatch[k]]].renumbered;
+        m_previousPatch[k] = newLabel[parent[m_previousPatch[k]]];
     m_parent.resize(std::size_t(openLabels));
     for (std::int32_t id = 0; id < openLabels; ++id)
         m_parent[id] = id;
+    m_area.resize(std::size_t(openLabels));
+    m_doubleColumnSum.resize(std::size_t(openLabels));
+    m_rowSum.resize(std::size_t(openLabels));
     m_sumAt = std::max(minimumKeptRuns, 2 * keptRuns);
 }
 

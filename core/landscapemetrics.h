@@ -115,22 +115,20 @@ private:
     // The patch of each group by its first column, -1 until a run joins it.
     std::vector<std::int32_t> m_groupPatch;
 
-    // Union-find over patch labels; a root is its own parent.
+    // Union-find over patch labels; a root is its own parent and holds the
+    // sums of its patch: the cell count, twice the sum of the cells' columns
+    // (so that every run adds an integer) and the sum of their rows.
     std::vector<std::int32_t> m_parent;
+    std::vector<qint64> m_area;
+    std::vector<qint64> m_doubleColumnSum;
+    std::vector<qint64> m_rowSum;
     std::vector<KeptRun> m_keptRuns;
     std::size_t m_sumAt;
-    // Scratch of the second pass, per label.
-    struct PatchSums {
-        qint64 area;
-        qint64 doubleColumnSum;
-        qint64 rowSum;
-        double centreColumn;
-        double centreRow;
-        double distances[2];
-        std::int32_t renumbered;
-        bool open;
-    };
-    std::vector<PatchSums> m_sums;
+    // Scratch of the second pass, per label: its label after the pass, and
+    // the centroid and the two lanes of distances of closed patches.
+    std::vector<std::int32_t> m_newLabel;
+    std::vector<double> m_centre;
+    std::vector<double> m_distances;
 
     std::int32_t m_rows = 0;
     qint64 m_habitatCells = 0;
