@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -87,7 +88,7 @@ void LandscapeMetricsAccumulator::addRow(const std::uint8_t *habitat)
     std::swap(m_patch, m_previousPatch);
     m_previousRunCount = m_runCount;
     ++m_rows;
-    if (m_keptRuns.size() >= m_sumAt)
+    if (m_keptRunCount >= m_sumAt)
         sumClosedPatches(false);
 }
 
@@ -268,6 +269,18 @@ inline std::int32_t LandscapeMetricsAccumulator::find(std::int32_t id)
     return id;
 }
 
+inline LandscapeMetricsAccumulator::KeptRun &LandscapeMetricsAccumulator::keptRun(std::size_t index)
+{
+    return m_keptRunChunks[index >> keptRunChunkBits][index & (keptRunChunkSize - 1)];
+}
+
+inline void LandscapeMetricsAccumulator::keepRun(const KeptRun &run)
+{
+    if ((m_keptRunCount >> keptRunChunkBits) == m_keptRunChunks.size())
+        m_keptRunChunks.push_back(std::make_unique_for_overwrite<KeptRun[]>(keptRunChunkSize));
+    keptRun(m_keptRunCount++) = run;
+}
+
 void LandscapeMetricsAccumulator::joinRuns()
 {
     std::int32_t *groupPatch = m_groupPatch.data();
@@ -314,10 +327,10 @@ void LandscapeMetricsAccumulator::joinRuns()
             m_rowSum.push_back(0);
             groupPatch[group] = id;
         }
-        m_keptRuns.push_back(KeptRun{row, start, end, id});
+        keepRun(KeptRun{row, start, end, id});
         const qint64 length = end - start + 1;
         m_area[id] += length;
-        m_doubleColumnSum[id] += qint64(start + end) * length;
+        m_doubleColumnSum[id] += (qint64(start) + end) * length;
         m_rowSum[id] += qint64(row) * length;
         m_patch[i] = id;
     }
@@ -333,8 +346,8 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     constexpr std::int32_t closed = -1;
     constexpr std::int32_t open = -2;
     const std::size_t labels = m_parent.size();
-    // Path halving leaves a label two steps from its root at worst; here every
-    // label is made to point at its root.
+    // Path halving may leave a label pointing at another that is not a root;
+    // here every label is made to point at its root.
     for (std::size_t id = 0; id < labels; ++id)
         m_parent[id] = find(std::int32_t(id));
     const std::int32_t *parent = m_parent.data();
@@ -356,7 +369,8 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
 
     std::int32_t openLabels = 0;
     std::size_t keptRuns = 0;
-    for (const KeptRun &run : m_keptRuns) {
+    for (std::size_t r = 0; r < m_keptRunCount; ++r) {
+        const KeptRun run = keptRun(r);
         const std::int32_t root = parent[run.patch];
         std::int32_t &label = newLabel[root];
         if (label == closed) {
@@ -365,10 +379,10 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
         } else {
             if (label == open)
                 label = openLabels++;
-            m_keptRuns[keptRuns++] = KeptRun{run.row, run.start, run.end, label};
+            keptRun(keptRuns++) = KeptRun{run.row, run.start, run.end, label};
         }
     }
-    m_keptRuns.resize(keptRuns);
+    m_keptRunCount = keptRuns;
 
     for (std::size_t id = 0; id < labels; ++id) {
         if (parent[id] != std::int32_t(id) || newLabel[id] != closed)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 // Class-level metrics of the habitat class of a two-class map (habitat against
@@ -52,13 +53,15 @@ struct LandscapeMetrics {
 // pass takes every patch that no run of the last row continues, and keeps
 // only the runs of the patches still open.
 //
-// Memory: the packed rows and the runs of two rows; the kept runs, at most
-// about twice those of the open patches, plus 65536; 4 bytes per patch label
-// given out since the last pass and, during the pass, about 60 bytes for each.
-// A patch that keeps growing down the map, such as the spanning patch of a
-// random map above the percolation threshold, keeps its runs until the end:
-// a random 20000 x 20000 map at 50 % cover has about 10^8 runs, so that worst
-// case holds up to about 3 GB at the end. No per-cell label is ever stored.
+// Memory: the packed rows and the runs of two rows; the kept runs, in 1 MiB
+// chunks, up to 16 MiB or twice those of the patches still open at the last
+// pass, whichever is more; and 28 bytes per patch label given out since the
+// last pass (a label for each run that touches nothing above it), with 36
+// more per label during the pass. A patch that keeps growing down the map,
+// such as the spanning patch of a random map above the percolation
+// threshold, keeps its runs until the end: a random 20000 x 20000 map at 50 %
+// cover with 8 neighbours peaked at 1.75 GB resident. No per-cell label is
+// ever stored.
 class LandscapeMetricsAccumulator final {
 public:
     // neighbours is 4 or 8; cellSize is the side of a cell in map units.
@@ -69,7 +72,7 @@ public:
 
     // The metrics of the rows added so far. The accumulator is then empty
     // again for the next map of the same width, and keeps its storage, so a
-    // batch allocates once.
+    // batch allocates once; the storage goes with the accumulator.
     LandscapeMetrics finish();
 
 private:
@@ -87,6 +90,8 @@ private:
     std::int32_t groupAt(std::int32_t column) const;
     void joinRuns();
     std::int32_t find(std::int32_t id);
+    KeptRun &keptRun(std::size_t index);
+    void keepRun(const KeptRun &run);
     void sumClosedPatches(bool all);
 
     int m_columns;
@@ -122,7 +127,12 @@ private:
     std::vector<qint64> m_area;
     std::vector<qint64> m_doubleColumnSum;
     std::vector<qint64> m_rowSum;
-    std::vector<KeptRun> m_keptRuns;
+    // The kept runs in chunks of 1 MiB, so that growing never copies them
+    // and a large map needs no more than it holds.
+    static constexpr int keptRunChunkBits = 16;
+    static constexpr std::size_t keptRunChunkSize = std::size_t(1) << keptRunChunkBits;
+    std::vector<std::unique_ptr<KeptRun[]>> m_keptRunChunks;
+    std::size_t m_keptRunCount = 0;
     std::size_t m_sumAt;
     // Scratch of the second pass, per label: its label after the pass, and
     // the centroid and the two lanes of distances of closed patches.

@@ -85,6 +85,9 @@ std::vector<Map> referenceMaps()
             maps.push_back(randomMap(rows, columns, cover, seed++));
     }
     maps.push_back(randomMap(1000, 1000, 0.5, seed++));
+    // Over a million runs, so that runs are summed once while the spanning
+    // patch is still open, and again at the end.
+    maps.push_back(randomMap(2000, 2400, 0.55, seed++));
     for (const double threshold : {-1.0, 0.0, 1.2})
         maps.push_back(smoothMap(300, 517, threshold, seed++));
     maps.push_back(smoothMap(1000, 1000, 0.3, seed++));
