@@ -45,6 +45,17 @@ inline void addRunDistances(std::int32_t start, std::int32_t end, double centreC
 #endif
 }
 
+// The root of a label. Path halving keeps the trees flat, so that most
+// lookups start at a root.
+inline std::int32_t findRoot(std::int32_t *parent, std::int32_t id)
+{
+    while (parent[id] != id) {
+        parent[id] = parent[parent[id]];
+        id = parent[id];
+    }
+    return id;
+}
+
 // Kept runs pile up to this many (16 MiB) before a second pass, and to twice
 // those still open after it. Maps of up to a few million cells are then
 // summed once, at the end, and every later pass copies the open runs only
@@ -247,46 +258,38 @@ void LandscapeMetricsAccumulator::findGroups()
     }
 }
 
-// The group of a habitat column: the last group start at or before it.
-inline std::int32_t LandscapeMetricsAccumulator::groupAt(std::int32_t column) const
-{
-    const auto w = unsigned(column) / wordBits;
-    // At bit 63 the shift wraps to zero and the mask keeps the whole word.
-    const std::uint64_t starts =
-        m_groupStarts[w] & ((std::uint64_t(2) << (unsigned(column) % wordBits)) - 1);
-    return starts ? std::int32_t(w * wordBits + std::bit_width(starts) - 1)
-                  : m_lastGroupStartBefore[w];
-}
-
-// Path halving keeps the trees flat, so that most lookups start at a root.
-inline std::int32_t LandscapeMetricsAccumulator::find(std::int32_t id)
-{
-    std::int32_t *parent = m_parent.data();
-    while (parent[id] != id) {
-        parent[id] = parent[parent[id]];
-        id = parent[id];
-    }
-    return id;
-}
-
 inline LandscapeMetricsAccumulator::KeptRun &LandscapeMetricsAccumulator::keptRun(std::size_t index)
 {
     return m_keptRunChunks[index >> keptRunChunkBits][index & (keptRunChunkSize - 1)];
 }
 
-inline void LandscapeMetricsAccumulator::keepRun(const KeptRun &run)
-{
-    if ((m_keptRunCount >> keptRunChunkBits) == m_keptRunChunks.size())
-        m_keptRunChunks.push_back(std::make_unique_for_overwrite<KeptRun[]>(keptRunChunkSize));
-    keptRun(m_keptRunCount++) = run;
-}
-
 void LandscapeMetricsAccumulator::joinRuns()
 {
+    // The loops work on local pointers: the compiler cannot tell that the
+    // stores into the arrays leave the members alone, and would load every
+    // member again for every run.
     std::int32_t *groupPatch = m_groupPatch.data();
-    for (int k = 0; k < m_previousRunCount; ++k) {
-        const std::int32_t group = groupAt(m_previousStart[k]);
-        const std::int32_t root = find(m_previousPatch[k]);
+    const std::uint64_t *groupStarts = m_groupStarts.data();
+    const std::int32_t *lastGroupStartBefore = m_lastGroupStartBefore.data();
+    const auto groupAt = [=](std::int32_t column) {
+        const auto w = unsigned(column) / wordBits;
+        // At bit 63 the shift wraps to zero and the mask keeps the whole word.
+        const std::uint64_t starts =
+            groupStarts[w] & ((std::uint64_t(2) << (unsigned(column) % wordBits)) - 1);
+        return starts ? std::int32_t(w * wordBits + std::bit_width(starts) - 1)
+                      : lastGroupStartBefore[w];
+    };
+    std::int32_t *parent = m_parent.data();
+    qint64 *area = m_area.data();
+    qint64 *doubleColumnSum = m_doubleColumnSum.data();
+    qint64 *rowSum = m_rowSum.data();
+
+    const std::int32_t *aboveStart = m_previousStart.data();
+    const std::int32_t *abovePatch = m_previousPatch.data();
+    const int aboveCount = m_previousRunCount;
+    for (int k = 0; k < aboveCount; ++k) {
+        const std::int32_t group = groupAt(aboveStart[k]);
+        const std::int32_t root = findRoot(parent, abovePatch[k]);
         const std::int32_t joined = groupPatch[group];
         // The first run above a group names its patch; the select is written
         // with a mask because it is as often true as false.
@@ -296,44 +299,69 @@ void LandscapeMetricsAccumulator::joinRuns()
         // the smaller one, stays the root, since the patch that spans the map
         // is usually the oldest and is looked up the most.
         if (target != root) {
-            const std::int32_t other = find(target);
+            const std::int32_t other = findRoot(parent, target);
             const std::int32_t kept = std::min(other, root);
             const std::int32_t merged = std::max(other, root);
             if (kept != merged) {
-                m_parent[merged] = kept;
-                m_area[kept] += m_area[merged];
-                m_doubleColumnSum[kept] += m_doubleColumnSum[merged];
-                m_rowSum[kept] += m_rowSum[merged];
+                parent[merged] = kept;
+                area[kept] += area[merged];
+                doubleColumnSum[kept] += doubleColumnSum[merged];
+                rowSum[kept] += rowSum[merged];
             }
             groupPatch[group] = kept;
         }
     }
 
-    const std::int32_t row = m_rows;
-    for (int i = 0; i < m_runCount; ++i) {
-        const std::int32_t start = m_start[i];
-        const std::int32_t end = m_end[i];
-        const std::int32_t group = groupAt(start);
+    // The patch of every run first, then the kept runs and the sums, in two
+    // loops that each keep their few pointers in registers.
+    const std::int32_t *start = m_start.data();
+    const std::int32_t *end = m_end.data();
+    std::int32_t *patch = m_patch.data();
+    const int count = m_runCount;
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t group = groupAt(start[i]);
         std::int32_t id = groupPatch[group];
         if (id >= 0) {
             // Later merges of the row may have moved the root.
-            id = find(id);
+            id = findRoot(parent, id);
         } else {
             // A group without a run above holds only this run.
             id = std::int32_t(m_parent.size());
             m_parent.push_back(id);
-            m_area.push_back(0);
-            m_doubleColumnSum.push_back(0);
-            m_rowSum.push_back(0);
+            parent = m_parent.data();
             groupPatch[group] = id;
         }
-        keepRun(KeptRun{row, start, end, id});
-        const qint64 length = end - start + 1;
-        m_area[id] += length;
-        m_doubleColumnSum[id] += (qint64(start) + end) * length;
-        m_rowSum[id] += qint64(row) * length;
-        m_patch[i] = id;
+        patch[i] = id;
     }
+    m_area.resize(m_parent.size());
+    m_doubleColumnSum.resize(m_parent.size());
+    m_rowSum.resize(m_parent.size());
+    area = m_area.data();
+    doubleColumnSum = m_doubleColumnSum.data();
+    rowSum = m_rowSum.data();
+
+    const std::int32_t row = m_rows;
+    std::size_t kept = m_keptRunCount;
+    for (int i = 0; i < count;) {
+        const std::size_t index = kept / keptRunChunkSize;
+        if (index == m_keptRunChunks.size())
+            m_keptRunChunks.push_back(std::make_unique_for_overwrite<KeptRun[]>(keptRunChunkSize));
+        KeptRun *chunk = m_keptRunChunks[index].get() + kept % keptRunChunkSize;
+        const int last =
+            int(std::min<std::size_t>(count, i + (keptRunChunkSize - kept % keptRunChunkSize)));
+        kept += std::size_t(last - i);
+        for (; i < last; ++i) {
+            const std::int32_t s = start[i];
+            const std::int32_t e = end[i];
+            const std::int32_t id = patch[i];
+            *chunk++ = KeptRun{row, s, e, id};
+            const qint64 length = e - s + 1;
+            area[id] += length;
+            doubleColumnSum[id] += (qint64(s) + e) * length;
+            rowSum[id] += qint64(row) * length;
+        }
+    }
+    m_keptRunCount = kept;
 }
 
 // The second pass over the kept runs. A patch is open when a run of the last
@@ -349,7 +377,7 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     // Path halving may leave a label pointing at another that is not a root;
     // here every label is made to point at its root.
     for (std::size_t id = 0; id < labels; ++id)
-        m_parent[id] = find(std::int32_t(id));
+        m_parent[id] = findRoot(m_parent.data(), std::int32_t(id));
     const std::int32_t *parent = m_parent.data();
     m_newLabel.assign(labels, closed);
     std::int32_t *newLabel = m_newLabel.data();

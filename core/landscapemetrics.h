@@ -87,11 +87,8 @@ private:
     void findRuns();
     void countEdges();
     void findGroups();
-    std::int32_t groupAt(std::int32_t column) const;
     void joinRuns();
-    std::int32_t find(std::int32_t id);
     KeptRun &keptRun(std::size_t index);
-    void keepRun(const KeptRun &run);
     void sumClosedPatches(bool all);
 
     int m_columns;
