@@ -72,16 +72,11 @@ std::vector<Map> referenceMaps()
 {
     std::vector<Map> maps;
     unsigned seed = 1;
+    // Widths around the 64-cell words the rows are packed into.
+    const std::pair<int, int> shapes[] = {{1, 1},   {1, 300}, {300, 1},   {40, 63},
+                                          {40, 64}, {33, 65}, {129, 128}, {77, 200}};
     for (const double cover : {0.1, 0.3, 0.5, 0.6, 0.8, 0.97}) {
-        // Widths around the 64-cell words the rows are packed into.
-        for (const auto &[rows, columns] : {std::pair{1, 1},
-                                            {1, 300},
-                                            {300, 1},
-                                            {40, 63},
-                                            {40, 64},
-                                            {33, 65},
-                                            {129, 128},
-                                            {77, 200}})
+        for (const auto &[rows, columns] : shapes)
             maps.push_back(randomMap(rows, columns, cover, seed++));
     }
     maps.push_back(randomMap(1000, 1000, 0.5, seed++));
@@ -174,18 +169,14 @@ private Q_SLOTS:
             QCOMPARE(expected.size(), std::size_t(7));
             const LandscapeMetrics m = landscapeMetrics(c.map->cells.data(), c.map->rows,
                                                         c.map->columns, c.neighbours, c.cellSize);
-            const QByteArray what = (c.map->name + QStringLiteral(", %1 neighbours, got %2 %3 %4 "
-                                                                  "%5 %6 %7 %8; reference ")
-                                                       .arg(c.neighbours)
-                                                       .arg(m.habitatCells)
-                                                       .arg(m.patchCount)
-                                                       .arg(m.largestPatchIndex, 0, 'g', 17)
-                                                       .arg(m.meanPatchArea, 0, 'g', 17)
-                                                       .arg(m.areaWeightedMeanPatchArea, 0, 'g', 17)
-                                                       .arg(m.edgeDensity, 0, 'g', 17)
-                                                       .arg(m.areaWeightedMeanGyration, 0, 'g', 17))
-                                        .toUtf8() +
-                                    lines[qsizetype(i)];
+            const QByteArray what =
+                QString::asprintf("%s, %d neighbours: got %lld %lld %.17g %.17g %.17g %.17g %.17g, "
+                                  "reference %s",
+                                  qPrintable(c.map->name), c.neighbours, m.habitatCells,
+                                  m.patchCount, m.largestPatchIndex, m.meanPatchArea,
+                                  m.areaWeightedMeanPatchArea, m.edgeDensity,
+                                  m.areaWeightedMeanGyration, lines[qsizetype(i)].constData())
+                    .toUtf8();
             QVERIFY2(double(m.habitatCells) == expected[0] && double(m.patchCount) == expected[1] &&
                          near(m.largestPatchIndex, expected[2]) &&
                          near(m.meanPatchArea, expected[3]) &&
