@@ -395,19 +395,26 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
         }
     }
 
+    // Chunk by chunk on plain pointers; the runs that stay are written back
+    // at or before where they were read.
+    const double *centre = m_centre.data();
+    double *distances = m_distances.data();
     std::int32_t openLabels = 0;
     std::size_t keptRuns = 0;
-    for (std::size_t r = 0; r < m_keptRunCount; ++r) {
-        const KeptRun run = keptRun(r);
-        const std::int32_t root = parent[run.patch];
-        std::int32_t &label = newLabel[root];
-        if (label == closed) {
-            addRunDistances(run.start, run.end, m_centre[2 * root],
-                            double(run.row) - m_centre[2 * root + 1], &m_distances[2 * root]);
-        } else {
-            if (label == open)
-                label = openLabels++;
-            keptRun(keptRuns++) = KeptRun{run.row, run.start, run.end, label};
+    for (std::size_t first = 0; first < m_keptRunCount; first += keptRunChunkSize) {
+        const KeptRun *run = m_keptRunChunks[first / keptRunChunkSize].get();
+        const KeptRun *const end = run + std::min(keptRunChunkSize, m_keptRunCount - first);
+        for (; run != end; ++run) {
+            const std::int32_t root = parent[run->patch];
+            std::int32_t &label = newLabel[root];
+            if (label == closed) {
+                addRunDistances(run->start, run->end, centre[2 * root],
+                                double(run->row) - centre[2 * root + 1], distances + 2 * root);
+            } else {
+                if (label == open)
+                    label = openLabels++;
+                keptRun(keptRuns++) = KeptRun{run->row, run->start, run->end, label};
+            }
         }
     }
     m_keptRunCount = keptRuns;
