@@ -379,37 +379,37 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     for (std::size_t id = 0; id < labels; ++id)
         m_parent[id] = findRoot(m_parent.data(), std::int32_t(id));
     const std::int32_t *parent = m_parent.data();
-    m_newLabel.assign(labels, closed);
-    std::int32_t *newLabel = m_newLabel.data();
+    m_pass.resize(labels);
+    PassLabel *pass = m_pass.data();
+    for (std::size_t id = 0; id < labels; ++id)
+        pass[id].newLabel = closed;
     if (!all) {
         for (int k = 0; k < m_previousRunCount; ++k)
-            newLabel[parent[m_previousPatch[k]]] = open;
+            pass[parent[m_previousPatch[k]]].newLabel = open;
     }
-    m_centre.resize(2 * labels);
-    m_distances.assign(2 * labels, 0.0);
     for (std::size_t id = 0; id < labels; ++id) {
-        if (parent[id] == std::int32_t(id) && newLabel[id] == closed) {
+        if (parent[id] == std::int32_t(id) && pass[id].newLabel == closed) {
             const double area = double(m_area[id]);
-            m_centre[2 * id] = double(m_doubleColumnSum[id]) / (2.0 * area);
-            m_centre[2 * id + 1] = double(m_rowSum[id]) / area;
+            pass[id].centreColumn = double(m_doubleColumnSum[id]) / (2.0 * area);
+            pass[id].centreRow = double(m_rowSum[id]) / area;
+            pass[id].distances[0] = 0;
+            pass[id].distances[1] = 0;
         }
     }
 
     // Chunk by chunk on plain pointers; the runs that stay are written back
     // at or before where they were read.
-    const double *centre = m_centre.data();
-    double *distances = m_distances.data();
     std::int32_t openLabels = 0;
     std::size_t keptRuns = 0;
     for (std::size_t first = 0; first < m_keptRunCount; first += keptRunChunkSize) {
         const KeptRun *run = m_keptRunChunks[first / keptRunChunkSize].get();
         const KeptRun *const end = run + std::min(keptRunChunkSize, m_keptRunCount - first);
         for (; run != end; ++run) {
-            const std::int32_t root = parent[run->patch];
-            std::int32_t &label = newLabel[root];
+            PassLabel &root = pass[parent[run->patch]];
+            std::int32_t &label = root.newLabel;
             if (label == closed) {
-                addRunDistances(run->start, run->end, centre[2 * root],
-                                double(run->row) - centre[2 * root + 1], distances + 2 * root);
+                addRunDistances(run->start, run->end, root.centreColumn,
+                                double(run->row) - root.centreRow, root.distances);
             } else {
                 if (label == open)
                     label = openLabels++;
@@ -420,19 +420,19 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     m_keptRunCount = keptRuns;
 
     for (std::size_t id = 0; id < labels; ++id) {
-        if (parent[id] != std::int32_t(id) || newLabel[id] != closed)
+        if (parent[id] != std::int32_t(id) || pass[id].newLabel != closed)
             continue;
         const qint64 area = m_area[id];
         ++m_patchCount;
         m_largestArea = std::max(m_largestArea, area);
         m_areaSquareSum += double(area) * double(area);
-        m_distanceSum += m_distances[2 * id] + m_distances[2 * id + 1];
+        m_distanceSum += pass[id].distances[0] + pass[id].distances[1];
     }
 
     // The open patches move to their new labels; a new label is never larger
     // than the root it replaces, since both count in the order of first runs.
     for (std::size_t id = 0; id < labels; ++id) {
-        const std::int32_t label = newLabel[id];
+        const std::int32_t label = pass[id].newLabel;
         if (parent[id] == std::int32_t(id) && label >= 0) {
             m_area[label] = m_area[id];
             m_doubleColumnSum[label] = m_doubleColumnSum[id];
@@ -440,7 +440,7 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
         }
     }
     for (int k = 0; k < m_previousRunCount; ++k)
-        m_previousPatch[k] = newLabel[parent[m_previousPatch[k]]];
+        m_previousPatch[k] = pass[parent[m_previousPatch[k]]].newLabel;
     m_parent.resize(std::size_t(openLabels));
     for (std::int32_t id = 0; id < openLabels; ++id)
         m_parent[id] = id;

@@ -131,11 +131,16 @@ private:
     std::vector<std::unique_ptr<KeptRun[]>> m_keptRunChunks;
     std::size_t m_keptRunCount = 0;
     std::size_t m_sumAt;
-    // Scratch of the second pass, per label: its label after the pass, and
-    // the centroid and the two lanes of distances of closed patches.
-    std::vector<std::int32_t> m_newLabel;
-    std::vector<double> m_centre;
-    std::vector<double> m_distances;
+    // Scratch of the second pass, per label, in one record so that a run
+    // reads one place: the centroid and the two lanes of distances of a
+    // closed patch, and the label after the pass of an open one.
+    struct PassLabel {
+        double centreColumn;
+        double centreRow;
+        double distances[2];
+        std::int32_t newLabel;
+    };
+    std::vector<PassLabel> m_pass;
 
     std::int32_t m_rows = 0;
     qint64 m_habitatCells = 0;
