@@ -318,21 +318,24 @@ void LandscapeMetricsAccumulator::joinRuns()
     const std::int32_t *end = m_end.data();
     std::int32_t *patch = m_patch.data();
     const int count = m_runCount;
+    // A group without a run above holds only its one run, which takes the
+    // next free label. Whether a run is the first of its patch is as random
+    // as the map, so the label is chosen without a branch: the next label is
+    // made its own root beforehand and used only when needed.
+    std::size_t next = m_parent.size();
+    m_parent.resize(next + std::size_t(count) + 1);
+    parent = m_parent.data();
     for (int i = 0; i < count; ++i) {
         const std::int32_t group = groupAt(start[i]);
-        std::int32_t id = groupPatch[group];
-        if (id >= 0) {
-            // Later merges of the row may have moved the root.
-            id = findRoot(parent, id);
-        } else {
-            // A group without a run above holds only this run.
-            id = std::int32_t(m_parent.size());
-            m_parent.push_back(id);
-            parent = m_parent.data();
-            groupPatch[group] = id;
-        }
+        const std::int32_t joined = groupPatch[group];
+        parent[next] = std::int32_t(next);
+        // Later merges of the row may have moved the root of a joined group.
+        const std::int32_t id = findRoot(parent, joined < 0 ? std::int32_t(next) : joined);
+        next += joined < 0;
+        groupPatch[group] = id;
         patch[i] = id;
     }
+    m_parent.resize(next);
     m_area.resize(m_parent.size());
     m_doubleColumnSum.resize(m_parent.size());
     m_rowSum.resize(m_parent.size());
