@@ -382,22 +382,21 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     for (std::size_t id = 0; id < labels; ++id)
         m_parent[id] = findRoot(m_parent.data(), std::int32_t(id));
     const std::int32_t *parent = m_parent.data();
+    // Centroids for every root, open or not, so that one sweep does.
     m_pass.resize(labels);
     PassLabel *pass = m_pass.data();
-    for (std::size_t id = 0; id < labels; ++id)
-        pass[id].newLabel = closed;
+    for (std::size_t id = 0; id < labels; ++id) {
+        if (parent[id] == std::int32_t(id)) {
+            const double area = double(m_area[id]);
+            pass[id] = PassLabel{double(m_doubleColumnSum[id]) / (2.0 * area),
+                                 double(m_rowSum[id]) / area,
+                                 {0, 0},
+                                 closed};
+        }
+    }
     if (!all) {
         for (int k = 0; k < m_previousRunCount; ++k)
             pass[parent[m_previousPatch[k]]].newLabel = open;
-    }
-    for (std::size_t id = 0; id < labels; ++id) {
-        if (parent[id] == std::int32_t(id) && pass[id].newLabel == closed) {
-            const double area = double(m_area[id]);
-            pass[id].centreColumn = double(m_doubleColumnSum[id]) / (2.0 * area);
-            pass[id].centreRow = double(m_rowSum[id]) / area;
-            pass[id].distances[0] = 0;
-            pass[id].distances[1] = 0;
-        }
     }
 
     // Chunk by chunk on plain pointers; the runs that stay are written back
@@ -422,24 +421,23 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
     }
     m_keptRunCount = keptRuns;
 
+    // Closed patches are counted; open ones move to their new labels, which
+    // are never larger than the roots they replace, since both count in the
+    // order of first runs.
     for (std::size_t id = 0; id < labels; ++id) {
-        if (parent[id] != std::int32_t(id) || pass[id].newLabel != closed)
+        if (parent[id] != std::int32_t(id))
             continue;
+        const PassLabel &root = pass[id];
         const qint64 area = m_area[id];
-        ++m_patchCount;
-        m_largestArea = std::max(m_largestArea, area);
-        m_areaSquareSum += double(area) * double(area);
-        m_distanceSum += pass[id].distances[0] + pass[id].distances[1];
-    }
-
-    // The open patches move to their new labels; a new label is never larger
-    // than the root it replaces, since both count in the order of first runs.
-    for (std::size_t id = 0; id < labels; ++id) {
-        const std::int32_t label = pass[id].newLabel;
-        if (parent[id] == std::int32_t(id) && label >= 0) {
-            m_area[label] = m_area[id];
-            m_doubleColumnSum[label] = m_doubleColumnSum[id];
-            m_rowSum[label] = m_rowSum[id];
+        if (root.newLabel == closed) {
+            ++m_patchCount;
+            m_largestArea = std::max(m_largestArea, area);
+            m_areaSquareSum += double(area) * double(area);
+            m_distanceSum += root.distances[0] + root.distances[1];
+        } else {
+            m_area[root.newLabel] = area;
+            m_doubleColumnSum[root.newLabel] = m_doubleColumnSum[id];
+            m_rowSum[root.newLabel] = m_rowSum[id];
         }
     }
     for (int k = 0; k < m_previousRunCount; ++k)
