@@ -170,35 +170,44 @@ void LandscapeMetricsAccumulator::packRow(const std::uint8_t *habitat)
     }
 }
 
-// A run starts at a habitat bit whose left neighbour is clear and ends at one
-// whose right neighbour is clear; the k-th start and the k-th end bound the
-// k-th run, so both lists are read off the words without a branch per cell.
+// A run starts at a habitat bit whose left neighbour is clear and ends before
+// the first clear bit after it, so runs are read off the words a run at a
+// time, without a branch per cell. Bits past the last column are clear, so a
+// run always ends inside the map.
 void LandscapeMetricsAccumulator::findRuns()
 {
     std::int32_t *start = m_start.data();
     std::int32_t *end = m_end.data();
-    int starts = 0;
-    int ends = 0;
+    const std::uint64_t *bits = m_bits.data();
+    int runs = 0;
     qint64 cells = 0;
     std::uint64_t left = 0;
     for (int w = 0; w < m_words; ++w) {
-        const std::uint64_t bits = m_bits[w];
-        const std::uint64_t next = w + 1 < m_words ? m_bits[w + 1] : 0;
-        std::uint64_t first = bits & ~((bits << 1) | left);
-        std::uint64_t last = bits & ~((bits >> 1) | (next << 63));
-        left = bits >> 63;
+        const std::uint64_t word = bits[w];
+        std::uint64_t first = word & ~((word << 1) | left);
+        left = word >> 63;
         const std::int32_t base = w * wordBits;
         for (; first; first &= first - 1) {
-            start[starts] = base + std::countr_zero(first);
-            cells -= start[starts++];
-        }
-        for (; last; last &= last - 1) {
-            end[ends] = base + std::countr_zero(last);
-            cells += end[ends++] + 1;
+            const int bit = std::countr_zero(first);
+            const std::uint64_t clear = ~word >> bit;
+            std::int32_t last;
+            if (clear) {
+                last = base + bit + std::countr_zero(clear) - 1;
+            } else {
+                // Rare: the run goes on into the next words.
+                int v = w + 1;
+                while (v < m_words && bits[v] == ~std::uint64_t(0))
+                    ++v;
+                last = v < m_words ? v * wordBits + std::countr_zero(~bits[v]) - 1
+                                   : m_words * wordBits - 1;
+            }
+            start[runs] = base + bit;
+            end[runs] = last;
+            cells += last - (base + bit) + 1;
+            ++runs;
         }
     }
-    Q_ASSERT(starts == ends);
-    m_runCount = starts;
+    m_runCount = runs;
     m_habitatCells += cells;
 }
 

@@ -56,12 +56,16 @@ struct LandscapeMetrics {
 // Memory: the packed rows and the runs of two rows; the kept runs, in 1 MiB
 // chunks, up to 16 MiB or twice those of the patches still open at the last
 // pass, whichever is more; and 28 bytes per patch label given out since the
-// last pass (a label for each run that touches nothing above it), with 36
+// last pass (a label for each run that touches nothing above it), with 40
 // more per label during the pass. A patch that keeps growing down the map,
 // such as the spanning patch of a random map above the percolation
 // threshold, keeps its runs until the end: a random 20000 x 20000 map at 50 %
 // cover with 8 neighbours peaked at 1.75 GB resident. No per-cell label is
 // ever stored.
+//
+// The results are the same bits on every platform and compiler: distances
+// are summed in a fixed order, the same in the vector and the plain code, and
+// the file is built without fused multiply-add.
 class LandscapeMetricsAccumulator final {
 public:
     // neighbours is 4 or 8; cellSize is the side of a cell in map units.
