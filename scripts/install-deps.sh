@@ -9,6 +9,7 @@ packages=(
   libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin
+  python3-numpy python3-scipy
   clang clang-format libclang-rt-dev
 )
 
