@@ -187,15 +187,18 @@ public:
 private:
     // Codes are stored as their two's complement bit patterns cut to the
     // cell's width, which is the value for the signed and the unsigned types
-    // alike once the type holds it.
+    // alike once the type holds it. Everything the loop reads is a local:
+    // a byte store may alias any member, which would otherwise be reloaded
+    // for every cell.
     template <typename Cell, typename IsHabitat>
     qint64 fillRow(std::byte *bytes, IsHabitat &isHabitat)
     {
-        Cell *cells = reinterpret_cast<Cell *>(bytes);
+        Cell *const cells = reinterpret_cast<Cell *>(bytes);
+        const int columnCount = m_columnCount;
         const Cell matrix = Cell(quint32(m_matrixValue));
         const Cell cover = Cell(quint32(m_coverValue));
         qint64 habitatCells = 0;
-        for (int column = 0; column < m_columnCount; ++column) {
+        for (int column = 0; column < columnCount; ++column) {
             const bool habitat = isHabitat(column);
             cells[column] = habitat ? cover : matrix;
             habitatCells += habitat;
@@ -231,6 +234,7 @@ public:
         std::byte *row = m_raster.nextRow();
         if (!row)
             return;
+        Q_ASSERT(values.size() >= std::size_t(m_columnCount));
         float *cells = reinterpret_cast<float *>(row);
         for (int column = 0; column < m_columnCount; ++column)
             cells[column] = float(values[std::size_t(column)]);
