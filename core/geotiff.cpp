@@ -179,8 +179,10 @@ FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCoun
     CPLStringList creation;
     creation.SetNameValue("COMPRESS", "DEFLATE");
     creation.SetNameValue("ZLEVEL", QByteArray::number(options.level).constData());
-    if (options.predictor)
-        creation.SetNameValue("PREDICTOR", type == RasterCellType::Float32 ? "3" : "2");
+    if (type == RasterCellType::Float32)
+        creation.SetNameValue("PREDICTOR", "3");
+    else if (options.predictor)
+        creation.SetNameValue("PREDICTOR", "2");
     creation.SetNameValue("BIGTIFF", "IF_SAFER");
     if (m_tiled) {
         const QByteArray side = QByteArray::number(m_tileSize);

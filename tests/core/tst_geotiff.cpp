@@ -206,7 +206,7 @@ private Q_SLOTS:
         }
 
         QCOMPARE(imageStructure(*dataset, "COMPRESSION"), QStringLiteral("DEFLATE"));
-        QCOMPARE(imageStructure(*dataset, "PREDICTOR"), QStringLiteral("2"));
+        QVERIFY(imageStructure(*dataset, "PREDICTOR").isEmpty());
         int blockColumns = 0;
         int blockRows = 0;
         band->GetBlockSize(&blockColumns, &blockRows);
