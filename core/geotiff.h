@@ -21,14 +21,14 @@ enum class RasterCellType { Byte, UInt16, Int16, Int32, UInt32, Float32 };
 // How a GeoTIFF is stored. The defaults are what batches use; they were
 // chosen with bench/bench_geotiff.cpp, which also runs the alternatives.
 struct GeoTiffOptions {
-    // DEFLATE level: 1 takes about a seventh of the CPU time of the usual 6
-    // on a random 4096 x 4096 map, for a file a fifth larger; on clumped
-    // maps the two cost about the same.
+    // DEFLATE level: 1 costs less than a seventh of the CPU time of the
+    // usual 6 on a random 4096 x 4096 map and a tenth less on a clumped one,
+    // for files a sixth to a fifth larger.
     int level = 1;
     // Threads GDAL compresses tiles on while the writing thread makes the
-    // next rows. With a core to spare they take about a third off the time
-    // a 4096 x 4096 map takes; on busy cores they add about a tenth to its
-    // CPU time. Strips are always compressed by the writing thread.
+    // next rows. With a core to spare they take a quarter off the time a
+    // 4096 x 4096 map takes; on busy cores they add a tenth to a fifth to
+    // its CPU time. Strips are always compressed by the writing thread.
     int threads = 2;
     // Side of a tile. GDAL's threads pay a fixed cost per tile, which 512
     // pays a quarter as often as 256.
