@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
   libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
-  gdal-bin
+  gdal-bin libgdal-dev
   python3-numpy python3-scipy
   clang clang-format libclang-rt-dev
 )

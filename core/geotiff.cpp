@@ -1,0 +1,475 @@
+#include "core/geotiff.h"
+
+#include "core/gdalsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cpl_string.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("GeoTiff", text);
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+GDALDataType gdalType(RasterCellType type)
+{
+    switch (type) {
+    case RasterCellType::Byte:
+        return GDT_Byte;
+    case RasterCellType::UInt16:
+        return GDT_UInt16;
+    case RasterCellType::Int16:
+        return GDT_Int16;
+    case RasterCellType::Int32:
+        return GDT_Int32;
+    case RasterCellType::UInt32:
+        return GDT_UInt32;
+    case RasterCellType::Float32:
+        return GDT_Float32;
+    }
+    return GDT_Unknown;
+}
+
+// The name QSaveFile would give the temporary file: the target's name, a
+// dot and six letters or digits. The system's generator is used because the
+// name must differ between processes writing into the same folder, and no
+// seeded state of ours may depend on how many files were written.
+QString temporaryName(const QString &path)
+{
+    static constexpr char alphabet[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString name = path + QLatin1Char('.');
+    for (int i = 0; i < 6; ++i)
+        name +=
+            QLatin1Char(alphabet[QRandomGenerator::system()->bounded(int(sizeof alphabet - 1))]);
+    return name;
+}
+
+// fsync() the closed file, so that the rename publishes data that is on the
+// disk and a crash cannot leave a map's name on an empty file.
+std::optional<QString> syncToDisk(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return systemReason(errno);
+    std::optional<QString> reason;
+    if (::fsync(fd) != 0)
+        reason = systemReason(errno);
+    ::close(fd);
+    return reason;
+}
+
+} // namespace
+
+GeoTiffRaster::~GeoTiffRaster()
+{
+    discard();
+}
+
+int GeoTiffRaster::cellBytes(RasterCellType type)
+{
+    switch (type) {
+    case RasterCellType::Byte:
+        return 1;
+    case RasterCellType::UInt16:
+    case RasterCellType::Int16:
+        return 2;
+    case RasterCellType::Int32:
+    case RasterCellType::UInt32:
+    case RasterCellType::Float32:
+        return 4;
+    }
+    return 4;
+}
+
+FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCount,
+                               RasterCellType type, std::optional<double> noData,
+                               const Georeference &georeference, const GeoTiffOptions &options)
+{
+    discard();
+    m_path = path;
+    const QString shownPath = QDir::toNativeSeparators(path);
+    if (rowCount <= 0 || columnCount <= 0)
+        return FileError{shownPath, tr("a map needs at least one row and one column")};
+    if (auto refusal = georeferenceRefusal(georeference))
+        return FileError{shownPath, *refusal};
+
+    m_rowCount = rowCount;
+    m_columnCount = columnCount;
+    m_cellBytes = cellBytes(type);
+    m_tiled = rowCount >= tilingThreshold || columnCount >= tilingThreshold;
+    // TIFF tiles are multiples of 16 cells a side.
+    m_tileSize = std::max(16, options.tileSize / 16 * 16);
+    m_blockRows = std::min(m_tileSize, rowCount);
+    m_rowBytes = std::size_t(columnCount) * std::size_t(m_cellBytes);
+    m_rowsInBlock = 0;
+    m_rowsDone = 0;
+    m_blockRowIndex = 0;
+    m_failure.reset();
+    std::memset(m_fill, 0, sizeof m_fill);
+    if (noData) {
+        // Padding beyond the map's edge in the last tiles is never shown;
+        // NoData there says so to anyone who reads the raw blocks.
+        if (type == RasterCellType::Float32) {
+            const float value = float(*noData);
+            std::memcpy(m_fill, &value, sizeof value);
+        } else {
+            const quint32 bits = quint32(qint64(*noData));
+            std::memcpy(m_fill, &bits, std::size_t(m_cellBytes));
+        }
+    }
+    try {
+        m_block.reset(new std::byte[std::size_t(m_blockRows) * m_rowBytes]);
+        if (m_tiled)
+            m_tile.reset(new std::byte[std::size_t(m_tileSize) * m_tileSize * m_cellBytes]);
+    } catch (const std::bad_alloc &) {
+        m_block.reset();
+        return FileError{shownPath, tr("not enough memory for a map this wide")};
+    }
+
+    // The temporary file is created here, exclusively and with the
+    // permissions any new file gets, rather than by QTemporaryFile, whose
+    // files are private to their owner, or by GDAL, which would open an
+    // existing file or link of that name.
+    for (int attempt = 0;; ++attempt) {
+        m_temporaryPath = temporaryName(path);
+        QFile file(m_temporaryPath);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            break;
+        const QFileInfo existing(m_temporaryPath);
+        if (attempt < 16 && (existing.exists() || existing.isSymLink()))
+            continue;
+        m_temporaryPath.clear();
+        m_block.reset();
+        m_tile.reset();
+        return FileError{shownPath, file.errorString()};
+    }
+
+    registerGdalDrivers();
+    GdalErrorCapture errors;
+    GDALDriver *driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    if (!driver) {
+        removeTemporary();
+        return FileError{shownPath, tr("GDAL was built without its GeoTIFF driver")};
+    }
+    CPLStringList creation;
+    creation.SetNameValue("COMPRESS", "DEFLATE");
+    creation.SetNameValue("ZLEVEL", QByteArray::number(options.level).constData());
+    if (type == RasterCellType::Float32)
+        creation.SetNameValue("PREDICTOR", "3");
+    else if (options.predictor)
+        creation.SetNameValue("PREDICTOR", "2");
+    creation.SetNameValue("BIGTIFF", "IF_SAFER");
+    if (m_tiled) {
+        const QByteArray side = QByteArray::number(m_tileSize);
+        creation.SetNameValue("TILED", "YES");
+        creation.SetNameValue("BLOCKXSIZE", side.constData());
+        creation.SetNameValue("BLOCKYSIZE", side.constData());
+        if (options.threads > 1)
+            creation.SetNameValue("NUM_THREADS", QByteArray::number(options.threads).constData());
+    } else {
+        creation.SetNameValue("BLOCKYSIZE", QByteArray::number(m_blockRows).constData());
+    }
+    m_dataset = driver->Create(QFile::encodeName(m_temporaryPath).constData(), columnCount,
+                               rowCount, 1, gdalType(type), creation.List());
+    if (m_dataset) {
+        // GDAL places the first row at the top: the top-left corner lies
+        // rowCount cells above the lower-left origin, and rows step down.
+        double transform[6] = {georeference.originX,
+                               georeference.cellSize,
+                               0.0,
+                               georeference.originY + double(rowCount) * georeference.cellSize,
+                               0.0,
+                               -georeference.cellSize};
+        m_dataset->SetGeoTransform(transform);
+        if (!georeference.crs.isEmpty()) {
+            OGRSpatialReference reference;
+            const char *const crsOptions[] = {"ALLOW_NETWORK_ACCESS=NO", nullptr};
+            reference.SetFromUserInput(georeference.crs.toUtf8().constData(), crsOptions);
+            m_dataset->SetSpatialRef(&reference);
+        }
+        if (noData)
+            m_dataset->GetRasterBand(1)->SetNoDataValue(*noData);
+    }
+    if (!m_dataset || errors.failed()) {
+        const QString reason = errors.reason(tr("GDAL could not create the file"));
+        discard();
+        return FileError{shownPath, reason};
+    }
+    return std::nullopt;
+}
+
+void GeoTiffRaster::fillCells(std::byte *cells, std::size_t count) const
+{
+    for (std::size_t i = 0; i < count; ++i)
+        std::memcpy(cells + i * std::size_t(m_cellBytes), m_fill, std::size_t(m_cellBytes));
+}
+
+void GeoTiffRaster::writeBlockRow()
+{
+    const int rows = m_rowsInBlock;
+    const int blockRowIndex = m_blockRowIndex++;
+    m_rowsInBlock = 0;
+    if (m_failure || !m_dataset)
+        return;
+    GdalErrorCapture errors;
+    GDALRasterBand *band = m_dataset->GetRasterBand(1);
+    if (!m_tiled) {
+        // A strip is the rows themselves; only the last one may be short.
+        fillCells(m_block.get() + std::size_t(rows) * m_rowBytes,
+                  std::size_t(m_blockRows - rows) * std::size_t(m_columnCount));
+        if (band->WriteBlock(0, blockRowIndex, m_block.get()) != CE_None)
+            fail(errors.reason(tr("GDAL could not write the file")));
+        return;
+    }
+    const std::size_t tileRowBytes = std::size_t(m_tileSize) * std::size_t(m_cellBytes);
+    for (int tileColumn = 0; tileColumn * m_tileSize < m_columnCount; ++tileColumn) {
+        const int firstColumn = tileColumn * m_tileSize;
+        const int width = std::min(m_tileSize, m_columnCount - firstColumn);
+        const std::size_t bytes = std::size_t(width) * std::size_t(m_cellBytes);
+        const std::byte *source = m_block.get() + std::size_t(firstColumn) * m_cellBytes;
+        for (int row = 0; row < m_tileSize; ++row) {
+            std::byte *target = m_tile.get() + std::size_t(row) * tileRowBytes;
+            if (row < rows) {
+                std::memcpy(target, source + std::size_t(row) * m_rowBytes, bytes);
+                fillCells(target + bytes, std::size_t(m_tileSize - width));
+            } else {
+                fillCells(target, std::size_t(m_tileSize));
+            }
+        }
+        if (band->WriteBlock(tileColumn, blockRowIndex, m_tile.get()) != CE_None) {
+            fail(errors.reason(tr("GDAL could not write the file")));
+            return;
+        }
+    }
+}
+
+void GeoTiffRaster::fail(const QString &reason)
+{
+    if (!m_failure)
+        m_failure = reason;
+}
+
+void GeoTiffRaster::removeTemporary()
+{
+    if (!m_temporaryPath.isEmpty())
+        QFile::remove(m_temporaryPath);
+    m_temporaryPath.clear();
+}
+
+FileResult GeoTiffRaster::commit()
+{
+    const QString shownPath = QDir::toNativeSeparators(m_path);
+    if (!m_dataset)
+        return FileError{shownPath, tr("file not open")};
+    if (m_rowsDone < m_rowCount)
+        fail(tr("only %1 of the map's %2 rows were written")
+                 .arg(QString::number(m_rowsDone), QString::number(m_rowCount)));
+    {
+        // GDAL 3.6 reports a failure while closing, such as a full disk
+        // when the last blocks are written, only through its error handler.
+        GdalErrorCapture errors;
+        GDALClose(GDALDataset::ToHandle(m_dataset));
+        m_dataset = nullptr;
+        if (errors.failed())
+            fail(errors.reason(tr("GDAL could not finish the file")));
+    }
+    if (!m_failure) {
+        if (auto reason = syncToDisk(m_temporaryPath))
+            fail(*reason);
+    }
+    // rename() replaces the directory entry itself, so a link under the
+    // target's name becomes the map and whatever it pointed to is left
+    // alone.
+    if (!m_failure) {
+        if (::rename(QFile::encodeName(m_temporaryPath).constData(),
+                     QFile::encodeName(m_path).constData()) == 0)
+            m_temporaryPath.clear();
+        else
+            fail(systemReason(errno));
+    }
+    const std::optional<QString> failure = m_failure;
+    discard();
+    if (failure)
+        return FileError{shownPath, *failure};
+    return std::nullopt;
+}
+
+void GeoTiffRaster::discard()
+{
+    if (m_dataset) {
+        GdalErrorCapture errors;
+        GDALClose(GDALDataset::ToHandle(m_dataset));
+        m_dataset = nullptr;
+    }
+    removeTemporary();
+    m_block.reset();
+    m_tile.reset();
+    m_failure.reset();
+    m_rowsDone = 0;
+    m_rowCount = 0;
+}
+
+std::optional<GeoTiffMapWriter::Layout>
+GeoTiffMapWriter::layout(qint32 matrixValue, qint32 coverValue, std::optional<qint64> noData)
+{
+    struct Range {
+        RasterCellType type;
+        qint64 lowest;
+        qint64 highest;
+    };
+    static constexpr Range ranges[] = {
+        {RasterCellType::Byte, 0, 255},
+        {RasterCellType::UInt16, 0, 65535},
+        {RasterCellType::Int16, -32768, 32767},
+        {RasterCellType::Int32, std::numeric_limits<qint32>::min(),
+         std::numeric_limits<qint32>::max()},
+        {RasterCellType::UInt32, 0, std::numeric_limits<quint32>::max()},
+    };
+    const auto holds = [](const Range &range, qint64 value) {
+        return range.lowest <= value && value <= range.highest;
+    };
+    if (noData && (*noData == matrixValue || *noData == coverValue))
+        return std::nullopt;
+    for (const Range &range : ranges) {
+        if (!holds(range, matrixValue) || !holds(range, coverValue))
+            continue;
+        if (noData) {
+            if (!holds(range, *noData))
+                continue;
+            return Layout{range.type, *noData};
+        }
+        constexpr qint64 preferred = -9999;
+        if (holds(range, preferred) && preferred != matrixValue && preferred != coverValue)
+            return Layout{range.type, preferred};
+        // Two codes cannot take both of the type's two largest values.
+        qint64 largest = range.highest;
+        while (largest == matrixValue || largest == coverValue)
+            --largest;
+        return Layout{range.type, largest};
+    }
+    return std::nullopt;
+}
+
+GeoTiffMapWriter::GeoTiffMapWriter(qint32 matrixValue, qint32 coverValue,
+                                   std::optional<qint64> noData)
+    : m_matrixValue(matrixValue)
+    , m_coverValue(coverValue)
+    , m_noData(noData)
+{}
+
+FileResult GeoTiffMapWriter::open(const QString &path, int rowCount, int columnCount,
+                                  const Georeference &georeference)
+{
+    m_cells = 0;
+    m_habitatCells = 0;
+    const std::optional<Layout> cells = layout(m_matrixValue, m_coverValue, m_noData);
+    if (!cells) {
+        m_raster.discard();
+        return FileError{QDir::toNativeSeparators(path),
+                         tr("the NoData value %1 cannot be stored together with the codes %2 "
+                            "and %3")
+                             .arg(QString::number(m_noData.value_or(0)),
+                                  QString::number(m_matrixValue), QString::number(m_coverValue))};
+    }
+    m_columnCount = columnCount;
+    m_cellBytes = GeoTiffRaster::cellBytes(cells->type);
+    return m_raster.open(path, rowCount, columnCount, cells->type, double(cells->noData),
+                         georeference, m_options);
+}
+
+FileResult GeoTiffSurfaceWriter::open(const QString &path, int rowCount, int columnCount,
+                                      const Georeference &georeference)
+{
+    m_columnCount = columnCount;
+    return m_raster.open(path, rowCount, columnCount, RasterCellType::Float32, std::nullopt,
+                         georeference, m_options);
+}
+
+bool looksLikeTiff(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(4);
+    // Byte order mark, then 42 for TIFF or 43 for BigTIFF in that order.
+    return head == QByteArrayLiteral("II*\0") || head == QByteArrayLiteral("MM\0*") ||
+           head == QByteArrayLiteral("II+\0") || head == QByteArrayLiteral("MM\0+");
+}
+
+FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
+{
+    grid.clear();
+    const QString shownPath = QDir::toNativeSeparators(path);
+    registerGdalDrivers();
+    GdalErrorCapture errors;
+    // Only the GeoTIFF driver may open the file: a map name must never make
+    // GDAL follow a virtual raster's references to other files.
+    const char *const drivers[] = {"GTiff", nullptr};
+    GDALDatasetUniquePtr dataset(
+        GDALDataset::Open(QFile::encodeName(path).constData(),
+                          GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
+    if (!dataset)
+        return FileError{shownPath, errors.reason(tr("not a GeoTIFF file"))};
+    if (dataset->GetRasterCount() < 1)
+        return FileError{shownPath, tr("a TIFF without raster bands, not a map")};
+    GDALRasterBand *band = dataset->GetRasterBand(1);
+    const GDALDataType type = band->GetRasterDataType();
+    if (GDALDataTypeIsComplex(type))
+        return FileError{shownPath, tr("a complex-valued raster, not a map")};
+    if (GDALDataTypeIsFloating(type))
+        return FileError{shownPath, tr("a floating-point raster, not a map")};
+
+    const int rowCount = dataset->GetRasterYSize();
+    const int columnCount = dataset->GetRasterXSize();
+    int blockColumns = 0;
+    int blockRows = 0;
+    band->GetBlockSize(&blockColumns, &blockRows);
+    // Whole blocks at a time spare GDAL from decoding a tile once per row.
+    const int chunkRows = std::clamp(blockRows, 1, std::max(1, rowCount));
+    try {
+        grid.reserve(std::size_t(rowCount) * std::size_t(columnCount), std::size_t(rowCount));
+        std::vector<qint32> cells(std::size_t(chunkRows) * std::size_t(columnCount));
+        for (int first = 0; first < rowCount; first += chunkRows) {
+            const int rows = std::min(chunkRows, rowCount - first);
+            if (band->RasterIO(GF_Read, 0, first, columnCount, rows, cells.data(), columnCount,
+                               rows, GDT_Int32, 0, 0, nullptr) != CE_None)
+                return FileError{shownPath, errors.reason(tr("GDAL could not read the raster"))};
+            for (int row = 0; row < rows; ++row)
+                grid.appendRow(std::span<const qint32>(cells.data() + std::size_t(row) *
+                                                                          std::size_t(columnCount),
+                                                       std::size_t(columnCount)));
+        }
+    } catch (const std::bad_alloc &) {
+        grid.clear();
+        return FileError{shownPath, tr("not enough memory for a map this large")};
+    } catch (const std::length_error &) {
+        grid.clear();
+        return FileError{shownPath, tr("not enough memory for a map this large")};
+    }
+    return std::nullopt;
+}
