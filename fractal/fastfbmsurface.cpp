@@ -14,16 +14,17 @@
 
 namespace {
 
-// The draws and the rescale are plain loops over integers or independent
-// doubles that vector units run several at a time; the wider units of
-// current x86 processors are chosen at load time where the toolchain can
-// build both versions. Only integer arithmetic and element-wise IEEE
-// operations are involved, so every version gives the same bits. The
-// thread sanitizer instruments the load-time choice itself, which then runs
-// before the sanitizer is ready, so that build does without it.
+// The draws, the displacements of a row and the rescale are plain loops
+// over integers or independent doubles that vector units run several at a
+// time; the wider units of current x86 processors, AVX2 and AVX-512, are
+// chosen at load time where the toolchain can build every version. Only
+// integer arithmetic and element-wise IEEE operations are involved, and the
+// file is built without contraction, so every version gives the same bits.
+// The thread sanitizer instruments the load-time choice itself, which then
+// runs before the sanitizer is ready, so that build does without it.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) &&       \
     !defined(__SANITIZE_THREAD__)
-#define PW_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define PW_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PW_VECTOR_CLONES
 #endif
@@ -270,8 +271,8 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
     }
     block.size = size;
 
-    // The seed's bits are taken unchanged, as srand takes them.
     m_generator = generator;
+    // The seed's bits are taken unchanged, as srand takes them.
     m_seedState = static_cast<std::uint32_t>(seed);
     m_philoxKey = philox::key(m_seedState, philox::Domain::FractalSurface);
     double delta = 10000.0;
@@ -455,7 +456,7 @@ void FastFbmSurface::refineRows(const Stage &stage, int from, int to, std::int32
         evenRow(stage, to, sums);
 }
 
-void FastFbmSurface::oddRow(const Stage &stage, int x, std::int32_t *sums)
+PW_VECTOR_CLONES void FastFbmSurface::oddRow(const Stage &stage, int x, std::int32_t *sums)
 {
     const int d = stage.d;
     const std::uint64_t m = std::uint64_t(stage.m);
@@ -509,7 +510,7 @@ void FastFbmSurface::oddRow(const Stage &stage, int x, std::int32_t *sums)
     }
 }
 
-void FastFbmSurface::evenRow(const Stage &stage, int x, std::int32_t *sums)
+PW_VECTOR_CLONES void FastFbmSurface::evenRow(const Stage &stage, int x, std::int32_t *sums)
 {
     const int d = stage.d;
     const std::int32_t *same = m_coarse.row(x);
