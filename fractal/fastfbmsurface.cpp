@@ -8,20 +8,23 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
 
-// The draws and the rescale are plain loops over integers or independent
-// doubles that vector units run several at a time; the wider units of
-// current x86 processors are chosen at load time where the toolchain can
-// build both versions. Only integer arithmetic and element-wise IEEE
-// operations are involved, so every version gives the same bits. The
-// thread sanitizer instruments the load-time choice itself, which then runs
-// before the sanitizer is ready, so that build does without it.
+// The draws, the displacements of a row and the rescale are plain loops
+// over integers or independent doubles that vector units run several at a
+// time; the wider units of current x86 processors, AVX2 and AVX-512, are
+// chosen at load time where the toolchain can build every version. Only
+// integer arithmetic and element-wise IEEE operations are involved, and the
+// file is built without contraction, so every version gives the same bits.
+// The thread sanitizer instruments the load-time choice itself, which then
+// runs before the sanitizer is ready, so that build does without it.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) &&       \
     !defined(__SANITIZE_THREAD__)
-#define PW_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define PW_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PW_VECTOR_CLONES
 #endif
@@ -86,6 +89,35 @@ PW_VECTOR_CLONES void fillSums(std::uint32_t state, int count, std::int32_t *sum
         sums[done] = drawSum(state);
         state = afterDraw(state);
     }
+}
+
+// The sums of `count` consecutive draws of a Philox surface from draw number
+// `first` on, one Philox call each.
+PW_PHILOX_CLONES void fillPhiloxSums(philox::Key key, std::uint64_t first, int count,
+                                     std::int32_t *sums)
+{
+    for (int i = 0; i < count; ++i)
+        sums[i] = philox::surfaceDrawSum(key, first + std::uint64_t(i));
+}
+
+// Runs `first` on the calling thread and `second` on a helper when
+// `parallel` holds and a thread can be started, else after `first`. The
+// two must touch disjoint data apart from what both only read.
+template <typename First, typename Second>
+void runPair(bool parallel, First &&first, Second &&second)
+{
+    std::jthread helper;
+    if (parallel) {
+        try {
+            helper = std::jthread(second);
+        } catch (const std::system_error &) {
+        }
+    }
+    first();
+    if (helper.joinable())
+        helper.join();
+    else
+        second();
 }
 
 // The displacement of one point as the plain surface computes it: the draw
@@ -182,14 +214,22 @@ void FastFbmSurface::Grid::shape(int first, int last, int stepShift)
     }
 }
 
-const std::int32_t *FastFbmSurface::drawSums(std::uint64_t first, int count)
+void FastFbmSurface::setThreadCount(int count, qint64 minimumPoints)
 {
-    fillSums(Rand15::jump(m_seedState, first * drawsPerGaussian), count, m_sums.data());
-    return m_sums.data();
+    m_threads = std::clamp(count, 1, 2);
+    m_minimumSplitPoints = minimumPoints;
+}
+
+void FastFbmSurface::drawSums(std::uint64_t first, int count, std::int32_t *sums) const
+{
+    if (m_generator == Generator::Philox)
+        fillPhiloxSums(m_philoxKey, first, count, sums);
+    else
+        fillSums(Rand15::jump(m_seedState, first * drawsPerGaussian), count, sums);
 }
 
 FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel, int seed,
-                                                FbmBlock &block)
+                                                FbmBlock &block, Generator generator)
 {
     Q_ASSERT(maxLevel >= 0 && maxLevel <= maxLevelLimit);
     Q_ASSERT(size >= 0);
@@ -217,8 +257,9 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
         // The longest run of one kind of draw in a row is one per cell of the
         // lattice before the last stage; the edge draws are four per cell.
         const std::size_t longestRun = std::size_t(4) * std::size_t(std::max(1, N / 2)) + 4;
-        if (m_sums.size() < longestRun)
-            m_sums.resize(longestRun);
+        for (std::vector<std::int32_t> &sums : m_sums)
+            if (sums.size() < longestRun)
+                sums.resize(longestRun);
         if (m_edgeSums.size() < longestRun)
             m_edgeSums.resize(longestRun);
         m_fine.shape(0, N, maxLevel);
@@ -230,15 +271,17 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
     }
     block.size = size;
 
+    m_generator = generator;
     // The seed's bits are taken unchanged, as srand takes them.
     m_seedState = static_cast<std::uint32_t>(seed);
+    m_philoxKey = philox::key(m_seedState, philox::Domain::FractalSurface);
     double delta = 10000.0;
     // The first four draws, the only values that keep their fractions.
+    std::int32_t cornerSums[4];
+    drawSums(0, 4, cornerSums);
     double corners[4];
     for (int k = 0; k < 4; ++k)
-        corners[k] =
-            delta *
-            gaussian(drawSum(Rand15::jump(m_seedState, std::uint64_t(k) * drawsPerGaussian)));
+        corners[k] = delta * gaussian(cornerSums[k]);
     // Neighbours read the corners by their integer parts, like every point.
     m_fine.row(0)[0] = static_cast<std::int32_t>(corners[0]);
     m_fine.row(0)[m_fine.column(N)] = static_cast<std::int32_t>(corners[1]);
@@ -297,20 +340,35 @@ void FastFbmSurface::writeBlock(int N, int off, int size, const double corners[4
     const std::size_t width = std::size_t(size) + 1;
     const bool withCorners = off == 0;
     const bool withFarCorners = size == N;
-    std::int32_t lowest = std::numeric_limits<std::int32_t>::max();
-    std::int32_t highest = std::numeric_limits<std::int32_t>::min();
-    for (int row = off; row <= last; ++row) {
-        int from = off;
-        int to = last;
-        if (withCorners && row == 0)
-            ++from;
-        if (withFarCorners && (row == 0 || row == N))
-            --to;
-        if (withFarCorners && row == N)
-            ++from;
-        if (from <= to)
-            extremes(m_fine.row(row) + m_fine.column(from), to - from + 1, lowest, highest);
-    }
+    // The rows are split in two halves whose extremes are combined after:
+    // the smallest and the largest value do not depend on the order.
+    const bool parallel = splits(qint64(width) * qint64(width));
+    const int middle = off + (size + 1) / 2;
+    auto extremesOf = [&](int firstRow, int lastRow, std::int32_t &lowest, std::int32_t &highest) {
+        lowest = std::numeric_limits<std::int32_t>::max();
+        highest = std::numeric_limits<std::int32_t>::min();
+        for (int row = firstRow; row <= lastRow; ++row) {
+            int from = off;
+            int to = last;
+            if (withCorners && row == 0)
+                ++from;
+            if (withFarCorners && (row == 0 || row == N))
+                --to;
+            if (withFarCorners && row == N)
+                ++from;
+            if (from <= to)
+                extremes(m_fine.row(row) + m_fine.column(from), to - from + 1, lowest, highest);
+        }
+    };
+    std::int32_t lowest = 0;
+    std::int32_t highest = 0;
+    std::int32_t lowestAbove = 0;
+    std::int32_t highestAbove = 0;
+    runPair(
+        parallel, [&] { extremesOf(off, middle - 1, lowest, highest); },
+        [&] { extremesOf(middle, last, lowestAbove, highestAbove); });
+    lowest = std::min(lowest, lowestAbove);
+    highest = std::max(highest, highestAbove);
     double minimum = 9999999;
     double maximum = -9999999;
     auto include = [&minimum, &maximum](double v) {
@@ -332,9 +390,13 @@ void FastFbmSurface::writeBlock(int N, int off, int size, const double corners[4
     }
 
     const double range = maximum - minimum;
-    for (int row = off; row <= last; ++row)
-        rescale(m_fine.row(row) + m_fine.column(off), size + 1, minimum, range,
-                block.values.data() + std::size_t(row - off) * width);
+    auto rescaleRows = [&](int firstRow, int lastRow) {
+        for (int row = firstRow; row <= lastRow; ++row)
+            rescale(m_fine.row(row) + m_fine.column(off), size + 1, minimum, range,
+                    block.values.data() + std::size_t(row - off) * width);
+    };
+    runPair(
+        parallel, [&] { rescaleRows(off, middle - 1); }, [&] { rescaleRows(middle, last); });
     if (withCorners)
         block.values[0] = (corners[0] - minimum) / range;
     if (withFarCorners) {
@@ -356,27 +418,45 @@ void FastFbmSurface::refine(const Stage &stage)
         m_edgeFirst = first;
         if (last >= first) {
             const int count = 4 * (last - first + 1);
-            fillSums(Rand15::jump(m_seedState,
-                                  (stage.edgeBase + 4 * std::uint64_t(first)) * drawsPerGaussian),
-                     count, m_edgeSums.data());
+            drawSums(stage.edgeBase + 4 * std::uint64_t(first), count, m_edgeSums.data());
         }
     }
 
+    // Two threads take the rows below and above an even row near the
+    // middle; that row needs odd rows of both, so it comes after both.
+    const qint64 rows = ((stage.extHi - stage.extLo) >> stage.dShift) + 1;
+    int split = (stage.extLo + stage.extHi) / 2 / D * D;
+    if (split <= stage.extLo)
+        split += D;
+    if (!splits(rows * rows) || split >= stage.extHi) {
+        refineRows(stage, stage.extLo, stage.extHi, m_sums[0].data());
+        return;
+    }
+    runPair(
+        true, [&] { refineRows(stage, stage.extLo, split - d, m_sums[0].data()); },
+        [&] { refineRows(stage, split + d, stage.extHi, m_sums[1].data()); });
+    evenRow(stage, split, m_sums[0].data());
+}
+
+void FastFbmSurface::refineRows(const Stage &stage, int from, int to, std::int32_t *sums)
+{
     // A row of the stage's odd rows needs only the coarser lattice; a row on
     // the coarser rows needs the odd rows on either side. Taking each odd
     // row and then the row above it keeps the work in cache.
-    for (int x = stage.extLo; x <= stage.extHi; x += d) {
+    const int d = stage.d;
+    const int D = stage.D;
+    for (int x = from; x <= to; x += d) {
         if ((x & (D - 1)) != 0) {
-            oddRow(stage, x);
-            if (x - d >= stage.extLo)
-                evenRow(stage, x - d);
+            oddRow(stage, x, sums);
+            if (x - d >= from)
+                evenRow(stage, x - d, sums);
         }
     }
-    if ((stage.extHi & (D - 1)) == 0)
-        evenRow(stage, stage.extHi);
+    if ((to & (D - 1)) == 0)
+        evenRow(stage, to, sums);
 }
 
-void FastFbmSurface::oddRow(const Stage &stage, int x)
+PW_VECTOR_CLONES void FastFbmSurface::oddRow(const Stage &stage, int x, std::int32_t *sums)
 {
     const int d = stage.d;
     const std::uint64_t m = std::uint64_t(stage.m);
@@ -390,7 +470,7 @@ void FastFbmSurface::oddRow(const Stage &stage, int x)
     if (centreFirst <= stage.extHi) {
         const int count = ((stage.extHi - centreFirst) >> stage.DShift) + 1;
         const int j = (centreFirst - d) >> stage.DShift;
-        const std::int32_t *sums = drawSums(stage.squareBase + i * m + std::uint64_t(j), count);
+        drawSums(stage.squareBase + i * m + std::uint64_t(j), count, sums);
         int cc = m_coarse.column(centreFirst - d);
         int fc = m_fine.column(centreFirst);
         for (int k = 0; k < count; ++k, ++cc, fc += 2)
@@ -406,8 +486,7 @@ void FastFbmSurface::oddRow(const Stage &stage, int x)
     const int jLast = std::min(stage.m - 1, stage.hi >> stage.DShift);
     if (jLast >= jFirst) {
         const int count = jLast - jFirst + 1;
-        const std::int32_t *sums =
-            drawSums(stage.family1Base + i * (m - 1) + std::uint64_t(jFirst - 1), count);
+        drawSums(stage.family1Base + i * (m - 1) + std::uint64_t(jFirst - 1), count, sums);
         int cc = m_coarse.column(jFirst << stage.DShift);
         int fc = m_fine.column(jFirst << stage.DShift);
         for (int k = 0; k < count; ++k, ++cc, fc += 2)
@@ -431,7 +510,7 @@ void FastFbmSurface::oddRow(const Stage &stage, int x)
     }
 }
 
-void FastFbmSurface::evenRow(const Stage &stage, int x)
+PW_VECTOR_CLONES void FastFbmSurface::evenRow(const Stage &stage, int x, std::int32_t *sums)
 {
     const int d = stage.d;
     const std::int32_t *same = m_coarse.row(x);
@@ -470,7 +549,7 @@ void FastFbmSurface::evenRow(const Stage &stage, int x)
     const std::uint64_t i = std::uint64_t(x >> stage.DShift);
     const std::int32_t *above = m_fine.row(x - d);
     const std::int32_t *below = m_fine.row(x + d);
-    const std::int32_t *sums = drawSums(stage.family2Base + (i - 1) * m + std::uint64_t(j), count);
+    drawSums(stage.family2Base + (i - 1) * m + std::uint64_t(j), count, sums);
     for (int k = 0; k < count; ++k, ++cc, fc += 2)
         out[fc] = displace(stage.edgeDelta, sums[k],
                            (same[cc + 1] + same[cc] + below[fc] + above[fc]) / 4);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "core/generator.h"
+#include "core/philox.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
+
+#include <QtGlobal>
 
 #include <cstdint>
 #include <memory>
@@ -23,9 +27,15 @@
 // from drawing several points of a run at once and keeping the lattice as
 // 32-bit integers, which is all that a neighbour ever contributes.
 //
+// With the Philox generator no jump is needed at all: the draw of a point
+// is made from its draw number directly, which is also what the plain
+// surface does with that generator.
+//
 // The object keeps its scratch storage from one surface to the next, so a
 // batch pays for it once. It is not shared between threads; a pipeline
-// gives each worker its own.
+// gives each worker its own. It can itself split the rows of each large
+// stage between two threads; every point is computed from the same inputs
+// either way, so the block does not depend on the split.
 class FastFbmSurface final {
 public:
     using Status = FbmSurface::Status;
@@ -37,7 +47,18 @@ public:
     // the surface of (H, size, maxLevel, seed). maxLevel lies in 0..12 (the
     // batch uses 12) and size in 0..2^maxLevel; a larger size is refused and
     // leaves the block as it was. A failed allocation leaves an empty block.
-    Status generate(double H, int size, int maxLevel, int seed, FbmBlock &block);
+    Status generate(double H, int size, int maxLevel, int seed, FbmBlock &block,
+                    Generator generator = Generator::Classic);
+
+    // With two threads, a stage whose needed points number at least
+    // minimumPoints has its rows split between the calling thread and a
+    // helper started for it, and so has the final rescale. Starting a thread
+    // costs tens of microseconds, which the default keeps to stages that take
+    // a millisecond or more; tests pass 0 to split every stage that has rows
+    // on both sides of a split. Counts above two are taken as two, and
+    // without a helper (if none can be started) the same rows run in turn.
+    static constexpr qint64 defaultMinimumSplitPoints = qint64(1) << 18;
+    void setThreadCount(int count, qint64 minimumPoints = defaultMinimumSplitPoints);
 
 private:
     // The points of one stage that are kept, on that stage's lattice: rows
@@ -67,20 +88,30 @@ private:
 
     struct Stage;
     void refine(const Stage &stage);
+    // The stage's rows from..to, odd and even, in an order that keeps the
+    // work in cache; an even row is done only if both its odd neighbours
+    // lie in the range.
+    void refineRows(const Stage &stage, int from, int to, std::int32_t *sums);
     // Crops, finds the extremes and rescales as the plain surface does,
     // putting back the fractional corners the block holds.
     void writeBlock(int N, int off, int size, const double corners[4], FbmBlock &block) const;
-    void oddRow(const Stage &stage, int x);
-    void evenRow(const Stage &stage, int x);
-    // Fills m_sums with the sums of the five uniform values of `count`
+    void oddRow(const Stage &stage, int x, std::int32_t *sums);
+    void evenRow(const Stage &stage, int x, std::int32_t *sums);
+    // Fills sums with the sums of the five uniform values of `count`
     // consecutive draws starting at draw number `first`.
-    const std::int32_t *drawSums(std::uint64_t first, int count);
+    void drawSums(std::uint64_t first, int count, std::int32_t *sums) const;
+    bool splits(qint64 points) const { return m_threads > 1 && points >= m_minimumSplitPoints; }
 
+    Generator m_generator = Generator::Classic;
     std::uint32_t m_seedState = 0;
+    philox::Key m_philoxKey{};
+    int m_threads = 1;
+    qint64 m_minimumSplitPoints = defaultMinimumSplitPoints;
     // The x index of the first edge point whose draws m_edgeSums holds.
     int m_edgeFirst = 0;
     Grid m_coarse;
     Grid m_fine;
-    std::vector<std::int32_t> m_sums;
+    // One buffer of draws for each thread that may work on a stage.
+    std::vector<std::int32_t> m_sums[2];
     std::vector<std::int32_t> m_edgeSums;
 };

@@ -1,5 +1,6 @@
 #include "fractal/fbmsurface.h"
 
+#include "core/philox.h"
 #include "fractal/fractalmapgenerator.h"
 
 #include <QtGlobal>
@@ -7,37 +8,111 @@
 #include <algorithm>
 #include <exception>
 
-void FbmSurface::initGaussian(int seed)
-{
-    // The seed's bits are taken unchanged, as srand takes them.
-    random.seed(static_cast<std::uint32_t>(seed));
-}
+namespace {
 
-inline double FbmSurface::gaussian()
-{
-    double sum = 0.0;
-    for (int i = 0; i < drawsPerGaussian; ++i)
-        sum += random.next();
-    return sum * gaussianFactor - gaussianOffset;
-}
+// The draws of the classic construction: five values of one running 15-bit
+// sequence per point, seeded with the seed's bits unchanged, as srand takes
+// them.
+class ClassicDraws {
+public:
+    explicit ClassicDraws(int seed)
+        : m_random(static_cast<std::uint32_t>(seed))
+    {}
 
-inline int FbmSurface::displace3(double delta, int a, int b, int c)
+    double gaussian()
+    {
+        double sum = 0.0;
+        for (int i = 0; i < FbmSurface::drawsPerGaussian; ++i)
+            sum += m_random.next();
+        return sum * FbmSurface::gaussianFactor - FbmSurface::gaussianOffset;
+    }
+
+private:
+    Rand15 m_random;
+};
+
+// The draws of a Philox surface: the n-th point drawn takes the five 15-bit
+// values of counter n. Their sum is exact in a double, so it enters the
+// same arithmetic as the classic sum does.
+class PhiloxDraws {
+public:
+    explicit PhiloxDraws(int seed)
+        : m_key(philox::key(static_cast<std::uint32_t>(seed), philox::Domain::FractalSurface))
+    {}
+
+    double gaussian()
+    {
+        const double sum = philox::surfaceDrawSum(m_key, m_next++);
+        return sum * FbmSurface::gaussianFactor - FbmSurface::gaussianOffset;
+    }
+
+private:
+    philox::Key m_key;
+    std::uint64_t m_next = 0;
+};
+
+// The draw comes first so that every point consumes its draw whatever its
+// neighbours hold.
+template <typename Draws> inline int displace3(Draws &draws, double delta, int a, int b, int c)
 {
-    // The draw comes first so that every point consumes its draw whatever
-    // its neighbours hold.
-    const double g = gaussian();
+    const double g = draws.gaussian();
     const int mean = (a + b + c) / 3;
     return static_cast<int>(delta * g + mean);
 }
 
-inline int FbmSurface::displace4(double delta, int a, int b, int c, int d)
+template <typename Draws>
+inline int displace4(Draws &draws, double delta, int a, int b, int c, int d)
 {
-    const double g = gaussian();
+    const double g = draws.gaussian();
     const int mean = (a + b + c + d) / 4;
     return static_cast<int>(delta * g + mean);
 }
 
-FbmSurface::Status FbmSurface::generate(double H, int size, int maxLevel, int seed)
+} // namespace
+
+template <typename Draws> void FbmSurface::build(double H, int maxLevel, Draws &draws)
+{
+    const int N = side;
+    double delta = 10000.0;
+
+    // The corners are the only points that keep their fractional part.
+    at(0, 0) = delta * draws.gaussian();
+    at(0, N) = delta * draws.gaussian();
+    at(N, 0) = delta * draws.gaussian();
+    at(N, N) = delta * draws.gaussian();
+
+    int D = N;
+    int d = N / 2;
+    for (int stage = 1; stage <= maxLevel; ++stage) {
+        delta *= std::pow(0.5, 0.5 * H);
+        for (int x = d; x <= N - d; x += D)
+            for (int y = d; y <= N - d; y += D)
+                at(x, y) = displace4(draws, delta, whole(x + d, y + d), whole(x + d, y - d),
+                                     whole(x - d, y + d), whole(x - d, y - d));
+
+        delta *= std::pow(0.5, 0.5 * H);
+        for (int x = d; x <= N - d; x += D) {
+            at(x, 0) = displace3(draws, delta, whole(x + d, 0), whole(x - d, 0), whole(x, d));
+            at(x, N) = displace3(draws, delta, whole(x + d, N), whole(x - d, N), whole(x, N - d));
+            at(0, x) = displace3(draws, delta, whole(0, x + d), whole(0, x - d), whole(d, x));
+            at(N, x) = displace3(draws, delta, whole(N, x + d), whole(N, x - d), whole(N - d, x));
+        }
+        for (int x = d; x <= N - d; x += D)
+            for (int y = D; y <= N - D; y += D)
+                at(x, y) = displace4(draws, delta, whole(x, y + d), whole(x, y - d),
+                                     whole(x + d, y), whole(x - d, y));
+        for (int x = D; x <= N - D; x += D)
+            for (int y = d; y <= N - d; y += D)
+                at(x, y) = displace4(draws, delta, whole(x, y + d), whole(x, y - d),
+                                     whole(x + d, y), whole(x - d, y));
+
+        D /= 2;
+        d /= 2;
+    }
+}
+
+FbmSurface::Status FbmSurface::generate(double H, int size, int maxLevel, int seed,
+                                        Generator generator)
 {
     Q_ASSERT(maxLevel >= 0 && maxLevel <= 30);
     Q_ASSERT(size >= 0);
@@ -74,42 +149,12 @@ FbmSurface::Status FbmSurface::generate(double H, int size, int maxLevel, int se
     }
     allocated = true;
 
-    double delta = 10000.0;
-    initGaussian(seed);
-
-    // The corners are the only points that keep their fractional part.
-    at(0, 0) = delta * gaussian();
-    at(0, N) = delta * gaussian();
-    at(N, 0) = delta * gaussian();
-    at(N, N) = delta * gaussian();
-
-    int D = N;
-    int d = N / 2;
-    for (int stage = 1; stage <= maxLevel; ++stage) {
-        delta *= std::pow(0.5, 0.5 * H);
-        for (int x = d; x <= N - d; x += D)
-            for (int y = d; y <= N - d; y += D)
-                at(x, y) = displace4(delta, whole(x + d, y + d), whole(x + d, y - d),
-                                     whole(x - d, y + d), whole(x - d, y - d));
-
-        delta *= std::pow(0.5, 0.5 * H);
-        for (int x = d; x <= N - d; x += D) {
-            at(x, 0) = displace3(delta, whole(x + d, 0), whole(x - d, 0), whole(x, d));
-            at(x, N) = displace3(delta, whole(x + d, N), whole(x - d, N), whole(x, N - d));
-            at(0, x) = displace3(delta, whole(0, x + d), whole(0, x - d), whole(d, x));
-            at(N, x) = displace3(delta, whole(N, x + d), whole(N, x - d), whole(N - d, x));
-        }
-        for (int x = d; x <= N - d; x += D)
-            for (int y = D; y <= N - D; y += D)
-                at(x, y) = displace4(delta, whole(x, y + d), whole(x, y - d), whole(x + d, y),
-                                     whole(x - d, y));
-        for (int x = D; x <= N - D; x += D)
-            for (int y = d; y <= N - d; y += D)
-                at(x, y) = displace4(delta, whole(x, y + d), whole(x, y - d), whole(x + d, y),
-                                     whole(x - d, y));
-
-        D /= 2;
-        d /= 2;
+    if (generator == Generator::Philox) {
+        PhiloxDraws draws(seed);
+        build(H, maxLevel, draws);
+    } else {
+        ClassicDraws draws(seed);
+        build(H, maxLevel, draws);
     }
 
     const int off = (N - size) / 2;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/generator.h"
 #include "core/rand15.h"
 #include "fractal/fbmblock.h"
 
@@ -21,6 +22,11 @@
 // fixed order; that order is the surface's identity, and this class is kept
 // deliberately plain so that it can serve as the reference any faster
 // construction is checked against.
+//
+// With the Philox generator the draw of each lattice point comes from its
+// own counter, the point's position in that same order, instead of from the
+// running sequence; the surface is then a pure function of (H, size,
+// maxLevel, seed) that shares no draw with the classic surface of the seed.
 //
 // H is expected to be 0 or more; a negative H makes the displacements grow
 // at every level instead of shrinking.
@@ -44,7 +50,8 @@ public:
     // Builds a new surface, replacing the previous one. maxLevel must lie in
     // 0..30 and size in 0..2^maxLevel; a larger size is refused and leaves
     // the previous surface as it was. A failed allocation leaves no surface.
-    Status generate(double H, int size, int maxLevel, int seed);
+    Status generate(double H, int size, int maxLevel, int seed,
+                    Generator generator = Generator::Classic);
 
     // The rescaled block, rows and columns 0..size(), after a successful
     // generate().
@@ -58,10 +65,9 @@ public:
                              int aboveCode) const;
 
 private:
-    void initGaussian(int seed);
-    double gaussian();
-    int displace3(double delta, int a, int b, int c);
-    int displace4(double delta, int a, int b, int c, int d);
+    // The corners and every stage, drawing from `draws`: one type per
+    // generator, so that neither pays for the choice inside the loops.
+    template <typename Draws> void build(double H, int maxLevel, Draws &draws);
 
     std::size_t index(int row, int col) const
     {
@@ -78,6 +84,5 @@ private:
     // when it is large enough, since a batch builds hundreds of surfaces of
     // the same size.
     std::vector<double> values;
-    Rand15 random;
     bool allocated = false;
 };

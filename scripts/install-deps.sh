@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
   libbenchmark-dev
+  librandom123-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
   python3-numpy python3-scipy
