@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cpl_string.h>
 #include <gdal_priv.h>
@@ -30,11 +29,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("GeoTiff", text);
 }
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 GDALDataType gdalType(RasterCellType type)
 {
     switch (type) {
@@ -52,35 +46,6 @@ GDALDataType gdalType(RasterCellType type)
         return GDT_Float32;
     }
     return GDT_Unknown;
-}
-
-// The name QSaveFile would give the temporary file: the target's name, a
-// dot and six letters or digits. The system's generator is used because the
-// name must differ between processes writing into the same folder, and no
-// seeded state of ours may depend on how many files were written.
-QString temporaryName(const QString &path)
-{
-    static constexpr char alphabet[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString name = path + QLatin1Char('.');
-    for (int i = 0; i < 6; ++i)
-        name +=
-            QLatin1Char(alphabet[QRandomGenerator::system()->bounded(int(sizeof alphabet - 1))]);
-    return name;
-}
-
-// fsync() the closed file, so that the rename publishes data that is on the
-// disk and a crash cannot leave a map's name on an empty file.
-std::optional<QString> syncToDisk(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return systemReason(errno);
-    std::optional<QString> reason;
-    if (::fsync(fd) != 0)
-        reason = systemReason(errno);
-    ::close(fd);
-    return reason;
 }
 
 } // namespace
@@ -151,29 +116,21 @@ FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCoun
         return FileError{shownPath, tr("not enough memory for a map this wide")};
     }
 
-    // The temporary file is created here, exclusively and with the
-    // permissions any new file gets, rather than by QTemporaryFile, whose
-    // files are private to their owner, or by GDAL, which would open an
-    // existing file or link of that name.
-    for (int attempt = 0;; ++attempt) {
-        m_temporaryPath = temporaryName(path);
-        QFile file(m_temporaryPath);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            break;
-        const QFileInfo existing(m_temporaryPath);
-        if (attempt < 16 && (existing.exists() || existing.isSymLink()))
-            continue;
-        m_temporaryPath.clear();
+    // The temporary file is created by PendingFile, exclusively and with
+    // the permissions any new file gets, rather than by GDAL, which would
+    // open an existing file or link of that name; GDAL then writes it.
+    if (FileResult error = m_pending.create(path)) {
         m_block.reset();
         m_tile.reset();
-        return FileError{shownPath, file.errorString()};
+        return error;
     }
+    m_pending.close();
 
     registerGdalDrivers();
     GdalErrorCapture errors;
     GDALDriver *driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (!driver) {
-        removeTemporary();
+        m_pending.discard();
         return FileError{shownPath, tr("GDAL was built without its GeoTIFF driver")};
     }
     CPLStringList creation;
@@ -194,8 +151,8 @@ FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCoun
     } else {
         creation.SetNameValue("BLOCKYSIZE", QByteArray::number(m_blockRows).constData());
     }
-    m_dataset = driver->Create(QFile::encodeName(m_temporaryPath).constData(), columnCount,
-                               rowCount, 1, gdalType(type), creation.List());
+    m_dataset = driver->Create(QFile::encodeName(m_pending.temporaryPath()).constData(),
+                               columnCount, rowCount, 1, gdalType(type), creation.List());
     if (m_dataset) {
         // GDAL places the first row at the top: the top-left corner lies
         // rowCount cells above the lower-left origin, and rows step down.
@@ -274,14 +231,7 @@ void GeoTiffRaster::fail(const QString &reason)
         m_failure = reason;
 }
 
-void GeoTiffRaster::removeTemporary()
-{
-    if (!m_temporaryPath.isEmpty())
-        QFile::remove(m_temporaryPath);
-    m_temporaryPath.clear();
-}
-
-FileResult GeoTiffRaster::commit()
+FileResult GeoTiffRaster::finish(PendingFile &file)
 {
     const QString shownPath = QDir::toNativeSeparators(m_path);
     if (!m_dataset)
@@ -298,25 +248,23 @@ FileResult GeoTiffRaster::commit()
         if (errors.failed())
             fail(errors.reason(tr("GDAL could not finish the file")));
     }
-    if (!m_failure) {
-        if (auto reason = syncToDisk(m_temporaryPath))
-            fail(*reason);
-    }
-    // rename() replaces the directory entry itself, so a link under the
-    // target's name becomes the map and whatever it pointed to is left
-    // alone.
-    if (!m_failure) {
-        if (::rename(QFile::encodeName(m_temporaryPath).constData(),
-                     QFile::encodeName(m_path).constData()) == 0)
-            m_temporaryPath.clear();
-        else
-            fail(systemReason(errno));
-    }
     const std::optional<QString> failure = m_failure;
+    if (!failure)
+        file = std::move(m_pending);
     discard();
     if (failure)
         return FileError{shownPath, *failure};
     return std::nullopt;
+}
+
+FileResult GeoTiffRaster::commit()
+{
+    PendingFile file;
+    if (FileResult error = finish(file))
+        return error;
+    if (FileResult error = file.sync())
+        return error;
+    return file.publish();
 }
 
 void GeoTiffRaster::discard()
@@ -326,7 +274,7 @@ void GeoTiffRaster::discard()
         GDALClose(GDALDataset::ToHandle(m_dataset));
         m_dataset = nullptr;
     }
-    removeTemporary();
+    m_pending.discard();
     m_block.reset();
     m_tile.reset();
     m_failure.reset();

@@ -3,6 +3,7 @@
 #include "core/fileerror.h"
 #include "core/georeference.h"
 #include "core/landscapegrid.h"
+#include "core/pendingfile.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -95,17 +96,20 @@ public:
             writeBlockRow();
     }
 
+    // Publishes the raster under its name, once it is on disk.
     FileResult commit();
+    // Completes the file under its temporary name and hands it over, to be
+    // synced and published with others.
+    FileResult finish(PendingFile &file);
     void discard();
 
 private:
     void writeBlockRow();
     void fail(const QString &reason);
     void fillCells(std::byte *cells, std::size_t count) const;
-    void removeTemporary();
 
     QString m_path;
-    QString m_temporaryPath;
+    PendingFile m_pending;
     GDALDataset *m_dataset = nullptr;
     int m_rowCount = 0;
     int m_columnCount = 0;
@@ -186,6 +190,7 @@ public:
 
     // Publishes the map under its name once every row was put.
     FileResult commit() { return m_raster.commit(); }
+    FileResult finish(PendingFile &file) { return m_raster.finish(file); }
     // Drops the map; nothing appears under its name.
     void discard() { m_raster.discard(); }
 
@@ -247,6 +252,7 @@ public:
     }
 
     FileResult commit() { return m_raster.commit(); }
+    FileResult finish(PendingFile &file) { return m_raster.finish(file); }
     void discard() { m_raster.discard(); }
 
 private:

@@ -32,18 +32,12 @@ FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCoun
     m_habitatCells = 0;
     m_failed = false;
     m_failure.clear();
-    m_file.reset();
+    m_file.discard();
     if (m_format == Format::AsciiGrid && (rowCount < 0 || columnCount < 0))
         return FileError{QDir::toNativeSeparators(path),
                          QStringLiteral("the extent of the grid is unknown")};
-    if (FileResult error = linkRefusal(path))
+    if (FileResult error = m_file.create(path))
         return error;
-    m_file = std::make_unique<QSaveFile>(path);
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        FileError error{QDir::toNativeSeparators(path), m_file->errorString()};
-        m_file.reset();
-        return error;
-    }
     if (m_format == Format::AsciiGrid) {
         // The maps have no place on Earth: unit cells with the lower left
         // corner at the origin keep a cell's coordinates equal to its
@@ -59,38 +53,45 @@ FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCoun
 
 void MapFileWriter::flushBuffer()
 {
-    if (!m_failed && m_file && m_used > 0) {
-        if (auto reason = writeFully(*m_file, m_buffer.get(), m_used)) {
+    if (!m_failed && m_file.isPending() && m_used > 0) {
+        if (FileResult error = m_file.write(m_buffer.get(), m_used)) {
             m_failed = true;
-            m_failure = *reason;
+            m_failure = error->reason;
         }
     }
     m_used = 0;
 }
 
-FileResult MapFileWriter::commit()
+FileResult MapFileWriter::finish(PendingFile &file)
 {
-    if (!m_file)
+    if (!m_file.isPending())
         return FileError{QDir::toNativeSeparators(m_path), QStringLiteral("file not open")};
     flushBuffer();
-    if (m_failed) {
-        m_file->cancelWriting();
-        m_file.reset();
-        return FileError{QDir::toNativeSeparators(m_path), m_failure};
-    }
-    if (!m_file->commit()) {
-        FileError error{QDir::toNativeSeparators(m_path), m_file->errorString()};
-        m_file.reset();
+    FileResult error;
+    if (m_failed)
+        error = FileError{QDir::toNativeSeparators(m_path), m_failure};
+    else
+        error = m_file.close();
+    if (error) {
+        m_file.discard();
         return error;
     }
-    m_file.reset();
+    file = std::move(m_file);
     return std::nullopt;
+}
+
+FileResult MapFileWriter::commit()
+{
+    PendingFile file;
+    if (FileResult error = finish(file))
+        return error;
+    if (FileResult error = file.sync())
+        return error;
+    return file.publish();
 }
 
 void MapFileWriter::discard()
 {
-    if (m_file)
-        m_file->cancelWriting();
-    m_file.reset();
+    m_file.discard();
     m_used = 0;
 }

@@ -2,8 +2,8 @@
 
 #include "core/fileerror.h"
 #include "core/mapformat.h"
+#include "core/pendingfile.h"
 
-#include <QSaveFile>
 #include <QtGlobal>
 
 #include <cstring>
@@ -19,9 +19,10 @@
 // separated by single spaces. Such readers split on any white space, but a
 // clean row without a trailing blank is what they write themselves.
 //
-// The file goes through QSaveFile: until commit() succeeds nothing exists
-// under the final name, so a full disk, a crash or a cancelled run never
-// leaves a half-written map where a user would take it for a complete one.
+// The file is written under a temporary name (see PendingFile): until it is
+// published nothing exists under the final name, so a full disk, a crash or
+// a cancelled run never leaves a half-written map where a user would take it
+// for a complete one.
 class MapFileWriter final {
 public:
     using Format = MapFormat;
@@ -95,9 +96,14 @@ public:
     qint64 cellCount() const { return m_cells; }
     qint64 habitatCellCount() const { return m_habitatCells; }
 
-    // Publishes the file under its name. On failure the partial data is
-    // discarded and the error names the file and the system's reason.
+    // Publishes the file under its name, once it is on disk. On failure the
+    // partial data is discarded and the error names the file and the
+    // system's reason.
     FileResult commit();
+
+    // Completes the file under its temporary name and hands it over, to be
+    // synced and published with others; nothing is left open here.
+    FileResult finish(PendingFile &file);
 
     // Drops the file being written; nothing appears under its name.
     void discard();
@@ -122,7 +128,7 @@ private:
     qint64 m_habitatCells = 0;
     std::unique_ptr<char[]> m_buffer;
     qsizetype m_used = 0;
-    std::unique_ptr<QSaveFile> m_file;
+    PendingFile m_file;
     QString m_path;
     bool m_failed = false;
     QString m_failure;

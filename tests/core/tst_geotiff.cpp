@@ -409,7 +409,9 @@ private Q_SLOTS:
         QVERIFY(entries(dir.path()).isEmpty());
     }
 
-    void replacesLinksAndFilesAsAWhole()
+    // A link at the map's name is refused, never written through; a file
+    // there is replaced as a whole.
+    void refusesLinksAndReplacesFilesAsAWhole()
     {
         QTemporaryDir dir;
         const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.txt"));
@@ -417,19 +419,23 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("keep me");
         file.close();
-        const QString path = dir.filePath(QStringLiteral("map.tif"));
-        QVERIFY(QFile::link(elsewhere, path));
+        const QString link = dir.filePath(QStringLiteral("link.tif"));
+        QVERIFY(QFile::link(elsewhere, link));
+        GeoTiffMapWriter refused(0, 1);
+        const FileResult error = refused.open(link, 4, 4);
+        QVERIFY(error && error->reason.contains(QStringLiteral("symbolic link")));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
 
+        const QString path = dir.filePath(QStringLiteral("map.tif"));
         for (int round = 0; round < 2; ++round) {
             GeoTiffMapWriter writer(0, round + 1);
             QVERIFY(!writePattern(writer, path, 4, 4, 0, round + 1).empty());
-            QVERIFY(!QFileInfo(path).isSymLink());
             GDALDatasetUniquePtr dataset = openWithGdal(path);
             QVERIFY(dataset);
             QCOMPARE(gdalValues(*dataset)[0], double(habitatAt(0, 0) ? round + 1 : 0));
         }
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("keep me"));
     }
 
     void refusesWhatCannotBeStored()

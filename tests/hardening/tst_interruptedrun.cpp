@@ -15,11 +15,12 @@ namespace {
 
 const QString cli = QStringLiteral(PW_CLI_PATH);
 
-// Waits until the run has written at least `count` files into `folder`.
+// Waits until the run has named at least `count` maps in `folder`; its
+// lock and temporary files do not count.
 bool waitForFiles(QProcess &process, const QString &folder, int count)
 {
     for (int i = 0; i < 30000; ++i) {
-        if (QDir(folder).entryList(QDir::Files).size() >= count)
+        if (QDir(folder).entryList({QStringLiteral("*.txt")}, QDir::Files).size() >= count)
             return true;
         if (process.waitForFinished(0))
             return false;
