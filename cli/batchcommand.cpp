@@ -79,6 +79,10 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
     , m_overwrite(QStringLiteral("overwrite"),
                   QStringLiteral("Replace the files of an earlier run with the same prefix in the "
                                  "folder; without it such a run is refused."))
+    , m_noSync(QStringLiteral("no-sync"),
+               QStringLiteral("Name maps without waiting for the disk to hold them: faster on a "
+                              "busy disk, but a crash can then leave a name on a partial map. "
+                              "For scratch runs on a RAM disk."))
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
@@ -87,7 +91,7 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet, m_format, m_overwrite});
+                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync});
     m_parser.addOptions(ownOptions);
 
     if (!m_parser.parse(arguments))
@@ -178,6 +182,7 @@ void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, Ba
         output.postString = m_parser.value(m_postString);
     output.folder = QDir(m_parser.value(m_out)).absolutePath();
     output.overwrite = m_parser.isSet(m_overwrite);
+    output.sync = !m_parser.isSet(m_noSync);
 }
 
 int BatchCommand::run(BatchJob &job)

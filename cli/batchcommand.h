@@ -48,5 +48,6 @@ private:
     QCommandLineOption m_quiet;
     QCommandLineOption m_format;
     QCommandLineOption m_overwrite;
+    QCommandLineOption m_noSync;
     QString m_error;
 };

@@ -69,6 +69,10 @@ struct BatchOutput {
     // Replace the files of an earlier run with the same prefix in the
     // folder instead of refusing to run beside them.
     bool overwrite = false;
+    // Wait for each group of maps to be on disk before naming it. Off only
+    // for scratch runs on a RAM disk: a crash can then leave a name on a
+    // map the disk never got whole.
+    bool sync = true;
 
     std::optional<QString> refusal() const;
 

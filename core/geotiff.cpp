@@ -124,7 +124,7 @@ FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCoun
         m_tile.reset();
         return error;
     }
-    m_pending.close();
+    m_pending.handOver();
 
     registerGdalDrivers();
     GdalErrorCapture errors;

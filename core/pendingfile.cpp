@@ -54,6 +54,7 @@ PendingFile &PendingFile::operator=(PendingFile &&other) noexcept
     m_target = std::move(other.m_target);
     m_temporaryPath = std::exchange(other.m_temporaryPath, QString());
     m_file = std::exchange(other.m_file, std::make_unique<QFile>());
+    m_closed = std::exchange(other.m_closed, false);
     return *this;
 }
 
@@ -71,6 +72,7 @@ FileResult PendingFile::create(const QString &target)
     for (int attempt = 0;; ++attempt) {
         m_temporaryPath = temporaryName(target);
         m_file->setFileName(m_temporaryPath);
+        m_closed = false;
         if (m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             return std::nullopt;
         const QFileInfo existing(m_temporaryPath);
@@ -91,30 +93,62 @@ FileResult PendingFile::write(const char *data, qint64 size)
 
 FileResult PendingFile::close()
 {
-    if (!m_file->isOpen())
+    if (!m_file->isOpen() || m_closed)
         return std::nullopt;
-    m_file->close();
+    m_closed = true;
     if (m_file->error() != QFileDevice::NoError)
         return error(m_file->errorString());
+#ifdef Q_OS_LINUX
+    ::sync_file_range(m_file->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
     return std::nullopt;
 }
 
-FileResult PendingFile::sync()
+void PendingFile::handOver()
 {
+    m_file->close();
+    m_closed = true;
+}
+
+FileResult PendingFile::syncWith(int (*syncCall)(int))
+{
+    if (m_file->isOpen()) {
+        if (syncCall(m_file->handle()) != 0)
+            return error(systemReason(errno));
+        return std::nullopt;
+    }
+    // A file another library wrote and closed (GDAL) is opened to be synced.
     const int fd = ::open(QFile::encodeName(m_temporaryPath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return error(systemReason(errno));
     FileResult result;
-    if (::fdatasync(fd) != 0)
+    if (syncCall(fd) != 0)
         result = error(systemReason(errno));
     ::close(fd);
     return result;
+}
+
+FileResult PendingFile::sync()
+{
+    return syncWith(::fdatasync);
+}
+
+FileResult PendingFile::syncFileSystem()
+{
+#ifdef Q_OS_LINUX
+    // Since Linux 5.8 this also reports a failure to write back any file of
+    // the file system, ours among them.
+    return syncWith(::syncfs);
+#else
+    return sync();
+#endif
 }
 
 FileResult PendingFile::publish()
 {
     if (FileResult result = close())
         return result;
+    m_file->close();
     // rename() replaces the directory entry itself, where QFile::rename
     // would refuse an existing target.
     if (::rename(QFile::encodeName(m_temporaryPath).constData(),
@@ -126,6 +160,7 @@ FileResult PendingFile::publish()
 
 void PendingFile::discard()
 {
+    m_closed = false;
     if (m_file->isOpen())
         m_file->close();
     if (!m_temporaryPath.isEmpty())

@@ -42,9 +42,19 @@ public:
     // Writes all of `data`, or says why not (see writeFully).
     FileResult write(const char *data, qint64 size);
     // Ends the writing; the content is complete but may not be on disk yet.
+    // The disk is asked to start writing it now, so that the wait in sync()
+    // is short. The file stays open for sync(), which then needs no second
+    // open: creating and opening files is most of what a small map costs.
     FileResult close();
     // Waits until the content is on disk.
     FileResult sync();
+    // Waits until everything written to the file system that holds this
+    // file is on disk, this file and every other: one wait for a whole group
+    // of files in one folder. Where the system cannot, this file alone.
+    FileResult syncFileSystem();
+    // Lets another library write the temporary file by its path: nothing
+    // is kept open here, and sync() opens it again.
+    void handOver();
     // Gives the file its target's name, replacing whatever file had it. A
     // link that appeared there since create() is replaced, not followed.
     FileResult publish();
@@ -53,8 +63,11 @@ public:
 
 private:
     FileError error(const QString &reason) const;
+    FileResult syncWith(int (*syncCall)(int));
 
     QString m_target;
     QString m_temporaryPath;
     std::unique_ptr<QFile> m_file = std::make_unique<QFile>();
+    // Written to the end; the handle is kept only for sync().
+    bool m_closed = false;
 };

@@ -3,6 +3,8 @@
 #include "core/diskspace.h"
 #include "core/mapfilewriter.h"
 #include "core/mapnames.h"
+#include "core/mappublisher.h"
+#include "core/mapwriter.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacepipeline.h"
 
@@ -131,9 +133,13 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
     auto countOf = [&coverCounts](qint64 cover) {
         return cover >= 0 && cover <= 100 ? coverCounts[std::size_t(cover)] : 0;
     };
+    // A cover no threshold cut of this size can give is done from the
+    // start: waiting for it would build every surface of every H in vain.
+    const auto reachable = reachableCovers(m_request.size);
     auto allRequestedDone = [&] {
         for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
-            if (countOf(cover) < replicates)
+            if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
+                countOf(cover) < replicates)
                 return false;
         return true;
     };
@@ -142,6 +148,14 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
     const auto ladder = thresholds();
     // Starts building the first surfaces at once, while the progress is set up.
     SurfacePipeline surfaces(m_engine, hs, m_request.size);
+    MapWriter writer(m_request.output);
+    MapPublisher publisher(written, m_request.output.sync);
+    // Whatever ends the run, the maps made before the end are named.
+    auto end = [&publisher](BatchResult result) {
+        if (FileResult error = publisher.flush(); error && result.ok())
+            return BatchResult::failed(error->message());
+        return result;
+    };
 
     // Each H may build up to seedsPerH surfaces; an H that is done early
     // moves the bar on to the start of the next, so the bar is full exactly
@@ -156,20 +170,20 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
         const double H = hs[hIndex];
         coverCounts.fill(0);
         for (int seed = 0; seed < seedsPerH; ++seed) {
+            // Checked before the surface is built, so that no surface is made
+            // once nothing can come of it.
+            if (allRequestedDone())
+                break;
             progress.setLabelText(progressLabel(H, seed));
             const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seed);
             if (surface.status != FbmSurface::Status::Ok) {
                 const int points = (1 << FbmSurface::defaultMaxLevel) + 1;
-                return BatchResult::failed(
+                return end(BatchResult::failed(
                     QCoreApplication::translate(
                         "FractalMapGenerator",
                         "There is not enough memory for a fractal surface of %1 x %1 points.")
-                        .arg(points));
+                        .arg(points)));
             }
-            if (covers.last < covers.first)
-                break;
-            if (allRequestedDone())
-                break;
 
             for (std::size_t k = 0; k < ladder.size(); ++k) {
                 const int pct = surface.covers[k];
@@ -178,13 +192,14 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
                 const int n = ++coverCounts[std::size_t(pct)];
                 const QString name = mapFileName(nameStem, H, pct, n, m_request.output.format);
                 const AcceptedCut cut{H, seed, ladder[k], pct, n, name};
-                if (const FileResult error = writeAcceptedCut(surface.block, cut, written))
-                    return BatchResult::failed(error->message());
+                if (const FileResult error =
+                        writeAcceptedCut(surface.block, cut, writer, publisher))
+                    return end(BatchResult::failed(error->message()));
             }
 
             progress.setValue(int(++surfaceCount));
             if (progress.wasCanceled())
-                return BatchResult::canceled();
+                return end(BatchResult::canceled());
         }
         const qint64 nextStart = qint64(hIndex + 1) * seedsPerH;
         if (surfaceCount != nextStart) {
@@ -192,18 +207,25 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
             progress.setValue(int(std::min<qint64>(surfaceCount, std::numeric_limits<int>::max())));
         }
     }
-    return BatchResult::completed();
+    return end(BatchResult::completed());
 }
 
 FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
-                                                 QList<MapRecord> &written) const
+                                                 MapWriter &writer, MapPublisher &publisher) const
 {
     const BatchOutput &output = m_request.output;
-    qint64 habitatCells = 0;
-    if (FileResult error = writeCoverMap(block, cut.fileName, cut.threshold, output.matrixValue,
-                                         output.coverValue, output.format, &habitatCells))
+    if (FileResult error = writer.open(cut.fileName, block.size, block.size))
         return error;
-    MapRecord record;
+    const double threshold = cut.threshold;
+    for (int row = 0; row < block.size; ++row)
+        writer.putRow(block.size,
+                      [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
+    FinishedMap map;
+    map.files.emplace_back();
+    if (FileResult error = writer.finish(map.files.back()))
+        return error;
+    const qint64 habitatCells = writer.habitatCellCount();
+    MapRecord &record = map.record;
     record.fileName = cut.fileName;
     record.kind = MapRecord::Kind::Fractal;
     record.rowCount = block.size;
@@ -217,8 +239,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.replicate = cut.replicate;
     record.coverValue = output.coverValue;
     record.matrixValue = output.matrixValue;
-    written.append(record);
-    return std::nullopt;
+    return publisher.add(std::move(map));
 }
 
 QString FractalMapGenerator::longestMapName(const QString &nameStem) const

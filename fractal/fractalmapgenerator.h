@@ -12,6 +12,9 @@
 
 #include <array>
 
+class MapPublisher;
+class MapWriter;
+
 // Runs a fractal batch: for every H, surfaces are built from the seeds
 // 0, 1, 2, ... and each is cut at a fixed ladder of thresholds. There is no
 // search for the threshold of a given cover; a cut becomes a map when its
@@ -96,8 +99,8 @@ private:
     };
 
     // Everything that is written for one map happens here.
-    FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
-                                QList<MapRecord> &written) const;
+    FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, MapWriter &writer,
+                                MapPublisher &publisher) const;
 
     FractalBatchRequest m_request;
     Engine m_engine;

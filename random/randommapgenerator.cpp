@@ -1,11 +1,23 @@
 #include "random/randommapgenerator.h"
 
 #include "core/diskspace.h"
-#include "core/mapfilewriter.h"
+#include "core/helperthread.h"
 #include "core/mapnames.h"
+#include "core/mapwriter.h"
+#include "core/rand15.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <memory>
+
+namespace {
+
+// Below this many cells a map is written faster than a second thread can
+// be handed it.
+constexpr qint64 parallelCells = qint64(1) << 16;
+
+} // namespace
 
 RandomMapGenerator::RandomMapGenerator(const RandomBatchRequest &request)
     : m_request(request)
@@ -29,62 +41,112 @@ QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
                          m_request.output.format);
 }
 
-FileResult RandomMapGenerator::writeMap(int replicateIndex, int cover, const QString &nameStem,
-                                        QList<MapRecord> &written)
+RandomMapGenerator::MapPlace RandomMapGenerator::placeOf(qint64 index) const
+{
+    const qint64 coverIndex = index / m_request.replicates;
+    return {int(m_request.covers.first + coverIndex * m_request.covers.step),
+            int(index % m_request.replicates)};
+}
+
+QString RandomMapGenerator::progressLabel(qint64 index) const
+{
+    const MapPlace place = placeOf(index);
+    return QStringLiteral("gerando para cobertura ") + QString::number(place.cover) +
+           QStringLiteral(" amostra no.") + QString::number(place.replicateIndex + 1);
+}
+
+FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, MapWriter &writer,
+                                       FinishedMap &map) const
 {
     const BatchOutput &output = m_request.output;
     const int size = m_request.size;
-    const QString name = mapFileName(replicateIndex, cover, nameStem);
-    MapFileWriter writer(output.matrixValue, output.coverValue, output.format);
+    const MapPlace place = placeOf(index);
+    const QString name = mapFileName(place.replicateIndex, place.cover, nameStem);
     if (FileResult error = writer.open(name, size, size))
         return error;
+    // The maps before this one took size * size draws each. The seed's bits
+    // are taken unchanged, as srand takes them.
+    Rand15 rng(quint32(m_request.seed));
+    rng.discard(quint64(index) * quint64(size) * quint64(size));
     // Largest draw that still gives habitat for this cover.
-    const int habitatLimit = (32767 * cover) / 100;
+    const int habitatLimit = (32767 * place.cover) / 100;
     for (int i = 0; i < size; ++i)
-        writer.putRow(size, [this, habitatLimit](int) { return m_rng.next() <= habitatLimit; });
-    if (FileResult error = writer.commit())
+        writer.putRow(size, [&rng, habitatLimit](int) { return rng.next() <= habitatLimit; });
+    map.files.clear();
+    map.files.emplace_back();
+    if (FileResult error = writer.finish(map.files.back()))
         return error;
 
-    MapRecord record;
+    MapRecord &record = map.record;
+    record = MapRecord();
     record.fileName = name;
     record.kind = MapRecord::Kind::Random;
     record.rowCount = size;
     record.columnCount = size;
-    record.requestedCover = cover;
+    record.requestedCover = place.cover;
     record.cellCount = writer.cellCount();
     record.habitatCells = writer.habitatCellCount();
     record.seed = m_request.seed;
-    record.replicate = replicateIndex + 1;
+    record.replicate = place.replicateIndex + 1;
     record.coverValue = output.coverValue;
     record.matrixValue = output.matrixValue;
-    written.append(record);
     return std::nullopt;
 }
 
 BatchResult RandomMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
                                           BatchProgress &progress)
 {
-    // The seed's bits are taken unchanged, as srand takes them.
-    m_rng.seed(quint32(m_request.seed));
-
-    const CoverRange &covers = m_request.covers;
-    progress.setMaximum(int(std::min<qint64>(m_request.mapCount(), INT_MAX)));
+    const qint64 total = m_request.mapCount();
+    progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
-    int done = 0;
-    for (int cover = covers.first; cover <= covers.last; cover += covers.step) {
-        for (int r = 0; r < m_request.replicates; ++r) {
-            progress.setLabelText(QStringLiteral("gerando para cobertura ") +
-                                  QString::number(cover) + QStringLiteral(" amostra no.") +
-                                  QString::number(r + 1));
-            if (const FileResult error = writeMap(r, cover, nameStem, written))
+    MapPublisher publisher(written, m_request.output.sync);
+    const qint64 cells = qint64(m_request.size) * m_request.size;
+    std::unique_ptr<HelperThread> helper;
+    if (cells >= parallelCells && total > 1)
+        helper = std::make_unique<HelperThread>();
+    std::array<MapWriter, 2> writers{MapWriter(m_request.output), MapWriter(m_request.output)};
+
+    qint64 next = 0;
+    while (next < total) {
+        // Two maps at a time when they are large enough to be worth it:
+        // the second on the helper, while this thread makes the first.
+        const int round = helper && next + 1 < total ? 2 : 1;
+        std::array<FinishedMap, 2> maps;
+        std::array<FileResult, 2> errors;
+        progress.setLabelText(progressLabel(next));
+        if (round == 2)
+            helper->start(
+                [&, next] { errors[1] = makeMap(next + 1, nameStem, writers[1], maps[1]); });
+        errors[0] = makeMap(next, nameStem, writers[0], maps[0]);
+        if (round == 2)
+            helper->wait();
+
+        for (int i = 0; i < round; ++i) {
+            if (i > 0)
+                progress.setLabelText(progressLabel(next));
+            // A map that fails ends the run; the ones before it are named
+            // and listed, whatever was made after it is dropped.
+            if (errors[std::size_t(i)]) {
+                if (FileResult error = publisher.flush())
+                    return BatchResult::failed(error->message());
+                return BatchResult::failed(errors[std::size_t(i)]->message());
+            }
+            if (FileResult error = publisher.add(std::move(maps[std::size_t(i)])))
                 return BatchResult::failed(error->message());
-            progress.setValue(++done);
-            if (progress.wasCanceled())
-                return BatchResult::canceled();
+            progress.setValue(int(std::min<qint64>(++next, INT_MAX)));
+        }
+        // A map made alongside the one at which Cancel was seen is complete
+        // and is kept, as the map being written always is.
+        if (progress.wasCanceled()) {
+            if (FileResult error = publisher.flush())
+                return BatchResult::failed(error->message());
+            return BatchResult::canceled();
         }
     }
+    if (FileResult error = publisher.flush())
+        return BatchResult::failed(error->message());
     return BatchResult::completed();
 }
 

@@ -3,20 +3,24 @@
 #include "core/batchjob.h"
 #include "core/batchrequest.h"
 #include "core/fileerror.h"
+#include "core/mappublisher.h"
 #include "core/maprecord.h"
-#include "core/rand15.h"
 
 #include <QList>
 #include <QString>
+
+class MapWriter;
 
 // Draws and writes the maps of a random batch. Every cell is habitat with the
 // requested cover as probability, one draw per cell in row-major order from
 // one generator seeded once per batch, so a map depends on the seed and on
 // every map drawn before it in the batch.
 //
-// Cells are drawn while the map is written, row by row, rather than into a
-// size x size grid first: the files are the same, and memory no longer grows
-// with the square of the size.
+// The generator can jump ahead, so each map starts its draws where the maps
+// before it would have left them: two maps are drawn and written at once on
+// two threads, and the files are the same as one after the other. Cells are
+// drawn while the map is written, row by row, rather than into a grid first,
+// so memory does not grow with the square of the size.
 class RandomMapGenerator final : public MapSource {
 public:
     explicit RandomMapGenerator(const RandomBatchRequest &request);
@@ -38,13 +42,20 @@ public:
     static constexpr bool isHabitat(int draw, int cover) { return 100 * draw <= 32767 * cover; }
 
 private:
-    // Draws one map from the generator's current state and writes it under
-    // its name; the map is appended to `written` once complete on disk.
-    FileResult writeMap(int replicateIndex, int cover, const QString &nameStem,
-                        QList<MapRecord> &written);
+    // The index-th map of the batch, in the order covers and replicates are
+    // visited.
+    struct MapPlace {
+        int cover = 0;
+        int replicateIndex = 0;
+    };
+    MapPlace placeOf(qint64 index) const;
+    QString progressLabel(qint64 index) const;
+    // Draws the index-th map with `writer` and completes it under a
+    // temporary name; safe to call for two maps at once with two writers.
+    FileResult makeMap(qint64 index, const QString &nameStem, MapWriter &writer,
+                       FinishedMap &map) const;
 
     RandomBatchRequest m_request;
-    Rand15 m_rng;
 };
 
 // The batch job of a random request.

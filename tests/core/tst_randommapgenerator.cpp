@@ -1,3 +1,4 @@
+#include "core/rand15.h"
 #include "random/randommapgenerator.h"
 
 #include "tests/support/batches.h"

@@ -338,7 +338,7 @@ private Q_SLOTS:
         QVERIFY(filesIn(dir.path()).isEmpty());
     }
 
-    void finalCoverBelowInitialBuildsOneSurfacePerH()
+    void finalCoverBelowInitialBuildsNoSurface()
     {
         // 0.1 to 0.9 in steps of 0.3 visits 1.0 as well, since the limit is
         // finalH + hStep / 2.
@@ -356,9 +356,7 @@ private Q_SLOTS:
         QVERIFY(names.isEmpty());
         QVERIFY(filesIn(dir.path()).isEmpty());
         QCOMPARE(progress.maximum, 800);
-        QCOMPARE(progress.labels,
-                 (QStringList{QStringLiteral("Calculando..."), label("0.10", 1), label("0.40", 1),
-                              label("0.70", 1), label("1.00", 1)}));
+        QCOMPARE(progress.labels, QStringList{QStringLiteral("Calculando...")});
         QCOMPARE(progress.values, (QList<int>{0, 200, 400, 600, 800}));
     }
 
@@ -366,8 +364,7 @@ private Q_SLOTS:
     {
         // One replicate of cover 50 per H. The seed that first yields it is
         // found here with the surface and the sweep alone; the run must
-        // build one more surface after it, see that nothing is missing and
-        // move on.
+        // move on to the next H without building another surface.
         FractalBatchRequest b = requestOf();
         b.hurst.first = 0.5;
         b.hurst.last = 0.6;
@@ -403,7 +400,6 @@ private Q_SLOTS:
                 expectedValues << hIndex * 200 + seed + 1;
             }
             QVERIFY2(cut >= 0, "no seed gives cover 50; choose another size");
-            expectedLabels << label(h.constData(), seed + 1);
             expectedValues << (hIndex + 1) * 200;
             const QString name = base + QLatin1String(h) + QStringLiteral("_050_00001.txt");
             expectedNames << name;
@@ -548,9 +544,14 @@ private Q_SLOTS:
             names << map.fileName;
         QFile::setPermissions(folder, writable);
 
+        // Maps are named a group at a time, so some of the first surface's
+        // may still be unnamed when the world changes; they are complete and
+        // are named before the run stops.
         QCOMPARE(result.status, BatchResult::Status::Failed);
-        QCOMPARE(namesBefore.size(), 80);
-        QCOMPARE(names, namesBefore);
+        QCOMPARE(names.size(), 80);
+        QCOMPARE(names.mid(0, namesBefore.size()), namesBefore);
+        for (const MapRecord &map : written)
+            QCOMPARE(map.seed, 0);
         const QString failedPath = result.message.section(QStringLiteral(": "), 0, 0);
         QVERIFY2(
             failedPath.startsWith(QDir::toNativeSeparators(folder + QStringLiteral("/FBM_0.50_"))),

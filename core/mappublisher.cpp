@@ -1,0 +1,55 @@
+#include "core/mappublisher.h"
+
+#include <QFileInfo>
+
+#include <utility>
+
+MapPublisher::MapPublisher(QList<MapRecord> &written, bool syncToDisk)
+    : m_written(written)
+    , m_sync(syncToDisk)
+{}
+
+MapPublisher::~MapPublisher()
+{
+    discard();
+}
+
+FileResult MapPublisher::add(FinishedMap map)
+{
+    for (const PendingFile &file : map.files)
+        m_pendingBytes += QFileInfo(file.temporaryPath()).size();
+    m_pending.push_back(std::move(map));
+    if (!m_sync || qsizetype(m_pending.size()) >= groupMaps || m_pendingBytes >= groupBytes)
+        return flush();
+    return std::nullopt;
+}
+
+FileResult MapPublisher::flush()
+{
+    FileResult failure;
+    std::size_t synced = m_pending.size();
+    // One wait for the disk for the whole group: the maps of a run share a
+    // folder, so syncing the file system that holds the first puts every
+    // one of them on disk.
+    if (m_sync && !m_pending.empty() && !m_pending.front().files.empty()) {
+        if ((failure = m_pending.front().files.front().syncFileSystem()))
+            synced = 0;
+    }
+    for (std::size_t i = 0; i < synced && !failure; ++i) {
+        FinishedMap &map = m_pending[i];
+        for (PendingFile &file : map.files) {
+            if ((failure = file.publish()))
+                break;
+        }
+        if (!failure)
+            m_written.append(std::move(map.record));
+    }
+    discard();
+    return failure;
+}
+
+void MapPublisher::discard()
+{
+    m_pending.clear();
+    m_pendingBytes = 0;
+}

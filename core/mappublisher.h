@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/fileerror.h"
+#include "core/maprecord.h"
+#include "core/pendingfile.h"
+
+#include <QList>
+
+#include <vector>
+
+// A map that is complete under temporary names: its own file, and any file
+// that goes with it (the surface it was cut from), waiting to be named.
+struct FinishedMap {
+    MapRecord record;
+    std::vector<PendingFile> files;
+};
+
+// Names the maps of a run in the order they were made, a group at a time:
+// the group is put on disk with one wait (see PendingFile::syncFileSystem),
+// then each file is renamed into place, so the wait for the disk is paid
+// once a group rather than once a map, and a crash still leaves under a
+// map's name only a complete map that was on disk before it got the name. A map is appended to the
+// run's list of written maps once all its files carry their names.
+class MapPublisher final {
+public:
+    // Without syncing, files are named as soon as they are complete: for
+    // scratch runs on a RAM disk, where a crash takes everything anyway.
+    MapPublisher(QList<MapRecord> &written, bool syncToDisk);
+    ~MapPublisher();
+    MapPublisher(const MapPublisher &) = delete;
+    MapPublisher &operator=(const MapPublisher &) = delete;
+
+    // Queues a finished map and names the queue once it holds a group's
+    // worth of maps or bytes.
+    FileResult add(FinishedMap map);
+    // Names every queued map. On a failure, the maps before the one that
+    // failed are named and listed, the rest are dropped.
+    FileResult flush();
+    // Drops every queued map; none of them appears under its name.
+    void discard();
+
+    // A group closes at whichever comes first.
+    static constexpr qsizetype groupMaps = 64;
+    static constexpr qint64 groupBytes = qint64(128) << 20;
+
+private:
+    QList<MapRecord> &m_written;
+    const bool m_sync;
+    std::vector<FinishedMap> m_pending;
+    qint64 m_pendingBytes = 0;
+};
