@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -83,6 +85,11 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
                QStringLiteral("Name maps without waiting for the disk to hold them: faster on a "
                               "busy disk, but a crash can then leave a name on a partial map. "
                               "For scratch runs on a RAM disk."))
+    , m_generator(QStringLiteral("generator"),
+                  QStringLiteral("Where the randomness comes from: classic (the default, the "
+                                 "15-bit generator every earlier batch used) or philox "
+                                 "(independent replicates; see the README)."),
+                  QStringLiteral("NAME"), QStringLiteral("classic"))
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
@@ -91,7 +98,7 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync});
+                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync, m_generator});
     m_parser.addOptions(ownOptions);
 
     if (!m_parser.parse(arguments))
@@ -121,6 +128,16 @@ std::optional<int> BatchCommand::intOption(const QCommandLineOption &option, con
     if (!value && m_error.isEmpty())
         m_error = QStringLiteral("%1 is not a whole number: '%2'").arg(name, text);
     return value;
+}
+
+int BatchCommand::choice(const QCommandLineOption &option, const QStringList &choices)
+{
+    const QString value = m_parser.value(option);
+    const qsizetype index = choices.indexOf(value);
+    if (index < 0 && m_error.isEmpty())
+        m_error = QStringLiteral("--%1 must be %2, not '%3'")
+                      .arg(option.names().constLast(), choices.join(QStringLiteral(" or ")), value);
+    return int(std::max<qsizetype>(index, 0));
 }
 
 void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, BatchOutput &output,
@@ -272,6 +289,8 @@ int BatchCommand::runRandom(const QStringList &arguments)
     RandomBatchRequest request;
     readCommon(request.covers, request.size, request.replicates, request.output, false);
     request.seed = intOption(seedOption, QStringLiteral("--seed")).value_or(0);
+    request.generator =
+        Generator(choice(m_generator, {QStringLiteral("classic"), QStringLiteral("philox")}));
     if (!m_error.isEmpty())
         return m_cli.usageError(m_error);
     BatchJob job = randomBatchJob(request);
@@ -297,6 +316,28 @@ int BatchCommand::runFractal(const QStringList &arguments)
                  span(FractalBatchRequest::lastHurstLimits),
                  span(FractalBatchRequest::hurstStepLimits)),
         QStringLiteral("FIRST:LAST:STEP"), QStringLiteral("0.1:0.9:0.1"));
+    const QCommandLineOption surfacesOption(
+        QStringLiteral("surfaces"),
+        QStringLiteral("Surfaces each H may build, %1 (default %2).")
+            .arg(span(FractalBatchRequest::surfaceLimits))
+            .arg(FractalBatchRequest::surfacesPerH),
+        QStringLiteral("N"), QString::number(FractalBatchRequest::surfacesPerH));
+    const QCommandLineOption firstSeedOption(
+        QStringLiteral("first-seed"),
+        QStringLiteral("Seed of each H's first surface, %1 (default 0); give runs of different "
+                       "H disjoint seeds with it.")
+            .arg(span(FractalBatchRequest::firstSeedLimits)),
+        QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption distinctOption(
+        QStringLiteral("distinct-surfaces"),
+        QStringLiteral("No surface gives two maps of one H and cover: replicates come from "
+                       "different surfaces."));
+    const QCommandLineOption cutOption(
+        QStringLiteral("cut"),
+        QStringLiteral("How a surface is cut: ladder (the default, 80 fixed thresholds) or "
+                       "exact (at its own quantile, so each map holds exactly round(cover x "
+                       "cells / 100) habitat cells)."),
+        QStringLiteral("HOW"), QStringLiteral("ladder"));
     if (const auto done = parse(
             arguments,
             QStringLiteral(
@@ -307,7 +348,7 @@ int BatchCommand::runFractal(const QStringList &arguments)
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them. Maps can be at most %1 cells per side.")
                 .arg(FractalBatchRequest::maxMapSize),
-            {hurstOption}))
+            {hurstOption, surfacesOption, firstSeedOption, distinctOption, cutOption}))
         return *done;
 
     FractalBatchRequest request;
@@ -317,6 +358,13 @@ int BatchCommand::runFractal(const QStringList &arguments)
     else if (m_error.isEmpty())
         m_error = QStringLiteral("--hurst must be FIRST:LAST:STEP with decimal numbers, not '%1'")
                       .arg(m_parser.value(hurstOption));
+    request.generator =
+        Generator(choice(m_generator, {QStringLiteral("classic"), QStringLiteral("philox")}));
+    request.cut =
+        FractalCut(choice(cutOption, {QStringLiteral("ladder"), QStringLiteral("exact")}));
+    request.distinctSurfaces = m_parser.isSet(distinctOption);
+    request.surfaces = intOption(surfacesOption, QStringLiteral("--surfaces")).value_or(0);
+    request.firstSeed = intOption(firstSeedOption, QStringLiteral("--first-seed")).value_or(0);
     if (!m_error.isEmpty())
         return m_cli.usageError(m_error);
     BatchJob job = fractalBatchJob(request);

@@ -31,6 +31,8 @@ private:
     void readCommon(CoverRange &covers, int &size, int &replicates, BatchOutput &output,
                     bool fractal);
     std::optional<int> intOption(const QCommandLineOption &option, const QString &name);
+    // The value of an option that names one of `choices`, as its index.
+    int choice(const QCommandLineOption &option, const QStringList &choices);
     int run(BatchJob &job);
 
     CommandLine &m_cli;
@@ -49,5 +51,6 @@ private:
     QCommandLineOption m_format;
     QCommandLineOption m_overwrite;
     QCommandLineOption m_noSync;
+    QCommandLineOption m_generator;
     QString m_error;
 };

@@ -275,7 +275,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     }
     report.result = m_source->writeMaps(stem, report.maps, progress);
     report.batchListError = writeBatchList(report.fileNames(), stem, m_source->output().postString);
-    report.manifestError = writeManifest(report.maps, stem);
+    report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns());
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/batchmanifest.h"
 #include "core/batchprogress.h"
 #include "core/batchrequest.h"
 #include "core/batchresult.h"
@@ -30,6 +31,8 @@ public:
     virtual std::optional<QString> diskSpaceRefusal(const QString &folder) const = 0;
     // The longest name a map of this batch can have.
     virtual QString longestMapName(const QString &nameStem) const = 0;
+    // What the batch's manifest tells beyond the classic columns.
+    virtual ManifestColumns manifestColumns() const = 0;
     // Writes the maps, each under nameStem and its own name, appending every
     // map to `written` once it is complete on disk, so that whatever the
     // outcome, `written` names exactly the maps a user can rely on.

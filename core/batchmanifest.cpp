@@ -32,13 +32,17 @@ QString manifestFileName(const QString &pathPrefix)
     return manifestName(pathPrefix);
 }
 
-QByteArray manifestHeader()
+QByteArray manifestHeader(const ManifestColumns &columns)
 {
-    return QByteArrayLiteral("file,kind,size,requested_cover,realised_cover,H,seed,replicate,"
-                             "threshold,cover_value,matrix_value\n");
+    QByteArray header = QByteArrayLiteral("file,kind,size,requested_cover,realised_cover,H,seed,"
+                                          "replicate,threshold,cover_value,matrix_value");
+    if (columns.sampling)
+        header +=
+            QByteArrayLiteral(",generator,stream,cut,distinct_surfaces,surfaces_per_h,first_seed");
+    return header + '\n';
 }
 
-QByteArray manifestRow(const MapRecord &record)
+QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
 {
     const bool fractal = record.kind == MapRecord::Kind::Fractal;
     // Both front ends make square maps; a caller of the core that does not
@@ -64,14 +68,31 @@ QByteArray manifestRow(const MapRecord &record)
         row += number("%.17g", record.threshold);
     row += ',';
     row += QByteArray::number(record.coverValue) + ',';
-    row += QByteArray::number(record.matrixValue) + '\n';
-    return row;
+    row += QByteArray::number(record.matrixValue);
+    if (columns.sampling) {
+        row += record.generator == Generator::Philox ? QByteArrayLiteral(",philox,")
+                                                     : QByteArrayLiteral(",classic,");
+        row += QByteArray::number(record.stream) + ',';
+        if (fractal) {
+            row += record.cut == FractalCut::Exact ? QByteArrayLiteral("exact,")
+                                                   : QByteArrayLiteral("ladder,");
+            row += record.distinctSurfaces ? QByteArrayLiteral("yes,") : QByteArrayLiteral("no,");
+            row += QByteArray::number(record.surfacesPerH) + ',';
+            row += QByteArray::number(record.firstSeed);
+        } else {
+            row += QByteArrayLiteral(",,,");
+        }
+    }
+    return row + '\n';
 }
 
-FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix)
+FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
+                         const ManifestColumns &columns)
 {
     return saveLines(
-        manifestFileName(pathPrefix), manifestHeader(), records.size(),
-        [&records](qsizetype i, QByteArray &out) { out += manifestRow(records[i]); },
+        manifestFileName(pathPrefix), manifestHeader(columns), records.size(),
+        [&records, &columns](qsizetype i, QByteArray &out) {
+            out += manifestRow(records[i], columns);
+        },
         AtLink::Refuse);
 }

@@ -17,7 +17,17 @@
 // two decimals, the threshold as many digits as it takes to give back the
 // same double. The text is UTF-8, and a field with a comma, a quote or a
 // line break is quoted.
+//
+// Batches that use an option which changes how maps are made or what is
+// known of them get more columns, after the classic ones, so that a default
+// batch's manifest stays as it has always been.
+struct ManifestColumns {
+    // generator, stream, cut, distinct_surfaces, surfaces_per_h, first_seed
+    bool sampling = false;
+};
+
 QString manifestFileName(const QString &pathPrefix);
-QByteArray manifestHeader();
-QByteArray manifestRow(const MapRecord &record);
-FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix);
+QByteArray manifestHeader(const ManifestColumns &columns = {});
+QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
+FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
+                         const ManifestColumns &columns = {});

@@ -176,7 +176,17 @@ std::optional<QString> FractalBatchRequest::refusal() const
             .arg(size);
     if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
         return refusal;
+    if (auto refusal = outside("the number of surfaces per H", surfaces, surfaceLimits))
+        return refusal;
+    if (auto refusal = outside("the first seed", firstSeed, firstSeedLimits))
+        return refusal;
     return output.refusal();
+}
+
+bool FractalBatchRequest::samplingChanged() const
+{
+    return generator != Generator::Classic || cut != FractalCut::Ladder || distinctSurfaces ||
+           surfaces != surfacesPerH || firstSeed != 0;
 }
 
 qint64 FractalBatchRequest::mapCount() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/generator.h"
 #include "core/mapformat.h"
 
 #include <QString>
@@ -99,6 +100,7 @@ struct RandomBatchRequest {
     int replicates = 1;
     // The settings dialog starts every process at 5.
     qint32 seed = 5;
+    Generator generator = Generator::Classic;
     BatchOutput output;
 
     // Why the batch cannot run as given, in words for the user; nothing when
@@ -107,6 +109,7 @@ struct RandomBatchRequest {
     std::optional<QString> refusal() const;
     // The maps the batch writes: covers times replicates, 0 when reversed.
     qint64 mapCount() const;
+    bool samplingChanged() const { return generator != Generator::Classic; }
 };
 
 struct FractalBatchRequest {
@@ -121,16 +124,29 @@ struct FractalBatchRequest {
     static constexpr IntLimits sizeLimits{2, 9999999};
     static constexpr int maxMapSize = 4096;
     static constexpr IntLimits replicateLimits{1, 999999};
-    // Every H builds surfaces from the seeds 0, 1, 2, ... and cuts each at
-    // a ladder of this many thresholds.
+    // Every H builds up to `surfaces` surfaces from the seeds firstSeed,
+    // firstSeed + 1, ... and cuts each at a ladder of this many thresholds.
     static constexpr int surfacesPerH = 200;
     static constexpr int ladderSteps = 80;
+    static constexpr IntLimits surfaceLimits{1, 10000000};
+    static constexpr IntLimits firstSeedLimits{0, 1000000000};
 
     HurstRange hurst;
     CoverRange covers;
     int size = 100;
     int replicates = 1;
+    Generator generator = Generator::Classic;
+    FractalCut cut = FractalCut::Ladder;
+    // No surface gives two maps of one H and cover: the replicates of a
+    // cover come from different surfaces.
+    bool distinctSurfaces = false;
+    int surfaces = surfacesPerH;
+    int firstSeed = 0;
     BatchOutput output;
+
+    // Whether any choice of how maps are sampled differs from the classic
+    // one, which the manifest then records for every map.
+    bool samplingChanged() const;
 
     std::optional<QString> refusal() const;
     // The maps the dialog promises: H values times covers times

@@ -70,10 +70,15 @@ double runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes,
            roundUpToBlocks(maps * (name + recordBytesPerMap), blockSize);
 }
 
-// Every surface is cut at a fixed ladder of thresholds, and a run builds a
-// fixed number of surfaces per H.
-constexpr double fractalMapsPerH =
-    double(FractalBatchRequest::surfacesPerH) * double(FractalBatchRequest::ladderSteps);
+// The most maps one H can give: a surface gives at most one map per
+// threshold of the ladder, or per requested cover when cut exactly.
+double fractalMapsPerH(const FractalBatchRequest &request)
+{
+    const double cutsPerSurface = request.cut == FractalCut::Exact
+                                      ? double(std::max<qint64>(request.covers.count(), 0))
+                                      : double(FractalBatchRequest::ladderSteps);
+    return double(request.surfaces) * cutsPerSurface;
+}
 
 } // namespace
 
@@ -123,9 +128,9 @@ double DiskSpace::fractalBatchBytes(const FractalBatchRequest &request, qint64 b
         mapsPerH += request.replicates;
         largest = std::max(largest, largestMap(cover));
     });
-    if (mapsPerH > fractalMapsPerH) {
-        perH = fractalMapsPerH * largest;
-        mapsPerH = fractalMapsPerH;
+    if (mapsPerH > fractalMapsPerH(request)) {
+        perH = fractalMapsPerH(request) * largest;
+        mapsPerH = fractalMapsPerH(request);
     }
     // H "%.2f", "_", cover "%03i", "_", replicate "%05i", ".txt"
     const int tail = 4 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
@@ -136,7 +141,7 @@ qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
 {
     const qint64 perH =
         std::min(std::max<qint64>(request.covers.count(), 0) * std::max(request.replicates, 0),
-                 qint64(fractalMapsPerH));
+                 qint64(fractalMapsPerH(request)));
     return qint64(request.hurst.values().size()) * perH + 3;
 }
 

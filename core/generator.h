@@ -6,3 +6,10 @@
 // cell or lattice point from its own counter, so that replicates are
 // independent and any one of them can be made alone. See random/philox.h.
 enum class Generator { Classic, Philox };
+
+// How a fractal surface becomes maps. Ladder cuts every surface at the
+// fixed thresholds 0.10, 0.11, ... 0.89 and keeps the cuts whose whole
+// percentage is a requested cover, as every earlier fractal map was made.
+// Exact cuts each surface once per requested cover at the value that leaves
+// exactly round(cover * cells / 100) cells above it.
+enum class FractalCut { Ladder, Exact };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/generator.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -22,13 +24,27 @@ struct MapRecord {
     double H = 0;
     double threshold = 0;
     // Random maps: the batch's seed as the settings and the command line take
-    // it, a signed 32-bit number. Fractal maps: the surface's seed, 0..199.
+    // it, a signed 32-bit number. Fractal maps: the surface's seed.
     qint64 seed = 0;
     // Random maps count replicates per cover from 1; fractal maps per cover
     // and H from 1, as their names do.
     int replicate = 0;
     qint32 coverValue = 1;
     qint32 matrixValue = 0;
+
+    // How the map was sampled. The manifest shows these only for batches
+    // that chose other than the classic way, which the columns above fully
+    // describe.
+    Generator generator = Generator::Classic;
+    // Where the map's draws start, so that it can be made again alone: for
+    // a classic random map the number of draws of the batch's seed before
+    // its first cell, for a Philox random map the replicate its counter
+    // holds, for a fractal map its surface's seed.
+    quint64 stream = 0;
+    FractalCut cut = FractalCut::Ladder;
+    bool distinctSurfaces = false;
+    int surfacesPerH = 0;
+    int firstSeed = 0;
 
     // The percentage of cells that hold the cover code. When both codes are
     // the same number, every cell holds it, whichever class it was drawn as.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 double FractalMapGenerator::coverFraction(const FbmBlock &block, double threshold)
 {
@@ -123,19 +124,51 @@ std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &fold
     return DiskSpace(folder).batchRefusal(m_request);
 }
 
+FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &block, int cover,
+                                                            std::vector<double> &scratch)
+{
+    const qint64 cells = qint64(block.size) * block.size;
+    const qint64 taken = (qint64(cover) * cells + 50) / 100;
+    if (taken <= 0)
+        return {std::numeric_limits<double>::infinity(), 0};
+    if (taken >= cells)
+        return {-std::numeric_limits<double>::infinity(), 0};
+    if (qint64(scratch.size()) != cells) {
+        scratch.resize(std::size_t(cells));
+        for (int row = 0; row < block.size; ++row)
+            for (int col = 0; col < block.size; ++col)
+                scratch[std::size_t(row) * std::size_t(block.size) + std::size_t(col)] =
+                    block.at(row, col);
+    }
+    // The taken-th largest value, by selection rather than a sort.
+    const auto nth = scratch.begin() + std::ptrdiff_t(cells - taken);
+    std::nth_element(scratch.begin(), nth, scratch.end());
+    const double threshold = *nth;
+    const qint64 above =
+        std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
+    return {threshold, taken - above};
+}
+
 BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
                                            BatchProgress &progress)
 {
     const CoverRange &covers = m_request.covers;
     const int replicates = m_request.replicates;
+    const int surfacesPerH = m_request.surfaces;
+    const bool exact = m_request.cut == FractalCut::Exact;
     // Covers outside 0..100 are never measured, so their count stays 0.
     std::array<int, 101> coverCounts{};
     auto countOf = [&coverCounts](qint64 cover) {
         return cover >= 0 && cover <= 100 ? coverCounts[std::size_t(cover)] : 0;
     };
-    // A cover no threshold cut of this size can give is done from the
-    // start: waiting for it would build every surface of every H in vain.
-    const auto reachable = reachableCovers(m_request.size);
+    // A cover no threshold of the ladder can give at this size is done from
+    // the start: waiting for it would build every surface of every H in
+    // vain. An exact cut gives every cover.
+    std::array<bool, 101> reachable{};
+    if (exact)
+        reachable.fill(true);
+    else
+        reachable = reachableCovers(m_request.size);
     auto allRequestedDone = [&] {
         for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
             if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
@@ -147,7 +180,8 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
     const std::vector<double> hs = m_request.hurst.values();
     const auto ladder = thresholds();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(m_engine, hs, m_request.size);
+    SurfacePipeline surfaces(
+        m_engine, {hs, m_request.size, m_request.generator, m_request.firstSeed, surfacesPerH});
     MapWriter writer(m_request.output);
     MapPublisher publisher(written, m_request.output.sync);
     // Whatever ends the run, the maps made before the end are named.
@@ -156,12 +190,13 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
             return BatchResult::failed(error->message());
         return result;
     };
+    std::vector<double> scratch;
 
-    // Each H may build up to seedsPerH surfaces; an H that is done early
-    // moves the bar on to the start of the next, so the bar is full exactly
-    // when the run ends.
+    // Each H may build up to `surfacesPerH` surfaces; an H that is done
+    // early moves the bar on to the start of the next, so the bar is full
+    // exactly when the run ends.
     progress.setMaximum(
-        int(std::min<qint64>(qint64(hs.size()) * seedsPerH, std::numeric_limits<int>::max())));
+        int(std::min<qint64>(qint64(hs.size()) * surfacesPerH, std::numeric_limits<int>::max())));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
@@ -169,13 +204,14 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
     for (std::size_t hIndex = 0; hIndex < hs.size(); ++hIndex) {
         const double H = hs[hIndex];
         coverCounts.fill(0);
-        for (int seed = 0; seed < seedsPerH; ++seed) {
+        for (int seedIndex = 0; seedIndex < surfacesPerH; ++seedIndex) {
             // Checked before the surface is built, so that no surface is made
             // once nothing can come of it.
             if (allRequestedDone())
                 break;
-            progress.setLabelText(progressLabel(H, seed));
-            const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seed);
+            const int seed = m_request.firstSeed + seedIndex;
+            progress.setLabelText(progressLabel(H, seedIndex));
+            const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seedIndex);
             if (surface.status != FbmSurface::Status::Ok) {
                 const int points = (1 << FbmSurface::defaultMaxLevel) + 1;
                 return end(BatchResult::failed(
@@ -185,23 +221,44 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
                         .arg(points)));
             }
 
-            for (std::size_t k = 0; k < ladder.size(); ++k) {
-                const int pct = surface.covers[k];
-                if (coverCounts[std::size_t(pct)] >= replicates || !covers.contains(pct))
-                    continue;
-                const int n = ++coverCounts[std::size_t(pct)];
-                const QString name = mapFileName(nameStem, H, pct, n, m_request.output.format);
-                const AcceptedCut cut{H, seed, ladder[k], pct, n, name};
-                if (const FileResult error =
-                        writeAcceptedCut(surface.block, cut, writer, publisher))
-                    return end(BatchResult::failed(error->message()));
+            auto accept = [&](int cover, double threshold, qint64 tiesAbove) {
+                const int n = ++coverCounts[std::size_t(cover)];
+                const QString name = mapFileName(nameStem, H, cover, n, m_request.output.format);
+                const AcceptedCut cut{H, seed, threshold, tiesAbove, cover, n, name};
+                return writeAcceptedCut(surface.block, cut, writer, publisher);
+            };
+            FileResult error;
+            if (exact) {
+                scratch.clear();
+                for (qint64 cover = covers.first; cover <= covers.last && !error;
+                     cover += covers.step) {
+                    if (countOf(cover) >= replicates)
+                        continue;
+                    const ExactCut cut = exactCut(surface.block, int(cover), scratch);
+                    error = accept(int(cover), cut.threshold, cut.tiesAbove);
+                }
+            } else {
+                // With distinct surfaces, a surface gives each cover at most
+                // once, at the lowest threshold that cuts it.
+                std::array<bool, 101> cutHere{};
+                for (std::size_t k = 0; k < ladder.size() && !error; ++k) {
+                    const int pct = surface.covers[k];
+                    if (coverCounts[std::size_t(pct)] >= replicates || !covers.contains(pct))
+                        continue;
+                    if (m_request.distinctSurfaces &&
+                        std::exchange(cutHere[std::size_t(pct)], true))
+                        continue;
+                    error = accept(pct, ladder[k], 0);
+                }
             }
+            if (error)
+                return end(BatchResult::failed(error->message()));
 
             progress.setValue(int(++surfaceCount));
             if (progress.wasCanceled())
                 return end(BatchResult::canceled());
         }
-        const qint64 nextStart = qint64(hIndex + 1) * seedsPerH;
+        const qint64 nextStart = qint64(hIndex + 1) * surfacesPerH;
         if (surfaceCount != nextStart) {
             surfaceCount = nextStart;
             progress.setValue(int(std::min<qint64>(surfaceCount, std::numeric_limits<int>::max())));
@@ -217,14 +274,23 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
         return error;
     const double threshold = cut.threshold;
-    for (int row = 0; row < block.size; ++row)
-        writer.putRow(block.size,
-                      [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
+    if (cut.tiesAbove == 0) {
+        for (int row = 0; row < block.size; ++row)
+            writer.putRow(block.size, [&block, row, threshold](int col) {
+                return block.at(row, col) > threshold;
+            });
+    } else {
+        qint64 ties = cut.tiesAbove;
+        for (int row = 0; row < block.size; ++row)
+            writer.putRow(block.size, [&block, row, threshold, &ties](int col) {
+                const double value = block.at(row, col);
+                return value > threshold || (value == threshold && ties-- > 0);
+            });
+    }
     FinishedMap map;
     map.files.emplace_back();
     if (FileResult error = writer.finish(map.files.back()))
         return error;
-    const qint64 habitatCells = writer.habitatCellCount();
     MapRecord &record = map.record;
     record.fileName = cut.fileName;
     record.kind = MapRecord::Kind::Fractal;
@@ -232,13 +298,19 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.columnCount = block.size;
     record.requestedCover = cut.cover;
     record.cellCount = qint64(block.size) * block.size;
-    record.habitatCells = habitatCells;
+    record.habitatCells = writer.habitatCellCount();
     record.H = cut.H;
     record.threshold = cut.threshold;
     record.seed = cut.seed;
     record.replicate = cut.replicate;
     record.coverValue = output.coverValue;
     record.matrixValue = output.matrixValue;
+    record.generator = m_request.generator;
+    record.stream = quint64(qint64(cut.seed));
+    record.cut = m_request.cut;
+    record.distinctSurfaces = m_request.distinctSurfaces;
+    record.surfacesPerH = m_request.surfaces;
+    record.firstSeed = m_request.firstSeed;
     return publisher.add(std::move(map));
 }
 
@@ -282,7 +354,11 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
         if (h < hs.size() && map.requestedCover >= 0 && map.requestedCover <= 100)
             ++counts[h][std::size_t(map.requestedCover)];
     }
-    const auto reachable = reachableCovers(m_request.size);
+    std::array<bool, 101> reachable{};
+    if (m_request.cut == FractalCut::Exact)
+        reachable.fill(true);
+    else
+        reachable = reachableCovers(m_request.size);
     auto tr = [](const char *text) {
         return QCoreApplication::translate("FractalMapGenerator", text);
     };
@@ -307,7 +383,7 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
                             "cuts of that cover")
                              .arg(cover)
                              .arg(short_.join(QStringLiteral(", ")))
-                             .arg(seedsPerH));
+                             .arg(m_request.surfaces));
     }
     if (!never.isEmpty())
         lines.prepend(tr("%1 %2 fell short at every H: no threshold cut of a %3 x %3 map can "

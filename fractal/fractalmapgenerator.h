@@ -41,6 +41,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    ManifestColumns manifestColumns() const override { return {m_request.samplingChanged()}; }
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
@@ -89,15 +90,31 @@ public:
 
 private:
     // One cut that becomes a map: where it comes from and what it is called.
+    // Cells strictly above the threshold are habitat; so are the first
+    // `tiesAbove` cells, in row-major order, that equal it.
     struct AcceptedCut {
         double H = 0.0;
         int seed = 0;
         double threshold = 0.0;
+        qint64 tiesAbove = 0;
         int cover = 0;
         int replicate = 0;
         QString fileName;
     };
 
+public:
+    // The cut that leaves exactly round(cover * cells / 100) of the map's
+    // size x size cells above it, halves rounded up: the threshold is the
+    // value of the last cell taken, and of the cells equal to it those first
+    // in row-major order are taken. `scratch` holds the map's values, in any
+    // order; it is reordered.
+    struct ExactCut {
+        double threshold = 0.0;
+        qint64 tiesAbove = 0;
+    };
+    static ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
+
+private:
     // Everything that is written for one map happens here.
     FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, MapWriter &writer,
                                 MapPublisher &publisher) const;

@@ -18,18 +18,16 @@ int slotCountFor(int size)
 
 } // namespace
 
-SurfacePipeline::SurfacePipeline(FractalMapGenerator::Engine engine, std::vector<double> hValues,
-                                 int size)
+SurfacePipeline::SurfacePipeline(FractalMapGenerator::Engine engine, Plan plan)
     : m_engine(engine)
-    , m_hValues(std::move(hValues))
-    , m_size(size)
-    , m_jobCount(qint64(m_hValues.size()) * FractalMapGenerator::seedsPerH)
+    , m_plan(std::move(plan))
+    , m_jobCount(qint64(m_plan.hValues.size()) * m_plan.surfaces)
 {
     if (m_engine == FractalMapGenerator::Engine::Plain) {
         m_slots.push_back(std::make_unique<Slot>());
         return;
     }
-    const int slotCount = slotCountFor(size);
+    const int slotCount = slotCountFor(m_plan.size);
     for (int i = 0; i < slotCount; ++i) {
         m_slots.push_back(std::make_unique<Slot>());
         m_free.push_back(m_slots.back().get());
@@ -57,22 +55,20 @@ SurfacePipeline::~SurfacePipeline()
 
 void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out) const
 {
-    const double H = m_hValues[std::size_t(job / FractalMapGenerator::seedsPerH)];
-    const int seed = int(job % FractalMapGenerator::seedsPerH);
-    out.status = generator.generate(H, m_size, FbmSurface::defaultMaxLevel, seed, out.block);
+    out.status = generator.generate(hOf(job), m_plan.size, FbmSurface::defaultMaxLevel, seedOf(job),
+                                    out.block, m_plan.generator);
     if (out.status != FbmSurface::Status::Ok)
         return;
     const auto above = FractalMapGenerator::aboveCounts(out.block);
-    const double pointCount = double(qint64(m_size + 1) * qint64(m_size + 1));
+    const double pointCount = double(qint64(m_plan.size + 1) * qint64(m_plan.size + 1));
     for (std::size_t k = 0; k < above.size(); ++k)
         out.covers[k] = FractalMapGenerator::coverPercent(double(above[k]) / pointCount);
 }
 
 void SurfacePipeline::buildPlain(qint64 job, Surface &out)
 {
-    const double H = m_hValues[std::size_t(job / FractalMapGenerator::seedsPerH)];
-    const int seed = int(job % FractalMapGenerator::seedsPerH);
-    out.status = m_plain.generate(H, m_size, FbmSurface::defaultMaxLevel, seed);
+    out.status = m_plain.generate(hOf(job), m_plan.size, FbmSurface::defaultMaxLevel, seedOf(job),
+                                  m_plan.generator);
     if (out.status != FbmSurface::Status::Ok)
         return;
     m_plain.copyBlock(out.block);

@@ -45,15 +45,24 @@ public:
         std::array<int, FractalMapGenerator::thresholdCount> covers{};
     };
 
-    // hValues are the run's H values; every H has the seeds 0 to seedsPerH - 1.
-    SurfacePipeline(FractalMapGenerator::Engine engine, std::vector<double> hValues, int size);
+    // Which surfaces a run may ask for: for every one of its H values, the
+    // seeds firstSeed to firstSeed + surfaces - 1, drawn with `generator`.
+    struct Plan {
+        std::vector<double> hValues;
+        int size = 0;
+        Generator generator = Generator::Classic;
+        int firstSeed = 0;
+        int surfaces = FractalMapGenerator::seedsPerH;
+    };
+
+    SurfacePipeline(FractalMapGenerator::Engine engine, Plan plan);
     ~SurfacePipeline();
     Q_DISABLE_COPY_MOVE(SurfacePipeline)
 
-    // The surface of the seed at the hIndex-th H. Requests must come in
-    // increasing (hIndex, seed) order; the reference stays valid until the
-    // next request.
-    const Surface &surface(int hIndex, int seed);
+    // The surface of the seedIndex-th seed at the hIndex-th H. Requests must
+    // come in increasing (hIndex, seedIndex) order; the reference stays
+    // valid until the next request.
+    const Surface &surface(int hIndex, int seedIndex);
 
 private:
     struct Slot {
@@ -61,17 +70,18 @@ private:
         qint64 job = -1;
     };
 
-    qint64 jobOf(int hIndex, int seed) const
+    qint64 jobOf(int hIndex, int seedIndex) const
     {
-        return qint64(hIndex) * FractalMapGenerator::seedsPerH + seed;
+        return qint64(hIndex) * m_plan.surfaces + seedIndex;
     }
+    double hOf(qint64 job) const { return m_plan.hValues[std::size_t(job / m_plan.surfaces)]; }
+    int seedOf(qint64 job) const { return m_plan.firstSeed + int(job % m_plan.surfaces); }
     void build(FastFbmSurface &generator, qint64 job, Surface &out) const;
     void buildPlain(qint64 job, Surface &out);
     void work();
 
     const FractalMapGenerator::Engine m_engine;
-    const std::vector<double> m_hValues;
-    const int m_size;
+    const Plan m_plan;
     const qint64 m_jobCount;
 
     std::vector<std::unique_ptr<Slot>> m_slots;

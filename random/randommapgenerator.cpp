@@ -5,11 +5,13 @@
 #include "core/mapnames.h"
 #include "core/mapwriter.h"
 #include "core/rand15.h"
+#include "random/philoxrandommap.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -64,14 +66,25 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     const QString name = mapFileName(place.replicateIndex, place.cover, nameStem);
     if (FileResult error = writer.open(name, size, size))
         return error;
-    // The maps before this one took size * size draws each. The seed's bits
-    // are taken unchanged, as srand takes them.
-    Rand15 rng(quint32(m_request.seed));
-    rng.discard(quint64(index) * quint64(size) * quint64(size));
-    // Largest draw that still gives habitat for this cover.
-    const int habitatLimit = (32767 * place.cover) / 100;
-    for (int i = 0; i < size; ++i)
-        writer.putRow(size, [&rng, habitatLimit](int) { return rng.next() <= habitatLimit; });
+    // The maps before this one took size * size draws each.
+    const quint64 firstDraw = quint64(index) * quint64(size) * quint64(size);
+    if (m_request.generator == Generator::Philox) {
+        const PhiloxRandomMap cells(quint32(m_request.seed), size, place.cover,
+                                    place.replicateIndex + 1);
+        std::vector<std::uint8_t> row(std::size_t(size), 0);
+        for (int i = 0; i < size; ++i) {
+            cells.fillRow(i, row.data());
+            writer.putRow(size, [&row](int column) { return row[std::size_t(column)] != 0; });
+        }
+    } else {
+        // The seed's bits are taken unchanged, as srand takes them.
+        Rand15 rng(quint32(m_request.seed));
+        rng.discard(firstDraw);
+        // Largest draw that still gives habitat for this cover.
+        const int habitatLimit = (32767 * place.cover) / 100;
+        for (int i = 0; i < size; ++i)
+            writer.putRow(size, [&rng, habitatLimit](int) { return rng.next() <= habitatLimit; });
+    }
     map.files.clear();
     map.files.emplace_back();
     if (FileResult error = writer.finish(map.files.back()))
@@ -90,6 +103,9 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     record.replicate = place.replicateIndex + 1;
     record.coverValue = output.coverValue;
     record.matrixValue = output.matrixValue;
+    record.generator = m_request.generator;
+    record.stream =
+        m_request.generator == Generator::Philox ? quint64(record.replicate) : firstDraw;
     return std::nullopt;
 }
 
@@ -120,8 +136,19 @@ BatchResult RandomMapGenerator::writeMaps(const QString &nameStem, QList<MapReco
             helper->start(
                 [&, next] { errors[1] = makeMap(next + 1, nameStem, writers[1], maps[1]); });
         errors[0] = makeMap(next, nameStem, writers[0], maps[0]);
-        if (round == 2)
+        if (round == 2) {
             helper->wait();
+            // Two maps that race for the last room on a disk could leave the
+            // first unwritten and the second whole, which cannot be listed
+            // without the first. The pair is made again one after the other,
+            // so that a run stops where it would have stopped alone.
+            if (errors[0] || errors[1]) {
+                maps = {};
+                errors[0] = makeMap(next, nameStem, writers[0], maps[0]);
+                errors[1] =
+                    errors[0] ? FileResult() : makeMap(next + 1, nameStem, writers[1], maps[1]);
+            }
+        }
 
         for (int i = 0; i < round; ++i) {
             if (i > 0)

@@ -12,13 +12,15 @@
 class MapWriter;
 
 // Draws and writes the maps of a random batch. Every cell is habitat with the
-// requested cover as probability, one draw per cell in row-major order from
-// one generator seeded once per batch, so a map depends on the seed and on
-// every map drawn before it in the batch.
+// requested cover as probability. With the classic generator that is one
+// draw per cell in row-major order from one generator seeded once per batch,
+// so a map depends on the seed and on every map drawn before it in the batch;
+// with Philox each map is a function of its own seed, size, cover and
+// replicate (see PhiloxRandomMap).
 //
-// The generator can jump ahead, so each map starts its draws where the maps
-// before it would have left them: two maps are drawn and written at once on
-// two threads, and the files are the same as one after the other. Cells are
+// The classic generator can jump ahead, so each map starts its draws where
+// the maps before it would have left them: two maps are drawn and written at
+// once on two threads, and the files are the same as one after the other. Cells are
 // drawn while the map is written, row by row, rather than into a grid first,
 // so memory does not grow with the square of the size.
 class RandomMapGenerator final : public MapSource {
@@ -30,6 +32,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    ManifestColumns manifestColumns() const override { return {m_request.samplingChanged()}; }
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress) override;
 
