@@ -75,8 +75,8 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
                     QStringLiteral("N"))
     , m_quiet(QStringLiteral("quiet"), QStringLiteral("No progress line and no summary."))
     , m_format(QStringLiteral("format"),
-               QStringLiteral("File format of the maps: plain (the default, .txt) or asc (ESRI "
-                              "ASCII grid, .asc, for GIS tools)."),
+               QStringLiteral("File format of the maps: plain (the default, .txt), asc (ESRI "
+                              "ASCII grid, .asc) or tif (GeoTIFF, .tif), both for GIS tools."),
                QStringLiteral("FORMAT"), QStringLiteral("plain"))
     , m_overwrite(QStringLiteral("overwrite"),
                   QStringLiteral("Replace the files of an earlier run with the same prefix in the "
@@ -90,6 +90,29 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
                                  "15-bit generator every earlier batch used) or philox "
                                  "(independent replicates; see the README)."),
                   QStringLiteral("NAME"), QStringLiteral("classic"))
+    , m_noData(QStringLiteral("nodata"),
+               QStringLiteral("NODATA value of asc and tif maps, neither code (default: -9999 for "
+                              "asc, for tif -9999 or the largest value of the cell type that is "
+                              "not a code)."),
+               QStringLiteral("N"))
+    , m_cellSize(QStringLiteral("cell-size"),
+                 QStringLiteral("Side of a cell in map units, for asc and tif maps and the "
+                                "metrics' areas (default 1)."),
+                 QStringLiteral("S"), QStringLiteral("1"))
+    , m_origin(QStringLiteral("origin"),
+               QStringLiteral("Lower-left corner of asc and tif maps (default 0,0)."),
+               QStringLiteral("X,Y"))
+    , m_crs(QStringLiteral("crs"),
+            QStringLiteral("Coordinate reference system of tif maps, as GDAL takes it (for "
+                           "example EPSG:3035); none by default."),
+            QStringLiteral("CRS"))
+    , m_metrics(QStringLiteral("metrics"),
+                QStringLiteral("Adds each map's landscape metrics to the manifest: habitat "
+                               "cells, NP, LPI, AREA_MN, AREA_AM, ED and GYRATE_AM."))
+    , m_neighbours(QStringLiteral("neighbours"),
+                   QStringLiteral("Cells that join into one patch for the metrics: 8 (sides and "
+                                  "corners, the default) or 4 (sides)."),
+                   QStringLiteral("N"), QStringLiteral("8"))
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
@@ -98,7 +121,8 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync, m_generator});
+                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync, m_generator,
+                         m_noData, m_cellSize, m_origin, m_crs, m_metrics, m_neighbours});
     m_parser.addOptions(ownOptions);
 
     if (!m_parser.parse(arguments))
@@ -149,11 +173,30 @@ void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, Ba
         m_error = QStringLiteral("--cover must be FIRST:LAST:STEP with whole numbers, not '%1'")
                       .arg(m_parser.value(m_cover));
 
-    const QString format = m_parser.value(m_format);
-    if (format == QLatin1String("asc"))
-        output.format = MapFormat::AsciiGrid;
-    else if (format != QLatin1String("plain") && m_error.isEmpty())
-        m_error = QStringLiteral("--format must be plain or asc, not '%1'").arg(format);
+    output.format = MapFormat(
+        choice(m_format, {QStringLiteral("plain"), QStringLiteral("asc"), QStringLiteral("tif")}));
+    if (m_parser.isSet(m_noData))
+        output.noData = intOption(m_noData, QStringLiteral("--nodata"));
+    if (const auto cellSize = parseDouble(m_parser.value(m_cellSize)))
+        output.georeference.cellSize = *cellSize;
+    else if (m_error.isEmpty())
+        m_error =
+            QStringLiteral("--cell-size is not a number: '%1'").arg(m_parser.value(m_cellSize));
+    if (m_parser.isSet(m_origin)) {
+        const QStringList corner = m_parser.value(m_origin).split(QLatin1Char(','));
+        const auto x = corner.size() == 2 ? parseDouble(corner[0]) : std::nullopt;
+        const auto y = corner.size() == 2 ? parseDouble(corner[1]) : std::nullopt;
+        if (x && y) {
+            output.georeference.originX = *x;
+            output.georeference.originY = *y;
+        } else if (m_error.isEmpty()) {
+            m_error =
+                QStringLiteral("--origin must be X,Y, not '%1'").arg(m_parser.value(m_origin));
+        }
+    }
+    output.georeference.crs = m_parser.value(m_crs);
+    output.metrics = m_parser.isSet(m_metrics);
+    output.neighbours = intOption(m_neighbours, QStringLiteral("--neighbours")).value_or(8);
 
     size = intOption(m_size, QStringLiteral("--size")).value_or(0);
     replicates = intOption(m_replicates, QStringLiteral("--replicates")).value_or(0);
@@ -297,8 +340,17 @@ int BatchCommand::runRandom(const QStringList &arguments)
     return run(job);
 }
 
-int BatchCommand::runFractal(const QStringList &arguments)
+int BatchCommand::runFractal(const QStringList &given)
 {
+    // --surfaces N says how many surfaces each H may build; --surfaces with
+    // no number after it asks for the surface files, as --write-surfaces
+    // does.
+    QStringList arguments = given;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--surfaces") &&
+            (i + 1 == arguments.size() || !parseInt(arguments[i + 1])))
+            arguments[i] = QStringLiteral("--write-surfaces");
+    }
     // The H range was once given as --h, which now asks for help; a script
     // still using it would otherwise print the help and succeed without a
     // single map.
@@ -332,6 +384,12 @@ int BatchCommand::runFractal(const QStringList &arguments)
         QStringLiteral("distinct-surfaces"),
         QStringLiteral("No surface gives two maps of one H and cover: replicates come from "
                        "different surfaces."));
+    const QCommandLineOption writeSurfacesOption(
+        QStringLiteral("write-surfaces"),
+        QStringLiteral("Also writes, for every surface that gave a map, the rescaled surface the "
+                       "maps were cut from (PREFIX + H + _surface_ + seed; float32 .tif with "
+                       "--format tif, else an ESRI grid with 7 significant digits); the "
+                       "manifest then names it. --surfaces with no number does the same."));
     const QCommandLineOption cutOption(
         QStringLiteral("cut"),
         QStringLiteral("How a surface is cut: ladder (the default, 80 fixed thresholds) or "
@@ -348,7 +406,8 @@ int BatchCommand::runFractal(const QStringList &arguments)
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them. Maps can be at most %1 cells per side.")
                 .arg(FractalBatchRequest::maxMapSize),
-            {hurstOption, surfacesOption, firstSeedOption, distinctOption, cutOption}))
+            {hurstOption, surfacesOption, firstSeedOption, distinctOption, cutOption,
+             writeSurfacesOption}))
         return *done;
 
     FractalBatchRequest request;
@@ -363,6 +422,7 @@ int BatchCommand::runFractal(const QStringList &arguments)
     request.cut =
         FractalCut(choice(cutOption, {QStringLiteral("ladder"), QStringLiteral("exact")}));
     request.distinctSurfaces = m_parser.isSet(distinctOption);
+    request.writeSurfaces = m_parser.isSet(writeSurfacesOption);
     request.surfaces = intOption(surfacesOption, QStringLiteral("--surfaces")).value_or(0);
     request.firstSeed = intOption(firstSeedOption, QStringLiteral("--first-seed")).value_or(0);
     if (!m_error.isEmpty())

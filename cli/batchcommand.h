@@ -21,7 +21,7 @@ public:
     BatchCommand(CommandLine &commandLine, const QString &name);
 
     int runRandom(const QStringList &arguments);
-    int runFractal(const QStringList &arguments);
+    int runFractal(const QStringList &given);
 
 private:
     // An exit status when the command ends here (help, a usage error).
@@ -52,5 +52,11 @@ private:
     QCommandLineOption m_overwrite;
     QCommandLineOption m_noSync;
     QCommandLineOption m_generator;
+    QCommandLineOption m_noData;
+    QCommandLineOption m_cellSize;
+    QCommandLineOption m_origin;
+    QCommandLineOption m_crs;
+    QCommandLineOption m_metrics;
+    QCommandLineOption m_neighbours;
     QString m_error;
 };

@@ -182,6 +182,7 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
         random ? randomMapNames(output.prefix) : fractalMapNames(output.prefix);
     const QRegularExpression otherMaps =
         random ? fractalMapNames(output.prefix) : randomMapNames(output.prefix);
+    const QRegularExpression surfaceFiles = surfaceFileNames(output.prefix);
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
@@ -199,7 +200,8 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
         if (info.isDir() && !info.isSymLink())
             continue;
         const bool ownMap = ownMaps.match(entry).hasMatch();
-        const bool ours = ownMap || entry == listName || entry == manifest;
+        const bool ours = ownMap || entry == listName || entry == manifest ||
+                          (!random && surfaceFiles.match(entry).hasMatch());
         if (!ours) {
             if (otherMaps.match(entry).hasMatch())
                 otherKind.append(entry);

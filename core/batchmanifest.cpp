@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <charconv>
+#include <cmath>
+
 namespace {
 
 QByteArray csvField(const QString &text)
@@ -25,6 +28,17 @@ QByteArray number(const char *format, double value)
     return QString::asprintf(format, value).toLatin1();
 }
 
+// The shortest text that reads back as the same double, in the C locale;
+// nothing for a value that is undefined (a mean over no patches).
+QByteArray shortest(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return QByteArray(text, int(result.ptr - text));
+}
+
 } // namespace
 
 QString manifestFileName(const QString &pathPrefix)
@@ -39,6 +53,10 @@ QByteArray manifestHeader(const ManifestColumns &columns)
     if (columns.sampling)
         header +=
             QByteArrayLiteral(",generator,stream,cut,distinct_surfaces,surfaces_per_h,first_seed");
+    if (columns.surfaceFile)
+        header += QByteArrayLiteral(",surface_file");
+    if (columns.metrics)
+        header += QByteArrayLiteral(",habitat_cells,np,lpi,area_mn,area_am,ed,gyrate_am");
     return header + '\n';
 }
 
@@ -82,6 +100,17 @@ QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
         } else {
             row += QByteArrayLiteral(",,,");
         }
+    }
+    if (columns.surfaceFile)
+        row += ',' + csvField(record.surfaceFile);
+    if (columns.metrics) {
+        const LandscapeMetrics m = record.metrics.value_or(LandscapeMetrics());
+        row += ',' + QByteArray::number(m.habitatCells);
+        row += ',' + QByteArray::number(m.patchCount);
+        for (const double value :
+             {m.largestPatchIndex, m.meanPatchArea, m.areaWeightedMeanPatchArea, m.edgeDensity,
+              m.areaWeightedMeanGyration})
+            row += ',' + shortest(value);
     }
     return row + '\n';
 }

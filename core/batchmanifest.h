@@ -24,6 +24,10 @@
 struct ManifestColumns {
     // generator, stream, cut, distinct_surfaces, surfaces_per_h, first_seed
     bool sampling = false;
+    // surface_file
+    bool surfaceFile = false;
+    // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
+    bool metrics = false;
 };
 
 QString manifestFileName(const QString &pathPrefix);

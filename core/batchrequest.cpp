@@ -1,9 +1,12 @@
 #include "core/batchrequest.h"
 
+#include "core/geotiff.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -132,7 +135,40 @@ std::optional<QString> BatchOutput::refusal() const
         return tr("the habitat and the matrix code are both %1; a map of one code has no "
                   "habitat to tell apart")
             .arg(coverValue);
-    return std::nullopt;
+    if (format == MapFormat::Plain) {
+        // A plain map has no header to tell where it lies.
+        if (noData || georeference.originX != 0.0 || georeference.originY != 0.0 ||
+            !georeference.crs.isEmpty())
+            return tr("NODATA, the origin and the reference system apply to ESRI and GeoTIFF "
+                      "grids only; a plain map has no header for them");
+    }
+    if (!georeference.crs.isEmpty() && format != MapFormat::GeoTiff)
+        return tr("a reference system can be stored in GeoTIFF maps only");
+    if (noData && (*noData == coverValue || *noData == matrixValue))
+        return tr("the NODATA value %1 is one of the codes; it must be neither").arg(*noData);
+    if (noData && format == MapFormat::AsciiGrid &&
+        (*noData < std::numeric_limits<qint32>::min() ||
+         *noData > std::numeric_limits<qint32>::max()))
+        return tr("the NODATA value must be a 32-bit whole number");
+    if (format == MapFormat::GeoTiff && !GeoTiffMapWriter::layout(matrixValue, coverValue, noData))
+        return tr("no GeoTIFF cell type holds the codes %1 and %2 together with the NODATA "
+                  "value %3")
+            .arg(matrixValue)
+            .arg(coverValue)
+            .arg(noData.value_or(0));
+    if (neighbours != 4 && neighbours != 8)
+        return tr("patches join by 4 or by 8 neighbours, not %1").arg(neighbours);
+    return georeferenceRefusal(georeference);
+}
+
+qint64 BatchOutput::asciiGridNoData() const
+{
+    if (noData)
+        return *noData;
+    qint64 value = -9999;
+    while (value == coverValue || value == matrixValue)
+        --value;
+    return value;
 }
 
 std::optional<QString> RandomBatchRequest::refusal() const

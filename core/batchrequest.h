@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/generator.h"
+#include "core/georeference.h"
 #include "core/mapformat.h"
 
 #include <QString>
@@ -75,7 +76,21 @@ struct BatchOutput {
     // map the disk never got whole.
     bool sync = true;
 
+    // For grids GIS tools read (ESRI ASCII and GeoTIFF): where the cells
+    // lie, and the value that stands for no data. Without a value, an ESRI
+    // grid says -9999 (or the next value down that is not a code), and a
+    // GeoTIFF picks one that fits its cell type (see GeoTiffMapWriter). The
+    // cell size also gives the metrics their units.
+    Georeference georeference;
+    std::optional<qint64> noData;
+    // Adds the landscape metrics of every map to the manifest, counting
+    // patches with 8 or 4 neighbours.
+    bool metrics = false;
+    int neighbours = 8;
+
     std::optional<QString> refusal() const;
+    // The NODATA value an ESRI grid of these codes states.
+    qint64 asciiGridNoData() const;
 
     // Every name of a run is the folder, the prefix and a tail of its own,
     // so a prefix must not lead out of the folder or break a line of the
@@ -142,6 +157,9 @@ struct FractalBatchRequest {
     bool distinctSurfaces = false;
     int surfaces = surfacesPerH;
     int firstSeed = 0;
+    // Also writes, for every surface that gave a map, the rescaled surface
+    // block the maps were cut from.
+    bool writeSurfaces = false;
     BatchOutput output;
 
     // Whether any choice of how maps are sampled differs from the classic

@@ -15,6 +15,20 @@ MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue, Format forma
 
 MapFileWriter::~MapFileWriter() = default;
 
+void MapFileWriter::setGridHeader(const Georeference &georeference, std::optional<qint64> noData)
+{
+    m_georeference = georeference;
+    m_noData = noData;
+}
+
+QByteArray MapFileWriter::shortest(double value)
+{
+    // The shortest text that reads back as the same number, in the C locale.
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return QByteArray(text, int(result.ptr - text));
+}
+
 MapFileWriter::Code MapFileWriter::format(qint32 value)
 {
     Code code;
@@ -39,12 +53,17 @@ FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCoun
     if (FileResult error = m_file.create(path))
         return error;
     if (m_format == Format::AsciiGrid) {
-        // The maps have no place on Earth: unit cells with the lower left
-        // corner at the origin keep a cell's coordinates equal to its
-        // column and its row counted from the bottom.
-        const QByteArray header = QByteArrayLiteral("ncols ") + QByteArray::number(columnCount) +
-                                  QByteArrayLiteral("\nnrows ") + QByteArray::number(rowCount) +
-                                  QByteArrayLiteral("\nxllcorner 0\nyllcorner 0\ncellsize 1\n");
+        // Unless told otherwise the maps have no place on Earth: unit cells
+        // with the lower left corner at the origin keep a cell's coordinates
+        // equal to its column and its row counted from the bottom.
+        QByteArray header = QByteArrayLiteral("ncols ") + QByteArray::number(columnCount) +
+                            QByteArrayLiteral("\nnrows ") + QByteArray::number(rowCount) +
+                            QByteArrayLiteral("\nxllcorner ") + shortest(m_georeference.originX) +
+                            QByteArrayLiteral("\nyllcorner ") + shortest(m_georeference.originY) +
+                            QByteArrayLiteral("\ncellsize ") + shortest(m_georeference.cellSize) +
+                            '\n';
+        if (m_noData)
+            header += QByteArrayLiteral("NODATA_value ") + QByteArray::number(*m_noData) + '\n';
         std::memcpy(m_buffer.get(), header.constData(), std::size_t(header.size()));
         m_used = header.size();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/georeference.h"
 #include "core/mapformat.h"
 #include "core/pendingfile.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 // Writes one map file in the plain map format: every cell as its decimal
 // code followed by one space, every row ended by a line feed. The two codes
@@ -28,6 +30,11 @@ public:
     using Format = MapFormat;
 
     MapFileWriter(qint32 matrixValue, qint32 coverValue, Format format = Format::Plain);
+
+    // What an ESRI grid's header states besides its extent; the plain
+    // format has no header. Without a call, unit cells from the origin and
+    // no NODATA line, as grids were first written.
+    void setGridHeader(const Georeference &georeference, std::optional<qint64> noData);
     ~MapFileWriter();
 
     MapFileWriter(const MapFileWriter &) = delete;
@@ -114,6 +121,7 @@ private:
         int length = 0;
     };
     static Code format(qint32 value);
+    static QByteArray shortest(double value);
     void flushBuffer();
 
     // Room for a whole cell or line feed past bufferSize, so the hot path
@@ -124,6 +132,8 @@ private:
     Code m_matrix;
     Code m_cover;
     Format m_format;
+    Georeference m_georeference;
+    std::optional<qint64> m_noData;
     qint64 m_cells = 0;
     qint64 m_habitatCells = 0;
     std::unique_ptr<char[]> m_buffer;

@@ -26,6 +26,13 @@ QString fractalMapName(const QString &stem, double H, int cover, int replicate, 
            mapFormatExtension(format);
 }
 
+QString surfaceFileName(const QString &stem, double H, int seed, MapFormat format)
+{
+    return stem + QString::asprintf("%.2f_surface_%05i", H, seed) +
+           mapFormatExtension(format == MapFormat::GeoTiff ? MapFormat::GeoTiff
+                                                           : MapFormat::AsciiGrid);
+}
+
 QString batchListName(const QString &stem)
 {
     return stem + QStringLiteral("ListFragStat.fbt");
@@ -49,4 +56,9 @@ QRegularExpression randomMapNames(const QString &prefix)
 QRegularExpression fractalMapNames(const QString &prefix)
 {
     return anchored(prefix, QStringLiteral("\\d\\.\\d\\d_\\d{3}_\\d{5,}"));
+}
+
+QRegularExpression surfaceFileNames(const QString &prefix)
+{
+    return anchored(prefix, QStringLiteral("\\d\\.\\d\\d_surface_\\d{5,}"));
 }

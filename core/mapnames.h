@@ -15,6 +15,10 @@ QString randomMapName(const QString &stem, int cover, int size, int replicate, M
 // locale whatever the user's, so that no decimal comma ends up in a name.
 QString fractalMapName(const QString &stem, double H, int cover, int replicate, MapFormat format);
 
+// H "%.2f", "_surface_", seed "%05i", and ".tif" for GeoTIFF batches or
+// ".asc" for the others.
+QString surfaceFileName(const QString &stem, double H, int seed, MapFormat format);
+
 QString batchListName(const QString &stem);
 QString manifestName(const QString &stem);
 // Beside the batch list; held while a run writes into the folder.
@@ -24,3 +28,4 @@ QString lockFileName(const QString &stem);
 // prefix, of any size and format.
 QRegularExpression randomMapNames(const QString &prefix);
 QRegularExpression fractalMapNames(const QString &prefix);
+QRegularExpression surfaceFileNames(const QString &prefix);

@@ -41,7 +41,7 @@ FileResult MapPublisher::flush()
             if ((failure = file.publish()))
                 break;
         }
-        if (!failure)
+        if (!failure && map.listed)
             m_written.append(std::move(map.record));
     }
     discard();

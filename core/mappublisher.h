@@ -13,6 +13,9 @@
 struct FinishedMap {
     MapRecord record;
     std::vector<PendingFile> files;
+    // False for files that go with maps but are no map themselves (the
+    // surfaces of fractal maps): they are named in order, but not listed.
+    bool listed = true;
 };
 
 // Names the maps of a run in the order they were made, a group at a time:

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "core/generator.h"
+#include "core/landscapemetrics.h"
 
 #include <QString>
 #include <QtGlobal>
+
+#include <optional>
 
 // How one map of a batch was made and what it holds: enough to make it
 // again, and to choose maps by their real cover rather than by the cover in
@@ -45,6 +48,12 @@ struct MapRecord {
     bool distinctSurfaces = false;
     int surfacesPerH = 0;
     int firstSeed = 0;
+
+    // The landscape metrics of the map, when its batch measured them.
+    std::optional<LandscapeMetrics> metrics;
+    // The file of the surface a fractal map was cut from, when its batch
+    // wrote surfaces.
+    QString surfaceFile;
 
     // The percentage of cells that hold the cover code. When both codes are
     // the same number, every cell holds it, whichever class it was drawn as.

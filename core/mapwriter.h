@@ -2,18 +2,23 @@
 
 #include "core/batchrequest.h"
 #include "core/fileerror.h"
+#include "core/geotiff.h"
+#include "core/landscapemetrics.h"
 #include "core/mapfilewriter.h"
 #include "core/pendingfile.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 // Writes the maps of a batch, one at a time, in the batch's format, with the
-// batch's codes. Generators decide which cells are habitat; everything about
-// how a map is stored, and what else is taken from its cells on the way,
-// lives here, so that a new format or measure needs no change to them.
+// batch's codes, and measures them when the batch asks for metrics.
+// Generators decide which cells are habitat; everything about how a map is
+// stored, and what else is taken from its cells on the way, lives here, so
+// that a new format or measure needs no change to them.
 //
 // When the map only goes to a text file, each cell is decided while its row
 // is formatted, which is the fastest way to write the default format. Any
@@ -30,16 +35,39 @@ public:
     // The next row, top first: isHabitat(column) for every column in order.
     template <typename IsHabitat> void putRow(int columnCount, IsHabitat isHabitat)
     {
-        m_text.putRow(columnCount, isHabitat);
+        if (m_textOnly) {
+            m_text.putRow(columnCount, isHabitat);
+            return;
+        }
+        std::uint8_t *const row = m_row.data();
+        for (int column = 0; column < columnCount; ++column)
+            row[column] = isHabitat(column) ? 1 : 0;
+        const auto fromRow = [row](int column) { return row[column] != 0; };
+        if (m_tiff)
+            m_tiff->putRow(fromRow);
+        else
+            m_text.putRow(columnCount, fromRow);
+        if (m_metrics)
+            m_metrics->addRow(row);
     }
 
-    qint64 cellCount() const { return m_text.cellCount(); }
-    qint64 habitatCellCount() const { return m_text.habitatCellCount(); }
+    qint64 cellCount() const { return m_tiff ? m_tiff->cellCount() : m_text.cellCount(); }
+    qint64 habitatCellCount() const
+    {
+        return m_tiff ? m_tiff->habitatCellCount() : m_text.habitatCellCount();
+    }
 
-    // Completes the map under its temporary name and hands it over.
-    FileResult finish(PendingFile &file) { return m_text.finish(file); }
-    void discard() { m_text.discard(); }
+    // Completes the map under its temporary name and hands it over, with
+    // its metrics when the batch measures its maps.
+    FileResult finish(PendingFile &file, std::optional<LandscapeMetrics> *metrics = nullptr);
+    void discard();
 
 private:
+    const BatchOutput m_output;
+    const bool m_textOnly;
     MapFileWriter m_text;
+    std::unique_ptr<GeoTiffMapWriter> m_tiff;
+    std::unique_ptr<LandscapeMetricsAccumulator> m_metrics;
+    int m_metricsColumns = -1;
+    std::vector<std::uint8_t> m_row;
 };

@@ -6,9 +6,11 @@
 #include "core/mappublisher.h"
 #include "core/mapwriter.h"
 #include "fractal/fbmsurface.h"
+#include "fractal/surfacefile.h"
 #include "fractal/surfacepipeline.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <limits>
@@ -221,10 +223,17 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
                         .arg(points)));
             }
 
+            const QString surfaceName =
+                m_request.writeSurfaces
+                    ? surfaceFileName(nameStem, H, seed, m_request.output.format)
+                    : QString();
+            std::vector<double> cutsHere;
             auto accept = [&](int cover, double threshold, qint64 tiesAbove) {
                 const int n = ++coverCounts[std::size_t(cover)];
                 const QString name = mapFileName(nameStem, H, cover, n, m_request.output.format);
-                const AcceptedCut cut{H, seed, threshold, tiesAbove, cover, n, name};
+                const AcceptedCut cut{H,     seed, threshold, tiesAbove,
+                                      cover, n,    name,      QFileInfo(surfaceName).fileName()};
+                cutsHere.push_back(threshold);
                 return writeAcceptedCut(surface.block, cut, writer, publisher);
             };
             FileResult error;
@@ -250,6 +259,17 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
                         continue;
                     error = accept(pct, ladder[k], 0);
                 }
+            }
+            // The surface goes with the maps cut from it, named after them.
+            if (!error && m_request.writeSurfaces && !cutsHere.empty()) {
+                FinishedMap surfaceFile;
+                surfaceFile.listed = false;
+                surfaceFile.files.emplace_back();
+                error = writeSurfaceFile(surface.block, surfaceName, m_request.output.format,
+                                         m_request.output.georeference, cutsHere,
+                                         surfaceFile.files.back());
+                if (!error)
+                    error = publisher.add(std::move(surfaceFile));
             }
             if (error)
                 return end(BatchResult::failed(error->message()));
@@ -289,7 +309,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     }
     FinishedMap map;
     map.files.emplace_back();
-    if (FileResult error = writer.finish(map.files.back()))
+    if (FileResult error = writer.finish(map.files.back(), &map.record.metrics))
         return error;
     MapRecord &record = map.record;
     record.fileName = cut.fileName;
@@ -311,6 +331,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.distinctSurfaces = m_request.distinctSurfaces;
     record.surfacesPerH = m_request.surfaces;
     record.firstSeed = m_request.firstSeed;
+    record.surfaceFile = cut.surfaceFile;
     return publisher.add(std::move(map));
 }
 

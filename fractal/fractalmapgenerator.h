@@ -41,7 +41,10 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
-    ManifestColumns manifestColumns() const override { return {m_request.samplingChanged()}; }
+    ManifestColumns manifestColumns() const override
+    {
+        return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics};
+    }
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
@@ -100,6 +103,8 @@ private:
         int cover = 0;
         int replicate = 0;
         QString fileName;
+        // The surface file the map names, when the batch writes them.
+        QString surfaceFile;
     };
 
 public:

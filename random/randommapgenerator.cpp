@@ -87,11 +87,13 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     }
     map.files.clear();
     map.files.emplace_back();
-    if (FileResult error = writer.finish(map.files.back()))
+    std::optional<LandscapeMetrics> metrics;
+    if (FileResult error = writer.finish(map.files.back(), &metrics))
         return error;
 
     MapRecord &record = map.record;
     record = MapRecord();
+    record.metrics = metrics;
     record.fileName = name;
     record.kind = MapRecord::Kind::Random;
     record.rowCount = size;

@@ -32,7 +32,10 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
-    ManifestColumns manifestColumns() const override { return {m_request.samplingChanged()}; }
+    ManifestColumns manifestColumns() const override
+    {
+        return {m_request.samplingChanged(), false, m_request.output.metrics};
+    }
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress) override;
 

@@ -47,7 +47,7 @@ private Q_SLOTS:
             0);
         QCOMPARE(readAll(dir.filePath(QStringLiteral("g/RND_100_3x3_a1.asc"))),
                  QByteArray("ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
-                            "-12 -12 -12\n-12 -12 -12\n-12 -12 -12\n"));
+                            "NODATA_value -9999\n-12 -12 -12\n-12 -12 -12\n-12 -12 -12\n"));
         // Cover 100 makes every cell habitat.
         QVERIFY(readAll(dir.filePath(QStringLiteral("g/RND_ListFragStat.fbt")))
                     .endsWith("RND_100_3x3_a1.asc\n"));

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/fileerror.h"
+#include "core/georeference.h"
+#include "core/mapformat.h"
+#include "core/pendingfile.h"
+#include "fractal/fbmblock.h"
+
+#include <QString>
+
+#include <vector>
+
+// The rescaled surface block that fractal maps were cut from, as a file a
+// user can classify again or check H on: a float32 GeoTIFF, or an ESRI grid
+// with 7 significant digits for the text formats.
+//
+// The block is (size + 1) x (size + 1) values, its top-left size x size being
+// the map; its top-left corner lies on the map's, so it reaches one cell
+// beyond the map to the right and below.
+//
+// Either precision rounds values, and a value rounded across a threshold of
+// a cut would make the file disagree with the map. So each value is stored
+// as the nearest one of the file's precision that lies on the same side of
+// every threshold in `thresholds` as the value itself: cutting the file at a
+// map's threshold (habitat strictly above it) gives back the map, except
+// for the cells of an exact cut that equal its threshold, which the map
+// takes in row-major order.
+FileResult writeSurfaceFile(const FbmBlock &block, const QString &path, MapFormat format,
+                            const Georeference &mapGeoreference,
+                            const std::vector<double> &thresholds, PendingFile &file);
