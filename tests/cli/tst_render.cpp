@@ -156,6 +156,17 @@ private Q_SLOTS:
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 3; ++x)
                 QCOMPARE(isWhite(image.pixel(x, y)), expected[y][x] == 'W');
+
+        // As GIS tools show it, pixel (x, y) is position x of line y.
+        const CliRun rows = render({QStringLiteral("three.txt"), QStringLiteral("--out"),
+                                    QStringLiteral("rows.png"), QStringLiteral("--rows-as-rows")},
+                                   m_dir->path());
+        QCOMPARE(rows.exitCode, 0);
+        const QImage top(path(QStringLiteral("rows.png")));
+        QCOMPARE(top.size(), QSize(3, 3));
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(isWhite(top.pixel(x, y)), expected[x][y] == 'W');
     }
 
     void sizes_data()
@@ -255,15 +266,20 @@ private Q_SLOTS:
         writeFile(dir.filePath(QStringLiteral("good.txt")), "1 0 \n0 1 \n");
         writeFile(dir.filePath(QStringLiteral("empty.txt")), "\n\n");
         writeFile(dir.filePath(QStringLiteral("broken.asc")), "ncols 2\nnrows 2\n1 0\n");
-        const CliRun run = render({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
-                                   QStringLiteral("broken.asc"), QStringLiteral("good.txt"),
-                                   QStringLiteral("--out"), QStringLiteral("out")},
-                                  dir.path());
+        writeFile(dir.filePath(QStringLiteral("image.txt")),
+                  QByteArrayLiteral("\x89PNG\r\n\x1a\n\0\0\0\rIHDR 1 "));
+        const CliRun run =
+            render({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
+                    QStringLiteral("broken.asc"), QStringLiteral("image.txt"),
+                    QStringLiteral("good.txt"), QStringLiteral("--out"), QStringLiteral("out")},
+                   dir.path());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("missing.txt: No such file")),
                  qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("empty.txt: no map rows")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("broken.asc: the grid ends after 2 of its 4")),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("image.txt: not a map file")),
                  qPrintable(run.err));
         QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("good.png")});
