@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr QRgb matrixPixel = 0xffffffffu;
-constexpr QRgb otherPixel = 0xff000000u;
+constexpr QRgb matrixPixel = LandscapePicture::matrixPixel;
+constexpr QRgb otherPixel = LandscapePicture::habitatPixel;
 
 // Far beyond any screen, yet small enough that scaling a coordinate by the
 // largest supported device scale and adding a cell extent cannot overflow.

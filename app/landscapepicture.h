@@ -75,6 +75,10 @@ public:
     // bar push the central widget down. A fixed 35 pixels stands in for them.
     static constexpr int frameTopOffset = 35;
 
+    // The colours of matrix cells and of all other cells.
+    static constexpr QRgb matrixPixel = 0xffffffffu;
+    static constexpr QRgb habitatPixel = 0xff000000u;
+
     LandscapePicture() = default;
     Q_DISABLE_COPY_MOVE(LandscapePicture)
 
