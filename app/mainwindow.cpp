@@ -94,6 +94,13 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addPermanentWidget(legendBox);
     updateLegend();
 
+    // Menus clear the status bar while the pointer passes over their items;
+    // what the bar says of the shown map comes back afterwards.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty() && !mapMessage.isEmpty())
+            statusBar()->showMessage(mapMessage);
+    });
+
     // The map is painted on the window under the frame, so the frame only
     // passes on what the mouse does there.
     ui->frameView->installEventFilter(this);
@@ -204,6 +211,7 @@ void MainWindow::removeSelectedEntry()
         grid.clear();
         picture.setGrid(&grid);
         ui->actionExportPicture->setEnabled(false);
+        mapMessage.clear();
         statusBar()->clearMessage();
         update();
     }
@@ -380,10 +388,8 @@ void MainWindow::loadMap(QString path)
     const FileResult error = readMap(path, grid);
     picture.setGrid(&grid);
     ui->actionExportPicture->setEnabled(!error && !grid.isEmpty());
-    if (error)
-        statusBar()->showMessage(tr("Could not open %1").arg(error->message()));
-    else
-        statusBar()->showMessage(mapSummary(path));
+    mapMessage = error ? tr("Could not open %1").arg(error->message()) : mapSummary(path);
+    statusBar()->showMessage(mapMessage);
 }
 
 QString MainWindow::mapSummary(const QString &path)
@@ -459,7 +465,8 @@ void MainWindow::on_actionExportPicture_triggered()
         showFailure(tr("Export picture"),
                     tr("The picture could not be saved:\n%1").arg(error->message()));
     else
-        statusBar()->showMessage(tr("Picture saved to %1").arg(QDir::toNativeSeparators(target)));
+        statusBar()->showMessage(tr("Picture saved to %1").arg(QDir::toNativeSeparators(target)),
+                                 5000);
 }
 
 void MainWindow::setView(const PictureView &view)

@@ -109,6 +109,8 @@ private:
     LandscapePicture picture;
     ManifestLookup manifests;
     QLabel *legend = nullptr;
+    // What the status bar says of the map shown, or of why it is not.
+    QString mapMessage;
     // Where the last drag of a zoomed map was, in the frame's coordinates.
     std::optional<QPoint> dragFrom;
 };

@@ -25,6 +25,7 @@
 #include <QSet>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -158,6 +159,11 @@ private Q_SLOTS:
         list->setCurrentRow(0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(1));
         QCOMPARE(w.currentGrid().at(0, 2), 7);
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QStringLiteral("São.txt: 1 × 3 cells, cover 100.00 %"));
+        // A menu passing over items without a tip does not take it away.
+        QStatusTipEvent tip{QString()};
+        QApplication::sendEvent(&w, &tip);
         QCOMPARE(w.statusBar()->currentMessage(),
                  QStringLiteral("São.txt: 1 × 3 cells, cover 100.00 %"));
 
