@@ -61,9 +61,10 @@ MainWindow::MainWindow(QWidget *parent)
         statusBar()->showMessage(
             tr("Could not read %1; the default settings are in use.").arg(*problem));
 
-    // The map takes what the window gains; the list keeps its width.
-    ui->splitter->setStretchFactor(0, 0);
-    ui->splitter->setStretchFactor(1, 1);
+    // Both follow the window's width, the map three times as much as the
+    // list, so that long names get room too.
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 3);
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     // Ctrl+= is where Ctrl++ is on keyboards that need Shift for "+".
     ui->actionZoomIn->setShortcuts(
@@ -77,9 +78,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(remove, &QAction::triggered, this, &MainWindow::removeSelectedEntry);
     ui->fileListView->addAction(remove);
 
-    legend = new QLabel(this);
     auto *legendBox = new QWidget(this);
     legendBox->setObjectName(QStringLiteral("legend"));
+    legend = new QLabel(legendBox);
     auto *legendLayout = new QHBoxLayout(legendBox);
     legendLayout->setContentsMargins(0, 0, 0, 0);
     const auto addSwatch = [&](QRgb colour) {

@@ -13,6 +13,8 @@
 #include <QPoint>
 #include <QStringList>
 
+#include <optional>
+
 namespace Ui {
 class MainWindow;
 }

@@ -223,6 +223,12 @@ private Q_SLOTS:
         {
             MainWindow w;
             w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            // The list widens with the window, not only the map.
+            auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+            const int narrow = list->width();
+            w.resize(w.width() + 400, w.height());
+            QTRY_VERIFY(list->width() > narrow + 50);
             QVERIFY(!w.pictureView().squareCells && !w.pictureView().rowsAsRows);
             action(w, "actionRowsAsRows")->trigger();
             w.resize(777, 555);
