@@ -1,5 +1,10 @@
 #include "app/landscapepicture.h"
 
+#include "core/writefully.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
 #include <QPainter>
 #include <QPen>
 #include <QTransform>
@@ -12,8 +17,8 @@
 
 namespace {
 
-constexpr QRgb matrixPixel = 0xffffffffu;
-constexpr QRgb otherPixel = 0xff000000u;
+constexpr QRgb matrixPixel = LandscapePicture::matrixPixel;
+constexpr QRgb otherPixel = LandscapePicture::habitatPixel;
 
 // Far beyond any screen, yet small enough that scaling a coordinate by the
 // largest supported device scale and adding a cell extent cannot overflow.
@@ -191,7 +196,125 @@ void repaintLostCorners(QImage &image, const CellLayout &layout, int cornerWidth
     }
 }
 
+// The map as another view than the default lays it out: how many cells
+// across and down.
+struct MapShape {
+    std::size_t columns = 0;
+    std::size_t rows = 0;
+    bool isEmpty() const { return columns == 0 || rows == 0; }
+};
+
+MapShape shapeOf(const LandscapeGrid &grid, const PictureView &view)
+{
+    const std::size_t n = grid.rowCount();
+    std::size_t longest = n;
+    if (view.squareCells || view.rowsAsRows) {
+        longest = 0;
+        for (std::size_t r = 0; r < n; ++r)
+            longest = std::max(longest, grid.row(r).size());
+    }
+    return view.rowsAsRows ? MapShape{longest, n} : MapShape{n, longest};
+}
+
+// Where the whole map lies before any zoom.
+QRectF fitRect(const QRectF &area, const MapShape &shape, const PictureView &view)
+{
+    if (!view.squareCells || shape.isEmpty())
+        return area;
+    const double cell =
+        std::min(area.width() / double(shape.columns), area.height() / double(shape.rows));
+    QRectF fit(0, 0, cell * double(shape.columns), cell * double(shape.rows));
+    fit.moveCenter(area.center());
+    return fit;
+}
+
+// A map larger than the area along an axis covers it whole; a smaller one
+// is centred.
+double clampedCentre(double centre, double mapSize, double areaSize)
+{
+    if (!(mapSize > areaSize))
+        return 0.5;
+    const double half = 0.5 * areaSize / mapSize;
+    return std::clamp(centre, half, 1 - half);
+}
+
+QPointF clampedCentre(QPointF centre, QSizeF mapSize, QSizeF areaSize)
+{
+    return QPointF(clampedCentre(centre.x(), mapSize.width(), areaSize.width()),
+                   clampedCentre(centre.y(), mapSize.height(), areaSize.height()));
+}
+
+// The cell index under each pixel along one axis, or -1 where the pixel's
+// centre lies outside the map. Pixel u's centre is at begin + (u + 0.5) /
+// scale in the painter's coordinates.
+std::vector<std::ptrdiff_t> cellsAlong(int pixels, int begin, int scale, double mapStart,
+                                       double mapExtent, std::size_t cells)
+{
+    std::vector<std::ptrdiff_t> index(std::size_t(pixels), -1);
+    const double perUnit = double(cells) / mapExtent;
+    for (int u = 0; u < pixels; ++u) {
+        const double x = double(begin) + (double(u) + 0.5) / double(scale);
+        const double cell = std::floor((x - mapStart) * perUnit);
+        if (cell >= 0 && cell < double(cells))
+            index[std::size_t(u)] = std::ptrdiff_t(cell);
+    }
+    return index;
+}
+
 } // namespace
+
+void LandscapePicture::setView(const PictureView &view)
+{
+    m_view = view;
+}
+
+QRectF LandscapePicture::mapRect(const LandscapeGrid &grid, const QRectF &area,
+                                 const PictureView &view)
+{
+    const MapShape shape = shapeOf(grid, view);
+    const QRectF fit = fitRect(area, shape, view);
+    if (view.zoom <= 1)
+        return fit;
+    const QSizeF size = fit.size() * view.zoom;
+    const QPointF centre = clampedCentre(view.centre, size, area.size());
+    return QRectF(area.center() - QPointF(centre.x() * size.width(), centre.y() * size.height()),
+                  size);
+}
+
+PictureView LandscapePicture::zoomed(const LandscapeGrid &grid, const QRectF &area,
+                                     PictureView view, double factor, QPointF anchor)
+{
+    const QRectF before = mapRect(grid, area, view);
+    view.zoom = std::clamp(view.zoom * factor, 1.0, PictureView::maximumZoom);
+    if (view.zoom == 1 || before.isEmpty()) {
+        view.zoom = 1;
+        view.centre = QPointF(0.5, 0.5);
+        return view;
+    }
+    // The point of the map under the anchor stays under it.
+    const QPointF held((anchor.x() - before.left()) / before.width(),
+                       (anchor.y() - before.top()) / before.height());
+    const QSizeF size = fitRect(area, shapeOf(grid, view), view).size() * view.zoom;
+    const QPointF fromCentre = anchor - area.center();
+    view.centre = clampedCentre(QPointF(held.x() - fromCentre.x() / size.width(),
+                                        held.y() - fromCentre.y() / size.height()),
+                                size, area.size());
+    return view;
+}
+
+PictureView LandscapePicture::panned(const LandscapeGrid &grid, const QRectF &area,
+                                     PictureView view, QPointF offset)
+{
+    if (view.zoom <= 1)
+        return view;
+    const QSizeF size = mapRect(grid, area, view).size();
+    if (size.isEmpty())
+        return view;
+    view.centre = clampedCentre(QPointF(view.centre.x() - offset.x() / size.width(),
+                                        view.centre.y() - offset.y() / size.height()),
+                                size, area.size());
+    return view;
+}
 
 void LandscapePicture::setGrid(const LandscapeGrid *grid)
 {
@@ -246,8 +369,12 @@ void LandscapePicture::paint(QPainter &painter, const QRect &frameGeometry, qint
 
     const Placement placement = placementOf(painter);
     if (m_stale || frameGeometry != m_frame || matrixValue != m_matrixValue ||
-        placement != m_placement)
-        renderCells(frameGeometry, matrixValue, placement);
+        placement != m_placement || m_view != m_renderedView) {
+        if (m_view.isDefault())
+            renderCells(frameGeometry, matrixValue, placement);
+        else
+            renderViewCells(frameGeometry, matrixValue, placement);
+    }
     if (!m_cells.isNull()) {
         // With an exact placement the image lands on the device pixel for
         // pixel; otherwise it was rendered in the painter's coordinates and
@@ -267,6 +394,7 @@ void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValu
     m_frame = frameGeometry;
     m_matrixValue = matrixValue;
     m_placement = placement;
+    m_renderedView = m_view;
     m_cells = QImage();
     ++m_renderCount;
 
@@ -315,8 +443,85 @@ void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValu
     m_cellsOrigin = QPoint(columns.first, rows.first);
 }
 
+void LandscapePicture::renderViewCells(const QRect &frameGeometry, qint32 matrixValue,
+                                       const Placement &placement)
+{
+    m_stale = false;
+    m_frame = frameGeometry;
+    m_matrixValue = matrixValue;
+    m_placement = placement;
+    m_renderedView = m_view;
+    m_cells = QImage();
+    ++m_renderCount;
+
+    if (!m_grid || frameGeometry.width() <= 0 || frameGeometry.height() <= 0)
+        return;
+    const MapShape shape = shapeOf(*m_grid, m_view);
+    if (shape.isEmpty())
+        return;
+    const QRectF area = drawingArea(frameGeometry);
+    const QRectF map = mapRect(*m_grid, area, m_view);
+    // Whole pixels of the painter's coordinates, so that the image lands on
+    // the device pixel for pixel; the area's edges are whole already.
+    const int left = int(std::floor(std::max(area.left(), map.left())));
+    const int top = int(std::floor(std::max(area.top(), map.top())));
+    const int right = int(std::ceil(std::min(area.right(), map.right())));
+    const int bottom = int(std::ceil(std::min(area.bottom(), map.bottom())));
+    if (right <= left || bottom <= top)
+        return;
+
+    const int scale = placement.exact ? placement.scale : 1;
+    QImage image((right - left) * scale, (bottom - top) * scale,
+                 QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return;
+    image.fill(Qt::transparent);
+    const auto across =
+        cellsAlong(image.width(), left, scale, map.left(), map.width(), shape.columns);
+    const auto down = cellsAlong(image.height(), top, scale, map.top(), map.height(), shape.rows);
+
+    auto *bits = reinterpret_cast<QRgb *>(image.bits());
+    const qsizetype stride = image.bytesPerLine() / qsizetype(sizeof(QRgb));
+    const auto paint = [&](std::span<const qint32> row, std::ptrdiff_t position, QRgb *pixel) {
+        if (position >= 0 && std::size_t(position) < row.size())
+            *pixel = pixelFor(row[std::size_t(position)], matrixValue);
+    };
+    if (m_view.rowsAsRows) {
+        for (int v = 0; v < image.height(); ++v) {
+            const std::ptrdiff_t k = down[std::size_t(v)];
+            if (k < 0)
+                continue;
+            QRgb *line = bits + v * stride;
+            // Pixel rows of the same grid row are alike.
+            if (v > 0 && down[std::size_t(v) - 1] == k) {
+                std::copy_n(line - stride, image.width(), line);
+                continue;
+            }
+            const std::span<const qint32> row = m_grid->row(std::size_t(k));
+            for (int u = 0; u < image.width(); ++u)
+                paint(row, across[std::size_t(u)], line + u);
+        }
+    } else {
+        for (int u = 0; u < image.width(); ++u) {
+            const std::ptrdiff_t k = across[std::size_t(u)];
+            if (k < 0)
+                continue;
+            const std::span<const qint32> row = m_grid->row(std::size_t(k));
+            for (int v = 0; v < image.height(); ++v)
+                paint(row, down[std::size_t(v)], bits + u + v * stride);
+        }
+    }
+    image.setDevicePixelRatio(scale);
+    m_cells = image;
+    // With an exact placement the origin is in device pixels, as for the
+    // default drawing.
+    m_cellsOrigin =
+        placement.exact ? QPoint(left, top) * scale + placement.offset : QPoint(left, top);
+}
+
 QImage LandscapePicture::render(const LandscapeGrid &grid, qint32 matrixValue, QSize imageSize,
-                                const QRect &frameGeometry, const QColor &clearColour)
+                                const QRect &frameGeometry, const QColor &clearColour,
+                                const PictureView &view)
 {
     QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
@@ -325,6 +530,49 @@ QImage LandscapePicture::render(const LandscapeGrid &grid, qint32 matrixValue, Q
     QPainter painter(&image);
     LandscapePicture picture;
     picture.setGrid(&grid);
+    picture.setView(view);
     picture.paint(painter, frameGeometry, matrixValue);
     return image;
+}
+
+QSize LandscapePicture::previewSize(std::size_t rowCount)
+{
+    const int side = int(std::min<std::size_t>(rowCount, previewMaximumSide));
+    return QSize(side, side);
+}
+
+QImage LandscapePicture::preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size,
+                                 const PictureView &view)
+{
+    // A frame this far above the image puts the drawing area, which lies
+    // frameTopOffset below its frame, exactly on the image.
+    const QRect frame(0, -frameTopOffset, size.width(), size.height());
+    const QImage picture = render(grid, matrixValue, size, frame, Qt::black, view);
+    if (picture.isNull())
+        return picture;
+    // The window's background shows where no cell reaches: a line along the
+    // right and bottom edges at most, and the positions a short row lacks.
+    // A preview has no background, so only the matrix cells' white is kept.
+    QImage image(size, QImage::Format_Grayscale8);
+    if (image.isNull())
+        return image;
+    for (int y = 0; y < size.height(); ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        uchar *out = image.scanLine(y);
+        for (int x = 0; x < size.width(); ++x)
+            out[x] = in[x] == matrixPixel ? 255 : 0;
+    }
+    return image;
+}
+
+FileResult LandscapePicture::savePng(const QImage &image, const QString &path)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return FileError{QDir::toNativeSeparators(path),
+                         QCoreApplication::translate("LandscapePicture",
+                                                     "the image could not be encoded as PNG")};
+    return saveBytes(path, png);
 }

@@ -1,16 +1,41 @@
 #pragma once
 
+#include "core/fileerror.h"
 #include "core/landscapegrid.h"
 
 #include <QColor>
 #include <QImage>
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
 #include <QSize>
 
 #include <cstdint>
 
 class QPainter;
+
+// How the map is laid out in its drawing area. The default value is the
+// drawing described below; the other values add what GIS tools and image
+// viewers offer: cells that keep the grid's shape, the file's first line on
+// top, and a magnified part of the map.
+struct PictureView {
+    static constexpr double maximumZoom = 64;
+
+    // The map keeps the shape of its grid (rows by its longest row) and is as
+    // large as fits, centred in the drawing area.
+    bool squareCells = false;
+    // The first line of the file is the top row and its values run left to
+    // right, as GIS tools show a grid.
+    bool rowsAsRows = false;
+    // 1 shows the whole map. Above 1 the map is that many times larger, and
+    // the point `centre` of it (fractions of its width and height) lies at
+    // the middle of the drawing area, as near as the map's edges allow.
+    double zoom = 1;
+    QPointF centre{0.5, 0.5};
+
+    bool isDefault() const { return !squareCells && !rowsAsRows && zoom == 1; }
+    bool operator==(const PictureView &) const = default;
+};
 
 // The map as the main window shows it: a translucent green rectangle over the
 // drawing area and, on top, one rectangle per cell, white for the matrix code
@@ -37,12 +62,22 @@ class QPainter;
 // Positions of a row shorter than the number of rows are left undrawn, so the
 // cells of earlier rows show through there. A frame of negative width or
 // height draws the background only.
+//
+// Any other PictureView than the default draws the grid as rows by its
+// longest row (rows by rows when only zoomed, so that a magnified map is the
+// default picture magnified), each cell the block of pixels whose centres
+// fall in it, without outlines, and only the part inside the drawing area.
+// Positions a short row lacks show the background.
 class LandscapePicture final {
 public:
     // The frame's geometry is given in the coordinates of the central widget,
     // but the picture is painted on the main window, whose menu bar and tool
     // bar push the central widget down. A fixed 35 pixels stands in for them.
     static constexpr int frameTopOffset = 35;
+
+    // The colours of matrix cells and of all other cells.
+    static constexpr QRgb matrixPixel = 0xffffffffu;
+    static constexpr QRgb habitatPixel = 0xff000000u;
 
     LandscapePicture() = default;
     Q_DISABLE_COPY_MOVE(LandscapePicture)
@@ -52,6 +87,9 @@ public:
     void setGrid(const LandscapeGrid *grid);
     // Forces the next paint to render the cells again.
     void invalidate();
+
+    void setView(const PictureView &view);
+    const PictureView &view() const { return m_view; }
 
     // Draws the background rectangle with the painter's default pen and then
     // the cells, rendering them only when something they depend on changed.
@@ -70,7 +108,35 @@ public:
     // frameTopOffset like the window's, so a frame at y = -frameTopOffset
     // starts the picture at the image's top.
     static QImage render(const LandscapeGrid &grid, qint32 matrixValue, QSize imageSize,
-                         const QRect &frameGeometry, const QColor &clearColour);
+                         const QRect &frameGeometry, const QColor &clearColour,
+                         const PictureView &view = {});
+
+    // A preview to save as a file: what the window shows in a drawing area of
+    // `size` pixels, white where a cell holds the matrix code and black
+    // everywhere else, including the pixels no cell reaches. The command
+    // line's render and the window's export both write this.
+    static QImage preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size,
+                          const PictureView &view = {});
+    // Previews are one pixel per cell up to this many pixels per side; the
+    // default picture takes every map as square with as many columns as it
+    // has rows, so the row count alone decides.
+    static constexpr int previewMaximumSide = 1024;
+    static QSize previewSize(std::size_t rowCount);
+    // Writes `image` as a PNG file that appears only once it is complete:
+    // encoded in memory first, then saved with the checks that notice a
+    // full disk.
+    static FileResult savePng(const QImage &image, const QString &path);
+
+    // Where the whole map lies for `view` (beyond the drawing area when
+    // zoomed), and the same view zoomed by `factor` about the point `anchor`
+    // or moved by `offset`, both in the painter's coordinates. The results
+    // keep the zoom between 1 and PictureView::maximumZoom and the map over
+    // as much of the area as it can cover.
+    static QRectF mapRect(const LandscapeGrid &grid, const QRectF &area, const PictureView &view);
+    static PictureView zoomed(const LandscapeGrid &grid, const QRectF &area, PictureView view,
+                              double factor, QPointF anchor);
+    static PictureView panned(const LandscapeGrid &grid, const QRectF &area, PictureView view,
+                              QPointF offset);
 
 private:
     // Where device pixels lie relative to the painter's coordinates. Cells
@@ -86,11 +152,15 @@ private:
     static Placement placementOf(const QPainter &painter);
 
     void renderCells(const QRect &frameGeometry, qint32 matrixValue, const Placement &placement);
+    void renderViewCells(const QRect &frameGeometry, qint32 matrixValue,
+                         const Placement &placement);
 
     const LandscapeGrid *m_grid = nullptr;
     bool m_stale = true;
     QRect m_frame;
     qint32 m_matrixValue = 0;
+    PictureView m_view;
+    PictureView m_renderedView;
     Placement m_placement;
     // The cells, with their top left pixel: in device pixels when the
     // placement is exact, otherwise in the painter's coordinates.

@@ -5,6 +5,10 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // Where QSettings keeps the folders, the window's geometry and the view
+    // options: ~/.config/Patchwright/Patchwright.conf on Linux.
+    QCoreApplication::setOrganizationName(QStringLiteral("Patchwright"));
+    QCoreApplication::setApplicationName(QStringLiteral("Patchwright"));
     MainWindow window;
     window.show();
     return app.exec();

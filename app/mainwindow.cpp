@@ -6,12 +6,51 @@
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
+#include <QPixmap>
+#include <QSettings>
 #include <QStatusBar>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString openFolderKey = QStringLiteral("open/folder");
+const QString geometryKey = QStringLiteral("window/geometry");
+const QString splitterKey = QStringLiteral("window/splitter");
+const QString squareCellsKey = QStringLiteral("view/squareCells");
+const QString rowsAsRowsKey = QStringLiteral("view/rowsAsRows");
+
+// A key press doubles or halves the scale; a notch of the wheel (120
+// eighths of a degree) changes it by a quarter, so that zooming by wheel
+// can stop in between.
+constexpr double keyZoom = 2;
+constexpr double notchZoom = 1.25;
+
+QPixmap swatch(QRgb colour)
+{
+    QPixmap pixmap(12, 12);
+    pixmap.fill(QColor(colour));
+    QPainter painter(&pixmap);
+    painter.setPen(Qt::gray);
+    painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
+    return pixmap;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -21,6 +60,67 @@ MainWindow::MainWindow(QWidget *parent)
     if (const auto problem = loadConfig(settings))
         statusBar()->showMessage(
             tr("Could not read %1; the default settings are in use.").arg(*problem));
+
+    // Both follow the window's width, the map three times as much as the
+    // list, so that long names get room too.
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 3);
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    // Ctrl+= is where Ctrl++ is on keyboards that need Shift for "+".
+    ui->actionZoomIn->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    // Delete acts on the list only, so that it never removes an entry while
+    // the user types elsewhere.
+    auto *remove = new QAction(tr("Remove from list"), ui->fileListView);
+    remove->setObjectName(QStringLiteral("actionRemoveEntry"));
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this, &MainWindow::removeSelectedEntry);
+    ui->fileListView->addAction(remove);
+
+    auto *legendBox = new QWidget(this);
+    legendBox->setObjectName(QStringLiteral("legend"));
+    legend = new QLabel(legendBox);
+    auto *legendLayout = new QHBoxLayout(legendBox);
+    legendLayout->setContentsMargins(0, 0, 0, 0);
+    const auto addSwatch = [&](QRgb colour) {
+        auto *label = new QLabel(legendBox);
+        label->setPixmap(swatch(colour));
+        legendLayout->addWidget(label);
+    };
+    addSwatch(LandscapePicture::habitatPixel);
+    legendLayout->addWidget(new QLabel(tr("habitat"), legendBox));
+    addSwatch(LandscapePicture::matrixPixel);
+    legendLayout->addWidget(legend);
+    statusBar()->addPermanentWidget(legendBox);
+    updateLegend();
+
+    // Menus clear the status bar while the pointer passes over their items;
+    // what the bar says of the shown map comes back afterwards.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty() && !mapMessage.isEmpty())
+            statusBar()->showMessage(mapMessage);
+    });
+
+    // The map is painted on the window under the frame, so the frame only
+    // passes on what the mouse does there.
+    ui->frameView->installEventFilter(this);
+    setAcceptDrops(true);
+
+    const QSettings stored;
+    restoreGeometry(stored.value(geometryKey).toByteArray());
+    ui->splitter->restoreState(stored.value(splitterKey).toByteArray());
+    // Set before the slots see them, and then handed to the picture once.
+    {
+        const QSignalBlocker squareBlocker(ui->actionSquareCells);
+        const QSignalBlocker rowsBlocker(ui->actionRowsAsRows);
+        ui->actionSquareCells->setChecked(stored.value(squareCellsKey, false).toBool());
+        ui->actionRowsAsRows->setChecked(stored.value(rowsAsRowsKey, false).toBool());
+    }
+    PictureView view;
+    view.squareCells = ui->actionSquareCells->isChecked();
+    view.rowsAsRows = ui->actionRowsAsRows->isChecked();
+    picture.setView(view);
 }
 
 MainWindow::~MainWindow()
@@ -31,15 +131,91 @@ MainWindow::~MainWindow()
 void MainWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    picture.paint(painter, ui->frameView->geometry(), settings.matrixValue);
+    picture.paint(painter, mapFrame(), settings.matrixValue);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QSettings stored;
+    stored.setValue(geometryKey, saveGeometry());
+    stored.setValue(splitterKey, ui->splitter->saveState());
+    QMainWindow::closeEvent(event);
+}
+
+QRect MainWindow::mapFrame() const
+{
+    return QRect(ui->frameView->mapTo(ui->centralWidget, QPoint(0, 0)), ui->frameView->size());
+}
+
+QRectF MainWindow::drawingArea() const
+{
+    return LandscapePicture::drawingArea(mapFrame());
+}
+
+void MainWindow::addFiles(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        auto *item = new QListWidgetItem(QFileInfo(path).fileName());
+        item->setData(Qt::UserRole, path);
+        item->setToolTip(QDir::toNativeSeparators(path));
+        ui->fileListView->addItem(item);
+    }
+}
+
+QString MainWindow::pathOf(const QListWidgetItem *item)
+{
+    return item->data(Qt::UserRole).toString();
 }
 
 void MainWindow::on_actionOpen_triggered()
 {
     fileNames.clear();
-    fileNames =
-        QFileDialog::getOpenFileNames(this, tr("Choose file(s) do open"), QString(), QString());
-    ui->fileListView->insertItems(ui->fileListView->count(), fileNames);
+    QSettings stored;
+    fileNames = QFileDialog::getOpenFileNames(this, tr("Choose file(s) do open"),
+                                              stored.value(openFolderKey).toString(), QString());
+    if (!fileNames.isEmpty())
+        stored.setValue(openFolderKey, QFileInfo(fileNames.first()).absolutePath());
+    addFiles(fileNames);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl &url) { return url.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    // Folders are left out: a map is a file, and a folder dropped by
+    // mistake would only give an entry that cannot be read.
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir())
+            paths << url.toLocalFile();
+    }
+    if (paths.isEmpty())
+        return;
+    addFiles(paths);
+    event->acceptProposedAction();
+}
+
+void MainWindow::removeSelectedEntry()
+{
+    const int row = ui->fileListView->currentRow();
+    if (row < 0)
+        return;
+    delete ui->fileListView->takeItem(row);
+    // The list moves the selection to a neighbour and shows it; with no
+    // entry left there is nothing to show.
+    if (ui->fileListView->count() == 0) {
+        grid.clear();
+        picture.setGrid(&grid);
+        ui->actionExportPicture->setEnabled(false);
+        mapMessage.clear();
+        statusBar()->clearMessage();
+        update();
+    }
 }
 
 void MainWindow::on_fileListView_clicked(const QModelIndex &)
@@ -68,6 +244,7 @@ void MainWindow::on_actionParametros_triggered()
     settings.matrixValue = settingsDialog.matrixValue();
     // The matrix code decides which cells are drawn white.
     picture.invalidate();
+    updateLegend();
     update();
 
     if (const FileResult error = saveConfig(settings))
@@ -78,23 +255,27 @@ void MainWindow::on_actionParametros_triggered()
 
 void MainWindow::on_actionRandom_triggered()
 {
-    if (randomDialog.exec() != QDialog::Accepted)
-        return;
-    RandomBatchRequest request = randomDialog.request();
-    request.seed = settingsDialog.seed();
-    request.output =
-        batchOutput(request.output.folder, settings.randomPrefix, settings.randomPostString);
-    runBatch(randomBatchJob(request), tr("Random landscapes"), ListOrder::AsWritten);
+    // A batch refused before it started brings the dialog back with the
+    // values the user typed, so that only what was wrong needs changing.
+    while (randomDialog.exec() == QDialog::Accepted) {
+        RandomBatchRequest request = randomDialog.request();
+        request.seed = settingsDialog.seed();
+        request.output =
+            batchOutput(request.output.folder, settings.randomPrefix, settings.randomPostString);
+        if (runBatch(randomBatchJob(request), tr("Random landscapes"), ListOrder::AsWritten))
+            return;
+    }
 }
 
 void MainWindow::on_actionFractal_triggered()
 {
-    if (fractalDialog.exec() != QDialog::Accepted)
-        return;
-    FractalBatchRequest request = fractalDialog.request();
-    request.output =
-        batchOutput(request.output.folder, settings.fractalPrefix, settings.fractalPostString);
-    runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted);
+    while (fractalDialog.exec() == QDialog::Accepted) {
+        FractalBatchRequest request = fractalDialog.request();
+        request.output =
+            batchOutput(request.output.folder, settings.fractalPrefix, settings.fractalPostString);
+        if (runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted))
+            return;
+    }
 }
 
 BatchOutput MainWindow::batchOutput(const QString &folder, const QString &prefix,
@@ -109,7 +290,7 @@ BatchOutput MainWindow::batchOutput(const QString &folder, const QString &prefix
     return output;
 }
 
-void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
+bool MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
 {
     // Refused before anything is cleared, so the list the user had stays.
     auto refusal = job.prepare();
@@ -126,7 +307,7 @@ void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
     if (refusal) {
         if (refusal->kind != BatchRefusal::Kind::ExistingFiles)
             showFailure(title, asSentence(refusal->message));
-        return;
+        return false;
     }
     fileNames.clear();
     ui->fileListView->clear();
@@ -136,11 +317,13 @@ void MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
         report = progress.run(job);
     }
     fileNames = report.fileNames();
-    ui->fileListView->insertItems(ui->fileListView->count(), fileNames);
-    // The batch list keeps the order the maps were written in.
+    addFiles(fileNames);
+    // The batch list keeps the order the maps were written in; names sort
+    // as their paths do, since a batch writes into one folder.
     if (order == ListOrder::Sorted)
         ui->fileListView->sortItems(Qt::AscendingOrder);
     showReport(title, report);
+    return true;
 }
 
 void MainWindow::showReport(const QString &title, const BatchReport &report)
@@ -194,23 +377,23 @@ void MainWindow::on_fileListView_currentRowChanged(int currentRow)
     const QListWidgetItem *item = ui->fileListView->currentItem();
     if (!item)
         return;
-    loadMap(item->text());
+    loadMap(pathOf(item));
     repaint();
 }
 
 void MainWindow::loadMap(QString path)
 {
     // Grids written for GIS tools are shown as the maps they hold; anything
-    // else is read with the lenient rules of the plain format.
+    // else is read with the lenient rules of the plain format, unless it is
+    // no map at all.
     const FileResult error = readMap(path, grid);
     picture.setGrid(&grid);
-    if (error)
-        statusBar()->showMessage(tr("Could not open %1").arg(error->message()));
-    else
-        statusBar()->showMessage(mapSummary());
+    ui->actionExportPicture->setEnabled(!error && !grid.isEmpty());
+    mapMessage = error ? tr("Could not open %1").arg(error->message()) : mapSummary(path);
+    statusBar()->showMessage(mapMessage);
 }
 
-QString MainWindow::mapSummary() const
+QString MainWindow::mapSummary(const QString &path)
 {
     // Hand-made files can have rows of any length; the extent is then told
     // as it is rather than squeezed into a rectangle it does not have.
@@ -224,20 +407,157 @@ QString MainWindow::mapSummary() const
         for (const qint32 value : row)
             cover += value != settings.matrixValue;
     }
+    const QString name = QFileInfo(path).fileName();
     const qint64 cells = qint64(grid.cellCount());
     if (cells == 0)
-        return tr("No cells in this file");
+        return tr("%1: no cells in this file").arg(name);
     const QString share = QString::asprintf("%.2f", 100.0 * double(cover) / double(cells));
-    if (shortest == longest)
-        return tr("%1 × %2 cells, cover %3 %").arg(grid.rowCount()).arg(longest).arg(share);
-    return tr("%1 rows of %2 to %3 cells, cover %4 %")
-        .arg(grid.rowCount())
-        .arg(shortest)
-        .arg(longest)
-        .arg(share);
+    // One arg() call each, so that a "%1" in a file name stays as it is.
+    const QString rows = QString::number(grid.rowCount());
+    QString summary =
+        shortest == longest
+            ? tr("%1: %2 × %3 cells, cover %4 %").arg(name, rows, QString::number(longest), share)
+            : tr("%1: %2 rows of %3 to %4 cells, cover %5 %")
+                  .arg(name, rows, QString::number(shortest), QString::number(longest), share);
+    if (const auto entry = manifests.find(path)) {
+        summary += entry->H.isEmpty()
+                       ? tr(" · %1, requested cover %2 %, seed %3, replicate %4")
+                             .arg(entry->kind, entry->requestedCover, entry->seed, entry->replicate)
+                       : tr(" · %1, H %2, requested cover %3 %, seed %4, replicate %5")
+                             .arg(entry->kind, entry->H, entry->requestedCover, entry->seed,
+                                  entry->replicate);
+    }
+    return summary;
 }
 
 void MainWindow::showFailure(const QString &title, const QString &message)
 {
     QMessageBox::warning(this, title, message);
+}
+
+void MainWindow::updateLegend()
+{
+    legend->setText(tr("matrix (code %1)").arg(settings.matrixValue));
+}
+
+void MainWindow::on_actionExportPicture_triggered()
+{
+    const QListWidgetItem *item = ui->fileListView->currentItem();
+    if (grid.isEmpty() || !item)
+        return;
+    const QFileInfo map(pathOf(item));
+    const QString target = QFileDialog::getSaveFileName(
+        this, tr("Export picture"),
+        map.dir().filePath(map.completeBaseName() + QStringLiteral(".png")),
+        tr("PNG images (*.png)"));
+    if (target.isEmpty())
+        return;
+    // The whole map, as `patchwright-cli render` draws it with the same
+    // matrix code and orientation; the zoom is only for looking.
+    PictureView view;
+    view.rowsAsRows = picture.view().rowsAsRows;
+    const QSize size = LandscapePicture::previewSize(grid.rowCount());
+    const QImage image = LandscapePicture::preview(grid, settings.matrixValue, size, view);
+    const FileResult error =
+        image.isNull()
+            ? FileResult(FileError{QDir::toNativeSeparators(target), tr("not enough memory")})
+            : LandscapePicture::savePng(image, target);
+    if (error)
+        showFailure(tr("Export picture"),
+                    tr("The picture could not be saved:\n%1").arg(error->message()));
+    else
+        statusBar()->showMessage(tr("Picture saved to %1").arg(QDir::toNativeSeparators(target)),
+                                 5000);
+}
+
+void MainWindow::setView(const PictureView &view)
+{
+    picture.setView(view);
+    // The hand says that a zoomed map can be dragged.
+    if (!dragFrom) {
+        if (view.zoom > 1)
+            ui->frameView->setCursor(Qt::OpenHandCursor);
+        else
+            ui->frameView->unsetCursor();
+    }
+    update();
+}
+
+void MainWindow::on_actionSquareCells_toggled(bool on)
+{
+    PictureView view = picture.view();
+    view.squareCells = on;
+    QSettings().setValue(squareCellsKey, on);
+    setView(view);
+}
+
+void MainWindow::on_actionRowsAsRows_toggled(bool on)
+{
+    PictureView view = picture.view();
+    view.rowsAsRows = on;
+    QSettings().setValue(rowsAsRowsKey, on);
+    setView(view);
+}
+
+void MainWindow::zoomBy(double factor, QPointF anchor)
+{
+    setView(LandscapePicture::zoomed(grid, drawingArea(), picture.view(), factor, anchor));
+}
+
+void MainWindow::on_actionZoomIn_triggered()
+{
+    zoomBy(keyZoom, drawingArea().center());
+}
+
+void MainWindow::on_actionZoomOut_triggered()
+{
+    zoomBy(1 / keyZoom, drawingArea().center());
+}
+
+void MainWindow::on_actionZoomToFit_triggered()
+{
+    zoomBy(0, drawingArea().center());
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != ui->frameView)
+        return QMainWindow::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        if (!(wheel->modifiers() & Qt::ControlModifier))
+            break;
+        const double notches = wheel->angleDelta().y() / 120.0;
+        zoomBy(std::pow(notchZoom, notches),
+               ui->frameView->mapTo(this, wheel->position().toPoint()));
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton || picture.view().zoom <= 1)
+            break;
+        dragFrom = mouse->position().toPoint();
+        ui->frameView->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (!dragFrom)
+            break;
+        const QPoint at = mouse->position().toPoint();
+        setView(LandscapePicture::panned(grid, drawingArea(), picture.view(), at - *dragFrom));
+        dragFrom = at;
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!dragFrom)
+            break;
+        dragFrom.reset();
+        setView(picture.view());
+        return true;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/landscapepicture.h"
+#include "app/manifestlookup.h"
 #include "core/batchjob.h"
 #include "core/landscapegrid.h"
 #include "fractal/dialogfbm.h"
@@ -9,18 +10,27 @@
 #include "settings/setings.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QStringList>
+
+#include <optional>
 
 namespace Ui {
 class MainWindow;
 }
 
+class QLabel;
+class QListWidgetItem;
 class QModelIndex;
 
 // The one window of the application: a list of map files on the left, the
 // selected map drawn on the right, and the menus that run the batches. It
 // owns the settings and the three dialogs for the whole life of the process
 // so that their values persist from one use to the next.
+//
+// What a user arranges (the view options, the folders last used, the
+// window's size and the split between list and map) is kept with QSettings
+// for the next start; config.txt holds only what batches need.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -32,9 +42,24 @@ public:
     const LandscapeGrid &currentGrid() const { return grid; }
     const AppSettings &appSettings() const { return settings; }
     const QStringList &listedFileNames() const { return fileNames; }
+    const PictureView &pictureView() const { return picture.view(); }
+
+    // Appends map files to the list, as File > Open and dropping do: each
+    // entry shows the file's name and holds its full path.
+    void addFiles(const QStringList &paths);
+    // The full path of a list entry.
+    static QString pathOf(const QListWidgetItem *item);
+    // The frame the picture is laid out in, in the coordinates of the
+    // central widget, which the picture takes to lie frameTopOffset below
+    // the window's top.
+    QRect mapFrame() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private Q_SLOTS:
     void on_actionOpen_triggered();
@@ -43,24 +68,38 @@ private Q_SLOTS:
     void on_actionRandom_triggered();
     void on_actionFractal_triggered();
     void on_fileListView_currentRowChanged(int currentRow);
+    void on_actionExportPicture_triggered();
+    void on_actionSquareCells_toggled(bool on);
+    void on_actionRowsAsRows_toggled(bool on);
+    void on_actionZoomIn_triggered();
+    void on_actionZoomOut_triggered();
+    void on_actionZoomToFit_triggered();
 
 private:
     void loadMap(QString path);
+    void removeSelectedEntry();
 
     enum class ListOrder { AsWritten, Sorted };
     BatchOutput batchOutput(const QString &folder, const QString &prefix,
                             const QString &postString) const;
     // Runs a batch behind the progress dialog, then lists its maps and says
-    // what went wrong, if anything did.
-    void runBatch(BatchJob job, const QString &title, ListOrder order);
+    // what went wrong, if anything did. False when the batch was refused
+    // before it started, so that the dialog can be shown again.
+    bool runBatch(BatchJob job, const QString &title, ListOrder order);
     void showReport(const QString &title, const BatchReport &report);
     // Core messages are phrases, as command-line tools print them; a
     // message box shows a sentence.
     static QString asSentence(QString message);
-    // The loaded map's extent and its cover: the share of cells that are not
-    // matrix, so every code other than the matrix code counts.
-    QString mapSummary() const;
+    // The loaded map's name, extent and cover: the share of cells that are
+    // not matrix, so every code other than the matrix code counts; and what
+    // its batch's manifest says of it, when there is one beside it.
+    QString mapSummary(const QString &path);
     void showFailure(const QString &title, const QString &message);
+
+    void setView(const PictureView &view);
+    void zoomBy(double factor, QPointF anchor);
+    QRectF drawingArea() const;
+    void updateLegend();
 
     QStringList fileNames;
     Ui::MainWindow *ui;
@@ -70,4 +109,10 @@ private:
     dialogFbm fractalDialog;
     AppSettings settings;
     LandscapePicture picture;
+    ManifestLookup manifests;
+    QLabel *legend = nullptr;
+    // What the status bar says of the map shown, or of why it is not.
+    QString mapMessage;
+    // Where the last drag of a zoomed map was, in the frame's coordinates.
+    std::optional<QPoint> dragFrom;
 };

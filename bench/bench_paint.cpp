@@ -85,6 +85,38 @@ BENCHMARK(BM_PaintRebuilt)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// A repaint under another view than the default: arg 0 the view options
+// alone (square cells, rows as rows), arg 1 also zoomed eight times, with the
+// view moved a little before every paint as a drag moves it, so that the
+// cells are rendered again each time. Only the visible part is rendered,
+// so the cost follows the drawing area, not the map.
+void BM_PaintView(benchmark::State &state)
+{
+    const LandscapeGrid &grid = randomGrid(int(state.range(0)));
+    QImage image = windowImage();
+    LandscapePicture picture;
+    picture.setGrid(&grid);
+    PictureView view;
+    view.squareCells = true;
+    view.rowsAsRows = true;
+    view.zoom = state.range(1) ? 8 : 1;
+    double step = 0;
+    for (auto _ : state) {
+        step = step > 0.5 ? 0 : step + 1e-3;
+        view.centre = QPointF(0.25 + step, 0.5);
+        picture.setView(view);
+        QPainter painter(&image);
+        picture.paint(painter, frame, 0);
+    }
+    state.counters["renders"] = double(picture.renderCount());
+}
+BENCHMARK(BM_PaintView)
+    ->Args({4096, 0})
+    ->Args({4096, 1})
+    ->Args({100, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // The same 4096 x 4096 map in a drawing area of 4200 x 4200 pixels, where
 // every cell is at least one pixel: the worst case of the rendering itself.
 void BM_RenderLarge(benchmark::State &state)

@@ -1,14 +1,11 @@
 #include "cli/rendercommand.h"
 
-#include "app/landscapepicture.h"
 #include "cli/commandline.h"
 #include "cli/rangeparser.h"
 #include "core/mapreader.h"
 #include "core/outputpaths.h"
-#include "core/writefully.h"
 #include "settings/appsettings.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,40 +35,14 @@ RenderCommand::RenderCommand(CommandLine &commandLine)
                     QStringLiteral("Code of the matrix cells, drawn white (default from "
                                    "config.txt, else 0)."),
                     QStringLiteral("N"))
+    , m_rowsAsRows(QStringLiteral("rows-as-rows"),
+                   QStringLiteral("Draws the first line of a map as the top row, as GIS tools "
+                                  "show a grid, like the window's View > Rows as rows."))
     , m_quiet(QStringLiteral("quiet"), QStringLiteral("No summary."))
 {}
 
-QSize RenderCommand::defaultSize(std::size_t rowCount)
-{
-    const int side = int(std::min<std::size_t>(rowCount, defaultMaximumSide));
-    return QSize(side, side);
-}
-
-QImage RenderCommand::preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size)
-{
-    // A frame this far above the image puts the window's drawing area, which
-    // lies frameTopOffset below its frame, exactly on the image.
-    const QRect frame(0, -LandscapePicture::frameTopOffset, size.width(), size.height());
-    const QImage picture = LandscapePicture::render(grid, matrixValue, size, frame, Qt::black);
-    if (picture.isNull())
-        return picture;
-    // The window's background shows where no cell reaches: a line along the
-    // right and bottom edges at most, and the positions a short row lacks.
-    // A preview has no background, so only the matrix cells' white is kept.
-    QImage image(size, QImage::Format_Grayscale8);
-    if (image.isNull())
-        return image;
-    for (int y = 0; y < size.height(); ++y) {
-        const auto *in = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-        uchar *out = image.scanLine(y);
-        for (int x = 0; x < size.width(); ++x)
-            out[x] = in[x] == 0xffffffffu ? 255 : 0;
-    }
-    return image;
-}
-
 int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, qint32 matrixValue,
-                             int width, int height)
+                             int width, int height, const PictureView &view)
 {
     LandscapeGrid grid;
     const FileResult error = readMap(mapPath, grid);
@@ -81,10 +52,10 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
         return m_cli.runFailure(
             QStringLiteral("%1: no map rows in the file").arg(QDir::toNativeSeparators(mapPath)));
 
-    QSize size = defaultSize(grid.rowCount());
+    QSize size = LandscapePicture::previewSize(grid.rowCount());
     if (width > 0 || height > 0)
         size = QSize(width > 0 ? width : height, height > 0 ? height : width);
-    const QImage image = preview(grid, matrixValue, size);
+    const QImage image = LandscapePicture::preview(grid, matrixValue, size, view);
     const QString shownImage = QDir::toNativeSeparators(imagePath);
     if (image.isNull())
         return m_cli.runFailure(QStringLiteral("%1: not enough memory for %2 x %3 pixels")
@@ -92,15 +63,7 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
                                     .arg(size.width())
                                     .arg(size.height()));
 
-    // Encoded in memory first, so that the file itself is written with the
-    // checks that notice a full disk, and appears only when complete.
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
-        return m_cli.runFailure(
-            QStringLiteral("%1: the image could not be encoded as PNG").arg(shownImage));
-    if (const FileResult error = saveBytes(imagePath, png))
+    if (const FileResult error = LandscapePicture::savePng(image, imagePath))
         return m_cli.runFailure(error->message());
     return CommandLine::Success;
 }
@@ -138,11 +101,12 @@ int RenderCommand::run(const QStringList &arguments)
 {
     m_parser.setApplicationDescription(QStringLiteral(
         "Draws map files, plain or ESRI ASCII grids, as PNG previews the way the main\n"
-        "window draws them: the first line of a map is the leftmost column, matrix cells\n"
-        "are white and all others black. Maps are taken as square, with as many columns\n"
-        "as rows."));
+        "window draws them: the first line of a map is the leftmost column (the top row\n"
+        "with --rows-as-rows), matrix cells are white and all others black. Maps are\n"
+        "taken as square, with as many columns as rows; with --rows-as-rows the longest\n"
+        "line sets the columns."));
     m_parser.addOption(m_help);
-    m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_quiet});
+    m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_rowsAsRows, m_quiet});
     m_parser.addPositionalArgument(QStringLiteral("MAP"), QStringLiteral("Map files to draw."),
                                    QStringLiteral("MAP..."));
     if (!m_parser.parse(arguments))
@@ -224,8 +188,11 @@ int RenderCommand::run(const QStringList &arguments)
     // the previews of the others; the status still reports it.
     int status = CommandLine::Success;
     int written = 0;
+    PictureView view;
+    view.rowsAsRows = m_parser.isSet(m_rowsAsRows);
     for (qsizetype i = 0; i < maps.size(); ++i) {
-        if (renderOne(maps.at(i), images.at(i), matrixValue, width, height) == CommandLine::Success)
+        if (renderOne(maps.at(i), images.at(i), matrixValue, width, height, view) ==
+            CommandLine::Success)
             ++written;
         else
             status = CommandLine::RunFailed;

@@ -363,7 +363,12 @@ bool looksLikeTiff(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray head = file.read(4);
+    return looksLikeTiff(file.read(4));
+}
+
+bool looksLikeTiff(const QByteArray &start)
+{
+    const QByteArray head = start.left(4);
     // Byte order mark, then 42 for TIFF or 43 for BigTIFF in that order.
     return head == QByteArrayLiteral("II*\0") || head == QByteArrayLiteral("MM\0*") ||
            head == QByteArrayLiteral("II+\0") || head == QByteArrayLiteral("MM\0+");

@@ -264,6 +264,8 @@ private:
 // Whether the file starts as a TIFF or a BigTIFF does, in either byte order:
 // what the viewer checks to pick a reader by content rather than by name.
 bool looksLikeTiff(const QString &path);
+// The same for the first bytes of a file.
+bool looksLikeTiff(const QByteArray &start);
 
 // Replaces `grid` with band 1 of an integer GeoTIFF (any single- or
 // multi-band TIFF GDAL reads). Floating-point and complex rasters are

@@ -1,11 +1,56 @@
 #include "core/mapreader.h"
 
 #include "core/asciigridreader.h"
+#include "core/geotiff.h"
+#include "core/mapcontent.h"
 #include "core/mapfilereader.h"
 #include "core/regularfile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+
+namespace {
+
+// Hands the plain reader the file's bytes and shows each block to the
+// content check on its way, so that the file is read once. Once the check
+// has seen binary content the device reports its end, and the reader stops
+// instead of turning megabytes of an image into cells that are thrown away.
+class CheckedDevice final : public QIODevice {
+public:
+    CheckedDevice(QIODevice &source, MapContentCheck &check)
+        : m_source(source)
+        , m_check(check)
+        , m_size(source.size() - source.pos())
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+    bool isSequential() const override { return true; }
+    // The plain reader sizes its grid from this.
+    qint64 size() const override { return m_size; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_check.isBinary())
+            return 0;
+        const qint64 got = m_source.read(data, maxSize);
+        if (got < 0)
+            setErrorString(m_source.errorString());
+        else
+            m_check.feed(std::string_view(data, std::size_t(got)));
+        return got;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QIODevice &m_source;
+    MapContentCheck &m_check;
+    qint64 m_size;
+};
+
+} // namespace
 
 FileResult readMap(const QString &path, LandscapeGrid &grid)
 {
@@ -16,7 +61,25 @@ FileResult readMap(const QString &path, LandscapeGrid &grid)
     if (FileResult error = openRegularFile(path, file))
         return error;
     const QString shown = QDir::toNativeSeparators(path);
-    if (AsciiGridReader::isAsciiGrid(file.peek(AsciiGridReader::bytesToTell)))
+    const QByteArray start = file.peek(AsciiGridReader::bytesToTell);
+    if (AsciiGridReader::isAsciiGrid(start))
         return AsciiGridReader::read(file, shown, grid);
-    return MapFileReader::read(file, shown, grid);
+    // GDAL opens a GeoTIFF by its name; the file checked above is a regular
+    // one, so the open cannot wait on a pipe or a device.
+    if (looksLikeTiff(start))
+        return readGeoTiff(path, grid);
+
+    MapContentCheck check;
+    CheckedDevice device(file, check);
+    if (FileResult error = MapFileReader::read(device, shown, grid))
+        return error;
+    if (check.isMap())
+        return std::nullopt;
+    grid.clear();
+    return FileError{
+        shown,
+        check.isBinary()
+            ? QCoreApplication::translate("readMap",
+                                          "not a map file: it holds bytes that no text file holds")
+            : QCoreApplication::translate("readMap", "not a map file: no whole number in it")};
 }

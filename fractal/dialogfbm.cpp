@@ -4,9 +4,17 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 
 #include <algorithm>
+
+namespace {
+
+const QString folderKey = QStringLiteral("fractal/folder");
+
+} // namespace
 
 dialogFbm::dialogFbm(QWidget *parent)
     : QDialog(parent)
@@ -32,6 +40,12 @@ dialogFbm::dialogFbm(QWidget *parent)
     // The size does not enter the total, but a size above the lattice's
     // cannot run; it has no slot of its own, as the form has always had.
     connect(ui->Tam, &QSpinBox::valueChanged, this, [this] { updateTotal(); });
+    // The folder of the last accepted batch comes back at the next start; a
+    // typed folder counts as much as a chosen one, so OK follows the text.
+    ui->path->setText(QSettings().value(folderKey).toString());
+    connect(ui->path, &QLineEdit::textChanged, this, [this] { updateTotal(); });
+    connect(this, &QDialog::accepted, this,
+            [this] { QSettings().setValue(folderKey, folderText()); });
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -92,7 +106,7 @@ void dialogFbm::on_pushButton_clicked()
     // A cancelled chooser returns an empty string, and that clears the field
     // on purpose: the folder shown is always the last one chosen.
     ui->path->setText(QFileDialog::getExistingDirectory(this, tr("Choose folder to generate files"),
-                                                        QString(), QFileDialog::ShowDirsOnly));
+                                                        folderText(), QFileDialog::ShowDirsOnly));
 }
 
 void dialogFbm::on_Hi_valueChanged(double)
@@ -150,7 +164,11 @@ void dialogFbm::updateTotal()
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
 
-    const auto refusal = request().refusal();
+    auto refusal = request().refusal();
+    // The batch job refuses a run without a folder too, but only once OK
+    // has closed the dialog.
+    if (!refusal && folderText().trimmed().isEmpty())
+        refusal = tr("choose a folder for the maps");
     ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
     if (refusal) {
         QString reason = *refusal;

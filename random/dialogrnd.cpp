@@ -5,9 +5,17 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 
 #include <algorithm>
+
+namespace {
+
+const QString folderKey = QStringLiteral("random/folder");
+
+} // namespace
 
 DialogRnd::DialogRnd(QWidget *parent)
     : QDialog(parent)
@@ -27,6 +35,12 @@ DialogRnd::DialogRnd(QWidget *parent)
     m_reason->setWordWrap(true);
     m_reason->hide();
     ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->buttonBox), m_reason);
+    // The folder of the last accepted batch comes back at the next start; a
+    // typed folder counts as much as a chosen one, so OK follows the text.
+    ui->path->setText(QSettings().value(folderKey).toString());
+    connect(ui->path, &QLineEdit::textChanged, this, [this] { updateTotal(); });
+    connect(this, &QDialog::accepted, this,
+            [this] { QSettings().setValue(folderKey, folderText()); });
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -72,7 +86,7 @@ void DialogRnd::on_pushButton_clicked()
     // A cancelled chooser returns an empty string, and that clears the field
     // on purpose: the folder shown is always the last one chosen.
     ui->path->setText(QFileDialog::getExistingDirectory(this, tr("Choose folder to generate files"),
-                                                        QString(), QFileDialog::ShowDirsOnly));
+                                                        folderText(), QFileDialog::ShowDirsOnly));
 }
 
 void DialogRnd::on_Ci_valueChanged(int)
@@ -118,7 +132,11 @@ void DialogRnd::updateTotal()
     ui->nArq->setValue(
         static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
 
-    const auto refusal = request().refusal();
+    auto refusal = request().refusal();
+    // The batch job refuses a run without a folder too, but only once OK
+    // has closed the dialog.
+    if (!refusal && folderText().trimmed().isEmpty())
+        refusal = tr("choose a folder for the maps");
     ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
     if (refusal) {
         QString reason = *refusal;

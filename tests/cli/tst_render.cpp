@@ -2,12 +2,16 @@
 #include "app/mainwindow.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
+#include "tests/support/modal.h"
+#include "tests/support/settings.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFrame>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -57,6 +61,7 @@ class TestRender : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_oldCwd;
+    ScratchSettings m_settings;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
@@ -67,6 +72,7 @@ private Q_SLOTS:
     // directory where the window and the command line look for config.txt.
     void init()
     {
+        m_settings.clear();
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_dir->path()));
     }
@@ -97,7 +103,7 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *list = window.findChild<QListWidget *>(QStringLiteral("fileListView"));
-        list->addItem(path(QStringLiteral("mixed.txt")));
+        window.addFiles({path(QStringLiteral("mixed.txt"))});
         list->setCurrentRow(0);
         QCOMPARE(window.currentGrid().rowCount(), std::size_t(7));
         // The window's own painting, without the frame's border and the
@@ -106,8 +112,7 @@ private Q_SLOTS:
         shown.fill(Qt::transparent);
         window.render(&shown, QPoint(), QRegion(), QWidget::DrawWindowBackground);
 
-        const QRect frame = window.findChild<QFrame *>(QStringLiteral("frameView"))->geometry();
-        const QRect area = LandscapePicture::drawingArea(frame).toRect();
+        const QRect area = LandscapePicture::drawingArea(window.mapFrame()).toRect();
         // Odd sizes, so that cells are not whole numbers of pixels.
         QVERIFY(area.width() % 7 != 0 || area.height() % 7 != 0);
         QVERIFY2(shown.rect().contains(area), "the drawing area must lie inside the window");
@@ -141,6 +146,48 @@ private Q_SLOTS:
         QVERIFY(background > 0);
     }
 
+    // File > Export picture writes what render writes for the same map,
+    // matrix code and orientation, whatever the zoom.
+    void exportIsWhatRenderWrites_data()
+    {
+        QTest::addColumn<bool>("rowsAsRows");
+        QTest::newRow("default") << false;
+        QTest::newRow("rows as rows") << true;
+    }
+
+    void exportIsWhatRenderWrites()
+    {
+        QFETCH(bool, rowsAsRows);
+        writeFile(path(QStringLiteral("config.txt")), "R_\n\nF_\n\n3\n5\n");
+        QByteArray map = plainMap(9, 6, [](int r, int i) { return (r * 3 + i) % 4 ? 3 : 5; });
+        writeFile(path(QStringLiteral("map.txt")), map);
+        MainWindow window;
+        window.addFiles({path(QStringLiteral("map.txt"))});
+        window.findChild<QListWidget *>(QStringLiteral("fileListView"))->setCurrentRow(0);
+        if (rowsAsRows)
+            window.findChild<QAction *>(QStringLiteral("actionRowsAsRows"))->trigger();
+        window.findChild<QAction *>(QStringLiteral("actionZoomIn"))->trigger();
+        const QString exported = path(QStringLiteral("exported.png"));
+        whenModal<QFileDialog>([&exported](QFileDialog *dialog) {
+            // Typed, as the Open test does: a selection can be replaced by
+            // the suggested name while the dialog still reads its folder.
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(exported);
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        window.findChild<QAction *>(QStringLiteral("actionExportPicture"))->trigger();
+
+        QStringList arguments{path(QStringLiteral("map.txt")), QStringLiteral("--out"),
+                              path(QStringLiteral("rendered.png"))};
+        if (rowsAsRows)
+            arguments << QStringLiteral("--rows-as-rows");
+        QCOMPARE(render(arguments, m_dir->path()).exitCode, 0);
+        const QImage fromWindow(exported);
+        QVERIFY(!fromWindow.isNull());
+        QCOMPARE(fromWindow, QImage(path(QStringLiteral("rendered.png"))));
+        QCOMPARE(filesIn(m_dir->path()).filter(QStringLiteral("exported")),
+                 QStringList{QStringLiteral("exported.png")});
+    }
+
     void firstLineIsTheLeftColumn()
     {
         // One pixel per cell: pixel (x, y) is position y of line x.
@@ -156,6 +203,17 @@ private Q_SLOTS:
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 3; ++x)
                 QCOMPARE(isWhite(image.pixel(x, y)), expected[y][x] == 'W');
+
+        // As GIS tools show it, pixel (x, y) is position x of line y.
+        const CliRun rows = render({QStringLiteral("three.txt"), QStringLiteral("--out"),
+                                    QStringLiteral("rows.png"), QStringLiteral("--rows-as-rows")},
+                                   m_dir->path());
+        QCOMPARE(rows.exitCode, 0);
+        const QImage top(path(QStringLiteral("rows.png")));
+        QCOMPARE(top.size(), QSize(3, 3));
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(isWhite(top.pixel(x, y)), expected[x][y] == 'W');
     }
 
     void sizes_data()
@@ -255,15 +313,20 @@ private Q_SLOTS:
         writeFile(dir.filePath(QStringLiteral("good.txt")), "1 0 \n0 1 \n");
         writeFile(dir.filePath(QStringLiteral("empty.txt")), "\n\n");
         writeFile(dir.filePath(QStringLiteral("broken.asc")), "ncols 2\nnrows 2\n1 0\n");
-        const CliRun run = render({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
-                                   QStringLiteral("broken.asc"), QStringLiteral("good.txt"),
-                                   QStringLiteral("--out"), QStringLiteral("out")},
-                                  dir.path());
+        writeFile(dir.filePath(QStringLiteral("image.txt")),
+                  QByteArrayLiteral("\x89PNG\r\n\x1a\n\0\0\0\rIHDR 1 "));
+        const CliRun run =
+            render({QStringLiteral("missing.txt"), QStringLiteral("empty.txt"),
+                    QStringLiteral("broken.asc"), QStringLiteral("image.txt"),
+                    QStringLiteral("good.txt"), QStringLiteral("--out"), QStringLiteral("out")},
+                   dir.path());
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(QStringLiteral("missing.txt: No such file")),
                  qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("empty.txt: no map rows")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("broken.asc: the grid ends after 2 of its 4")),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("image.txt: not a map file")),
                  qPrintable(run.err));
         QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("good.png")});

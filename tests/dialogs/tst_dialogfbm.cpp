@@ -1,8 +1,10 @@
 #include "fractal/dialogfbm.h"
+#include "random/dialogrnd.h"
 
 #include "tests/dialogs/contextmarkingtranslator.h"
 #include "tests/dialogs/formprobe.h"
 #include "tests/support/chooseranswer.h"
+#include "tests/support/settings.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -37,9 +39,12 @@ private:
         typeInto(box, box->locale().toString(value, 'f', 2));
     }
 
+    ScratchSettings m_settings;
+
 private Q_SLOTS:
     void init()
     {
+        m_settings.clear();
         // A slot whose name matches no signal is only reported as a warning.
         QTest::failOnWarning(QRegularExpression(QStringLiteral("connectSlotsByName")));
     }
@@ -203,6 +208,12 @@ private Q_SLOTS:
         QCOMPARE(box->orientation(), Qt::Horizontal);
         QCOMPARE(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 
+        // OK waits for a folder, and says so.
+        QVERIFY(!box->button(QDialogButtonBox::Ok)->isEnabled());
+        const auto *reason = dialog.findChild<QLabel *>(QStringLiteral("reason"));
+        QVERIFY2(reason->text().contains(QStringLiteral("folder")), qPrintable(reason->text()));
+        QTest::keyClicks(path, QStringLiteral("maps"));
+        QVERIFY(reason->isHidden());
         dialog.show();
         QTest::mouseClick(box->button(QDialogButtonBox::Ok), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -316,6 +327,24 @@ private Q_SLOTS:
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(cancel.shown);
         QVERIFY(path->text().isEmpty());
+    }
+
+    void acceptedFolderIsRemembered()
+    {
+        {
+            dialogFbm dialog;
+            dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("kept"));
+            dialog.accept();
+        }
+        {
+            dialogFbm dialog;
+            QCOMPARE(dialog.folderText(), QStringLiteral("kept"));
+            dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("lost"));
+            dialog.reject();
+        }
+        QCOMPARE(dialogFbm().folderText(), QStringLiteral("kept"));
+        // Each kind of batch keeps its own folder.
+        QVERIFY(DialogRnd().folderText().isEmpty());
     }
 
     void textsUseClassContext()

@@ -6,6 +6,7 @@
 #include "tests/dialogs/contextmarkingtranslator.h"
 #include "tests/dialogs/formprobe.h"
 #include "tests/support/chooseranswer.h"
+#include "tests/support/settings.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -28,9 +29,12 @@ private:
         return dialog.findChild<QSpinBox *>(QLatin1String(name));
     }
 
+    ScratchSettings m_settings;
+
 private Q_SLOTS:
     void init()
     {
+        m_settings.clear();
         // A slot whose name matches no signal is only reported as a warning.
         QTest::failOnWarning(QRegularExpression(QStringLiteral("connectSlotsByName")));
     }
@@ -185,6 +189,11 @@ private Q_SLOTS:
         DialogRnd dialog;
         auto *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
         const auto *reason = dialog.findChild<QLabel *>(QStringLiteral("reason"));
+        // No folder yet; typing one is as good as choosing one.
+        QVERIFY(!ok->isEnabled());
+        QVERIFY2(reason->text().contains(QStringLiteral("folder")), qPrintable(reason->text()));
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("path")),
+                         QStringLiteral("maps"));
         QVERIFY(ok->isEnabled() && reason->isHidden());
         spin(dialog, "Ci")->setValue(60);
         spin(dialog, "Cf")->setValue(40);
@@ -236,6 +245,7 @@ private Q_SLOTS:
         QFETCH(QDialogButtonBox::StandardButton, button);
         QFETCH(int, result);
         DialogRnd dialog;
+        dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("maps"));
         dialog.setResult(-1);
         dialog.show();
         auto *box = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
@@ -332,6 +342,26 @@ private Q_SLOTS:
         QVERIFY(cancel.shown);
         QVERIFY(path->text().isEmpty());
         QVERIFY(dialog.folderText().isEmpty());
+    }
+
+    // The folder of an accepted batch is there again in the next process's
+    // dialog; a cancelled one is not kept.
+    void acceptedFolderIsRemembered()
+    {
+        {
+            DialogRnd dialog;
+            dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("kept"));
+            dialog.accept();
+        }
+        {
+            DialogRnd dialog;
+            QCOMPARE(dialog.folderText(), QStringLiteral("kept"));
+            dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("lost"));
+            dialog.reject();
+        }
+        DialogRnd dialog;
+        QCOMPARE(dialog.folderText(), QStringLiteral("kept"));
+        QVERIFY(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
     }
 
     void textsUseClassContext()

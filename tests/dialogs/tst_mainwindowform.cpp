@@ -50,17 +50,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("toolTip");
         // Without a tool tip of its own an action shows its text.
         QTest::newRow("actionRandom") << "actionRandom"
-                                      << "Random"
-                                      << "Random";
+                                      << "&Random…"
+                                      << "Random…";
         QTest::newRow("actionFractal") << "actionFractal"
-                                       << "Fractal"
-                                       << "Fractal";
+                                       << "&Fractal…"
+                                       << "Fractal…";
         QTest::newRow("actionOpen") << "actionOpen"
-                                    << "Open"
-                                    << "Open directory";
+                                    << "&Open…"
+                                    << "Open map files";
         QTest::newRow("actionParametros") << "actionParametros"
-                                          << "Parameters"
-                                          << "Parameters";
+                                          << "&Parameters…"
+                                          << "Parameters…";
     }
 
     void actions()
@@ -92,10 +92,16 @@ private Q_SLOTS:
             menuNames << entry->menu()->objectName();
             titles << entry->text();
         }
-        QCOMPARE(menuNames, QStringList({"menuOpen", "menuCreate", "menuConfigura_es"}));
-        QCOMPARE(titles, QStringList({"File", "Create", "Settings"}));
+        QCOMPARE(menuNames,
+                 QStringList({"menuOpen", "menuCreate", "menuView", "menuConfigura_es"}));
+        QCOMPARE(titles, QStringList({"&File", "&Create", "&View", "&Settings"}));
 
-        QCOMPARE(ui.menuOpen->actions(), QList<QAction *>({ui.actionOpen}));
+        const QList<QAction *> file = ui.menuOpen->actions();
+        QCOMPARE(file.size(), 4);
+        QCOMPARE(file.at(0), ui.actionOpen);
+        QCOMPARE(file.at(1), ui.actionExportPicture);
+        QVERIFY(file.at(2)->isSeparator());
+        QCOMPARE(file.at(3), ui.actionQuit);
         QCOMPARE(ui.menuCreate->actions(), QList<QAction *>({ui.actionRandom, ui.actionFractal}));
         QCOMPARE(ui.menuConfigura_es->actions(), QList<QAction *>({ui.actionParametros}));
     }
@@ -108,8 +114,12 @@ private Q_SLOTS:
         QCOMPARE(ui.centralWidget->layout(), ui.horizontalLayout);
         QCOMPARE(ui.horizontalLayout->spacing(), 6);
         QCOMPARE(ui.horizontalLayout->contentsMargins(), QMargins(11, 11, 11, 11));
-        QCOMPARE(itemNames(ui.horizontalLayout),
-                 QStringList({"verticalLayout", "verticalLayout_3"}));
+        // The list and the map share the window through a splitter.
+        QCOMPARE(itemNames(ui.horizontalLayout), QStringList({"splitter"}));
+        QCOMPARE(ui.splitter->widget(0), ui.listPane);
+        QCOMPARE(ui.splitter->widget(1), ui.mapPane);
+        QCOMPARE(ui.listPane->layout(), ui.verticalLayout);
+        QCOMPARE(ui.mapPane->layout(), ui.verticalLayout_3);
 
         QCOMPARE(ui.verticalLayout->spacing(), 6);
         QCOMPARE(itemNames(ui.verticalLayout), QStringList({"label", "fileListView"}));
@@ -136,12 +146,12 @@ private Q_SLOTS:
         QCOMPARE(ui.label_2->maximumSize(), QSize(16777215, 11));
 
         QVERIFY(ui.fileListView->inherits("QListWidget"));
-        QCOMPARE(ui.fileListView->sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
+        QCOMPARE(ui.fileListView->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
         QCOMPARE(ui.fileListView->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
-        QCOMPARE(ui.fileListView->maximumSize(), QSize(300, 16777215));
+        QCOMPARE(ui.fileListView->maximumSize(), QSize(16777215, 16777215));
         QCOMPARE(ui.fileListView->count(), 0);
 
-        QCOMPARE(ui.frameView->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+        QCOMPARE(ui.frameView->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
         QCOMPARE(ui.frameView->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
         QCOMPARE(ui.frameView->minimumSize(), QSize(300, 0));
         QCOMPARE(ui.frameView->maximumSize(), QSize(999999, 16777215));
@@ -179,8 +189,8 @@ private Q_SLOTS:
         ui.setupUi(&window);
         QCoreApplication::removeTranslator(&translator);
         QCOMPARE(window.windowTitle(), "MainWindow|Patchwright");
-        QCOMPARE(ui.actionOpen->toolTip(), "MainWindow|Open directory");
-        QCOMPARE(ui.menuConfigura_es->title(), "MainWindow|Settings");
+        QCOMPARE(ui.actionOpen->toolTip(), "MainWindow|Open map files");
+        QCOMPARE(ui.menuConfigura_es->title(), "MainWindow|&Settings");
     }
 };
 

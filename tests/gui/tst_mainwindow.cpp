@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "tests/support/files.h"
+#include "tests/support/literalpicture.h"
 #include "tests/support/modal.h"
+#include "tests/support/settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,14 +16,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSet>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include <functional>
 
@@ -40,6 +49,7 @@ class TestMainWindow : public QObject {
 private:
     QTemporaryDir m_dir;
     QString m_oldCwd;
+    ScratchSettings m_settings;
 
 private Q_SLOTS:
     void initTestCase()
@@ -50,7 +60,9 @@ private Q_SLOTS:
 
     void init()
     {
-        // Every window reads config.txt from a fresh working directory.
+        // Every window reads config.txt from a fresh working directory and
+        // starts as on a first run.
+        m_settings.clear();
         QDir(m_dir.path()).removeRecursively();
         QVERIFY(QDir().mkpath(m_dir.path()));
         QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -90,8 +102,10 @@ private Q_SLOTS:
         writeFile(QStringLiteral("b.txt"), "1 1 \n");
         MainWindow w;
         auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        QStringList startedIn;
         for (int round = 0; round < 2; ++round) {
-            whenModal<QFileDialog>([this](QFileDialog *dialog) {
+            whenModal<QFileDialog>([this, &startedIn](QFileDialog *dialog) {
+                startedIn << dialog->directory().absolutePath();
                 // Absolute names: relative ones resolve against a directory
                 // the dialog may still be reading in the background.
                 const QDir dir(m_dir.path());
@@ -104,8 +118,15 @@ private Q_SLOTS:
             action(w, "actionOpen")->trigger();
         }
         QCOMPARE(list->count(), 4);
-        QVERIFY(list->item(0)->text().endsWith(QStringLiteral("a.txt")));
-        QVERIFY(list->item(2)->text().endsWith(QStringLiteral("a.txt")));
+        // Entries show the name and hold the full path.
+        QCOMPARE(list->item(2)->text(), QStringLiteral("a.txt"));
+        QCOMPARE(MainWindow::pathOf(list->item(2)),
+                 QDir(m_dir.path()).filePath(QStringLiteral("a.txt")));
+        QCOMPARE(list->item(3)->toolTip(),
+                 QDir::toNativeSeparators(MainWindow::pathOf(list->item(3))));
+        // The second Open begins where the first took its files.
+        QCOMPARE(startedIn.size(), 2);
+        QCOMPARE(startedIn.at(1), QDir(m_dir.path()).absolutePath());
         // Opening selects nothing, so nothing is loaded yet.
         QVERIFY(w.currentGrid().isEmpty());
 
@@ -121,8 +142,8 @@ private Q_SLOTS:
         writeFile(QStringLiteral("São.txt"), "1 0 \n0 1 \n");
         MainWindow w;
         auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
-        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("São.txt")));
-        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("missing.txt")));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("São.txt")),
+                    QDir(m_dir.path()).filePath(QStringLiteral("missing.txt"))});
 
         list->setCurrentRow(0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(2));
@@ -138,7 +159,218 @@ private Q_SLOTS:
         list->setCurrentRow(0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(1));
         QCOMPARE(w.currentGrid().at(0, 2), 7);
-        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("1 × 3 cells, cover 100.00 %"));
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QStringLiteral("São.txt: 1 × 3 cells, cover 100.00 %"));
+        // A menu passing over items without a tip does not take it away.
+        QStatusTipEvent tip{QString()};
+        QApplication::sendEvent(&w, &tip);
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QStringLiteral("São.txt: 1 × 3 cells, cover 100.00 %"));
+
+        // A picture opened by mistake is refused, not drawn as zeros.
+        QImage(8, 8, QImage::Format_RGB32).save(QStringLiteral("photo.png"));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("photo.png"))});
+        list->setCurrentRow(2);
+        QVERIFY(w.currentGrid().isEmpty());
+        QVERIFY2(w.statusBar()->currentMessage().contains(QStringLiteral("not a map file")),
+                 qPrintable(w.statusBar()->currentMessage()));
+        QVERIFY(!action(w, "actionExportPicture")->isEnabled());
+    }
+
+    // With both view options off and no zoom, the window draws exactly the
+    // picture it always drew; after any other view it does so again.
+    void defaultViewIsTodaysPicture()
+    {
+        QByteArray map;
+        for (int r = 0; r < 37; ++r) {
+            for (int i = 0; i < 37 - (r % 5 == 3 ? 9 : 0); ++i)
+                map += QByteArray::number((r * 7 + i * 3) % 5 == 0 ? 0 : 1) + ' ';
+            map += '\n';
+        }
+        writeFile(QStringLiteral("map.txt"), map);
+        MainWindow w;
+        w.resize(713, 487);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("map.txt"))});
+        w.findChild<QListWidget *>(QStringLiteral("fileListView"))->setCurrentRow(0);
+        // The window's own painting, without the child widgets over it.
+        const auto shown = [&w] {
+            QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            w.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            return image;
+        };
+        const QImage expected = literalImage(w.currentGrid(), 0, w.size(), w.mapFrame(),
+                                             w.palette().color(QPalette::Window));
+        COMPARE_IMAGES(shown(), expected);
+
+        action(w, "actionSquareCells")->trigger();
+        action(w, "actionRowsAsRows")->trigger();
+        action(w, "actionZoomIn")->trigger();
+        QVERIFY(shown() != expected);
+        action(w, "actionSquareCells")->trigger();
+        action(w, "actionRowsAsRows")->trigger();
+        action(w, "actionZoomToFit")->trigger();
+        QVERIFY(w.pictureView().isDefault());
+        COMPARE_IMAGES(shown(), expected);
+    }
+
+    // The view options, the window's size and the folders come back at the
+    // next start; nothing of it goes into config.txt.
+    void arrangementIsRememberedAcrossStarts()
+    {
+        {
+            MainWindow w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            // The list widens with the window, not only the map.
+            auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+            const int narrow = list->width();
+            w.resize(w.width() + 400, w.height());
+            QTRY_VERIFY(list->width() > narrow + 50);
+            QVERIFY(!w.pictureView().squareCells && !w.pictureView().rowsAsRows);
+            action(w, "actionRowsAsRows")->trigger();
+            w.resize(777, 555);
+            w.close();
+        }
+        MainWindow w;
+        QVERIFY(action(w, "actionRowsAsRows")->isChecked());
+        QVERIFY(w.pictureView().rowsAsRows && !w.pictureView().squareCells);
+        QCOMPARE(w.size(), QSize(777, 555));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("config.txt")));
+    }
+
+    void zoomFollowsKeysWheelAndDrag()
+    {
+        QByteArray map;
+        for (int r = 0; r < 40; ++r)
+            map += QByteArray("0 1 ").repeated(20) + '\n';
+        writeFile(QStringLiteral("map.txt"), map);
+        MainWindow w;
+        w.resize(700, 500);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("map.txt"))});
+        w.findChild<QListWidget *>(QStringLiteral("fileListView"))->setCurrentRow(0);
+        auto *frame = w.findChild<QFrame *>(QStringLiteral("frameView"));
+
+        // A drag does nothing to a map that fits.
+        QTest::mousePress(frame, Qt::LeftButton, {}, QPoint(50, 50));
+        QTest::mouseMove(frame, QPoint(90, 90));
+        QTest::mouseRelease(frame, Qt::LeftButton, {}, QPoint(90, 90));
+        QVERIFY(w.pictureView().isDefault());
+
+        QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(w.pictureView().zoom, 2.0);
+        QTest::keyClick(&w, Qt::Key_Minus, Qt::ControlModifier);
+        QVERIFY(w.pictureView().isDefault());
+
+        // Two notches of the wheel with Ctrl, near the frame's top left
+        // corner: that corner of the map stays in view.
+        const QPoint corner(30, 30);
+        QWheelEvent wheel(corner, frame->mapToGlobal(corner), QPoint(), QPoint(0, 240),
+                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(frame, &wheel);
+        QCOMPARE(w.pictureView().zoom, 1.25 * 1.25);
+        QVERIFY(w.pictureView().centre.x() < 0.5 && w.pictureView().centre.y() < 0.5);
+
+        // Dragging the map left and up shows more of its right and bottom.
+        const QPointF before = w.pictureView().centre;
+        QTest::mousePress(frame, Qt::LeftButton, {}, QPoint(200, 200));
+        QTest::mouseMove(frame, QPoint(150, 170));
+        QTest::mouseRelease(frame, Qt::LeftButton, {}, QPoint(150, 170));
+        QVERIFY(w.pictureView().centre.x() > before.x());
+        QVERIFY(w.pictureView().centre.y() > before.y());
+
+        QTest::keyClick(&w, Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(w.pictureView().isDefault());
+    }
+
+    void keysOpenRemoveAndQuit()
+    {
+        writeFile(QStringLiteral("a.txt"), "1 0 \n0 1 \n");
+        writeFile(QStringLiteral("b.txt"), "1 1 1 \n");
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        bool opened = false;
+        whenModal<QFileDialog>([&opened](QFileDialog *dialog) {
+            opened = true;
+            dialog->reject();
+        });
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(opened);
+
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("a.txt")),
+                    QDir(m_dir.path()).filePath(QStringLiteral("b.txt"))});
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        list->setFocus();
+        list->setCurrentRow(0);
+        // The entry goes, the next one is shown, and the files stay.
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("b.txt"));
+        QCOMPARE(w.currentGrid().row(0).size(), std::size_t(3));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(list->count(), 0);
+        QVERIFY(w.currentGrid().isEmpty());
+        QVERIFY(QFileInfo::exists(QStringLiteral("a.txt")));
+
+        // Within each menu, and across the menu bar, every Alt key leads to
+        // one place only.
+        const auto mnemonic = [](const QString &text) {
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            return at < 0 ? QChar() : text.at(at + 1).toLower();
+        };
+        QList<QList<QAction *>> groups{w.menuBar()->actions()};
+        for (QAction *menu : w.menuBar()->actions())
+            groups << menu->menu()->actions();
+        for (const auto &group : groups) {
+            QSet<QChar> used;
+            for (const QAction *entry : group) {
+                if (entry->isSeparator())
+                    continue;
+                const QChar key = mnemonic(entry->text());
+                QVERIFY2(!key.isNull() && !used.contains(key), qPrintable(entry->text()));
+                used.insert(key);
+            }
+        }
+
+        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!w.isVisible());
+    }
+
+    void droppedFilesAreListedLikeOpenedOnes()
+    {
+        writeFile(QStringLiteral("a.txt"), "1 0 \n");
+        QVERIFY(QDir().mkdir(QStringLiteral("folder")));
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        w.addFiles({QStringLiteral("/before.txt")});
+        QMimeData data;
+        const QString file = QDir(m_dir.path()).filePath(QStringLiteral("a.txt"));
+        data.setUrls({QUrl::fromLocalFile(file), QUrl::fromLocalFile(file),
+                      QUrl::fromLocalFile(QDir(m_dir.path()).filePath(QStringLiteral("folder"))),
+                      QUrl(QStringLiteral("https://example.org/map.txt"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &drop);
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(MainWindow::pathOf(list->item(1)), file);
+        QCOMPARE(MainWindow::pathOf(list->item(2)), file);
+
+        // Nothing local, nothing taken.
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://example.org/map.txt"))});
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &web, Qt::LeftButton, {});
+        refused.setAccepted(false);
+        QApplication::sendEvent(&w, &refused);
+        QVERIFY(!refused.isAccepted());
     }
 
     void loadedMapShowsItsSizeAndCover_data()
@@ -153,20 +385,21 @@ private Q_SLOTS:
                 twoHundred += (r * 20 + c < 99) ? "1 " : "0 ";
             twoHundred += '\n';
         }
-        QTest::newRow("rectangle")
-            << QByteArray() << twoHundred << QStringLiteral("10 × 20 cells, cover 49.50 %");
+        QTest::newRow("rectangle") << QByteArray() << twoHundred
+                                   << QStringLiteral("map.txt: 10 × 20 cells, cover 49.50 %");
         // Every code but the matrix code counts as cover, a stray 7 too.
         QTest::newRow("matrix code from the settings")
             << QByteArray("R_\n\nF_\n\n1\n-2\n") << QByteArray("-2 1 \n7 -2 \n-2 -2 \n")
-            << QStringLiteral("3 × 2 cells, cover 33.33 %");
-        QTest::newRow("ragged rows") << QByteArray() << QByteArray("1 0 0 \n1 \n0 0 0 1 \n")
-                                     << QStringLiteral("3 rows of 1 to 4 cells, cover 37.50 %");
+            << QStringLiteral("map.txt: 3 × 2 cells, cover 33.33 %");
+        QTest::newRow("ragged rows")
+            << QByteArray() << QByteArray("1 0 0 \n1 \n0 0 0 1 \n")
+            << QStringLiteral("map.txt: 3 rows of 1 to 4 cells, cover 37.50 %");
         QTest::newRow("grid for GIS tools")
             << QByteArray()
             << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0 0\n0 0 0\n")
-            << QStringLiteral("2 × 3 cells, cover 16.67 %");
+            << QStringLiteral("map.txt: 2 × 3 cells, cover 16.67 %");
         QTest::newRow("no cells") << QByteArray() << QByteArray("\n\n")
-                                  << QStringLiteral("No cells in this file");
+                                  << QStringLiteral("map.txt: no cells in this file");
     }
 
     void loadedMapShowsItsSizeAndCover()
@@ -179,7 +412,7 @@ private Q_SLOTS:
         writeFile(QStringLiteral("map.txt"), map);
         MainWindow w;
         auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
-        list->addItem(QDir(m_dir.path()).filePath(QStringLiteral("map.txt")));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("map.txt"))});
         list->setCurrentRow(0);
         QCOMPARE(w.statusBar()->currentMessage(), status);
     }
@@ -239,16 +472,21 @@ private Q_SLOTS:
 
         QCOMPARE(list->count(), 15);
         const QString stem = QDir::toNativeSeparators(folder) + QDir::separator();
-        QCOMPARE(list->item(0)->text(), stem + QStringLiteral("RND_000_10x10_a1.txt"));
-        QCOMPARE(list->item(14)->text(), stem + QStringLiteral("RND_100_10x10_a3.txt"));
+        QCOMPARE(MainWindow::pathOf(list->item(0)), stem + QStringLiteral("RND_000_10x10_a1.txt"));
+        QCOMPARE(MainWindow::pathOf(list->item(14)), stem + QStringLiteral("RND_100_10x10_a3.txt"));
+        QCOMPARE(list->item(14)->text(), QStringLiteral("RND_100_10x10_a3.txt"));
         QByteArray expected;
         for (int i = 0; i < list->count(); ++i)
-            expected += list->item(i)->text().toLatin1() + ";x\n";
+            expected += MainWindow::pathOf(list->item(i)).toLatin1() + ";x\n";
         QCOMPARE(readAll(stem + QStringLiteral("RND_ListFragStat.fbt")), expected);
 
         list->setCurrentRow(14);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(10));
         QCOMPARE(w.currentGrid().at(9, 9), 1);
+        // The manifest beside the map says how it was made.
+        QVERIFY2(w.statusBar()->currentMessage().endsWith(
+                     QStringLiteral("random, requested cover 100 %, seed 5, replicate 3")),
+                 qPrintable(w.statusBar()->currentMessage()));
 
         // The manifest lists the same maps in the same order, without their
         // folder.
@@ -375,6 +613,12 @@ private Q_SLOTS:
         for (const auto button : {QMessageBox::No, QMessageBox::Yes}) {
             whenModal<QMessageBox>([&question, &kept, button](QMessageBox *box) {
                 question = box->text();
+                // Declining brings the dialog back, with the values typed.
+                if (button == QMessageBox::No)
+                    whenModal<DialogRnd>([](DialogRnd *dialog) {
+                        QCOMPARE(dialog->finalCover(), 20);
+                        dialog->reject();
+                    });
                 box->button(button)->click();
                 // The earlier run's third map is not rewritten; the report
                 // says so once the run is done.
@@ -411,24 +655,44 @@ private Q_SLOTS:
         QVERIFY2(!report.contains(QStringLiteral("were written")), qPrintable(report));
     }
 
-    void randomBatchWithoutFolderIsRefused()
+    // OK waits for a folder; a refusal that comes only once the batch is
+    // prepared (here, a file where the folder should be) is told, and the
+    // dialog comes back with everything the user typed.
+    void refusedBatchesKeepTheDialogOpen()
     {
         MainWindow w;
         auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
         list->addItem(QStringLiteral("kept"));
+        writeFile(QStringLiteral("notafolder"), "x");
+        bool okWithoutFolder = true;
         QString shown;
-        whenModal<QDialog>([](QDialog *dialog) {
-            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->clear();
+        QString pathAgain;
+        int sizeAgain = 0;
+        whenModal<QDialog>([&](QDialog *dialog) {
+            auto *path = dialog->findChild<QLineEdit *>(QStringLiteral("path"));
+            path->clear();
+            okWithoutFolder =
+                dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled();
+            path->setText(QDir(m_dir.path()).filePath(QStringLiteral("notafolder")));
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(12);
+            whenModal<QMessageBox>([&](QMessageBox *box) {
+                shown = box->text();
+                whenModal<DialogRnd>([&](DialogRnd *again) {
+                    pathAgain = again->folderText();
+                    sizeAgain = again->mapSize();
+                    again->reject();
+                });
+                box->accept();
+            });
             clickOk(dialog);
         });
-        whenModal<QMessageBox>([&shown](QMessageBox *box) {
-            shown = box->text();
-            box->accept();
-        });
         action(w, "actionRandom")->trigger();
-        QVERIFY(shown.contains(QStringLiteral("folder")));
+        QVERIFY(!okWithoutFolder);
+        QVERIFY2(shown.contains(QStringLiteral("notafolder")), qPrintable(shown));
+        QCOMPARE(pathAgain, QDir(m_dir.path()).filePath(QStringLiteral("notafolder")));
+        QCOMPARE(sizeAgain, 12);
         QCOMPARE(list->count(), 1);
-        QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(readAll(QStringLiteral("notafolder")), QByteArray("x"));
     }
 
     void rejectedRandomDialogChangesNothing()
@@ -463,7 +727,7 @@ private Q_SLOTS:
         QVERIFY(list->count() > 0);
         QStringList shown;
         for (int i = 0; i < list->count(); ++i)
-            shown << list->item(i)->text();
+            shown << MainWindow::pathOf(list->item(i));
         QStringList sorted = shown;
         sorted.sort();
         QCOMPARE(shown, sorted);
@@ -477,6 +741,9 @@ private Q_SLOTS:
 
         list->setCurrentRow(0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(16));
+        QVERIFY2(w.statusBar()->currentMessage().contains(
+                     QStringLiteral("fractal, H 0.50, requested cover 30 %, seed ")),
+                 qPrintable(w.statusBar()->currentMessage()));
     }
 
     void fractalSizeAboveTheLatticeIsRefused()

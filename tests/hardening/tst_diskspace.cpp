@@ -6,6 +6,7 @@
 #include "tests/support/batches.h"
 #include "tests/support/cli.h"
 #include "tests/support/modal.h"
+#include "tests/support/settings.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -59,6 +60,9 @@ class TestDiskSpace : public QObject {
 
 private:
     QTemporaryDir m_dir;
+    // The dialogs remember their folders; none of that reaches the user's
+    // settings.
+    ScratchSettings m_settings;
 
 private Q_SLOTS:
     void randomEstimateMatchesWhatIsWritten_data()
@@ -269,12 +273,19 @@ private Q_SLOTS:
                 clickOk(dialog);
             });
             QString shown;
-            whenModal<QMessageBox>([&shown](QMessageBox *box) {
+            QString folderAgain;
+            whenModal<QMessageBox>([&shown, &folderAgain](QMessageBox *box) {
                 shown = box->text();
+                // The refusal brings the dialog back, values kept.
+                whenModal<QDialog>([&folderAgain](QDialog *again) {
+                    folderAgain = again->findChild<QLineEdit *>(QStringLiteral("path"))->text();
+                    again->reject();
+                });
                 box->accept();
             });
             w.findChild<QAction *>(action)->trigger();
             QVERIFY2(shown.contains(QLatin1String("needs about")), qPrintable(shown));
+            QCOMPARE(folderAgain, out);
             QCOMPARE(list->count(), 1);
         }
         QDir::setCurrent(oldCwd);

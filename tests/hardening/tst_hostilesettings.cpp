@@ -2,6 +2,7 @@
 #include "tests/hardening/processmemory.h"
 
 #include "tests/support/files.h"
+#include "tests/support/settings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -73,6 +74,7 @@ class TestHostileSettings : public QObject {
 private:
     QTemporaryDir m_dir;
     QString m_oldCwd;
+    ScratchSettings m_settings;
 
 private Q_SLOTS:
     void initTestCase()

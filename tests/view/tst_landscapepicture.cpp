@@ -1,11 +1,14 @@
 #include "app/landscapepicture.h"
 #include "tests/support/grids.h"
+#include "tests/support/literalpicture.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <vector>
+
+Q_DECLARE_METATYPE(PictureView)
 
 namespace {
 
@@ -27,78 +30,35 @@ Rows squareRows(quint32 seed, int n)
     return randomRows(seed, n, n, n, {0, 1});
 }
 
-// The picture exactly as the window drew it before there was a cache: one
-// background rectangle, then one rectangle per cell, rows outer and positions
-// inner, with a fresh brush and pen for every cell. Positions past the end of
-// a short row are skipped.
-void paintOneByOne(QPainter &painter, const LandscapeGrid &grid, qint32 matrixValue,
-                   const QRect &frame)
+// The picture for a view whose cells are whole pixels, drawn the plain way:
+// the background, then one filled block per cell at `map`, clipped to the
+// drawing area.
+QImage blockImage(const LandscapeGrid &grid, const PictureView &view, QSize size,
+                  const QRect &frame, const QRect &map, int cellWidth, int cellHeight)
 {
-    const double x0 = frame.x();
-    const double y0 = frame.y() + 35;
-    const double w = frame.width();
-    const double h = frame.height();
-    painter.setBrush(QBrush(QColor(0, 255, 0, 120), Qt::SolidPattern));
-    const QRectF background(x0, y0, w, h);
-    painter.drawRects(&background, 1);
-
-    const int n = int(grid.rowCount());
-    if (n == 0)
-        return;
-    const double cw = w / n;
-    const double ch = h / n;
-    for (int k = 0; k < n; ++k) {
-        const auto row = grid.row(std::size_t(k));
-        for (int i = 0; i < n; ++i) {
-            if (std::size_t(i) >= row.size())
-                continue;
-            const QColor colour = row[std::size_t(i)] == matrixValue ? Qt::white : Qt::black;
-            painter.setBrush(QBrush(colour, Qt::SolidPattern));
-            painter.setPen(QPen(QBrush(colour), 0));
-            const QRect cell(int(k * cw + x0), int(i * ch + y0), int(cw), int(ch));
-            // Qt draws nothing for a rectangle with no width and no height;
-            // the view marks the cell's pixel so that big maps stay visible.
-            if (cell.width() == 0 && cell.height() == 0)
-                painter.drawPoint(cell.topLeft());
-            else
-                painter.drawRects(&cell, 1);
+    QImage image = literalImage(LandscapeGrid(), 0, size, frame);
+    QPainter painter(&image);
+    painter.setClipRect(LandscapePicture::drawingArea(frame));
+    for (std::size_t k = 0; k < grid.rowCount(); ++k) {
+        const auto row = grid.row(k);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const int across = int(view.rowsAsRows ? i : k);
+            const int down = int(view.rowsAsRows ? k : i);
+            painter.fillRect(map.x() + across * cellWidth, map.y() + down * cellHeight, cellWidth,
+                             cellHeight, row[i] == 0 ? Qt::white : Qt::black);
         }
     }
-}
-
-const QColor clearColour(120, 130, 140);
-
-QImage literalImage(const LandscapeGrid &grid, qint32 matrixValue, QSize size, const QRect &frame)
-{
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(clearColour);
-    QPainter painter(&image);
-    paintOneByOne(painter, grid, matrixValue, frame);
     return image;
 }
 
-// Says where the first differing pixel is instead of only that the images
-// differ.
-QString firstDifference(const QImage &actual, const QImage &expected)
+QImage transposed(const QImage &image)
 {
-    if (actual.size() != expected.size())
-        return QStringLiteral("sizes differ");
-    for (int y = 0; y < actual.height(); ++y)
-        for (int x = 0; x < actual.width(); ++x)
-            if (actual.pixel(x, y) != expected.pixel(x, y))
-                return QStringLiteral("pixel (%1, %2) is %3, expected %4")
-                    .arg(x)
-                    .arg(y)
-                    .arg(actual.pixel(x, y), 8, 16)
-                    .arg(expected.pixel(x, y), 8, 16);
-    return QString();
+    QImage result(image.height(), image.width(), image.format());
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            result.setPixel(y, x, image.pixel(x, y));
+    return result;
 }
-
-#define COMPARE_IMAGES(actual, expected)                                                           \
-    do {                                                                                           \
-        const QString difference = firstDifference(actual, expected);                              \
-        QVERIFY2(difference.isEmpty(), qPrintable(difference));                                    \
-    } while (false)
 
 } // namespace
 
@@ -315,6 +275,136 @@ private Q_SLOTS:
         QCOMPARE(picture.renderCount(), 6u);
         QCOMPARE(paintAndCheck(moved, 1), QString());
         QCOMPARE(picture.renderCount(), 6u);
+    }
+
+    // Cells of whole pixels leave no rounding to argue about: each view is
+    // then exactly a block per cell. The grid has a short middle row, whose
+    // missing positions show the background.
+    void viewsDrawWholePixelCellsAsBlocks_data()
+    {
+        QTest::addColumn<PictureView>("view");
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("map");
+        QTest::addColumn<QSize>("cell");
+        PictureView rows;
+        rows.rowsAsRows = true;
+        PictureView square;
+        square.squareCells = true;
+        PictureView both = rows;
+        both.squareCells = true;
+        PictureView zoomed;
+        zoomed.zoom = 2;
+        zoomed.centre = QPointF(0.25, 0.75);
+        // 3 rows, the longest 4 long.
+        QTest::newRow("rows as rows, stretched")
+            << rows << QRect(10, 5, 120, 90) << QRect(10, 40, 120, 90) << QSize(30, 30);
+        QTest::newRow("rows as rows, square cells, centred down")
+            << both << QRect(10, 5, 120, 120) << QRect(10, 55, 120, 90) << QSize(30, 30);
+        QTest::newRow("square cells, centred across")
+            << square << QRect(10, 5, 120, 120) << QRect(25, 40, 90, 120) << QSize(30, 30);
+        // Zoomed alone, the map is the default 3 x 3, each cell 2 x 40 / 3
+        // wide: 24 x 24 pixels in a 36 x 36 area, shown from its left and
+        // bottom edges.
+        QTest::newRow("zoomed twice about a corner")
+            << zoomed << QRect(10, 5, 36, 36) << QRect(10, 40 - 36, 72, 72) << QSize(24, 24);
+    }
+
+    void viewsDrawWholePixelCellsAsBlocks()
+    {
+        QFETCH(PictureView, view);
+        QFETCH(QRect, frame);
+        QFETCH(QRect, map);
+        QFETCH(QSize, cell);
+        const LandscapeGrid grid = gridOf({{0, 1, 0, 1}, {1, 0}, {1, 1, 0, 0}});
+        const QSize size(160, 180);
+        const QRectF area = LandscapePicture::drawingArea(frame);
+        QCOMPARE(LandscapePicture::mapRect(grid, area, view), QRectF(map));
+        // Rows past the default picture's n x n are not drawn when zoomed.
+        LandscapeGrid shown = grid;
+        if (!view.squareCells && !view.rowsAsRows)
+            shown = gridOf({{0, 1, 0}, {1, 0}, {1, 1, 0}});
+        COMPARE_IMAGES(LandscapePicture::render(grid, 0, size, frame, clearColour, view),
+                       blockImage(shown, view, size, frame, map, cell.width(), cell.height()));
+    }
+
+    // With cells of whole pixels the default picture's outlines are all
+    // overdrawn by the next cell, so the top-row drawing is its transpose.
+    void rowsAsRowsTransposesTheDefaultPicture()
+    {
+        PictureView rows;
+        rows.rowsAsRows = true;
+        for (const int n : {1, 7, 40}) {
+            for (const int scale : {1, 3}) {
+                const LandscapeGrid grid = gridOf(randomRows(60 + n, n, n, n, {0, 1, 2}));
+                const QSize size(n * scale, n * scale);
+                COMPARE_IMAGES(LandscapePicture::preview(grid, 1, size, rows),
+                               transposed(LandscapePicture::preview(grid, 1, size)));
+            }
+        }
+    }
+
+    void zoomHoldsTheAnchorAndKeepsTheMapOverTheArea()
+    {
+        const LandscapeGrid grid = gridOf(squareRows(70, 30));
+        const QRectF area(10, 20, 300, 200);
+        const QPointF anchor(70, 150);
+        const auto fractionAt = [&](const PictureView &view) {
+            const QRectF map = LandscapePicture::mapRect(grid, area, view);
+            return QPointF((anchor.x() - map.left()) / map.width(),
+                           (anchor.y() - map.top()) / map.height());
+        };
+        PictureView view;
+        const QPointF before = fractionAt(view);
+        view = LandscapePicture::zoomed(grid, area, view, 3, anchor);
+        QCOMPARE(view.zoom, 3.0);
+        QVERIFY(qFuzzyCompare(fractionAt(view).x(), before.x()));
+        QVERIFY(qFuzzyCompare(fractionAt(view).y(), before.y()));
+
+        // However far it is dragged, the map still covers the area.
+        for (const QPointF offset : {QPointF(1e6, 0), QPointF(-1e6, 1e6), QPointF(0, -1e6)}) {
+            view = LandscapePicture::panned(grid, area, view, offset);
+            const QRectF map = LandscapePicture::mapRect(grid, area, view);
+            QVERIFY(map.contains(area));
+            QVERIFY(map.left() == area.left() || map.right() == area.right());
+        }
+        view = LandscapePicture::zoomed(grid, area, view, 1e9, anchor);
+        QCOMPARE(view.zoom, PictureView::maximumZoom);
+        // Zooming out stops at the whole map, which is the default drawing.
+        view = LandscapePicture::zoomed(grid, area, view, 1e-9, anchor);
+        QVERIFY(view.isDefault());
+        QVERIFY(LandscapePicture::panned(grid, area, view, QPointF(40, 40)) == view);
+    }
+
+    // Any other view and back: the cached picture returns to the default
+    // drawing pixel for pixel, and only a change of view renders again.
+    void leavingAViewRestoresTheDefaultPicture()
+    {
+        const LandscapeGrid grid = gridOf(randomRows(80, 37, 30, 37, {0, 1}));
+        const QSize size(330, 260);
+        const QRect frame(7, 13, 251, 173);
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        LandscapePicture picture;
+        picture.setGrid(&grid);
+        const auto paint = [&] {
+            image.fill(clearColour);
+            QPainter painter(&image);
+            picture.paint(painter, frame, 0);
+        };
+        PictureView other;
+        other.rowsAsRows = true;
+        other.squareCells = true;
+        other.zoom = 2.5;
+        picture.setView(other);
+        paint();
+        const QImage otherImage = image;
+        QCOMPARE(picture.renderCount(), 1u);
+        paint();
+        QCOMPARE(picture.renderCount(), 1u);
+        picture.setView(PictureView());
+        paint();
+        QCOMPARE(picture.renderCount(), 2u);
+        QVERIFY(image != otherImage);
+        COMPARE_IMAGES(image, literalImage(grid, 0, size, frame));
     }
 
     void withoutAGridOnlyTheBackgroundIsDrawn()

@@ -1,0 +1,77 @@
+#include "app/manifestlookup.h"
+#include "core/batchmanifest.h"
+#include "tests/support/files.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+MapRecord record(const QString &path, MapRecord::Kind kind, int cover, double H, int replicate)
+{
+    MapRecord map;
+    map.fileName = path;
+    map.kind = kind;
+    map.rowCount = map.columnCount = 4;
+    map.cellCount = 16;
+    map.habitatCells = 4;
+    map.requestedCover = cover;
+    map.H = H;
+    map.seed = 7;
+    map.replicate = replicate;
+    return map;
+}
+
+} // namespace
+
+// The manifests are written by the batch's own writer, so the lookup reads
+// exactly what runs leave beside their maps.
+class TestManifestLookup : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void findsTheRowOfItsOwnBatch()
+    {
+        QTemporaryDir dir;
+        const QDir folder(dir.path());
+        // Two batches in one folder, one prefix starting the other, and a
+        // name that needs quoting.
+        const QString shortMap = folder.filePath(QStringLiteral("A_010_4x4_a1.txt"));
+        const QString longMap = folder.filePath(QStringLiteral("A_B,C_0.50_010_00002.txt"));
+        QVERIFY(!writeManifest({record(shortMap, MapRecord::Kind::Random, 10, 0, 1)},
+                               folder.filePath(QStringLiteral("A_"))));
+        QVERIFY(!writeManifest({record(longMap, MapRecord::Kind::Fractal, 10, 0.5, 2)},
+                               folder.filePath(QStringLiteral("A_B,C_"))));
+
+        ManifestLookup lookup;
+        const auto fractal = lookup.find(longMap);
+        QVERIFY(fractal);
+        QCOMPARE(fractal->kind, QStringLiteral("fractal"));
+        QCOMPARE(fractal->H, QStringLiteral("0.50"));
+        QCOMPARE(fractal->replicate, QStringLiteral("2"));
+        const auto random = lookup.find(shortMap);
+        QVERIFY(random);
+        QCOMPARE(random->kind, QStringLiteral("random"));
+        QVERIFY(random->H.isEmpty());
+        QCOMPARE(random->requestedCover, QStringLiteral("10"));
+
+        // A map no manifest lists, and a map whose manifest changed since
+        // it was read.
+        QVERIFY(!lookup.find(folder.filePath(QStringLiteral("A_020_4x4_a1.txt"))));
+        QVERIFY(!writeManifest({record(shortMap, MapRecord::Kind::Random, 30, 0, 19)},
+                               folder.filePath(QStringLiteral("A_"))));
+        QCOMPARE(lookup.find(shortMap)->replicate, QStringLiteral("19"));
+    }
+
+    void otherFilesNamedLikeAManifestAreIgnored()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("X_manifest.csv")), "name,value\nX_1.txt,3\n");
+        ManifestLookup lookup;
+        QVERIFY(!lookup.find(dir.filePath(QStringLiteral("X_1.txt"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestManifestLookup)
+#include "tst_manifestlookup.moc"
