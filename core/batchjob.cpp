@@ -44,6 +44,13 @@ QString someNames(const QStringList &names)
 
 } // namespace
 
+BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                                 BatchProgress &progress)
+{
+    MapPublisher publisher(written, output().sync);
+    return makeMaps(nameStem, publisher, progress);
+}
+
 QStringList BatchReport::fileNames() const
 {
     QStringList names;

@@ -5,6 +5,7 @@
 #include "core/batchrequest.h"
 #include "core/batchresult.h"
 #include "core/fileerror.h"
+#include "core/mappublisher.h"
 #include "core/maprecord.h"
 
 #include <QList>
@@ -33,11 +34,17 @@ public:
     virtual QString longestMapName(const QString &nameStem) const = 0;
     // What the batch's manifest tells beyond the classic columns.
     virtual ManifestColumns manifestColumns() const = 0;
-    // Writes the maps, each under nameStem and its own name, appending every
-    // map to `written` once it is complete on disk, so that whatever the
-    // outcome, `written` names exactly the maps a user can rely on.
-    virtual BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                  BatchProgress &progress) = 0;
+    // Makes the maps, each named nameStem and its own tail, and hands each
+    // to the publisher once it is complete: as files it names in order, or
+    // in memory. Whatever the outcome, what the publisher passed on is
+    // exactly the maps a user can rely on.
+    virtual BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
+                                 BatchProgress &progress) = 0;
+
+    // Makes the maps as files, appending each to `written` once it has its
+    // name.
+    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
+                          BatchProgress &progress);
     // For a run that went to its end: the requested maps it could not make,
     // and why, one line a reason.
     virtual QStringList shortfalls(const QList<MapRecord> &written) const

@@ -9,6 +9,12 @@ MapPublisher::MapPublisher(QList<MapRecord> &written, bool syncToDisk)
     , m_sync(syncToDisk)
 {}
 
+MapPublisher::MapPublisher(Consumer consumer)
+    : m_written(m_unused)
+    , m_sync(false)
+    , m_consumer(std::move(consumer))
+{}
+
 MapPublisher::~MapPublisher()
 {
     discard();
@@ -16,6 +22,11 @@ MapPublisher::~MapPublisher()
 
 FileResult MapPublisher::add(FinishedMap map)
 {
+    if (m_consumer) {
+        if (map.listed)
+            m_consumer(std::move(map.record), std::move(map.cells));
+        return std::nullopt;
+    }
     for (const PendingFile &file : map.files)
         m_pendingBytes += QFileInfo(file.temporaryPath()).size();
     m_pending.push_back(std::move(map));

@@ -6,6 +6,7 @@
 
 #include <QList>
 
+#include <functional>
 #include <vector>
 
 // A map that is complete under temporary names: its own file, and any file
@@ -13,6 +14,9 @@
 struct FinishedMap {
     MapRecord record;
     std::vector<PendingFile> files;
+    // The map's codes, row by row, when the batch keeps its maps in memory
+    // instead of writing files.
+    std::vector<qint32> cells;
     // False for files that go with maps but are no map themselves (the
     // surfaces of fractal maps): they are named in order, but not listed.
     bool listed = true;
@@ -29,6 +33,12 @@ public:
     // Without syncing, files are named as soon as they are complete: for
     // scratch runs on a RAM disk, where a crash takes everything anyway.
     MapPublisher(QList<MapRecord> &written, bool syncToDisk);
+
+    // Where the maps of a batch that keeps them in memory go, one at a time
+    // and in order, as soon as each is made.
+    using Consumer = std::function<void(MapRecord record, std::vector<qint32> cells)>;
+    explicit MapPublisher(Consumer consumer);
+    bool inMemory() const { return bool(m_consumer); }
     ~MapPublisher();
     MapPublisher(const MapPublisher &) = delete;
     MapPublisher &operator=(const MapPublisher &) = delete;
@@ -47,8 +57,10 @@ public:
     static constexpr qint64 groupBytes = qint64(128) << 20;
 
 private:
+    QList<MapRecord> m_unused;
     QList<MapRecord> &m_written;
     const bool m_sync;
+    Consumer m_consumer;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;
 };

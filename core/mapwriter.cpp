@@ -1,14 +1,15 @@
 #include "core/mapwriter.h"
 
-MapWriter::MapWriter(const BatchOutput &output)
+MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     : m_output(output)
-    , m_textOnly(output.format != MapFormat::GeoTiff && !output.metrics)
+    , m_inMemory(inMemory)
+    , m_textOnly(!inMemory && output.format != MapFormat::GeoTiff && !output.metrics)
     , m_text(output.matrixValue, output.coverValue,
              output.format == MapFormat::GeoTiff ? MapFormat::Plain : output.format)
 {
     if (output.format == MapFormat::AsciiGrid)
         m_text.setGridHeader(output.georeference, output.asciiGridNoData());
-    if (output.format == MapFormat::GeoTiff)
+    if (output.format == MapFormat::GeoTiff && !inMemory)
         m_tiff = std::make_unique<GeoTiffMapWriter>(output.matrixValue, output.coverValue,
                                                     output.noData);
 }
@@ -22,21 +23,47 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
                                                                   m_output.georeference.cellSize);
         m_metricsColumns = columnCount;
     }
+    if (m_inMemory) {
+        m_cells.clear();
+        m_cells.reserve(std::size_t(rowCount) * std::size_t(columnCount));
+        m_memoryCells = 0;
+        m_memoryHabitat = 0;
+        return std::nullopt;
+    }
     if (m_tiff)
         return m_tiff->open(path, rowCount, columnCount, m_output.georeference);
     return m_text.open(path, rowCount, columnCount);
 }
 
-FileResult MapWriter::finish(PendingFile &file, std::optional<LandscapeMetrics> *metrics)
+qint64 MapWriter::cellCount() const
+{
+    if (m_inMemory)
+        return m_memoryCells;
+    return m_tiff ? m_tiff->cellCount() : m_text.cellCount();
+}
+
+qint64 MapWriter::habitatCellCount() const
+{
+    if (m_inMemory)
+        return m_memoryHabitat;
+    return m_tiff ? m_tiff->habitatCellCount() : m_text.habitatCellCount();
+}
+
+FileResult MapWriter::finish(FinishedMap &map)
 {
     // The accumulator is emptied for the next map whatever happens to this
     // one.
-    std::optional<LandscapeMetrics> measured;
+    map.record.metrics.reset();
     if (m_metrics)
-        measured = m_metrics->finish();
-    if (metrics)
-        *metrics = measured;
-    return m_tiff ? m_tiff->finish(file) : m_text.finish(file);
+        map.record.metrics = m_metrics->finish();
+    map.files.clear();
+    if (m_inMemory) {
+        map.cells = std::move(m_cells);
+        m_cells = {};
+        return std::nullopt;
+    }
+    map.files.emplace_back();
+    return m_tiff ? m_tiff->finish(map.files.back()) : m_text.finish(map.files.back());
 }
 
 void MapWriter::discard()
@@ -46,4 +73,5 @@ void MapWriter::discard()
     if (m_tiff)
         m_tiff->discard();
     m_text.discard();
+    m_cells.clear();
 }

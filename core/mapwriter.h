@@ -5,6 +5,7 @@
 #include "core/geotiff.h"
 #include "core/landscapemetrics.h"
 #include "core/mapfilewriter.h"
+#include "core/mappublisher.h"
 #include "core/pendingfile.h"
 
 #include <QString>
@@ -26,7 +27,9 @@
 // consumer.
 class MapWriter final {
 public:
-    explicit MapWriter(const BatchOutput &output);
+    // In memory, no file is written: the codes are kept, row by row, and
+    // handed over with the map.
+    explicit MapWriter(const BatchOutput &output, bool inMemory = false);
     MapWriter(const MapWriter &) = delete;
     MapWriter &operator=(const MapWriter &) = delete;
 
@@ -40,31 +43,41 @@ public:
             return;
         }
         std::uint8_t *const row = m_row.data();
-        for (int column = 0; column < columnCount; ++column)
+        qint64 habitat = 0;
+        for (int column = 0; column < columnCount; ++column) {
             row[column] = isHabitat(column) ? 1 : 0;
+            habitat += row[column];
+        }
         const auto fromRow = [row](int column) { return row[column] != 0; };
-        if (m_tiff)
+        if (m_inMemory) {
+            for (int column = 0; column < columnCount; ++column)
+                m_cells.push_back(row[column] ? m_output.coverValue : m_output.matrixValue);
+            m_memoryCells += columnCount;
+            m_memoryHabitat += habitat;
+        } else if (m_tiff) {
             m_tiff->putRow(fromRow);
-        else
+        } else {
             m_text.putRow(columnCount, fromRow);
+        }
         if (m_metrics)
             m_metrics->addRow(row);
     }
 
-    qint64 cellCount() const { return m_tiff ? m_tiff->cellCount() : m_text.cellCount(); }
-    qint64 habitatCellCount() const
-    {
-        return m_tiff ? m_tiff->habitatCellCount() : m_text.habitatCellCount();
-    }
+    qint64 cellCount() const;
+    qint64 habitatCellCount() const;
 
-    // Completes the map under its temporary name and hands it over, with
-    // its metrics when the batch measures its maps.
-    FileResult finish(PendingFile &file, std::optional<LandscapeMetrics> *metrics = nullptr);
+    // Completes the map and hands it over: under its temporary name, or in
+    // memory, with its metrics when the batch measures its maps.
+    FileResult finish(FinishedMap &map);
     void discard();
 
 private:
     const BatchOutput m_output;
+    const bool m_inMemory;
     const bool m_textOnly;
+    std::vector<qint32> m_cells;
+    qint64 m_memoryCells = 0;
+    qint64 m_memoryHabitat = 0;
     MapFileWriter m_text;
     std::unique_ptr<GeoTiffMapWriter> m_tiff;
     std::unique_ptr<LandscapeMetricsAccumulator> m_metrics;

@@ -151,8 +151,8 @@ FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &bloc
     return {threshold, taken - above};
 }
 
-BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                           BatchProgress &progress)
+BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
+                                          BatchProgress &progress)
 {
     const CoverRange &covers = m_request.covers;
     const int replicates = m_request.replicates;
@@ -184,8 +184,9 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
     // Starts building the first surfaces at once, while the progress is set up.
     SurfacePipeline surfaces(
         m_engine, {hs, m_request.size, m_request.generator, m_request.firstSeed, surfacesPerH});
-    MapWriter writer(m_request.output);
-    MapPublisher publisher(written, m_request.output.sync);
+    MapWriter writer(m_request.output, publisher.inMemory());
+    // A batch kept in memory has no files to go with its maps.
+    const bool writeSurfaces = m_request.writeSurfaces && !publisher.inMemory();
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
         if (FileResult error = publisher.flush(); error && result.ok())
@@ -224,9 +225,8 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
             }
 
             const QString surfaceName =
-                m_request.writeSurfaces
-                    ? surfaceFileName(nameStem, H, seed, m_request.output.format)
-                    : QString();
+                writeSurfaces ? surfaceFileName(nameStem, H, seed, m_request.output.format)
+                              : QString();
             std::vector<double> cutsHere;
             auto accept = [&](int cover, double threshold, qint64 tiesAbove) {
                 const int n = ++coverCounts[std::size_t(cover)];
@@ -261,7 +261,7 @@ BatchResult FractalMapGenerator::writeMaps(const QString &nameStem, QList<MapRec
                 }
             }
             // The surface goes with the maps cut from it, named after them.
-            if (!error && m_request.writeSurfaces && !cutsHere.empty()) {
+            if (!error && writeSurfaces && !cutsHere.empty()) {
                 FinishedMap surfaceFile;
                 surfaceFile.listed = false;
                 surfaceFile.files.emplace_back();
@@ -308,8 +308,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
             });
     }
     FinishedMap map;
-    map.files.emplace_back();
-    if (FileResult error = writer.finish(map.files.back(), &map.record.metrics))
+    if (FileResult error = writer.finish(map))
         return error;
     MapRecord &record = map.record;
     record.fileName = cut.fileName;

@@ -47,8 +47,8 @@ public:
     }
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
-    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress) override;
+    BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
+                         BatchProgress &progress) override;
     // Which requested covers fell short, at which H, and why: a cover no
     // threshold can cut from a map of this size, or one the surfaces of an H
     // did not give often enough.

@@ -85,15 +85,10 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
         for (int i = 0; i < size; ++i)
             writer.putRow(size, [&rng, habitatLimit](int) { return rng.next() <= habitatLimit; });
     }
-    map.files.clear();
-    map.files.emplace_back();
-    std::optional<LandscapeMetrics> metrics;
-    if (FileResult error = writer.finish(map.files.back(), &metrics))
+    if (FileResult error = writer.finish(map))
         return error;
 
     MapRecord &record = map.record;
-    record = MapRecord();
-    record.metrics = metrics;
     record.fileName = name;
     record.kind = MapRecord::Kind::Random;
     record.rowCount = size;
@@ -111,20 +106,20 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     return std::nullopt;
 }
 
-BatchResult RandomMapGenerator::writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                          BatchProgress &progress)
+BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
+                                         BatchProgress &progress)
 {
     const qint64 total = m_request.mapCount();
     progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
-    MapPublisher publisher(written, m_request.output.sync);
     const qint64 cells = qint64(m_request.size) * m_request.size;
     std::unique_ptr<HelperThread> helper;
     if (cells >= parallelCells && total > 1)
         helper = std::make_unique<HelperThread>();
-    std::array<MapWriter, 2> writers{MapWriter(m_request.output), MapWriter(m_request.output)};
+    std::array<MapWriter, 2> writers{MapWriter(m_request.output, publisher.inMemory()),
+                                     MapWriter(m_request.output, publisher.inMemory())};
 
     qint64 next = 0;
     while (next < total) {

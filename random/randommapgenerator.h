@@ -36,8 +36,8 @@ public:
     {
         return {m_request.samplingChanged(), false, m_request.output.metrics};
     }
-    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress) override;
+    BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
+                         BatchProgress &progress) override;
 
     // nameStem, cover "%03i", "_", size, "x", size, "_a", replicate from 1,
     // and the format's extension.
