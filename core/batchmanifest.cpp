@@ -12,9 +12,8 @@
 
 namespace {
 
-QByteArray csvField(const QString &text)
+QByteArray csvField(QByteArray bytes)
 {
-    QByteArray bytes = text.toUtf8();
     if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') ||
         bytes.contains('\r')) {
         bytes.replace('"', QByteArrayLiteral("\"\""));
@@ -46,21 +45,7 @@ QString manifestFileName(const QString &pathPrefix)
     return manifestName(pathPrefix);
 }
 
-QByteArray manifestHeader(const ManifestColumns &columns)
-{
-    QByteArray header = QByteArrayLiteral("file,kind,size,requested_cover,realised_cover,H,seed,"
-                                          "replicate,threshold,cover_value,matrix_value");
-    if (columns.sampling)
-        header +=
-            QByteArrayLiteral(",generator,stream,cut,distinct_surfaces,surfaces_per_h,first_seed");
-    if (columns.surfaceFile)
-        header += QByteArrayLiteral(",surface_file");
-    if (columns.metrics)
-        header += QByteArrayLiteral(",habitat_cells,np,lpi,area_mn,area_am,ed,gyrate_am");
-    return header + '\n';
-}
-
-QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
+QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns)
 {
     const bool fractal = record.kind == MapRecord::Kind::Fractal;
     // Both front ends make square maps; a caller of the core that does not
@@ -69,50 +54,68 @@ QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
         record.rowCount == record.columnCount
             ? QByteArray::number(record.rowCount)
             : QByteArray::number(record.rowCount) + 'x' + QByteArray::number(record.columnCount);
-    QByteArray row = csvField(QFileInfo(record.fileName).fileName());
-    row += fractal ? QByteArrayLiteral(",fractal,") : QByteArrayLiteral(",random,");
-    row += size + ',';
-    row += QByteArray::number(record.requestedCover) + ',';
-    row += number("%.2f", record.realisedCover()) + ',';
-    // H is the value asked for, as the file name gives it: a run of several
-    // H values reaches them by repeated addition and may hold 0.7999999999999999
-    // where the user typed 0.8, which no one should have to filter for.
-    if (fractal)
-        row += number("%.2f", record.H);
-    row += ',';
-    row += QByteArray::number(record.seed) + ',';
-    row += QByteArray::number(record.replicate) + ',';
-    if (fractal)
-        row += number("%.17g", record.threshold);
-    row += ',';
-    row += QByteArray::number(record.coverValue) + ',';
-    row += QByteArray::number(record.matrixValue);
+    QList<ManifestField> fields{
+        {"file", QFileInfo(record.fileName).fileName().toUtf8()},
+        {"kind", fractal ? QByteArrayLiteral("fractal") : QByteArrayLiteral("random")},
+        {"size", size},
+        {"requested_cover", QByteArray::number(record.requestedCover)},
+        {"realised_cover", number("%.2f", record.realisedCover())},
+        // H is the value asked for, as the file name gives it: a run of
+        // several H values reaches them by repeated addition and may hold
+        // 0.7999999999999999 where the user typed 0.8, which no one should
+        // have to filter for.
+        {"H", fractal ? number("%.2f", record.H) : QByteArray()},
+        {"seed", QByteArray::number(record.seed)},
+        {"replicate", QByteArray::number(record.replicate)},
+        {"threshold", fractal ? number("%.17g", record.threshold) : QByteArray()},
+        {"cover_value", QByteArray::number(record.coverValue)},
+        {"matrix_value", QByteArray::number(record.matrixValue)},
+    };
     if (columns.sampling) {
-        row += record.generator == Generator::Philox ? QByteArrayLiteral(",philox,")
-                                                     : QByteArrayLiteral(",classic,");
-        row += QByteArray::number(record.stream) + ',';
-        if (fractal) {
-            row += record.cut == FractalCut::Exact ? QByteArrayLiteral("exact,")
-                                                   : QByteArrayLiteral("ladder,");
-            row += record.distinctSurfaces ? QByteArrayLiteral("yes,") : QByteArrayLiteral("no,");
-            row += QByteArray::number(record.surfacesPerH) + ',';
-            row += QByteArray::number(record.firstSeed);
-        } else {
-            row += QByteArrayLiteral(",,,");
-        }
+        fields.append({"generator", record.generator == Generator::Philox
+                                        ? QByteArrayLiteral("philox")
+                                        : QByteArrayLiteral("classic")});
+        fields.append({"stream", QByteArray::number(record.stream)});
+        fields.append({"cut", !fractal                          ? QByteArray()
+                              : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
+                                                                : QByteArrayLiteral("ladder")});
+        fields.append({"distinct_surfaces", !fractal                  ? QByteArray()
+                                            : record.distinctSurfaces ? QByteArrayLiteral("yes")
+                                                                      : QByteArrayLiteral("no")});
+        fields.append(
+            {"surfaces_per_h", fractal ? QByteArray::number(record.surfacesPerH) : QByteArray()});
+        fields.append(
+            {"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray()});
     }
     if (columns.surfaceFile)
-        row += ',' + csvField(record.surfaceFile);
+        fields.append({"surface_file", record.surfaceFile.toUtf8()});
     if (columns.metrics) {
         const LandscapeMetrics m = record.metrics.value_or(LandscapeMetrics());
-        row += ',' + QByteArray::number(m.habitatCells);
-        row += ',' + QByteArray::number(m.patchCount);
-        for (const double value :
-             {m.largestPatchIndex, m.meanPatchArea, m.areaWeightedMeanPatchArea, m.edgeDensity,
-              m.areaWeightedMeanGyration})
-            row += ',' + shortest(value);
+        fields.append({"habitat_cells", QByteArray::number(m.habitatCells)});
+        fields.append({"np", QByteArray::number(m.patchCount)});
+        fields.append({"lpi", shortest(m.largestPatchIndex)});
+        fields.append({"area_mn", shortest(m.meanPatchArea)});
+        fields.append({"area_am", shortest(m.areaWeightedMeanPatchArea)});
+        fields.append({"ed", shortest(m.edgeDensity)});
+        fields.append({"gyrate_am", shortest(m.areaWeightedMeanGyration)});
     }
-    return row + '\n';
+    return fields;
+}
+
+QByteArray manifestHeader(const ManifestColumns &columns)
+{
+    QList<QByteArray> names;
+    for (const ManifestField &field : manifestFields(MapRecord(), columns))
+        names.append(field.name);
+    return names.join(',') + '\n';
+}
+
+QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
+{
+    QList<QByteArray> values;
+    for (const ManifestField &field : manifestFields(record, columns))
+        values.append(csvField(field.value));
+    return values.join(',') + '\n';
 }
 
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,

@@ -30,6 +30,14 @@ struct ManifestColumns {
     bool metrics = false;
 };
 
+// One field of a manifest row: its column's name and its text.
+struct ManifestField {
+    const char *name;
+    QByteArray value;
+};
+// A record's fields in column order, as its row gives them.
+QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns = {});
+
 QString manifestFileName(const QString &pathPrefix);
 QByteArray manifestHeader(const ManifestColumns &columns = {});
 QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
