@@ -2,17 +2,24 @@
 
 #include "ui_dialogfbm.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpacerItem>
+#include <QSpinBox>
 
 #include <algorithm>
 
 namespace {
 
 const QString folderKey = QStringLiteral("fractal/folder");
+const QString generatorKey = QStringLiteral("fractal/generator");
+const QString cutKey = QStringLiteral("fractal/cut");
 
 } // namespace
 
@@ -30,6 +37,7 @@ dialogFbm::dialogFbm(QWidget *parent)
     ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
     ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
     ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    addSamplingRow();
     // Says why OK is off when the values cannot run as a batch; hidden
     // otherwise, so a dialog with valid values looks as it always has.
     m_reason = new QLabel(this);
@@ -54,6 +62,54 @@ dialogFbm::dialogFbm(QWidget *parent)
 dialogFbm::~dialogFbm()
 {
     delete ui;
+}
+
+void dialogFbm::addSamplingRow()
+{
+    // How the maps are sampled, in a row of its own above the folder's, so
+    // the form's own rows stay as they were. The generator and the cut are
+    // remembered across starts.
+    using Request = FractalBatchRequest;
+    const QSettings settings;
+    auto *sampling = new QHBoxLayout;
+    sampling->setObjectName(QStringLiteral("samplingLayout"));
+    auto labelled = [this, sampling](const QString &text, QWidget *widget) {
+        auto *label = new QLabel(text, this);
+        label->setBuddy(widget);
+        sampling->addWidget(label);
+        sampling->addWidget(widget);
+    };
+    m_generator = new QComboBox(this);
+    m_generator->setObjectName(QStringLiteral("generator"));
+    m_generator->addItems({tr("Classic"), tr("Philox")});
+    m_generator->setCurrentIndex(settings.value(generatorKey, 0).toInt() == 1 ? 1 : 0);
+    labelled(tr("&Generator"), m_generator);
+    m_cut = new QComboBox(this);
+    m_cut->setObjectName(QStringLiteral("cut"));
+    m_cut->addItems({tr("Ladder of thresholds"), tr("Exact cover")});
+    m_cut->setCurrentIndex(settings.value(cutKey, 0).toInt() == 1 ? 1 : 0);
+    labelled(tr("C&ut"), m_cut);
+    m_distinct = new QCheckBox(tr("&Distinct surfaces"), this);
+    m_distinct->setObjectName(QStringLiteral("distinctSurfaces"));
+    m_distinct->setToolTip(tr("No surface gives two maps of one H and cover"));
+    sampling->addWidget(m_distinct);
+    m_surfaces = new QSpinBox(this);
+    m_surfaces->setObjectName(QStringLiteral("surfaces"));
+    m_surfaces->setRange(Request::surfaceLimits.min, Request::surfaceLimits.max);
+    m_surfaces->setValue(Request::surfacesPerH);
+    labelled(tr("&Surfaces per H"), m_surfaces);
+    m_firstSeed = new QSpinBox(this);
+    m_firstSeed->setObjectName(QStringLiteral("firstSeed"));
+    m_firstSeed->setRange(Request::firstSeedLimits.min, Request::firstSeedLimits.max);
+    labelled(tr("F&irst seed"), m_firstSeed);
+    // The spacer every row of the form ends with.
+    sampling->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    ui->verticalLayout->insertLayout(ui->verticalLayout->indexOf(ui->horizontalLayout_6), sampling);
+    connect(this, &QDialog::accepted, this, [this] {
+        QSettings settings;
+        settings.setValue(generatorKey, m_generator->currentIndex());
+        settings.setValue(cutKey, m_cut->currentIndex());
+    });
 }
 
 double dialogFbm::initialH() const
@@ -152,6 +208,11 @@ FractalBatchRequest dialogFbm::request() const
     request.size = mapSize();
     request.replicates = replicateCount();
     request.output.folder = folderText();
+    request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
+    request.cut = m_cut->currentIndex() == 1 ? FractalCut::Exact : FractalCut::Ladder;
+    request.distinctSurfaces = m_distinct->isChecked();
+    request.surfaces = m_surfaces->value();
+    request.firstSeed = m_firstSeed->value();
     return request;
 }
 

@@ -5,7 +5,10 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QSpinBox;
 
 namespace Ui {
 class dialogFbm;
@@ -48,8 +51,14 @@ private Q_SLOTS:
 
 private:
     void updateTotal();
+    void addSamplingRow();
 
     QLabel *m_reason = nullptr;
+    QComboBox *m_generator = nullptr;
+    QComboBox *m_cut = nullptr;
+    QCheckBox *m_distinct = nullptr;
+    QSpinBox *m_surfaces = nullptr;
+    QSpinBox *m_firstSeed = nullptr;
 
     Ui::dialogFbm *ui;
 };

@@ -3,17 +3,21 @@
 #include "core/batchrequest.h"
 #include "ui_dialogrnd.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpacerItem>
 
 #include <algorithm>
 
 namespace {
 
 const QString folderKey = QStringLiteral("random/folder");
+const QString generatorKey = QStringLiteral("random/generator");
 
 } // namespace
 
@@ -28,6 +32,24 @@ DialogRnd::DialogRnd(QWidget *parent)
     ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
     ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
     ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    // Where the randomness comes from, remembered across starts; a new row
+    // above the folder's, so the form's own rows stay as they were.
+    auto *sampling = new QHBoxLayout;
+    sampling->setObjectName(QStringLiteral("samplingLayout"));
+    m_generator = new QComboBox(this);
+    m_generator->setObjectName(QStringLiteral("generator"));
+    m_generator->addItem(tr("Classic (as earlier batches)"));
+    m_generator->addItem(tr("Philox (independent replicates)"));
+    m_generator->setCurrentIndex(QSettings().value(generatorKey, 0).toInt() == 1 ? 1 : 0);
+    auto *generatorLabel = new QLabel(tr("&Generator"), this);
+    generatorLabel->setBuddy(m_generator);
+    sampling->addWidget(generatorLabel);
+    sampling->addWidget(m_generator);
+    // The spacer every row of the form ends with.
+    sampling->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    ui->verticalLayout->insertLayout(ui->verticalLayout->indexOf(ui->horizontalLayout_6), sampling);
+    connect(this, &QDialog::accepted, this,
+            [this] { QSettings().setValue(generatorKey, m_generator->currentIndex()); });
     // Says why OK is off when the values cannot run as a batch; hidden
     // otherwise, so a dialog with valid values looks as it always has.
     m_reason = new QLabel(this);
@@ -121,6 +143,7 @@ RandomBatchRequest DialogRnd::request() const
     request.size = mapSize();
     request.replicates = replicateCount();
     request.output.folder = folderText();
+    request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
     return request;
 }
 

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class QComboBox;
 class QLabel;
 
 namespace Ui {
@@ -45,6 +46,7 @@ private:
     void updateTotal();
 
     QLabel *m_reason = nullptr;
+    QComboBox *m_generator = nullptr;
 
     Ui::DialogRnd *ui;
 };

@@ -6,6 +6,8 @@
 #include "tests/support/chooseranswer.h"
 #include "tests/support/settings.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -66,7 +68,8 @@ private Q_SLOTS:
         QCOMPARE(dialog.layout(), main);
         QCOMPARE(itemNames(main),
                  QStringList({"horizontalLayout_7", "horizontalLayout", "horizontalLayout_5",
-                              "horizontalLayout_4", "horizontalLayout_6", "reason", "buttonBox"}));
+                              "horizontalLayout_4", "samplingLayout", "horizontalLayout_6",
+                              "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout_7", {"label_7", "Hi", "label_9", "Hf", "label_10", "Hp", "spacer"}},
@@ -82,7 +85,7 @@ private Q_SLOTS:
         }
 
         const QList<QSpacerItem *> spacers = spacersIn(main);
-        QCOMPARE(spacers.size(), 4);
+        QCOMPARE(spacers.size(), 5);
         for (QSpacerItem *spacer : spacers) {
             QCOMPARE(spacer->sizeHint(), QSize(40, 20));
             QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
@@ -345,6 +348,35 @@ private Q_SLOTS:
         QCOMPARE(dialogFbm().folderText(), QStringLiteral("kept"));
         // Each kind of batch keeps its own folder.
         QVERIFY(DialogRnd().folderText().isEmpty());
+    }
+
+    // The sampling choices are the request's, and the generator and the cut
+    // of an accepted batch come back at the next start.
+    void samplingChoicesReachTheRequest()
+    {
+        {
+            dialogFbm dialog;
+            QCOMPARE(dialog.request().generator, Generator::Classic);
+            QCOMPARE(dialog.request().cut, FractalCut::Ladder);
+            dialog.findChild<QComboBox *>(QStringLiteral("generator"))->setCurrentIndex(1);
+            dialog.findChild<QComboBox *>(QStringLiteral("cut"))->setCurrentIndex(1);
+            dialog.findChild<QCheckBox *>(QStringLiteral("distinctSurfaces"))->setChecked(true);
+            dialog.findChild<QSpinBox *>(QStringLiteral("surfaces"))->setValue(500);
+            dialog.findChild<QSpinBox *>(QStringLiteral("firstSeed"))->setValue(7);
+            const FractalBatchRequest request = dialog.request();
+            QCOMPARE(request.generator, Generator::Philox);
+            QCOMPARE(request.cut, FractalCut::Exact);
+            QVERIFY(request.distinctSurfaces);
+            QCOMPARE(request.surfaces, 500);
+            QCOMPARE(request.firstSeed, 7);
+            dialog.accept();
+        }
+        const FractalBatchRequest next = dialogFbm().request();
+        QCOMPARE(next.generator, Generator::Philox);
+        QCOMPARE(next.cut, FractalCut::Exact);
+        QCOMPARE(next.surfaces, FractalBatchRequest::surfacesPerH);
+        // The random dialog has its own choice.
+        QCOMPARE(DialogRnd().request().generator, Generator::Classic);
     }
 
     void textsUseClassContext()

@@ -58,7 +58,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.layout(), main);
         QCOMPARE(itemNames(main),
                  QStringList({"horizontalLayout", "horizontalLayout_5", "horizontalLayout_4",
-                              "horizontalLayout_6", "reason", "buttonBox"}));
+                              "samplingLayout", "horizontalLayout_6", "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout", {"label", "Ci", "label_2", "Cf", "label_3", "Cp", "spacer"}},
@@ -73,7 +73,7 @@ private Q_SLOTS:
         }
 
         const QList<QSpacerItem *> spacers = spacersIn(main);
-        QCOMPARE(spacers.size(), 3);
+        QCOMPARE(spacers.size(), 4);
         for (QSpacerItem *spacer : spacers) {
             QCOMPARE(spacer->sizeHint(), QSize(40, 20));
             QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
