@@ -7,14 +7,19 @@
 
 namespace {
 
-// Slots of the worker's queue. A few let the worker run ahead through a
-// surface that yields many maps; for large maps two (one being cut, one
-// being built) keep the memory at twice a block.
-int slotCountFor(int size)
+// A block larger than this is built on request, in the run's own slot, by
+// both cores in turn: a second slot would double the memory of a 4096 x 4096
+// batch, and building ahead would make a surface the run may never ask for.
+constexpr qint64 largeBlockBytes = qint64(16) << 20;
+
+bool isLarge(int size)
 {
-    const qint64 blockBytes = qint64(size + 1) * qint64(size + 1) * qint64(sizeof(double));
-    return blockBytes <= (qint64(16) << 20) ? 4 : 2;
+    return qint64(size + 1) * qint64(size + 1) * qint64(sizeof(double)) > largeBlockBytes;
 }
+
+// Slots of the worker's queue: a few let it run ahead through a surface
+// that yields many maps.
+constexpr int slotCount = 4;
 
 } // namespace
 
@@ -27,7 +32,12 @@ SurfacePipeline::SurfacePipeline(FractalMapGenerator::Engine engine, Plan plan)
         m_slots.push_back(std::make_unique<Slot>());
         return;
     }
-    const int slotCount = slotCountFor(m_plan.size);
+    if (isLarge(m_plan.size)) {
+        m_slots.push_back(std::make_unique<Slot>());
+        m_inline = std::make_unique<FastFbmSurface>();
+        m_inline->setThreadCount(2);
+        return;
+    }
     for (int i = 0; i < slotCount; ++i) {
         m_slots.push_back(std::make_unique<Slot>());
         m_free.push_back(m_slots.back().get());

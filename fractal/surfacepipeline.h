@@ -20,7 +20,8 @@
 // the ladder, handed out in the order the run asks for them.
 //
 // With the fast engine a worker thread builds and measures the next seeds'
-// surfaces while the run writes the maps of the current one. The run still
+// surfaces while the run writes the maps of the current one; surfaces of
+// large maps are built on request instead, one at a time, on both cores. The run still
 // sees exactly the sequence of a sequential run: it asks for (H, seed) in
 // increasing order, gets that surface and no other, and whatever the worker
 // built past the point where the run moved on (an H whose covers are all
