@@ -323,9 +323,9 @@ int BatchCommand::runRandom(const QStringList &arguments)
                 "LAST,\n"
                 "REPLICATES maps in which each cell is habitat with the cover as probability.\n"
                 "The same seed and values give byte-identical files. Files are named\n"
-                "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (or .asc); the\n"
-                "batch list PREFIX + ListFragStat.fbt and the manifest PREFIX + manifest.csv\n"
-                "are written beside them."),
+                "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (.asc, .tif);\n"
+                "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
+                "manifest.csv are written beside them."),
             {seedOption}))
         return *done;
 
@@ -400,9 +400,10 @@ int BatchCommand::runFractal(const QStringList &given)
             arguments,
             QStringLiteral(
                 "Writes a batch of fractal maps. For every H, surfaces are built for the seeds\n"
-                "0 to 199 and cut at 80 thresholds; every cut whose cover is a requested one\n"
-                "still short of REPLICATES maps is written. Files are named PREFIX + H (two\n"
-                "decimals) + _ + cover (3 digits) + _ + replicate (5 digits) + .txt (or .asc);\n"
+                "0 to 199 (see --first-seed, --surfaces) and cut at 80 thresholds (see --cut);\n"
+                "every cut whose cover is a requested one still short of REPLICATES maps is\n"
+                "written. Files are named PREFIX + H (two decimals) + _ + cover (3 digits) +\n"
+                "_ + replicate (5 digits) + .txt (.asc, .tif);\n"
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them. Maps can be at most %1 cells per side.")
                 .arg(FractalBatchRequest::maxMapSize),

@@ -259,12 +259,7 @@ FileResult GeoTiffRaster::finish(PendingFile &file)
 
 FileResult GeoTiffRaster::commit()
 {
-    PendingFile file;
-    if (FileResult error = finish(file))
-        return error;
-    if (FileResult error = file.sync())
-        return error;
-    return file.publish();
+    return publishAlone(*this);
 }
 
 void GeoTiffRaster::discard()

@@ -101,12 +101,7 @@ FileResult MapFileWriter::finish(PendingFile &file)
 
 FileResult MapFileWriter::commit()
 {
-    PendingFile file;
-    if (FileResult error = finish(file))
-        return error;
-    if (FileResult error = file.sync())
-        return error;
-    return file.publish();
+    return publishAlone(*this);
 }
 
 void MapFileWriter::discard()

@@ -71,3 +71,15 @@ private:
     // Written to the end; the handle is kept only for sync().
     bool m_closed = false;
 };
+
+// Finishes a writer's file and names it at once, after its own wait for the
+// disk: for a file written on its own, where a batch would sync a group.
+template <typename Writer> FileResult publishAlone(Writer &writer)
+{
+    PendingFile file;
+    if (FileResult error = writer.finish(file))
+        return error;
+    if (FileResult error = file.sync())
+        return error;
+    return file.publish();
+}
