@@ -1,10 +1,8 @@
 #include "core/georeference.h"
 
-#include "core/gdalsupport.h"
+#include "core/gdalbackend.h"
 
 #include <QCoreApplication>
-
-#include <ogr_spatialref.h>
 
 #include <cmath>
 
@@ -12,18 +10,18 @@ std::optional<QString> crsRefusal(const QString &crs)
 {
     if (crs.isEmpty())
         return std::nullopt;
-    registerGdalDrivers();
-    GdalErrorCapture errors;
-    OGRSpatialReference reference;
-    // A reference system is looked up in the local PROJ database; a map
-    // batch must never stall on a network request for one.
-    const char *const options[] = {"ALLOW_NETWORK_ACCESS=NO", nullptr};
-    if (reference.SetFromUserInput(crs.toUtf8().constData(), options) == OGRERR_NONE)
+    QString failure;
+    GdalBackend *gdal = gdalBackend(failure);
+    if (!gdal)
+        return failure;
+    if (const std::optional<QString> refusal = gdal->crsRefusal(crs))
+        failure = *refusal;
+    else
         return std::nullopt;
     return QCoreApplication::translate("Georeference",
                                        "\"%1\" is not a coordinate reference system that GDAL "
                                        "knows (for example EPSG:3035 is one): %2")
-        .arg(crs, errors.reason(QCoreApplication::translate("Georeference", "not recognised")));
+        .arg(crs, failure);
 }
 
 std::optional<QString> georeferenceRefusal(const Georeference &georeference)

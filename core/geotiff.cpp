@@ -1,15 +1,10 @@
 #include "core/geotiff.h"
 
-#include "core/gdalsupport.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <cpl_string.h>
-#include <gdal_priv.h>
-#include <ogr_spatialref.h>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +12,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,25 +23,6 @@ namespace {
 QString tr(const char *text)
 {
     return QCoreApplication::translate("GeoTiff", text);
-}
-
-GDALDataType gdalType(RasterCellType type)
-{
-    switch (type) {
-    case RasterCellType::Byte:
-        return GDT_Byte;
-    case RasterCellType::UInt16:
-        return GDT_UInt16;
-    case RasterCellType::Int16:
-        return GDT_Int16;
-    case RasterCellType::Int32:
-        return GDT_Int32;
-    case RasterCellType::UInt32:
-        return GDT_UInt32;
-    case RasterCellType::Float32:
-        return GDT_Float32;
-    }
-    return GDT_Unknown;
 }
 
 } // namespace
@@ -126,56 +103,27 @@ FileResult GeoTiffRaster::open(const QString &path, int rowCount, int columnCoun
     }
     m_pending.handOver();
 
-    registerGdalDrivers();
-    GdalErrorCapture errors;
-    GDALDriver *driver = GetGDALDriverManager()->GetDriverByName("GTiff");
-    if (!driver) {
-        m_pending.discard();
-        return FileError{shownPath, tr("GDAL was built without its GeoTIFF driver")};
+    QString failure;
+    m_gdal = gdalBackend(failure);
+    if (m_gdal) {
+        RasterCreation raster;
+        raster.path = m_pending.temporaryPath();
+        raster.rowCount = rowCount;
+        raster.columnCount = columnCount;
+        raster.type = type;
+        raster.tiled = m_tiled;
+        raster.tileSize = m_tileSize;
+        raster.stripRows = m_blockRows;
+        raster.deflateLevel = options.level;
+        raster.threads = options.threads;
+        raster.predictor = options.predictor;
+        raster.noData = noData;
+        raster.georeference = georeference;
+        m_dataset = m_gdal->create(raster, failure);
     }
-    CPLStringList creation;
-    creation.SetNameValue("COMPRESS", "DEFLATE");
-    creation.SetNameValue("ZLEVEL", QByteArray::number(options.level).constData());
-    if (type == RasterCellType::Float32)
-        creation.SetNameValue("PREDICTOR", "3");
-    else if (options.predictor)
-        creation.SetNameValue("PREDICTOR", "2");
-    creation.SetNameValue("BIGTIFF", "IF_SAFER");
-    if (m_tiled) {
-        const QByteArray side = QByteArray::number(m_tileSize);
-        creation.SetNameValue("TILED", "YES");
-        creation.SetNameValue("BLOCKXSIZE", side.constData());
-        creation.SetNameValue("BLOCKYSIZE", side.constData());
-        if (options.threads > 1)
-            creation.SetNameValue("NUM_THREADS", QByteArray::number(options.threads).constData());
-    } else {
-        creation.SetNameValue("BLOCKYSIZE", QByteArray::number(m_blockRows).constData());
-    }
-    m_dataset = driver->Create(QFile::encodeName(m_pending.temporaryPath()).constData(),
-                               columnCount, rowCount, 1, gdalType(type), creation.List());
-    if (m_dataset) {
-        // GDAL places the first row at the top: the top-left corner lies
-        // rowCount cells above the lower-left origin, and rows step down.
-        double transform[6] = {georeference.originX,
-                               georeference.cellSize,
-                               0.0,
-                               georeference.originY + double(rowCount) * georeference.cellSize,
-                               0.0,
-                               -georeference.cellSize};
-        m_dataset->SetGeoTransform(transform);
-        if (!georeference.crs.isEmpty()) {
-            OGRSpatialReference reference;
-            const char *const crsOptions[] = {"ALLOW_NETWORK_ACCESS=NO", nullptr};
-            reference.SetFromUserInput(georeference.crs.toUtf8().constData(), crsOptions);
-            m_dataset->SetSpatialRef(&reference);
-        }
-        if (noData)
-            m_dataset->GetRasterBand(1)->SetNoDataValue(*noData);
-    }
-    if (!m_dataset || errors.failed()) {
-        const QString reason = errors.reason(tr("GDAL could not create the file"));
+    if (!m_dataset) {
         discard();
-        return FileError{shownPath, reason};
+        return FileError{shownPath, failure};
     }
     return std::nullopt;
 }
@@ -193,14 +141,13 @@ void GeoTiffRaster::writeBlockRow()
     m_rowsInBlock = 0;
     if (m_failure || !m_dataset)
         return;
-    GdalErrorCapture errors;
-    GDALRasterBand *band = m_dataset->GetRasterBand(1);
+    QString failure;
     if (!m_tiled) {
         // A strip is the rows themselves; only the last one may be short.
         fillCells(m_block.get() + std::size_t(rows) * m_rowBytes,
                   std::size_t(m_blockRows - rows) * std::size_t(m_columnCount));
-        if (band->WriteBlock(0, blockRowIndex, m_block.get()) != CE_None)
-            fail(errors.reason(tr("GDAL could not write the file")));
+        if (!m_gdal->writeBlock(m_dataset, 0, blockRowIndex, m_block.get(), failure))
+            fail(failure);
         return;
     }
     const std::size_t tileRowBytes = std::size_t(m_tileSize) * std::size_t(m_cellBytes);
@@ -218,8 +165,8 @@ void GeoTiffRaster::writeBlockRow()
                 fillCells(target, std::size_t(m_tileSize));
             }
         }
-        if (band->WriteBlock(tileColumn, blockRowIndex, m_tile.get()) != CE_None) {
-            fail(errors.reason(tr("GDAL could not write the file")));
+        if (!m_gdal->writeBlock(m_dataset, tileColumn, blockRowIndex, m_tile.get(), failure)) {
+            fail(failure);
             return;
         }
     }
@@ -239,15 +186,8 @@ FileResult GeoTiffRaster::finish(PendingFile &file)
     if (m_rowsDone < m_rowCount)
         fail(tr("only %1 of the map's %2 rows were written")
                  .arg(QString::number(m_rowsDone), QString::number(m_rowCount)));
-    {
-        // GDAL 3.6 reports a failure while closing, such as a full disk
-        // when the last blocks are written, only through its error handler.
-        GdalErrorCapture errors;
-        GDALClose(GDALDataset::ToHandle(m_dataset));
-        m_dataset = nullptr;
-        if (errors.failed())
-            fail(errors.reason(tr("GDAL could not finish the file")));
-    }
+    if (QString reason; !m_gdal->close(std::exchange(m_dataset, nullptr), reason))
+        fail(reason);
     const std::optional<QString> failure = m_failure;
     if (!failure)
         file = std::move(m_pending);
@@ -265,9 +205,8 @@ FileResult GeoTiffRaster::commit()
 void GeoTiffRaster::discard()
 {
     if (m_dataset) {
-        GdalErrorCapture errors;
-        GDALClose(GDALDataset::ToHandle(m_dataset));
-        m_dataset = nullptr;
+        QString ignored;
+        m_gdal->close(std::exchange(m_dataset, nullptr), ignored);
     }
     m_pending.discard();
     m_block.reset();
@@ -373,30 +312,19 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
 {
     grid.clear();
     const QString shownPath = QDir::toNativeSeparators(path);
-    registerGdalDrivers();
-    GdalErrorCapture errors;
-    // Only the GeoTIFF driver may open the file: a map name must never make
-    // GDAL follow a virtual raster's references to other files.
-    const char *const drivers[] = {"GTiff", nullptr};
-    GDALDatasetUniquePtr dataset(
-        GDALDataset::Open(QFile::encodeName(path).constData(),
-                          GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
-    if (!dataset)
-        return FileError{shownPath, errors.reason(tr("not a GeoTIFF file"))};
-    if (dataset->GetRasterCount() < 1)
-        return FileError{shownPath, tr("a TIFF without raster bands, not a map")};
-    GDALRasterBand *band = dataset->GetRasterBand(1);
-    const GDALDataType type = band->GetRasterDataType();
-    if (GDALDataTypeIsComplex(type))
-        return FileError{shownPath, tr("a complex-valued raster, not a map")};
-    if (GDALDataTypeIsFloating(type))
-        return FileError{shownPath, tr("a floating-point raster, not a map")};
-
-    const int rowCount = dataset->GetRasterYSize();
-    const int columnCount = dataset->GetRasterXSize();
-    int blockColumns = 0;
+    QString failure;
+    GdalBackend *gdal = gdalBackend(failure);
+    int rowCount = 0;
+    int columnCount = 0;
     int blockRows = 0;
-    band->GetBlockSize(&blockColumns, &blockRows);
+    GdalBackend::Raster *raster =
+        gdal ? gdal->openMap(path, rowCount, columnCount, blockRows, failure) : nullptr;
+    if (!raster)
+        return FileError{shownPath, failure};
+    const auto closeRaster = qScopeGuard([gdal, raster] {
+        QString ignored;
+        gdal->close(raster, ignored);
+    });
     // Whole blocks at a time spare GDAL from decoding a tile once per row.
     const int chunkRows = std::clamp(blockRows, 1, std::max(1, rowCount));
     try {
@@ -404,9 +332,10 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
         std::vector<qint32> cells(std::size_t(chunkRows) * std::size_t(columnCount));
         for (int first = 0; first < rowCount; first += chunkRows) {
             const int rows = std::min(chunkRows, rowCount - first);
-            if (band->RasterIO(GF_Read, 0, first, columnCount, rows, cells.data(), columnCount,
-                               rows, GDT_Int32, 0, 0, nullptr) != CE_None)
-                return FileError{shownPath, errors.reason(tr("GDAL could not read the raster"))};
+            if (!gdal->readRows(raster, first, rows, cells.data(), failure)) {
+                grid.clear();
+                return FileError{shownPath, failure};
+            }
             for (int row = 0; row < rows; ++row)
                 grid.appendRow(std::span<const qint32>(cells.data() + std::size_t(row) *
                                                                           std::size_t(columnCount),

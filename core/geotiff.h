@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/gdalbackend.h"
 #include "core/georeference.h"
 #include "core/landscapegrid.h"
 #include "core/pendingfile.h"
@@ -13,11 +14,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-
-class GDALDataset;
-
-// The cell types a GeoTIFF of ours can hold, named as GDAL names them.
-enum class RasterCellType { Byte, UInt16, Int16, Int32, UInt32, Float32 };
 
 // How a GeoTIFF is stored. The defaults are what batches use; they were
 // chosen with bench/bench_geotiff.cpp, which also runs the alternatives.
@@ -110,7 +106,8 @@ private:
 
     QString m_path;
     PendingFile m_pending;
-    GDALDataset *m_dataset = nullptr;
+    GdalBackend *m_gdal = nullptr;
+    GdalBackend::Raster *m_dataset = nullptr;
     int m_rowCount = 0;
     int m_columnCount = 0;
     int m_cellBytes = 1;

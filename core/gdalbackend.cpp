@@ -1,0 +1,65 @@
+#include "core/gdalbackend.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStringList>
+
+#include <dlfcn.h>
+
+namespace {
+
+struct Loaded {
+    GdalBackend *backend = nullptr;
+    QString failure;
+};
+
+// The folder of the program or shared library this code is part of: the
+// command line, the application, a test or the Python module.
+QString folderOfThisBinary()
+{
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void *>(&gdalBackend), &info) == 0 || !info.dli_fname)
+        return {};
+    return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath();
+}
+
+Loaded load()
+{
+    QStringList candidates;
+    if (const QString folder = folderOfThisBinary(); !folder.isEmpty())
+        candidates << QDir(folder).filePath(QStringLiteral(PW_GDAL_MODULE_NAME));
+    candidates << QStringLiteral(PW_GDAL_MODULE_BUILD_PATH);
+    QStringList reasons;
+    for (const QString &path : std::as_const(candidates)) {
+        if (!QFileInfo::exists(path))
+            continue;
+        // Never unloaded: GDAL keeps threads and caches for the life of the
+        // process.
+        auto *library = new QLibrary(path);
+        using Entry = GdalBackend *(*)();
+        if (auto entry = reinterpret_cast<Entry>(library->resolve("patchwrightGdalBackend"))) {
+            if (GdalBackend *backend = entry())
+                return {backend, {}};
+        }
+        reasons << library->errorString();
+        delete library;
+    }
+    if (reasons.isEmpty())
+        reasons << QCoreApplication::translate("GdalBackend", "%1 was not found beside the program")
+                       .arg(QStringLiteral(PW_GDAL_MODULE_NAME));
+    return {nullptr, QCoreApplication::translate("GdalBackend", "GeoTIFF support is missing: %1")
+                         .arg(reasons.join(QStringLiteral("; ")))};
+}
+
+} // namespace
+
+GdalBackend *gdalBackend(QString &failure)
+{
+    static const Loaded loaded = load();
+    if (!loaded.backend)
+        failure = loaded.failure;
+    return loaded.backend;
+}
