@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <system_error>
@@ -198,20 +199,12 @@ struct FastFbmSurface::Stage {
     int extHi = 0;
 };
 
-void FastFbmSurface::Grid::shape(int first, int last, int stepShift)
+void FastFbmSurface::Grid::shape(int first, int last, int stepShift, std::int32_t *storage)
 {
     origin = first;
     shift = stepShift;
     side = ((last - first) >> stepShift) + 1;
-    const std::size_t count = std::size_t(side) * std::size_t(side);
-    if (count > capacity) {
-        // Released first, so that the old and the new block are never held
-        // together.
-        cells.reset();
-        capacity = 0;
-        cells = std::make_unique_for_overwrite<std::int32_t[]>(count);
-        capacity = count;
-    }
+    cells = storage;
 }
 
 void FastFbmSurface::setThreadCount(int count, qint64 minimumPoints)
@@ -252,7 +245,22 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
         needHi[s - 1] = std::min(N, (needHi[s] + 2 * d) / (2 * d) * (2 * d));
     }
 
+    // Each stage's points live in the storage of the block they end up in,
+    // which is what keeps a 4096 x 4096 batch within one block of memory:
+    // the stages alternate between the two halves of the storage, so that a
+    // stage never writes over the stage it reads, and the last one lies at
+    // the very end, where the block can be rescaled over it row by row (see
+    // writeBlock()). A half holds as many points as the block holds values.
     const std::size_t width = std::size_t(size) + 1;
+    std::size_t largestGrid = Grid::cellCount(0, N, maxLevel);
+    for (int s = 1; s <= maxLevel; ++s) {
+        const int d = N >> s;
+        largestGrid =
+            std::max(largestGrid, Grid::cellCount(std::max(0, needLo[s] - d),
+                                                  std::min(N, needHi[s] + d), maxLevel - s));
+    }
+    const std::size_t half = std::max(width * width, largestGrid);
+    static_assert(sizeof(double) == 2 * sizeof(std::int32_t));
     try {
         // The longest run of one kind of draw in a row is one per cell of the
         // lattice before the last stage; the edge draws are four per cell.
@@ -262,13 +270,19 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
                 sums.resize(longestRun);
         if (m_edgeSums.size() < longestRun)
             m_edgeSums.resize(longestRun);
-        m_fine.shape(0, N, maxLevel);
-        block.values.resize(width * width);
+        if (m_row.size() < width)
+            m_row.resize(width);
+        block.values.resize(half);
     } catch (const std::exception &) {
         block.values.clear();
         block.size = 0;
         return Status::AllocationFailed;
     }
+    std::int32_t *const storage = reinterpret_cast<std::int32_t *>(block.values.data());
+    auto place = [&](int stageIndex, std::size_t cells) {
+        return (maxLevel - stageIndex) % 2 == 0 ? storage + 2 * half - cells : storage;
+    };
+    m_fine.shape(0, N, maxLevel, place(0, Grid::cellCount(0, N, maxLevel)));
     block.size = size;
 
     m_generator = generator;
@@ -317,13 +331,8 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
         stage.extHi = std::min(N, stage.hi + stage.d);
 
         std::swap(m_coarse, m_fine);
-        try {
-            m_fine.shape(stage.extLo, stage.extHi, stage.dShift);
-        } catch (const std::exception &) {
-            block.values.clear();
-            block.size = 0;
-            return Status::AllocationFailed;
-        }
+        m_fine.shape(stage.extLo, stage.extHi, stage.dShift,
+                     place(s, Grid::cellCount(stage.extLo, stage.extHi, stage.dShift)));
         refine(stage);
     }
 
@@ -331,8 +340,7 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
     return Status::Ok;
 }
 
-void FastFbmSurface::writeBlock(int N, int off, int size, const double corners[4],
-                                FbmBlock &block) const
+void FastFbmSurface::writeBlock(int N, int off, int size, const double corners[4], FbmBlock &block)
 {
     // Every point but the corners is a whole number, so the extremes of the
     // block are found among the integers and the corners the block holds.
@@ -390,13 +398,20 @@ void FastFbmSurface::writeBlock(int N, int off, int size, const double corners[4
     }
 
     const double range = maximum - minimum;
-    auto rescaleRows = [&](int firstRow, int lastRow) {
-        for (int row = firstRow; row <= lastRow; ++row)
-            rescale(m_fine.row(row) + m_fine.column(off), size + 1, minimum, range,
-                    block.values.data() + std::size_t(row - off) * width);
-    };
-    runPair(
-        parallel, [&] { rescaleRows(off, middle - 1); }, [&] { rescaleRows(middle, last); });
+    // The points lie at the end of the block's storage, row after row, and
+    // the values are written from its start, twice as wide: a block row
+    // ends before the first point of the next row to read, as long as the
+    // points start at least as far in as there are of them, which is how
+    // generate() lays them out. Only a row's own points can lie under it,
+    // so they are copied out first; and the rows go in order, on one thread.
+    for (int row = off; row <= last; ++row) {
+        std::memcpy(m_row.data(), m_fine.row(row) + m_fine.column(off),
+                    width * sizeof(std::int32_t));
+        rescale(m_row.data(), size + 1, minimum, range,
+                block.values.data() + std::size_t(row - off) * width);
+    }
+    // Shrinking keeps the storage for the next surface.
+    block.values.resize(width * width);
     if (withCorners)
         block.values[0] = (corners[0] - minimum) / range;
     if (withFarCorners) {

@@ -63,26 +63,28 @@ public:
 private:
     // The points of one stage that are kept, on that stage's lattice: rows
     // and columns origin, origin + step, ... covering the same index range
-    // in both directions, since the block is square and centred.
+    // in both directions, since the block is square and centred. The cells
+    // lie in the block's own storage (see generate()).
     struct Grid {
-        // Not value-initialised: every cell that is read has been written
-        // during the same surface, and clearing 67 MB would cost a fifth of
-        // a full-lattice surface.
-        std::unique_ptr<std::int32_t[]> cells;
-        std::size_t capacity = 0;
+        std::int32_t *cells = nullptr;
         int origin = 0;
         int shift = 0;
         int side = 0;
 
-        void shape(int first, int last, int stepShift);
+        static std::size_t cellCount(int first, int last, int stepShift)
+        {
+            const std::size_t side = std::size_t((last - first) >> stepShift) + 1;
+            return side * side;
+        }
+        void shape(int first, int last, int stepShift, std::int32_t *storage);
         int column(int index) const { return (index - origin) >> shift; }
         std::int32_t *row(int index)
         {
-            return cells.get() + std::size_t(column(index)) * std::size_t(side);
+            return cells + std::size_t(column(index)) * std::size_t(side);
         }
         const std::int32_t *row(int index) const
         {
-            return cells.get() + std::size_t(column(index)) * std::size_t(side);
+            return cells + std::size_t(column(index)) * std::size_t(side);
         }
     };
 
@@ -94,7 +96,7 @@ private:
     void refineRows(const Stage &stage, int from, int to, std::int32_t *sums);
     // Crops, finds the extremes and rescales as the plain surface does,
     // putting back the fractional corners the block holds.
-    void writeBlock(int N, int off, int size, const double corners[4], FbmBlock &block) const;
+    void writeBlock(int N, int off, int size, const double corners[4], FbmBlock &block);
     void oddRow(const Stage &stage, int x, std::int32_t *sums);
     void evenRow(const Stage &stage, int x, std::int32_t *sums);
     // Fills sums with the sums of the five uniform values of `count`
@@ -114,4 +116,6 @@ private:
     // One buffer of draws for each thread that may work on a stage.
     std::vector<std::int32_t> m_sums[2];
     std::vector<std::int32_t> m_edgeSums;
+    // One row of the last stage, read before its place is rescaled over.
+    std::vector<std::int32_t> m_row;
 };
