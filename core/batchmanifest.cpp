@@ -79,6 +79,8 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         fields.append({"cut", !fractal                          ? QByteArray()
                               : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
                                                                 : QByteArrayLiteral("ladder")});
+        fields.append(
+            {"tied_habitat", fractal ? QByteArray::number(record.tiedHabitat) : QByteArray()});
         fields.append({"distinct_surfaces", !fractal                  ? QByteArray()
                                             : record.distinctSurfaces ? QByteArrayLiteral("yes")
                                                                       : QByteArrayLiteral("no")});

@@ -22,7 +22,8 @@
 // known of them get more columns, after the classic ones, so that a default
 // batch's manifest stays as it has always been.
 struct ManifestColumns {
-    // generator, stream, cut, distinct_surfaces, surfaces_per_h, first_seed
+    // generator, stream, cut, tied_habitat, distinct_surfaces, surfaces_per_h,
+    // first_seed
     bool sampling = false;
     // surface_file
     bool surfaceFile = false;

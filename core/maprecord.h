@@ -45,6 +45,10 @@ struct MapRecord {
     // holds, for a fractal map its surface's seed.
     quint64 stream = 0;
     FractalCut cut = FractalCut::Ladder;
+    // An exact cut whose share ends inside a run of equal values takes only
+    // the first of them, in row-major order: how many of the cells equal to
+    // the threshold are habitat. Every other map is the cells above it.
+    qint64 tiedHabitat = 0;
     bool distinctSurfaces = false;
     int surfacesPerH = 0;
     int firstSeed = 0;

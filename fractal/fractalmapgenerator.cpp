@@ -148,7 +148,19 @@ FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &bloc
     const double threshold = *nth;
     const qint64 above =
         std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
-    return {threshold, taken - above};
+    const qint64 tiedTaken = taken - above;
+    // When every cell equal to the threshold is taken, which is the rule
+    // for surfaces without repeated values, the map is all that lies above
+    // the next lower value: that is the threshold to give, so that a cut of
+    // the surface at the manifest's threshold makes the map again.
+    if (std::count(scratch.begin(), nth, threshold) == 0) {
+        double next = -std::numeric_limits<double>::infinity();
+        for (auto it = scratch.begin(); it != nth; ++it)
+            if (*it<threshold && * it> next)
+                next = *it;
+        return {next, 0};
+    }
+    return {threshold, tiedTaken};
 }
 
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
@@ -327,6 +339,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.generator = m_request.generator;
     record.stream = quint64(qint64(cut.seed));
     record.cut = m_request.cut;
+    record.tiedHabitat = cut.tiesAbove;
     record.distinctSurfaces = m_request.distinctSurfaces;
     record.surfacesPerH = m_request.surfaces;
     record.firstSeed = m_request.firstSeed;
