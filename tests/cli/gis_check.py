@@ -65,10 +65,12 @@ class Run:
         self.neighbours = neighbours
 
     def arguments(self, fmt, folder):
+        # The maps are scratch files, so waiting for the disk would only cost
+        # the suite time.
         args = [self.kind, "--out", str(folder), "--size", str(self.size), "--format", fmt,
                 "--cover-value", str(self.cover), "--matrix-value", str(self.matrix),
                 "--cell-size", repr(self.cell_size), "--metrics",
-                "--neighbours", str(self.neighbours), "--quiet"] + self.options
+                "--neighbours", str(self.neighbours), "--quiet", "--no-sync"] + self.options
         if fmt != "plain":
             args += ["--origin", "%r,%r" % self.origin]
             if self.nodata is not None:
