@@ -17,7 +17,7 @@ Debian package that brings it.
 """
 
 import csv
-import importlib.util
+import importlib
 import json
 import math
 import os
@@ -36,7 +36,9 @@ SKIPPED = 77
 def missing_tool():
     for module, package in (("numpy", "python3-numpy"), ("scipy", "python3-scipy"),
                             ("rasterio", "python3-rasterio")):
-        if importlib.util.find_spec(module) is None:
+        try:
+            importlib.import_module(module)
+        except ImportError:
             return "%s (Debian: %s)" % (module, package)
     if not shutil.which("gdalinfo"):
         return "gdalinfo (Debian: gdal-bin)"
