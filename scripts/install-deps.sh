@@ -10,7 +10,7 @@ packages=(
   librandom123-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
-  python3-numpy python3-scipy
+  python3-numpy python3-scipy python3-rasterio
   clang clang-format libclang-rt-dev
 )
 

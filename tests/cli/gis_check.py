@@ -1,0 +1,326 @@
+"""Checks the maps of real command-line runs with the tools users open them in.
+
+Usage: gis_check.py PATCHWRIGHT_CLI
+
+Every run is made three times, as plain text, ESRI grid and GeoTIFF, with the
+same request, so the plain map is the reference the GIS formats must equal
+cell for cell, as GDAL and rasterio read them. The metric columns of the
+manifest are measured again on the maps read back, with the plain
+computation of tests/core/metrics_reference.py (scipy's ndimage.label and a
+direct count of edges). Each surface file must give back its maps when cut
+at the manifest's thresholds. Then the examples of docs/gis.md marked
+`<!-- tested: NAME -->` are run, in order, in a folder of their own, so that
+the documentation cannot drift from the program.
+
+Exits 77, which CTest reports as skipped, when a tool is missing, naming the
+Debian package that brings it.
+"""
+
+import csv
+import importlib
+import json
+import math
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+DOCUMENT = HERE.parent.parent / "docs" / "gis.md"
+SKIPPED = 77
+
+
+def missing_tool():
+    for module, package in (("numpy", "python3-numpy"), ("scipy", "python3-scipy"),
+                            ("rasterio", "python3-rasterio")):
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            return "%s (Debian: %s)" % (module, package)
+    if not shutil.which("gdalinfo"):
+        return "gdalinfo (Debian: gdal-bin)"
+    return None
+
+
+class Run:
+    """One request, made in the three formats into folders of a work folder."""
+
+    def __init__(self, name, kind, size, options, codes=(1, 0), cell_size=1.0,
+                 origin=(0.0, 0.0), crs=None, nodata=None, tif_type="Byte",
+                 tif_nodata=255, neighbours=8):
+        self.name = name
+        self.kind = kind
+        self.size = size
+        self.options = options
+        self.cover, self.matrix = codes
+        self.cell_size = cell_size
+        self.origin = origin
+        self.crs = crs
+        self.nodata = nodata
+        # What the GeoTIFF must hold, worked out by hand from the codes:
+        # the smallest integer type that holds both codes and its NoData.
+        self.tif_type = tif_type
+        self.tif_nodata = tif_nodata
+        self.neighbours = neighbours
+
+    def arguments(self, fmt, folder):
+        # The maps are scratch files, so waiting for the disk would only cost
+        # the suite time.
+        args = [self.kind, "--out", str(folder), "--size", str(self.size), "--format", fmt,
+                "--cover-value", str(self.cover), "--matrix-value", str(self.matrix),
+                "--cell-size", repr(self.cell_size), "--metrics",
+                "--neighbours", str(self.neighbours), "--quiet", "--no-sync"] + self.options
+        if fmt != "plain":
+            args += ["--origin", "%r,%r" % self.origin]
+            if self.nodata is not None:
+                args += ["--nodata", str(self.nodata)]
+        if fmt == "tif" and self.crs:
+            args += ["--crs", self.crs]
+        return args
+
+
+RUNS = [
+    # Codes on both sides of zero need a signed type; 37 is no power of two.
+    Run("random-37", "random", 37, ["--cover", "0:60:30", "--seed", "3"], codes=(7, -2),
+        cell_size=25.0, origin=(1000.0, 2000.0), crs="EPSG:3035", tif_type="Int16",
+        tif_nodata=-9999),
+    # A NoData of -1 widens a 0/1 map from Byte to Int16.
+    Run("random-64", "random", 64,
+        ["--cover", "50:50:1", "--replicates", "2", "--generator", "philox"],
+        nodata=-1, tif_type="Int16", tif_nodata=-1, neighbours=4),
+    Run("fractal-50", "fractal", 50,
+        ["--hurst", "0.3:0.7:0.4", "--cover", "20:60:40", "--write-surfaces"],
+        codes=(7, -2), cell_size=25.0, origin=(1000.0, 2000.0), crs="EPSG:32633",
+        tif_type="Int16", tif_nodata=-9999),
+    Run("fractal-33", "fractal", 33,
+        ["--hurst", "0.5:0.5:0.1", "--cover", "10:90:40", "--replicates", "2",
+         "--cut", "exact", "--generator", "philox", "--write-surfaces"],
+        cell_size=2.5, origin=(-50.0, 75.5), neighbours=4),
+]
+
+METRICS = ["habitat_cells", "np", "lpi", "area_mn", "area_am", "ed", "gyrate_am"]
+
+
+class Checker:
+    def __init__(self, cli, work):
+        self.cli = cli
+        self.work = work
+        self.failures = []
+        self.checks = 0
+
+    def check(self, condition, what):
+        self.checks += 1
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+    def run_cli(self, arguments):
+        result = subprocess.run([self.cli] + arguments, cwd=self.work, capture_output=True,
+                                text=True)
+        if result.returncode != 0:
+            raise RuntimeError("patchwright-cli %s: %s" % (" ".join(arguments), result.stderr))
+
+    def gdalinfo(self, path):
+        result = subprocess.run(["gdalinfo", "-json", str(path)], capture_output=True, text=True,
+                                check=True)
+        return json.loads(result.stdout)
+
+
+def read_plain(path):
+    import numpy as np
+
+    with open(path) as text:
+        return np.array([[int(v) for v in line.split()] for line in text], dtype=np.int64)
+
+
+def read_raster(path, surface=False):
+    import rasterio
+
+    # GDAL reads the decimals of an ESRI grid as float32 unless asked for
+    # doubles, which would round away what the surface writer kept apart.
+    options = {"DATATYPE": "Float64"} if surface and path.suffix == ".asc" else {}
+    with rasterio.open(path, **options) as raster:
+        return raster.read(1), raster.transform, raster.nodata, raster.crs
+
+
+def manifest(folder, prefix):
+    with open(folder / (prefix + "manifest.csv"), newline="") as table:
+        return list(csv.DictReader(table))
+
+
+def close(actual, expected):
+    return abs(actual - expected) <= 1e-9 * max(1.0, abs(expected))
+
+
+def check_metrics(c, where, row, habitat, run):
+    import metrics_reference
+
+    expected = metrics_reference.metrics(habitat, run.neighbours, run.cell_size)
+    for name, value in zip(METRICS, expected):
+        field = row[name]
+        if isinstance(value, float) and math.isnan(value):
+            c.check(field == "", "%s: %s is %r where the map has no patch" % (where, name, field))
+        elif name in ("habitat_cells", "np"):
+            c.check(field == str(value), "%s: %s %s, scipy %s" % (where, name, field, value))
+        else:
+            c.check(field != "" and close(float(field), value),
+                    "%s: %s %s, reference %r" % (where, name, field, value))
+
+
+def check_header(c, where, info, run, fmt, rows):
+    """What gdalinfo says about a map: NoData, the cell, the corner, the CRS, the type."""
+    band = info["bands"][0]
+    nodata = run.tif_nodata if fmt == "tif" else (-9999 if run.nodata is None else run.nodata)
+    c.check(band.get("noDataValue") == nodata,
+            "%s: NoData %r, expected %r" % (where, band.get("noDataValue"), nodata))
+    top = run.origin[1] + rows * run.cell_size
+    expected = [run.origin[0], run.cell_size, 0.0, top, 0.0, -run.cell_size]
+    c.check(all(close(a, b) for a, b in zip(info["geoTransform"], expected)),
+            "%s: geotransform %r, expected %r" % (where, info["geoTransform"], expected))
+    wkt = info.get("coordinateSystem", {}).get("wkt", "")
+    if fmt == "tif" and run.crs:
+        code = run.crs.split(":")[1]
+        c.check(wkt.rstrip().endswith('ID["EPSG",%s]]' % code),
+                "%s: reference system is not %s: %s" % (where, run.crs, wkt[-80:]))
+    else:
+        c.check(wkt == "", "%s: a reference system nobody gave: %s" % (where, wkt[:80]))
+    if fmt == "tif":
+        c.check(band["type"] == run.tif_type,
+                "%s: cells of type %s, expected %s" % (where, band["type"], run.tif_type))
+
+
+def check_surface(c, where, row, surface, cells, run, transform, map_transform):
+    """The map is the top-left block of the surface cut at the threshold."""
+    import numpy as np
+
+    n = run.size
+    c.check(surface.shape == (n + 1, n + 1),
+            "%s: surface of %r values for a map of %d" % (where, surface.shape, n))
+    # The surface's top-left corner is the map's, with the same cells.
+    c.check(all(close(a, b) for a, b in zip(transform, map_transform)),
+            "%s: surface placed at %r, map at %r" % (where, transform, map_transform))
+    # In double precision: numpy would compare float32 values with a float
+    # threshold in float32, rounding the threshold.
+    values = surface[:n, :n].astype(np.float64)
+    threshold = float(row["threshold"])
+    above = values > threshold
+    habitat = cells == run.cover
+    if row.get("cut") != "exact":
+        c.check(np.array_equal(above, habitat),
+                "%s: %d cells differ from the map when cut at %r" %
+                (where, int((above != habitat).sum()), threshold))
+        return
+    # An exact cut takes, of the cells equal to its threshold, the first in
+    # row-major order; those are stored no higher than the threshold, as the
+    # largest value the file holds below it.
+    c.check(not (above & ~habitat).any(), "%s: matrix cells above the threshold" % where)
+    ties = np.flatnonzero((habitat & ~above).ravel())
+    c.check(int(habitat.sum()) == int(row["habitat_cells"]), "%s: habitat count" % where)
+    if len(ties):
+        level = values[~above].max()
+        candidates = np.flatnonzero((values == level).ravel())
+        c.check(np.array_equal(ties, candidates[:len(ties)]),
+                "%s: cells %r taken at the threshold, expected the first of %r" %
+                (where, ties.tolist(), candidates.tolist()))
+
+
+def check_run(c, run):
+    import numpy as np
+
+    prefix = "RND_" if run.kind == "random" else "FBM_"
+    folders = {}
+    for fmt in ("plain", "asc", "tif"):
+        folders[fmt] = c.work / ("%s-%s" % (run.name, fmt))
+        c.run_cli(run.arguments(fmt, folders[fmt]))
+    rows = {fmt: manifest(folder, prefix) for fmt, folder in folders.items()}
+    c.check(len(rows["plain"]) > 0, "%s: no maps" % run.name)
+
+    def same(row):
+        return {k: v for k, v in row.items() if k not in ("file", "surface_file")}
+
+    for fmt in ("asc", "tif"):
+        c.check([same(r) for r in rows[fmt]] == [same(r) for r in rows["plain"]],
+                "%s: the %s manifest differs from the plain one" % (run.name, fmt))
+
+    for i, row in enumerate(rows["plain"]):
+        where = "%s %s" % (run.name, row["file"])
+        cells = read_plain(folders["plain"] / row["file"])
+        c.check(cells.shape == (run.size, run.size), "%s: shape %r" % (where, cells.shape))
+        c.check(set(np.unique(cells)) <= {run.cover, run.matrix}, "%s: other codes" % where)
+        check_metrics(c, where, row, cells == run.cover, run)
+        for fmt in ("asc", "tif"):
+            gis_row = rows[fmt][i]
+            path = folders[fmt] / gis_row["file"]
+            read, transform, _, _ = read_raster(path)
+            c.check(read.shape == cells.shape and np.array_equal(read, cells),
+                    "%s: the %s map differs from the plain one" % (where, fmt))
+            if i == 0:
+                check_header(c, "%s %s" % (run.name, path.name), c.gdalinfo(path), run, fmt,
+                             run.size)
+            if "surface_file" in gis_row:
+                surface, surface_transform, _, _ = read_raster(
+                    folders[fmt] / gis_row["surface_file"], surface=True)
+                check_surface(c, "%s %s" % (where, gis_row["surface_file"]), gis_row, surface,
+                              cells, run, surface_transform, transform)
+    if run.kind == "fractal":
+        c.check(all(r["surface_file"].endswith(".asc") for r in rows["plain"]) and
+                all(r["surface_file"].endswith(".tif") for r in rows["tif"]),
+                "%s: surfaces in the wrong format" % run.name)
+
+
+def documented_blocks(document):
+    """The fenced blocks that follow `<!-- tested: NAME -->`, as (name, language, code)."""
+    pattern = re.compile(r"<!-- tested: ([\w-]+) -->\s*```(\w+)\n(.*?)\n```", re.S)
+    return pattern.findall(document)
+
+
+def check_document(c, work):
+    blocks = documented_blocks(DOCUMENT.read_text())
+    names = [name for name, _, _ in blocks]
+    c.check(names == ["make-maps", "gdal", "rasterio", "scipy", "surface"],
+            "docs/gis.md: tested examples %r" % names)
+    environment = dict(os.environ)
+    environment["PATH"] = str(Path(c.cli).parent) + os.pathsep + environment["PATH"]
+    for name, language, code in blocks:
+        if language == "sh":
+            command = ["bash", "-euo", "pipefail", "-c", code]
+        elif language == "python":
+            command = [sys.executable, "-c", code]
+        else:
+            c.check(False, "docs/gis.md: %s is in %s, which nothing runs" % (name, language))
+            continue
+        result = subprocess.run(command, cwd=work, env=environment, capture_output=True,
+                                text=True)
+        c.check(result.returncode == 0, "docs/gis.md example %s failed:\n%s%s" %
+                (name, result.stdout, result.stderr))
+
+
+def main(argv):
+    if len(argv) != 2:
+        print(__doc__)
+        return 2
+    missing = missing_tool()
+    if missing:
+        print("SKIP: %s is not installed; the maps were not checked with GIS tools" % missing)
+        return SKIPPED
+    sys.path.insert(0, str(HERE.parent / "core"))
+    # gdalinfo would otherwise leave .aux.xml files beside the maps.
+    os.environ["GDAL_PAM_ENABLED"] = "NO"
+    with tempfile.TemporaryDirectory() as work:
+        c = Checker(os.path.abspath(argv[1]), Path(work))
+        for run in RUNS:
+            check_run(c, run)
+        documents = Path(work) / "docs"
+        documents.mkdir()
+        check_document(c, documents)
+    for failure in c.failures:
+        print("FAIL:", failure)
+    print("%d checks, %d failed" % (c.checks, len(c.failures)))
+    return 1 if c.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
