@@ -208,23 +208,25 @@ def check_surface(c, where, row, surface, cells, run, transform, map_transform):
     threshold = float(row["threshold"])
     above = values > threshold
     habitat = cells == run.cover
-    if row.get("cut") != "exact":
+    tied = int(row.get("tied_habitat") or 0)
+    if tied == 0:
         c.check(np.array_equal(above, habitat),
                 "%s: %d cells differ from the map when cut at %r" %
                 (where, int((above != habitat).sum()), threshold))
         return
-    # An exact cut takes, of the cells equal to its threshold, the first in
-    # row-major order; those are stored no higher than the threshold, as the
-    # largest value the file holds below it.
+    # An exact cut whose share ends inside a run of equal values takes the
+    # first tied_habitat of them in row-major order; the file stores them no
+    # higher than the threshold, as the largest value it holds below it.
+    c.check(row.get("cut") == "exact", "%s: ties in a cut of the ladder" % where)
     c.check(not (above & ~habitat).any(), "%s: matrix cells above the threshold" % where)
     ties = np.flatnonzero((habitat & ~above).ravel())
-    c.check(int(habitat.sum()) == int(row["habitat_cells"]), "%s: habitat count" % where)
-    if len(ties):
-        level = values[~above].max()
-        candidates = np.flatnonzero((values == level).ravel())
-        c.check(np.array_equal(ties, candidates[:len(ties)]),
-                "%s: cells %r taken at the threshold, expected the first of %r" %
-                (where, ties.tolist(), candidates.tolist()))
+    c.check(len(ties) == tied, "%s: %d tied cells taken, the manifest says %d" %
+            (where, len(ties), tied))
+    level = values[~above].max()
+    candidates = np.flatnonzero((values == level).ravel())
+    c.check(np.array_equal(ties, candidates[:len(ties)]),
+            "%s: cells %r taken at the threshold, expected the first of %r" %
+            (where, ties.tolist(), candidates.tolist()))
 
 
 def check_run(c, run):
