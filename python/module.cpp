@@ -44,23 +44,27 @@ namespace {
 }
 
 // A 2D array over storage that the array then owns: the storage moves to
-// the heap, and a capsule frees it with the array's last reference. `data`
-// points into the storage.
+// the heap, and the capsule that is the array's base hands it to `release`
+// (by default, deletes it) with the array's last reference.
+template <typename Storage> void deleteStorage(void *storage)
+{
+    delete static_cast<Storage *>(storage);
+}
+
 template <typename T, typename Storage>
-py::array_t<T> owningArray(Storage storage, const T *(*data)(const Storage &), py::ssize_t rows,
-                           py::ssize_t columns)
+py::array_t<T> owningArray(Storage storage, const T *cells, py::ssize_t rows, py::ssize_t columns,
+                           void (*release)(void *) = deleteStorage<Storage>)
 {
     auto owned = std::make_unique<Storage>(std::move(storage));
-    const T *cells = data(*owned);
-    py::capsule free(owned.get(), [](void *p) { delete static_cast<Storage *>(p); });
+    py::capsule base(owned.get(), release);
     owned.release();
-    return py::array_t<T>({rows, columns}, cells, free);
+    return py::array_t<T>({rows, columns}, cells, base);
 }
 
 py::array_t<qint32> cellArray(std::vector<qint32> cells, int rows, int columns)
 {
-    return owningArray<qint32>(
-        std::move(cells), +[](const std::vector<qint32> &v) { return v.data(); }, rows, columns);
+    const qint32 *data = cells.data();
+    return owningArray(std::move(cells), data, rows, columns);
 }
 
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names)
@@ -266,6 +270,40 @@ void adviseHugePages(const void *data, std::size_t bytes)
         madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 }
 
+// The storage of the last surface array Python let go of, for the next
+// surface of the same size. A loop that builds a surface, measures it and
+// drops it then writes into memory that is already there, as a batch does,
+// instead of paying for fresh pages and clearing them every time.
+class FreedBlock final {
+public:
+    static FreedBlock &instance()
+    {
+        // Never destroyed: arrays may still be freed while the process ends.
+        static auto *freed = new FreedBlock;
+        return *freed;
+    }
+
+    std::vector<double> take(std::size_t count)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_values.size() != count)
+            return {};
+        return std::exchange(m_values, {});
+    }
+
+    static void give(void *storage)
+    {
+        std::unique_ptr<std::vector<double>> values(static_cast<std::vector<double> *>(storage));
+        FreedBlock &freed = instance();
+        const std::lock_guard lock(freed.m_mutex);
+        std::swap(freed.m_values, *values);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<double> m_values;
+};
+
 FastFbmSurface::Status buildSurface(double H, int size, int seed, Generator generator,
                                     FbmBlock &block)
 {
@@ -296,19 +334,22 @@ py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
     FastFbmSurface::Status status;
     {
         py::gil_scoped_release release;
-        const std::size_t side = std::size_t(size) + 1;
-        // generate() only resizes within this capacity, so the advice holds
-        // for the block it fills.
-        block.values.reserve(side * side);
-        adviseHugePages(block.values.data(), side * side * sizeof(double));
+        const std::size_t count = (std::size_t(size) + 1) * (std::size_t(size) + 1);
+        // generate() writes every value of a block that already has its
+        // size, and only resizes within the capacity given here, so the
+        // advice holds for the block it fills.
+        block.values = FreedBlock::instance().take(count);
+        if (block.values.empty()) {
+            block.values.reserve(count);
+            adviseHugePages(block.values.data(), count * sizeof(double));
+        }
         status = buildSurface(H, size, seed, Generator(generator), block);
     }
     if (status != FastFbmSurface::Status::Ok)
         throw std::bad_alloc();
     const py::ssize_t side = block.size + 1;
-    return owningArray<double>(
-        std::move(block.values), +[](const std::vector<double> &v) { return v.data(); }, side,
-        side);
+    const double *values = block.values.data();
+    return owningArray(std::move(block.values), values, side, side, FreedBlock::give);
 }
 
 QString pathOf(const py::object &path)
@@ -348,10 +389,9 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
                        .arg(columns)
                        .arg(r + 1)
                        .arg(grid.row(r).size()));
-    return owningArray<qint32>(
-        std::move(grid),
-        +[](const LandscapeGrid &g) { return g.isEmpty() ? nullptr : g.row(0).data(); },
-        py::ssize_t(rows), py::ssize_t(columns));
+    // The grid's rows lie one after the other in a single vector.
+    const qint32 *cells = rows > 0 ? grid.row(0).data() : nullptr;
+    return owningArray(std::move(grid), cells, py::ssize_t(rows), py::ssize_t(columns));
 }
 
 py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat, double cellSize,

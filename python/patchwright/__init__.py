@@ -66,10 +66,11 @@ def _cover_range(value):
     """(first, last, step) of a cover range given as a range, a list or one
     whole number; the request itself refuses what lies outside its limits."""
     if isinstance(value, range):
-        if len(value) > 0:
-            return _whole(value.start, "cover"), _whole(value[-1], "cover"), _whole(value.step, "cover step")
         # An empty range keeps its bounds, so that the refusal names them.
-        last = value.stop - 1 if value.step > 0 else value.stop + 1
+        if len(value) > 0:
+            last = value[-1]
+        else:
+            last = value.stop - 1 if value.step > 0 else value.stop + 1
         return _whole(value.start, "cover"), _whole(last, "cover"), _whole(value.step, "cover step")
     if not hasattr(value, "__len__"):
         cover = _whole(value, "cover")
@@ -81,7 +82,8 @@ def _cover_range(value):
         return covers[0], covers[0], 1
     step = covers[1] - covers[0]
     if any(b - a != step for a, b in zip(covers, covers[1:])):
-        raise ValueError(f"the covers {covers} are not evenly spaced, as FIRST:LAST:STEP gives them")
+        raise ValueError(
+            f"the covers {covers} are not evenly spaced, as FIRST:LAST:STEP gives them")
     return covers[0], covers[-1], _whole(step, "cover step")
 
 
@@ -238,8 +240,11 @@ def fbm_surface(size, h, seed, *, generator="classic"):
     few units in the last place from the two-decimal value this function is
     given. The array owns its memory.
 
-    The engine keeps the scratch storage of the last surface for the next
-    call, as a batch does: up to about 140 MB after a surface of 4096.
+    Like a batch, the engine keeps its scratch storage from one surface to
+    the next (about 140 MB after a surface of 4096), and the memory of the
+    last surface array that was let go, which the next surface of the same
+    size then fills: a loop that builds, measures and drops surfaces runs at
+    the engine's own speed.
     """
     return _patchwright.fbm_surface(
         _whole(size, "size"),
