@@ -7,6 +7,7 @@ import csv
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -17,6 +18,7 @@ import numpy
 import patchwright
 
 CLI = os.environ["PW_CLI_PATH"]
+DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs")
 
 
 def run_cli(kind, folder, *options):
@@ -262,6 +264,26 @@ class StoppingEarly(unittest.TestCase):
         self.assertEqual(list(batch), [])
         timer.join()
         self.assertEqual(thread_count(), before)
+
+
+class Documentation(unittest.TestCase):
+    def test_the_example_runs(self):
+        with open(os.path.join(DOCS, "python.md")) as file:
+            document = file.read()
+        marker = document.index("<!-- tested: python-example -->")
+        begin = document.index("```python\n", marker) + len("```python\n")
+        script = document[begin:document.index("\n```", begin)]
+        with tempfile.TemporaryDirectory() as folder:
+            result = subprocess.run([sys.executable, "-c", script], cwd=folder,
+                                    env=dict(os.environ, MPLBACKEND="Agg"),
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(len(result.stdout.splitlines()), 3)
+            try:
+                import matplotlib  # noqa: F401
+            except ImportError:
+                return
+            self.assertTrue(os.path.exists(os.path.join(folder, "map.png")))
 
 
 if __name__ == "__main__":
