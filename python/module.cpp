@@ -27,11 +27,13 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <exception>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace py = pybind11;
@@ -65,6 +67,33 @@ py::array_t<qint32> cellArray(std::vector<qint32> cells, int rows, int columns)
 {
     const qint32 *data = cells.data();
     return owningArray(std::move(cells), data, rows, columns);
+}
+
+// Runs `work` without the GIL and returns what it returns. Not a scoped
+// py::gil_scoped_release: while the interpreter shuts down, a daemon thread
+// that takes the GIL back is ended by pthread_exit, and the process aborts if
+// that unwinding has to leave a destructor, as it would the scoped release's.
+template <typename Work> auto withoutGil(Work work)
+{
+    using Result = decltype(work());
+    PyThreadState *state = PyEval_SaveThread();
+    std::exception_ptr failure;
+    std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+    try {
+        if constexpr (std::is_void_v<Result>) {
+            work();
+            result = true;
+        } else {
+            result = work();
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    PyEval_RestoreThread(state);
+    if (failure)
+        std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<Result>)
+        return std::move(*result);
 }
 
 bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names)
@@ -124,9 +153,10 @@ public:
         : m_columns(source->manifestColumns())
         , m_queue(std::make_unique<MapQueue>(std::move(source), prefix))
     {}
-    // The batch finishes the surface or map it is making first, which must
-    // not hold up every other Python thread.
-    ~Batch() { release(); }
+    // Keeps the GIL while the batch stops, unlike close(): a destructor runs
+    // in a daemon thread as the interpreter ends too, and must not give the
+    // GIL up then (see withoutGil). The batch needs no GIL to stop.
+    ~Batch() = default;
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
 
@@ -147,11 +177,8 @@ public:
                 throw py::error_already_set();
             }
             std::optional<QueuedMap> map;
-            MapQueue::Status status;
-            {
-                py::gil_scoped_release release;
-                status = m_queue->next(signalInterval, map);
-            }
+            const MapQueue::Status status =
+                withoutGil([&] { return m_queue->next(signalInterval, map); });
             if (status == MapQueue::Status::Map) {
                 const MapRecord &record = map->record;
                 py::dict dict = fieldDict(manifestFields(record, m_columns));
@@ -176,10 +203,12 @@ public:
     }
 
 private:
+    // The batch finishes the map it is making first, which must not hold up
+    // every other Python thread.
     void release()
     {
-        py::gil_scoped_release release;
-        m_queue.reset();
+        if (m_queue)
+            withoutGil([this] { m_queue.reset(); });
     }
 
     void end()
@@ -331,9 +360,7 @@ py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
     if (const auto refusal = request.refusal())
         refuse(*refusal);
     FbmBlock block;
-    FastFbmSurface::Status status;
-    {
-        py::gil_scoped_release release;
+    const FastFbmSurface::Status status = withoutGil([&] {
         const std::size_t count = (std::size_t(size) + 1) * (std::size_t(size) + 1);
         // generate() writes every value of a block that already has its
         // size, and only resizes within the capacity given here, so the
@@ -343,8 +370,8 @@ py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
             block.values.reserve(count);
             adviseHugePages(block.values.data(), count * sizeof(double));
         }
-        status = buildSurface(H, size, seed, Generator(generator), block);
-    }
+        return buildSurface(H, size, seed, Generator(generator), block);
+    });
     if (status != FastFbmSurface::Status::Ok)
         throw std::bad_alloc();
     const py::ssize_t side = block.size + 1;
@@ -372,11 +399,7 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
     }
     file.close();
     LandscapeGrid grid;
-    FileResult error;
-    {
-        py::gil_scoped_release release;
-        error = readMap(path, grid);
-    }
+    const FileResult error = withoutGil([&] { return readMap(path, grid); });
     if (error)
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
@@ -405,11 +428,10 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
     MapRecord record;
-    {
-        py::gil_scoped_release release;
-        record.metrics = landscapeMetrics(habitat.data(), int(habitat.shape(0)),
-                                          int(habitat.shape(1)), neighbours, cellSize);
-    }
+    record.metrics = withoutGil([&] {
+        return landscapeMetrics(habitat.data(), int(habitat.shape(0)), int(habitat.shape(1)),
+                                neighbours, cellSize);
+    });
     const qsizetype classic = manifestFields(MapRecord()).size();
     return fieldDict(manifestFields(record, {false, false, true}), classic);
 }

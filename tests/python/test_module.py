@@ -265,6 +265,26 @@ class StoppingEarly(unittest.TestCase):
         timer.join()
         self.assertEqual(thread_count(), before)
 
+    def test_daemon_threads_may_be_in_a_batch_when_python_ends(self):
+        # One daemon thread waits for a map and another drops a batch while
+        # the interpreter ends; taking the GIL back then ends a thread with
+        # pthread_exit, which aborts the process if it unwinds a destructor.
+        script = """if True:
+            import threading, time, patchwright
+            def read():
+                for _ in patchwright.random_batch(cover=[50], size=6000, replicates=3):
+                    pass
+            def drop():
+                batch = patchwright.random_batch(cover=[50], size=6000, replicates=3)
+                del batch
+            threading.Thread(target=read, daemon=True).start()
+            threading.Thread(target=drop, daemon=True).start()
+            time.sleep(0.2)
+            """
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
 
 class Documentation(unittest.TestCase):
     def test_the_example_runs(self):
