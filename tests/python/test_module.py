@@ -240,9 +240,9 @@ class StoppingEarly(unittest.TestCase):
 
     @staticmethod
     def slow_batch():
-        # Each map takes most of a second to make, so a reader is waiting in
-        # next() when it is stopped a tenth of a second in.
-        return patchwright.random_batch(cover=[50], size=6000, replicates=3)
+        # Each map takes a few tenths of a second to make, so a reader is
+        # waiting in next() when it is stopped a tenth of a second in.
+        return patchwright.random_batch(cover=[50], size=4500, replicates=3)
 
     def test_ctrl_c_stops_a_waiting_reader(self):
         before = thread_count()
@@ -272,10 +272,10 @@ class StoppingEarly(unittest.TestCase):
         script = """if True:
             import threading, time, patchwright
             def read():
-                for _ in patchwright.random_batch(cover=[50], size=6000, replicates=3):
+                for _ in patchwright.random_batch(cover=[50], size=4500, replicates=3):
                     pass
             def drop():
-                batch = patchwright.random_batch(cover=[50], size=6000, replicates=3)
+                batch = patchwright.random_batch(cover=[50], size=4500, replicates=3)
                 del batch
             threading.Thread(target=read, daemon=True).start()
             threading.Thread(target=drop, daemon=True).start()
