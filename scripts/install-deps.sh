@@ -11,6 +11,7 @@ packages=(
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio
+  pybind11-dev python3-dev
   clang clang-format libclang-rt-dev
 )
 

@@ -1,0 +1,310 @@
+"""The patchwright package against the command line: for the same request,
+every array must equal the map file patchwright-cli writes and every record
+its manifest row. Run by CTest with the build's package on PYTHONPATH and the
+command line in PW_CLI_PATH."""
+
+import csv
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import numpy
+
+import patchwright
+
+CLI = os.environ["PW_CLI_PATH"]
+DOCS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs")
+
+
+def run_cli(kind, folder, *options):
+    """Runs one batch of the command line into folder/out, in a working
+    directory of its own so that no config.txt changes its defaults."""
+    return subprocess.run(
+        [CLI, kind, "--out", os.path.join(folder, "out"), "--quiet", *options],
+        cwd=folder,
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+
+
+def manifest_rows(folder, prefix):
+    with open(os.path.join(folder, "out", prefix + "manifest.csv"), newline="") as file:
+        return list(csv.DictReader(file))
+
+
+def read_text_grid(path):
+    """An ESRI grid or plain map read by numpy alone, as an independent
+    reader: its header lines start with a letter."""
+    with open(path) as file:
+        header = sum(1 for line in file if line[:1].isalpha())
+    return numpy.loadtxt(path, skiprows=header, ndmin=2)
+
+
+def thread_count():
+    return len(os.listdir("/proc/self/task"))
+
+
+class SameAsTheCommandLine(unittest.TestCase):
+    def assertBatchMatches(self, kind, batch, options, prefix):
+        """The maps and records of `batch` against the files and manifest
+        the command line writes for `options`."""
+        with tempfile.TemporaryDirectory() as folder:
+            result = run_cli(kind, folder, *options)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            rows = manifest_rows(folder, prefix)
+            maps = list(batch)
+            self.assertEqual(len(maps), len(rows))
+            self.assertGreater(len(maps), 0)
+            for (record, cells), row in zip(maps, rows):
+                self.assertEqual(list(record), list(row))
+                for name, text in row.items():
+                    value = record[name]
+                    if text == "":
+                        self.assertIsNone(value, name)
+                    elif isinstance(value, str):
+                        self.assertEqual(value, text, name)
+                    else:
+                        self.assertEqual(value, type(value)(text), name)
+                self.assertEqual(cells.dtype, numpy.int32)
+                expected = read_text_grid(os.path.join(folder, "out", row["file"]))
+                numpy.testing.assert_array_equal(cells, expected, err_msg=row["file"])
+
+    def test_random_batches(self):
+        self.assertBatchMatches(
+            "random",
+            patchwright.random_batch(cover=range(10, 91, 40), size=7, replicates=2),
+            ["--cover", "10:90:40", "--size", "7", "--replicates", "2"],
+            "RND_",
+        )
+        self.assertBatchMatches(
+            "random",
+            patchwright.random_batch(
+                cover=[35], size=130, seed=-12, generator="philox", cover_value=7,
+                matrix_value=-3, prefix="p_", metrics=True, neighbours=4, cell_size=2.5,
+            ),
+            ["--cover", "35:35:1", "--size", "130", "--seed", "-12", "--generator", "philox",
+             "--cover-value", "7", "--matrix-value", "-3", "--prefix", "p_", "--metrics",
+             "--neighbours", "4", "--cell-size", "2.5"],
+            "p_",
+        )
+
+    def test_fractal_batches(self):
+        self.assertBatchMatches(
+            "fractal",
+            patchwright.fractal_batch(hurst=[0.3, 0.5, 0.7], cover=range(20, 81, 30), size=33,
+                                      replicates=2),
+            ["--hurst", "0.3:0.7:0.2", "--cover", "20:80:30", "--size", "33", "--replicates", "2"],
+            "FBM_",
+        )
+        self.assertBatchMatches(
+            "fractal",
+            patchwright.fractal_batch(
+                hurst=0.8, cover=[25, 50], size=100, replicates=3, generator="philox", cut="exact",
+                distinct_surfaces=True, surfaces=40, first_seed=7, cover_value=2,
+                matrix_value=9, metrics=True,
+            ),
+            ["--hurst", "0.8:0.8:0.1", "--cover", "25:50:25", "--size", "100", "--replicates",
+             "3", "--generator", "philox", "--cut", "exact", "--distinct-surfaces", "--surfaces",
+             "40", "--first-seed", "7", "--cover-value", "2", "--matrix-value", "9", "--metrics"],
+            "FBM_",
+        )
+
+    def test_refusals_carry_the_command_lines_words(self):
+        cases = [
+            ("random", dict(size=1), ["--size", "1"]),
+            ("random", dict(cover=range(60, 41, 1)), ["--cover", "60:40:1"]),
+            ("random", dict(seed=10**6), ["--seed", "1000000"]),
+            ("random", dict(cover_value=4, matrix_value=4),
+             ["--cover-value", "4", "--matrix-value", "4"]),
+            ("random", dict(prefix="../x"), ["--prefix", "../x"]),
+            ("random", dict(neighbours=6), ["--neighbours", "6"]),
+            ("fractal", dict(size=5000), ["--size", "5000"]),
+            ("fractal", dict(hurst=0.125), ["--hurst", "0.125:0.125:0.1"]),
+            ("fractal", dict(surfaces=0), ["--surfaces", "0"]),
+            ("fractal", dict(cell_size=-1), ["--cell-size", "-1"]),
+        ]
+        with tempfile.TemporaryDirectory() as folder:
+            for kind, keywords, options in cases:
+                with self.subTest(options=options):
+                    result = run_cli(kind, folder, *options)
+                    self.assertEqual(result.returncode, 2)
+                    message = result.stderr.splitlines()[0].split(": ", 1)[1]
+                    make = getattr(patchwright, kind + "_batch")
+                    with self.assertRaises(ValueError) as refused:
+                        make(**keywords)
+                    self.assertEqual(str(refused.exception), message)
+        with self.assertRaises(ValueError):
+            patchwright.fbm_surface(4097, 0.5, 0)
+        with self.assertRaises(ValueError):
+            patchwright.random_batch(cover=[10, 20, 40])
+        with self.assertRaises(TypeError):
+            patchwright.random_batch(size="100")
+
+
+class Surfaces(unittest.TestCase):
+    def test_maps_are_cuts_of_their_surface(self):
+        # Ladder cuts take the cells above the threshold, so the surface of
+        # each record's seed must give back its map exactly; the surface
+        # files of the command line, rounded to seven digits, bound the rest
+        # of the block.
+        with tempfile.TemporaryDirectory() as folder:
+            for generator in ("classic", "philox"):
+                options = ["--hurst", "0.4:0.4:0.1", "--cover", "30:70:40", "--size", "65",
+                           "--generator", generator, "--write-surfaces", "--overwrite"]
+                self.assertEqual(run_cli("fractal", folder, *options).returncode, 0)
+                rows = manifest_rows(folder, "FBM_")
+                for record, cells in patchwright.fractal_batch(
+                        hurst=0.4, cover=[30, 70], size=65, generator=generator):
+                    surface = patchwright.fbm_surface(65, 0.4, record["seed"], generator=generator)
+                    self.assertEqual(surface.shape, (66, 66))
+                    self.assertEqual((surface.min(), surface.max()), (0.0, 1.0))
+                    cut = numpy.where(surface[:65, :65] > record["threshold"], 1, 0)
+                    numpy.testing.assert_array_equal(cells, cut)
+                    row = next(r for r in rows if r["file"] == record["file"])
+                    written = read_text_grid(os.path.join(folder, "out", row["surface_file"]))
+                    numpy.testing.assert_allclose(surface, written, rtol=0, atol=2e-6)
+
+    def test_arrays_own_their_memory(self):
+        surface = patchwright.fbm_surface(16, 0.5, 3)
+        _, cells = next(iter(patchwright.random_batch(cover=[50], size=8)))
+        for array in (surface, cells):
+            self.assertEqual(type(array.base).__name__, "PyCapsule")
+            self.assertTrue(array.flags.c_contiguous and array.flags.writeable)
+        cells[0, 0] = 42
+        self.assertEqual(cells[0, 0], 42)
+
+
+class Reading(unittest.TestCase):
+    def test_every_format_reads_as_the_batch_made_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for fmt in ("plain", "asc", "tif"):
+                result = run_cli("random", folder, "--cover", "40:40:1", "--size", "23",
+                                 "--format", fmt, "--cover-value", "5", "--matrix-value", "-8",
+                                 "--overwrite")
+                self.assertEqual(result.returncode, 0, result.stderr)
+            ((record, cells),) = patchwright.random_batch(cover=[40], size=23, cover_value=5,
+                                                          matrix_value=-8)
+            stem = os.path.join(folder, "out", os.path.splitext(record["file"])[0])
+            for extension in (".txt", ".asc", ".tif"):
+                with self.subTest(extension=extension):
+                    read = patchwright.read_map(stem + extension)
+                    self.assertEqual(read.dtype, numpy.int32)
+                    numpy.testing.assert_array_equal(read, cells)
+
+    def test_unreadable_files(self):
+        with tempfile.TemporaryDirectory() as folder:
+            ragged = os.path.join(folder, "ragged.txt")
+            with open(ragged, "w") as file:
+                file.write("1 0 1\n0 1\n")
+            with self.assertRaisesRegex(ValueError, "ragged"):
+                patchwright.read_map(ragged)
+            with self.assertRaises(FileNotFoundError):
+                patchwright.read_map(os.path.join(folder, "missing.txt"))
+
+
+class Metrics(unittest.TestCase):
+    def test_metrics_agree_with_the_manifest(self):
+        for neighbours in (4, 8):
+            batch = patchwright.fractal_batch(hurst=[0.2, 0.9], cover=[0, 30, 60], size=40,
+                                              cover_value=3, matrix_value=1, metrics=True,
+                                              neighbours=neighbours, cell_size=10)
+            for record, cells in batch:
+                with self.subTest(file=record["file"], neighbours=neighbours):
+                    measured = patchwright.metrics(cells, cell_size=10, neighbours=neighbours,
+                                                   habitat=3)
+                    self.assertEqual(measured, {name: record[name] for name in measured})
+        self.assertEqual(len(measured), 7)
+        self.assertIsNone(patchwright.metrics(numpy.zeros((3, 3), int))["area_mn"])
+        with self.assertRaises(ValueError):
+            patchwright.metrics(numpy.ones((3, 3)), neighbours=6)
+
+
+class StoppingEarly(unittest.TestCase):
+    def test_an_abandoned_batch_stops_its_thread(self):
+        before = thread_count()
+        batch = patchwright.random_batch(cover=range(1, 101), size=600, replicates=50)
+        next(batch)
+        self.assertGreater(thread_count(), before)
+        del batch
+        self.assertEqual(thread_count(), before)
+        with patchwright.fractal_batch(size=300) as batch:
+            next(batch)
+        self.assertEqual(list(batch), [])
+        self.assertEqual(thread_count(), before)
+
+    @staticmethod
+    def slow_batch():
+        # Each map takes a few tenths of a second to make, so a reader is
+        # waiting in next() when it is stopped a tenth of a second in.
+        return patchwright.random_batch(cover=[50], size=4500, replicates=3)
+
+    def test_ctrl_c_stops_a_waiting_reader(self):
+        before = thread_count()
+        timer = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
+        maps = 0
+        timer.start()
+        with self.assertRaises(KeyboardInterrupt):
+            for _ in self.slow_batch():
+                maps += 1
+        timer.join()
+        self.assertEqual(maps, 0)
+        self.assertEqual(thread_count(), before)
+
+    def test_another_thread_can_close_a_batch(self):
+        before = thread_count()
+        batch = self.slow_batch()
+        timer = threading.Timer(0.1, batch.close)
+        timer.start()
+        self.assertEqual(list(batch), [])
+        timer.join()
+        self.assertEqual(thread_count(), before)
+
+    def test_daemon_threads_may_be_in_a_batch_when_python_ends(self):
+        # One daemon thread waits for a map and another drops a batch while
+        # the interpreter ends; taking the GIL back then ends a thread with
+        # pthread_exit, which aborts the process if it unwinds a destructor.
+        script = """if True:
+            import threading, time, patchwright
+            def read():
+                for _ in patchwright.random_batch(cover=[50], size=4500, replicates=3):
+                    pass
+            def drop():
+                batch = patchwright.random_batch(cover=[50], size=4500, replicates=3)
+                del batch
+            threading.Thread(target=read, daemon=True).start()
+            threading.Thread(target=drop, daemon=True).start()
+            time.sleep(0.2)
+            """
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+
+class Documentation(unittest.TestCase):
+    def test_the_example_runs(self):
+        with open(os.path.join(DOCS, "python.md")) as file:
+            document = file.read()
+        marker = document.index("<!-- tested: python-example -->")
+        begin = document.index("```python\n", marker) + len("```python\n")
+        script = document[begin:document.index("\n```", begin)]
+        with tempfile.TemporaryDirectory() as folder:
+            result = subprocess.run([sys.executable, "-c", script], cwd=folder,
+                                    env=dict(os.environ, MPLBACKEND="Agg"),
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(len(result.stdout.splitlines()), 3)
+            try:
+                import matplotlib  # noqa: F401
+            except ImportError:
+                return
+            self.assertTrue(os.path.exists(os.path.join(folder, "map.png")))
+
+
+if __name__ == "__main__":
+    unittest.main()
