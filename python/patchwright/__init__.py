@@ -233,18 +233,17 @@ def fbm_surface(size, h, seed, *, generator="classic"):
     A ``float64`` array of shape ``(size + 1, size + 1)``, values from 0 to 1,
     exactly as the engine builds it: a map of a fractal batch with this size
     and generator is ``surface[:size, :size] > record["threshold"]`` for the
-    surface of its record's ``H`` and ``seed`` (with ``cut="exact"``, cells
-    equal to the threshold may be habitat too). ``size``, ``h`` and ``seed``
-    take the limits of a fractal batch's size, H and first seed. A batch of
-    several H values reaches them by repeated addition, so its H may lie a
-    few units in the last place from the two-decimal value this function is
-    given. The array owns its memory.
+    surface of its record's ``H`` and ``seed``; with ``cut="exact"``, also
+    the first ``record["tied_habitat"]`` cells equal to the threshold, in
+    row-major order. ``size``, ``h`` and ``seed`` take the limits of a
+    fractal batch's size, H and first seed. A batch of several H values
+    reaches them by repeated addition, so its H may lie a few units in the
+    last place from the two-decimal value this function is given. The array
+    owns its memory.
 
-    Like a batch, the engine keeps its scratch storage from one surface to
-    the next (about 140 MB after a surface of 4096), and the memory of the
-    last surface array that was let go, which the next surface of the same
-    size then fills: a loop that builds, measures and drops surfaces runs at
-    the engine's own speed.
+    The memory of the last surface array that was let go is kept for the
+    next surface of the same size, which then fills it: a loop that builds,
+    measures and drops surfaces runs at the engine's own speed.
     """
     return _patchwright.fbm_surface(
         _whole(size, "size"),

@@ -170,6 +170,22 @@ class Surfaces(unittest.TestCase):
                     written = read_text_grid(os.path.join(folder, "out", row["surface_file"]))
                     numpy.testing.assert_allclose(surface, written, rtol=0, atol=2e-6)
 
+    def test_exact_cuts_are_made_again_from_their_record(self):
+        # Above the threshold, plus the first tied_habitat cells equal to it:
+        # small surfaces repeat values, so both kinds of record occur here.
+        tied = 0
+        for record, cells in patchwright.fractal_batch(
+                hurst=[0.3, 0.7], cover=range(10, 91, 20), size=33, cut="exact",
+                generator="philox", cover_value=3):
+            surface = patchwright.fbm_surface(33, record["H"], record["seed"],
+                                              generator="philox")[:33, :33]
+            habitat = surface > record["threshold"]
+            ties = numpy.flatnonzero(surface == record["threshold"])
+            habitat.flat[ties[:record["tied_habitat"]]] = True
+            numpy.testing.assert_array_equal(cells == 3, habitat)
+            tied += record["tied_habitat"] > 0
+        self.assertGreater(tied, 0)
+
     def test_arrays_own_their_memory(self):
         surface = patchwright.fbm_surface(16, 0.5, 3)
         _, cells = next(iter(patchwright.random_batch(cover=[50], size=8)))
