@@ -99,7 +99,13 @@ FileResult PendingFile::close()
     if (m_file->error() != QFileDevice::NoError)
         return error(m_file->errorString());
 #ifdef Q_OS_LINUX
-    ::sync_file_range(m_file->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    // Writing a large file back while the next one is made hides the disk's
+    // time; for small ones, whose group is synced in one go, it only splits
+    // the disk's work into more requests (the default fractal batch takes a
+    // seventh longer on an ext4 disk with it).
+    constexpr qint64 earlyWritebackBytes = qint64(1) << 20;
+    if (m_file->pos() >= earlyWritebackBytes)
+        ::sync_file_range(m_file->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
     return std::nullopt;
 }

@@ -42,7 +42,7 @@ public:
     // Writes all of `data`, or says why not (see writeFully).
     FileResult write(const char *data, qint64 size);
     // Ends the writing; the content is complete but may not be on disk yet.
-    // The disk is asked to start writing it now, so that the wait in sync()
+    // A large file is given to the disk now, so that the wait in sync()
     // is short. The file stays open for sync(), which then needs no second
     // open: creating and opening files is most of what a small map costs.
     FileResult close();
