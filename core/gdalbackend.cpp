@@ -12,6 +12,9 @@
 namespace {
 
 struct Loaded {
+    // Kept for the life of the process: GDAL keeps threads and caches that
+    // long, so the module is never unloaded.
+    QLibrary *library = nullptr;
     GdalBackend *backend = nullptr;
     QString failure;
 };
@@ -36,13 +39,11 @@ Loaded load()
     for (const QString &path : std::as_const(candidates)) {
         if (!QFileInfo::exists(path))
             continue;
-        // Never unloaded: GDAL keeps threads and caches for the life of the
-        // process.
         auto *library = new QLibrary(path);
         using Entry = GdalBackend *(*)();
         if (auto entry = reinterpret_cast<Entry>(library->resolve("patchwrightGdalBackend"))) {
             if (GdalBackend *backend = entry())
-                return {backend, {}};
+                return {library, backend, {}};
         }
         reasons << library->errorString();
         delete library;
@@ -50,8 +51,9 @@ Loaded load()
     if (reasons.isEmpty())
         reasons << QCoreApplication::translate("GdalBackend", "%1 was not found beside the program")
                        .arg(QStringLiteral(PW_GDAL_MODULE_NAME));
-    return {nullptr, QCoreApplication::translate("GdalBackend", "GeoTIFF support is missing: %1")
-                         .arg(reasons.join(QStringLiteral("; ")))};
+    return {nullptr, nullptr,
+            QCoreApplication::translate("GdalBackend", "GeoTIFF support is missing: %1")
+                .arg(reasons.join(QStringLiteral("; ")))};
 }
 
 } // namespace
