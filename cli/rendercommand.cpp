@@ -100,11 +100,11 @@ std::optional<QString> RenderCommand::outputRefusal(const QStringList &maps,
 int RenderCommand::run(const QStringList &arguments)
 {
     m_parser.setApplicationDescription(QStringLiteral(
-        "Draws map files, plain or ESRI ASCII grids, as PNG previews the way the main\n"
-        "window draws them: the first line of a map is the leftmost column (the top row\n"
-        "with --rows-as-rows), matrix cells are white and all others black. Maps are\n"
-        "taken as square, with as many columns as rows; with --rows-as-rows the longest\n"
-        "line sets the columns."));
+        "Draws map files (plain, ESRI ASCII grids or GeoTIFF) as PNG previews the way\n"
+        "the main window draws them: the first line of a map is the leftmost column\n"
+        "(the top row with --rows-as-rows), matrix cells are white and all others\n"
+        "black. Maps are taken as square, with as many columns as rows; with\n"
+        "--rows-as-rows the longest line sets the columns."));
     m_parser.addOption(m_help);
     m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_rowsAsRows, m_quiet});
     m_parser.addPositionalArgument(QStringLiteral("MAP"), QStringLiteral("Map files to draw."),

@@ -38,13 +38,28 @@ FileResult MapPublisher::add(FinishedMap map)
 FileResult MapPublisher::flush()
 {
     FileResult failure;
+    [[maybe_unused]] FileResult syncFailure;
     std::size_t synced = m_pending.size();
     // One wait for the disk for the whole group: the maps of a run share a
     // folder, so syncing the file system that holds the first puts every
     // one of them on disk.
-    if (m_sync && !m_pending.empty() && !m_pending.front().files.empty()) {
-        if ((failure = m_pending.front().files.front().syncFileSystem()))
+    if (m_sync && !m_pending.empty()) {
+#ifdef Q_OS_LINUX
+        if (!m_pending.front().files.empty() &&
+            (failure = m_pending.front().files.front().syncFileSystem()))
             synced = 0;
+#else
+        // Without a wait for the whole file system, each file waits for
+        // itself; the maps before the first that fails are still named.
+        for (std::size_t i = 0; i < m_pending.size() && !syncFailure; ++i) {
+            for (PendingFile &file : m_pending[i].files) {
+                if ((syncFailure = file.sync())) {
+                    synced = i;
+                    break;
+                }
+            }
+        }
+#endif
     }
     for (std::size_t i = 0; i < synced && !failure; ++i) {
         FinishedMap &map = m_pending[i];
@@ -56,7 +71,7 @@ FileResult MapPublisher::flush()
             m_written.append(std::move(map.record));
     }
     discard();
-    return failure;
+    return failure ? failure : syncFailure;
 }
 
 void MapPublisher::discard()
