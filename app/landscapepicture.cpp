@@ -370,6 +370,13 @@ void LandscapePicture::paint(QPainter &painter, const QRect &frameGeometry, qint
     const Placement placement = placementOf(painter);
     if (m_stale || frameGeometry != m_frame || matrixValue != m_matrixValue ||
         placement != m_placement || m_view != m_renderedView) {
+        m_stale = false;
+        m_frame = frameGeometry;
+        m_matrixValue = matrixValue;
+        m_placement = placement;
+        m_renderedView = m_view;
+        m_cells = QImage();
+        ++m_renderCount;
         if (m_view.isDefault())
             renderCells(frameGeometry, matrixValue, placement);
         else
@@ -390,14 +397,6 @@ void LandscapePicture::paint(QPainter &painter, const QRect &frameGeometry, qint
 void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValue,
                                    const Placement &placement)
 {
-    m_stale = false;
-    m_frame = frameGeometry;
-    m_matrixValue = matrixValue;
-    m_placement = placement;
-    m_renderedView = m_view;
-    m_cells = QImage();
-    ++m_renderCount;
-
     if (!m_grid || m_grid->isEmpty() || frameGeometry.width() < 0 || frameGeometry.height() < 0)
         return;
 
@@ -446,14 +445,6 @@ void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValu
 void LandscapePicture::renderViewCells(const QRect &frameGeometry, qint32 matrixValue,
                                        const Placement &placement)
 {
-    m_stale = false;
-    m_frame = frameGeometry;
-    m_matrixValue = matrixValue;
-    m_placement = placement;
-    m_renderedView = m_view;
-    m_cells = QImage();
-    ++m_renderCount;
-
     if (!m_grid || frameGeometry.width() <= 0 || frameGeometry.height() <= 0)
         return;
     const MapShape shape = shapeOf(*m_grid, m_view);

@@ -153,14 +153,14 @@ FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &bloc
     // for surfaces without repeated values, the map is all that lies above
     // the next lower value: that is the threshold to give, so that a cut of
     // the surface at the manifest's threshold makes the map again.
-    if (std::count(scratch.begin(), nth, threshold) == 0) {
-        double next = -std::numeric_limits<double>::infinity();
-        for (auto it = scratch.begin(); it != nth; ++it)
-            if (*it<threshold && * it> next)
-                next = *it;
-        return {next, 0};
+    // Everything before the selected value is at most that value.
+    double next = -std::numeric_limits<double>::infinity();
+    for (auto it = scratch.begin(); it != nth; ++it) {
+        if (*it == threshold)
+            return {threshold, tiedTaken};
+        next = std::max(next, *it);
     }
-    return {threshold, tiedTaken};
+    return {next, 0};
 }
 
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,

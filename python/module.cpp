@@ -333,22 +333,6 @@ private:
     std::vector<double> m_values;
 };
 
-FastFbmSurface::Status buildSurface(double H, int size, int seed, Generator generator,
-                                    FbmBlock &block)
-{
-    // The scratch lattice of a surface the size of the whole lattice takes
-    // longer to allocate and touch than the surface takes to build, so one
-    // surface keeps its storage from call to call, as a batch does. A
-    // thread that finds it busy builds its own rather than wait.
-    static std::mutex mutex;
-    static FastFbmSurface kept;
-    std::unique_lock lock(mutex, std::try_to_lock);
-    if (lock.owns_lock())
-        return kept.generate(H, size, FbmSurface::defaultMaxLevel, seed, block, generator);
-    FastFbmSurface own;
-    return own.generate(H, size, FbmSurface::defaultMaxLevel, seed, block, generator);
-}
-
 py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
 {
     // The surface a fractal batch of this size, H and first seed would cut
@@ -362,15 +346,18 @@ py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
     FbmBlock block;
     const FastFbmSurface::Status status = withoutGil([&] {
         const std::size_t count = (std::size_t(size) + 1) * (std::size_t(size) + 1);
-        // generate() writes every value of a block that already has its
-        // size, and only resizes within the capacity given here, so the
-        // advice holds for the block it fills.
+        // A block of the whole lattice is built within this capacity, so the
+        // advice holds for it; a smaller one needs a margin beyond its values
+        // and gets new storage, as it costs little.
         block.values = FreedBlock::instance().take(count);
         if (block.values.empty()) {
             block.values.reserve(count);
             adviseHugePages(block.values.data(), count * sizeof(double));
         }
-        return buildSurface(H, size, seed, Generator(generator), block);
+        // The engine keeps no lattice of its own: a surface is built in the
+        // storage of its block.
+        return FastFbmSurface().generate(H, size, FbmSurface::defaultMaxLevel, seed, block,
+                                         Generator(generator));
     });
     if (status != FastFbmSurface::Status::Ok)
         throw std::bad_alloc();
