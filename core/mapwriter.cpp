@@ -4,6 +4,7 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     : m_output(output)
     , m_inMemory(inMemory)
     , m_textOnly(!inMemory && output.format != MapFormat::GeoTiff && !output.metrics)
+    , m_textWithMetrics(!inMemory && output.format != MapFormat::GeoTiff && output.metrics)
     , m_text(output.matrixValue, output.coverValue,
              output.format == MapFormat::GeoTiff ? MapFormat::Plain : output.format)
 {

@@ -43,6 +43,18 @@ public:
             return;
         }
         std::uint8_t *const row = m_row.data();
+        if (m_textWithMetrics) {
+            // Settling the row inside the text loop keeps the formatting in
+            // the shadow of the generator, as when the map only goes to text;
+            // a second loop over the settled row would cost as much again.
+            m_text.putRow(columnCount, [row, &isHabitat](int column) {
+                const bool habitat = isHabitat(column);
+                row[column] = habitat;
+                return habitat;
+            });
+            m_metrics->addRow(row);
+            return;
+        }
         qint64 habitat = 0;
         for (int column = 0; column < columnCount; ++column) {
             row[column] = isHabitat(column) ? 1 : 0;
@@ -75,6 +87,7 @@ private:
     const BatchOutput m_output;
     const bool m_inMemory;
     const bool m_textOnly;
+    const bool m_textWithMetrics;
     std::vector<qint32> m_cells;
     qint64 m_memoryCells = 0;
     qint64 m_memoryHabitat = 0;
