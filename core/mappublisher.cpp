@@ -17,6 +17,7 @@ MapPublisher::MapPublisher(Consumer consumer)
 
 MapPublisher::~MapPublisher()
 {
+    waitForNaming();
     discard();
 }
 
@@ -30,29 +31,64 @@ FileResult MapPublisher::add(FinishedMap map)
     for (const PendingFile &file : map.files)
         m_pendingBytes += QFileInfo(file.temporaryPath()).size();
     m_pending.push_back(std::move(map));
-    if (!m_sync || qsizetype(m_pending.size()) >= groupMaps || m_pendingBytes >= groupBytes)
+    if (!m_sync)
         return flush();
+    if (qsizetype(m_pending.size()) >= groupMaps || m_pendingBytes >= groupBytes)
+        return startNaming();
     return std::nullopt;
+}
+
+FileResult MapPublisher::startNaming()
+{
+    if (FileResult failure = waitForNaming()) {
+        discard();
+        return failure;
+    }
+    if (!m_namer)
+        m_namer = std::make_unique<HelperThread>();
+    m_naming = std::move(m_pending);
+    discard();
+    m_namingStarted = true;
+    m_namer->start([this] { m_namingResult = name(m_naming); });
+    return std::nullopt;
+}
+
+FileResult MapPublisher::waitForNaming()
+{
+    if (!m_namingStarted)
+        return std::nullopt;
+    m_namer->wait();
+    m_namingStarted = false;
+    m_naming.clear();
+    return std::exchange(m_namingResult, std::nullopt);
 }
 
 FileResult MapPublisher::flush()
 {
+    FileResult failure = waitForNaming();
+    if (!failure)
+        failure = name(m_pending);
+    discard();
+    return failure;
+}
+
+FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
+{
     FileResult failure;
     [[maybe_unused]] FileResult syncFailure;
-    std::size_t synced = m_pending.size();
+    std::size_t synced = maps.size();
     // One wait for the disk for the whole group: the maps of a run share a
     // folder, so syncing the file system that holds the first puts every
     // one of them on disk.
-    if (m_sync && !m_pending.empty()) {
+    if (m_sync && !maps.empty()) {
 #ifdef Q_OS_LINUX
-        if (!m_pending.front().files.empty() &&
-            (failure = m_pending.front().files.front().syncFileSystem()))
+        if (!maps.front().files.empty() && (failure = maps.front().files.front().syncFileSystem()))
             synced = 0;
 #else
         // Without a wait for the whole file system, each file waits for
         // itself; the maps before the first that fails are still named.
-        for (std::size_t i = 0; i < m_pending.size() && !syncFailure; ++i) {
-            for (PendingFile &file : m_pending[i].files) {
+        for (std::size_t i = 0; i < maps.size() && !syncFailure; ++i) {
+            for (PendingFile &file : maps[i].files) {
                 if ((syncFailure = file.sync())) {
                     synced = i;
                     break;
@@ -62,7 +98,7 @@ FileResult MapPublisher::flush()
 #endif
     }
     for (std::size_t i = 0; i < synced && !failure; ++i) {
-        FinishedMap &map = m_pending[i];
+        FinishedMap &map = maps[i];
         for (PendingFile &file : map.files) {
             if ((failure = file.publish()))
                 break;
@@ -70,7 +106,6 @@ FileResult MapPublisher::flush()
         if (!failure && map.listed)
             m_written.append(std::move(map.record));
     }
-    discard();
     return failure ? failure : syncFailure;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/helperthread.h"
 #include "core/maprecord.h"
 #include "core/pendingfile.h"
 
 #include <QList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 // A map that is complete under temporary names: its own file, and any file
@@ -26,8 +28,15 @@ struct FinishedMap {
 // the group is put on disk with one wait (see PendingFile::syncFileSystem),
 // then each file is renamed into place, so the wait for the disk is paid
 // once a group rather than once a map, and a crash still leaves under a
-// map's name only a complete map that was on disk before it got the name. A map is appended to the
-// run's list of written maps once all its files carry their names.
+// map's name only a complete map that was on disk before it got the name.
+// A map is appended to the run's list of written maps once all its files
+// carry their names.
+//
+// A full group is named on a thread of its own while the run makes the
+// next, so that the time spent waiting for the disk and the time spent
+// making maps overlap instead of adding up. One group is named at a time;
+// its failure is reported by the next call, which then drops every map
+// queued after it, as if the run had stopped at the failure.
 class MapPublisher final {
 public:
     // Without syncing, files are named as soon as they are complete: for
@@ -43,24 +52,36 @@ public:
     MapPublisher(const MapPublisher &) = delete;
     MapPublisher &operator=(const MapPublisher &) = delete;
 
-    // Queues a finished map and names the queue once it holds a group's
-    // worth of maps or bytes.
+    // Queues a finished map and starts naming the queue once it holds a
+    // group's worth of maps or bytes.
     FileResult add(FinishedMap map);
-    // Names every queued map. On a failure, the maps before the one that
-    // failed are named and listed, the rest are dropped.
+    // Names every queued map, and waits until they and the group named
+    // before them carry their names. On a failure, the maps before the one
+    // that failed are named and listed, the rest are dropped.
     FileResult flush();
-    // Drops every queued map; none of them appears under its name.
+    // Drops every queued map; none of them appears under its name. A group
+    // already being named is named.
     void discard();
 
     // A group closes at whichever comes first.
     static constexpr qsizetype groupMaps = 64;
-    static constexpr qint64 groupBytes = qint64(128) << 20;
+    static constexpr qint64 groupBytes = qint64(32) << 20;
 
 private:
+    FileResult startNaming();
+    FileResult waitForNaming();
+    FileResult name(std::vector<FinishedMap> &maps);
+
     QList<MapRecord> m_unused;
     QList<MapRecord> &m_written;
     const bool m_sync;
     Consumer m_consumer;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;
+    // The group being named, and how that ended; m_written is appended to
+    // by the naming thread until waitForNaming() returns.
+    std::unique_ptr<HelperThread> m_namer;
+    std::vector<FinishedMap> m_naming;
+    FileResult m_namingResult;
+    bool m_namingStarted = false;
 };
