@@ -17,6 +17,8 @@ MapPublisher::MapPublisher(Consumer consumer)
 
 MapPublisher::~MapPublisher()
 {
+    // A run reports how its last group ended through flush(); here the
+    // group is only waited for, so that no thread outlives the run's list.
     waitForNaming();
     discard();
 }

@@ -21,10 +21,10 @@
 // stored, and what else is taken from its cells on the way, lives here, so
 // that a new format or measure needs no change to them.
 //
-// When the map only goes to a text file, each cell is decided while its row
-// is formatted, which is the fastest way to write the default format. Any
-// other use first settles a row's cells and then hands the row to every
-// consumer.
+// When the map goes to a text file, each cell is decided while its row is
+// formatted, which is the fastest way to write the default format; metrics
+// get the row settled on the way. A GeoTIFF or a map kept in memory first
+// settles a row's cells and then hands the row to every consumer.
 class MapWriter final {
 public:
     // In memory, no file is written: the codes are kept, row by row, and
