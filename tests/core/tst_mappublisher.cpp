@@ -6,6 +6,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+
+QString mapName(int index)
+{
+    return QStringLiteral("map%1.txt").arg(index, 3, 10, QChar(u'0'));
+}
+
+} // namespace
+
 class TestMapPublisher : public QObject {
     Q_OBJECT
 
@@ -31,8 +40,7 @@ private Q_SLOTS:
         {
             MapPublisher publisher(written, true);
             for (int i = 0; i < total && !failure; ++i) {
-                const QString target =
-                    dir.filePath(QStringLiteral("map%1.txt").arg(i, 3, 10, QChar(u'0')));
+                const QString target = dir.filePath(mapName(i));
                 FinishedMap map;
                 map.record.fileName = target;
                 PendingFile file;
@@ -49,15 +57,12 @@ private Q_SLOTS:
                 failure = publisher.flush();
         }
         QVERIFY(failure);
-        QVERIFY2(failure->message().contains(
-                     QStringLiteral("map%1.txt").arg(failing, 3, 10, QChar(u'0'))),
-                 qPrintable(failure->message()));
+        QVERIFY2(failure->message().contains(mapName(failing)), qPrintable(failure->message()));
         QCOMPARE(written.size(), failing);
         QStringList expected;
         for (int i = 0; i < failing; ++i) {
-            QCOMPARE(written[i].fileName,
-                     dir.filePath(QStringLiteral("map%1.txt").arg(i, 3, 10, QChar(u'0'))));
-            expected << QStringLiteral("map%1.txt").arg(i, 3, 10, QChar(u'0'));
+            QCOMPARE(written[i].fileName, dir.filePath(mapName(i)));
+            expected << mapName(i);
         }
         QCOMPARE(filesIn(dir.path()), expected);
     }
