@@ -48,6 +48,9 @@ BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &writ
                                  BatchProgress &progress)
 {
     MapPublisher publisher(written, output().sync);
+    publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
+        progress.mapsMade(++made, planned);
+    });
     return makeMaps(nameStem, publisher, progress);
 }
 

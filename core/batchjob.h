@@ -45,6 +45,9 @@ public:
     // name.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress);
+    // The maps the request asks for, for progress displays; a run can make
+    // fewer.
+    virtual qint64 plannedMaps() const { return 0; }
     // For a run that went to its end: the requested maps it could not make,
     // and why, one line a reason.
     virtual QStringList shortfalls(const QList<MapRecord> &written) const

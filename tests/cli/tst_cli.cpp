@@ -129,6 +129,34 @@ private Q_SLOTS:
                     .out.contains(QStringLiteral("--hurst")));
     }
 
+    // On a terminal the line counts maps, not the surfaces they are cut
+    // from, and speaks the command line's language.
+    void progressCountsMaps()
+    {
+        QTemporaryDir dir;
+        CliOptions options;
+        options.workingDirectory = dir.path();
+        options.terminal = true;
+        const CliRun fractal = runCli({"fractal", "--out", "f", "--size", "9", "--hurst", "0.5",
+                                       "--cover", "10:90:20", "--replicates", "3"},
+                                      options);
+        QCOMPARE(fractal.exitCode, 0);
+        const int written = int(
+            QDir(dir.filePath(QStringLiteral("f"))).entryList({QStringLiteral("*.txt")}).size());
+        // The terminal turns each line feed into \r\n; the last drawing is
+        // the last piece that counts anything.
+        QString last;
+        for (const QString &piece : fractal.err.split(QLatin1Char('\r')))
+            if (piece.contains(QStringLiteral(" maps")))
+                last = piece;
+        QVERIFY2(last.startsWith(QStringLiteral("%1/15 maps").arg(written)), qPrintable(last));
+        QVERIFY(!fractal.err.contains(QStringLiteral("Calculando")));
+        // Redirected, it says nothing while it works.
+        options.terminal = false;
+        const CliRun quiet = runCli({"random", "--out", "r", "--size", "4"}, options);
+        QVERIFY(!quiet.err.contains(QStringLiteral("maps")));
+    }
+
     void batchMatchesTheCoreAndListsAbsolutePaths()
     {
         QTemporaryDir dir;
