@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/landscapepicture.h"
 #include "app/manifestlookup.h"
 #include "core/batchjob.h"
 #include "core/landscapegrid.h"
@@ -8,6 +7,7 @@
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
 #include "settings/setings.h"
+#include "view/landscapepicture.h"
 
 #include <QMainWindow>
 #include <QPoint>
