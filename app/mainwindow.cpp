@@ -218,12 +218,6 @@ void MainWindow::removeSelectedEntry()
     }
 }
 
-void MainWindow::on_fileListView_clicked(const QModelIndex &)
-{
-    // Loading follows the current row, not clicks: clicking the entry that
-    // is already shown must not read its file again.
-}
-
 void MainWindow::on_actionParametros_triggered()
 {
     settingsDialog.setRandomPrefix(settings.randomPrefix);

@@ -12,8 +12,10 @@ public:
 
     virtual void setMaximum(int maximum) = 0;
     virtual void setLabelText(const QString &text) = 0;
-    // Setting the value is also where an interactive front end processes
-    // pending events, so a Cancel click is seen at the next wasCanceled().
+    // Called from the thread that runs the batch, which need not be the one
+    // that shows the progress: the window's dialog runs the batch on a worker
+    // and only posts the latest state to its own thread, where a Cancel click
+    // is recorded for the next wasCanceled().
     virtual void setValue(int value) = 0;
     virtual bool wasCanceled() const = 0;
     // Another map is complete: `made` of the `planned` the request asks for
