@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build run test test-asan test-heavy bench fuzz format clean
+.PHONY: all deps build run test test-asan test-heavy bench fuzz format install package clean
 
 all: build
 
@@ -39,6 +39,16 @@ fuzz: deps
 		-DPATCHWRIGHT_FUZZ=ON -DPATCHWRIGHT_BUILD_TESTS=OFF -DPATCHWRIGHT_BUILD_BENCH=OFF
 	$(CMAKE) --build build-fuzz --target fuzzers -j $(JOBS)
 	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+# `make install PREFIX=...` (default /usr/local): the programs, the GDAL
+# module, the desktop entry and icon, the manual page and bash completion.
+PREFIX ?= /usr/local
+install: build
+	$(CMAKE) --install build-ci --prefix $(PREFIX)
+
+# A Debian package of the same, in build-ci/.
+package: build
+	cd build-ci && cpack -G DEB
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

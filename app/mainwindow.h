@@ -52,6 +52,9 @@ public:
     // central widget, which the picture takes to lie frameTopOffset below
     // the window's top.
     QRect mapFrame() const;
+    // What Help > About Patchwright... says: the release, the licence, how
+    // to cite it and the Qt it runs on.
+    static QString aboutText();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

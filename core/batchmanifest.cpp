@@ -2,6 +2,7 @@
 
 #include "core/batchoptions.h"
 #include "core/mapnames.h"
+#include "core/version.h"
 #include "core/writefully.h"
 
 #include <QDir>
@@ -88,17 +89,23 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     }
     if (columns.surfaceFile)
         fields.append({"surface_file", record.surfaceFile.toUtf8()});
-    if (columns.metrics) {
-        const LandscapeMetrics m = record.metrics.value_or(LandscapeMetrics());
-        fields.append({"habitat_cells", QByteArray::number(m.habitatCells)});
-        fields.append({"np", QByteArray::number(m.patchCount)});
-        fields.append({"lpi", shortest(m.largestPatchIndex)});
-        fields.append({"area_mn", shortest(m.meanPatchArea)});
-        fields.append({"area_am", shortest(m.areaWeightedMeanPatchArea)});
-        fields.append({"ed", shortest(m.edgeDensity)});
-        fields.append({"gyrate_am", shortest(m.areaWeightedMeanGyration)});
-    }
+    if (columns.metrics)
+        fields.append(manifestMetricFields(record.metrics.value_or(LandscapeMetrics())));
+    fields.append({"version", QByteArray(patchwrightVersion)});
     return fields;
+}
+
+QList<ManifestField> manifestMetricFields(const LandscapeMetrics &m)
+{
+    return {
+        {"habitat_cells", QByteArray::number(m.habitatCells)},
+        {"np", QByteArray::number(m.patchCount)},
+        {"lpi", shortest(m.largestPatchIndex)},
+        {"area_mn", shortest(m.meanPatchArea)},
+        {"area_am", shortest(m.areaWeightedMeanPatchArea)},
+        {"ed", shortest(m.edgeDensity)},
+        {"gyrate_am", shortest(m.areaWeightedMeanGyration)},
+    };
 }
 
 QByteArray manifestHeader(const ManifestColumns &columns)

@@ -34,8 +34,13 @@ QString folderOfThisBinary()
 Loaded load()
 {
     QStringList candidates;
-    if (const QString folder = folderOfThisBinary(); !folder.isEmpty())
-        candidates << QDir(folder).filePath(QStringLiteral(PW_GDAL_MODULE_NAME));
+    // Beside the binary (the build tree, the Python package), then where
+    // `cmake --install` puts it relative to the programs, then the build's.
+    if (const QString folder = folderOfThisBinary(); !folder.isEmpty()) {
+        const QDir here(folder);
+        candidates << here.filePath(QStringLiteral(PW_GDAL_MODULE_NAME))
+                   << QDir::cleanPath(here.filePath(QStringLiteral(PW_GDAL_MODULE_INSTALLED)));
+    }
     candidates << QStringLiteral(PW_GDAL_MODULE_BUILD_PATH);
     QStringList reasons;
     for (const QString &path : std::as_const(candidates)) {

@@ -541,13 +541,11 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     const double cellSize = output.georeference.cellSize;
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
-    MapRecord record;
-    record.metrics = withoutGil([&] {
+    const LandscapeMetrics metrics = withoutGil([&] {
         return landscapeMetrics(habitat.data(), int(habitat.shape(0)), int(habitat.shape(1)),
                                 neighbours, cellSize);
     });
-    const qsizetype classic = manifestFields(MapRecord()).size();
-    return fieldDict(manifestFields(record, {false, false, true}), classic);
+    return fieldDict(manifestMetricFields(metrics));
 }
 
 } // namespace

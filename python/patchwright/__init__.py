@@ -28,6 +28,7 @@ import numpy
 
 from . import _patchwright
 from ._patchwright import Batch
+from ._version import __version__
 
 __all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
 

@@ -7,6 +7,8 @@ import numpy.typing
 
 __all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
 
+__version__: str
+
 # A manifest row: whole numbers as int, other numbers as float, words as
 # str, empty fields as None.
 Record = dict[str, Union[int, float, str, None]]
