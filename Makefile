@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps build run test test-asan test-heavy bench fuzz format clean
+.PHONY: all deps build run test test-asan test-heavy bench fuzz format clean r-install r-check
 
 all: build
 
@@ -40,8 +40,26 @@ fuzz: deps
 	$(CMAKE) --build build-fuzz --target fuzzers -j $(JOBS)
 	bash scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
+# The R package (r/): R compiles it from a copy of r/ with the engine's
+# sources staged into its src/ (scripts/stage-r-package.sh), so that the
+# tarball R CMD check builds from needs nothing of the repository.
+R_STAGE ?= build-r
+r-install: deps
+	JOBS=$(JOBS) bash scripts/install-r-package.sh $(R_STAGE)
+
+# No ERROR and no WARNING; the NOTEs are listed.
+r-check: deps
+	rm -rf $(R_STAGE)/check
+	bash scripts/stage-r-package.sh $(R_STAGE)
+	mkdir -p $(R_STAGE)/check
+	cd $(R_STAGE)/check && R CMD build --no-build-vignettes ../patchwright
+	cd $(R_STAGE)/check && MAKEFLAGS=-j$(JOBS) _R_CHECK_FORCE_SUGGESTS_=false \
+		R CMD check --no-manual patchwright_*.tar.gz
+	@grep -E '^(Status|\* checking.*(NOTE|WARNING|ERROR))' $(R_STAGE)/check/patchwright.Rcheck/00check.log
+	@! grep -qE '^Status:.*(WARNING|ERROR)' $(R_STAGE)/check/patchwright.Rcheck/00check.log
+
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build-dev build-ci build-asan build-fuzz
+	rm -rf build-dev build-ci build-asan build-fuzz build-r

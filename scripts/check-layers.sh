@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that every folder includes only what it may (HACKING.md draws the
 # layers): core/ nothing else; settings/, random/ and fractal/ only core/;
-# app/, cli/ and python/ anything below them. Prints each offending include
+# app/, cli/, python/ and r/ anything below them. Prints each offending include
 # and fails if there is one.
 set -euo pipefail
 root=${1:-$(dirname "$0")/..}
@@ -14,11 +14,12 @@ allowed() {
     app) echo "core settings random fractal app" ;;
     cli) echo "core settings random fractal app cli" ;;
     python) echo "core settings random fractal python" ;;
+    r) echo "core random fractal" ;;
   esac
 }
 
 status=0
-for folder in core settings random fractal app cli python; do
+for folder in core settings random fractal app cli python r; do
   [ -d "$folder" ] || continue
   ok=$(allowed "$folder")
   while IFS= read -r line; do

@@ -12,6 +12,7 @@ packages=(
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio
   pybind11-dev python3-dev
+  r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools
   clang clang-format libclang-rt-dev
 )
 
