@@ -243,6 +243,9 @@ void apply(std::map<std::string, Setter> setters, SEXP arguments)
         const auto setter = setters.find(name);
         if (setter == setters.end())
             refuse(QStringLiteral("unknown argument '%1'").arg(QString::fromUtf8(name)));
+        // NULL leaves an option out, as R's own functions take it.
+        if (Rf_isNull(VECTOR_ELT(arguments, i)))
+            continue;
         setter->second(VECTOR_ELT(arguments, i));
     }
 }

@@ -12,10 +12,13 @@ cli_options <- function(args) {
   for (name in names(args)) {
     value <- args[[name]]
     option <- paste0("--", gsub("_", "-", name))
-    if (is.logical(value)) {
+    if (name == "origin") {
+      options <- c(options, option, paste(value, collapse = ","))
+    } else if (is.logical(value)) {
       if (value) options <- c(options, option)
-    } else if (length(value) > 1) {
-      step <- value[2] - value[1]
+    } else if (name %in% c("cover", "hurst")) {
+      # FIRST:LAST:STEP; one value is a range of one.
+      step <- if (length(value) > 1) value[2] - value[1] else 1
       options <- c(options, option, paste(value[1], value[length(value)], step, sep = ":"))
     } else {
       options <- c(options, option, as.character(value))
@@ -59,10 +62,12 @@ expect_records_match <- function(records, manifest) {
 
 # A map file read without the package: an ESRI grid with terra, a plain map
 # as the table of numbers it is.
+# Both as doubles, the type terra keeps every cell in.
 read_file_cells <- function(path) {
-  if (grepl("\\.txt$", path))
-    return(unname(as.matrix(utils::read.table(path))))
-  terra::as.matrix(terra::rast(path), wide = TRUE)
+  cells <- if (grepl("\\.txt$", path)) unname(as.matrix(utils::read.table(path)))
+           else terra::as.matrix(terra::rast(path), wide = TRUE)
+  storage.mode(cells) <- "double"
+  cells
 }
 
 layer_cells <- function(maps, i) {

@@ -51,7 +51,9 @@ test_that("bad arguments stop with the command line's words", {
   expect_error(random_batch(cover = c(10, 20, 40)), "not evenly spaced")
   expect_error(random_batch(size = 2.5), "size is not a whole number: '2.5'")
   expect_error(random_batch(sise = 20), "unknown argument 'sise'")
-  expect_error(random_batch(crs = "EPSG:3035"), "a reference system can be stored in GeoTIFF")
+  expect_error(random_batch(crs = "EPSG:3035"), "apply to ESRI and GeoTIFF grids only")
+  expect_error(random_batch(crs = "EPSG:3035", format = "asc"),
+               "a reference system can be stored in GeoTIFF maps only")
   expect_error(fractal_batch(size = 5000, cover = 50), "4096")
 })
 
@@ -60,5 +62,5 @@ test_that("maps lie where cell_size, origin and crs put them", {
                         format = "tif", crs = "EPSG:3035")
   expect_equal(as.vector(terra::ext(batch$maps)), c(1000, 1240, 2000, 2240), ignore_attr = TRUE)
   expect_true(grepl("3035", terra::crs(batch$maps, describe = TRUE)$code))
-  expect_identical(terra::nlyr(batch$maps), 1L)
+  expect_equal(terra::nlyr(batch$maps), 1)
 })
