@@ -48,12 +48,17 @@ r-install: deps
 	JOBS=$(JOBS) bash scripts/install-r-package.sh $(R_STAGE)
 
 # No ERROR and no WARNING; the NOTEs are listed.
+# ccache, when there is one, compiles through R as it does through CMake.
 r-check: deps
 	rm -rf $(R_STAGE)/check
 	bash scripts/stage-r-package.sh $(R_STAGE)
 	mkdir -p $(R_STAGE)/check
+	if command -v ccache >/dev/null; then \
+		echo "CXX20 = ccache $$(R CMD config CXX20)" > $(R_STAGE)/check/Makevars.user; \
+	else : > $(R_STAGE)/check/Makevars.user; fi
 	cd $(R_STAGE)/check && R CMD build --no-build-vignettes ../patchwright
 	cd $(R_STAGE)/check && MAKEFLAGS=-j$(JOBS) _R_CHECK_FORCE_SUGGESTS_=false \
+		R_MAKEVARS_USER=$(CURDIR)/$(R_STAGE)/check/Makevars.user \
 		R CMD check --no-manual patchwright_*.tar.gz
 	@grep -E '^(Status|\* checking.*(NOTE|WARNING|ERROR))' $(R_STAGE)/check/patchwright.Rcheck/00check.log
 	@! grep -qE '^Status:.*(WARNING|ERROR)' $(R_STAGE)/check/patchwright.Rcheck/00check.log

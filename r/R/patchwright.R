@@ -9,12 +9,12 @@
   origin <- if (is.null(georeference)) c(0, 0) else georeference$origin
   crs <- if (is.null(georeference)) "" else georeference$crs
   layers <- if (is.matrix(cells)) ncol(cells) else 1L
+  # Names are given here rather than set afterwards, which copies every cell.
   raster <- terra::rast(nrows = rows, ncols = columns, nlyrs = layers,
                         xmin = origin[1], xmax = origin[1] + columns * cell_size,
                         ymin = origin[2], ymax = origin[2] + rows * cell_size,
-                        crs = crs)
+                        crs = crs, names = if (is.null(names)) "lyr1" else names)
   terra::values(raster) <- cells
-  if (!is.null(names)) names(raster) <- names
   raster
 }
 
@@ -53,8 +53,8 @@ fbm_surface <- function(size, hurst, seed, generator = "classic") {
 read_map <- function(path) {
   path <- path.expand(path)
   map <- .Call(pw_read_map, path)
-  raster <- .raster(map$cells, map$rows, map$columns)
-  names(raster) <- sub("\\.[^.]*$", "", basename(path))
+  raster <- .raster(map$cells, map$rows, map$columns,
+                    names = sub("\\.[^.]*$", "", basename(path)))
   # Grids GIS tools read say where they lie; terra reads that from the
   # header alone, and the cells stay the engine's.
   if (grepl("\\.(asc|tif|tiff)$", path, ignore.case = TRUE)) {
