@@ -5,7 +5,14 @@
 set -euo pipefail
 here=$(dirname "$0")
 stage=${1:?usage: install-r-package.sh STAGE [LIBRARY]}
-library=${2:-$(Rscript -e 'cat(path.expand(Sys.getenv("R_LIBS_USER")))')}
+if [ -n "${2:-}" ]; then
+  library=$2
+  # A library of the build tree has only this package, and R leaves its lock
+  # behind when an install is killed (a test's timeout).
+  rm -rf "$library/00LOCK-patchwright"
+else
+  library=$(Rscript -e 'cat(path.expand(Sys.getenv("R_LIBS_USER")))')
+fi
 mkdir -p "$library"
 package=$(bash "$here/stage-r-package.sh" "$stage")
 MAKEFLAGS="-j${JOBS:-$(nproc)}" R CMD INSTALL --no-test-load --library="$library" "$package"
