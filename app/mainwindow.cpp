@@ -483,7 +483,7 @@ void MainWindow::on_actionExportPicture_triggered()
     const FileResult error =
         image.isNull()
             ? FileResult(FileError{QDir::toNativeSeparators(target), tr("not enough memory")})
-            : LandscapePicture::savePng(image, target);
+            : LandscapePicture::saveImage(image, target);
     if (error)
         showFailure(tr("Export picture"),
                     tr("The picture could not be saved:\n%1").arg(error->message()));

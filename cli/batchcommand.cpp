@@ -56,7 +56,7 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
-                                       BatchKind kind)
+                                       BatchKind kind, const QString &examples)
 {
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
@@ -75,7 +75,7 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
         text.replace(
             0, text.indexOf(QLatin1Char('\n')),
             QStringLiteral("Usage: %1 %2 --out DIR [options]").arg(m_cli.program(), m_name));
-        m_cli.printOut(text);
+        m_cli.printOut(text + QStringLiteral("\nExamples:\n") + examples);
         return CommandLine::Success;
     }
     if (!m_parser.positionalArguments().isEmpty())
@@ -138,6 +138,12 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
                 checkCode(settings.matrixValue, BatchOutput::matrixValueLimits, "the matrix code"))
             return refusal;
     output.folder = QDir(output.folder).absolutePath();
+    // A reference system puts the map's corner at the origin, which for a
+    // projected system is rarely where a study lies.
+    if (!output.georeference.crs.isEmpty() && !m_parser.isSet(QStringLiteral("origin")))
+        m_cli.printErr(QStringLiteral("%1: warning: --crs without --origin puts the map's "
+                                      "lower-left corner at 0,0 of %2\n")
+                           .arg(m_cli.program(), output.georeference.crs));
     return std::nullopt;
 }
 
@@ -218,7 +224,12 @@ int BatchCommand::runRandom(const QStringList &arguments)
                 "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (.asc, .tif);\n"
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them."),
-            BatchKind::Random))
+            BatchKind::Random,
+            QStringLiteral("  %1 random --out maps --cover 10:90:10 --size 200 --replicates 5\n"
+                           "  %1 random --out maps --cover 10,25,50 --generator philox --metrics\n"
+                           "  %1 random --out gis --cover 30 --format tif --crs EPSG:3035 "
+                           "--origin 4321000,3210000 --cell-size 25\n")
+                .arg(m_cli.program())))
         return *done;
 
     RandomBatchRequest request;
@@ -230,14 +241,16 @@ int BatchCommand::runRandom(const QStringList &arguments)
 
 int BatchCommand::runFractal(const QStringList &given)
 {
-    // --surfaces N says how many surfaces each H may build; --surfaces with
-    // no number after it asks for the surface files, as --write-surfaces
-    // does.
-    QStringList arguments = given;
+    // --surfaces N says how many surfaces each H may build. A bare
+    // --surfaces once asked for the surface files; taking the next option
+    // as its number, or guessing, would run another batch than meant.
+    const QStringList &arguments = given;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--surfaces") &&
             (i + 1 == arguments.size() || !parseInt(arguments[i + 1])))
-            arguments[i] = QStringLiteral("--write-surfaces");
+            return m_cli.usageError(
+                QStringLiteral("--surfaces takes the number of surfaces each H may build; "
+                               "--write-surfaces writes the surface files"));
     }
     // The H range was once given as --h, which now asks for help; a script
     // still using it would otherwise print the help and succeed without a
@@ -259,7 +272,13 @@ int BatchCommand::runFractal(const QStringList &given)
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them. Maps can be at most %1 cells per side.")
                 .arg(FractalBatchRequest::maxMapSize),
-            BatchKind::Fractal))
+            BatchKind::Fractal,
+            QStringLiteral("  %1 fractal --out maps --hurst 0.1:0.9:0.2 --cover 20:60:20\n"
+                           "  %1 fractal --out maps --hurst 0.5 --cover 30 --replicates 50 "
+                           "--generator philox --cut exact --distinct-surfaces\n"
+                           "  %1 fractal --out maps --size 513 --cover 40 --write-surfaces "
+                           "--format asc\n")
+                .arg(m_cli.program())))
         return *done;
 
     FractalBatchRequest request;

@@ -29,7 +29,7 @@ public:
 private:
     // An exit status when the command ends here (help, a usage error).
     std::optional<int> parse(const QStringList &arguments, const QString &description,
-                             BatchKind kind);
+                             BatchKind kind, const QString &examples);
     // Fills the request from config.txt and the options given; a usage
     // error when a value does not fit its option.
     template <typename Request> std::optional<QString> read(Request &request);

@@ -63,7 +63,7 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
                                     .arg(size.width())
                                     .arg(size.height()));
 
-    if (const FileResult error = LandscapePicture::savePng(image, imagePath))
+    if (const FileResult error = LandscapePicture::saveImage(image, imagePath))
         return m_cli.runFailure(error->message());
     return CommandLine::Success;
 }
@@ -178,6 +178,8 @@ int RenderCommand::run(const QStringList &arguments)
         if (const auto refusal = prepareOutputFolder(out))
             return m_cli.runFailure(*refusal);
     } else {
+        if (const auto refusal = LandscapePicture::imageFormatRefusal(out))
+            return m_cli.usageError(*refusal);
         images.append(out);
     }
 

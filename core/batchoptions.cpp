@@ -320,10 +320,11 @@ std::variant<Sweep, OptionError> sweepOf(const OptionValue &value, bool wholeNum
 }
 
 // The range FIRST:LAST:STEP that visits a list of values, when they are
-// evenly spaced and increasing.
-std::variant<DoubleRange, OptionError> rangeOfList(const std::vector<double> &values,
-                                                   const QString &what, double tolerance,
-                                                   double singleStep)
+// evenly spaced and increasing; otherwise the list stands as it is.
+struct Listed {};
+std::variant<DoubleRange, Listed, OptionError> rangeOfList(const std::vector<double> &values,
+                                                           const QString &what, double tolerance,
+                                                           double singleStep)
 {
     if (values.empty())
         return valueError(tr("is an empty list: the range holds no %1").arg(what));
@@ -333,12 +334,13 @@ std::variant<DoubleRange, OptionError> rangeOfList(const std::vector<double> &va
     if (values.size() == 1)
         return DoubleRange{values[0], values[0], singleStep};
     const double step = values[1] - values[0];
-    if (!(step > 0))
-        return valueError(tr("must list its values in increasing order"));
+    // Values that no step reaches stay a list; the request checks that
+    // they increase.
     for (std::size_t i = 2; i < values.size(); ++i)
         if (std::fabs((values[i] - values[i - 1]) - step) > tolerance)
-            return valueError(
-                tr("holds values that are not evenly spaced, as FIRST:LAST:STEP gives them"));
+            return Listed{};
+    if (!(step > 0))
+        return Listed{};
     return DoubleRange{values.front(), values.back(), step};
 }
 
@@ -351,11 +353,18 @@ std::optional<OptionError> assignCovers(CoverRange &covers, const OptionValue &v
     for (double v : s.values)
         if (!wholeOf(v))
             return valueError(tr("holds %1, which is not a whole number").arg(v));
-    const auto range = s.range ? *s.range : rangeOfList(s.values, tr("cover"), 0.0, 1.0);
+    using Parsed = std::variant<DoubleRange, Listed, OptionError>;
+    const Parsed range = s.range ? Parsed(*s.range) : rangeOfList(s.values, tr("cover"), 0.0, 1.0);
     if (const auto *error = std::get_if<OptionError>(&range))
         return *error;
-    const auto &r = std::get<DoubleRange>(range);
     const auto held = [](double v) { return clampedInt(qint64(std::clamp(v, -3.0e9, 3.0e9))); };
+    if (std::holds_alternative<Listed>(range)) {
+        covers = {held(s.values.front()), held(s.values.back()), 1};
+        for (const double v : s.values)
+            covers.listed.push_back(held(v));
+        return std::nullopt;
+    }
+    const auto &r = std::get<DoubleRange>(range);
     covers = {held(r.first), held(r.last), held(r.step)};
     return std::nullopt;
 }
@@ -373,6 +382,12 @@ std::optional<OptionError> assignHurst(HurstRange &hurst, const OptionValue &val
     const auto range = rangeOfList(s.values, tr("H"), 1e-9, 0.1);
     if (const auto *error = std::get_if<OptionError>(&range))
         return *error;
+    if (std::holds_alternative<Listed>(range)) {
+        hurst = {hundredths(s.values.front()), hundredths(s.values.back()), 0.1};
+        for (const double v : s.values)
+            hurst.listed.push_back(hundredths(v));
+        return std::nullopt;
+    }
     const auto &r = std::get<DoubleRange>(range);
     hurst = {hundredths(r.first), hundredths(r.last), hundredths(r.step)};
     return std::nullopt;
@@ -481,6 +496,14 @@ QString rangeText(double first, double last, double step)
         .arg(QString::number(first), QString::number(last), QString::number(step));
 }
 
+template <typename T> QString listText(const std::vector<T> &values)
+{
+    QStringList texts;
+    for (const T value : values)
+        texts.append(QString::number(value));
+    return texts.join(QLatin1Char(','));
+}
+
 QString choiceWord(std::span<const ChoiceWord> words, int value)
 {
     for (const ChoiceWord &word : words)
@@ -507,8 +530,8 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
             [&](MapFormat *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
             [](CoverRange *v) -> OptionValue {
                 std::vector<double> values;
-                for (int c = v->first; c <= v->last && v->step > 0; c += v->step)
-                    values.push_back(c);
+                for (const int cover : v->values())
+                    values.push_back(cover);
                 return values;
             },
             [](HurstRange *v) -> OptionValue {
@@ -527,8 +550,14 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
 QString textOf(const Field &field, const BatchOption &option)
 {
     return std::visit(Overloaded{
-                          [](CoverRange *v) { return rangeText(v->first, v->last, v->step); },
-                          [](HurstRange *v) { return rangeText(v->first, v->last, v->step); },
+                          [](CoverRange *v) {
+                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                                       : listText(v->listed);
+                          },
+                          [](HurstRange *v) {
+                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                                       : listText(v->listed);
+                          },
                           [](Point v) {
                               return QStringLiteral("%1,%2").arg(QString::number(*v.x),
                                                                  QString::number(*v.y));

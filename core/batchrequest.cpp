@@ -38,9 +38,25 @@ bool hasTwoDecimals(double value)
     return std::isfinite(hundredths) && std::fabs(hundredths - std::round(hundredths)) < 1e-9;
 }
 
+// A list of values must run upwards without repeats, so that no two maps
+// share a name.
+template <typename T> bool increasing(const std::vector<T> &values)
+{
+    return std::adjacent_find(values.begin(), values.end(), std::greater_equal<T>()) ==
+           values.end();
+}
+
 std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, IntLimits last,
                                     IntLimits step)
 {
+    if (!covers.listed.empty()) {
+        for (const int cover : covers.listed)
+            if (auto refusal = outside("a listed cover", cover, IntLimits{first.min, last.max}))
+                return refusal;
+        if (!increasing(covers.listed))
+            return tr("listed covers must increase, each once");
+        return std::nullopt;
+    }
     if (auto refusal = outside("the first cover", covers.first, first))
         return refusal;
     if (auto refusal = outside("the last cover", covers.last, last))
@@ -66,6 +82,36 @@ template <typename Request> std::optional<QString> sweepRefusal(const Request &r
     return std::nullopt;
 }
 
+std::optional<QString> hurstRefusal(const HurstRange &hurst)
+{
+    using Request = FractalBatchRequest;
+    if (!hurst.listed.empty()) {
+        for (const double h : hurst.listed) {
+            if (!hasTwoDecimals(h))
+                return tr("H values have at most two decimals");
+            if (auto refusal = outside(
+                    "a listed H", h,
+                    HundredthsLimits{Request::firstHurstLimits.min, Request::lastHurstLimits.max}))
+                return refusal;
+        }
+        if (!increasing(hurst.listed))
+            return tr("listed H values must increase, each once");
+        return std::nullopt;
+    }
+    if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) || !hasTwoDecimals(hurst.step))
+        return tr("H values have at most two decimals");
+    if (auto refusal = outside("the first H", hurst.first, Request::firstHurstLimits))
+        return refusal;
+    if (auto refusal = outside("the last H", hurst.last, Request::lastHurstLimits))
+        return refusal;
+    if (auto refusal = outside("the H step", hurst.step, Request::hurstStepLimits))
+        return refusal;
+    if (hurst.values().empty())
+        return tr("the first H, %1, is above the last, %2: the range holds no H")
+            .arg(QString::number(hurst.first), QString::number(hurst.last));
+    return std::nullopt;
+}
+
 bool isControl(QChar c)
 {
     return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
@@ -82,6 +128,8 @@ bool HundredthsLimits::contains(double value) const
 
 qint64 CoverRange::count() const
 {
+    if (!listed.empty())
+        return qint64(listed.size());
     if (step < 1)
         return 0;
     return (qint64(last) - first + step) / step;
@@ -89,11 +137,25 @@ qint64 CoverRange::count() const
 
 bool CoverRange::contains(int cover) const
 {
+    if (!listed.empty())
+        return std::find(listed.begin(), listed.end(), cover) != listed.end();
     return step >= 1 && cover >= first && cover <= last && (cover - first) % step == 0;
+}
+
+std::vector<int> CoverRange::values() const
+{
+    if (!listed.empty())
+        return listed;
+    std::vector<int> values;
+    for (qint64 cover = first; step >= 1 && cover <= last; cover += step)
+        values.push_back(int(cover));
+    return values;
 }
 
 std::vector<double> HurstRange::values() const
 {
+    if (!listed.empty())
+        return listed;
     std::vector<double> values;
     if (!(step > 0.0))
         return values;
@@ -201,17 +263,8 @@ qint64 RandomBatchRequest::mapCount() const
 
 std::optional<QString> FractalBatchRequest::refusal() const
 {
-    if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) || !hasTwoDecimals(hurst.step))
-        return tr("H values have at most two decimals");
-    if (auto refusal = outside("the first H", hurst.first, firstHurstLimits))
+    if (auto refusal = hurstRefusal(hurst))
         return refusal;
-    if (auto refusal = outside("the last H", hurst.last, lastHurstLimits))
-        return refusal;
-    if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
-        return refusal;
-    if (hurst.values().empty())
-        return tr("the first H, %1, is above the last, %2: the range holds no H")
-            .arg(QString::number(hurst.first), QString::number(hurst.last));
     if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (size > maxMapSize)

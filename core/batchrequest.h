@@ -31,28 +31,49 @@ struct HundredthsLimits {
 };
 
 // The covers a batch visits: first, first + step, ... up to and including
-// last.
+// last; or, when `listed` holds any, exactly those, in that order.
 struct CoverRange {
+    CoverRange() = default;
+    CoverRange(int first, int last, int step)
+        : first(first)
+        , last(last)
+        , step(step)
+    {}
+
     int first = 1;
     int last = 100;
     int step = 1;
+    // Covers that no step reaches, such as 10, 25 and 50. A range is always
+    // kept as a range, so that its names and records stay as they were.
+    std::vector<int> listed;
 
     // How many covers that is: (last - first + step) / step, truncated, which
     // is what the dialogs have always shown; 0 or less for a reversed range.
     qint64 count() const;
     bool contains(int cover) const;
+    // The covers in the order the batch visits them.
+    std::vector<int> values() const;
 };
 
 // The Hurst exponents a fractal batch visits.
 struct HurstRange {
+    HurstRange() = default;
+    HurstRange(double first, double last, double step)
+        : first(first)
+        , last(last)
+        , step(step)
+    {}
+
     double first = 0.1;
     double last = 0.9;
     double step = 0.1;
+    // H values that no step reaches, visited as listed.
+    std::vector<double> listed;
 
     // From first in steps of step, by repeated addition, while H does not
-    // exceed last + step / 2. The dialog's total, the progress range and the
-    // run all walk this same sequence, so what the user is promised is what
-    // the run does.
+    // exceed last + step / 2 (or the listed values). The dialog's total,
+    // the progress range and the run all walk this same sequence, so what
+    // the user is promised is what the run does.
     std::vector<double> values() const;
 };
 

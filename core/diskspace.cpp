@@ -51,10 +51,8 @@ double mapBytes(const BatchOutput &output, int size, double coverFraction)
 // Covers the loop visits, in the order it visits them.
 template <typename Visit> void forEachCover(const CoverRange &covers, Visit visit)
 {
-    if (covers.step < 1)
-        return;
-    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
-        visit(int(cover));
+    for (const int cover : covers.values())
+        visit(cover);
 }
 
 // The batch list names every map with its folder and the post-string; the

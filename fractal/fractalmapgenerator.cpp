@@ -61,8 +61,7 @@ std::array<bool, 101> FractalMapGenerator::reachableCovers() const
 bool FractalMapGenerator::allCoversDone(const CoverCounts &counts,
                                         const std::array<bool, 101> &reachable) const
 {
-    const CoverRange &covers = m_request.covers;
-    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
+    for (const int cover : m_request.covers.values())
         if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
             countOf(counts, cover) < m_request.replicates)
             return false;
@@ -95,10 +94,9 @@ std::vector<FractalMapGenerator::AcceptedCut>
 FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
                                std::vector<double> &scratch) const
 {
-    const CoverRange &covers = m_request.covers;
     std::vector<AcceptedCut> cuts;
     scratch.clear();
-    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+    for (const int cover : m_request.covers.values()) {
         if (countOf(counts, cover) >= m_request.replicates)
             continue;
         const covercut::ExactCut exact = covercut::exactCut(block, int(cover), scratch);
@@ -269,7 +267,6 @@ QString FractalMapGenerator::longestMapName(const QString &nameStem) const
 QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) const
 {
     const std::vector<double> hs = m_request.hurst.values();
-    const CoverRange &covers = m_request.covers;
     std::vector<std::array<int, 101>> counts(hs.size());
     for (const MapRecord &map : written) {
         const auto h = std::size_t(std::find(hs.begin(), hs.end(), map.H) - hs.begin());
@@ -282,7 +279,7 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
     };
     QStringList never;
     QStringList lines;
-    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+    for (const int cover : m_request.covers.values()) {
         if (!reachable[std::size_t(cover)]) {
             never.append(QString::number(cover));
             continue;

@@ -46,8 +46,10 @@ QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
 RandomMapGenerator::MapPlace RandomMapGenerator::placeOf(qint64 index) const
 {
     const qint64 coverIndex = index / m_request.replicates;
-    return {int(m_request.covers.first + coverIndex * m_request.covers.step),
-            int(index % m_request.replicates)};
+    const CoverRange &covers = m_request.covers;
+    const int cover = covers.listed.empty() ? int(covers.first + coverIndex * covers.step)
+                                            : covers.listed[std::size_t(coverIndex)];
+    return {cover, int(index % m_request.replicates)};
 }
 
 QString RandomMapGenerator::progressLabel(qint64 index) const

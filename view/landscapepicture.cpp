@@ -5,6 +5,8 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPen>
 #include <QTransform>
@@ -556,14 +558,43 @@ QImage LandscapePicture::preview(const LandscapeGrid &grid, qint32 matrixValue, 
     return image;
 }
 
-FileResult LandscapePicture::savePng(const QImage &image, const QString &path)
+namespace {
+
+QByteArray imageFormatOf(const QString &path)
 {
-    QByteArray png;
-    QBuffer buffer(&png);
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    return suffix.isEmpty() ? QByteArrayLiteral("png") : suffix;
+}
+
+} // namespace
+
+std::optional<QString> LandscapePicture::imageFormatRefusal(const QString &path)
+{
+    const QByteArray format = imageFormatOf(path);
+    const QList<QByteArray> formats = QImageWriter::supportedImageFormats();
+    if (formats.contains(format))
+        return std::nullopt;
+    QStringList names;
+    for (const QByteArray &name : formats)
+        names.append(QString::fromLatin1(name));
+    return QCoreApplication::translate("LandscapePicture",
+                                       "%1: pictures cannot be written as .%2; name the file "
+                                       "with one of .%3")
+        .arg(QDir::toNativeSeparators(path), QString::fromLatin1(format),
+             names.join(QStringLiteral(", .")));
+}
+
+FileResult LandscapePicture::saveImage(const QImage &image, const QString &path)
+{
+    const QByteArray format = imageFormatOf(path);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
+    QImageWriter writer(&buffer, format);
+    if (!writer.write(image))
         return FileError{QDir::toNativeSeparators(path),
                          QCoreApplication::translate("LandscapePicture",
-                                                     "the image could not be encoded as PNG")};
-    return saveBytes(path, png);
+                                                     "the image could not be encoded as %1: %2")
+                             .arg(QString::fromLatin1(format).toUpper(), writer.errorString())};
+    return saveBytes(path, encoded);
 }

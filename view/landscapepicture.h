@@ -122,10 +122,13 @@ public:
     // has rows, so the row count alone decides.
     static constexpr int previewMaximumSide = 1024;
     static QSize previewSize(std::size_t rowCount);
-    // Writes `image` as a PNG file that appears only once it is complete:
+    // Writes `image` as a file that appears only once it is complete:
     // encoded in memory first, then saved with the checks that notice a
-    // full disk.
-    static FileResult savePng(const QImage &image, const QString &path);
+    // full disk. The format is the one the name's suffix asks for (PNG for
+    // a name without one).
+    static FileResult saveImage(const QImage &image, const QString &path);
+    // Why `path` names a picture format that cannot be written, or nothing.
+    static std::optional<QString> imageFormatRefusal(const QString &path);
 
     // Where the whole map lies for `view` (beyond the drawing area when
     // zoomed), and the same view zoomed by `factor` about the point `anchor`

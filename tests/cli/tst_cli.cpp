@@ -118,7 +118,23 @@ private Q_SLOTS:
             QCOMPARE(run.exitCode, 0);
             for (const BatchOption &option : batchOptions(kind))
                 QVERIFY2(run.out.contains(QStringLiteral("--") + option.cliName()), option.key);
+            // It ends with examples.
+            const QString examples = run.out.section(QStringLiteral("Examples:\n"), 1);
+            QVERIFY(!examples.isEmpty());
         }
+        // A bare --surfaces is neither a count nor --write-surfaces.
+        QTemporaryDir dir;
+        const CliRun bare =
+            runCli({"fractal", "--out", "o", "--surfaces", "--size", "9"}, dir.path());
+        QCOMPARE(bare.exitCode, 2);
+        QVERIFY2(bare.err.contains(QStringLiteral("--write-surfaces")), qPrintable(bare.err));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("o"))));
+        // A reference system without an origin says where the map then lies.
+        const CliRun placed = runCli({"random", "--out", "g", "--size", "4", "--cover", "50",
+                                      "--format", "tif", "--crs", "EPSG:3035", "--quiet"},
+                                     dir.path());
+        QCOMPARE(placed.exitCode, 0);
+        QVERIFY2(placed.err.contains(QStringLiteral("--origin")), qPrintable(placed.err));
         // -h is help in every command, also where -H is a value.
         for (const char *command : {"random", "fractal", "render"}) {
             const CliRun shortHelp = runCli({QLatin1String(command), QStringLiteral("-h")});
@@ -155,6 +171,28 @@ private Q_SLOTS:
         options.terminal = false;
         const CliRun quiet = runCli({"random", "--out", "r", "--size", "4"}, options);
         QVERIFY(!quiet.err.contains(QStringLiteral("maps")));
+    }
+
+    // One value and a list are sweeps too, named as a range's maps are.
+    void sweepsAsValuesAndLists()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(runCli({"random", "--out", "r", "--cover", "10,25,50", "--size", "4", "--quiet"},
+                        dir.path())
+                     .exitCode,
+                 0);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("r"))).entryList({QStringLiteral("*.txt")}),
+                 (QStringList{"RND_010_4x4_a1.txt", "RND_025_4x4_a1.txt", "RND_050_4x4_a1.txt"}));
+        QCOMPARE(runCli({"fractal", "--out", "f", "--cover", "50", "--hurst", "0.3,0.45", "--size",
+                         "9", "--cut", "exact", "--quiet"},
+                        dir.path())
+                     .exitCode,
+                 0);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("f"))).entryList({QStringLiteral("*.txt")}),
+                 (QStringList{"FBM_0.30_050_00001.txt", "FBM_0.45_050_00001.txt"}));
+        const CliRun down = runCli({"random", "--out", "d", "--cover", "50,40"}, dir.path());
+        QCOMPARE(down.exitCode, 2);
+        QVERIFY2(down.err.contains(QStringLiteral("increase")), qPrintable(down.err));
     }
 
     void batchMatchesTheCoreAndListsAbsolutePaths()

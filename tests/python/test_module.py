@@ -144,7 +144,9 @@ class SameAsTheCommandLine(unittest.TestCase):
         with self.assertRaises(ValueError):
             patchwright.fbm_surface(4097, 0.5, 0)
         with self.assertRaises(ValueError):
-            patchwright.random_batch(cover=[10, 20, 40])
+            patchwright.random_batch(cover=[40, 20])
+        names = [record["file"] for record, _ in patchwright.random_batch(cover=[10, 25], size=4)]
+        self.assertEqual(names, ["RND_010_4x4_a1.txt", "RND_025_4x4_a1.txt"])
         with self.assertRaises(TypeError):
             patchwright.random_batch(size="100")
 
