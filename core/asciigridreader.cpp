@@ -1,14 +1,18 @@
 #include "core/asciigridreader.h"
 
+#include "core/digitpairs.h"
 #include "core/regularfile.h"
 
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -50,19 +54,30 @@ std::optional<qint64> wholeNumber(const std::string &token)
 
 class GridParser {
 public:
-    explicit GridParser(LandscapeGrid &grid)
+    // `bytesLeft` is what the file holds after the bytes parsed so far; it
+    // bounds the memory taken before the cells are read.
+    GridParser(LandscapeGrid &grid, qint64 bytesLeft)
         : m_grid(grid)
+        , m_bytesLeft(bytesLeft)
     {}
 
     // Each returns a reason when the grid is malformed.
     std::optional<QString> token(const std::string &text);
     std::optional<QString> finish();
 
+    // Reads the one-digit cells at the start of `bytes`, where a token
+    // starts, up to the end of the current grid row, and returns how many
+    // bytes it took; token() reads the rest. Rows are counted in cells, so
+    // stopping at a row's end keeps each grid row a row of the map.
+    std::size_t digitPairs(const char *bytes, std::size_t size);
+
 private:
     std::optional<QString> headerEntry(const std::string &value);
+    void startData();
     std::optional<QString> cell(const std::string &text);
 
     LandscapeGrid &m_grid;
+    qint64 m_bytesLeft;
     std::string m_key;
     bool m_inData = false;
     qint64 m_columns = -1;
@@ -83,8 +98,44 @@ std::optional<QString> GridParser::token(const std::string &text)
     }
     if (m_columns < 0 || m_rows < 0)
         return QStringLiteral("the header does not give both ncols and nrows");
-    m_inData = true;
+    startData();
     return cell(text);
+}
+
+void GridParser::startData()
+{
+    m_inData = true;
+    // Every cell but the last takes a digit and a separator at least, so the
+    // file's size bounds the cells it can hold, whatever the header says.
+    const qint64 declared = m_columns * m_rows;
+    const qint64 fit = m_bytesLeft / 2 + 1;
+    try {
+        m_grid.reserve(std::size_t(std::min(declared, fit)), std::size_t(m_rows));
+    } catch (const std::bad_alloc &) {
+        // Reading goes on without the hint.
+    }
+}
+
+std::size_t GridParser::digitPairs(const char *bytes, std::size_t size)
+{
+    const qint64 total = m_columns * m_rows;
+    if (!m_inData || m_cells == total)
+        return 0;
+    const qint64 leftInRow = m_columns - m_cells % m_columns;
+    const std::size_t chunks = std::min<std::size_t>(
+        {size / DigitPairs::chunkBytes, std::size_t(leftInRow) / DigitPairs::chunkCells, 1024});
+    qint32 first[DigitPairs::chunkCells];
+    if (chunks == 0 || !DigitPairs::readChunk(bytes, first))
+        return 0;
+    if (m_cells % m_columns == 0)
+        m_grid.beginRow();
+    qint32 *out = m_grid.addCells(chunks * DigitPairs::chunkCells);
+    std::copy(std::begin(first), std::end(first), out);
+    const std::size_t read = 1 + DigitPairs::read(bytes + DigitPairs::chunkBytes,
+                                                  out + DigitPairs::chunkCells, chunks - 1);
+    m_grid.dropCells((chunks - read) * DigitPairs::chunkCells);
+    m_cells += qint64(read * DigitPairs::chunkCells);
+    return read * DigitPairs::chunkBytes;
 }
 
 std::optional<QString> GridParser::headerEntry(const std::string &value)
@@ -170,7 +221,7 @@ FileResult AsciiGridReader::read(QIODevice &file, const QString &shownPath, Land
 {
     grid.clear();
 
-    GridParser parser(grid);
+    GridParser parser(grid, file.size() - file.pos());
     auto fail = [&grid, &shownPath](const QString &reason) {
         grid.clear();
         return FileError{shownPath, reason};
@@ -185,6 +236,10 @@ FileResult AsciiGridReader::read(QIODevice &file, const QString &shownPath, Land
         if (got == 0)
             break;
         for (qint64 i = 0; i < got; ++i) {
+            if (token.empty())
+                i += qint64(parser.digitPairs(block.get() + i, std::size_t(got - i)));
+            if (i == got)
+                break;
             const char c = block[std::size_t(i)];
             if (!isBlank(c)) {
                 if (token.size() == longestToken)

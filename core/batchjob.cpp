@@ -286,8 +286,12 @@ BatchReport BatchJob::run(BatchProgress &progress)
         return report;
     }
     report.result = m_source->writeMaps(stem, report.maps, progress);
-    report.batchListError = writeBatchList(report.fileNames(), stem, m_source->output().postString);
-    report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns());
+    // A run that did not wait for the disk for its maps does not wait for
+    // it at the end either.
+    const OnDisk onDisk = m_source->output().sync ? OnDisk::Wait : OnDisk::DontWait;
+    report.batchListError =
+        writeBatchList(report.fileNames(), stem, m_source->output().postString, onDisk);
+    report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);
 

@@ -11,7 +11,7 @@ QString batchListFileName(const QString &pathPrefix)
 }
 
 FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefix,
-                          const QString &postString)
+                          const QString &postString, OnDisk onDisk)
 {
     const QByteArray post = postString.toLatin1();
     return saveLines(
@@ -21,5 +21,5 @@ FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefi
             out += post;
             out += '\n';
         },
-        AtLink::Refuse);
+        AtLink::Refuse, onDisk);
 }

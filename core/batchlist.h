@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/fileerror.h"
+#include "core/writefully.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,4 +18,4 @@
 // file, so a failure leaves the previous list intact.
 QString batchListFileName(const QString &pathPrefix);
 FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefix,
-                          const QString &postString);
+                          const QString &postString, OnDisk onDisk = OnDisk::Wait);

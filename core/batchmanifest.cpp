@@ -125,12 +125,12 @@ QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
 }
 
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
-                         const ManifestColumns &columns)
+                         const ManifestColumns &columns, OnDisk onDisk)
 {
     return saveLines(
         manifestFileName(pathPrefix), manifestHeader(columns), records.size(),
         [&records, &columns](qsizetype i, QByteArray &out) {
             out += manifestRow(records[i], columns);
         },
-        AtLink::Refuse);
+        AtLink::Refuse, onDisk);
 }

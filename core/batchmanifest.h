@@ -2,6 +2,7 @@
 
 #include "core/fileerror.h"
 #include "core/maprecord.h"
+#include "core/writefully.h"
 
 #include <QList>
 #include <QString>
@@ -47,4 +48,4 @@ QString manifestFileName(const QString &pathPrefix);
 QByteArray manifestHeader(const ManifestColumns &columns = {});
 QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
-                         const ManifestColumns &columns = {});
+                         const ManifestColumns &columns = {}, OnDisk onDisk = OnDisk::Wait);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/bulkmemory.h"
+
 #include <QtGlobal>
 
 #include <cstddef>
@@ -53,9 +55,19 @@ public:
     void beginRow() { m_rowStarts.push_back(m_cells.size()); }
     void pushCell(qint32 value) { m_cells.push_back(value); }
 
+    // Room for `count` more cells of the open row, left unset for the caller
+    // to write; dropCells() then gives back those it did not write.
+    qint32 *addCells(std::size_t count)
+    {
+        const std::size_t used = m_cells.size();
+        m_cells.resize(used + count);
+        return m_cells.data() + used;
+    }
+    void dropCells(std::size_t count) { m_cells.resize(m_cells.size() - count); }
+
     friend bool operator==(const LandscapeGrid &a, const LandscapeGrid &b) = default;
 
 private:
-    std::vector<qint32> m_cells;
+    std::vector<qint32, BulkAllocator<qint32>> m_cells;
     std::vector<std::size_t> m_rowStarts;
 };

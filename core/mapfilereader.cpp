@@ -1,5 +1,6 @@
 #include "core/mapfilereader.h"
 
+#include "core/digitpairs.h"
 #include "core/regularfile.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -85,6 +87,26 @@ void MapFileReader::feed(std::string_view bytes)
     const char *p = bytes.data();
     const char *const end = p + bytes.size();
     while (p < end) {
+        // Stretches of one-digit cells inside an open row, the bulk of a
+        // written map, sixteen bytes at a time. A few thousand cells at most
+        // are asked for at once, so that the grid grows with what the file
+        // holds and not past the capacity its first block suggested.
+        if (m_phase == Phase::Leading && m_rowOpen) {
+            const auto chunks =
+                std::min<std::size_t>(std::size_t(end - p) / DigitPairs::chunkBytes, 1024);
+            qint32 cells[DigitPairs::chunkCells];
+            if (chunks > 0 && DigitPairs::readChunk(p, cells)) {
+                qint32 *out = m_grid.addCells(chunks * DigitPairs::chunkCells);
+                std::copy(std::begin(cells), std::end(cells), out);
+                const std::size_t read =
+                    1 + DigitPairs::read(p + DigitPairs::chunkBytes, out + DigitPairs::chunkCells,
+                                         chunks - 1);
+                m_grid.dropCells((chunks - read) * DigitPairs::chunkCells);
+                p += read * DigitPairs::chunkBytes;
+                m_lineHasBytes = true;
+                continue;
+            }
+        }
         // Fast path for the written format: a whole short number and its
         // space inside this block, at the start of a token. Nine digits
         // cannot overflow, so no range check is needed here.

@@ -1,5 +1,7 @@
 #include "core/writefully.h"
 
+#include "core/pendingfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -43,9 +45,36 @@ FileResult linkRefusal(const QString &name)
                                                              "link")};
 }
 
-FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
-                     const std::function<void(qsizetype, QByteArray &)> &appendLine, AtLink atLink)
+namespace {
+
+FileResult saveUnsynced(const QString &name, const QByteArray &head, qsizetype count,
+                        const std::function<void(qsizetype, QByteArray &)> &appendLine)
 {
+    PendingFile file;
+    if (FileResult error = file.create(name))
+        return error;
+    QByteArray content = head;
+    for (qsizetype i = 0; i <= count; ++i) {
+        if (i < count)
+            appendLine(i, content);
+        if (content.size() >= (1 << 20) || i == count) {
+            if (FileResult error = file.write(content.constData(), content.size()))
+                return error;
+            content.clear();
+        }
+    }
+    // The pending file removes its temporary file on a failure.
+    return file.publish();
+}
+
+} // namespace
+
+FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
+                     const std::function<void(qsizetype, QByteArray &)> &appendLine, AtLink atLink,
+                     OnDisk onDisk)
+{
+    if (onDisk == OnDisk::DontWait)
+        return saveUnsynced(name, head, count, appendLine);
     if (atLink == AtLink::Refuse) {
         if (FileResult error = linkRefusal(name))
             return error;

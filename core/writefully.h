@@ -36,10 +36,18 @@ enum class AtLink { Follow, Refuse };
 // The reason to refuse writing `name` when a link stands there.
 FileResult linkRefusal(const QString &name);
 
+// Whether a saved file is on disk before it takes its name. A run told not
+// to wait for the disk (--no-sync) names its batch list and manifest as
+// soon as they are written, like its maps: a crash can then leave them
+// partial, but nothing ever waits for data written before them.
+enum class OnDisk { Wait, DontWait };
+
 // Writes a whole text file of `count` lines through QSaveFile: `head`, then
 // the line `appendLine(i, buffer)` appends for each i, flushed in chunks so
 // that a list of a million maps does not sit in memory twice. Nothing
-// appears under `name` unless all of it was written.
+// appears under `name` unless all of it was written. Without waiting for
+// the disk, the file goes through a PendingFile that is named unsynced
+// (QSaveFile always syncs); a link at `name` is then always refused.
 FileResult saveLines(const QString &name, const QByteArray &head, qsizetype count,
                      const std::function<void(qsizetype, QByteArray &)> &appendLine,
-                     AtLink atLink = AtLink::Follow);
+                     AtLink atLink = AtLink::Follow, OnDisk onDisk = OnDisk::Wait);

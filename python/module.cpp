@@ -541,9 +541,39 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     const double cellSize = output.georeference.cellSize;
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
+    const int rows = int(habitat.shape(0));
+    const int columns = int(habitat.shape(1));
     const LandscapeMetrics metrics = withoutGil([&] {
-        return landscapeMetrics(habitat.data(), int(habitat.shape(0)), int(habitat.shape(1)),
-                                neighbours, cellSize);
+        if (rows == 0 || columns == 0)
+            return landscapeMetrics(habitat.data(), rows, columns, neighbours, cellSize);
+        // Each thread keeps its accumulator for the next map of the same
+        // width: built afresh, its tables cost more page faults than the
+        // measuring itself (about 20 ms against 5 for a 1000 x 1000 map).
+        struct Kept {
+            int columns = 0;
+            int neighbours = 0;
+            double cellSize = 0;
+            std::unique_ptr<LandscapeMetricsAccumulator> accumulator;
+        };
+        thread_local Kept kept;
+        if (!kept.accumulator || kept.columns != columns || kept.neighbours != neighbours ||
+            kept.cellSize != cellSize) {
+            kept.accumulator.reset();
+            kept.accumulator =
+                std::make_unique<LandscapeMetricsAccumulator>(columns, neighbours, cellSize);
+            kept.columns = columns;
+            kept.neighbours = neighbours;
+            kept.cellSize = cellSize;
+        }
+        try {
+            for (int r = 0; r < rows; ++r)
+                kept.accumulator->addRow(habitat.data() + qint64(r) * columns);
+            return kept.accumulator->finish();
+        } catch (...) {
+            // A map left half added is no start for the next one.
+            kept.accumulator.reset();
+            throw;
+        }
     });
     return fieldDict(manifestMetricFields(metrics));
 }

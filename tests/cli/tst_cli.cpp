@@ -226,6 +226,21 @@ private Q_SLOTS:
         }
         QCOMPARE(readAll(QDir(folder).filePath(QStringLiteral("RND_ListFragStat.fbt"))),
                  expectedList);
+
+        // Without waiting for the disk, the list and manifest are named
+        // through another path; they and the folder must come out the same.
+        const CliRun unsynced = runCli({"random", "--out", "unsynced", "--cover", "0:100:25",
+                                        "--size", "12", "--replicates", "3", "--seed", "-42",
+                                        "--post-string", ";a;b", "--quiet", "--no-sync"},
+                                       dir.path());
+        QCOMPARE(unsynced.exitCode, 0);
+        const QString unsyncedFolder = QDir(dir.path()).filePath(QStringLiteral("unsynced"));
+        QCOMPARE(filesIn(unsyncedFolder), filesIn(folder));
+        for (const QString &name : filesIn(folder)) {
+            QByteArray expected = readAll(QDir(folder).filePath(name));
+            expected.replace(folder.toLatin1(), unsyncedFolder.toLatin1());
+            QCOMPARE(readAll(QDir(unsyncedFolder).filePath(name)), expected);
+        }
     }
 
     void settingsComeFromConfigFile()

@@ -3,52 +3,12 @@
 // the data into lines, each line into tokens at every space, and convert all
 // tokens but the last with the toolkit's own integer conversion.
 #include "core/mapfilereader.h"
-
-#include <QString>
+#include "tests/support/grids.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-#include <vector>
-
-namespace {
-
-using Rows = std::vector<std::vector<qint32>>;
-
-Rows referenceRows(std::string_view bytes)
-{
-    Rows rows;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos)
-            end = bytes.size();
-        const std::string_view line = bytes.substr(start, end - start);
-        std::vector<std::string_view> tokens;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t space = line.find(' ', from);
-            if (space == std::string_view::npos) {
-                tokens.push_back(line.substr(from));
-                break;
-            }
-            tokens.push_back(line.substr(from, space - from));
-            from = space + 1;
-        }
-        if (tokens.size() >= 2) {
-            std::vector<qint32> row;
-            for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
-                row.push_back(QString::fromLatin1(tokens[i].data(), qsizetype(tokens[i].size()))
-                                  .toInt(nullptr, 10));
-            rows.push_back(std::move(row));
-        }
-        start = end + 1;
-    }
-    return rows;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -71,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     reader.finish();
 
-    const Rows expected = referenceRows(bytes);
+    const Rows expected = plainReference(bytes);
     if (grid.rowCount() != expected.size())
         std::abort();
     for (std::size_t r = 0; r < expected.size(); ++r) {

@@ -4,7 +4,10 @@
 #include "core/mapfilereader.h"
 
 #include <QByteArray>
+#include <QIODevice>
+#include <QString>
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -38,3 +41,68 @@ inline Rows parsePlain(const QByteArray &bytes)
     reader.finish();
     return rowsOf(grid);
 }
+
+// The plain format's rules transcribed as plainly as they are stated: split
+// the bytes into lines, each line into tokens at every space, and convert
+// all tokens but the last with the toolkit's own integer conversion.
+inline Rows plainReference(std::string_view bytes)
+{
+    Rows rows;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        const std::string_view line = bytes.substr(start, end - start);
+        std::vector<std::string_view> tokens;
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t space = line.find(' ', from);
+            if (space == std::string_view::npos) {
+                tokens.push_back(line.substr(from));
+                break;
+            }
+            tokens.push_back(line.substr(from, space - from));
+            from = space + 1;
+        }
+        if (tokens.size() >= 2) {
+            std::vector<qint32> row;
+            for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
+                row.push_back(QString::fromLatin1(tokens[i].data(), qsizetype(tokens[i].size()))
+                                  .toInt(nullptr, 10));
+            rows.push_back(std::move(row));
+        }
+        start = end + 1;
+    }
+    return rows;
+}
+
+// Hands out its bytes a few at a time, so that a reader fed from it never
+// holds a stretch long enough for its bulk paths and takes every byte
+// through its plain rules.
+class TrickleDevice final : public QIODevice {
+public:
+    TrickleDevice(const QByteArray &bytes, qint64 most)
+        : m_bytes(bytes)
+        , m_most(most)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 take = std::min({maxSize, m_most, qint64(m_bytes.size()) - m_at});
+        std::copy_n(m_bytes.constData() + m_at, take, data);
+        m_at += take;
+        return take;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_most;
+    qint64 m_at = 0;
+};
