@@ -5,6 +5,7 @@
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
+#include "widgets/refusalline.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -359,15 +360,6 @@ void MainWindow::showReport(const QString &title, const BatchReport &report)
         showFailure(title, parts.join(QStringLiteral("\n\n")));
     else
         QMessageBox::information(this, title, parts.join(QStringLiteral("\n\n")));
-}
-
-QString MainWindow::asSentence(QString message)
-{
-    if (!message.isEmpty())
-        message[0] = message[0].toUpper();
-    if (!message.endsWith(QLatin1Char('.')))
-        message += QLatin1Char('.');
-    return message;
 }
 
 void MainWindow::on_fileListView_currentRowChanged(int currentRow)

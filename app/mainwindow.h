@@ -87,9 +87,6 @@ private:
     // before it started, so that the dialog can be shown again.
     bool runBatch(BatchJob job, const QString &title, ListOrder order);
     void showReport(const QString &title, const BatchReport &report);
-    // Core messages are phrases, as command-line tools print them; a
-    // message box shows a sentence.
-    static QString asSentence(QString message);
     // The loaded map's name, extent and cover: the share of cells that are
     // not matrix, so every code other than the matrix code counts; and what
     // its batch's manifest says of it, when there is one beside it.

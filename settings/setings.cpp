@@ -2,6 +2,7 @@
 
 #include "core/batchrequest.h"
 #include "ui_setings.h"
+#include "widgets/refusalline.h"
 
 #include <QMessageBox>
 
@@ -109,10 +110,8 @@ std::optional<QString> setings::refusal() const
         reason = tr("the habitat and the matrix code are both %1; a map of one code has no "
                     "habitat to tell apart")
                      .arg(coverValue());
-    if (reason) {
-        (*reason)[0] = reason->at(0).toUpper();
-        *reason += QLatin1Char('.');
-    }
+    if (reason)
+        return asSentence(*reason);
     return reason;
 }
 
