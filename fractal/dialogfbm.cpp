@@ -36,6 +36,9 @@ dialogFbm::dialogFbm(QWidget *parent)
     m_frame = new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox},
                                    QStringLiteral("fractal"));
     connect(m_frame, &BatchDialogFrame::edited, this, [this] { updateTotal(); });
+    // The values of the last accepted batch come back at the next start; the
+    // seed does not, as it never has.
+    m_frame->remember({ui->Hi, ui->Hf, ui->Hp, ui->Ci, ui->Cf, ui->Cp, ui->Tam, ui->amo});
     // The size does not enter the total, but a size above the lattice's
     // cannot run; it has no slot of its own, as the form has always had.
     connect(ui->Tam, &QSpinBox::valueChanged, this, [this] { updateTotal(); });
@@ -189,7 +192,7 @@ FractalBatchRequest dialogFbm::request() const
     request.covers = {initialCover(), finalCover(), coverStep()};
     request.size = mapSize();
     request.replicates = replicateCount();
-    request.output.folder = folderText();
+    m_frame->applyTo(request.output);
     request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
     request.cut = m_cut->currentIndex() == 1 ? FractalCut::Exact : FractalCut::Ladder;
     request.distinctSurfaces = m_distinct->isChecked();

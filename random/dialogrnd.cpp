@@ -48,6 +48,9 @@ DialogRnd::DialogRnd(QWidget *parent)
     m_frame = new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox},
                                    QStringLiteral("random"));
     connect(m_frame, &BatchDialogFrame::edited, this, [this] { updateTotal(); });
+    // The values of the last accepted batch come back at the next start; the
+    // seed does not, as it never has.
+    m_frame->remember({ui->Ci, ui->Cf, ui->Cp, ui->Tam, ui->amo});
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -124,7 +127,7 @@ RandomBatchRequest DialogRnd::request() const
     request.covers = {initialCover(), finalCover(), coverStep()};
     request.size = mapSize();
     request.replicates = replicateCount();
-    request.output.folder = folderText();
+    m_frame->applyTo(request.output);
     request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
     return request;
 }

@@ -2,21 +2,27 @@
 
 #include "widgets/refusalline.h"
 
+#include <QList>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include <optional>
 
+class OutputGroup;
+class QAbstractSpinBox;
 class QBoxLayout;
 class QDialog;
 class QDialogButtonBox;
 class QLineEdit;
 class QSpinBox;
+struct BatchOutput;
 
 // What both batch dialogs do around their own values: the output folder,
 // which comes back from the last accepted batch and counts as much typed as
 // chosen; the total of files the batch will write; and OK, which stays off
-// with the reason beside it while the values cannot run.
+// with the reason beside it while the values cannot run. Between the folder
+// and the buttons it adds the Output group (see OutputGroup).
 class BatchDialogFrame final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BatchDialogFrame)
@@ -35,6 +41,12 @@ public:
     BatchDialogFrame(const Form &form, const QString &group);
 
     QString folder() const;
+    // The folder and the Output group's choices.
+    void applyTo(BatchOutput &output) const;
+    // Brings back the values of `boxes` from the last accepted batch, each
+    // kept under its object name, and keeps them again at every OK. Values
+    // are set without signals; the dialog computes its total afterwards.
+    void remember(const QList<QAbstractSpinBox *> &boxes);
     // Asks for a folder, starting from the one shown. A cancelled chooser
     // clears the field on purpose: the folder shown is always the last one
     // chosen.
@@ -48,9 +60,15 @@ Q_SIGNALS:
     void edited();
 
 private:
-    QString key(const char *name) const;
+    static OutputGroup *addOutputGroup(const Form &form);
+    QString key(const QString &name) const;
+    // An open Output group needs more height than the form allows.
+    void fitOutputGroup(bool open);
 
     Form m_form;
     QString m_group;
+    OutputGroup *m_output;
     RefusalLine m_refusal;
+    int m_closedMaximumHeight;
+    QSize m_closedSize;
 };
