@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 
 QString asSentence(QString phrase)
@@ -30,4 +31,15 @@ void RefusalLine::show(const std::optional<QString> &phrase)
     if (phrase)
         m_label->setText(asSentence(*phrase));
     m_label->setVisible(phrase.has_value());
+    // A reason of two lines must not squeeze the rows above it: the layout's
+    // minimum leaves out the wrapped label's height, so the window grows to
+    // it here.
+    QWidget *window = m_label->window();
+    if (phrase && window->isVisible() && window->layout() &&
+        window->layout()->hasHeightForWidth()) {
+        window->layout()->activate();
+        const int needed = window->layout()->totalHeightForWidth(window->width());
+        if (window->height() < needed)
+            window->resize(window->width(), needed);
+    }
 }

@@ -565,6 +565,8 @@ private Q_SLOTS:
             const auto *reason = dialog->findChild<QLabel *>(QStringLiteral("reason"));
             auto refused = [&] {
                 QVERIFY(!ok->isEnabled() && !reason->isHidden());
+                // A reason of two lines gets their height, not that of one.
+                QVERIFY(reason->height() >= reason->heightForWidth(reason->width()));
                 reasons << reason->text();
                 // Pressed anyway, OK changes nothing and closes nothing.
                 ok->click();
