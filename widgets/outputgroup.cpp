@@ -7,6 +7,7 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -61,7 +62,9 @@ OutputGroup::OutputGroup(QWidget *parent)
     form->setContentsMargins(20, 0, 0, 0);
     form->addRow(tr("&Format"), m_format);
     form->addRow(tr("&Cell size"), m_cellSize);
-    form->addRow(tr("Origin (lower &left X, Y)"), origin);
+    auto *originLabel = new QLabel(tr("Origin (lower &left X, Y)"), m_body);
+    originLabel->setBuddy(m_originX);
+    form->addRow(originLabel, origin);
     form->addRow(tr("&Reference system"), m_crs);
     form->addRow(m_metrics);
     m_body->hide();
