@@ -1,5 +1,6 @@
 #include "core/batchmanifest.h"
 
+#include "core/batchoptions.h"
 #include "core/mapnames.h"
 #include "core/writefully.h"
 
@@ -72,13 +73,9 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         {"matrix_value", QByteArray::number(record.matrixValue)},
     };
     if (columns.sampling) {
-        fields.append({"generator", record.generator == Generator::Philox
-                                        ? QByteArrayLiteral("philox")
-                                        : QByteArrayLiteral("classic")});
+        fields.append({"generator", wordOf(record.generator).toLatin1()});
         fields.append({"stream", QByteArray::number(record.stream)});
-        fields.append({"cut", !fractal                          ? QByteArray()
-                              : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
-                                                                : QByteArrayLiteral("ladder")});
+        fields.append({"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray()});
         fields.append(
             {"tied_habitat", fractal ? QByteArray::number(record.tiedHabitat) : QByteArray()});
         fields.append({"distinct_surfaces", !fractal                  ? QByteArray()

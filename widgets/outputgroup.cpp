@@ -1,6 +1,7 @@
 #include "widgets/outputgroup.h"
 
 #include "core/batchrequest.h"
+#include "core/choicebox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -47,10 +48,7 @@ OutputGroup::OutputGroup(QWidget *parent)
     m_toggle->setArrowType(Qt::RightArrow);
 
     m_format->setObjectName(QStringLiteral("format"));
-    // Each entry carries its format, so the order of the entries is free.
-    m_format->addItem(tr("Plain text (.txt), as always"), int(MapFormat::Plain));
-    m_format->addItem(tr("ESRI ASCII grid (.asc)"), int(MapFormat::AsciiGrid));
-    m_format->addItem(tr("GeoTIFF (.tif)"), int(MapFormat::GeoTiff));
+    fillChoices(m_format, formatWords(), QString());
     m_crs->setObjectName(QStringLiteral("crs"));
     m_crs->setPlaceholderText(tr("none, or e.g. EPSG:3035 (GeoTIFF only)"));
     m_metrics->setObjectName(QStringLiteral("metrics"));
