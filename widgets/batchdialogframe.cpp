@@ -24,11 +24,19 @@ BatchDialogFrame::BatchDialogFrame(const Form &form, const QString &group)
     , m_refusal(form.layout, form.buttons)
     , m_closedMaximumHeight(form.dialog->maximumHeight())
 {
-    const QString folderKey = key(QStringLiteral("folder"));
-    m_form.folder->setText(QSettings().value(folderKey).toString());
+    m_form.folder->setText(QSettings().value(key(QStringLiteral("folder"))).toString());
     connect(m_form.folder, &QLineEdit::textChanged, this, &BatchDialogFrame::edited);
-    connect(m_form.dialog, &QDialog::accepted, this,
-            [this, folderKey] { QSettings().setValue(folderKey, folder()); });
+    // One QSettings for all, since each writes its file when it goes.
+    connect(m_form.dialog, &QDialog::accepted, this, [this] {
+        QSettings settings;
+        settings.setValue(key(QStringLiteral("folder")), folder());
+        for (const QAbstractSpinBox *box : std::as_const(m_remembered)) {
+            const auto *whole = qobject_cast<const QSpinBox *>(box);
+            const auto *decimal = qobject_cast<const QDoubleSpinBox *>(box);
+            settings.setValue(key(box->objectName()),
+                              whole ? QVariant(whole->value()) : QVariant(decimal->value()));
+        }
+    });
     connect(m_output, &OutputGroup::edited, this, &BatchDialogFrame::edited);
     connect(m_output, &OutputGroup::aboutToOpen, this,
             [this] { m_closedSize = m_form.dialog->size(); });
@@ -60,7 +68,6 @@ void BatchDialogFrame::fitOutputGroup(bool open)
         dialog->setMaximumHeight(m_closedMaximumHeight);
         dialog->resize(m_closedSize);
     }
-
 }
 
 void BatchDialogFrame::applyTo(BatchOutput &output) const
@@ -84,15 +91,7 @@ void BatchDialogFrame::remember(const QList<QAbstractSpinBox *> &boxes)
         else if (auto *decimal = qobject_cast<QDoubleSpinBox *>(box))
             decimal->setValue(stored);
     }
-    connect(m_form.dialog, &QDialog::accepted, this, [this, boxes] {
-        QSettings settings;
-        for (const QAbstractSpinBox *box : boxes) {
-            const auto *whole = qobject_cast<const QSpinBox *>(box);
-            const auto *decimal = qobject_cast<const QDoubleSpinBox *>(box);
-            settings.setValue(key(box->objectName()),
-                              whole ? QVariant(whole->value()) : QVariant(decimal->value()));
-        }
-    });
+    m_remembered << boxes;
 }
 
 QString BatchDialogFrame::folder() const

@@ -71,4 +71,5 @@ private:
     RefusalLine m_refusal;
     int m_closedMaximumHeight;
     QSize m_closedSize;
+    QList<QAbstractSpinBox *> m_remembered;
 };
