@@ -1,11 +1,13 @@
 #include "app/mainwindow.h"
 
 #include "app/dialogprogress.h"
+#include "core/batchlist.h"
 #include "core/mapreader.h"
 #include "core/version.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
+#include "widgets/refusalline.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -42,6 +44,11 @@ const QString rowsAsRowsKey = QStringLiteral("view/rowsAsRows");
 // can stop in between.
 constexpr double keyZoom = 2;
 constexpr double notchZoom = 1.25;
+
+// The names of the files a batch writes as maps, for File > Open and for a
+// folder opened whole.
+const QStringList mapNameFilters{QStringLiteral("*.txt"), QStringLiteral("*.asc"),
+                                 QStringLiteral("*.tif")};
 
 QPixmap swatch(QRgb colour)
 {
@@ -91,6 +98,13 @@ MainWindow::MainWindow(QWidget *parent)
         label->setPixmap(swatch(colour));
         legendLayout->addWidget(label);
     };
+    pointerCell = new QLabel(this);
+    pointerCell->setObjectName(QStringLiteral("pointerCell"));
+    statusBar()->addPermanentWidget(pointerCell);
+    zoomLevel = new QLabel(this);
+    zoomLevel->setObjectName(QStringLiteral("zoomLevel"));
+    zoomLevel->hide();
+    statusBar()->addPermanentWidget(zoomLevel);
     addSwatch(LandscapePicture::habitatPixel);
     legendLayout->addWidget(new QLabel(tr("habitat"), legendBox));
     addSwatch(LandscapePicture::matrixPixel);
@@ -117,6 +131,8 @@ MainWindow::MainWindow(QWidget *parent)
     // The map is painted on the window under the frame, so the frame only
     // passes on what the mouse does there.
     ui->frameView->installEventFilter(this);
+    // Moves without a button pressed too, for the cell under the pointer.
+    ui->frameView->setMouseTracking(true);
     setAcceptDrops(true);
 
     const QSettings stored;
@@ -199,11 +215,43 @@ void MainWindow::on_actionOpen_triggered()
 {
     fileNames.clear();
     QSettings stored;
-    fileNames = QFileDialog::getOpenFileNames(this, tr("Choose file(s) do open"),
-                                              stored.value(openFolderKey).toString(), QString());
-    if (!fileNames.isEmpty())
-        stored.setValue(openFolderKey, QFileInfo(fileNames.first()).absolutePath());
+    const QStringList chosen = QFileDialog::getOpenFileNames(
+        this, tr("Choose file(s) do open"), stored.value(openFolderKey).toString(),
+        tr("Maps (%1);;Batch lists (*.fbt);;All files (*)")
+            .arg(mapNameFilters.join(QLatin1Char(' '))));
+    if (!chosen.isEmpty())
+        stored.setValue(openFolderKey, QFileInfo(chosen.first()).absolutePath());
+    fileNames = expandPaths(chosen);
     addFiles(fileNames);
+}
+
+void MainWindow::openPaths(const QStringList &paths)
+{
+    addFiles(expandPaths(paths));
+}
+
+QStringList MainWindow::expandPaths(const QStringList &paths)
+{
+    QStringList maps;
+    QStringList problems;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            const QDir folder(path);
+            for (const QString &name : folder.entryList(mapNameFilters, QDir::Files, QDir::Name))
+                maps << QDir::toNativeSeparators(folder.absoluteFilePath(name));
+        } else if (info.suffix().compare(QLatin1String("fbt"), Qt::CaseInsensitive) == 0) {
+            QStringList named;
+            if (const FileResult error = readBatchList(path, named))
+                problems << error->message();
+            maps << named;
+        } else {
+            maps << path;
+        }
+    }
+    if (!problems.isEmpty())
+        statusBar()->showMessage(tr("Could not open %1").arg(problems.join(QStringLiteral("; "))));
+    return maps;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -215,16 +263,14 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    // Folders are left out: a map is a file, and a folder dropped by
-    // mistake would only give an entry that cannot be read.
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
-        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir())
+        if (url.isLocalFile())
             paths << url.toLocalFile();
     }
     if (paths.isEmpty())
         return;
-    addFiles(paths);
+    openPaths(paths);
     event->acceptProposedAction();
 }
 
@@ -236,14 +282,20 @@ void MainWindow::removeSelectedEntry()
     delete ui->fileListView->takeItem(row);
     // The list moves the selection to a neighbour and shows it; with no
     // entry left there is nothing to show.
-    if (ui->fileListView->count() == 0) {
-        grid.clear();
-        picture.setGrid(&grid);
-        ui->actionExportPicture->setEnabled(false);
-        mapMessage.clear();
-        statusBar()->clearMessage();
-        update();
-    }
+    if (ui->fileListView->count() == 0)
+        showNoMap();
+}
+
+void MainWindow::showNoMap()
+{
+    grid.clear();
+    picture.setGrid(&grid);
+    ui->actionExportPicture->setEnabled(false);
+    mapMessage.clear();
+    statusBar()->clearMessage();
+    zoomLevel->hide();
+    pointerCell->clear();
+    update();
 }
 
 void MainWindow::on_actionParametros_triggered()
@@ -283,7 +335,7 @@ void MainWindow::on_actionRandom_triggered()
         RandomBatchRequest request = randomDialog.request();
         request.seed = settingsDialog.seed();
         request.output =
-            batchOutput(request.output.folder, settings.randomPrefix, settings.randomPostString);
+            batchOutput(request.output, settings.randomPrefix, settings.randomPostString);
         if (runBatch(randomBatchJob(request), tr("Random landscapes"), ListOrder::AsWritten))
             return;
     }
@@ -294,17 +346,15 @@ void MainWindow::on_actionFractal_triggered()
     while (fractalDialog.exec() == QDialog::Accepted) {
         FractalBatchRequest request = fractalDialog.request();
         request.output =
-            batchOutput(request.output.folder, settings.fractalPrefix, settings.fractalPostString);
+            batchOutput(request.output, settings.fractalPrefix, settings.fractalPostString);
         if (runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted))
             return;
     }
 }
 
-BatchOutput MainWindow::batchOutput(const QString &folder, const QString &prefix,
+BatchOutput MainWindow::batchOutput(BatchOutput output, const QString &prefix,
                                     const QString &postString) const
 {
-    BatchOutput output;
-    output.folder = folder;
     output.prefix = prefix;
     output.postString = postString;
     output.coverValue = settings.coverValue;
@@ -344,8 +394,38 @@ bool MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
     // as their paths do, since a batch writes into one folder.
     if (order == ListOrder::Sorted)
         ui->fileListView->sortItems(Qt::AscendingOrder);
+    // The first new map replaces whatever was shown before the run.
+    if (ui->fileListView->count() > 0)
+        ui->fileListView->setCurrentRow(0);
+    else
+        showNoMap();
+    statusBar()->showMessage(batchSummary(title, report));
     showReport(title, report);
     return true;
+}
+
+QString MainWindow::batchSummary(const QString &title, const BatchReport &report)
+{
+    const int written = int(report.maps.size());
+    const QString folder = QDir::toNativeSeparators(QFileInfo(report.batchListPath).absolutePath());
+    QString summary;
+    switch (report.result.status) {
+    case BatchResult::Status::Completed:
+        summary = tr("%1: %n map(s) written to %2", nullptr, written).arg(title, folder);
+        break;
+    case BatchResult::Status::Canceled:
+        summary = tr("%1: cancelled after %n map(s), listed and kept in %2", nullptr, written)
+                      .arg(title, folder);
+        break;
+    case BatchResult::Status::Failed:
+        summary = tr("%1: stopped at a map that could not be written, after %n map(s) in %2",
+                     nullptr, written)
+                      .arg(title, folder);
+        break;
+    }
+    if (!report.shortfalls.isEmpty())
+        summary += tr("; some covers fell short");
+    return summary + QLatin1Char('.');
 }
 
 void MainWindow::showReport(const QString &title, const BatchReport &report)
@@ -383,15 +463,6 @@ void MainWindow::showReport(const QString &title, const BatchReport &report)
         QMessageBox::information(this, title, parts.join(QStringLiteral("\n\n")));
 }
 
-QString MainWindow::asSentence(QString message)
-{
-    if (!message.isEmpty())
-        message[0] = message[0].toUpper();
-    if (!message.endsWith(QLatin1Char('.')))
-        message += QLatin1Char('.');
-    return message;
-}
-
 void MainWindow::on_fileListView_currentRowChanged(int currentRow)
 {
     if (currentRow < 0)
@@ -413,6 +484,7 @@ void MainWindow::loadMap(QString path)
     ui->actionExportPicture->setEnabled(!error && !grid.isEmpty());
     mapMessage = error ? tr("Could not open %1").arg(error->message()) : mapSummary(path);
     statusBar()->showMessage(mapMessage);
+    setView(picture.view());
 }
 
 QString MainWindow::mapSummary(const QString &path)
@@ -495,6 +567,8 @@ void MainWindow::on_actionExportPicture_triggered()
 void MainWindow::setView(const PictureView &view)
 {
     picture.setView(view);
+    zoomLevel->setText(tr("Zoom %1 %").arg(qRound(view.zoom * 100)));
+    zoomLevel->setVisible(!grid.isEmpty());
     // The hand says that a zoomed map can be dragged.
     if (!dragFrom) {
         if (view.zoom > 1)
@@ -503,6 +577,20 @@ void MainWindow::setView(const PictureView &view)
             ui->frameView->unsetCursor();
     }
     update();
+}
+
+void MainWindow::showPointerCell(std::optional<QPointF> at)
+{
+    const auto cell =
+        at ? LandscapePicture::cellAt(grid, drawingArea(), picture.view(), *at) : std::nullopt;
+    // Counted from 1, as the lines of a map file are.
+    if (cell)
+        pointerCell->setText(tr("Row %1, column %2: %3")
+                                 .arg(cell->row + 1)
+                                 .arg(cell->column + 1)
+                                 .arg(grid.row(cell->row)[cell->column]));
+    else
+        pointerCell->clear();
 }
 
 void MainWindow::on_actionSquareCells_toggled(bool on)
@@ -551,8 +639,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (!(wheel->modifiers() & Qt::ControlModifier))
             break;
         const double notches = wheel->angleDelta().y() / 120.0;
-        zoomBy(std::pow(notchZoom, notches),
-               ui->frameView->mapTo(this, wheel->position().toPoint()));
+        const QPoint at = ui->frameView->mapTo(this, wheel->position().toPoint());
+        zoomBy(std::pow(notchZoom, notches), at);
+        showPointerCell(at);
         return true;
     }
     case QEvent::MouseButtonPress: {
@@ -565,6 +654,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::MouseMove: {
         auto *mouse = static_cast<QMouseEvent *>(event);
+        showPointerCell(ui->frameView->mapTo(this, mouse->position()));
         if (!dragFrom)
             break;
         const QPoint at = mouse->position().toPoint();
@@ -572,6 +662,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         dragFrom = at;
         return true;
     }
+    case QEvent::Leave:
+        showPointerCell(std::nullopt);
+        break;
     case QEvent::MouseButtonRelease:
         if (!dragFrom)
             break;

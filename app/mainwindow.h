@@ -43,9 +43,13 @@ public:
     const QStringList &listedFileNames() const { return fileNames; }
     const PictureView &pictureView() const { return picture.view(); }
 
-    // Appends map files to the list, as File > Open and dropping do: each
-    // entry shows the file's name and holds its full path.
+    // Appends map files to the list: each entry shows the file's name and
+    // holds its full path.
     void addFiles(const QStringList &paths);
+    // Appends what File > Open and dropping are given: a map file as it is,
+    // the maps a batch list names in its order, and the map files of a
+    // folder sorted by name.
+    void openPaths(const QStringList &paths);
     // The full path of a list entry.
     static QString pathOf(const QListWidgetItem *item);
     // The frame the picture is laid out in, in the coordinates of the
@@ -80,19 +84,21 @@ private Q_SLOTS:
 
 private:
     void loadMap(QString path);
+    QStringList expandPaths(const QStringList &paths);
     void removeSelectedEntry();
 
     enum class ListOrder { AsWritten, Sorted };
-    BatchOutput batchOutput(const QString &folder, const QString &prefix,
+    // The dialog's output with what the settings hold.
+    BatchOutput batchOutput(BatchOutput output, const QString &prefix,
                             const QString &postString) const;
     // Runs a batch behind the progress dialog, then lists its maps and says
     // what went wrong, if anything did. False when the batch was refused
     // before it started, so that the dialog can be shown again.
     bool runBatch(BatchJob job, const QString &title, ListOrder order);
     void showReport(const QString &title, const BatchReport &report);
-    // Core messages are phrases, as command-line tools print them; a
-    // message box shows a sentence.
-    static QString asSentence(QString message);
+    // What the status bar says once a batch has ended.
+    static QString batchSummary(const QString &title, const BatchReport &report);
+    void showNoMap();
     // The loaded map's name, extent and cover: the share of cells that are
     // not matrix, so every code other than the matrix code counts; and what
     // its batch's manifest says of it, when there is one beside it.
@@ -103,6 +109,7 @@ private:
     void zoomBy(double factor, QPointF anchor);
     QRectF drawingArea() const;
     void updateLegend();
+    void showPointerCell(std::optional<QPointF> at);
 
     QStringList fileNames;
     Ui::MainWindow *ui;
@@ -114,6 +121,9 @@ private:
     LandscapePicture picture;
     ManifestLookup manifests;
     QLabel *legend = nullptr;
+    // The cell under the pointer and the zoom, beside the legend.
+    QLabel *pointerCell = nullptr;
+    QLabel *zoomLevel = nullptr;
     // What the status bar says of the map shown, or of why it is not.
     QString mapMessage;
     // Where the last drag of a zoomed map was, in the frame's coordinates.

@@ -19,3 +19,13 @@
 QString batchListFileName(const QString &pathPrefix);
 FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefix,
                           const QString &postString, OnDisk onDisk = OnDisk::Wait);
+
+// The maps a batch list names, in its order, for a viewer. The list does not
+// say where a path ends and the post-string begins, so a line's path is the
+// longest part of it that ends in a map file's extension (.txt, .asc, .tif)
+// and names an existing file, either where the line says or, for a list
+// moved together with its maps, beside the list. A line naming no existing
+// file gives its longest such part (or the whole line) all the same, so that
+// a missing map is listed and says so when it is opened. Relative paths are
+// taken from the list's folder; empty lines are skipped.
+FileResult readBatchList(const QString &listPath, QStringList &maps);

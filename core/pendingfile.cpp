@@ -1,6 +1,6 @@
 #include "core/pendingfile.h"
 
-#include "core/writefully.h"
+#include "core/fullwrite.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,22 +4,10 @@
 #include <QString>
 
 #include "core/fileerror.h"
+#include "core/fullwrite.h"
 
 #include <functional>
 #include <optional>
-
-// Writes all of `data` to an unbuffered file device, or returns the system's
-// reason why it could not. A short write is not taken as success: the rest is
-// written again, which is where a full disk reports itself. Buffered devices
-// would hide that failure until close, and QSaveFile::commit() does not
-// always notice it there, so every file we must not leave half-written goes
-// through this function.
-std::optional<QString> writeFully(QFileDevice &file, const char *data, qint64 size);
-
-inline std::optional<QString> writeFully(QFileDevice &file, const QByteArray &bytes)
-{
-    return writeFully(file, bytes.constData(), bytes.size());
-}
 
 // Replaces the file `name` with `bytes` as a whole: through a temporary
 // file beside it that is renamed into place only once everything is on disk,
@@ -32,9 +20,6 @@ FileResult saveBytes(const QString &name, const QByteArray &bytes);
 // keeping config.txt in a dotfiles folder wants, but a batch must never
 // write outside its folder.
 enum class AtLink { Follow, Refuse };
-
-// The reason to refuse writing `name` when a link stands there.
-FileResult linkRefusal(const QString &name);
 
 // Whether a saved file is on disk before it takes its name. A run told not
 // to wait for the disk (--no-sync) names its batch list and manifest as

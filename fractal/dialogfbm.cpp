@@ -2,23 +2,18 @@
 
 #include "core/choicebox.h"
 #include "ui_dialogfbm.h"
+#include "widgets/batchdialogframe.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSettings>
 #include <QSpacerItem>
 #include <QSpinBox>
 
-#include <algorithm>
-
 namespace {
 
-const QString folderKey = QStringLiteral("fractal/folder");
 const QString generatorKey = QStringLiteral("fractal/generator");
 const QString cutKey = QStringLiteral("fractal/cut");
 
@@ -39,22 +34,15 @@ dialogFbm::dialogFbm(QWidget *parent)
     ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
     ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
     addSamplingRow();
-    // Says why OK is off when the values cannot run as a batch; hidden
-    // otherwise, so a dialog with valid values looks as it always has.
-    m_reason = new QLabel(this);
-    m_reason->setObjectName(QStringLiteral("reason"));
-    m_reason->setWordWrap(true);
-    m_reason->hide();
-    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->buttonBox), m_reason);
+    m_frame = new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox},
+                                   QStringLiteral("fractal"));
+    connect(m_frame, &BatchDialogFrame::edited, this, [this] { updateTotal(); });
+    // The values of the last accepted batch come back at the next start; the
+    // seed does not, as it never has.
+    m_frame->remember({ui->Hi, ui->Hf, ui->Hp, ui->Ci, ui->Cf, ui->Cp, ui->Tam, ui->amo});
     // The size does not enter the total, but a size above the lattice's
     // cannot run; it has no slot of its own, as the form has always had.
     connect(ui->Tam, &QSpinBox::valueChanged, this, [this] { updateTotal(); });
-    // The folder of the last accepted batch comes back at the next start; a
-    // typed folder counts as much as a chosen one, so OK follows the text.
-    ui->path->setText(QSettings().value(folderKey).toString());
-    connect(ui->path, &QLineEdit::textChanged, this, [this] { updateTotal(); });
-    connect(this, &QDialog::accepted, this,
-            [this] { QSettings().setValue(folderKey, folderText()); });
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -153,15 +141,12 @@ int dialogFbm::replicateCount() const
 
 QString dialogFbm::folderText() const
 {
-    return ui->path->text();
+    return m_frame->folder();
 }
 
 void dialogFbm::on_pushButton_clicked()
 {
-    // A cancelled chooser returns an empty string, and that clears the field
-    // on purpose: the folder shown is always the last one chosen.
-    ui->path->setText(QFileDialog::getExistingDirectory(this, tr("Choose folder to generate files"),
-                                                        folderText(), QFileDialog::ShowDirsOnly));
+    m_frame->chooseFolder(tr("Choose folder to generate files"));
 }
 
 void dialogFbm::on_Hi_valueChanged(double)
@@ -206,7 +191,7 @@ FractalBatchRequest dialogFbm::request() const
     request.covers = {initialCover(), finalCover(), coverStep()};
     request.size = mapSize();
     request.replicates = replicateCount();
-    request.output.folder = folderText();
+    m_frame->applyTo(request.output);
     request.generator = Generator(m_generator->currentData().toInt());
     request.cut = FractalCut(m_cut->currentData().toInt());
     request.distinctSurfaces = m_distinct->isChecked();
@@ -220,20 +205,6 @@ void dialogFbm::updateTotal()
     // The H values are counted by walking the very loop the batch run walks.
     // A closed-form quotient of the H range and step can land just below a
     // whole number and promise one H value fewer than the run then visits.
-    const qint64 total = request().mapCount();
-    ui->nArq->setValue(
-        static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
-
-    auto refusal = request().refusal();
-    // The batch job refuses a run without a folder too, but only once OK
-    // has closed the dialog.
-    if (!refusal && folderText().trimmed().isEmpty())
-        refusal = tr("choose a folder for the maps");
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
-    if (refusal) {
-        QString reason = *refusal;
-        reason[0] = reason[0].toUpper();
-        m_reason->setText(reason + QLatin1Char('.'));
-    }
-    m_reason->setVisible(refusal.has_value());
+    const FractalBatchRequest asked = request();
+    m_frame->show(asked.mapCount(), asked.refusal());
 }

@@ -7,7 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
+class BatchDialogFrame;
 class QSpinBox;
 
 namespace Ui {
@@ -53,7 +53,7 @@ private:
     void updateTotal();
     void addSamplingRow();
 
-    QLabel *m_reason = nullptr;
+    BatchDialogFrame *m_frame = nullptr;
     QComboBox *m_generator = nullptr;
     QComboBox *m_cut = nullptr;
     QCheckBox *m_distinct = nullptr;

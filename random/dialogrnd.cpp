@@ -3,21 +3,16 @@
 #include "core/batchrequest.h"
 #include "core/choicebox.h"
 #include "ui_dialogrnd.h"
+#include "widgets/batchdialogframe.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSettings>
 #include <QSpacerItem>
 
-#include <algorithm>
-
 namespace {
 
-const QString folderKey = QStringLiteral("random/folder");
 const QString generatorKey = QStringLiteral("random/generator");
 
 } // namespace
@@ -50,19 +45,12 @@ DialogRnd::DialogRnd(QWidget *parent)
     connect(this, &QDialog::accepted, this, [this] {
         QSettings().setValue(generatorKey, chosenWord(m_generator, generatorWords()));
     });
-    // Says why OK is off when the values cannot run as a batch; hidden
-    // otherwise, so a dialog with valid values looks as it always has.
-    m_reason = new QLabel(this);
-    m_reason->setObjectName(QStringLiteral("reason"));
-    m_reason->setWordWrap(true);
-    m_reason->hide();
-    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->buttonBox), m_reason);
-    // The folder of the last accepted batch comes back at the next start; a
-    // typed folder counts as much as a chosen one, so OK follows the text.
-    ui->path->setText(QSettings().value(folderKey).toString());
-    connect(ui->path, &QLineEdit::textChanged, this, [this] { updateTotal(); });
-    connect(this, &QDialog::accepted, this,
-            [this] { QSettings().setValue(folderKey, folderText()); });
+    m_frame = new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox},
+                                   QStringLiteral("random"));
+    connect(m_frame, &BatchDialogFrame::edited, this, [this] { updateTotal(); });
+    // The values of the last accepted batch come back at the next start; the
+    // seed does not, as it never has.
+    m_frame->remember({ui->Ci, ui->Cf, ui->Cp, ui->Tam, ui->amo});
     // The form's initial values are set before the slots are connected, so
     // the total for them has to be computed here once.
     updateTotal();
@@ -100,15 +88,12 @@ int DialogRnd::replicateCount() const
 
 QString DialogRnd::folderText() const
 {
-    return ui->path->text();
+    return m_frame->folder();
 }
 
 void DialogRnd::on_pushButton_clicked()
 {
-    // A cancelled chooser returns an empty string, and that clears the field
-    // on purpose: the folder shown is always the last one chosen.
-    ui->path->setText(QFileDialog::getExistingDirectory(this, tr("Choose folder to generate files"),
-                                                        folderText(), QFileDialog::ShowDirsOnly));
+    m_frame->chooseFolder(tr("Choose folder to generate files"));
 }
 
 void DialogRnd::on_Ci_valueChanged(int)
@@ -142,7 +127,7 @@ RandomBatchRequest DialogRnd::request() const
     request.covers = {initialCover(), finalCover(), coverStep()};
     request.size = mapSize();
     request.replicates = replicateCount();
-    request.output.folder = folderText();
+    m_frame->applyTo(request.output);
     request.generator = Generator(m_generator->currentData().toInt());
     return request;
 }
@@ -151,20 +136,6 @@ void DialogRnd::updateTotal()
 {
     // The same count the batch run uses for its progress range; a final
     // cover below the initial one gives 0.
-    const qint64 total = request().mapCount();
-    ui->nArq->setValue(
-        static_cast<int>(std::clamp<qint64>(total, ui->nArq->minimum(), ui->nArq->maximum())));
-
-    auto refusal = request().refusal();
-    // The batch job refuses a run without a folder too, but only once OK
-    // has closed the dialog.
-    if (!refusal && folderText().trimmed().isEmpty())
-        refusal = tr("choose a folder for the maps");
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(!refusal);
-    if (refusal) {
-        QString reason = *refusal;
-        reason[0] = reason[0].toUpper();
-        m_reason->setText(reason + QLatin1Char('.'));
-    }
-    m_reason->setVisible(refusal.has_value());
+    const RandomBatchRequest asked = request();
+    m_frame->show(asked.mapCount(), asked.refusal());
 }

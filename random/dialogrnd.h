@@ -6,7 +6,7 @@
 #include <QString>
 
 class QComboBox;
-class QLabel;
+class BatchDialogFrame;
 
 namespace Ui {
 class DialogRnd;
@@ -45,7 +45,7 @@ private Q_SLOTS:
 private:
     void updateTotal();
 
-    QLabel *m_reason = nullptr;
+    BatchDialogFrame *m_frame = nullptr;
     QComboBox *m_generator = nullptr;
 
     Ui::DialogRnd *ui;

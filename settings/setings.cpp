@@ -2,7 +2,9 @@
 
 #include "core/batchrequest.h"
 #include "ui_setings.h"
+#include "widgets/refusalline.h"
 
+#include <QLineEdit>
 #include <QMessageBox>
 
 setings::setings(QWidget *parent)
@@ -14,6 +16,15 @@ setings::setings(QWidget *parent)
     ui->matrixValue->setRange(BatchOutput::matrixValueLimits.min,
                               BatchOutput::matrixValueLimits.max);
     ui->seedRnd->setRange(RandomBatchRequest::seedLimits.min, RandomBatchRequest::seedLimits.max);
+    // As in the batch dialogs, OK waits for values that can be kept rather
+    // than refusing them once pressed; the seed is never kept, so it has no
+    // say.
+    m_refusal = std::make_unique<RefusalLine>(ui->verticalLayout, ui->buttonBox);
+    for (QLineEdit *text : {ui->preTextRnd, ui->posTextRnd, ui->preTextFrc, ui->posTextFrc})
+        connect(text, &QLineEdit::textChanged, this, &setings::updateRefusal);
+    for (QSpinBox *code : {ui->coverValue, ui->matrixValue})
+        connect(code, &QSpinBox::valueChanged, this, &setings::updateRefusal);
+    updateRefusal();
 }
 
 setings::~setings()
@@ -109,15 +120,19 @@ std::optional<QString> setings::refusal() const
         reason = tr("the habitat and the matrix code are both %1; a map of one code has no "
                     "habitat to tell apart")
                      .arg(coverValue());
-    if (reason) {
-        (*reason)[0] = reason->at(0).toUpper();
-        *reason += QLatin1Char('.');
-    }
+    if (reason)
+        return asSentence(*reason);
     return reason;
+}
+
+void setings::updateRefusal()
+{
+    m_refusal->show(refusal());
 }
 
 void setings::accept()
 {
+    // OK is off while this holds, but accept() can come by other ways.
     if (const auto reason = refusal()) {
         QMessageBox::warning(this, windowTitle(), *reason);
         return;

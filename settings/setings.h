@@ -3,7 +3,10 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class RefusalLine;
 
 namespace Ui {
 class setings;
@@ -39,12 +42,15 @@ public:
     int seed() const;
 
     // Why the values shown cannot be kept, in a sentence; nothing when they
-    // can. OK keeps the dialog open and says it.
+    // can. OK stays off meanwhile, with the reason above it.
     std::optional<QString> refusal() const;
 
 public Q_SLOTS:
     void accept() override;
 
 private:
+    void updateRefusal();
+
     Ui::setings *ui;
+    std::unique_ptr<RefusalLine> m_refusal;
 };

@@ -283,6 +283,27 @@ QRectF LandscapePicture::mapRect(const LandscapeGrid &grid, const QRectF &area,
                   size);
 }
 
+std::optional<LandscapePicture::Cell> LandscapePicture::cellAt(const LandscapeGrid &grid,
+                                                               const QRectF &area,
+                                                               const PictureView &view,
+                                                               QPointF point)
+{
+    const MapShape shape = shapeOf(grid, view);
+    const QRectF map = mapRect(grid, area, view);
+    if (shape.isEmpty() || !area.contains(point) || !map.contains(point))
+        return std::nullopt;
+    const auto index = [](double offset, double extent, std::size_t cells) {
+        return std::min(std::size_t(offset / extent * double(cells)), cells - 1);
+    };
+    const std::size_t across = index(point.x() - map.left(), map.width(), shape.columns);
+    const std::size_t down = index(point.y() - map.top(), map.height(), shape.rows);
+    const Cell cell = view.rowsAsRows ? Cell{down, across} : Cell{across, down};
+    // A short row leaves its missing positions undrawn.
+    if (cell.row >= grid.rowCount() || cell.column >= grid.row(cell.row).size())
+        return std::nullopt;
+    return cell;
+}
+
 PictureView LandscapePicture::zoomed(const LandscapeGrid &grid, const QRectF &area,
                                      PictureView view, double factor, QPointF anchor)
 {

@@ -11,6 +11,7 @@
 #include <QSize>
 
 #include <cstdint>
+#include <optional>
 
 class QPainter;
 
@@ -140,6 +141,16 @@ public:
                               double factor, QPointF anchor);
     static PictureView panned(const LandscapeGrid &grid, const QRectF &area, PictureView view,
                               QPointF offset);
+
+    // The cell drawn at `point` (in the painter's coordinates) for `view`:
+    // its row and its position in the row, counted from 0, or nothing where
+    // no cell is drawn.
+    struct Cell {
+        std::size_t row;
+        std::size_t column;
+    };
+    static std::optional<Cell> cellAt(const LandscapeGrid &grid, const QRectF &area,
+                                      const PictureView &view, QPointF point);
 
 private:
     // Where device pixels lie relative to the painter's coordinates. Cells

@@ -68,6 +68,44 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
+    // A viewer reads back the maps a list names, whatever the post-string
+    // holds, in the list's order, also when the list moved with its maps.
+    void readingGivesTheMapsInTheirOrder()
+    {
+        QTemporaryDir dir;
+        const QDir folder(dir.path());
+        const QStringList maps{folder.filePath(QStringLiteral("São b.txt")),
+                               folder.filePath(QStringLiteral("a.asc")),
+                               folder.filePath(QStringLiteral("c.tif"))};
+        for (const QString &map : maps)
+            writeFile(map, "1 0 \n");
+        const QString prefix = folder.filePath(QStringLiteral("P"));
+        // A post-string that itself looks like a map name must not be taken
+        // for part of the path, nor cut it short.
+        QVERIFY(!writeBatchList(maps, prefix, QStringLiteral(" x.txt;é")).has_value());
+        QStringList read;
+        QVERIFY(!readBatchList(batchListFileName(prefix), read).has_value());
+        QCOMPARE(read, maps);
+
+        // Moved elsewhere with its maps, the list finds them beside itself;
+        // a map that is nowhere is still listed, so that opening it says so.
+        const QDir moved(dir.filePath(QStringLiteral("moved")));
+        QVERIFY(QDir().mkpath(moved.path()));
+        QVERIFY(QFile::copy(maps[1], moved.filePath(QStringLiteral("a.asc"))));
+        writeFile(moved.filePath(QStringLiteral("PListFragStat.fbt")),
+                  "/nowhere/a.asc;1\r\n\n/nowhere/gone.txt\nrelative.txt\n");
+        writeFile(moved.filePath(QStringLiteral("relative.txt")), "1 \n");
+        QVERIFY(!readBatchList(moved.filePath(QStringLiteral("PListFragStat.fbt")), read));
+        QCOMPARE(read, QStringList({moved.filePath(QStringLiteral("a.asc")),
+                                    QStringLiteral("/nowhere/gone.txt"),
+                                    moved.filePath(QStringLiteral("relative.txt"))}));
+
+        const auto missing = readBatchList(folder.filePath(QStringLiteral("none.fbt")), read);
+        QVERIFY(missing.has_value());
+        QVERIFY(missing->path.endsWith(QStringLiteral("none.fbt")));
+        QVERIFY(read.isEmpty());
+    }
+
     void nameStemJoinsWithTheNativeSeparator()
     {
         const QString sep = QDir::separator();

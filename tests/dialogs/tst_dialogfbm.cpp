@@ -69,7 +69,7 @@ private Q_SLOTS:
         QCOMPARE(itemNames(main),
                  QStringList({"horizontalLayout_7", "horizontalLayout", "horizontalLayout_5",
                               "horizontalLayout_4", "samplingLayout", "horizontalLayout_6",
-                              "reason", "buttonBox"}));
+                              "output", "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout_7", {"label_7", "Hi", "label_9", "Hf", "label_10", "Hp", "spacer"}},

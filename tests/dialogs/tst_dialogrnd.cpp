@@ -6,8 +6,10 @@
 #include "tests/dialogs/contextmarkingtranslator.h"
 #include "tests/dialogs/formprobe.h"
 #include "tests/support/chooseranswer.h"
+#include "tests/support/modal.h"
 #include "tests/support/settings.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -18,7 +20,10 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <memory>
 
 class TestDialogRnd : public QObject {
     Q_OBJECT
@@ -56,9 +61,10 @@ private Q_SLOTS:
         auto *main = dialog.findChild<QVBoxLayout *>(QStringLiteral("verticalLayout"));
         QVERIFY(main);
         QCOMPARE(dialog.layout(), main);
-        QCOMPARE(itemNames(main),
-                 QStringList({"horizontalLayout", "horizontalLayout_5", "horizontalLayout_4",
-                              "samplingLayout", "horizontalLayout_6", "reason", "buttonBox"}));
+        QCOMPARE(
+            itemNames(main),
+            QStringList({"horizontalLayout", "horizontalLayout_5", "horizontalLayout_4",
+                         "samplingLayout", "horizontalLayout_6", "output", "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout", {"label", "Ci", "label_2", "Cf", "label_3", "Cp", "spacer"}},
@@ -362,6 +368,101 @@ private Q_SLOTS:
         DialogRnd dialog;
         QCOMPARE(dialog.folderText(), QStringLiteral("kept"));
         QVERIFY(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->isEnabled());
+    }
+
+    // Both dialogs bring back the values of the last accepted batch in the
+    // next process (the generator and the cut as before), and a cancelled
+    // dialog keeps nothing; the seed of the settings dialog stays 5.
+    void acceptedValuesComeBackAtTheNextStart()
+    {
+        const auto set = [](QDialog &dialog, const QList<QPair<const char *, double>> &values) {
+            for (const auto &[name, value] : values) {
+                auto *box = dialog.findChild<QAbstractSpinBox *>(QLatin1String(name));
+                if (auto *whole = qobject_cast<QSpinBox *>(box))
+                    typeInto(whole, QString::number(int(value)));
+                else
+                    qobject_cast<QDoubleSpinBox *>(box)->setValue(value);
+            }
+            dialog.findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("m"));
+        };
+        {
+            DialogRnd random;
+            set(random, {{"Ci", 20}, {"Cf", 60}, {"Cp", 10}, {"Tam", 40}, {"amo", 2}});
+            random.findChild<QComboBox *>(QStringLiteral("generator"))->setCurrentIndex(1);
+            clickOk(&random);
+            dialogFbm fractal;
+            set(fractal, {{"Hi", 0.3}, {"Hf", 0.7}, {"Hp", 0.2}, {"Ci", 5}, {"Tam", 64}});
+            fractal.findChild<QComboBox *>(QStringLiteral("cut"))->setCurrentIndex(1);
+            clickOk(&fractal);
+        }
+        {
+            DialogRnd random;
+            set(random, {{"Ci", 1}, {"Cf", 2}});
+            random.reject();
+        }
+        const DialogRnd random;
+        const RandomBatchRequest again = random.request();
+        QCOMPARE(again.covers.first, 20);
+        QCOMPARE(again.covers.last, 60);
+        QCOMPARE(again.covers.step, 10);
+        QCOMPARE(again.size, 40);
+        QCOMPARE(again.replicates, 2);
+        QCOMPARE(again.generator, Generator::Philox);
+        // The total is that of the values brought back.
+        QCOMPARE(spin(random, "nArq")->value(), 10);
+        const dialogFbm fractal;
+        const FractalBatchRequest fbm = fractal.request();
+        QCOMPARE(fbm.hurst.first, 0.3);
+        QCOMPARE(fbm.hurst.last, 0.7);
+        QCOMPARE(fbm.hurst.step, 0.2);
+        QCOMPARE(fbm.covers.first, 5);
+        QCOMPARE(fbm.size, 64);
+        QCOMPARE(fbm.cut, FractalCut::Exact);
+        QCOMPARE(setings().seed(), 5);
+    }
+
+    // The Output group starts closed, with the choices that write maps as
+    // they have always been written; opened, it fits in the dialog, and
+    // closed again the dialog is as it was.
+    void outputGroupStartsClosedWithTodaysOutput()
+    {
+        for (QDialog *dialog :
+             {static_cast<QDialog *>(new DialogRnd), static_cast<QDialog *>(new dialogFbm)}) {
+            const std::unique_ptr<QDialog> owner(dialog);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(QStringLiteral("m"));
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            const QSize closed = dialog->size();
+            auto *format = dialog->findChild<QComboBox *>(QStringLiteral("format"));
+            QVERIFY(!format->isVisible());
+            const BatchOutput output = qobject_cast<DialogRnd *>(dialog)
+                                           ? static_cast<DialogRnd *>(dialog)->request().output
+                                           : static_cast<dialogFbm *>(dialog)->request().output;
+            const BatchOutput today;
+            QCOMPARE(output.format, today.format);
+            QCOMPARE(output.georeference.cellSize, today.georeference.cellSize);
+            QCOMPARE(output.georeference.originX, today.georeference.originX);
+            QCOMPARE(output.georeference.crs, today.georeference.crs);
+            QCOMPARE(output.metrics, today.metrics);
+
+            auto *toggle = dialog->findChild<QToolButton *>(QStringLiteral("outputToggle"));
+            QTest::mouseClick(toggle, Qt::LeftButton);
+            QVERIFY(format->isVisible());
+            QVERIFY2(dialog->height() >= dialog->sizeHint().height(),
+                     qPrintable(QStringLiteral("%1 < %2")
+                                    .arg(dialog->height())
+                                    .arg(dialog->sizeHint().height())));
+            // A reference system in a plain map is refused before OK.
+            auto *crs = dialog->findChild<QLineEdit *>(QStringLiteral("crs"));
+            auto *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+            crs->setText(QStringLiteral("EPSG:3035"));
+            QVERIFY(!ok->isEnabled());
+            crs->clear();
+            QVERIFY(ok->isEnabled());
+            QTest::mouseClick(toggle, Qt::LeftButton);
+            QVERIFY(!format->isVisible());
+            QCOMPARE(dialog->size(), closed);
+        }
     }
 
     void textsUseClassContext()

@@ -46,7 +46,7 @@ private Q_SLOTS:
         QCOMPARE(itemNames(main),
                  QStringList({"horizontalLayout", "horizontalLayout_2", "horizontalLayout_4",
                               "horizontalLayout_3", "horizontalLayout_5", "horizontalLayout_6",
-                              "horizontalLayout_7", "buttonBox"}));
+                              "horizontalLayout_7", "reason", "buttonBox"}));
 
         const QList<QPair<QString, QStringList>> rows = {
             {"horizontalLayout", {"label", "preTextRnd"}},

@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -29,6 +31,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -549,36 +552,46 @@ private Q_SLOTS:
     }
 
     // The settings dialog keeps only what config.txt can store and a batch
-    // can use: it says why and stays open otherwise.
-    void settingsDialogRefusesWhatCannotBeKept()
+    // can use: OK stays off, with the reason above it, until the values can
+    // be kept.
+    void settingsDialogKeepsOkOffWhileValuesCannotBeKept()
     {
         MainWindow w;
-        QStringList warnings;
-        whenModal<QDialog>([&warnings](QDialog *dialog) {
+        QStringList reasons;
+        bool okAfterwards = false;
+        whenModal<QDialog>([&reasons, &okAfterwards](QDialog *dialog) {
             auto *prefix = dialog->findChild<QLineEdit *>(QStringLiteral("preTextRnd"));
-            auto answer = [&warnings, dialog] {
-                whenModal<QMessageBox>([&warnings](QMessageBox *box) {
-                    warnings << box->text();
-                    box->accept();
-                });
-                clickOk(dialog);
+            auto *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+            const auto *reason = dialog->findChild<QLabel *>(QStringLiteral("reason"));
+            auto refused = [&] {
+                QVERIFY(!ok->isEnabled() && !reason->isHidden());
+                // A reason of two lines gets their height, not that of one.
+                QVERIFY(reason->height() >= reason->heightForWidth(reason->width()));
+                reasons << reason->text();
+                // Pressed anyway, OK changes nothing and closes nothing.
+                ok->click();
+                QVERIFY(dialog->isVisible());
             };
             prefix->setText(QStringLiteral("Ω_"));
-            answer();
+            refused();
             prefix->setText(QStringLiteral("../X_"));
-            answer();
+            refused();
             prefix->clear();
             dialog->findChild<QSpinBox *>(QStringLiteral("coverValue"))->setValue(3);
             dialog->findChild<QSpinBox *>(QStringLiteral("matrixValue"))->setValue(3);
-            answer();
-            QVERIFY(dialog->isVisible());
+            refused();
+            dialog->findChild<QSpinBox *>(QStringLiteral("matrixValue"))->setValue(0);
+            okAfterwards = ok->isEnabled() && reason->isHidden();
             dialog->reject();
         });
         action(w, "actionParametros")->trigger();
-        QCOMPARE(warnings.size(), 3);
-        QVERIFY2(warnings[0].contains(QStringLiteral("Latin-1")), qPrintable(warnings[0]));
-        QVERIFY2(warnings[1].contains(QStringLiteral("separator")), qPrintable(warnings[1]));
-        QVERIFY2(warnings[2].contains(QStringLiteral("both 3")), qPrintable(warnings[2]));
+        QCOMPARE(reasons.size(), 3);
+        QVERIFY2(reasons[0].contains(QStringLiteral("Latin-1")), qPrintable(reasons[0]));
+        QVERIFY2(reasons[1].contains(QStringLiteral("separator")), qPrintable(reasons[1]));
+        QVERIFY2(
+            reasons[2].startsWith(QStringLiteral("The habitat and the matrix code are both 3")),
+            qPrintable(reasons[2]));
+        QVERIFY(okAfterwards);
         QVERIFY(!QFileInfo::exists(QStringLiteral("config.txt")));
     }
 
@@ -739,11 +752,200 @@ private Q_SLOTS:
         QCOMPARE(readAll(stem + QStringLiteral("FBM_ListFragStat.fbt")), expected);
         QVERIFY(shown.first().startsWith(stem + QStringLiteral("FBM_0.50_0")));
 
-        list->setCurrentRow(0);
+        // The first map is shown already; the status bar tells of the batch
+        // until another map is chosen.
+        QCOMPARE(list->currentRow(), 0);
         QCOMPARE(w.currentGrid().rowCount(), std::size_t(16));
+        list->setCurrentRow(1);
+        list->setCurrentRow(0);
         QVERIFY2(w.statusBar()->currentMessage().contains(
                      QStringLiteral("fractal, H 0.50, requested cover 30 %, seed ")),
                  qPrintable(w.statusBar()->currentMessage()));
+    }
+
+    // After a batch the status bar says what it did, and the first new map
+    // replaces the one shown before; a cancel says how far the run got.
+    void batchEndsWithASummaryAndTheFirstNewMap()
+    {
+        writeFile(QStringLiteral("old.txt"), "1 1 1 \n1 1 1 \n1 1 1 \n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("old.txt"))});
+        list->setCurrentRow(0);
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("out"));
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(10);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(30);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(10);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(5);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            clickOk(dialog);
+        });
+        action(w, "actionRandom")->trigger();
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->currentRow(), 0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(5));
+        QVERIFY(action(w, "actionExportPicture")->isEnabled());
+        const QString summary = w.statusBar()->currentMessage();
+        QVERIFY2(summary.contains(QStringLiteral("3 map(s) written to ") +
+                                  QDir::toNativeSeparators(folder)),
+                 qPrintable(summary));
+
+        // Cancelled as soon as the progress shows, the run may have written
+        // a map or none; either way the count is told and nothing older is
+        // left on show.
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(0);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(100);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cp"))->setValue(1);
+            dialog->findChild<QSpinBox *>(QStringLiteral("amo"))->setValue(20);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))
+                ->setText(folder + QStringLiteral("2"));
+            clickOk(dialog);
+        });
+        QTimer canceller;
+        canceller.setInterval(1);
+        connect(&canceller, &QTimer::timeout, &w, [&w] {
+            if (auto *progress = w.findChild<QProgressDialog *>())
+                progress->findChild<QPushButton *>()->click();
+        });
+        canceller.start();
+        action(w, "actionRandom")->trigger();
+        canceller.stop();
+        const qsizetype written = w.listedFileNames().size();
+        QVERIFY(written < 101 * 20);
+        QVERIFY2(w.statusBar()->currentMessage().contains(
+                     QStringLiteral("cancelled after %1 map(s)").arg(written)),
+                 qPrintable(w.statusBar()->currentMessage()));
+        QCOMPARE(w.currentGrid().isEmpty(), written == 0);
+        QVERIFY(w.currentGrid().isEmpty() || w.currentGrid().rowCount() == 5);
+    }
+
+    // The viewer opens what a batch writes: the maps of a batch list in its
+    // order, whatever its post-string, and the map files of a folder sorted.
+    void viewerOpensBatchListsAndFolders()
+    {
+        const QDir maps(QDir(m_dir.path()).filePath(QStringLiteral("maps")));
+        QVERIFY(QDir().mkpath(maps.path()));
+        for (const char *name : {"c.txt", "a.asc", "b.txt"})
+            writeFile(maps.filePath(QLatin1String(name)), "1 0 \n0 1 \n");
+        writeFile(maps.filePath(QStringLiteral("manifest.csv")), "file\n");
+        const QString batchList = maps.filePath(QStringLiteral("ListFragStat.fbt"));
+        writeFile(batchList, QFile::encodeName(maps.filePath(QStringLiteral("c.txt"))) + ";x\n" +
+                                 QFile::encodeName(maps.filePath(QStringLiteral("a.asc"))) +
+                                 ";x\n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        const auto listed = [list] {
+            QStringList names;
+            for (int i = 0; i < list->count(); ++i)
+                names << list->item(i)->text();
+            return names;
+        };
+
+        QStringList filters;
+        whenModal<QFileDialog>([&filters, batchList](QFileDialog *dialog) {
+            filters = dialog->nameFilters();
+            dialog->selectFile(batchList);
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        action(w, "actionOpen")->trigger();
+        QCOMPARE(filters,
+                 QStringList({"Maps (*.txt *.asc *.tif)", "Batch lists (*.fbt)", "All files (*)"}));
+        QCOMPARE(listed(), QStringList({"c.txt", "a.asc"}));
+        QCOMPARE(w.listedFileNames().size(), 2);
+
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(maps.path()),
+                      QUrl::fromLocalFile(maps.filePath(QStringLiteral("gone.fbt")))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&w, &drop);
+        QCOMPARE(listed(), QStringList({"c.txt", "a.asc", "a.asc", "b.txt", "c.txt"}));
+        QCOMPARE(MainWindow::pathOf(list->item(3)),
+                 QDir::toNativeSeparators(maps.filePath(QStringLiteral("b.txt"))));
+        QVERIFY2(w.statusBar()->currentMessage().contains(QStringLiteral("gone.fbt")),
+                 qPrintable(w.statusBar()->currentMessage()));
+    }
+
+    // The status bar tells the cell under the pointer, counted from 1 as the
+    // file's lines are, in either orientation, and the zoom.
+    void pointerShowsTheCellAndTheZoom()
+    {
+        writeFile(QStringLiteral("map.txt"), "1 2 3 \n4 5 6 \n7 8 9 \n");
+        MainWindow w;
+        w.resize(700, 500);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *frame = w.findChild<QFrame *>(QStringLiteral("frameView"));
+        const auto *cell = w.findChild<QLabel *>(QStringLiteral("pointerCell"));
+        const auto *zoom = w.findChild<QLabel *>(QStringLiteral("zoomLevel"));
+        QVERIFY(zoom->isHidden());
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("map.txt"))});
+        w.findChild<QListWidget *>(QStringLiteral("fileListView"))->setCurrentRow(0);
+        QCOMPARE(zoom->text(), QStringLiteral("Zoom 100 %"));
+        QVERIFY(!zoom->isHidden());
+
+        // The middle of the cell `across` from the left and `down` from the
+        // top of the picture, where the frame receives the pointer.
+        const auto pointAt = [&w, frame](int across, int down) {
+            const QRectF area = LandscapePicture::drawingArea(w.mapFrame());
+            const QPointF at(area.left() + (across + 0.5) * area.width() / 3,
+                             area.top() + (down + 0.5) * area.height() / 3);
+            return frame->mapFrom(&w, at.toPoint());
+        };
+        // Rows run left to right and the positions of a row top to bottom.
+        QTest::mouseMove(frame, pointAt(2, 0));
+        QCOMPARE(cell->text(), QStringLiteral("Row 3, column 1: 7"));
+        QTest::mouseMove(frame, pointAt(0, 1));
+        QCOMPARE(cell->text(), QStringLiteral("Row 1, column 2: 2"));
+        action(w, "actionRowsAsRows")->trigger();
+        QTest::mouseMove(frame, pointAt(2, 0));
+        QCOMPARE(cell->text(), QStringLiteral("Row 1, column 3: 3"));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(frame, &leave);
+        QVERIFY(cell->text().isEmpty());
+
+        QTest::keyClick(&w, Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(zoom->text(), QStringLiteral("Zoom 200 %"));
+        action(w, "actionRowsAsRows")->trigger();
+    }
+
+    // The Output group's choices reach the maps; a choice that cannot go
+    // with the others keeps OK off, as the command line refuses it.
+    void outputChoicesReachTheMaps()
+    {
+        writeFile(QStringLiteral("config.txt"), "RND_\n\nFBM_\n\n1\n0\n");
+        MainWindow w;
+        const QString folder = QDir(m_dir.path()).filePath(QStringLiteral("grids"));
+        bool okWithOriginOnPlain = true;
+        whenModal<QDialog>([&okWithOriginOnPlain, folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(50);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(50);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(4);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            QTest::mouseClick(dialog->findChild<QToolButton *>(QStringLiteral("outputToggle")),
+                              Qt::LeftButton);
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("cellSize"))->setValue(30);
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("originX"))->setValue(1000);
+            dialog->findChild<QDoubleSpinBox *>(QStringLiteral("originY"))->setValue(2000);
+            auto *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+            okWithOriginOnPlain = ok->isEnabled();
+            auto *format = dialog->findChild<QComboBox *>(QStringLiteral("format"));
+            format->setCurrentIndex(format->findData(int(MapFormat::AsciiGrid)));
+            dialog->findChild<QCheckBox *>(QStringLiteral("metrics"))->setChecked(true);
+            clickOk(dialog);
+        });
+        action(w, "actionRandom")->trigger();
+        QVERIFY(!okWithOriginOnPlain);
+        const QString map = QDir(folder).filePath(QStringLiteral("RND_050_4x4_a1.asc"));
+        QCOMPARE(w.listedFileNames(), QStringList{QDir::toNativeSeparators(map)});
+        const QByteArray grid = readAll(map);
+        QVERIFY2(grid.contains("xllcorner") && grid.contains("1000") && grid.contains("30"),
+                 grid.constData());
+        QVERIFY(
+            readAll(QDir(folder).filePath(QStringLiteral("RND_manifest.csv"))).contains(",np,"));
     }
 
     void fractalSizeAboveTheLatticeIsRefused()

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLineEdit;
+class QToolButton;
+struct BatchOutput;
+
+// The output choices the command line has: the maps' format, their cell
+// size, origin and reference system, and the landscape metrics in the
+// manifest. Its values start as the command line's defaults, which write the
+// maps as the dialogs always have, and it starts closed behind its "Output"
+// button, so that a dialog looks as it did until the group is opened.
+class OutputGroup final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(OutputGroup)
+
+public:
+    explicit OutputGroup(QWidget *parent = nullptr);
+
+    bool isOpen() const;
+    void setOpen(bool open);
+    // Everything but the folder, the names and the codes.
+    void applyTo(BatchOutput &output) const;
+
+Q_SIGNALS:
+    void edited();
+    // Before the body shows, so that the size of the closed group can be
+    // taken, and after it has shown or hidden.
+    void aboutToOpen();
+    void openChanged(bool open);
+
+private:
+    QToolButton *m_toggle;
+    QWidget *m_body;
+    QComboBox *m_format;
+    QDoubleSpinBox *m_cellSize;
+    QDoubleSpinBox *m_originX;
+    QDoubleSpinBox *m_originY;
+    QLineEdit *m_crs;
+    QCheckBox *m_metrics;
+};

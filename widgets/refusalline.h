@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QBoxLayout;
+class QDialogButtonBox;
+class QLabel;
+
+// Core messages are phrases, as command-line tools print them; a dialog or a
+// message box shows a sentence: capitalised, with a full stop.
+QString asSentence(QString phrase);
+
+// Keeps a dialog's OK off while its values cannot be used, with the reason in
+// a label just above the buttons. The label is hidden otherwise, so a dialog
+// with usable values looks as it always has.
+class RefusalLine final {
+public:
+    // The label goes into `layout` right before `buttons`.
+    RefusalLine(QBoxLayout *layout, QDialogButtonBox *buttons);
+
+    void show(const std::optional<QString> &phrase);
+
+private:
+    QLabel *m_label;
+    QDialogButtonBox *m_buttons;
+};
