@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin wrapper over CMake presets so that a fresh Debian/Ubuntu machine needs
 # only `make run` or `make test`.
 JOBS ?= $(shell nproc)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the fractal surfaces and of fractal batches: the numbers a user
 // waits on for every surface of a run. The plain surface is the reference
 // construction; the fast one is what runs use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing one 4096 x 4096 map as a GeoTIFF against writing the same map as
 // an ESRI ASCII grid, for a clumped map (a cut of a fractal surface) and a
 // random one: the GeoTIFF must not make a batch slower than the text grid

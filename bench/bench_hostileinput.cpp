@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time of the readers on inputs built to be pathological: a gigabyte of
 // digits without a space, a line of nothing but spaces, a million empty
 // lines, a settings file whose first line never ends. Each is run at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the map file paths users wait on: loading a large map into
 // the viewer and writing random maps.
 #include "core/mapfilereader.h"

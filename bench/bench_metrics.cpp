@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the landscape metrics that a batch run computes for its manifest,
 // per map and per cell. Making a 1000 x 1000 random map and writing it as
 // text takes about 2.5 ms of CPU, the kernel's copy included, so every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost per cell of a random map with each generator: the draws alone, and
 // the map as a batch writes it, text formatting and file included. The
 // Philox map must cost no more than the classic one; the draws alone show

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The Python module's three speed figures, each paired with the C++ run it is
 measured against, in alternating rounds on the same machine:
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The R package's two speed figures, each in alternating rounds with the
 # Python module's call it is weighed against, timed inside each interpreter:
 #

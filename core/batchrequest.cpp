@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batchrequest.h"
 
 #include "core/geotiff.h"
@@ -68,6 +69,15 @@ std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, I
             .arg(covers.first)
             .arg(covers.last);
     return std::nullopt;
+}
+
+// The reason of the first check that has one, in order; the checks after it
+// are not made, so that the user hears of the first mistake first.
+template <typename... Check> std::optional<QString> firstRefusal(const Check &...checks)
+{
+    std::optional<QString> refusal;
+    static_cast<void>(((refusal = checks()).has_value() || ...));
+    return refusal;
 }
 
 // What every kind of batch checks of its covers and size, in the order the
@@ -247,13 +257,11 @@ qint64 BatchOutput::asciiGridNoData() const
 
 std::optional<QString> RandomBatchRequest::refusal() const
 {
-    if (auto refusal = sweepRefusal(*this))
-        return refusal;
-    if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
-        return refusal;
-    if (auto refusal = outside("the seed", seed, seedLimits))
-        return refusal;
-    return output.refusal();
+    return firstRefusal(
+        [this] { return sweepRefusal(*this); },
+        [this] { return outside("the number of replicates", replicates, replicateLimits); },
+        [this] { return outside("the seed", seed, seedLimits); },
+        [this] { return output.refusal(); });
 }
 
 qint64 RandomBatchRequest::mapCount() const
@@ -263,21 +271,19 @@ qint64 RandomBatchRequest::mapCount() const
 
 std::optional<QString> FractalBatchRequest::refusal() const
 {
-    if (auto refusal = hurstRefusal(hurst))
-        return refusal;
-    if (auto refusal = sweepRefusal(*this))
-        return refusal;
-    if (size > maxMapSize)
+    const auto tooLarge = [this]() -> std::optional<QString> {
+        if (size <= maxMapSize)
+            return std::nullopt;
         return tr("fractal maps can be at most %1 cells per side; %2 was requested")
             .arg(maxMapSize)
             .arg(size);
-    if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
-        return refusal;
-    if (auto refusal = outside("the number of surfaces per H", surfaces, surfaceLimits))
-        return refusal;
-    if (auto refusal = outside("the first seed", firstSeed, firstSeedLimits))
-        return refusal;
-    return output.refusal();
+    };
+    return firstRefusal(
+        [this] { return hurstRefusal(hurst); }, [this] { return sweepRefusal(*this); }, tooLarge,
+        [this] { return outside("the number of replicates", replicates, replicateLimits); },
+        [this] { return outside("the number of surfaces per H", surfaces, surfaceLimits); },
+        [this] { return outside("the first seed", firstSeed, firstSeedLimits); },
+        [this] { return output.refusal(); });
 }
 
 bool FractalBatchRequest::samplingChanged() const

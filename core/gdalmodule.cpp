@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GDAL side of GdalBackend, built as a module of its own (see
 // gdalbackend.h for why) and loaded by the core on first use.
 

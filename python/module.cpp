@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compiled part of the patchwright package. A batch's keywords go to the
 // core's batch description as they are, which parses and refuses them as it
 // does the command line's options; maps and records come back as NumPy

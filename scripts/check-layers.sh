@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every folder includes only what it may (HACKING.md draws the
 # layers): core/ nothing else; widgets/ only core/; settings/, random/,
 # fractal/ and view/ only core/, and widgets/ from the dialogs of the first

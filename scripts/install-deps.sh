@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build and test dependencies on Debian/Ubuntu, but only the ones
 # that are missing, so repeated `make` calls stay fast and offline-friendly.
 set -euo pipefail

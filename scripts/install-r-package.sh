@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Stages the R package (see stage-r-package.sh) into STAGE and installs it
 # into LIBRARY, or into the user's R library when LIBRARY is not given.
 # Usage: install-r-package.sh STAGE [LIBRARY]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every libFuzzer target of a fuzz build for a bounded time, each from
 # the checked-in seeds plus what earlier runs found (kept in the build
 # directory so the source tree stays clean), and prints executions per

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Lays out the R package as R builds it: r/ with the engine's sources
 # (core/, random/, fractal/: QtCore only, no moc) copied into its src/, so
 # that the package, and the tarball R CMD build makes of it, compile the same

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Patchwright's landscape maps and fBm surfaces as NumPy arrays.
 
 The maps are made by the same engine as ``patchwright-cli``, in memory: for

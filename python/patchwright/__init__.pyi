@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 from os import PathLike
 from types import TracebackType
 from typing import Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, Union

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The R face of the engine. Everything a request may hold is checked by the
 # engine, which refuses it in the command line's words; here R values become
 # rasters and data frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The compiled part of the patchwright R package. It takes R values as the
 // user gave them, turns each into the request's own typed value, and lets
 // the request refuse what it refuses, in its own words; it hands back plain

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the maps of real command-line runs with the tools users open them in.
 
 Usage: gis_check.py PATCHWRIGHT_CLI

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Reference landscape metrics for tst_landscapemetrics, computed the plain way.
 
 Each argument group is PATH ROWS COLUMNS NEIGHBOURS CELLSIZE, where PATH holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/asciigridreader.h"
 #include "core/mapfilereader.h"
 #include "core/mapfilewriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GeoTIFF maps and surfaces are checked with GDAL's own API rather than with
 // our reader, so that a fault shared by the writer and the reader cannot
 // hide itself, and with rasterio where it is installed.

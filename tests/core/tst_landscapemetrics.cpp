@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/landscapemetrics.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/philox.h"
 #include "fractal/fbmsurface.h"
 #include "random/philoxrandommap.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text readers take written maps in bulk and everything else byte by
 // byte. Both ways must give the same grid, and the same refusal, for any
 // file: the seeds of the map reader's fuzzer, maps as the writer leaves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full comparison of the fast surface and of the fast batch with the
 // plain ones: every map size that stresses the margins, H from nearly flat
 // to smooth, seeds from both ends of a run's range. It builds a few hundred

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/fractalmapgenerator.h"
 
 #include "fractal/covercut.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads arbitrary bytes as "config.txt" and checks the result against the
 // C++ text stream the file format was defined with: std::getline for the
 // four texts and operator>> for the two numbers, on a failure that sticks.

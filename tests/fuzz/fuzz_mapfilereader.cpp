@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the streaming map reader in arbitrary blocks and
 // checks the grid against a plain transcription of the reading rules: split
 // the data into lines, each line into tokens at every space, and convert all

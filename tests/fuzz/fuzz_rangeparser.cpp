@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parses arbitrary text as the command line's numbers and FIRST:LAST:STEP
 // ranges and checks the results against the C library: a whole number is
 // exactly an optional sign and decimal digits within the int range, a

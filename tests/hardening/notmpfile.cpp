@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into the command line by the interrupted-run test to take away
 // unnamed temporary files (O_TMPFILE), as on file systems and systems that
 // lack them. QSaveFile then writes to a named temporary file beside the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/mapfilereader.h"
 #include "settings/appsettings.h"
 #include "tests/hardening/processmemory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/mapreader.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The patchwright package against the command line: for the same request,
 every array must equal the map file patchwright-cli writes and every record
 its manifest row. Run by CTest with the build's package on PYTHONPATH and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/grids.h"
 #include "tests/support/literalpicture.h"
 #include "view/landscapepicture.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The command line the maps are compared with, from the build tree (CTest
 # passes its path); R CMD check has none and skips those comparisons.
 cli_path <- function() {

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 requests <- list(
   random = list(size = 10, cover = c(20, 40), replicates = 2, seed = 7, format = "asc",
                 origin = c(100, 200), cell_size = 25),

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 test_that("the example of docs/r.md runs", {
   docs <- Sys.getenv("PW_DOCS_DIR")
   skip_if_not(nzchar(docs) && file.exists(file.path(docs, "r.md")), "docs/r.md is not here")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 test_that("fbm_surface is the surface a one-H batch cuts its maps from", {
   surface <- fbm_surface(32, 0.6, 3)
   expect_equal(dim(surface), c(33, 33, 1))
