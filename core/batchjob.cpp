@@ -287,6 +287,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     }
     report.result = m_source->writeMaps(stem, report.maps, progress);
     report.batchListError = writeBatchList(report.fileNames(), stem, m_source->output().postString);
+    m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns());
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);

@@ -170,6 +170,8 @@ std::optional<QString> BatchOutput::refusal() const
             .arg(noData.value_or(0));
     if (neighbours != 4 && neighbours != 8)
         return tr("patches join by 4 or by 8 neighbours, not %1").arg(neighbours);
+    if (auto refusal = outside("the number of draws per cell", maxDraws, maxDrawLimits))
+        return refusal;
     return georeferenceRefusal(georeference);
 }
 
@@ -191,6 +193,10 @@ std::optional<QString> RandomBatchRequest::refusal() const
         return refusal;
     if (auto refusal = outside("the seed", seed, seedLimits))
         return refusal;
+    // Classic replicates continue one running sequence, so a map rejected
+    // would change every map after it: only independent draws can be chosen.
+    if (output.selects() && generator != Generator::Philox)
+        return tr("--target needs independent draws: add --generator philox");
     return output.refusal();
 }
 
@@ -224,6 +230,12 @@ std::optional<QString> FractalBatchRequest::refusal() const
         return refusal;
     if (auto refusal = outside("the first seed", firstSeed, firstSeedLimits))
         return refusal;
+    // Ladder cuts and shared surfaces tie one map to another; a map kept
+    // for its metrics must be a sample of its own.
+    if (output.selects() &&
+        (generator != Generator::Philox || cut != FractalCut::Exact || !distinctSurfaces))
+        return tr("--target needs independent draws: add --generator philox --cut exact "
+                  "--distinct-surfaces");
     return output.refusal();
 }
 
