@@ -112,9 +112,12 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
     for (const auto &[option, parserOption] : m_options) {
         if (!m_parser.isSet(parserOption))
             continue;
-        const OptionValue value = option->type == OptionType::Flag
-                                      ? OptionValue(true)
-                                      : OptionValue(m_parser.value(parserOption));
+        // A list option given several times is one list.
+        const OptionValue value =
+            option->type == OptionType::Flag ? OptionValue(true)
+            : option->type == OptionType::TargetList
+                ? OptionValue(m_parser.values(parserOption).join(QLatin1Char(',')))
+                : OptionValue(m_parser.value(parserOption));
         if (const auto error = setOption(request, *option, value))
             return QStringLiteral("--%1 %2").arg(option->cliName(), error->reason);
     }

@@ -3,6 +3,7 @@
 
 #include "cli/batchcommand.h"
 #include "cli/rendercommand.h"
+#include "cli/scancommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,6 +23,7 @@ QString topLevelHelp(const QString &program)
                "  random    random maps: each cell is habitat with the cover as probability\n"
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
+               "  scan      the spread of each metric over a pilot sample, per H and cover\n"
                "\n"
                "Options:\n"
                "  -h, --help     Displays help on commandline options.\n"
@@ -92,6 +94,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         RenderCommand render(*this);
         return render.run(rest);
+    }
+    if (command == QLatin1String("scan")) {
+        m_command = command;
+        ScanCommand scan(*this);
+        return scan.run(rest);
     }
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -292,6 +292,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     const OnDisk onDisk = m_source->output().sync ? OnDisk::Wait : OnDisk::DontWait;
     report.batchListError =
         writeBatchList(report.fileNames(), stem, m_source->output().postString, onDisk);
+    m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);

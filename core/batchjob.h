@@ -56,6 +56,9 @@ public:
         Q_UNUSED(written);
         return {};
     }
+    // Completes what the records of a run say about the run as a whole (how
+    // the cells of a batch with targets fared) before the manifest is written.
+    virtual void settleRecords(QList<MapRecord> &records) const { Q_UNUSED(records); }
 };
 
 // Why a batch did not start. Nothing has been written when it is refused.

@@ -88,6 +88,14 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         fields.append(
             {"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray()});
     }
+    if (columns.selection) {
+        fields.append({"draw", QByteArray::number(record.draw)});
+        fields.append({"cell_draws", QByteArray::number(record.cellDraws)});
+        fields.append({"cell_acceptance",
+                       record.cellDraws > 0
+                           ? number("%.4f", double(record.cellKept) / double(record.cellDraws))
+                           : QByteArray()});
+    }
     if (columns.surfaceFile)
         fields.append({"surface_file", record.surfaceFile.toUtf8()});
     if (columns.metrics)

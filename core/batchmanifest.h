@@ -33,6 +33,8 @@ struct ManifestColumns {
     bool surfaceFile = false;
     // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
     bool metrics = false;
+    // draw, cell_draws, cell_acceptance: batches with metric targets
+    bool selection = false;
 };
 
 // One field of a manifest row: its column's name and its text.

@@ -84,6 +84,16 @@ constexpr BatchOption commonTail[] = {
     {"neighbours", Type::Whole, Scope::Maps, "N",
      "Cells that join into one patch for the metrics: 8 (sides and corners) or 4 (sides).", nullptr,
      "np"},
+    {"target", Type::TargetList, Scope::Maps, "METRIC=MIN:MAX",
+     "Keeps only maps whose metric lies in MIN..MAX (inclusive; either may be empty); METRIC is "
+     "np, lpi, area_mn, area_am, ed or gyrate_am. Give it once per metric. Maps are drawn in "
+     "order and measured in memory; rejected maps are never written. Needs --generator philox "
+     "(and for fractal maps --cut exact --distinct-surfaces).",
+     nullptr, "draw"},
+    {"max_draws", Type::Whole, Scope::Maps, "N",
+     "With --target: maps drawn at most for each cover (and H) before it is given up as short; "
+     "for fractal maps also the surfaces each H may build.",
+     nullptr, "draw"},
 };
 
 constexpr BatchOption randomOwn[] = {
@@ -130,7 +140,8 @@ struct Negated {
     bool *value;
 };
 using Field = std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, Generator *,
-                           FractalCut *, MapFormat *, CoverRange *, HurstRange *, Point, Negated>;
+                           FractalCut *, MapFormat *, CoverRange *, HurstRange *, Point, Negated,
+                           std::vector<MetricTarget> *>;
 
 template <typename Request> std::optional<Field> commonField(Request &request, std::string_view key)
 {
@@ -171,6 +182,10 @@ template <typename Request> std::optional<Field> commonField(Request &request, s
         return &out.metrics;
     if (key == "neighbours")
         return &out.neighbours;
+    if (key == "target")
+        return &out.targets;
+    if (key == "max_draws")
+        return &out.maxDraws;
     return std::nullopt;
 }
 
@@ -487,6 +502,18 @@ std::optional<OptionError> assign(const Field &field, const BatchOption &option,
                           [&](CoverRange *target) { return assignCovers(*target, value); },
                           [&](HurstRange *target) { return assignHurst(*target, value); },
                           [&](Point target) { return assignPoint(target, value); },
+                          [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
+                              const auto *text = std::get_if<QString>(&value);
+                              if (!text)
+                                  return typeError("METRIC=MIN:MAX targets");
+                              if (text->isEmpty()) {
+                                  target->clear();
+                                  return std::nullopt;
+                              }
+                              if (auto error = parseTargets(*text, *target))
+                                  return valueError(*error);
+                              return std::nullopt;
+                          },
                       },
                       field);
 }
@@ -544,6 +571,7 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
             [](Point v) -> OptionValue {
                 return std::vector<double>{*v.x, *v.y};
             },
+            [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
         },
         field);
 }
@@ -624,6 +652,8 @@ template <typename Request> QString commonLimits(std::string_view key)
         return span(Request::replicateLimits);
     if (key == "cover_value")
         return span(BatchOutput::coverValueLimits);
+    if (key == "max_draws")
+        return span(BatchOutput::maxDrawLimits);
     if (key == "matrix_value")
         return span(BatchOutput::matrixValueLimits);
     return {};

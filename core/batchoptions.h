@@ -41,6 +41,8 @@ enum class OptionType {
     HurstSweep,
     // X,Y, or a list of two numbers.
     Point,
+    // METRIC=MIN:MAX; given again (or as a list A,B) it adds a target.
+    TargetList,
 };
 
 // Which front ends an option belongs to. Maps kept in memory (Python, R

@@ -242,6 +242,8 @@ std::optional<QString> BatchOutput::refusal() const
             .arg(noData.value_or(0));
     if (neighbours != 4 && neighbours != 8)
         return tr("patches join by 4 or by 8 neighbours, not %1").arg(neighbours);
+    if (auto refusal = outside("the number of draws per cell", maxDraws, maxDrawLimits))
+        return refusal;
     return georeferenceRefusal(georeference);
 }
 
@@ -257,10 +259,17 @@ qint64 BatchOutput::asciiGridNoData() const
 
 std::optional<QString> RandomBatchRequest::refusal() const
 {
+    // Classic replicates continue one running sequence, so a map rejected
+    // would change every map after it: only independent draws can be chosen.
+    const auto dependentDraws = [this]() -> std::optional<QString> {
+        if (output.selects() && generator != Generator::Philox)
+            return tr("--target needs independent draws: add --generator philox");
+        return std::nullopt;
+    };
     return firstRefusal(
         [this] { return sweepRefusal(*this); },
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
-        [this] { return outside("the seed", seed, seedLimits); },
+        [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
         [this] { return output.refusal(); });
 }
 
@@ -278,11 +287,20 @@ std::optional<QString> FractalBatchRequest::refusal() const
             .arg(maxMapSize)
             .arg(size);
     };
+    // Ladder cuts and shared surfaces tie one map to another; a map kept
+    // for its metrics must be a sample of its own.
+    const auto dependentDraws = [this]() -> std::optional<QString> {
+        if (output.selects() &&
+            (generator != Generator::Philox || cut != FractalCut::Exact || !distinctSurfaces))
+            return tr("--target needs independent draws: add --generator philox --cut exact "
+                      "--distinct-surfaces");
+        return std::nullopt;
+    };
     return firstRefusal(
         [this] { return hurstRefusal(hurst); }, [this] { return sweepRefusal(*this); }, tooLarge,
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the number of surfaces per H", surfaces, surfaceLimits); },
-        [this] { return outside("the first seed", firstSeed, firstSeedLimits); },
+        [this] { return outside("the first seed", firstSeed, firstSeedLimits); }, dependentDraws,
         [this] { return output.refusal(); });
 }
 

@@ -4,6 +4,7 @@
 #include "core/generator.h"
 #include "core/georeference.h"
 #include "core/mapformat.h"
+#include "core/maptargets.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -109,6 +110,13 @@ struct BatchOutput {
     // patches with 8 or 4 neighbours.
     bool metrics = false;
     int neighbours = 8;
+    // Keep only maps whose metrics meet every target, drawing at most
+    // maxDraws maps for each cell of the batch (a cover, or an H and a
+    // cover). Without targets no map is measured to be chosen.
+    static constexpr IntLimits maxDrawLimits{1, 100000000};
+    std::vector<MetricTarget> targets;
+    int maxDraws = 1000;
+    bool selects() const { return !targets.empty(); }
 
     std::optional<QString> refusal() const;
     // The NODATA value an ESRI grid of these codes states.

@@ -54,6 +54,13 @@ struct MapRecord {
     int surfacesPerH = 0;
     int firstSeed = 0;
 
+    // Batches with metric targets: the draw of its cell (H and cover, or
+    // cover) that made the map, counted from 1, and how its cell fared: the
+    // draws it tried and the maps it kept.
+    qint64 draw = 0;
+    qint64 cellDraws = 0;
+    int cellKept = 0;
+
     // The landscape metrics of the map, when its batch measured them.
     std::optional<LandscapeMetrics> metrics;
     // The file of the surface a fractal map was cut from, when its batch

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <utility>
 
 QString FractalMapGenerator::mapFileName(const QString &baseName, double H, int cover,
@@ -93,7 +94,7 @@ FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCo
 
 std::vector<FractalMapGenerator::AcceptedCut>
 FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
-                               std::vector<double> &scratch) const
+                               std::vector<double> &scratch, Selection selection)
 {
     std::vector<AcceptedCut> cuts;
     scratch.clear();
@@ -101,11 +102,31 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
         if (countOf(counts, cover) >= m_request.replicates)
             continue;
         const covercut::ExactCut exact = covercut::exactCut(block, int(cover), scratch);
+        if (selection.selector) {
+            SelectionLedger::Cell &cell = m_ledger.cell(
+                {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
+                                                    .arg(QString::asprintf("%.2f", selection.H))
+                                                    .arg(cover));
+            ++cell.draws;
+            qint64 ties = exact.tiesAbove;
+            const double threshold = exact.threshold;
+            const bool kept = selection.selector->accepts(
+                block.size, [&block, &ties, threshold](int row, std::uint8_t *out) {
+                    for (int col = 0; col < block.size; ++col) {
+                        const double value = block.at(row, col);
+                        out[col] = value > threshold || (value == threshold && ties-- > 0);
+                    }
+                });
+            if (!kept)
+                continue;
+            ++cell.kept;
+        }
         AcceptedCut &cut = cuts.emplace_back();
         cut.cover = int(cover);
         cut.replicate = ++counts[std::size_t(cover)];
         cut.threshold = exact.threshold;
         cut.tiesAbove = exact.tiesAbove;
+        cut.draw = selection.draw;
     }
     return cuts;
 }
@@ -146,7 +167,15 @@ FileResult FractalMapGenerator::writeSurfaceMaps(const FbmBlock &block, double H
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
                                           BatchProgress &progress)
 {
-    const int surfacesPerH = m_request.surfaces;
+    const BatchOutput &output = m_request.output;
+    // With targets every surface is a draw of each cell still open, so an
+    // H builds at most --max-draws of them.
+    const int surfacesPerH = output.selects() ? output.maxDraws : m_request.surfaces;
+    m_ledger = SelectionLedger();
+    std::optional<MapSelector> selector;
+    if (output.selects())
+        selector.emplace(output.targets, m_request.size, output.neighbours,
+                         output.georeference.cellSize);
     const std::vector<double> hs = m_request.hurst.values();
     // A cover no cut can give at this size is done from the start: waiting
     // for it would build every surface of every H in vain.
@@ -191,9 +220,11 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                         "There is not enough memory for a fractal surface of %1 x %1 points.")
                         .arg(points)));
             }
-            std::vector<AcceptedCut> cuts = m_request.cut == FractalCut::Exact
-                                                ? exactCuts(surface.block, coverCounts, scratch)
-                                                : ladderCuts(surface, coverCounts);
+            std::vector<AcceptedCut> cuts =
+                m_request.cut == FractalCut::Exact
+                    ? exactCuts(surface.block, coverCounts, scratch,
+                                {selector ? &*selector : nullptr, int(hIndex), H, seedIndex + 1})
+                    : ladderCuts(surface, coverCounts);
             if (FileResult error =
                     writeSurfaceMaps(surface.block, H, m_request.firstSeed + seedIndex, nameStem,
                                      cuts, writer, publisher))
@@ -257,6 +288,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.surfacesPerH = m_request.surfaces;
     record.firstSeed = m_request.firstSeed;
     record.surfaceFile = cut.surfaceFile;
+    record.draw = cut.draw;
     return publisher.add(std::move(map));
 }
 
@@ -265,8 +297,19 @@ QString FractalMapGenerator::longestMapName(const QString &nameStem) const
     return fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
 }
 
+void FractalMapGenerator::settleRecords(QList<MapRecord> &records) const
+{
+    const std::vector<double> hs = m_request.hurst.values();
+    m_ledger.settle(records, [&hs](const MapRecord &record) {
+        const auto h = int(std::find(hs.begin(), hs.end(), record.H) - hs.begin());
+        return std::pair<int, int>(h, record.requestedCover);
+    });
+}
+
 QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) const
 {
+    if (m_request.output.selects())
+        return m_ledger.summary(m_request.replicates, m_request.output.maxDraws);
     const std::vector<double> hs = m_request.hurst.values();
     std::vector<std::array<int, 101>> counts(hs.size());
     for (const MapRecord &map : written) {

@@ -44,8 +44,10 @@ public:
     qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
-        return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics};
+        return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics,
+                m_request.output.selects()};
     }
+    void settleRecords(QList<MapRecord> &records) const override;
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
@@ -73,6 +75,8 @@ private:
         qint64 tiesAbove = 0;
         int cover = 0;
         int replicate = 0;
+        // With targets, the draw of its cell that made it.
+        int draw = 0;
         QString fileName;
         // The surface file the map names, when the batch writes them.
         QString surfaceFile;
@@ -90,8 +94,16 @@ private:
     // for the exact cut, one for every requested cover still short.
     std::vector<AcceptedCut> ladderCuts(const SurfacePipeline::Surface &surface,
                                         CoverCounts &counts) const;
+    // With targets, a cut is a draw of its cell (hIndex, cover) and only a
+    // cut that meets them becomes a map.
+    struct Selection {
+        MapSelector *selector = nullptr;
+        int hIndex = 0;
+        double H = 0;
+        int draw = 0;
+    };
     std::vector<AcceptedCut> exactCuts(const FbmBlock &block, CoverCounts &counts,
-                                       std::vector<double> &scratch) const;
+                                       std::vector<double> &scratch, Selection selection);
     // Names and writes the maps of one surface in order, and then the
     // surface itself when the batch asks for it; stops at the first failure.
     FileResult writeSurfaceMaps(const FbmBlock &block, double H, int seed, const QString &nameStem,
@@ -102,6 +114,7 @@ private:
                                 MapPublisher &publisher) const;
 
     FractalBatchRequest m_request;
+    SelectionLedger m_ledger;
     Engine m_engine;
 };
 

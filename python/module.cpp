@@ -269,6 +269,25 @@ OptionValue optionValue(const char *key, const py::handle &value)
     }
     if (PyFloat_Check(object) || py::hasattr(value, "__float__"))
         return value.cast<double>();
+    // Targets are {metric: (min, max)}, None for an open side; the
+    // description reads them as the command line writes them.
+    if (PyDict_Check(object)) {
+        QStringList targets;
+        for (const auto &[metric, bounds] : py::reinterpret_borrow<py::dict>(value)) {
+            const auto pair = py::cast<std::vector<py::object>>(bounds);
+            if (pair.size() != 2)
+                throw py::type_error(QStringLiteral("%1 must map each metric to (min, max)")
+                                         .arg(QLatin1String(key))
+                                         .toStdString());
+            const auto side = [](const py::object &bound) {
+                return bound.is_none() ? QString() : QString::number(bound.cast<double>(), 'g', 17);
+            };
+            targets.append(
+                QStringLiteral("%1=%2:%3")
+                    .arg(QString::fromStdString(py::str(metric)), side(pair[0]), side(pair[1])));
+        }
+        return targets.join(QLatin1Char(','));
+    }
     if (py::isinstance<py::iterable>(value) && !PyBytes_Check(object)) {
         std::vector<double> numbers;
         for (const py::handle item : value) {
@@ -381,6 +400,8 @@ py::list describeOptions(const std::string &kindName)
                                               int(covers[1] - covers[0]));
         } else if (option.type == OptionType::Whole) {
             fallback = py::int_(fallback);
+        } else if (option.type == OptionType::TargetList) {
+            fallback = py::dict();
         }
         entry["default"] = fallback;
         entry["help"] = optionHelp(kind, option).toStdString();

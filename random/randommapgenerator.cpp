@@ -63,17 +63,23 @@ QString RandomMapGenerator::progressLabel(qint64 index) const
 FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, MapWriter &writer,
                                        FinishedMap &map) const
 {
+    const MapPlace place = placeOf(index);
+    // The maps before this one took size * size draws each.
+    const quint64 firstDraw = quint64(index) * quint64(m_request.size) * quint64(m_request.size);
+    return makeMapAt(place, firstDraw, place.replicateIndex + 1, nameStem, writer, map);
+}
+
+FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int draw,
+                                         const QString &nameStem, MapWriter &writer,
+                                         FinishedMap &map) const
+{
     const BatchOutput &output = m_request.output;
     const int size = m_request.size;
-    const MapPlace place = placeOf(index);
     const QString name = mapFileName(place.replicateIndex, place.cover, nameStem);
     if (FileResult error = writer.open(name, size, size))
         return error;
-    // The maps before this one took size * size draws each.
-    const quint64 firstDraw = quint64(index) * quint64(size) * quint64(size);
     if (m_request.generator == Generator::Philox) {
-        const PhiloxRandomMap cells(quint32(m_request.seed), size, place.cover,
-                                    place.replicateIndex + 1);
+        const PhiloxRandomMap cells(quint32(m_request.seed), size, place.cover, draw);
         std::vector<std::uint8_t> row(std::size_t(size), 0);
         for (int i = 0; i < size; ++i) {
             cells.fillRow(i, row.data());
@@ -104,14 +110,74 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     record.coverValue = output.coverValue;
     record.matrixValue = output.matrixValue;
     record.generator = m_request.generator;
-    record.stream =
-        m_request.generator == Generator::Philox ? quint64(record.replicate) : firstDraw;
+    record.stream = m_request.generator == Generator::Philox ? quint64(draw) : firstDraw;
+    if (m_request.output.selects())
+        record.draw = draw;
     return std::nullopt;
+}
+
+BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPublisher &publisher,
+                                                 BatchProgress &progress)
+{
+    const BatchOutput &output = m_request.output;
+    const int size = m_request.size;
+    m_ledger = SelectionLedger();
+    progress.setMaximum(int(std::min<qint64>(m_request.mapCount(), INT_MAX)));
+    progress.setLabelText(QStringLiteral("Calculando..."));
+    progress.setValue(0);
+    MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize);
+    MapWriter writer(output, publisher.inMemory());
+    auto end = [&publisher](BatchResult result) {
+        if (FileResult error = publisher.flush(); error && result.ok())
+            return BatchResult::failed(error->message());
+        return result;
+    };
+    qint64 kept = 0;
+    const CoverRange &covers = m_request.covers;
+    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+        SelectionLedger::Cell &cell =
+            m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
+        for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
+            ++cell.draws;
+            const PhiloxRandomMap cells(quint32(m_request.seed), size, int(cover), draw);
+            if (selector.accepts(
+                    size, [&cells](int row, std::uint8_t *out) { cells.fillRow(row, out); })) {
+                progress.setLabelText(progressLabel(kept));
+                FinishedMap map;
+                if (FileResult error =
+                        makeMapAt({int(cover), cell.kept}, 0, draw, nameStem, writer, map))
+                    return end(BatchResult::failed(error->message()));
+                if (FileResult error = publisher.add(std::move(map)))
+                    return end(BatchResult::failed(error->message()));
+                ++cell.kept;
+                progress.setValue(int(std::min<qint64>(++kept, INT_MAX)));
+            }
+            if (progress.wasCanceled())
+                return end(BatchResult::canceled());
+        }
+    }
+    return end(BatchResult::completed());
+}
+
+QStringList RandomMapGenerator::shortfalls(const QList<MapRecord> &) const
+{
+    if (!m_request.output.selects())
+        return {};
+    return m_ledger.summary(m_request.replicates, m_request.output.maxDraws);
+}
+
+void RandomMapGenerator::settleRecords(QList<MapRecord> &records) const
+{
+    m_ledger.settle(records, [](const MapRecord &record) {
+        return std::pair<int, int>(0, record.requestedCover);
+    });
 }
 
 BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
                                          BatchProgress &progress)
 {
+    if (m_request.output.selects())
+        return makeSelectedMaps(nameStem, publisher, progress);
     const qint64 total = m_request.mapCount();
     progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));

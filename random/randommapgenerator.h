@@ -36,8 +36,11 @@ public:
     qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
-        return {m_request.samplingChanged(), false, m_request.output.metrics};
+        return {m_request.samplingChanged(), false, m_request.output.metrics,
+                m_request.output.selects()};
     }
+    QStringList shortfalls(const QList<MapRecord> &written) const override;
+    void settleRecords(QList<MapRecord> &records) const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;
 
@@ -62,8 +65,16 @@ private:
     // temporary name; safe to call for two maps at once with two writers.
     FileResult makeMap(qint64 index, const QString &nameStem, MapWriter &writer,
                        FinishedMap &map) const;
+    // The same for a map of a given place whose Philox counter is `draw`.
+    FileResult makeMapAt(MapPlace place, quint64 firstDraw, int draw, const QString &nameStem,
+                         MapWriter &writer, FinishedMap &map) const;
+    // With targets: each cover's maps drawn from replicate counters 1, 2, ...
+    // until enough meet the targets or --max-draws is reached.
+    BatchResult makeSelectedMaps(const QString &nameStem, MapPublisher &publisher,
+                                 BatchProgress &progress);
 
     RandomBatchRequest m_request;
+    SelectionLedger m_ledger;
 };
 
 // The batch job of a random request.

@@ -18,6 +18,8 @@ Surface = numpy.ndarray[tuple[int, int], numpy.dtype[numpy.float64]]
 
 # A range, a list of values, or one value.
 Sweep = Union[range, Sequence[SupportsFloat], SupportsFloat]
+# {metric: (min, max)}, None for an open side.
+Targets = dict[str, tuple[Optional[SupportsFloat], Optional[SupportsFloat]]]
 
 class Batch(Iterator[tuple[Record, Map]]):
     def __iter__(self) -> Batch: ...
@@ -48,6 +50,8 @@ def random_batch(
     cell_size: SupportsFloat = ...,
     metrics: bool = ...,
     neighbours: SupportsIndex = ...,
+    target: Targets = ...,
+    max_draws: SupportsIndex = ...,
 ) -> Batch: ...
 def fractal_batch(
     *,
@@ -67,6 +71,8 @@ def fractal_batch(
     cell_size: SupportsFloat = ...,
     metrics: bool = ...,
     neighbours: SupportsIndex = ...,
+    target: Targets = ...,
+    max_draws: SupportsIndex = ...,
 ) -> Batch: ...
 def fbm_surface(
     size: SupportsIndex,

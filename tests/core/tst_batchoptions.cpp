@@ -139,9 +139,43 @@ private Q_SLOTS:
         QVERIFY(request.refusal());
     }
 
+    // Targets given once each on the command line, or as one list, are the
+    // same request, and read back as they were written.
+    void targetsAreOneListHoweverGiven()
+    {
+        RandomBatchRequest request;
+        QVERIFY(!set(request, BatchKind::Random, "target", QStringLiteral("np=5:10,LPI=20:")));
+        QCOMPARE(request.output.targets.size(), std::size_t(2));
+        QCOMPARE(request.output.targets[0].max, std::optional<double>(10));
+        QVERIFY(!request.output.targets[1].max);
+        const BatchOption *target = findBatchOption(BatchKind::Random, "target");
+        QCOMPARE(optionText(request, *target), QStringLiteral("np=5:10,lpi=20:"));
+        // A metric named again keeps its last bounds.
+        QVERIFY(!set(request, BatchKind::Random, "target", QStringLiteral("np=1:2,np=3:")));
+        QCOMPARE(request.output.targets.size(), std::size_t(1));
+        QCOMPARE(request.output.targets[0].min, std::optional<double>(3));
+        for (const char *bad : {"np", "np=5", "patches=1:2", "np=10:5", "np=a:b", "np=1:2:3"}) {
+            const auto error = set(request, BatchKind::Random, "target", QString::fromLatin1(bad));
+            QVERIFY2(error && error->kind == OptionError::Kind::Value, bad);
+        }
+        // The text is only stored when it is good.
+        QCOMPARE(request.output.targets.size(), std::size_t(1));
+        // Dependent draws cannot be chosen from.
+        QVERIFY(request.refusal());
+        request.generator = Generator::Philox;
+        QVERIFY(!request.refusal());
+        request.output.maxDraws = 0;
+        QVERIFY(request.refusal());
+
+        LandscapeMetrics empty;
+        QVERIFY(!meetsTargets(empty, {{TargetMetric::AreaMn, std::nullopt, std::nullopt}}));
+        QVERIFY(meetsTargets(empty, {{TargetMetric::Np, 0.0, 0.0}}));
+    }
+
     void choicesAndManifestColumnsAreOneTable()
     {
-        const QList<QByteArray> columns = manifestHeader({true, true, true}).trimmed().split(',');
+        const QList<QByteArray> columns =
+            manifestHeader({true, true, true, true}).trimmed().split(',');
         for (const BatchKind kind : kinds) {
             for (const BatchOption &option : batchOptions(kind)) {
                 for (const ChoiceWord &word : option.choices)

@@ -97,6 +97,31 @@ class SameAsTheCommandLine(unittest.TestCase):
             "p_",
         )
 
+    def test_targets_as_keywords(self):
+        """target= and max_draws= keep the maps the command line keeps, each
+        with the draw that made it; a batch kept in memory cannot know how
+        its cells end, so only the command line's manifest has their draws."""
+        batch = patchwright.fractal_batch(
+            hurst=0.3, cover=30, size=48, replicates=2, generator="philox", cut="exact",
+            distinct_surfaces=True, target={"np": (10, 25), "lpi": (None, 90)}, max_draws=60,
+        )
+        with tempfile.TemporaryDirectory() as folder:
+            result = run_cli("fractal", folder, "--hurst", "0.3", "--cover", "30", "--size", "48",
+                             "--replicates", "2", "--generator", "philox", "--cut", "exact",
+                             "--distinct-surfaces", "--target", "np=10:25", "--target",
+                             "lpi=:90", "--max-draws", "60")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            rows = manifest_rows(folder, "FBM_")
+            maps = list(batch)
+            self.assertEqual([r["draw"] for r, _ in maps], [int(row["draw"]) for row in rows])
+            for (record, cells), row in zip(maps, rows):
+                expected = read_text_grid(os.path.join(folder, "out", row["file"]))
+                numpy.testing.assert_array_equal(cells, expected, err_msg=row["file"])
+        with self.assertRaisesRegex(ValueError, "distinct-surfaces"):
+            patchwright.fractal_batch(generator="philox", target={"np": (1, 2)})
+        with self.assertRaisesRegex(ValueError, "METRIC=MIN:MAX"):
+            patchwright.random_batch(generator="philox", target={"patches": (1, 2)})
+
     def test_fractal_batches(self):
         self.assertBatchMatches(
             "fractal",
