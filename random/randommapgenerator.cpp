@@ -133,8 +133,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
         return result;
     };
     qint64 kept = 0;
-    const CoverRange &covers = m_request.covers;
-    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+    for (const int cover : m_request.covers.values()) {
         SelectionLedger::Cell &cell =
             m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
         for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
