@@ -128,10 +128,8 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
         if (limits.contains(code))
             return std::nullopt;
         return QStringLiteral("%1 holds %2 %3, which must be between %4 and %5")
-            .arg(defaultConfigFileName(), QLatin1String(what))
-            .arg(code)
-            .arg(limits.min)
-            .arg(limits.max);
+            .arg(defaultConfigFileName(), QLatin1String(what), QString::number(code),
+                 QString::number(limits.min), QString::number(limits.max));
     };
     if (!m_parser.isSet(QStringLiteral("cover-value")))
         if (auto refusal =

@@ -21,4 +21,12 @@ for folder in core random fractal; do
     esac
   done
 done
+# The release is named once, in the root CMakeLists.txt: the package's
+# DESCRIPTION and the core's version header take it from there, as CMake's
+# build does.
+version=$(sed -nE 's/^project\(Patchwright VERSION ([0-9.]+).*/\1/p' "$root/CMakeLists.txt")
+[[ -n $version ]] || { echo "no project(VERSION) in $root/CMakeLists.txt" >&2; exit 1; }
+sed -i -E "s/^Version: .*/Version: $version/" "$dest/DESCRIPTION"
+sed "s/@PROJECT_VERSION@/$version/" "$root/core/version.h.in" >"$dest/src/core/version.h"
+rm -f "$dest/src/core/version.h.in"
 echo "$dest"
