@@ -9,6 +9,7 @@
 #include "core/batchmanifest.h"
 #include "core/batchoptions.h"
 #include "core/batchrequest.h"
+#include "core/gridshape.h"
 #include "core/landscapegrid.h"
 #include "core/landscapemetrics.h"
 #include "core/mapreader.h"
@@ -533,14 +534,8 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
     const std::size_t columns = rows > 0 ? grid.row(0).size() : 0;
-    for (std::size_t r = 1; r < rows; ++r)
-        if (grid.row(r).size() != columns)
-            refuse(QStringLiteral("%1: its rows differ in length (row 1 has %2 cells, row %3 has "
-                                  "%4); a ragged grid cannot be a 2D array")
-                       .arg(path)
-                       .arg(columns)
-                       .arg(r + 1)
-                       .arg(grid.row(r).size()));
+    if (const auto refusal = raggedRefusal(grid, path, QStringLiteral("2D array")))
+        refuse(*refusal);
     // The grid's rows lie one after the other in a single vector.
     const qint32 *cells = rows > 0 ? grid.row(0).data() : nullptr;
     return owningArray(std::move(grid), cells, py::ssize_t(rows), py::ssize_t(columns));

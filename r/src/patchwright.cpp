@@ -10,6 +10,7 @@
 #include "core/batchmanifest.h"
 #include "core/batchprogress.h"
 #include "core/batchrequest.h"
+#include "core/gridshape.h"
 #include "core/landscapegrid.h"
 #include "core/landscapemetrics.h"
 #include "core/mappublisher.h"
@@ -542,14 +543,8 @@ SEXP pw_read_map(SEXP pathValue)
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
     const std::size_t columns = rows > 0 ? grid.row(0).size() : 0;
-    for (std::size_t r = 1; r < rows; ++r)
-        if (grid.row(r).size() != columns)
-            refuse(QStringLiteral("%1: its rows differ in length (row 1 has %2 cells, row %3 has "
-                                  "%4); a ragged grid cannot be a raster")
-                       .arg(path)
-                       .arg(columns)
-                       .arg(r + 1)
-                       .arg(grid.row(r).size()));
+    if (const auto refusal = raggedRefusal(grid, path, QStringLiteral("raster")))
+        refuse(*refusal);
     Rcpp::IntegerVector cells(Rcpp::no_init(R_xlen_t(grid.cellCount())));
     if (rows > 0)
         std::memcpy(INTEGER(cells), grid.row(0).data(), grid.cellCount() * sizeof(qint32));
