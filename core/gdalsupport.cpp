@@ -1,8 +1,12 @@
 #include "core/gdalsupport.h"
 
+#include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gdal.h>
+#include <ogr_srs_api.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -11,7 +15,9 @@ void CPL_STDCALL captureError(CPLErr severity, CPLErrorNum, const char *message)
 {
     if (severity < CE_Failure)
         return;
-    static_cast<GdalErrorCapture *>(CPLGetErrorHandlerUserData())->recordFailure(message);
+    const int systemError = errno;
+    static_cast<GdalErrorCapture *>(CPLGetErrorHandlerUserData())
+        ->recordFailure(message, systemError);
 }
 
 } // namespace
@@ -19,11 +25,19 @@ void CPL_STDCALL captureError(CPLErr severity, CPLErrorNum, const char *message)
 void registerGdalDrivers()
 {
     static std::once_flag once;
-    std::call_once(once, [] { GDALAllRegister(); });
+    std::call_once(once, [] {
+        // Nothing this program opens is on the network, and a map is one
+        // file: no grid downloads for PROJ, no listing of a map's folder.
+        OSRSetPROJEnableNetwork(FALSE);
+        CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
+        GDALAllRegister();
+    });
 }
 
 GdalErrorCapture::GdalErrorCapture()
 {
+    // A value left from before says nothing about GDAL's failures.
+    errno = 0;
     CPLPushErrorHandlerEx(captureError, this);
 }
 
@@ -32,7 +46,7 @@ GdalErrorCapture::~GdalErrorCapture()
     CPLPopErrorHandler();
 }
 
-void GdalErrorCapture::recordFailure(const char *message)
+void GdalErrorCapture::recordFailure(const char *message, int systemError)
 {
     // The first failure is the cause; what follows is usually GDAL giving
     // up on the steps that depended on it.
@@ -40,6 +54,26 @@ void GdalErrorCapture::recordFailure(const char *message)
         return;
     m_failed = true;
     m_message = QString::fromUtf8(message ? message : "").trimmed();
+    // Only the errors of writing and creating files: GDAL looks for files
+    // that need not exist on its way, which leaves ENOENT behind.
+    switch (systemError) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+    case EROFS:
+    case EIO:
+    case EACCES:
+    case EPERM: {
+        const QString system = QString::fromLocal8Bit(std::strerror(systemError));
+        if (m_message.isEmpty())
+            m_message = system;
+        else if (!m_message.contains(system))
+            m_message += QStringLiteral(": ") + system;
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 QString GdalErrorCapture::reason(const QString &fallback) const
