@@ -30,8 +30,12 @@ public:
     virtual std::optional<QString> refusal() const = 0;
     // The free-space check's reason to refuse the batch on `folder`'s disk.
     virtual std::optional<QString> diskSpaceRefusal(const QString &folder) const = 0;
-    // The longest name a map of this batch can have.
+    // The longest name a map of this batch, or a file written with it, can
+    // have.
     virtual QString longestMapName(const QString &nameStem) const = 0;
+    // The bytes the batch list, the manifest and the journal can take at
+    // most; the run sets them aside before its first map.
+    virtual qint64 recordBytes() const = 0;
     // What the batch's manifest tells beyond the classic columns.
     virtual ManifestColumns manifestColumns() const = 0;
     // Makes the maps, each named nameStem and its own tail, and hands each
@@ -42,9 +46,9 @@ public:
                                  BatchProgress &progress) = 0;
 
     // Makes the maps as files, appending each to `written` once it has its
-    // name.
+    // name; `beforeNaming` sees every file just before it is named.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress);
+                          BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {});
     // For a run that went to its end: the requested maps it could not make,
     // and why, one line a reason.
     virtual QStringList shortfalls(const QList<MapRecord> &written) const
@@ -139,6 +143,7 @@ private:
     std::optional<BatchRefusal> lock();
     std::optional<BatchRefusal> earlierRunRefusal();
     FileResult removeEarlierRecords() const;
+    void removeLeftovers() const;
 
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
@@ -147,4 +152,7 @@ private:
     // File names (without folder) of the earlier run's maps found by
     // prepare().
     QStringList m_earlierMaps;
+    // Temporary files that runs with this prefix left when they were
+    // killed, found by prepare(); an allowed overwrite removes them.
+    QStringList m_leftovers;
 };

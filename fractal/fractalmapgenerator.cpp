@@ -240,13 +240,17 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                 writeSurfaces ? surfaceFileName(nameStem, H, seed, m_request.output.format)
                               : QString();
             std::vector<double> cutsHere;
+            // Maps that name a surface wait for it: should it fail, none of
+            // them is named, and no manifest row names a missing file.
+            std::vector<FinishedMap> waiting;
             auto accept = [&](int cover, double threshold, qint64 tiesAbove) {
                 const int n = ++coverCounts[std::size_t(cover)];
                 const QString name = mapFileName(nameStem, H, cover, n, m_request.output.format);
                 const AcceptedCut cut{H,     seed, threshold, tiesAbove,
                                       cover, n,    name,      QFileInfo(surfaceName).fileName()};
                 cutsHere.push_back(threshold);
-                return writeAcceptedCut(surface.block, cut, writer, publisher);
+                return writeAcceptedCut(surface.block, cut, writer, publisher,
+                                        writeSurfaces ? &waiting : nullptr);
             };
             FileResult error;
             if (exact) {
@@ -272,7 +276,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                     error = accept(pct, ladder[k], 0);
                 }
             }
-            // The surface goes with the maps cut from it, named after them.
+            // The surface goes with the maps cut from it, named before them.
             if (!error && writeSurfaces && !cutsHere.empty()) {
                 FinishedMap surfaceFile;
                 surfaceFile.listed = false;
@@ -282,6 +286,9 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                                          surfaceFile.files.back());
                 if (!error)
                     error = publisher.add(std::move(surfaceFile));
+                for (FinishedMap &map : waiting)
+                    if (!error)
+                        error = publisher.add(std::move(map));
             }
             if (error)
                 return end(BatchResult::failed(error->message()));
@@ -300,7 +307,8 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
 }
 
 FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
-                                                 MapWriter &writer, MapPublisher &publisher) const
+                                                 MapWriter &writer, MapPublisher &publisher,
+                                                 std::vector<FinishedMap> *held) const
 {
     const BatchOutput &output = m_request.output;
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
@@ -344,12 +352,28 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.surfacesPerH = m_request.surfaces;
     record.firstSeed = m_request.firstSeed;
     record.surfaceFile = cut.surfaceFile;
+    if (held) {
+        held->push_back(std::move(map));
+        return std::nullopt;
+    }
     return publisher.add(std::move(map));
+}
+
+qint64 FractalMapGenerator::recordBytes() const
+{
+    return DiskSpace::fractalRecordBytes(m_request);
 }
 
 QString FractalMapGenerator::longestMapName(const QString &nameStem) const
 {
-    return fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+    const QString map =
+        fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+    if (!m_request.writeSurfaces)
+        return map;
+    const QString surface =
+        surfaceFileName(nameStem, 1.0, m_request.firstSeed + std::max(m_request.surfaces, 1) - 1,
+                        m_request.output.format);
+    return surface.size() > map.size() ? surface : map;
 }
 
 std::array<bool, 101> FractalMapGenerator::reachableCovers(int size)

@@ -41,6 +41,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    qint64 recordBytes() const override;
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics};
@@ -120,9 +121,11 @@ public:
     static ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
 
 private:
-    // Everything that is written for one map happens here.
+    // Everything that is written for one map happens here. The finished
+    // map goes to the publisher, or into `held` while its surface is still
+    // to be written.
     FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, MapWriter &writer,
-                                MapPublisher &publisher) const;
+                                MapPublisher &publisher, std::vector<FinishedMap> *held) const;
 
     FractalBatchRequest m_request;
     Engine m_engine;

@@ -30,6 +30,11 @@ std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folde
     return DiskSpace(folder).batchRefusal(m_request);
 }
 
+qint64 RandomMapGenerator::recordBytes() const
+{
+    return DiskSpace::randomRecordBytes(m_request);
+}
+
 QString RandomMapGenerator::longestMapName(const QString &nameStem) const
 {
     return randomMapName(nameStem, 100, m_request.size, m_request.replicates,

@@ -32,6 +32,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    qint64 recordBytes() const override;
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), false, m_request.output.metrics};
