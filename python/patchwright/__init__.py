@@ -281,6 +281,11 @@ def metrics(array, cell_size=1, neighbours=8, *, habitat=None):
     cells = numpy.asarray(array)
     if cells.ndim != 2:
         raise ValueError(f"a map is a 2D array; this one has {cells.ndim} dimensions")
+    # Checked before the habitat mask is made, which would take a byte a
+    # cell; the engine refuses such a side too.
+    for side, name in zip(cells.shape, ("rows", "columns")):
+        if side > _INT_MAX:
+            raise ValueError(f"a map of {side} {name} is beyond the {_INT_MAX} a side may have")
     mask = cells != 0 if habitat is None else cells == habitat
     return _patchwright.metrics(
         numpy.ascontiguousarray(mask).view(numpy.uint8),
