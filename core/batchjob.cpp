@@ -431,8 +431,10 @@ BatchReport BatchJob::run(BatchProgress &progress)
     journal.resize(journal.pos());
     report.batchListError = writeBatchList(report.fileNames(), stem, m_source->output().postString);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns());
+    // Once the batch list names the run's maps, it is the record of the
+    // run; the journal stays only for a run that could not write it.
     journal.close();
-    if (!report.batchListError && !report.manifestError)
+    if (!report.batchListError)
         journal.remove();
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);
