@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "core/version.h"
 
 #include <QApplication>
 
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     // options: ~/.config/Patchwright/Patchwright.conf on Linux.
     QCoreApplication::setOrganizationName(QStringLiteral("Patchwright"));
     QCoreApplication::setApplicationName(QStringLiteral("Patchwright"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(patchwrightVersion));
     MainWindow window;
     window.show();
     return app.exec();

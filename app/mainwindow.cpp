@@ -2,6 +2,7 @@
 
 #include "app/dialogprogress.h"
 #include "core/mapreader.h"
+#include "core/version.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
@@ -14,6 +15,8 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -103,6 +106,15 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addPermanentWidget(legendBox);
     updateLegend();
 
+    // Help comes after the form's menus, which stay as they are.
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    QAction *about = help->addAction(tr("&About Patchwright..."));
+    about->setObjectName(QStringLiteral("actionAbout"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this,
+            [this] { QMessageBox::about(this, tr("About Patchwright"), aboutText()); });
+
     // Menus clear the status bar while the pointer passes over their items;
     // what the bar says of the shown map comes back afterwards.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString &message) {
@@ -134,6 +146,22 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+QString MainWindow::aboutText()
+{
+    const QString version = QString::fromLatin1(patchwrightVersion);
+    return tr("<h3>Patchwright %1</h3>"
+              "<p>Batches of synthetic two-class landscape maps, random and fractal, for "
+              "landscape ecology.</p>"
+              "<p>Licensed under the GNU General Public License, version 3 or (at your "
+              "option) any later version (GPL-3.0-or-later). It comes with no warranty.</p>"
+              "<p>To cite it: The Patchwright developers. <i>Patchwright: synthetic "
+              "landscape maps</i>, version %1. The CITATION.cff file of the source gives "
+              "the full entry; the manifest of every batch names the version that made "
+              "it.</p>"
+              "<p>Qt %2 (built with Qt %3).</p>")
+        .arg(version, QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR));
 }
 
 void MainWindow::paintEvent(QPaintEvent *)
@@ -224,12 +252,6 @@ void MainWindow::removeSelectedEntry()
         statusBar()->clearMessage();
         update();
     }
-}
-
-void MainWindow::on_fileListView_clicked(const QModelIndex &)
-{
-    // Loading follows the current row, not clicks: clicking the entry that
-    // is already shown must not read its file again.
 }
 
 void MainWindow::on_actionParametros_triggered()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/landscapepicture.h"
 #include "app/manifestlookup.h"
 #include "core/batchjob.h"
 #include "core/landscapegrid.h"
@@ -8,6 +7,7 @@
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
 #include "settings/setings.h"
+#include "view/landscapepicture.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -21,7 +21,6 @@ class MainWindow;
 
 class QLabel;
 class QListWidgetItem;
-class QModelIndex;
 
 // The one window of the application: a list of map files on the left, the
 // selected map drawn on the right, and the menus that run the batches. It
@@ -53,6 +52,9 @@ public:
     // central widget, which the picture takes to lie frameTopOffset below
     // the window's top.
     QRect mapFrame() const;
+    // What Help > About Patchwright... says: the release, the licence, how
+    // to cite it and the Qt it runs on.
+    static QString aboutText();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -63,10 +65,11 @@ protected:
 
 private Q_SLOTS:
     void on_actionOpen_triggered();
-    void on_fileListView_clicked(const QModelIndex &index);
     void on_actionParametros_triggered();
     void on_actionRandom_triggered();
     void on_actionFractal_triggered();
+    // Loading follows the current row, not clicks, so that clicking the
+    // entry already shown does not read its file again.
     void on_fileListView_currentRowChanged(int currentRow);
     void on_actionExportPicture_triggered();
     void on_actionSquareCells_toggled(bool on);

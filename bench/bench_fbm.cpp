@@ -1,6 +1,7 @@
 // Cost of the fractal surfaces and of fractal batches: the numbers a user
 // waits on for every surface of a run. The plain surface is the reference
 // construction; the fast one is what runs use.
+#include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
@@ -142,11 +143,11 @@ FbmBlock blockOfSize(int size)
 void BM_CoverSweep(benchmark::State &state)
 {
     const FbmBlock block = blockOfSize(int(state.range(0)));
-    const auto ladder = FractalMapGenerator::thresholds();
+    const auto ladder = covercut::thresholds();
     for (auto _ : state) {
         int sum = 0;
         for (const double t : ladder)
-            sum += FractalMapGenerator::coverPercent(FractalMapGenerator::coverFraction(block, t));
+            sum += covercut::coverPercent(covercut::coverFraction(block, t));
         benchmark::DoNotOptimize(sum);
     }
 }
@@ -157,7 +158,7 @@ void BM_OnePassSweep(benchmark::State &state)
 {
     const FbmBlock block = blockOfSize(int(state.range(0)));
     for (auto _ : state) {
-        const auto above = FractalMapGenerator::aboveCounts(block);
+        const auto above = covercut::aboveCounts(block);
         benchmark::DoNotOptimize(above.data());
     }
 }
@@ -173,7 +174,7 @@ void BM_WriteCoverMap(benchmark::State &state)
         // A new name each time, as in a run: replacing a file can cost a
         // flush on some file systems that a new one does not.
         const QString name = dir.filePath(QStringLiteral("cut%1.txt").arg(count++));
-        const FileResult error = FractalMapGenerator::writeCoverMap(block, name, 0.5, 0, 1);
+        const FileResult error = covercut::writeCoverMap(block, name, 0.5, 0, 1);
         if (error) {
             state.SkipWithError("map not written");
             break;

@@ -1,7 +1,7 @@
 // Cost of a repaint of the map view in a window of about 1000 x 700 pixels:
 // with the cached cells (a resize-free expose, a menu closing) and with the
 // cells rendered again (a new map, a new matrix code, a resize).
-#include "app/landscapepicture.h"
+#include "view/landscapepicture.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -3,6 +3,8 @@
 #include "cli/batchcommand.h"
 #include "cli/rendercommand.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace {
@@ -19,6 +21,10 @@ QString topLevelHelp(const QString &program)
                "  random    random maps: each cell is habitat with the cover as probability\n"
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
+               "\n"
+               "Options:\n"
+               "  -h, --help     Displays help on commandline options.\n"
+               "  -v, --version  Displays version information.\n"
                "\n"
                "Run '%1 COMMAND --help' for the options of a command.\n")
         .arg(program);
@@ -63,6 +69,15 @@ int CommandLine::run(const QStringList &arguments)
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
         command == QLatin1String("help")) {
         print(m_out, topLevelHelp(m_program));
+        return Success;
+    }
+    // The release as the program was built, in the words of Qt's own
+    // version option, which packaging tools read.
+    QCommandLineParser topLevel;
+    const QCommandLineOption version = topLevel.addVersionOption();
+    if (topLevel.parse({m_program, command}) && topLevel.isSet(version)) {
+        print(m_out,
+              QStringLiteral("%1 %2\n").arg(m_program, QCoreApplication::applicationVersion()));
         return Success;
     }
     QStringList rest = arguments.mid(2);

@@ -18,6 +18,7 @@ extern "C" void onStopSignal(int signal)
 ConsoleProgress::ConsoleProgress(bool show)
     : m_show(show)
 {
+    m_sinceStart.start();
     m_sinceDraw.start();
 }
 
@@ -45,21 +46,29 @@ int ConsoleProgress::stopSignal()
     return requestedStop.load();
 }
 
-void ConsoleProgress::setMaximum(int maximum)
+void ConsoleProgress::mapsMade(qint64 made, qint64 planned)
 {
-    m_maximum = maximum;
+    m_made = made;
+    m_planned = planned;
+    draw(made == planned);
 }
 
-void ConsoleProgress::setLabelText(const QString &text)
+QString ConsoleProgress::line(qint64 made, qint64 planned, double seconds, bool done)
 {
-    m_label = text;
-    draw(false);
-}
-
-void ConsoleProgress::setValue(int value)
-{
-    m_value = value;
-    draw(value >= m_maximum);
+    QString text = planned > 0 ? QStringLiteral("%1/%2 maps").arg(made).arg(planned)
+                               : QStringLiteral("%1 maps").arg(made);
+    if (seconds <= 0 || made == 0)
+        return text;
+    const double rate = double(made) / seconds;
+    text += rate >= 10 ? QStringLiteral(", %1 maps/s").arg(qRound64(rate))
+                       : QStringLiteral(", %1 maps/s").arg(rate, 0, 'f', 1);
+    if (planned > made && !done) {
+        const qint64 left = qRound64(double(planned - made) / rate);
+        text += QStringLiteral(", about %1:%2 left")
+                    .arg(left / 60)
+                    .arg(left % 60, 2, 10, QLatin1Char('0'));
+    }
+    return text;
 }
 
 bool ConsoleProgress::wasCanceled() const
@@ -74,14 +83,23 @@ void ConsoleProgress::draw(bool force)
         return;
     m_sinceDraw.restart();
     m_drawn = true;
-    const QByteArray line =
-        QStringLiteral("\r[%1/%2] %3\x1b[K").arg(m_value).arg(m_maximum).arg(m_label).toLocal8Bit();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+    const QByteArray text =
+        (QLatin1Char('\r') +
+         line(m_made, m_planned, double(m_sinceStart.elapsed()) / 1000.0, m_finished) +
+         QStringLiteral("\x1b[K"))
+            .toLocal8Bit();
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
     std::fflush(stderr);
 }
 
 void ConsoleProgress::finish()
 {
+    // The last count stands, even when the run made fewer maps than planned
+    // or ended between two drawings.
+    if (m_show && m_made > 0 && !m_finished) {
+        m_finished = true;
+        draw(true);
+    }
     if (m_show && m_drawn) {
         std::fputc('\n', stderr);
         std::fflush(stderr);

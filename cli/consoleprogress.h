@@ -5,7 +5,8 @@
 #include <QElapsedTimer>
 
 // Progress of a headless batch: one self-overwriting line on stderr when a
-// person is watching (stderr is a terminal and --quiet was not given), and
+// person is watching (stderr is a terminal and --quiet was not given), in
+// maps made of maps planned with the rate and the time left, and
 // the cancel request of SIGINT or SIGTERM, which stop the run after the
 // current map so that every file on disk is complete and listed.
 class ConsoleProgress final : public BatchProgress {
@@ -13,10 +14,17 @@ public:
     explicit ConsoleProgress(bool show);
     ~ConsoleProgress() override;
 
-    void setMaximum(int maximum) override;
-    void setLabelText(const QString &text) override;
-    void setValue(int value) override;
+    // The window's surface counts and labels are its own; the line counts
+    // maps.
+    void setMaximum(int) override {}
+    void setLabelText(const QString &) override {}
+    void setValue(int) override {}
     bool wasCanceled() const override;
+    void mapsMade(qint64 made, qint64 planned) override;
+
+    // The line for `made` of `planned` maps after `seconds`; once `done`,
+    // without the time left.
+    static QString line(qint64 made, qint64 planned, double seconds, bool done);
 
     // Ends the progress line so that later messages start on their own line.
     void finish();
@@ -32,8 +40,9 @@ private:
 
     bool m_show;
     bool m_drawn = false;
-    int m_maximum = 0;
-    int m_value = 0;
-    QString m_label;
+    bool m_finished = false;
+    qint64 m_made = 0;
+    qint64 m_planned = 0;
+    QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceDraw;
 };

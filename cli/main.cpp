@@ -1,4 +1,5 @@
 #include "cli/commandline.h"
+#include "core/version.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -57,6 +58,7 @@ int main(int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("patchwright-cli"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(patchwrightVersion));
     CommandLine commandLine;
     return commandLine.run(QCoreApplication::arguments());
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/landscapepicture.h"
+#include "view/landscapepicture.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -97,6 +97,9 @@ BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &writ
 {
     MapPublisher publisher(written, output().sync);
     publisher.setBeforeNaming(std::move(beforeNaming));
+    publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
+        progress.mapsMade(++made, planned);
+    });
     return makeMaps(nameStem, publisher, progress);
 }
 

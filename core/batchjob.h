@@ -49,6 +49,9 @@ public:
     // name; `beforeNaming` sees every file just before it is named.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {});
+    // The maps the request asks for, for progress displays; a run can make
+    // fewer.
+    virtual qint64 plannedMaps() const { return 0; }
     // For a run that went to its end: the requested maps it could not make,
     // and why, one line a reason.
     virtual QStringList shortfalls(const QList<MapRecord> &written) const

@@ -1,6 +1,8 @@
 #include "core/batchmanifest.h"
 
+#include "core/batchoptions.h"
 #include "core/mapnames.h"
+#include "core/version.h"
 #include "core/writefully.h"
 
 #include <QDir>
@@ -95,13 +97,9 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         {"matrix_value", QByteArray::number(record.matrixValue)},
     };
     if (columns.sampling) {
-        fields.append({"generator", record.generator == Generator::Philox
-                                        ? QByteArrayLiteral("philox")
-                                        : QByteArrayLiteral("classic")});
+        fields.append({"generator", wordOf(record.generator).toLatin1()});
         fields.append({"stream", QByteArray::number(record.stream)});
-        fields.append({"cut", !fractal                          ? QByteArray()
-                              : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
-                                                                : QByteArrayLiteral("ladder")});
+        fields.append({"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray()});
         fields.append(
             {"tied_habitat", fractal ? QByteArray::number(record.tiedHabitat) : QByteArray()});
         fields.append({"distinct_surfaces", !fractal                  ? QByteArray()
@@ -114,17 +112,23 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     }
     if (columns.surfaceFile)
         fields.append({"surface_file", record.surfaceFile.toUtf8()});
-    if (columns.metrics) {
-        const LandscapeMetrics m = record.metrics.value_or(LandscapeMetrics());
-        fields.append({"habitat_cells", QByteArray::number(m.habitatCells)});
-        fields.append({"np", QByteArray::number(m.patchCount)});
-        fields.append({"lpi", shortest(m.largestPatchIndex)});
-        fields.append({"area_mn", shortest(m.meanPatchArea)});
-        fields.append({"area_am", shortest(m.areaWeightedMeanPatchArea)});
-        fields.append({"ed", shortest(m.edgeDensity)});
-        fields.append({"gyrate_am", shortest(m.areaWeightedMeanGyration)});
-    }
+    if (columns.metrics)
+        fields.append(manifestMetricFields(record.metrics.value_or(LandscapeMetrics())));
+    fields.append({"version", QByteArray(patchwrightVersion)});
     return fields;
+}
+
+QList<ManifestField> manifestMetricFields(const LandscapeMetrics &m)
+{
+    return {
+        {"habitat_cells", QByteArray::number(m.habitatCells)},
+        {"np", QByteArray::number(m.patchCount)},
+        {"lpi", shortest(m.largestPatchIndex)},
+        {"area_mn", shortest(m.meanPatchArea)},
+        {"area_am", shortest(m.areaWeightedMeanPatchArea)},
+        {"ed", shortest(m.edgeDensity)},
+        {"gyrate_am", shortest(m.areaWeightedMeanGyration)},
+    };
 }
 
 QByteArray manifestHeader(const ManifestColumns &columns)

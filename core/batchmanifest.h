@@ -20,7 +20,9 @@
 //
 // Batches that use an option which changes how maps are made or what is
 // known of them get more columns, after the classic ones, so that a default
-// batch's manifest stays as it has always been.
+// batch's manifest keeps its columns where they have always been. The last
+// column of every manifest, version, names the release that wrote it, so
+// that any map can be traced to the code that made it.
 struct ManifestColumns {
     // generator, stream, cut, tied_habitat, distinct_surfaces, surfaces_per_h,
     // first_seed
@@ -38,6 +40,8 @@ struct ManifestField {
 };
 // A record's fields in column order, as its row gives them.
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns = {});
+// The metric columns alone, as manifestFields gives them with metrics set.
+QList<ManifestField> manifestMetricFields(const LandscapeMetrics &metrics);
 
 QString manifestFileName(const QString &pathPrefix);
 QByteArray manifestHeader(const ManifestColumns &columns = {});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // What a batch loop tells the outside world while it runs, and how it learns
 // that the user wants it to stop. The GUI adapts it to a QProgressDialog, the
@@ -11,10 +12,20 @@ public:
 
     virtual void setMaximum(int maximum) = 0;
     virtual void setLabelText(const QString &text) = 0;
-    // Setting the value is also where an interactive front end processes
-    // pending events, so a Cancel click is seen at the next wasCanceled().
+    // Called from the thread that runs the batch, which need not be the one
+    // that shows the progress: the window's dialog runs the batch on a worker
+    // and only posts the latest state to its own thread, where a Cancel click
+    // is recorded for the next wasCanceled().
     virtual void setValue(int value) = 0;
     virtual bool wasCanceled() const = 0;
+    // Another map is complete: `made` of the `planned` the request asks for
+    // (0 when a kind cannot say). The maximum and value above count what
+    // the window has always shown, which for fractal maps is surfaces.
+    virtual void mapsMade(qint64 made, qint64 planned)
+    {
+        Q_UNUSED(made);
+        Q_UNUSED(planned);
+    }
 };
 
 // For callers that want no reporting at all.

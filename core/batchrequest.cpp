@@ -54,6 +54,18 @@ std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, I
     return std::nullopt;
 }
 
+// What every kind of batch checks of its covers and size, in the order the
+// dialogs show them.
+template <typename Request> std::optional<QString> sweepRefusal(const Request &request)
+{
+    if (auto refusal = coverRefusal(request.covers, Request::firstCoverLimits,
+                                    Request::lastCoverLimits, Request::coverStepLimits))
+        return refusal;
+    if (auto refusal = outside("the map size", request.size, Request::sizeLimits))
+        return refusal;
+    return std::nullopt;
+}
+
 bool isControl(QChar c)
 {
     return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
@@ -173,9 +185,7 @@ qint64 BatchOutput::asciiGridNoData() const
 
 std::optional<QString> RandomBatchRequest::refusal() const
 {
-    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
-        return refusal;
-    if (auto refusal = outside("the map size", size, sizeLimits))
+    if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
         return refusal;
@@ -202,9 +212,7 @@ std::optional<QString> FractalBatchRequest::refusal() const
     if (hurst.values().empty())
         return tr("the first H, %1, is above the last, %2: the range holds no H")
             .arg(QString::number(hurst.first), QString::number(hurst.last));
-    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
-        return refusal;
-    if (auto refusal = outside("the map size", size, sizeLimits))
+    if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (size > maxMapSize)
         return tr("fractal maps can be at most %1 cells per side; %2 was requested")

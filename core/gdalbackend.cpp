@@ -5,9 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <dlfcn.h>
+
+#include <cmath>
 
 namespace {
 
@@ -32,8 +35,13 @@ QString folderOfThisBinary()
 Loaded load()
 {
     QStringList candidates;
-    if (const QString folder = folderOfThisBinary(); !folder.isEmpty())
-        candidates << QDir(folder).filePath(QStringLiteral(PW_GDAL_MODULE_NAME));
+    // Beside the binary (the build tree, the Python package), then where
+    // `cmake --install` puts it relative to the programs, then the build's.
+    if (const QString folder = folderOfThisBinary(); !folder.isEmpty()) {
+        const QDir here(folder);
+        candidates << here.filePath(QStringLiteral(PW_GDAL_MODULE_NAME))
+                   << QDir::cleanPath(here.filePath(QStringLiteral(PW_GDAL_MODULE_INSTALLED)));
+    }
     candidates << QStringLiteral(PW_GDAL_MODULE_BUILD_PATH);
     QStringList reasons;
     for (const QString &path : std::as_const(candidates)) {
@@ -56,6 +64,28 @@ Loaded load()
                 .arg(reasons.join(QStringLiteral("; ")))};
 }
 
+// GDAL takes a file name or a URL where it expects a definition, and then
+// opens it: a pipe waits forever, a device never ends, an address is
+// connected to. A definition never looks like either.
+bool namesAFileOrAddress(const QString &crs)
+{
+    const QString text = crs.trimmed();
+    // An OGC name is a name, not a place to fetch it from.
+    static const QRegularExpression ogcName(
+        QStringLiteral("^https?://www\\.opengis\\.net/def/crs/[^/]+/[^/]+/[^/]+$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (ogcName.match(text).hasMatch())
+        return false;
+    if (text.contains(QLatin1String("/vsi"), Qt::CaseInsensitive) ||
+        text.contains(QLatin1String("://")))
+        return true;
+    if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("./")) ||
+        text.startsWith(QLatin1String("../")) || text.startsWith(QLatin1Char('~')))
+        return true;
+    const QFileInfo file(text);
+    return file.exists() || file.isSymLink();
+}
+
 } // namespace
 
 GdalBackend *gdalBackend(QString &failure)
@@ -64,4 +94,39 @@ GdalBackend *gdalBackend(QString &failure)
     if (!loaded.backend)
         failure = loaded.failure;
     return loaded.backend;
+}
+
+std::optional<QString> crsRefusal(const QString &crs)
+{
+    if (crs.isEmpty())
+        return std::nullopt;
+    if (namesAFileOrAddress(crs))
+        return QCoreApplication::translate("Georeference",
+                                           "\"%1\" names a file or an address, not a coordinate "
+                                           "reference system: give its definition (EPSG:3035, WKT "
+                                           "or a PROJ string), which is never read from a file or "
+                                           "the network")
+            .arg(crs);
+    QString failure;
+    GdalBackend *gdal = gdalBackend(failure);
+    if (!gdal)
+        return failure;
+    if (const std::optional<QString> refusal = gdal->crsRefusal(crs))
+        failure = *refusal;
+    else
+        return std::nullopt;
+    return QCoreApplication::translate("Georeference",
+                                       "\"%1\" is not a coordinate reference system that GDAL "
+                                       "knows (for example EPSG:3035 is one): %2")
+        .arg(crs, failure);
+}
+
+std::optional<QString> georeferenceRefusal(const Georeference &georeference)
+{
+    if (!std::isfinite(georeference.cellSize) || georeference.cellSize <= 0.0)
+        return QCoreApplication::translate("Georeference",
+                                           "the cell size must be a positive number");
+    if (!std::isfinite(georeference.originX) || !std::isfinite(georeference.originY))
+        return QCoreApplication::translate("Georeference", "the origin must be a finite point");
+    return crsRefusal(georeference.crs);
 }

@@ -69,3 +69,13 @@ public:
 // the library) this code was linked into, or from the build tree. Null when
 // it cannot be loaded, with the reason in `failure`.
 GdalBackend *gdalBackend(QString &failure);
+
+// Why `crs` cannot be written into a map, in words for the user (GDAL's
+// own, since it is GDAL that reads the system), or nothing when it can (an empty text can: it means
+// no reference system). The command line asks before it writes anything, so a mistyped system never
+// costs a batch half-way through.
+std::optional<QString> crsRefusal(const QString &crs);
+
+// The same for a whole georeference: the reference system, and a cell size
+// and origin that give finite coordinates.
+std::optional<QString> georeferenceRefusal(const Georeference &georeference);

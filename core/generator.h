@@ -4,7 +4,7 @@
 // 15-bit generator drawn in one running sequence, which every earlier map
 // and surface was made with and which stays the default; Philox draws every
 // cell or lattice point from its own counter, so that replicates are
-// independent and any one of them can be made alone. See random/philox.h.
+// independent and any one of them can be made alone. See core/philox.h.
 enum class Generator { Classic, Philox };
 
 // How a fractal surface becomes maps. Ladder cuts every surface at the

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <optional>
-
 // Where a map lies on the Earth. The defaults are the ones the ESRI ASCII
 // grids have always had: unit cells with the lower-left corner at the origin
 // and no coordinate reference system, so a cell's coordinates are its column
@@ -19,13 +17,3 @@ struct Georeference {
     // for none.
     QString crs;
 };
-
-// Why `crs` cannot be written into a map, in words for the user, or nothing
-// when it can (an empty text can: it means no reference system). The command
-// line asks before it writes anything, so a mistyped system never costs a
-// batch half-way through.
-std::optional<QString> crsRefusal(const QString &crs);
-
-// The same for a whole georeference: the reference system, and a cell size
-// and origin that give finite coordinates.
-std::optional<QString> georeferenceRefusal(const Georeference &georeference);

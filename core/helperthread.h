@@ -17,10 +17,8 @@ public:
     HelperThread(const HelperThread &) = delete;
     HelperThread &operator=(const HelperThread &) = delete;
 
-    // False when the system could not give a thread; start() then runs the
-    // task at once on the calling thread.
-    bool isRunning() const { return m_thread.joinable(); }
-
+    // When the system could not give a thread, start() runs the task at
+    // once on the calling thread.
     void start(std::function<void()> task);
     void wait();
 

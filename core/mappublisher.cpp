@@ -25,6 +25,8 @@ MapPublisher::~MapPublisher()
 
 FileResult MapPublisher::add(FinishedMap map)
 {
+    if (m_made && map.listed)
+        m_made();
     if (m_consumer) {
         if (map.listed)
             m_consumer(std::move(map.record), std::move(map.cells));

@@ -68,6 +68,9 @@ public:
     // Drops every queued map; none of them appears under its name. A group
     // already being named is named.
     void discard();
+    // Called for every map that is complete, as it is added: what a
+    // progress display counts, before the map has its name.
+    void onEachMap(std::function<void()> made) { m_made = std::move(made); }
 
     // A group closes at whichever comes first.
     static constexpr qsizetype groupMaps = 64;
@@ -83,6 +86,7 @@ private:
     const bool m_sync;
     Consumer m_consumer;
     BeforeNaming m_beforeNaming;
+    std::function<void()> m_made;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;
     // The group being named, and how that ended; m_written is appended to

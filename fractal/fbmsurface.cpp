@@ -1,7 +1,7 @@
 #include "fractal/fbmsurface.h"
 
 #include "core/philox.h"
-#include "fractal/fractalmapgenerator.h"
+#include "fractal/covercut.h"
 
 #include <QtGlobal>
 
@@ -198,5 +198,5 @@ FileResult FbmSurface::writeCoverMap(const QString &fileName, double threshold, 
 {
     FbmBlock block;
     copyBlock(block);
-    return FractalMapGenerator::writeCoverMap(block, fileName, threshold, belowCode, aboveCode);
+    return covercut::writeCoverMap(block, fileName, threshold, belowCode, aboveCode);
 }

@@ -60,7 +60,7 @@ public:
     void copyBlock(FbmBlock &out) const;
 
     // Writes the top-left size() x size() cells cut at the threshold; see
-    // FractalMapGenerator::writeCoverMap.
+    // covercut::writeCoverMap.
     FileResult writeCoverMap(const QString &fileName, double threshold, int belowCode,
                              int aboveCode) const;
 

@@ -5,9 +5,9 @@
 #include "core/mapnames.h"
 #include "core/mappublisher.h"
 #include "core/mapwriter.h"
+#include "fractal/covercut.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacefile.h"
-#include "fractal/surfacepipeline.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,94 +15,6 @@
 #include <algorithm>
 #include <limits>
 #include <utility>
-
-double FractalMapGenerator::coverFraction(const FbmBlock &block, double threshold)
-{
-    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
-    qint64 above = 0;
-    for (qint64 i = 0; i < pointCount; ++i)
-        if (block.values[std::size_t(i)] > threshold)
-            ++above;
-    return double(above) / double(pointCount);
-}
-
-std::array<double, FractalMapGenerator::thresholdCount> FractalMapGenerator::thresholds()
-{
-    std::array<double, thresholdCount> ladder{};
-    double t = 0.1;
-    for (double &threshold : ladder) {
-        threshold = t;
-        t += 0.01;
-    }
-    return ladder;
-}
-
-std::array<qint64, FractalMapGenerator::thresholdCount>
-FractalMapGenerator::aboveCounts(const FbmBlock &block)
-{
-    // The ladder between two sentinels that every number is above and
-    // below, so that the search below needs no bounds checks.
-    static const std::array<double, thresholdCount + 2> bounded = [] {
-        std::array<double, thresholdCount + 2> b{};
-        const auto ladder = thresholds();
-        b.front() = -std::numeric_limits<double>::infinity();
-        std::copy(ladder.begin(), ladder.end(), b.begin() + 1);
-        b.back() = std::numeric_limits<double>::infinity();
-        return b;
-    }();
-
-    // exceeded[e] counts the values that are above exactly the e lowest
-    // thresholds; a value is above threshold k when its e is more than k.
-    std::array<qint64, thresholdCount + 1> exceeded{};
-    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
-    for (qint64 i = 0; i < pointCount; ++i) {
-        const double v = block.values[std::size_t(i)];
-        if (!(v > bounded.front())) [[unlikely]] {
-            // A NaN or minus infinity is above no threshold.
-            ++exceeded[0];
-            continue;
-        }
-        // The thresholds lie about 0.01 apart from 0.1, which puts a first
-        // guess within one of the answer; the exact comparisons then settle
-        // it, so the answer does not depend on the guess.
-        const double scaled = v * 100.0;
-        int e = 0;
-        if (scaled >= 90.0)
-            e = thresholdCount;
-        else if (scaled >= 10.0)
-            e = int(scaled) - 9;
-        while (v > bounded[std::size_t(e) + 1])
-            ++e;
-        while (!(v > bounded[std::size_t(e)]))
-            --e;
-        ++exceeded[std::size_t(e)];
-    }
-
-    std::array<qint64, thresholdCount> above{};
-    qint64 sum = 0;
-    for (int k = thresholdCount - 1; k >= 0; --k) {
-        sum += exceeded[std::size_t(k + 1)];
-        above[std::size_t(k)] = sum;
-    }
-    return above;
-}
-
-FileResult FractalMapGenerator::writeCoverMap(const FbmBlock &block, const QString &fileName,
-                                              double threshold, int belowCode, int aboveCode,
-                                              MapFileWriter::Format format, qint64 *habitatCells)
-{
-    MapFileWriter writer(belowCode, aboveCode, format);
-    if (FileResult error = writer.open(fileName, block.size, block.size))
-        return error;
-    for (int row = 0; row < block.size; ++row)
-        writer.putRow(block.size,
-                      [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
-    if (FileResult error = writer.commit())
-        return error;
-    if (habitatCells)
-        *habitatCells = writer.habitatCellCount();
-    return std::nullopt;
-}
 
 QString FractalMapGenerator::mapFileName(const QString &baseName, double H, int cover,
                                          int replicate, MapFileWriter::Format format)
@@ -126,85 +38,140 @@ std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &fold
     return DiskSpace(folder).batchRefusal(m_request);
 }
 
-FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &block, int cover,
-                                                            std::vector<double> &scratch)
+namespace {
+
+// Covers outside 0..100 are never measured, so their count stays 0.
+int countOf(const std::array<int, 101> &counts, qint64 cover)
 {
-    const qint64 cells = qint64(block.size) * block.size;
-    const qint64 taken = (qint64(cover) * cells + 50) / 100;
-    if (taken <= 0)
-        return {std::numeric_limits<double>::infinity(), 0};
-    if (taken >= cells)
-        return {-std::numeric_limits<double>::infinity(), 0};
-    if (qint64(scratch.size()) != cells) {
-        scratch.resize(std::size_t(cells));
-        for (int row = 0; row < block.size; ++row)
-            for (int col = 0; col < block.size; ++col)
-                scratch[std::size_t(row) * std::size_t(block.size) + std::size_t(col)] =
-                    block.at(row, col);
+    return cover >= 0 && cover <= 100 ? counts[std::size_t(cover)] : 0;
+}
+
+} // namespace
+
+std::array<bool, 101> FractalMapGenerator::reachableCovers() const
+{
+    if (m_request.cut == FractalCut::Exact) {
+        std::array<bool, 101> all{};
+        all.fill(true);
+        return all;
     }
-    // The taken-th largest value, by selection rather than a sort.
-    const auto nth = scratch.begin() + std::ptrdiff_t(cells - taken);
-    std::nth_element(scratch.begin(), nth, scratch.end());
-    const double threshold = *nth;
-    const qint64 above =
-        std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
-    const qint64 tiedTaken = taken - above;
-    // When every cell equal to the threshold is taken, which is the rule
-    // for surfaces without repeated values, the map is all that lies above
-    // the next lower value: that is the threshold to give, so that a cut of
-    // the surface at the manifest's threshold makes the map again.
-    // Everything before the selected value is at most that value.
-    double next = -std::numeric_limits<double>::infinity();
-    for (auto it = scratch.begin(); it != nth; ++it) {
-        if (*it == threshold)
-            return {threshold, tiedTaken};
-        next = std::max(next, *it);
+    return covercut::reachableCovers(m_request.size);
+}
+
+bool FractalMapGenerator::allCoversDone(const CoverCounts &counts,
+                                        const std::array<bool, 101> &reachable) const
+{
+    const CoverRange &covers = m_request.covers;
+    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
+        if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
+            countOf(counts, cover) < m_request.replicates)
+            return false;
+    return true;
+}
+
+std::vector<FractalMapGenerator::AcceptedCut>
+FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCounts &counts) const
+{
+    static const auto ladder = covercut::thresholds();
+    std::vector<AcceptedCut> cuts;
+    // With distinct surfaces, a surface gives each cover at most once, at
+    // the lowest threshold that cuts it.
+    std::array<bool, 101> cutHere{};
+    for (std::size_t k = 0; k < ladder.size(); ++k) {
+        const int pct = surface.covers[k];
+        if (counts[std::size_t(pct)] >= m_request.replicates || !m_request.covers.contains(pct))
+            continue;
+        if (m_request.distinctSurfaces && std::exchange(cutHere[std::size_t(pct)], true))
+            continue;
+        AcceptedCut &cut = cuts.emplace_back();
+        cut.cover = pct;
+        cut.replicate = ++counts[std::size_t(pct)];
+        cut.threshold = ladder[k];
     }
-    return {next, 0};
+    return cuts;
+}
+
+std::vector<FractalMapGenerator::AcceptedCut>
+FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
+                               std::vector<double> &scratch) const
+{
+    const CoverRange &covers = m_request.covers;
+    std::vector<AcceptedCut> cuts;
+    scratch.clear();
+    for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step) {
+        if (countOf(counts, cover) >= m_request.replicates)
+            continue;
+        const covercut::ExactCut exact = covercut::exactCut(block, int(cover), scratch);
+        AcceptedCut &cut = cuts.emplace_back();
+        cut.cover = int(cover);
+        cut.replicate = ++counts[std::size_t(cover)];
+        cut.threshold = exact.threshold;
+        cut.tiesAbove = exact.tiesAbove;
+    }
+    return cuts;
+}
+
+FileResult FractalMapGenerator::writeSurfaceMaps(const FbmBlock &block, double H, int seed,
+                                                 const QString &nameStem,
+                                                 std::vector<AcceptedCut> &cuts, MapWriter &writer,
+                                                 MapPublisher &publisher) const
+{
+    const MapFormat format = m_request.output.format;
+    // A batch kept in memory has no files to go with its maps.
+    const bool writeSurface = m_request.writeSurfaces && !publisher.inMemory() && !cuts.empty();
+    const QString surfaceName =
+        writeSurface ? surfaceFileName(nameStem, H, seed, format) : QString();
+    std::vector<double> thresholds;
+    // Maps that name a surface wait for it: should it fail, none of them is
+    // named, and no manifest row names a missing file.
+    std::vector<FinishedMap> waiting;
+    for (AcceptedCut &cut : cuts) {
+        cut.H = H;
+        cut.seed = seed;
+        cut.fileName = mapFileName(nameStem, H, cut.cover, cut.replicate, format);
+        cut.surfaceFile = QFileInfo(surfaceName).fileName();
+        thresholds.push_back(cut.threshold);
+        if (FileResult error =
+                writeAcceptedCut(block, cut, writer, publisher, writeSurface ? &waiting : nullptr))
+            return error;
+    }
+    if (!writeSurface)
+        return std::nullopt;
+    // The surface goes with the maps cut from it, named before them.
+    FinishedMap surfaceFile;
+    surfaceFile.listed = false;
+    surfaceFile.files.emplace_back();
+    if (FileResult error =
+            writeSurfaceFile(block, surfaceName, format, m_request.output.georeference, thresholds,
+                             surfaceFile.files.back()))
+        return error;
+    if (FileResult error = publisher.add(std::move(surfaceFile)))
+        return error;
+    for (FinishedMap &map : waiting)
+        if (FileResult error = publisher.add(std::move(map)))
+            return error;
+    return std::nullopt;
 }
 
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
                                           BatchProgress &progress)
 {
-    const CoverRange &covers = m_request.covers;
-    const int replicates = m_request.replicates;
     const int surfacesPerH = m_request.surfaces;
-    const bool exact = m_request.cut == FractalCut::Exact;
-    // Covers outside 0..100 are never measured, so their count stays 0.
-    std::array<int, 101> coverCounts{};
-    auto countOf = [&coverCounts](qint64 cover) {
-        return cover >= 0 && cover <= 100 ? coverCounts[std::size_t(cover)] : 0;
-    };
-    // A cover no threshold of the ladder can give at this size is done from
-    // the start: waiting for it would build every surface of every H in
-    // vain. An exact cut gives every cover.
-    std::array<bool, 101> reachable{};
-    if (exact)
-        reachable.fill(true);
-    else
-        reachable = reachableCovers(m_request.size);
-    auto allRequestedDone = [&] {
-        for (qint64 cover = covers.first; cover <= covers.last; cover += covers.step)
-            if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
-                countOf(cover) < replicates)
-                return false;
-        return true;
-    };
-
     const std::vector<double> hs = m_request.hurst.values();
-    const auto ladder = thresholds();
+    // A cover no cut can give at this size is done from the start: waiting
+    // for it would build every surface of every H in vain.
+    const std::array<bool, 101> reachable = reachableCovers();
     // Starts building the first surfaces at once, while the progress is set up.
     SurfacePipeline surfaces(
         m_engine, {hs, m_request.size, m_request.generator, m_request.firstSeed, surfacesPerH});
     MapWriter writer(m_request.output, publisher.inMemory());
-    // A batch kept in memory has no files to go with its maps.
-    const bool writeSurfaces = m_request.writeSurfaces && !publisher.inMemory();
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
         if (FileResult error = publisher.flush(); error && result.ok())
             return BatchResult::failed(error->message());
         return result;
     };
+    CoverCounts coverCounts{};
     std::vector<double> scratch;
 
     // Each H may build up to `surfacesPerH` surfaces; an H that is done
@@ -222,9 +189,8 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
         for (int seedIndex = 0; seedIndex < surfacesPerH; ++seedIndex) {
             // Checked before the surface is built, so that no surface is made
             // once nothing can come of it.
-            if (allRequestedDone())
+            if (allCoversDone(coverCounts, reachable))
                 break;
-            const int seed = m_request.firstSeed + seedIndex;
             progress.setLabelText(progressLabel(H, seedIndex));
             const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seedIndex);
             if (surface.status != FbmSurface::Status::Ok) {
@@ -235,62 +201,12 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                         "There is not enough memory for a fractal surface of %1 x %1 points.")
                         .arg(points)));
             }
-
-            const QString surfaceName =
-                writeSurfaces ? surfaceFileName(nameStem, H, seed, m_request.output.format)
-                              : QString();
-            std::vector<double> cutsHere;
-            // Maps that name a surface wait for it: should it fail, none of
-            // them is named, and no manifest row names a missing file.
-            std::vector<FinishedMap> waiting;
-            auto accept = [&](int cover, double threshold, qint64 tiesAbove) {
-                const int n = ++coverCounts[std::size_t(cover)];
-                const QString name = mapFileName(nameStem, H, cover, n, m_request.output.format);
-                const AcceptedCut cut{H,     seed, threshold, tiesAbove,
-                                      cover, n,    name,      QFileInfo(surfaceName).fileName()};
-                cutsHere.push_back(threshold);
-                return writeAcceptedCut(surface.block, cut, writer, publisher,
-                                        writeSurfaces ? &waiting : nullptr);
-            };
-            FileResult error;
-            if (exact) {
-                scratch.clear();
-                for (qint64 cover = covers.first; cover <= covers.last && !error;
-                     cover += covers.step) {
-                    if (countOf(cover) >= replicates)
-                        continue;
-                    const ExactCut cut = exactCut(surface.block, int(cover), scratch);
-                    error = accept(int(cover), cut.threshold, cut.tiesAbove);
-                }
-            } else {
-                // With distinct surfaces, a surface gives each cover at most
-                // once, at the lowest threshold that cuts it.
-                std::array<bool, 101> cutHere{};
-                for (std::size_t k = 0; k < ladder.size() && !error; ++k) {
-                    const int pct = surface.covers[k];
-                    if (coverCounts[std::size_t(pct)] >= replicates || !covers.contains(pct))
-                        continue;
-                    if (m_request.distinctSurfaces &&
-                        std::exchange(cutHere[std::size_t(pct)], true))
-                        continue;
-                    error = accept(pct, ladder[k], 0);
-                }
-            }
-            // The surface goes with the maps cut from it, named before them.
-            if (!error && writeSurfaces && !cutsHere.empty()) {
-                FinishedMap surfaceFile;
-                surfaceFile.listed = false;
-                surfaceFile.files.emplace_back();
-                error = writeSurfaceFile(surface.block, surfaceName, m_request.output.format,
-                                         m_request.output.georeference, cutsHere,
-                                         surfaceFile.files.back());
-                if (!error)
-                    error = publisher.add(std::move(surfaceFile));
-                for (FinishedMap &map : waiting)
-                    if (!error)
-                        error = publisher.add(std::move(map));
-            }
-            if (error)
+            std::vector<AcceptedCut> cuts = m_request.cut == FractalCut::Exact
+                                                ? exactCuts(surface.block, coverCounts, scratch)
+                                                : ladderCuts(surface, coverCounts);
+            if (FileResult error =
+                    writeSurfaceMaps(surface.block, H, m_request.firstSeed + seedIndex, nameStem,
+                                     cuts, writer, publisher))
                 return end(BatchResult::failed(error->message()));
 
             progress.setValue(int(++surfaceCount));
@@ -376,31 +292,6 @@ QString FractalMapGenerator::longestMapName(const QString &nameStem) const
     return surface.size() > map.size() ? surface : map;
 }
 
-std::array<bool, 101> FractalMapGenerator::reachableCovers(int size)
-{
-    std::array<bool, 101> reachable{};
-    const qint64 n = qint64(size + 1) * qint64(size + 1);
-    // The percentage is what the run computes for a count, so that rounding
-    // at a whole percentage falls the same way here as there; it never
-    // falls as k grows, so the smallest k reaching c tells whether c is hit.
-    auto percent = [n](qint64 k) { return coverPercent(double(k) / double(n)); };
-    for (int cover = 0; cover <= 100; ++cover) {
-        qint64 low = 1;
-        qint64 high = n - 1;
-        if (high < low)
-            continue;
-        while (low < high) {
-            const qint64 middle = low + (high - low) / 2;
-            if (percent(middle) >= cover)
-                high = middle;
-            else
-                low = middle + 1;
-        }
-        reachable[std::size_t(cover)] = percent(low) == cover;
-    }
-    return reachable;
-}
-
 QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) const
 {
     const std::vector<double> hs = m_request.hurst.values();
@@ -411,11 +302,7 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
         if (h < hs.size() && map.requestedCover >= 0 && map.requestedCover <= 100)
             ++counts[h][std::size_t(map.requestedCover)];
     }
-    std::array<bool, 101> reachable{};
-    if (m_request.cut == FractalCut::Exact)
-        reachable.fill(true);
-    else
-        reachable = reachableCovers(m_request.size);
+    const std::array<bool, 101> reachable = reachableCovers();
     auto tr = [](const char *text) {
         return QCoreApplication::translate("FractalMapGenerator", text);
     };

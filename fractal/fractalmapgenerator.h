@@ -6,33 +6,32 @@
 #include "core/mapfilewriter.h"
 #include "core/maprecord.h"
 #include "fractal/fbmblock.h"
+#include "fractal/surfacepipeline.h"
 
 #include <QList>
 #include <QString>
 
 #include <array>
+#include <vector>
 
 class MapPublisher;
 class MapWriter;
 
 // Runs a fractal batch: for every H, surfaces are built from the seeds
-// 0, 1, 2, ... and each is cut at a fixed ladder of thresholds. There is no
-// search for the threshold of a given cover; a cut becomes a map when its
-// cover happens to be a requested one that still lacks replicates, so one
-// surface can give maps for several covers, and neighbouring thresholds can
-// give several replicates of the same cover.
+// firstSeed, firstSeed + 1, ... (at most `surfaces` of them) until every
+// requested cover has its replicates. With the ladder cut (the default) each
+// surface is cut at a fixed ladder of thresholds, and a cut becomes a map
+// when its cover happens to be a requested one that still lacks replicates,
+// so one surface can give maps for several covers, and neighbouring
+// thresholds several replicates of one cover. With the exact cut each
+// surface gives one map of every cover still short, cut where exactly that
+// share of its cells lies above.
 class FractalMapGenerator final : public MapSource {
 public:
     static constexpr int maxMapSize = FractalBatchRequest::maxMapSize;
     static constexpr int seedsPerH = FractalBatchRequest::surfacesPerH;
-    static constexpr int thresholdCount = FractalBatchRequest::ladderSteps;
 
-    // Fast builds only the lattice points a map needs, measures all the
-    // thresholds in one pass and builds the next surfaces on a second
-    // thread. Plain builds the whole lattice and scans the block once per
-    // threshold: the readable reference, kept for the tests. Both write
-    // the same files.
-    enum class Engine { Fast, Plain };
+    using Engine = SurfacePipeline::Engine;
 
     explicit FractalMapGenerator(const FractalBatchRequest &request, Engine engine = Engine::Fast);
 
@@ -42,6 +41,7 @@ public:
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
     qint64 recordBytes() const override;
+    qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics};
@@ -54,36 +54,6 @@ public:
     // threshold can cut from a map of this size, or one the surfaces of an H
     // did not give often enough.
     QStringList shortfalls(const QList<MapRecord> &written) const override;
-
-    // The covers some threshold cut of a map of `size` can give: those c for
-    // which some count k of block points above the threshold, 1 <= k < n
-    // with n = (size + 1)^2, has coverPercent(k / n) == c. The block always
-    // holds a 0, which no threshold leaves above it, and a 1, which every
-    // threshold does, so k = 0 and k = n never occur; every other k does for
-    // some surface.
-    static std::array<bool, 101> reachableCovers(int size);
-
-    // Share of the (size + 1) x (size + 1) block strictly above the threshold.
-    static double coverFraction(const FbmBlock &block, double threshold);
-    // The whole percentage a fraction counts as, truncated toward zero.
-    static int coverPercent(double fraction) { return static_cast<int>(fraction * 100.0); }
-
-    // 0.10, 0.11, ... 0.89, built by repeated addition as the cover of a cut
-    // has always been measured, drift included.
-    static std::array<double, thresholdCount> thresholds();
-
-    // For every threshold of the ladder, the number of block values strictly
-    // above it: what coverFraction counts, for all thresholds in one pass.
-    static std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
-
-    // Writes the top-left size x size cells of the block: aboveCode where
-    // the value is strictly above the threshold, belowCode elsewhere. Nothing
-    // appears under the name unless the whole file could be written. The
-    // number of aboveCode cells written goes to habitatCells when given.
-    static FileResult writeCoverMap(const FbmBlock &block, const QString &fileName,
-                                    double threshold, int belowCode, int aboveCode,
-                                    MapFileWriter::Format format = MapFileWriter::Format::Plain,
-                                    qint64 *habitatCells = nullptr);
 
     // baseName, H to two decimals, "_", cover "%03i", "_", replicate "%05i",
     // ".txt" (".asc" for the grid format); independent of the locale.
@@ -108,19 +78,25 @@ private:
         QString surfaceFile;
     };
 
-public:
-    // The cut that leaves exactly round(cover * cells / 100) of the map's
-    // size x size cells above it, halves rounded up: the threshold is the
-    // value of the last cell taken, and of the cells equal to it those first
-    // in row-major order are taken. `scratch` holds the map's values, in any
-    // order; it is reordered.
-    struct ExactCut {
-        double threshold = 0.0;
-        qint64 tiesAbove = 0;
-    };
-    static ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
+    // Counts of the maps made so far at the current H, by cover.
+    using CoverCounts = std::array<int, 101>;
 
-private:
+    // The covers a cut of this batch can give: all of them for the exact
+    // cut, those covercut::reachableCovers names for the ladder.
+    std::array<bool, 101> reachableCovers() const;
+    bool allCoversDone(const CoverCounts &counts, const std::array<bool, 101> &reachable) const;
+    // The cuts of one surface that become maps, counted in `counts`: for the
+    // ladder, those thresholds whose cover is requested and still short;
+    // for the exact cut, one for every requested cover still short.
+    std::vector<AcceptedCut> ladderCuts(const SurfacePipeline::Surface &surface,
+                                        CoverCounts &counts) const;
+    std::vector<AcceptedCut> exactCuts(const FbmBlock &block, CoverCounts &counts,
+                                       std::vector<double> &scratch) const;
+    // Names and writes the maps of one surface in order, and then the
+    // surface itself when the batch asks for it; stops at the first failure.
+    FileResult writeSurfaceMaps(const FbmBlock &block, double H, int seed, const QString &nameStem,
+                                std::vector<AcceptedCut> &cuts, MapWriter &writer,
+                                MapPublisher &publisher) const;
     // Everything that is written for one map happens here. The finished
     // map goes to the publisher, or into `held` while its surface is still
     // to be written.

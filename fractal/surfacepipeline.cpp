@@ -23,12 +23,12 @@ constexpr int slotCount = 4;
 
 } // namespace
 
-SurfacePipeline::SurfacePipeline(FractalMapGenerator::Engine engine, Plan plan)
+SurfacePipeline::SurfacePipeline(Engine engine, Plan plan)
     : m_engine(engine)
     , m_plan(std::move(plan))
     , m_jobCount(qint64(m_plan.hValues.size()) * m_plan.surfaces)
 {
-    if (m_engine == FractalMapGenerator::Engine::Plain) {
+    if (m_engine == Engine::Plain) {
         m_slots.push_back(std::make_unique<Slot>());
         return;
     }
@@ -69,10 +69,10 @@ void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out)
                                     out.block, m_plan.generator);
     if (out.status != FbmSurface::Status::Ok)
         return;
-    const auto above = FractalMapGenerator::aboveCounts(out.block);
+    const auto above = covercut::aboveCounts(out.block);
     const double pointCount = double(qint64(m_plan.size + 1) * qint64(m_plan.size + 1));
     for (std::size_t k = 0; k < above.size(); ++k)
-        out.covers[k] = FractalMapGenerator::coverPercent(double(above[k]) / pointCount);
+        out.covers[k] = covercut::coverPercent(double(above[k]) / pointCount);
 }
 
 void SurfacePipeline::buildPlain(qint64 job, Surface &out)
@@ -82,10 +82,9 @@ void SurfacePipeline::buildPlain(qint64 job, Surface &out)
     if (out.status != FbmSurface::Status::Ok)
         return;
     m_plain.copyBlock(out.block);
-    const auto ladder = FractalMapGenerator::thresholds();
+    const auto ladder = covercut::thresholds();
     for (std::size_t k = 0; k < ladder.size(); ++k)
-        out.covers[k] = FractalMapGenerator::coverPercent(
-            FractalMapGenerator::coverFraction(out.block, ladder[k]));
+        out.covers[k] = covercut::coverPercent(covercut::coverFraction(out.block, ladder[k]));
 }
 
 const SurfacePipeline::Surface &SurfacePipeline::surface(int hIndex, int seed)

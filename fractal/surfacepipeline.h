@@ -1,9 +1,10 @@
 #pragma once
 
+#include "core/batchrequest.h"
+#include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
-#include "fractal/fractalmapgenerator.h"
 
 #include <QtGlobal>
 
@@ -39,11 +40,18 @@
 // only touched under the mutex.
 class SurfacePipeline final {
 public:
+    // Fast builds only the lattice points a map needs, measures all the
+    // thresholds in one pass and builds the next surfaces on a second
+    // thread. Plain builds the whole lattice and scans the block once per
+    // threshold: the readable reference, kept for the tests. Both give the
+    // same surfaces and covers.
+    enum class Engine { Fast, Plain };
+
     struct Surface {
         FbmSurface::Status status = FbmSurface::Status::Ok;
         FbmBlock block;
         // The whole cover percentage of the block cut at each threshold.
-        std::array<int, FractalMapGenerator::thresholdCount> covers{};
+        std::array<int, covercut::thresholdCount> covers{};
     };
 
     // Which surfaces a run may ask for: for every one of its H values, the
@@ -53,10 +61,10 @@ public:
         int size = 0;
         Generator generator = Generator::Classic;
         int firstSeed = 0;
-        int surfaces = FractalMapGenerator::seedsPerH;
+        int surfaces = FractalBatchRequest::surfacesPerH;
     };
 
-    SurfacePipeline(FractalMapGenerator::Engine engine, Plan plan);
+    SurfacePipeline(Engine engine, Plan plan);
     ~SurfacePipeline();
     Q_DISABLE_COPY_MOVE(SurfacePipeline)
 
@@ -81,7 +89,7 @@ private:
     void buildPlain(qint64 job, Surface &out);
     void work();
 
-    const FractalMapGenerator::Engine m_engine;
+    const Engine m_engine;
     const Plan m_plan;
     const qint64 m_jobCount;
 

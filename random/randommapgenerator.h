@@ -33,6 +33,7 @@ public:
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
     qint64 recordBytes() const override;
+    qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), false, m_request.output.metrics};

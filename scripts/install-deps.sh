@@ -12,7 +12,10 @@ packages=(
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio
   pybind11-dev python3-dev
+  r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools
   clang clang-format libclang-rt-dev
+  help2man dpkg-dev
+  python3-yaml python3-venv python3-pip python3-setuptools python3-wheel python3-build
 )
 
 missing=()

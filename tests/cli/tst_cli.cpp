@@ -1,4 +1,5 @@
-#include "cli/rangeparser.h"
+#include "core/batchoptions.h"
+#include "core/rangeparser.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/cli.h"
@@ -110,12 +111,14 @@ private Q_SLOTS:
 
     void helpDocumentsTheOptions()
     {
-        const CliRun run = runCli({QStringLiteral("random"), QStringLiteral("--help")});
-        QCOMPARE(run.exitCode, 0);
-        for (const char *option :
-             {"--out", "--cover", "--size", "--replicates", "--seed", "--prefix", "--post-string",
-              "--cover-value", "--matrix-value", "--quiet"})
-            QVERIFY2(run.out.contains(QLatin1String(option)), option);
+        // Every option of the batch description, in each command's help.
+        for (const auto &[command, kind] :
+             {std::pair{"random", BatchKind::Random}, std::pair{"fractal", BatchKind::Fractal}}) {
+            const CliRun run = runCli({QLatin1String(command), QStringLiteral("--help")});
+            QCOMPARE(run.exitCode, 0);
+            for (const BatchOption &option : batchOptions(kind))
+                QVERIFY2(run.out.contains(QStringLiteral("--") + option.cliName()), option.key);
+        }
         // -h is help in every command, also where -H is a value.
         for (const char *command : {"random", "fractal", "render"}) {
             const CliRun shortHelp = runCli({QLatin1String(command), QStringLiteral("-h")});
@@ -124,6 +127,34 @@ private Q_SLOTS:
         }
         QVERIFY(runCli({QStringLiteral("fractal"), QStringLiteral("-h")})
                     .out.contains(QStringLiteral("--hurst")));
+    }
+
+    // On a terminal the line counts maps, not the surfaces they are cut
+    // from, and speaks the command line's language.
+    void progressCountsMaps()
+    {
+        QTemporaryDir dir;
+        CliOptions options;
+        options.workingDirectory = dir.path();
+        options.terminal = true;
+        const CliRun fractal = runCli({"fractal", "--out", "f", "--size", "9", "--hurst", "0.5",
+                                       "--cover", "10:90:20", "--replicates", "3"},
+                                      options);
+        QCOMPARE(fractal.exitCode, 0);
+        const int written = int(
+            QDir(dir.filePath(QStringLiteral("f"))).entryList({QStringLiteral("*.txt")}).size());
+        // The terminal turns each line feed into \r\n; the last drawing is
+        // the last piece that counts anything.
+        QString last;
+        for (const QString &piece : fractal.err.split(QLatin1Char('\r')))
+            if (piece.contains(QStringLiteral(" maps")))
+                last = piece;
+        QVERIFY2(last.startsWith(QStringLiteral("%1/15 maps").arg(written)), qPrintable(last));
+        QVERIFY(!fractal.err.contains(QStringLiteral("Calculando")));
+        // Redirected, it says nothing while it works.
+        options.terminal = false;
+        const CliRun quiet = runCli({"random", "--out", "r", "--size", "4"}, options);
+        QVERIFY(!quiet.err.contains(QStringLiteral("maps")));
     }
 
     void batchMatchesTheCoreAndListsAbsolutePaths()

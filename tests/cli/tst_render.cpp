@@ -1,9 +1,9 @@
-#include "app/landscapepicture.h"
 #include "app/mainwindow.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
 #include "tests/support/modal.h"
 #include "tests/support/settings.h"
+#include "view/landscapepicture.h"
 
 #include <QAction>
 #include <QApplication>

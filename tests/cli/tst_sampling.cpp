@@ -1,4 +1,5 @@
 #include "core/mapfilewriter.h"
+#include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/philoxrandommap.h"
@@ -92,8 +93,8 @@ private Q_SLOTS:
                                       m.field(row, "seed").toInt(), block, Generator::Philox),
                      FastFbmSurface::Status::Ok);
             scratch.clear();
-            const auto cut = FractalMapGenerator::exactCut(
-                block, m.field(row, "requested_cover").toInt(), scratch);
+            const auto cut =
+                covercut::exactCut(block, m.field(row, "requested_cover").toInt(), scratch);
             QCOMPARE(QByteArray::number(cut.threshold, 'g', 17), m.field(row, "threshold"));
         }
     }

@@ -1,6 +1,7 @@
 #include "core/batchmanifest.h"
 #include "core/mapfilewriter.h"
 #include "core/mapreader.h"
+#include "core/version.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/files.h"
@@ -58,6 +59,12 @@ qint64 cellsHolding(const LandscapeGrid &grid, qint32 code)
     return count;
 }
 
+// A row's fields, followed by the version column every manifest ends with.
+QByteArray released(const char *fields)
+{
+    return QByteArray(fields) + ',' + patchwrightVersion + '\n';
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(MapRecord)
@@ -69,9 +76,10 @@ private Q_SLOTS:
     void headerNamesTheColumns()
     {
         const QList<QByteArray> columns = manifestHeader().trimmed().split(',');
-        QCOMPARE(columns, (QList<QByteArray>{"file", "kind", "size", "requested_cover",
-                                             "realised_cover", "H", "seed", "replicate",
-                                             "threshold", "cover_value", "matrix_value"}));
+        QCOMPARE(columns,
+                 (QList<QByteArray>{"file", "kind", "size", "requested_cover", "realised_cover",
+                                    "H", "seed", "replicate", "threshold", "cover_value",
+                                    "matrix_value", "version"}));
         // Every row has as many fields as the header.
         QCOMPARE(manifestRow(randomRecord()).count(','), columns.size() - 1);
         QCOMPARE(manifestRow(fractalRecord()).count(','), columns.size() - 1);
@@ -83,21 +91,19 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
 
         QTest::newRow("random") << randomRecord()
-                                << QByteArray(
-                                       "RND_050_10x10_a3.txt,random,10,50,47.00,,-42,3,,1,0\n");
+                                << released("RND_050_10x10_a3.txt,random,10,50,47.00,,-42,3,,1,0");
         // 0.1 plus five times 0.01 is 0.15000000000000002 to 17 digits; H is
         // shown as asked for, to two decimals.
         QTest::newRow("fractal")
             << fractalRecord()
-            << QByteArray(
-                   "FBM_0.80_030_00002.txt,fractal,3,30,33.33,0.80,199,2,0.15000000000000002,"
-                   "-7,99999\n");
+            << released("FBM_0.80_030_00002.txt,fractal,3,30,33.33,0.80,199,2,0.15000000000000002,"
+                        "-7,99999");
 
         MapRecord same = randomRecord();
         same.coverValue = 4;
         same.matrixValue = 4;
         QTest::newRow("equal codes: every cell holds the cover code")
-            << same << QByteArray("RND_050_10x10_a3.txt,random,10,50,100.00,,-42,3,,4,4\n");
+            << same << released("RND_050_10x10_a3.txt,random,10,50,100.00,,-42,3,,4,4");
 
         MapRecord odd = randomRecord();
         odd.fileName = QStringLiteral("/data/a,b/R \"x\",ü_1.txt");
@@ -105,8 +111,7 @@ private Q_SLOTS:
         odd.habitatCells = 2;
         odd.cellCount = 3;
         QTest::newRow("quoted name, not square, rounding")
-            << odd
-            << QByteArray("\"R \"\"x\"\",\xc3\xbc_1.txt\",random,12x10,50,66.67,,-42,3,,1,0\n");
+            << odd << released("\"R \"\"x\"\",\xc3\xbc_1.txt\",random,12x10,50,66.67,,-42,3,,1,0");
     }
 
     void rows()

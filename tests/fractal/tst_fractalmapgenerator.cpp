@@ -1,5 +1,6 @@
 #include "fractal/fractalmapgenerator.h"
 
+#include "fractal/covercut.h"
 #include "fractal/fbmsurface.h"
 #include "tests/support/batches.h"
 #include "tests/support/fakeprogress.h"
@@ -114,15 +115,14 @@ private Q_SLOTS:
         QFETCH(double, threshold);
         QFETCH(double, fraction);
         QFETCH(int, pct);
-        const double measured =
-            FractalMapGenerator::coverFraction(makeBlock(size, values), threshold);
+        const double measured = covercut::coverFraction(makeBlock(size, values), threshold);
         QCOMPARE(measured, fraction);
-        QCOMPARE(FractalMapGenerator::coverPercent(measured), pct);
+        QCOMPARE(covercut::coverPercent(measured), pct);
     }
 
     void thresholdsAccumulateByAddition()
     {
-        const auto ladder = FractalMapGenerator::thresholds();
+        const auto ladder = covercut::thresholds();
         QCOMPARE(ladder.size(), std::size_t(80));
         QCOMPARE(ladder.front(), 0.1);
         for (std::size_t k = 1; k < ladder.size(); ++k) {
@@ -138,7 +138,7 @@ private Q_SLOTS:
     void aboveCountsMatchEightyScans_data()
     {
         QTest::addColumn<FbmBlock>("block");
-        const auto ladder = FractalMapGenerator::thresholds();
+        const auto ladder = covercut::thresholds();
 
         // Each threshold itself (matrix: not strictly above) and its two
         // neighbouring doubles, which fall on either side of the cut.
@@ -170,8 +170,8 @@ private Q_SLOTS:
     void aboveCountsMatchEightyScans()
     {
         QFETCH(FbmBlock, block);
-        const auto ladder = FractalMapGenerator::thresholds();
-        const auto above = FractalMapGenerator::aboveCounts(block);
+        const auto ladder = covercut::thresholds();
+        const auto above = covercut::aboveCounts(block);
         const double pointCount = double(block.values.size());
         for (std::size_t k = 0; k < ladder.size(); ++k) {
             qint64 count = 0;
@@ -179,7 +179,7 @@ private Q_SLOTS:
                 count += v > ladder[k] ? 1 : 0;
             QCOMPARE(above[k], count);
             QCOMPARE(std::bit_cast<quint64>(double(above[k]) / pointCount),
-                     std::bit_cast<quint64>(FractalMapGenerator::coverFraction(block, ladder[k])));
+                     std::bit_cast<quint64>(covercut::coverFraction(block, ladder[k])));
         }
     }
 
@@ -204,7 +204,7 @@ private Q_SLOTS:
         const FbmBlock block = makeBlock(2, {0.9, 0.5, 1.0, 0.1, 0.7, 1.0, 1.0, 1.0, 1.0});
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cut.txt"));
-        QVERIFY(!FractalMapGenerator::writeCoverMap(block, path, 0.5, below, above));
+        QVERIFY(!covercut::writeCoverMap(block, path, 0.5, below, above));
         QCOMPARE(readAll(path), text);
     }
 
@@ -231,7 +231,7 @@ private Q_SLOTS:
         plain.close();
         const QString path = notAFolder + QStringLiteral("/map.txt");
         const FileResult error =
-            FractalMapGenerator::writeCoverMap(makeBlock(1, {0, 1, 0, 1}), path, 0.5, 0, 1);
+            covercut::writeCoverMap(makeBlock(1, {0, 1, 0, 1}), path, 0.5, 0, 1);
         QVERIFY(error);
         QCOMPARE(error->path, QDir::toNativeSeparators(path));
         QVERIFY(!error->reason.isEmpty());
@@ -277,13 +277,11 @@ private Q_SLOTS:
             const qint64 n = qint64(size + 1) * (size + 1);
             std::array<bool, 101> counted{};
             for (qint64 k = 1; k < n; ++k)
-                counted[std::size_t(FractalMapGenerator::coverPercent(double(k) / double(n)))] =
-                    true;
-            QVERIFY2(FractalMapGenerator::reachableCovers(size) == counted,
-                     qPrintable(QString::number(size)));
+                counted[std::size_t(covercut::coverPercent(double(k) / double(n)))] = true;
+            QVERIFY2(covercut::reachableCovers(size) == counted, qPrintable(QString::number(size)));
         }
-        QVERIFY(!FractalMapGenerator::reachableCovers(4096)[100]);
-        QVERIFY(FractalMapGenerator::reachableCovers(4096)[99]);
+        QVERIFY(!covercut::reachableCovers(4096)[100]);
+        QVERIFY(covercut::reachableCovers(4096)[99]);
     }
 
     void refusedRunWritesNothing_data()
@@ -379,7 +377,7 @@ private Q_SLOTS:
         QStringList expectedLabels{QStringLiteral("Calculando...")};
         QList<int> expectedValues{0};
         QStringList expectedNames;
-        const auto ladder = FractalMapGenerator::thresholds();
+        const auto ladder = covercut::thresholds();
         int hIndex = 0;
         for (const double H : {0.5, 0.6}) {
             const QByteArray h = QByteArray::number(H, 'f', 2);
@@ -390,8 +388,7 @@ private Q_SLOTS:
                 QCOMPARE(reference.generate(H, b.size, 12, seed), FbmSurface::Status::Ok);
                 reference.copyBlock(block);
                 for (const double t : ladder) {
-                    if (FractalMapGenerator::coverPercent(
-                            FractalMapGenerator::coverFraction(block, t)) == 50) {
+                    if (covercut::coverPercent(covercut::coverFraction(block, t)) == 50) {
                         cut = t;
                         break;
                     }
@@ -463,9 +460,8 @@ private Q_SLOTS:
         int counts[101] = {};
         bool repeated = false;
         bool capped = false;
-        for (const double t : FractalMapGenerator::thresholds()) {
-            const int pct =
-                FractalMapGenerator::coverPercent(FractalMapGenerator::coverFraction(block, t));
+        for (const double t : covercut::thresholds()) {
+            const int pct = covercut::coverPercent(covercut::coverFraction(block, t));
             if (pct > finalCover || pct < initialCover || (pct - initialCover) % coverStep != 0)
                 continue;
             if (counts[pct] >= replicates) {

@@ -1,7 +1,7 @@
 #include "fractal/surfacepipeline.h"
 
+#include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
-#include "fractal/fractalmapgenerator.h"
 #include "tests/fractal/samebits.h"
 
 #include <QTest>
@@ -52,10 +52,11 @@ private Q_SLOTS:
         QFETCH(bool, philox);
         QFETCH(int, firstSeed);
         const std::vector<double> hs{0.1, 0.4, 0.7, 1.0};
-        const auto ladder = FractalMapGenerator::thresholds();
+        const auto ladder = covercut::thresholds();
         const Generator generator = philox ? Generator::Philox : Generator::Classic;
-        SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast,
-                                 {hs, size, generator, firstSeed, FractalMapGenerator::seedsPerH});
+        SurfacePipeline pipeline(
+            SurfacePipeline::Engine::Fast,
+            {hs, size, generator, firstSeed, FractalBatchRequest::surfacesPerH});
         FastFbmSurface direct;
         FbmBlock expected;
         for (const auto &[hIndex, seed] : requests) {
@@ -67,8 +68,7 @@ private Q_SLOTS:
             COMPARE_BLOCKS(surface.block, expected);
             for (std::size_t k = 0; k < ladder.size(); ++k)
                 QCOMPARE(surface.covers[k],
-                         FractalMapGenerator::coverPercent(
-                             FractalMapGenerator::coverFraction(expected, ladder[k])));
+                         covercut::coverPercent(covercut::coverFraction(expected, ladder[k])));
         }
     }
 
@@ -77,14 +77,14 @@ private Q_SLOTS:
         // Left after one surface with the worker building ahead, and left
         // without a single request: both must end at once, without a hang.
         {
-            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {{0.5}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5}, 100});
             QCOMPARE(pipeline.surface(0, 0).status, FbmSurface::Status::Ok);
         }
         {
-            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {{0.5, 0.6}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5, 0.6}, 100});
         }
         {
-            SurfacePipeline pipeline(FractalMapGenerator::Engine::Fast, {{}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{}, 100});
         }
     }
 };

@@ -1,6 +1,6 @@
-#include "app/landscapepicture.h"
 #include "tests/support/grids.h"
 #include "tests/support/literalpicture.h"
+#include "view/landscapepicture.h"
 
 #include <QPainter>
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "app/landscapepicture.h"
+#include "view/landscapepicture.h"
 
 #include "core/writefully.h"
 

@@ -1,0 +1,156 @@
+#include "fractal/covercut.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace covercut {
+
+double coverFraction(const FbmBlock &block, double threshold)
+{
+    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
+    qint64 above = 0;
+    for (qint64 i = 0; i < pointCount; ++i)
+        if (block.values[std::size_t(i)] > threshold)
+            ++above;
+    return double(above) / double(pointCount);
+}
+
+std::array<double, thresholdCount> thresholds()
+{
+    std::array<double, thresholdCount> ladder{};
+    double t = 0.1;
+    for (double &threshold : ladder) {
+        threshold = t;
+        t += 0.01;
+    }
+    return ladder;
+}
+
+std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block)
+{
+    // The ladder between two sentinels that every number is above and
+    // below, so that the search below needs no bounds checks.
+    static const std::array<double, thresholdCount + 2> bounded = [] {
+        std::array<double, thresholdCount + 2> b{};
+        const auto ladder = thresholds();
+        b.front() = -std::numeric_limits<double>::infinity();
+        std::copy(ladder.begin(), ladder.end(), b.begin() + 1);
+        b.back() = std::numeric_limits<double>::infinity();
+        return b;
+    }();
+
+    // exceeded[e] counts the values that are above exactly the e lowest
+    // thresholds; a value is above threshold k when its e is more than k.
+    std::array<qint64, thresholdCount + 1> exceeded{};
+    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
+    for (qint64 i = 0; i < pointCount; ++i) {
+        const double v = block.values[std::size_t(i)];
+        if (!(v > bounded.front())) [[unlikely]] {
+            // A NaN or minus infinity is above no threshold.
+            ++exceeded[0];
+            continue;
+        }
+        // The thresholds lie about 0.01 apart from 0.1, which puts a first
+        // guess within one of the answer; the exact comparisons then settle
+        // it, so the answer does not depend on the guess.
+        const double scaled = v * 100.0;
+        int e = 0;
+        if (scaled >= 90.0)
+            e = thresholdCount;
+        else if (scaled >= 10.0)
+            e = int(scaled) - 9;
+        while (v > bounded[std::size_t(e) + 1])
+            ++e;
+        while (!(v > bounded[std::size_t(e)]))
+            --e;
+        ++exceeded[std::size_t(e)];
+    }
+
+    std::array<qint64, thresholdCount> above{};
+    qint64 sum = 0;
+    for (int k = thresholdCount - 1; k >= 0; --k) {
+        sum += exceeded[std::size_t(k + 1)];
+        above[std::size_t(k)] = sum;
+    }
+    return above;
+}
+
+FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double threshold,
+                         int belowCode, int aboveCode, MapFileWriter::Format format,
+                         qint64 *habitatCells)
+{
+    MapFileWriter writer(belowCode, aboveCode, format);
+    if (FileResult error = writer.open(fileName, block.size, block.size))
+        return error;
+    for (int row = 0; row < block.size; ++row)
+        writer.putRow(block.size,
+                      [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
+    if (FileResult error = writer.commit())
+        return error;
+    if (habitatCells)
+        *habitatCells = writer.habitatCellCount();
+    return std::nullopt;
+}
+
+ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch)
+{
+    const qint64 cells = qint64(block.size) * block.size;
+    const qint64 taken = (qint64(cover) * cells + 50) / 100;
+    if (taken <= 0)
+        return {std::numeric_limits<double>::infinity(), 0};
+    if (taken >= cells)
+        return {-std::numeric_limits<double>::infinity(), 0};
+    if (qint64(scratch.size()) != cells) {
+        scratch.resize(std::size_t(cells));
+        for (int row = 0; row < block.size; ++row)
+            for (int col = 0; col < block.size; ++col)
+                scratch[std::size_t(row) * std::size_t(block.size) + std::size_t(col)] =
+                    block.at(row, col);
+    }
+    // The taken-th largest value, by selection rather than a sort.
+    const auto nth = scratch.begin() + std::ptrdiff_t(cells - taken);
+    std::nth_element(scratch.begin(), nth, scratch.end());
+    const double threshold = *nth;
+    const qint64 above =
+        std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
+    const qint64 tiedTaken = taken - above;
+    // When every cell equal to the threshold is taken, which is the rule
+    // for surfaces without repeated values, the map is all that lies above
+    // the next lower value: that is the threshold to give, so that a cut of
+    // the surface at the manifest's threshold makes the map again.
+    // Everything before the selected value is at most that value.
+    double next = -std::numeric_limits<double>::infinity();
+    for (auto it = scratch.begin(); it != nth; ++it) {
+        if (*it == threshold)
+            return {threshold, tiedTaken};
+        next = std::max(next, *it);
+    }
+    return {next, 0};
+}
+
+std::array<bool, 101> reachableCovers(int size)
+{
+    std::array<bool, 101> reachable{};
+    const qint64 n = qint64(size + 1) * qint64(size + 1);
+    // The percentage is what the run computes for a count, so that rounding
+    // at a whole percentage falls the same way here as there; it never
+    // falls as k grows, so the smallest k reaching c tells whether c is hit.
+    auto percent = [n](qint64 k) { return coverPercent(double(k) / double(n)); };
+    for (int cover = 0; cover <= 100; ++cover) {
+        qint64 low = 1;
+        qint64 high = n - 1;
+        if (high < low)
+            continue;
+        while (low < high) {
+            const qint64 middle = low + (high - low) / 2;
+            if (percent(middle) >= cover)
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        reachable[std::size_t(cover)] = percent(low) == cover;
+    }
+    return reachable;
+}
+
+} // namespace covercut

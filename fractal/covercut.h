@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/batchrequest.h"
+#include "core/fileerror.h"
+#include "core/mapfilewriter.h"
+#include "fractal/fbmblock.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <vector>
+
+// Where a surface is cut to make a map, and what cover the cut gives: the
+// arithmetic that the fractal batch and the surface pipeline share. A cut
+// of the ladder is measured as it always has been (on the whole
+// (size + 1) x (size + 1) block, truncated to a whole percentage, at
+// thresholds built by repeated addition), since which maps a seed gives
+// depends on every rounding of it.
+namespace covercut {
+
+constexpr int thresholdCount = FractalBatchRequest::ladderSteps;
+
+// 0.10, 0.11, ... 0.89, built by repeated addition, drift included.
+std::array<double, thresholdCount> thresholds();
+
+// Share of the (size + 1) x (size + 1) block strictly above the threshold.
+double coverFraction(const FbmBlock &block, double threshold);
+// The whole percentage a fraction counts as, truncated toward zero.
+inline int coverPercent(double fraction)
+{
+    return static_cast<int>(fraction * 100.0);
+}
+
+// For every threshold of the ladder, the number of block values strictly
+// above it: what coverFraction counts, for all thresholds in one pass.
+std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
+
+// The covers some threshold cut of a map of `size` can give: those c for
+// which some count k of block points above the threshold, 1 <= k < n with
+// n = (size + 1)^2, has coverPercent(k / n) == c. The block always holds a
+// 0, which no threshold leaves above it, and a 1, which every threshold
+// does, so k = 0 and k = n never occur; every other k does for some
+// surface.
+std::array<bool, 101> reachableCovers(int size);
+
+// The cut that leaves exactly round(cover * cells / 100) of the map's
+// size x size cells above it, halves rounded up: the threshold is the value
+// of the last cell taken, and of the cells equal to it those first in
+// row-major order are taken. `scratch` holds the map's values, in any
+// order; it is reordered, and filled from the block when it is not the
+// map's size.
+struct ExactCut {
+    double threshold = 0.0;
+    qint64 tiesAbove = 0;
+};
+ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
+
+// Writes the top-left size x size cells of the block: aboveCode where the
+// value is strictly above the threshold, belowCode elsewhere. Nothing
+// appears under the name unless the whole file could be written. The
+// number of aboveCode cells written goes to habitatCells when given.
+FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double threshold,
+                         int belowCode, int aboveCode,
+                         MapFileWriter::Format format = MapFileWriter::Format::Plain,
+                         qint64 *habitatCells = nullptr);
+
+} // namespace covercut

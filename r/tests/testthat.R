@@ -1,0 +1,4 @@
+library(testthat)
+library(patchwright)
+
+test_check("patchwright")

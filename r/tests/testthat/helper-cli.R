@@ -1,0 +1,75 @@
+# The command line the maps are compared with, from the build tree (CTest
+# passes its path); R CMD check has none and skips those comparisons.
+cli_path <- function() {
+  path <- Sys.getenv("PW_CLI_PATH")
+  if (!nzchar(path)) skip("PW_CLI_PATH names no patchwright-cli")
+  path
+}
+
+# The command line's options for the same request the R call gets.
+cli_options <- function(args) {
+  options <- character()
+  for (name in names(args)) {
+    value <- args[[name]]
+    option <- paste0("--", gsub("_", "-", name))
+    if (name == "origin") {
+      options <- c(options, option, paste(value, collapse = ","))
+    } else if (is.logical(value)) {
+      if (value) options <- c(options, option)
+    } else if (name %in% c("cover", "hurst")) {
+      # FIRST:LAST:STEP; one value is a range of one.
+      step <- if (length(value) > 1) value[2] - value[1] else 1
+      options <- c(options, option, paste(value[1], value[length(value)], step, sep = ":"))
+    } else {
+      options <- c(options, option, as.character(value))
+    }
+  }
+  options
+}
+
+# Runs the command line into a fresh folder of its own (so that no
+# config.txt changes its defaults) and returns the folder of the maps.
+run_cli <- function(kind, args) {
+  folder <- tempfile("cli")
+  dir.create(folder)
+  out <- file.path(folder, "out")
+  status <- system2(cli_path(), c(kind, "--out", out, "--quiet", cli_options(args)),
+                    stdout = TRUE, stderr = TRUE)
+  expect_null(attr(status, "status"), label = paste(status, collapse = "\n"))
+  out
+}
+
+manifest_text <- function(out) {
+  file <- list.files(out, pattern = "manifest\\.csv$", full.names = TRUE)
+  utils::read.csv(file, colClasses = "character", check.names = FALSE)
+}
+
+# Every record equals its manifest row: the same columns, and every field
+# the text's value in the record's type (NA where the row is empty).
+expect_records_match <- function(records, manifest) {
+  expect_identical(names(records), names(manifest))
+  expect_identical(nrow(records), nrow(manifest))
+  for (name in names(manifest)) {
+    text <- manifest[[name]]
+    value <- records[[name]]
+    expected <- switch(typeof(value),
+      character = ifelse(text == "", NA_character_, text),
+      integer = ifelse(text == "", NA_integer_, as.integer(text)),
+      double = ifelse(text == "", NA_real_, as.numeric(text)))
+    expect_identical(value, expected, label = name)
+  }
+}
+
+# A map file read without the package: an ESRI grid with terra, a plain map
+# as the table of numbers it is.
+# Both as doubles, the type terra keeps every cell in.
+read_file_cells <- function(path) {
+  cells <- if (grepl("\\.txt$", path)) unname(as.matrix(utils::read.table(path)))
+           else terra::as.matrix(terra::rast(path), wide = TRUE)
+  storage.mode(cells) <- "double"
+  cells
+}
+
+layer_cells <- function(maps, i) {
+  terra::as.matrix(maps[[i]], wide = TRUE)
+}

@@ -1,0 +1,45 @@
+test_that("fbm_surface is the surface a one-H batch cuts its maps from", {
+  surface <- fbm_surface(32, 0.6, 3)
+  expect_equal(dim(surface), c(33, 33, 1))
+  values <- terra::values(surface)
+  expect_identical(range(values), c(0, 1))
+  batch <- fractal_batch(hurst = 0.6, size = 32, cover = seq(10, 90, 10), first_seed = 3,
+                         surfaces = 1)
+  block <- terra::as.matrix(surface, wide = TRUE)[1:32, 1:32]
+  for (m in seq_len(nrow(batch$records))) {
+    cut <- block > batch$records$threshold[m]
+    expect_identical(layer_cells(batch$maps, m) == 1, cut)
+  }
+  expect_error(fbm_surface(1, 0.5, 0), "the map size must be between")
+})
+
+test_that("read_map reads every format and says why it cannot", {
+  folder <- tempfile("maps")
+  for (format in c("plain", "asc", "tif")) {
+    records <- random_batch(size = 12, cover = 35, seed = 2, format = format, out = folder,
+                            prefix = paste0(format, "_"), origin = if (format != "plain") c(5, 7))
+    map <- read_map(file.path(folder, records$file))
+    expect_identical(names(map), sub("\\.[^.]*$", "", records$file))
+    expect_identical(read_file_cells(file.path(folder, records$file)),
+                     terra::as.matrix(map, wide = TRUE))
+    if (format != "plain") expect_equal(terra::xmin(map), 5)
+  }
+  expect_error(read_map(file.path(folder, "missing.txt")), "missing.txt")
+  writeLines(c("1 0 1", "0 1"), file.path(folder, "ragged.txt"))
+  expect_error(read_map(file.path(folder, "ragged.txt")), "rows differ in length")
+})
+
+test_that("metrics measure rasters and matrices as the manifest does", {
+  batch <- fractal_batch(hurst = 0.5, cover = c(20, 60), size = 40, metrics = TRUE,
+                         cell_size = 10)
+  measured <- metrics(batch$maps, cell_size = 10)
+  expect_equal(nrow(measured), terra::nlyr(batch$maps))
+  expect_identical(measured, batch$records[names(measured)], ignore_attr = TRUE)
+  cells <- layer_cells(batch$maps, 1)
+  expect_identical(metrics(cells, cell_size = 10), measured[1, ], ignore_attr = TRUE)
+  # Other codes: habitat names the one to measure.
+  expect_identical(metrics(cells * 7L + 2L, cell_size = 10, habitat = 9), measured[1, ],
+                   ignore_attr = TRUE)
+  expect_true(is.na(metrics(matrix(0L, 3, 3))$area_mn))
+  expect_error(metrics(cells, neighbours = 6), "patches join by 4 or by 8 neighbours, not 6")
+})

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds the Debian package from the finished build, installs it with apt as
+# a user would, runs the installed programs from /usr/bin outside the source
+# and build trees, and removes the package again, so that the machine is
+# left as it was. Installing needs root, which CI has; elsewhere the test is
+# skipped (exit 77).
+# Usage: test_deb.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1
+version=$2
+apt=(apt-get -o DPkg::Lock::Timeout=600 -y -qq)
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "SKIP: installing a .deb needs root (CI runs as root)"
+  exit 77
+fi
+if dpkg-query -W -f='${Status}' patchwright 2>/dev/null | grep -q "install ok installed"; then
+  echo "SKIP: a patchwright package is installed already, which this test would remove"
+  exit 77
+fi
+
+work=$(mktemp -d)
+installed=no
+cleanup() {
+  if [[ $installed == yes ]]; then
+    DEBIAN_FRONTEND=noninteractive "${apt[@]}" purge patchwright >/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack could not build the package"; }
+deb=$(echo "$work"/package/patchwright_"$version"_*.deb)
+[[ -f $deb ]] || fail "no patchwright_${version}_*.deb in $work/package"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for library in libqt6core6 libqt6widgets6 libgdal; do
+  [[ $depends == *"$library"* ]] || fail "the package does not depend on $library"
+done
+
+installed=yes
+DEBIAN_FRONTEND=noninteractive "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
+
+cd "$work"
+[[ $(/usr/bin/patchwright-cli --version) == "patchwright-cli $version" ]] ||
+  fail "/usr/bin/patchwright-cli --version says '$(/usr/bin/patchwright-cli --version)'"
+# A GeoTIFF batch needs the GDAL module, which the installed program must
+# find in the installed tree and not in the build tree it was made in.
+LD_DEBUG=files /usr/bin/patchwright-cli fractal --out maps --hurst 0.5:0.5:1 --cover 30:40:10 \
+  --size 16 --format tif --quiet 2>"$work/loader.log" || { tail "$work/loader.log"; fail "the batch failed"; }
+grep -q "file=/usr/lib/.*patchwright/libpatchwright_gdal.so" "$work/loader.log" ||
+  fail "the GDAL module was not loaded from /usr/lib: $(grep -m1 libpatchwright_gdal "$work/loader.log")"
+[[ $(ls maps/*.tif | wc -l) == 2 ]] || fail "expected 2 GeoTIFFs, got: $(ls maps)"
+[[ $(head -1 maps/FBM_manifest.csv) == *",version" ]] || fail "the manifest has no version column"
+[[ $(tail -1 maps/FBM_manifest.csv) == *",$version" ]] || fail "the manifest names another version"
+
+zcat /usr/share/man/man1/patchwright-cli.1.gz | grep -q -- 'hurst' ||
+  fail "the manual page does not describe the fractal command's options"
+# shellcheck disable=SC2016
+bash -c 'source /usr/share/bash-completion/completions/patchwright-cli
+  COMP_WORDS=(patchwright-cli fractal --hur); COMP_CWORD=2; _patchwright_cli
+  [[ ${COMPREPLY[*]} == --hurst ]] || exit 1
+  COMP_WORDS=(patchwright-cli fr); COMP_CWORD=1; _patchwright_cli
+  [[ ${COMPREPLY[*]} == fractal ]]' || fail "bash completion does not complete the commands and options"
+for file in /usr/bin/patchwright /usr/share/applications/patchwright.desktop \
+  /usr/share/icons/hicolor/scalable/apps/patchwright.svg /usr/share/doc/patchwright/LICENSE; do
+  [[ -f $file ]] || fail "$file is not installed"
+done
+if ldd /usr/bin/patchwright | grep -q "not found"; then
+  fail "/usr/bin/patchwright misses libraries: $(ldd /usr/bin/patchwright | grep 'not found')"
+fi
+echo "installed, ran and removed $(basename "$deb")"
