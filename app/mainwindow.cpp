@@ -68,9 +68,17 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    if (const auto problem = loadConfig(settings))
+    ConfigSupply supply;
+    if (const auto problem = loadConfig(settings, defaultConfigFileName(), &supply))
         statusBar()->showMessage(
             tr("Could not read %1; the default settings are in use.").arg(*problem));
+    else if (QFileInfo::exists(defaultConfigFileName()))
+        if (const auto gaps =
+                configGaps(supply, settings,
+                           {ConfigValue::RandomPrefix, ConfigValue::RandomPostString,
+                            ConfigValue::FractalPrefix, ConfigValue::FractalPostString,
+                            ConfigValue::CoverValue, ConfigValue::MatrixValue}))
+            statusBar()->showMessage(*gaps + QLatin1Char('.'));
 
     // Both follow the window's width, the map three times as much as the
     // list, so that long names get room too.

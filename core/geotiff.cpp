@@ -326,6 +326,8 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
         QString ignored;
         gdal->close(raster, ignored);
     });
+    if (const auto refusal = declaredSizeRefusal(rowCount, columnCount))
+        return FileError{shownPath, *refusal};
     // Whole blocks at a time spare GDAL from decoding a tile once per row.
     const int chunkRows = std::clamp(blockRows, 1, std::max(1, rowCount));
     try {

@@ -28,6 +28,7 @@
 #include <QScopeGuard>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -160,11 +161,12 @@ public:
     Batch(std::unique_ptr<MapSource> source, const QString &prefix)
         : m_columns(source->manifestColumns())
         , m_queue(std::make_unique<MapQueue>(std::move(source), prefix))
+        , m_process(::getpid())
     {}
     // Keeps the GIL while the batch stops, unlike close(): a destructor runs
     // in a daemon thread as the interpreter ends too, and must not give the
     // GIL up then (see withoutGil). The batch needs no GIL to stop.
-    ~Batch() = default;
+    ~Batch() { leaveIfForked(); }
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
 
@@ -175,6 +177,10 @@ public:
         // the GIL, but it must not take the queue away under it, and two
         // readers at once would end it twice; Python's generators refuse
         // the same.
+        if (leaveIfForked())
+            throw std::runtime_error(
+                "this batch was started in another process, before os.fork(); its maps are "
+                "made there, so start a new batch in this one");
         if (m_reading)
             throw py::value_error("the batch is already being read by another thread");
         m_reading = true;
@@ -204,6 +210,8 @@ public:
     // thread then gets to the end and frees it.
     void close()
     {
+        if (leaveIfForked())
+            return;
         if (m_reading)
             m_queue->cancel();
         else
@@ -211,6 +219,17 @@ public:
     }
 
 private:
+    // In a child made by fork() the batch's thread does not exist, and its
+    // lock may be held for ever by a thread that is gone: the queue is left
+    // untouched, its memory the parent's copy.
+    bool leaveIfForked()
+    {
+        if (::getpid() == m_process)
+            return false;
+        static_cast<void>(m_queue.release());
+        return true;
+    }
+
     // The batch finishes the map it is making first, which must not hold up
     // every other Python thread.
     void release()
@@ -234,6 +253,7 @@ private:
     std::unique_ptr<MapQueue> m_queue;
     // Only read and written with the GIL held.
     bool m_reading = false;
+    pid_t m_process;
 };
 
 // A keyword's value in the type the batch description takes: Python's
@@ -558,6 +578,15 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     const double cellSize = output.georeference.cellSize;
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
+    // Sides are counted in 32 bits further on; NumPy's are 64.
+    for (py::ssize_t axis = 0; axis < 2; ++axis)
+        if (habitat.shape(axis) > std::numeric_limits<int>::max())
+            throw py::value_error(
+                QStringLiteral("a map of %1 %2 is beyond the %3 a side may have")
+                    .arg(QString::number(habitat.shape(axis)),
+                         axis == 0 ? QStringLiteral("rows") : QStringLiteral("columns"),
+                         QString::number(std::numeric_limits<int>::max()))
+                    .toStdString());
     const int rows = int(habitat.shape(0));
     const int columns = int(habitat.shape(1));
     const LandscapeMetrics metrics = withoutGil([&] {

@@ -33,6 +33,9 @@ from ._version import __version__
 
 __all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
 
+# The largest side a map may have: the engine counts sides in 32 bits.
+_INT_MAX = 2**31 - 1
+
 def _described(function, kind):
     """Gives a batch function the signature and keyword list of the batch
     description, which the compiled module reads: the keywords, their
@@ -146,6 +149,11 @@ def metrics(array, cell_size=None, neighbours=None, *, habitat=None):
     cells = numpy.asarray(array)
     if cells.ndim != 2:
         raise ValueError(f"a map is a 2D array; this one has {cells.ndim} dimensions")
+    # Checked before the habitat mask is made, which would take a byte a
+    # cell; the engine refuses such a side too.
+    for side, name in zip(cells.shape, ("rows", "columns")):
+        if side > _INT_MAX:
+            raise ValueError(f"a map of {side} {name} is beyond the {_INT_MAX} a side may have")
     mask = cells != 0 if habitat is None else cells == habitat
     return _patchwright.metrics(
         numpy.ascontiguousarray(mask).view(numpy.uint8), cell_size, neighbours

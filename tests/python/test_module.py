@@ -293,6 +293,40 @@ class Metrics(unittest.TestCase):
             patchwright.metrics(numpy.ones((3, 3)), neighbours=6)
 
 
+class Limits(unittest.TestCase):
+    def test_sizes_beyond_32_bits_are_refused(self):
+        # Takes no memory: every cell is the same byte.
+        wide = numpy.broadcast_to(numpy.uint8(1), (1, 2**31 + 1))
+        with self.assertRaisesRegex(ValueError, "2147483649"):
+            patchwright.metrics(wide)
+
+    def test_a_forked_child_cannot_read_its_parents_batch(self):
+        batch = patchwright.random_batch(cover=[50], size=300, replicates=20)
+        next(batch)
+        pid = os.fork()
+        if pid == 0:
+            code = 3
+            try:
+                next(batch)
+            except RuntimeError as error:
+                code = 0 if "fork" in str(error) else 4
+            except BaseException:
+                code = 5
+            os._exit(code)
+        deadline = time.monotonic() + 20
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            if time.monotonic() > deadline:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                self.fail("the child waits forever on the batch it inherited")
+            time.sleep(0.05)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertEqual(len(list(batch)), 19)
+
+
 class StoppingEarly(unittest.TestCase):
     def test_an_abandoned_batch_stops_its_thread(self):
         before = thread_count()
