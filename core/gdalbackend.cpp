@@ -127,7 +127,16 @@ std::optional<QString> georeferenceRefusal(const Georeference &georeference)
     if (!std::isfinite(georeference.cellSize) || georeference.cellSize <= 0.0)
         return QCoreApplication::translate("Georeference",
                                            "the cell size must be a positive number");
-    if (!std::isfinite(georeference.originX) || !std::isfinite(georeference.originY))
-        return QCoreApplication::translate("Georeference", "the origin must be a finite point");
+    if (georeference.cellSize > maxCellSize)
+        return QCoreApplication::translate("Georeference",
+                                           "the cell size can be at most %1; %2 was given")
+            .arg(QString::number(maxCellSize, 'g', 17),
+                 QString::number(georeference.cellSize, 'g', 17));
+    if (!std::isfinite(georeference.originX) || !std::isfinite(georeference.originY) ||
+        std::fabs(georeference.originX) > maxOriginMagnitude ||
+        std::fabs(georeference.originY) > maxOriginMagnitude)
+        return QCoreApplication::translate("Georeference",
+                                           "the origin must be a point within %1 of 0,0")
+            .arg(QString::number(maxOriginMagnitude, 'g', 17));
     return crsRefusal(georeference.crs);
 }

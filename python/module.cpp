@@ -49,6 +49,17 @@ namespace py = pybind11;
 
 namespace {
 
+// Raised for an argument of the wrong type: a TypeError, and a ValueError
+// too, so that a caller who catches ValueError for every bad argument, as
+// the package documents, catches these as well.
+PyObject *argumentTypeError = nullptr;
+
+[[noreturn]] void refuseType(const std::string &message)
+{
+    PyErr_SetString(argumentTypeError, message.c_str());
+    throw py::error_already_set();
+}
+
 [[noreturn]] void refuse(const QString &message)
 {
     throw py::value_error(message.toStdString());
@@ -295,13 +306,27 @@ OptionValue optionValue(const char *key, const py::handle &value)
     if (PyDict_Check(object)) {
         QStringList targets;
         for (const auto &[metric, bounds] : py::reinterpret_borrow<py::dict>(value)) {
-            const auto pair = py::cast<std::vector<py::object>>(bounds);
+            std::vector<py::object> pair;
+            if (!PyUnicode_Check(bounds.ptr())) {
+                try {
+                    pair = py::cast<std::vector<py::object>>(bounds);
+                } catch (const py::cast_error &) {
+                    // Not a sequence: refused below with the others.
+                }
+            }
             if (pair.size() != 2)
-                throw py::type_error(QStringLiteral("%1 must map each metric to (min, max)")
-                                         .arg(QLatin1String(key))
-                                         .toStdString());
-            const auto side = [](const py::object &bound) {
-                return bound.is_none() ? QString() : QString::number(bound.cast<double>(), 'g', 17);
+                refuseType(QStringLiteral("%1 must map each metric to (min, max), not %2")
+                               .arg(QLatin1String(key), QString::fromStdString(py::repr(bounds)))
+                               .toStdString());
+            const auto side = [key](const py::object &bound) {
+                if (bound.is_none())
+                    return QString();
+                if (PyUnicode_Check(bound.ptr()) || PyBool_Check(bound.ptr()) ||
+                    !(PyIndex_Check(bound.ptr()) || py::hasattr(bound, "__float__")))
+                    refuseType(QStringLiteral("%1 bounds are numbers or None, not %2")
+                                   .arg(QLatin1String(key), QString::fromStdString(py::repr(bound)))
+                                   .toStdString());
+                return QString::number(bound.cast<double>(), 'g', 17);
             };
             targets.append(
                 QStringLiteral("%1=%2:%3")
@@ -314,17 +339,16 @@ OptionValue optionValue(const char *key, const py::handle &value)
         for (const py::handle item : value) {
             if (PyBool_Check(item.ptr()) ||
                 !(PyIndex_Check(item.ptr()) || py::hasattr(item, "__float__")))
-                throw py::type_error(
-                    QStringLiteral("%1 must hold numbers, not %2")
-                        .arg(QLatin1String(key), QString::fromStdString(py::repr(item)))
-                        .toStdString());
+                refuseType(QStringLiteral("%1 must hold numbers, not %2")
+                               .arg(QLatin1String(key), QString::fromStdString(py::repr(item)))
+                               .toStdString());
             numbers.push_back(item.cast<double>());
         }
         return numbers;
     }
-    throw py::type_error(QStringLiteral("%1 cannot be %2")
-                             .arg(QLatin1String(key), QString::fromStdString(py::repr(value)))
-                             .toStdString());
+    refuseType(QStringLiteral("%1 cannot be %2")
+                   .arg(QLatin1String(key), QString::fromStdString(py::repr(value)))
+                   .toStdString());
 }
 
 // Sets one option of a request from a Python value; `name` is the keyword
@@ -336,14 +360,13 @@ void applyKeyword(Request &request, const BatchOption &option, const std::string
     // Text is the command line's way of writing numbers, not Python's.
     if (PyUnicode_Check(value.ptr()) && option.type != OptionType::Text &&
         option.type != OptionType::Choice)
-        throw py::type_error(
-            QStringLiteral("%1 must not be text: %2")
-                .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
-                .toStdString());
+        refuseType(QStringLiteral("%1 must not be text: %2")
+                       .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
+                       .toStdString());
     if (const auto error = setOption(request, option, optionValue(name.c_str(), value))) {
         const std::string message = name + ' ' + error->reason.toStdString();
         if (error->kind == OptionError::Kind::Type)
-            throw py::type_error(message);
+            refuseType(message);
         throw py::value_error(message);
     }
 }
@@ -360,9 +383,9 @@ Request requestOf(BatchKind kind, const char *function, const py::dict &keywords
         const std::string key = py::str(name);
         const BatchOption *option = findBatchOption(kind, QString::fromStdString(key));
         if (!option || option->scope != OptionScope::Maps || key != option->key)
-            throw py::type_error(QStringLiteral("%1() got an unexpected keyword argument '%2'")
-                                     .arg(QLatin1String(function), QString::fromStdString(key))
-                                     .toStdString());
+            refuseType(QStringLiteral("%1() got an unexpected keyword argument '%2'")
+                           .arg(QLatin1String(function), QString::fromStdString(key))
+                           .toStdString());
         applyKeyword(request, *option, key, value);
     }
     if (const auto refusal = request.refusal())
@@ -629,6 +652,13 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
 PYBIND11_MODULE(_patchwright, m)
 {
     m.doc() = "The compiled engine of the patchwright package; use the package instead.";
+    argumentTypeError = PyErr_NewExceptionWithDoc(
+        "patchwright.ArgumentTypeError",
+        "An argument of the wrong type: both a TypeError and a ValueError.",
+        py::make_tuple(py::handle(PyExc_TypeError), py::handle(PyExc_ValueError)).ptr(), nullptr);
+    if (!argumentTypeError)
+        throw py::error_already_set();
+    m.attr("ArgumentTypeError") = py::handle(argumentTypeError);
 
     py::class_<Batch>(m, "Batch")
         .def("__iter__", [](py::object self) { return self; })

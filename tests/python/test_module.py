@@ -156,6 +156,7 @@ class SameAsTheCommandLine(unittest.TestCase):
             ("fractal", dict(hurst=0.125), ["--hurst", "0.125:0.125:0.1"]),
             ("fractal", dict(surfaces=0), ["--surfaces", "0"]),
             ("fractal", dict(cell_size=-1), ["--cell-size", "-1"]),
+            ("random", dict(cell_size=1e308), ["--cell-size", "1e308"]),
         ]
         with tempfile.TemporaryDirectory() as folder:
             for kind, keywords, options in cases:
@@ -171,10 +172,28 @@ class SameAsTheCommandLine(unittest.TestCase):
             patchwright.fbm_surface(4097, 0.5, 0)
         with self.assertRaises(ValueError):
             patchwright.random_batch(cover=[40, 20])
+        with self.assertRaises(ValueError):
+            patchwright.fractal_batch(hurst=float("inf"))
         names = [record["file"] for record, _ in patchwright.random_batch(cover=[10, 25], size=4)]
         self.assertEqual(names, ["RND_010_4x4_a1.txt", "RND_025_4x4_a1.txt"])
-        with self.assertRaises(TypeError):
-            patchwright.random_batch(size="100")
+        # A wrong type is a bad value too: one except clause catches both.
+        wrong_types = [
+            lambda: patchwright.random_batch(size="100"),
+            lambda: patchwright.random_batch(target={"np": 5}),
+            lambda: patchwright.metrics("x"),
+            lambda: patchwright.metrics(numpy.ones((2, 2)), habitat="x"),
+        ]
+        for call in wrong_types:
+            with self.assertRaises(patchwright.ArgumentTypeError) as refused:
+                call()
+            self.assertIsInstance(refused.exception, TypeError)
+            self.assertIsInstance(refused.exception, ValueError)
+        # Exponents are numbers on the command line as in Python.
+        with tempfile.TemporaryDirectory() as folder:
+            self.assertEqual(run_cli("random", folder, "--cell-size", "1e3", "--size", "4",
+                                     "--cover", "10", "--format", "asc").returncode, 0)
+            with open(os.path.join(folder, "out", "RND_010_4x4_a1.asc")) as grid:
+                self.assertEqual(grid.read().splitlines()[4].split()[1], "1000")
 
 
 class OneDescription(unittest.TestCase):
