@@ -572,7 +572,27 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
     }
     file.close();
     LandscapeGrid grid;
-    const FileResult error = withoutGil([&] { return readMap(path, grid); });
+    // Ctrl-C reaches Python only while it holds the GIL: between blocks of
+    // the file the read takes it back for a moment to let a pending signal
+    // handler run, and stops if that raised.
+    bool interrupted = false;
+    PyThreadState *state = PyEval_SaveThread();
+    const ReadStop stop = [&interrupted, &state] {
+        PyEval_RestoreThread(state);
+        interrupted = PyErr_CheckSignals() != 0;
+        state = PyEval_SaveThread();
+        return interrupted;
+    };
+    FileResult error;
+    try {
+        error = readMap(path, grid, stop);
+    } catch (...) {
+        PyEval_RestoreThread(state);
+        throw;
+    }
+    PyEval_RestoreThread(state);
+    if (interrupted)
+        throw py::error_already_set();
     if (error)
         refuse(error->message());
     const std::size_t rows = grid.rowCount();

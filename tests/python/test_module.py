@@ -6,7 +6,10 @@ command line in PW_CLI_PATH."""
 
 import ast
 import csv
+import ctypes
+import functools
 import inspect
+import operator
 import os
 import signal
 import subprocess
@@ -376,6 +379,24 @@ class StoppingEarly(unittest.TestCase):
         timer.join()
         self.assertEqual(maps, 0)
         self.assertEqual(thread_count(), before)
+
+    def test_ctrl_c_stops_reading_a_map(self):
+        # Ctrl-C as the read begins. The calls below follow one another in C,
+        # where Python does not look for signals, so the interrupt surfaces
+        # where the read looks for it or, if it did not, only after `done`.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "large.txt")
+            with open(path, "wb") as file:
+                file.write((b"1 0 " * 1000 + b"\n") * 800)
+            done = []
+            steps = [
+                functools.partial(ctypes.CDLL(None).kill, os.getpid(), signal.SIGINT),
+                functools.partial(patchwright.read_map, path),
+                functools.partial(done.append, True),
+            ]
+            with self.assertRaises(KeyboardInterrupt):
+                list(map(operator.methodcaller("__call__"), steps))
+            self.assertEqual(done, [])
 
     def test_another_thread_can_close_a_batch(self):
         before = thread_count()
