@@ -172,12 +172,11 @@ int BatchCommand::run(BatchJob &job)
         switch (refusal->kind) {
         case BatchRefusal::Kind::Request:
             return m_cli.usageError(refusal->message);
-        case BatchRefusal::Kind::Folder:
-            return m_cli.runFailure(refusal->message);
         case BatchRefusal::Kind::ExistingFiles:
             m_cli.printErr(
                 QStringLiteral("%1: %2 (--overwrite)\n").arg(m_cli.program(), refusal->message));
             return CommandLine::UsageError;
+        case BatchRefusal::Kind::Folder:
         case BatchRefusal::Kind::DiskSpace:
         case BatchRefusal::Kind::Names:
         case BatchRefusal::Kind::Locked:

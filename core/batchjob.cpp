@@ -148,11 +148,17 @@ std::optional<BatchRefusal> BatchJob::check()
     if (const auto refusal = m_source->refusal())
         return BatchRefusal{Kind::Request, *refusal};
     const QString &folder = m_source->output().folder;
-    // A batch the disk cannot hold is refused now, not found out hours later.
-    if (const auto refusal = m_source->diskSpaceRefusal(folder))
-        return BatchRefusal{Kind::DiskSpace, *refusal};
-    if (const auto refusal = prepareOutputFolder(folder))
+    // A folder that cannot be made is told with the system's reason before
+    // the space of the disk it would be on is weighed.
+    QString created;
+    if (const auto refusal = prepareOutputFolder(folder, &created))
         return BatchRefusal{Kind::Folder, *refusal};
+    // A batch the disk cannot hold is refused now, not found out hours later,
+    // and leaves no folder behind made only for it.
+    if (const auto refusal = m_source->diskSpaceRefusal(folder)) {
+        removeCreatedFolders(folder, created);
+        return BatchRefusal{Kind::DiskSpace, *refusal};
+    }
     if (auto refusal = nameLengthRefusal(QDir(folder).absolutePath()))
         return refusal;
     if (auto refusal = lock())

@@ -75,8 +75,8 @@ struct Outcome {
     QString err;
 };
 
-// Starts the command line and, as soon as it has passed its checks and made
-// the output folder, stops it, lets the disk fill up to `leave` free bytes
+// Starts the command line and, as soon as it has passed its checks and
+// opened its journal, stops it, lets the disk fill up to `leave` free bytes
 // and lets it go on into the full disk.
 Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
                         const QString &diskRoot, qint64 leave)
@@ -86,7 +86,7 @@ Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
     cli.start(QStringLiteral(PW_CLI_PATH), arguments);
     if (!cli.waitForStarted())
         return outcome;
-    while (!QFileInfo::exists(outFolder)) {
+    while (QDir(outFolder).entryList({QStringLiteral("*run.journal")}, QDir::Files).isEmpty()) {
         if (cli.waitForFinished(0))
             break;
         QThread::usleep(100);

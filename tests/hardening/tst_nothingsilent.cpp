@@ -109,7 +109,24 @@ private Q_SLOTS:
             runCli(fractalRun(small) + QStringList{"--replicates", "2", "--write-surfaces"});
         QCOMPARE(both.exitCode, 2);
         QVERIFY2(both.err.contains(QStringLiteral("free")), qPrintable(both.err));
-        QVERIFY(!QFileInfo::exists(small) || QDir(small).isEmpty());
+        // The folder made for the run goes with it.
+        QVERIFY(!QFileInfo::exists(small));
+    }
+
+    // A folder that cannot be made says the system's reason, whatever the
+    // disk under it would hold, and the run is refused as given.
+    void impossibleFolderGivesTheSystemsReason()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("file"));
+        writeFile(file, "1\n");
+        for (const auto &[out, error] :
+             {std::pair{file + QStringLiteral("/x/y"), ENOTDIR},
+              std::pair{QStringLiteral("/proc/patchwright-test/x"), ENOENT}}) {
+            const CliRun run = runCli({"random", "--out", out, "--size", "4", "--cover", "10"});
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.err.contains(systemText(error)), qPrintable(run.err));
+        }
     }
 
     // A reference system is a definition, never a file or an address: none
