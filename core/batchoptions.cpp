@@ -4,6 +4,7 @@
 #include "core/rangeparser.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
@@ -64,6 +65,19 @@ constexpr BatchOption commonTail[] = {
     {"no_sync", Type::Flag, Scope::Files, nullptr,
      "Name maps without waiting for the disk to hold them: faster on a busy disk, but a crash "
      "can then leave a name on a partial map. For scratch runs on a RAM disk."},
+    {"shard", Type::Share, Scope::Maps, "K/N",
+     "Makes only the K-th of N shares of the batch, to run it as N tasks (a job array, GNU "
+     "parallel): each share makes exactly the maps, names and manifest rows the whole batch "
+     "makes for its part, and `merge` gathers the shares' folders into the whole run. Shares "
+     "are balanced by work: random batches by map (by cover with --target), fractal batches "
+     "by cell of H and cover (by H with --write-surfaces). Every generator, cut and option "
+     "splits exactly; the classic generator jumps ahead to where a share's draws start.",
+     nullptr, "file"},
+    {"resume", Type::Flag, Scope::Files, nullptr,
+     "Finishes a run of the same request that stopped (killed, a full disk) in the folder: "
+     "every map is made again, one already there is kept when it holds the same bytes, only "
+     "the missing ones are written, and the folder ends as after a run that never stopped. A "
+     "folder that holds another request's run is refused."},
     {"generator", Type::Choice, Scope::Maps, "NAME",
      "Where the randomness comes from: classic (the 15-bit generator every earlier batch used) "
      "or philox (independent replicates; see the README).",
@@ -141,7 +155,7 @@ struct Negated {
 };
 using Field = std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, Generator *,
                            FractalCut *, MapFormat *, CoverRange *, HurstRange *, Point, Negated,
-                           std::vector<MetricTarget> *>;
+                           std::vector<MetricTarget> *, std::optional<BatchShard> *>;
 
 template <typename Request> std::optional<Field> commonField(Request &request, std::string_view key)
 {
@@ -170,6 +184,10 @@ template <typename Request> std::optional<Field> commonField(Request &request, s
         return &out.overwrite;
     if (key == "no_sync")
         return Negated{&out.sync};
+    if (key == "shard")
+        return &out.shard;
+    if (key == "resume")
+        return &out.resume;
     if (key == "nodata")
         return &out.noData;
     if (key == "cell_size")
@@ -431,6 +449,35 @@ std::optional<OptionError> assignPoint(Point point, const OptionValue &value)
     return std::nullopt;
 }
 
+std::optional<OptionError> assignShard(std::optional<BatchShard> &shard, const OptionValue &value)
+{
+    std::vector<qint64> parts;
+    bool complete = false;
+    if (const auto *text = std::get_if<QString>(&value)) {
+        if (text->isEmpty()) {
+            shard.reset();
+            return std::nullopt;
+        }
+        const QList<QStringView> fields = QStringView(*text).split(QLatin1Char('/'));
+        for (const QStringView field : fields)
+            if (const auto parsed = parseInt(field))
+                parts.push_back(*parsed);
+        complete = fields.size() == 2 && parts.size() == 2;
+        if (!complete)
+            return valueError(tr("must be K/N, the K-th of N shares, not %1").arg(quoted(*text)));
+    } else if (const auto *list = std::get_if<std::vector<double>>(&value)) {
+        for (const double v : *list)
+            if (const auto exact = wholeOf(v))
+                parts.push_back(*exact);
+        if (list->size() != 2 || parts.size() != 2)
+            return valueError(tr("must be two whole numbers, K and N: the K-th of N shares"));
+    } else {
+        return typeError("K and N, the K-th of N shares");
+    }
+    shard = BatchShard{clampedInt(parts[0]), clampedInt(parts[1])};
+    return std::nullopt;
+}
+
 std::optional<OptionError> assignFlag(bool &flag, const OptionValue &value)
 {
     if (const auto *on = std::get_if<bool>(&value)) {
@@ -459,76 +506,89 @@ std::optional<OptionError> assign(const Field &field, const BatchOption &option,
         *target = std::remove_pointer_t<decltype(target)>(std::get<int>(chosen));
         return std::nullopt;
     };
-    return std::visit(Overloaded{
-                          [&](int *target) -> std::optional<OptionError> {
-                              const auto parsed = whole(value);
-                              if (const auto *error = std::get_if<OptionError>(&parsed))
-                                  return *error;
-                              *target = clampedInt(std::get<qint64>(parsed));
-                              return std::nullopt;
-                          },
-                          [&](std::optional<qint64> *target) -> std::optional<OptionError> {
-                              const auto parsed = whole(value);
-                              if (const auto *error = std::get_if<OptionError>(&parsed))
-                                  return *error;
-                              *target = std::get<qint64>(parsed);
-                              return std::nullopt;
-                          },
-                          [&](double *target) -> std::optional<OptionError> {
-                              const auto parsed = number(value);
-                              if (const auto *error = std::get_if<OptionError>(&parsed))
-                                  return *error;
-                              *target = std::get<double>(parsed);
-                              return std::nullopt;
-                          },
-                          [&](QString *target) -> std::optional<OptionError> {
-                              const auto *text = std::get_if<QString>(&value);
-                              if (!text)
-                                  return typeError("text");
-                              *target = *text;
-                              return std::nullopt;
-                          },
-                          [&](bool *target) { return assignFlag(*target, value); },
-                          [&](Negated target) {
-                              bool given = false;
-                              auto error = assignFlag(given, value);
-                              if (!error)
-                                  *target.value = !given;
-                              return error;
-                          },
-                          [&](Generator *target) { return setChoice(target); },
-                          [&](FractalCut *target) { return setChoice(target); },
-                          [&](MapFormat *target) { return setChoice(target); },
-                          [&](CoverRange *target) { return assignCovers(*target, value); },
-                          [&](HurstRange *target) { return assignHurst(*target, value); },
-                          [&](Point target) { return assignPoint(target, value); },
-                          [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
-                              const auto *text = std::get_if<QString>(&value);
-                              if (!text)
-                                  return typeError("METRIC=MIN:MAX targets");
-                              if (text->isEmpty()) {
-                                  target->clear();
-                                  return std::nullopt;
-                              }
-                              if (auto error = parseTargets(*text, *target))
-                                  return valueError(*error);
-                              return std::nullopt;
-                          },
-                      },
-                      field);
+    return std::visit(
+        Overloaded{
+            [&](int *target) -> std::optional<OptionError> {
+                const auto parsed = whole(value);
+                if (const auto *error = std::get_if<OptionError>(&parsed))
+                    return *error;
+                *target = clampedInt(std::get<qint64>(parsed));
+                return std::nullopt;
+            },
+            [&](std::optional<qint64> *target) -> std::optional<OptionError> {
+                const auto parsed = whole(value);
+                if (const auto *error = std::get_if<OptionError>(&parsed))
+                    return *error;
+                *target = std::get<qint64>(parsed);
+                return std::nullopt;
+            },
+            [&](double *target) -> std::optional<OptionError> {
+                const auto parsed = number(value);
+                if (const auto *error = std::get_if<OptionError>(&parsed))
+                    return *error;
+                *target = std::get<double>(parsed);
+                return std::nullopt;
+            },
+            [&](QString *target) -> std::optional<OptionError> {
+                const auto *text = std::get_if<QString>(&value);
+                if (!text)
+                    return typeError("text");
+                *target = *text;
+                return std::nullopt;
+            },
+            [&](bool *target) { return assignFlag(*target, value); },
+            [&](Negated target) {
+                bool given = false;
+                auto error = assignFlag(given, value);
+                if (!error)
+                    *target.value = !given;
+                return error;
+            },
+            [&](Generator *target) { return setChoice(target); },
+            [&](FractalCut *target) { return setChoice(target); },
+            [&](MapFormat *target) { return setChoice(target); },
+            [&](CoverRange *target) { return assignCovers(*target, value); },
+            [&](HurstRange *target) { return assignHurst(*target, value); },
+            [&](Point target) { return assignPoint(target, value); },
+            [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
+                const auto *text = std::get_if<QString>(&value);
+                if (!text)
+                    return typeError("METRIC=MIN:MAX targets");
+                if (text->isEmpty()) {
+                    target->clear();
+                    return std::nullopt;
+                }
+                if (auto error = parseTargets(*text, *target))
+                    return valueError(*error);
+                return std::nullopt;
+            },
+            [&](std::optional<BatchShard> *target) { return assignShard(*target, value); },
+        },
+        field);
+}
+
+// Every digit a double needs to be read back as itself: a request written
+// down must not lose what tells it from another.
+QString numberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString numberText(int value)
+{
+    return QString::number(value);
 }
 
 QString rangeText(double first, double last, double step)
 {
-    return QStringLiteral("%1:%2:%3")
-        .arg(QString::number(first), QString::number(last), QString::number(step));
+    return QStringLiteral("%1:%2:%3").arg(numberText(first), numberText(last), numberText(step));
 }
 
 template <typename T> QString listText(const std::vector<T> &values)
 {
     QStringList texts;
     for (const T value : values)
-        texts.append(QString::number(value));
+        texts.append(numberText(value));
     return texts.join(QLatin1Char(','));
 }
 
@@ -572,37 +632,36 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
                 return std::vector<double>{*v.x, *v.y};
             },
             [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
+            [](std::optional<BatchShard> *v) -> OptionValue { return shareText(*v); },
         },
         field);
 }
 
 QString textOf(const Field &field, const BatchOption &option)
 {
-    return std::visit(Overloaded{
-                          [](CoverRange *v) {
-                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                                       : listText(v->listed);
-                          },
-                          [](HurstRange *v) {
-                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                                       : listText(v->listed);
-                          },
-                          [](Point v) {
-                              return QStringLiteral("%1,%2").arg(QString::number(*v.x),
-                                                                 QString::number(*v.y));
-                          },
-                          [&](const auto &) {
-                              const OptionValue value = valueOf(field, option);
-                              if (const auto *whole = std::get_if<qint64>(&value))
-                                  return QString::number(*whole);
-                              if (const auto *number = std::get_if<double>(&value))
-                                  return QString::number(*number);
-                              if (const auto *flag = std::get_if<bool>(&value))
-                                  return *flag ? QStringLiteral("on") : QString();
-                              return std::get<QString>(value);
-                          },
-                      },
-                      field);
+    return std::visit(
+        Overloaded{
+            [](CoverRange *v) {
+                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                         : listText(v->listed);
+            },
+            [](HurstRange *v) {
+                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                         : listText(v->listed);
+            },
+            [](Point v) { return QStringLiteral("%1,%2").arg(numberText(*v.x), numberText(*v.y)); },
+            [&](const auto &) {
+                const OptionValue value = valueOf(field, option);
+                if (const auto *whole = std::get_if<qint64>(&value))
+                    return QString::number(*whole);
+                if (const auto *number = std::get_if<double>(&value))
+                    return numberText(*number);
+                if (const auto *flag = std::get_if<bool>(&value))
+                    return *flag ? QStringLiteral("on") : QString();
+                return std::get<QString>(value);
+            },
+        },
+        field);
 }
 
 // The request a front end starts from: the request's own defaults, with the
@@ -746,6 +805,42 @@ QString optionText(const FractalBatchRequest &request, const BatchOption &option
 {
     FractalBatchRequest copy = request;
     return textOf(*fieldOf(copy, option.key), option);
+}
+
+bool isRunOption(const BatchOption &option)
+{
+    const std::string_view key = option.key;
+    return key == "out" || key == "overwrite" || key == "no_sync" || key == "shard" ||
+           key == "resume";
+}
+
+namespace {
+
+template <typename Request> QStringList recordOf(BatchKind kind, const Request &request)
+{
+    QStringList lines;
+    for (const BatchOption &option : batchOptions(kind))
+        if (!isRunOption(option))
+            lines.append(QLatin1String(option.key) + QLatin1Char('=') +
+                         optionText(request, option));
+    return lines;
+}
+
+} // namespace
+
+QStringList requestRecord(const RandomBatchRequest &request)
+{
+    return recordOf(BatchKind::Random, request);
+}
+
+QStringList requestRecord(const FractalBatchRequest &request)
+{
+    return recordOf(BatchKind::Fractal, request);
+}
+
+QString shareText(const std::optional<BatchShard> &shard)
+{
+    return shard ? QStringLiteral("%1/%2").arg(shard->index).arg(shard->count) : QString();
 }
 
 OptionValue optionDefault(BatchKind kind, const BatchOption &option)

@@ -43,6 +43,8 @@ enum class OptionType {
     Point,
     // METRIC=MIN:MAX; given again (or as a list A,B) it adds a target.
     TargetList,
+    // K/N, or a list of two whole numbers: the K-th of N shares.
+    Share,
 };
 
 // Which front ends an option belongs to. Maps kept in memory (Python, R
@@ -106,6 +108,18 @@ QString optionDefaultText(BatchKind kind, const BatchOption &option);
 // every option's text, a request can be written down and read back whole.
 QString optionText(const RandomBatchRequest &request, const BatchOption &option);
 QString optionText(const FractalBatchRequest &request, const BatchOption &option);
+// Whether an option says how one run goes (its folder, the disk, its share,
+// whether it finishes an earlier run) rather than which maps the batch makes
+// and how it lists them: the shares of a batch, and a run and the run that
+// finishes it, differ only in these.
+bool isRunOption(const BatchOption &option);
+// Every other option of the request, as "key=text" lines in the order of
+// --help: what a run records of its request, so that a merge or a resumed
+// run can tell whether two runs belong to one request.
+QStringList requestRecord(const RandomBatchRequest &request);
+QStringList requestRecord(const FractalBatchRequest &request);
+// "K/N", or nothing for a whole batch.
+QString shareText(const std::optional<BatchShard> &shard);
 // The same default in its own type, for front ends that show typed values.
 OptionValue optionDefault(BatchKind kind, const BatchOption &option);
 

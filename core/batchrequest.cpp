@@ -215,6 +215,17 @@ std::optional<QString> BatchOutput::refusal() const
         return refusal;
     if (auto refusal = outside("the matrix code", matrixValue, matrixValueLimits))
         return refusal;
+    if (shard) {
+        if (auto refusal = outside("the number of shares", shard->count, BatchShard::countLimits))
+            return refusal;
+        if (shard->index < 1 || shard->index > shard->count)
+            return tr("there is no share %1 of %2: shares are counted from 1 to %2")
+                .arg(shard->index)
+                .arg(shard->count);
+    }
+    if (resume && overwrite)
+        return tr("resuming keeps an earlier run's maps and overwriting replaces them: ask for "
+                  "one of the two");
     if (coverValue == matrixValue)
         return tr("the habitat and the matrix code are both %1; a map of one code has no "
                   "habitat to tell apart")
@@ -313,4 +324,10 @@ bool FractalBatchRequest::samplingChanged() const
 qint64 FractalBatchRequest::mapCount() const
 {
     return std::max<qint64>(0, qint64(hurst.values().size()) * covers.count() * replicates);
+}
+
+qint64 FractalBatchRequest::shareUnits() const
+{
+    const auto hCount = qint64(hurst.values().size());
+    return writeSurfaces ? hCount : hCount * std::max<qint64>(covers.count(), 0);
 }

@@ -79,6 +79,29 @@ struct HurstRange {
     std::vector<double> values() const;
 };
 
+// One share of a batch split over several processes: the index-th of count,
+// counted from 1. A batch is cut into units of work that can be made apart
+// and still give the very files the whole batch gives (each generator says
+// which); a share takes a run of consecutive units, so that shares differ by
+// at most one unit.
+struct BatchShard {
+    static constexpr IntLimits countLimits{1, 100000};
+
+    int index = 1;
+    int count = 1;
+
+    // The units [begin, end) of `units` this share takes.
+    qint64 begin(qint64 units) const { return units * (index - 1) / count; }
+    qint64 end(qint64 units) const { return units * index / count; }
+    bool owns(qint64 unit, qint64 units) const { return unit >= begin(units) && unit < end(units); }
+    // The share of the work this share takes.
+    double fraction(qint64 units) const
+    {
+        return units > 0 ? double(end(units) - begin(units)) / double(units) : 0.0;
+    }
+    bool operator==(const BatchShard &) const = default;
+};
+
 // Where the maps of a batch go and what they hold, common to both kinds.
 struct BatchOutput {
     static constexpr IntLimits coverValueLimits{-99999, 99999};
@@ -98,6 +121,14 @@ struct BatchOutput {
     // for scratch runs on a RAM disk: a crash can then leave a name on a
     // map the disk never got whole.
     bool sync = true;
+    // Makes only this share of the batch: the maps, names and records the
+    // whole batch gives for its part, with a record of the request and the
+    // share beside them that `merge` gathers the shares by.
+    std::optional<BatchShard> shard;
+    // Finishes an earlier run of the same request in the folder: its maps
+    // are kept when they hold exactly what this run makes, and only the
+    // missing ones are written.
+    bool resume = false;
 
     // For grids GIS tools read (ESRI ASCII and GeoTIFF): where the cells
     // lie, and the value that stands for no data. Without a value, an ESRI
@@ -155,6 +186,10 @@ struct RandomBatchRequest {
     // The maps the batch writes: covers times replicates, 0 when reversed.
     qint64 mapCount() const;
     bool samplingChanged() const { return generator != Generator::Classic; }
+    // The units a split batch is shared out by: its maps, each made alone
+    // (the classic generator jumps to a map's first draw), or with targets
+    // its covers, whose maps depend on the draws before them.
+    qint64 shareUnits() const { return output.selects() ? covers.count() : mapCount(); }
 };
 
 struct FractalBatchRequest {
@@ -200,4 +235,7 @@ struct FractalBatchRequest {
     // The maps the dialog promises: H values times covers times
     // replicates. A run can write fewer when no surface reaches a cover.
     qint64 mapCount() const;
+    // The units a split batch is shared out by: its cells of H and cover,
+    // or with surface files its H values (see FractalMapGenerator::ownsCell).
+    qint64 shareUnits() const;
 };

@@ -386,6 +386,11 @@ Request requestOf(BatchKind kind, const char *function, const py::dict &keywords
             refuseType(QStringLiteral("%1() got an unexpected keyword argument '%2'")
                            .arg(QLatin1String(function), QString::fromStdString(key))
                            .toStdString());
+        // None stands for an option that is off by default (shard): given
+        // back, as the signature shows it, it leaves the option out.
+        if (value.is_none() && std::holds_alternative<QString>(optionDefault(kind, *option)) &&
+            std::get<QString>(optionDefault(kind, *option)).isEmpty())
+            continue;
         applyKeyword(request, *option, key, value);
     }
     if (const auto refusal = request.refusal())

@@ -114,6 +114,85 @@ private Q_SLOTS:
         QCOMPARE(hurst.hurst.values().size(), std::size_t(9));
     }
 
+    // K/N from the command line and (K, N) from Python are one share; the
+    // request refuses a share that does not exist.
+    void sharesAreReadAndChecked()
+    {
+        RandomBatchRequest text, list;
+        QVERIFY(!set(text, BatchKind::Random, "shard", QStringLiteral("2/3")));
+        QVERIFY(!set(list, BatchKind::Random, "shard", std::vector<double>{2, 3}));
+        QCOMPARE(text.output.shard, list.output.shard);
+        QCOMPARE(text.output.shard, (std::optional<BatchShard>(BatchShard{2, 3})));
+        QVERIFY(!text.refusal());
+        for (const char *bad : {"2", "2/3/4", "a/3", "2/", "2.5/3"}) {
+            const auto error = set(text, BatchKind::Random, "shard", QString::fromLatin1(bad));
+            QVERIFY2(error && error->kind == OptionError::Kind::Value, bad);
+        }
+        QCOMPARE(set(text, BatchKind::Random, "shard", std::vector<double>{2.5, 3})->kind,
+                 OptionError::Kind::Value);
+        QCOMPARE(set(text, BatchKind::Random, "shard", qint64(2))->kind, OptionError::Kind::Type);
+        for (const char *missing : {"0/3", "4/3", "1/0", "1/100001"}) {
+            QVERIFY(!set(text, BatchKind::Random, "shard", QString::fromLatin1(missing)));
+            QVERIFY2(text.refusal(), missing);
+        }
+        QVERIFY(!set(text, BatchKind::Random, "resume", true));
+        QVERIFY(!set(text, BatchKind::Random, "overwrite", true));
+        QVERIFY(!set(text, BatchKind::Random, "shard", QStringLiteral("1/3")));
+        QVERIFY2(text.refusal() && text.refusal()->contains(QStringLiteral("one of the two")),
+                 qPrintable(text.refusal().value_or(QString())));
+
+        // Shares of a batch take every unit once, in order, and differ by at
+        // most one.
+        for (const qint64 units : {qint64(1), qint64(7), qint64(100)}) {
+            for (int count = 1; count <= 9; ++count) {
+                qint64 next = 0;
+                for (int k = 1; k <= count; ++k) {
+                    const BatchShard shard{k, count};
+                    QCOMPARE(shard.begin(units), next);
+                    QVERIFY(shard.end(units) - shard.begin(units) <= units / count + 1);
+                    next = shard.end(units);
+                }
+                QCOMPARE(next, units);
+            }
+        }
+    }
+
+    // A request written down as a run records it reads back as itself, every
+    // digit of its numbers kept; the options of how one run goes are not in
+    // it, so a share and the run that finishes it record the same request.
+    void requestRecordsTellRequestsApart()
+    {
+        FractalBatchRequest request;
+        request.output.prefix = defaultPrefix(BatchKind::Fractal);
+        QVERIFY(!set(request, BatchKind::Fractal, "hurst", QStringLiteral("0.3,0.45,0.9")));
+        QVERIFY(!set(request, BatchKind::Fractal, "cell_size", QStringLiteral("0.1234567891")));
+        QVERIFY(!set(request, BatchKind::Fractal, "origin", QStringLiteral("4321000.25,0.5")));
+        QVERIFY(!set(request, BatchKind::Fractal, "target", QStringLiteral("np=5:10")));
+        const QStringList record = requestRecord(request);
+        FractalBatchRequest back;
+        for (const QString &line : record) {
+            const qsizetype equals = line.indexOf(QLatin1Char('='));
+            const BatchOption *option = findBatchOption(BatchKind::Fractal, line.left(equals));
+            QVERIFY2(option && !isRunOption(*option), qPrintable(line));
+            const QString text = line.mid(equals + 1);
+            if (!text.isEmpty())
+                QVERIFY2(!setOption(back, *option,
+                                    option->type == OptionType::Flag ? OptionValue(true)
+                                                                     : OptionValue(text)),
+                         qPrintable(line));
+        }
+        QCOMPARE(requestRecord(back), record);
+        QCOMPARE(back.output.georeference.cellSize, 0.1234567891);
+
+        FractalBatchRequest run = request;
+        QVERIFY(!set(run, BatchKind::Fractal, "shard", QStringLiteral("2/5")));
+        QVERIFY(!set(run, BatchKind::Fractal, "resume", true));
+        QVERIFY(!set(run, BatchKind::Fractal, "out", QStringLiteral("elsewhere")));
+        QCOMPARE(requestRecord(run), record);
+        QVERIFY(!set(run, BatchKind::Fractal, "cell_size", QStringLiteral("0.12345678910000002")));
+        QVERIFY(requestRecord(run) != record);
+    }
+
     void badValuesAreRefusedWithTheirKind()
     {
         RandomBatchRequest request;
