@@ -204,6 +204,13 @@ int BatchCommand::run(BatchJob &job)
     if (report.manifestError)
         status = m_cli.runFailure(
             QStringLiteral("manifest not written: %1").arg(report.manifestError->message()));
+    if (report.shardRecordError)
+        status = m_cli.runFailure(QStringLiteral("record of the share not written: %1")
+                                      .arg(report.shardRecordError->message()));
+    if (report.folderUntouched)
+        m_cli.printErr(QStringLiteral("%1: nothing was changed: the folder holds what it held, "
+                                      "with the records of the run it holds\n")
+                           .arg(m_cli.program()));
     const QString listName = QDir::toNativeSeparators(report.batchListPath);
     if (report.olderMapsKept > 0)
         m_cli.printErr(QStringLiteral("%1: note: %2 maps of the earlier run with this prefix were "

@@ -3,8 +3,10 @@
 
 #include "core/batchlist.h"
 #include "core/batchmanifest.h"
+#include "core/batchoptions.h"
 #include "core/mapnames.h"
 #include "core/outputpaths.h"
+#include "core/version.h"
 #include "core/writefully.h"
 
 #include <QCoreApplication>
@@ -19,6 +21,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -64,23 +67,46 @@ std::optional<QString> nonRegularFileKind(const QString &path)
     return tr("a device");
 }
 
-// The names a run's journal holds: a line per file named, then the zeros of
-// the room the run set aside. One larger than any run could write is read
-// no further than that.
-QStringList readJournal(const QString &path)
+// What a run's journal holds: the run's record on its first line, a line
+// per file named, then the zeros of the room the run set aside. One larger
+// than any run could write is read no further than that.
+struct Journal {
+    std::optional<RunRecord> header;
+    QStringList names;
+};
+
+Journal readJournal(const QString &path)
 {
     constexpr qint64 mostBytes = qint64(64) << 20;
+    Journal journal;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return journal;
     QByteArray content = file.read(mostBytes);
     if (const qsizetype end = content.indexOf('\0'); end >= 0)
         content.truncate(end);
-    QStringList names;
-    for (const QByteArray &line : content.split('\n'))
+    QList<QByteArray> lines = content.split('\n');
+    // A header cut short by a crash is no record, and names no file.
+    if (!lines.isEmpty() && lines.first().startsWith('{')) {
+        journal.header = RunRecord::fromJsonLine(lines.first());
+        lines.removeFirst();
+    }
+    for (const QByteArray &line : std::as_const(lines))
         if (!line.isEmpty())
-            names.append(QFile::decodeName(line));
-    return names;
+            journal.names.append(QFile::decodeName(line));
+    return journal;
+}
+
+QString kindWord(MapRecord::Kind kind)
+{
+    return kind == MapRecord::Kind::Random ? QStringLiteral("random") : QStringLiteral("fractal");
+}
+
+// Columns a resumed run writes anew for every map: the release, and how a
+// cell with targets fared, which is known only at the end.
+bool rewrittenColumn(const QByteArray &name)
+{
+    return name == "version" || name == "cell_draws" || name == "cell_acceptance";
 }
 
 // Why nothing can be created in `folder`, in the system's words.
@@ -94,10 +120,13 @@ QString writeRefusalReason(const QString &folder)
 } // namespace
 
 BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                 BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming)
+                                 BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming,
+                                 std::optional<MapPublisher::Resumption> resumption)
 {
     MapPublisher publisher(written, output().sync);
     publisher.setBeforeNaming(std::move(beforeNaming));
+    if (resumption)
+        publisher.resumeFrom(std::move(*resumption));
     publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
         progress.mapsMade(++made, planned);
     });
@@ -120,6 +149,12 @@ BatchJob::BatchJob(std::unique_ptr<MapSource> source)
 BatchJob::~BatchJob() = default;
 BatchJob::BatchJob(BatchJob &&) noexcept = default;
 BatchJob &BatchJob::operator=(BatchJob &&) noexcept = default;
+
+RunRecord BatchJob::runRecord() const
+{
+    return {kindWord(m_source->kind()), shareText(m_source->output().shard),
+            QString::fromLatin1(patchwrightVersion), m_source->requestRecord()};
+}
 
 QString BatchJob::nameStem() const
 {
@@ -154,8 +189,16 @@ std::optional<BatchRefusal> BatchJob::check()
     if (const auto refusal = prepareOutputFolder(folder, &created))
         return BatchRefusal{Kind::Folder, *refusal};
     // A batch the disk cannot hold is refused now, not found out hours later,
-    // and leaves no folder behind made only for it.
-    if (const auto refusal = m_source->diskSpaceRefusal(folder)) {
+    // and leaves no folder behind made only for it. A resumed run needs room
+    // only for the files that are not there yet.
+    FilesPresent present;
+    if (m_source->output().resume)
+        for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            if (!file.isSymLink() && m_source->writesFile(file.fileName())) {
+                present.bytes += double(file.size());
+                ++present.files;
+            }
+    if (const auto refusal = m_source->diskSpaceRefusal(folder, present)) {
         removeCreatedFolders(folder, created);
         return BatchRefusal{Kind::DiskSpace, *refusal};
     }
@@ -171,8 +214,9 @@ std::optional<BatchRefusal> BatchJob::nameLengthRefusal(const QString &folder) c
     const QString stem = nameStem();
     qsizetype longest = 0;
     QString longestName;
-    for (const QString &name : {m_source->longestMapName(stem), batchListName(stem),
-                                manifestName(stem), lockFileName(stem), journalName(stem)}) {
+    for (const QString &name :
+         {m_source->longestMapName(stem), batchListName(stem), manifestName(stem),
+          lockFileName(stem), journalName(stem), shardRecordName(stem)}) {
         const QString fileName = QFileInfo(name).fileName();
         const qsizetype bytes = QFile::encodeName(fileName).size() + temporarySuffixLength;
         if (bytes > longest) {
@@ -262,9 +306,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
     const QString journal = QFileInfo(journalName(stem)).fileName();
+    const QString shareRecord = QFileInfo(shardRecordName(stem)).fileName();
     const auto isOurs = [&](const QString &entry) {
         return ownMaps.match(entry).hasMatch() || entry == listName || entry == manifest ||
-               (!random && surfaceFiles.match(entry).hasMatch());
+               entry == shareRecord || (!random && surfaceFiles.match(entry).hasMatch());
     };
 
     QStringList earlier;
@@ -325,8 +370,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
                "folder")
                 .arg(shownFolder, QString::number(otherKind.size()), output.prefix,
                      someNames(otherKind), random ? tr("random") : tr("fractal"))};
+    if (output.resume)
+        return resumeRefusal(earlier, unfinished);
     if (unfinished && !earlier.isEmpty() && !(output.overwrite || m_overwrite)) {
-        const QStringList journalLines = readJournal(folder.filePath(journal));
+        const QStringList journalLines = readJournal(folder.filePath(journal)).names;
         const QSet<QString> journaled(journalLines.begin(), journalLines.end());
         QStringList own;
         QStringList older;
@@ -353,10 +400,156 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
     return std::nullopt;
 }
 
+std::optional<BatchRefusal> BatchJob::resumeRefusal(const QStringList &earlier, bool killed)
+{
+    using Kind = BatchRefusal::Kind;
+    const QString stem = nameStem();
+    const QString shownFolder =
+        QDir::toNativeSeparators(QDir(m_source->output().folder).absolutePath());
+    const RunRecord mine = runRecord();
+    m_stopped = StoppedRun();
+    m_stopped.killed = killed;
+    const auto anotherRequest = [&](const QString &source, const QStringList &differences) {
+        return BatchRefusal{Kind::Conflict,
+                            tr("\"%1\" holds another request's run, not this one's (%2 records "
+                               "%3); it is left as it is: resume with that request, or choose "
+                               "another folder, or replace it with --overwrite")
+                                .arg(shownFolder, source, differences.join(QStringLiteral(", ")))};
+    };
+
+    // What the folder records of the run that stopped there, most telling
+    // first: the journal of a killed run, a share's record, the manifest of a
+    // run stopped by a full disk or by the user.
+    if (killed) {
+        const Journal journal = readJournal(journalName(stem));
+        if (journal.header) {
+            if (const QStringList differences = mine.differencesFrom(*journal.header);
+                !differences.isEmpty())
+                return anotherRequest(QDir::toNativeSeparators(journalName(stem)), differences);
+            m_stopped.recorded = true;
+            m_stopped.sameRequest = true;
+        }
+        m_stopped.named = QSet<QString>(journal.names.begin(), journal.names.end());
+    }
+    if (QFileInfo(shardRecordName(stem)).isFile()) {
+        // A record that cannot be read is no record; the run writes it anew.
+        const auto read = readShareRecord(shardRecordName(stem));
+        if (const auto *share = std::get_if<ShareRecord>(&read)) {
+            if (const QStringList differences = mine.differencesFrom(share->run);
+                !differences.isEmpty())
+                return anotherRequest(QDir::toNativeSeparators(shardRecordName(stem)), differences);
+            m_stopped.recorded = true;
+            if (!killed)
+                for (const ShareRecord::Map &map : share->maps)
+                    m_stopped.named << map.file << map.surface;
+        }
+    }
+    QFile manifest(manifestName(stem));
+    if (!killed && manifest.open(QIODevice::ReadOnly)) {
+        const QString shownManifest = QDir::toNativeSeparators(manifest.fileName());
+        const QByteArray header = manifestHeader(m_source->manifestColumns());
+        if (manifest.readLine() != header)
+            return anotherRequest(shownManifest, {tr("other columns")});
+        m_stopped.manifestHeader = header.trimmed();
+        while (!manifest.atEnd()) {
+            const QByteArray line = manifest.readLine().trimmed();
+            if (line.isEmpty())
+                continue;
+            const QString file = QString::fromUtf8(splitManifestRow(line).first());
+            if (!m_source->writesFile(file))
+                return anotherRequest(shownManifest, {tr("the map %1").arg(file)});
+            m_stopped.named.insert(file);
+            m_stopped.manifestRows.insert(file, line);
+        }
+        m_stopped.recorded = true;
+    }
+    m_stopped.named.remove(QString());
+
+    // Maps this request does not make: an earlier run's, left as any run
+    // leaves them, when the run that stopped here was this request's;
+    // another request's run otherwise.
+    const QStringList records{QFileInfo(batchListName(stem)).fileName(),
+                              QFileInfo(manifestName(stem)).fileName(),
+                              QFileInfo(shardRecordName(stem)).fileName()};
+    QStringList foreign;
+    for (const QString &entry : earlier)
+        if (!records.contains(entry) && !m_source->writesFile(entry))
+            foreign.append(entry);
+    if (!foreign.isEmpty() && !m_stopped.recorded)
+        return BatchRefusal{Kind::Conflict,
+                            tr("\"%1\" holds %2 files with the prefix \"%3\" that this request "
+                               "does not make (%4), and no record of a run of this request: it "
+                               "holds another request's run, which is left as it is; choose "
+                               "another folder, or replace it with --overwrite")
+                                .arg(shownFolder, QString::number(foreign.size()),
+                                     m_source->output().prefix, someNames(foreign))};
+    return std::nullopt;
+}
+
+MapPublisher::Resumption BatchJob::resumption(std::atomic<bool> &touched) const
+{
+    MapPublisher::Resumption resumption;
+    // A file the stopped run did not write, at a name it was to write, is
+    // the earlier run's that it would have replaced, had it not stopped; so
+    // is any that differs where a killed run's journal held this request.
+    resumption.mayReplace = [this, &touched](const QString &target) {
+        const bool replace =
+            m_stopped.sameRequest ||
+            (m_stopped.recorded && !m_stopped.named.contains(QFileInfo(target).fileName()));
+        if (replace)
+            touched = true;
+        return replace;
+    };
+    if (!m_stopped.manifestRows.isEmpty())
+        resumption.checkKept = [this](const MapRecord &record) { return checkKeptRow(record); };
+    return resumption;
+}
+
+FileResult BatchJob::checkKeptRow(const MapRecord &record) const
+{
+    const QString file = QFileInfo(record.fileName).fileName();
+    const auto row = m_stopped.manifestRows.constFind(file);
+    if (row == m_stopped.manifestRows.constEnd())
+        return std::nullopt;
+    const QList<QByteArray> names = m_stopped.manifestHeader.split(',');
+    const QList<QByteArray> old = splitManifestRow(*row);
+    const QList<QByteArray> now =
+        splitManifestRow(manifestRow(record, m_source->manifestColumns()).trimmed());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (rewrittenColumn(names[i]) || old.value(i) == now.value(i))
+            continue;
+        return FileError{QDir::toNativeSeparators(manifestName(nameStem())),
+                         tr("gives the map \"%1\" %2 %3 where this request makes %4: the folder "
+                            "holds another request's run, which is left as it is")
+                             .arg(file, QString::fromUtf8(names[i]),
+                                  QString::fromUtf8(old.value(i)),
+                                  QString::fromUtf8(now.value(i)))};
+    }
+    return std::nullopt;
+}
+
+FileResult BatchJob::writeShareRecord(const BatchReport &report) const
+{
+    const BatchOutput &output = m_source->output();
+    if (!output.shard)
+        return std::nullopt;
+    ShareRecord record;
+    record.run = runRecord();
+    // A share is complete only when it made every map of its part and
+    // wrote their list and manifest; merge takes nothing else.
+    record.complete = report.result.status == BatchResult::Status::Completed &&
+                      !report.batchListError && !report.manifestError;
+    record.maps.reserve(std::size_t(report.maps.size()));
+    for (const MapRecord &map : report.maps)
+        record.maps.push_back({map.position, QFileInfo(map.fileName).fileName(), map.surfaceFile});
+    return ::writeShareRecord(shardRecordName(nameStem()), record,
+                              output.sync ? OnDisk::Wait : OnDisk::DontWait);
+}
+
 FileResult BatchJob::removeEarlierRecords() const
 {
     const QString stem = nameStem();
-    for (const QString &name : {batchListName(stem), manifestName(stem)}) {
+    for (const QString &name : {batchListName(stem), manifestName(stem), shardRecordName(stem)}) {
         const QFileInfo info(name);
         // A folder in the way is left to fail the write with its reason.
         if ((!info.exists() && !info.isSymLink()) || (info.isDir() && !info.isSymLink()))
@@ -384,13 +577,15 @@ BatchReport BatchJob::run(BatchProgress &progress)
     if (report.refusal)
         return report;
 
+    const BatchOutput &output = m_source->output();
     const QString stem = nameStem();
     report.batchListPath = batchListName(stem);
     report.manifestPath = manifestName(stem);
     // Until the list and the manifest are written, the journal says which
-    // files this run named: a run killed halfway through replacing an
-    // earlier one leaves the next run able to tell them apart. A pipe at
-    // its name would hold the run forever.
+    // request this run makes and which files it named: a run killed halfway
+    // through replacing an earlier one leaves the next run able to tell them
+    // apart, and one resuming it able to tell its request. A pipe at its
+    // name would hold the run forever.
     QFile journal(journalName(stem));
     const QString shownJournal = QDir::toNativeSeparators(journal.fileName());
     if (const auto what = nonRegularFileKind(journal.fileName())) {
@@ -404,11 +599,27 @@ BatchReport BatchJob::run(BatchProgress &progress)
             BatchResult::failed(FileError{shownJournal, journal.errorString()}.message());
         return report;
     }
+    // A resumed run names again what the run it finishes had named, so that
+    // it can be killed in turn and resumed. Under a limit on the size of one
+    // file that the request would take half of, the journal holds the names
+    // alone: such a limit is no full disk (see the room set aside below).
+    QByteArray head = runRecord().toJsonLine() + '\n';
+    if (rlimit limit{}; ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+                        limit.rlim_cur < rlim_t(head.size()) * 2)
+        head.clear();
+    for (const QString &name : std::as_const(m_stopped.named))
+        head += QFile::encodeName(name) + '\n';
+    if (const auto error = writeFully(journal, head)) {
+        journal.remove();
+        report.result = BatchResult::failed(FileError{shownJournal, *error}.message());
+        return report;
+    }
     // The journal holds, until the maps are done, the room the batch list
     // and the manifest will take: a disk that fills up during the run
     // cannot take it from them. A limit on the size of one file (EFBIG) is
     // no full disk: the three files are then written as they come.
-    if (const int error = ::posix_fallocate(journal.handle(), 0, off_t(m_source->recordBytes()));
+    if (const int error =
+            ::posix_fallocate(journal.handle(), 0, off_t(head.size() + m_source->recordBytes()));
         error == ENOSPC || error == EDQUOT) {
         journal.remove();
         report.result = BatchResult::failed(
@@ -418,34 +629,57 @@ BatchReport BatchJob::run(BatchProgress &progress)
                 .message());
         return report;
     }
-    const auto journalNames = [&journal, &shownJournal](const QStringList &targets) -> FileResult {
+    // Whether the run named a file that was not there, or replaced one:
+    // a resumed run that did neither leaves the folder as it found it.
+    std::atomic<bool> touched = false;
+    const auto journalNames = [&journal, &shownJournal,
+                               &touched](const QStringList &targets) -> FileResult {
         QByteArray lines;
-        for (const QString &target : targets)
+        for (const QString &target : targets) {
             lines += QFile::encodeName(QFileInfo(target).fileName()) + '\n';
+            if (!touched && !QFileInfo(target).isFile())
+                touched = true;
+        }
         if (const auto error = writeFully(journal, lines))
             return FileError{shownJournal, *error};
         return std::nullopt;
     };
     // The old list and manifest go before the first map is replaced, so that
     // however this run ends, no list describes maps that are no longer the
-    // ones it names.
-    if (const FileResult error = removeEarlierRecords()) {
-        journal.remove();
-        report.result = BatchResult::failed(error->message());
-        return report;
+    // ones it names. A resumed run replaces none that a list of its
+    // request names; the records of a killed run's folder may be an earlier
+    // run's, and go as that run would have removed them.
+    if (!output.resume || m_stopped.killed) {
+        if (const FileResult error = removeEarlierRecords()) {
+            journal.remove();
+            report.result = BatchResult::failed(error->message());
+            return report;
+        }
     }
     removeLeftovers();
-    report.result = m_source->writeMaps(stem, report.maps, progress, journalNames);
+    report.result =
+        m_source->writeMaps(stem, report.maps, progress, journalNames,
+                            output.resume ? std::optional(resumption(touched)) : std::nullopt);
     // The room set aside goes to the list and the manifest; the names stay
     // until both are written.
     journal.resize(journal.pos());
+    if (output.resume && !touched && report.result.status != BatchResult::Status::Completed) {
+        // Nothing changed: the records of the run it was to finish still
+        // describe the folder, and a journal that was not there goes.
+        journal.close();
+        if (!m_stopped.killed)
+            journal.remove();
+        report.folderUntouched = true;
+        m_lock.reset();
+        return report;
+    }
     // A run that did not wait for the disk for its maps does not wait for
     // it at the end either.
-    const OnDisk onDisk = m_source->output().sync ? OnDisk::Wait : OnDisk::DontWait;
-    report.batchListError =
-        writeBatchList(report.fileNames(), stem, m_source->output().postString, onDisk);
+    const OnDisk onDisk = output.sync ? OnDisk::Wait : OnDisk::DontWait;
+    report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
+    report.shardRecordError = writeShareRecord(report);
     // Once the batch list names the run's maps, it is the record of the
     // run; the journal stays only for a run that could not write it.
     journal.close();

@@ -5,14 +5,19 @@
 #include "core/batchprogress.h"
 #include "core/batchrequest.h"
 #include "core/batchresult.h"
+#include "core/diskspace.h"
 #include "core/fileerror.h"
 #include "core/mappublisher.h"
 #include "core/maprecord.h"
+#include "core/runrecord.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -29,8 +34,10 @@ public:
     virtual const BatchOutput &output() const = 0;
     // The request's own refusal; see RandomBatchRequest::refusal.
     virtual std::optional<QString> refusal() const = 0;
-    // The free-space check's reason to refuse the batch on `folder`'s disk.
-    virtual std::optional<QString> diskSpaceRefusal(const QString &folder) const = 0;
+    // The free-space check's reason to refuse the batch on `folder`'s disk,
+    // where the files `present` of it are already.
+    virtual std::optional<QString> diskSpaceRefusal(const QString &folder,
+                                                    const FilesPresent &present) const = 0;
     // The longest name a map of this batch, or a file written with it, can
     // have.
     virtual QString longestMapName(const QString &nameStem) const = 0;
@@ -45,11 +52,19 @@ public:
     // exactly the maps a user can rely on.
     virtual BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                                  BatchProgress &progress) = 0;
+    // The options of the request that decide what the run writes, as
+    // requestRecord() in core/batchoptions.h gives them.
+    virtual QStringList requestRecord() const = 0;
+    // Whether a file of the folder (its name without the folder) is one
+    // this run could write under that name: a map or surface of its request
+    // and of its share.
+    virtual bool writesFile(const QString &fileName) const = 0;
 
     // Makes the maps as files, appending each to `written` once it has its
     // name; `beforeNaming` sees every file just before it is named.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {});
+                          BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {},
+                          std::optional<MapPublisher::Resumption> resumption = {});
     // The maps the request asks for, for progress displays; a run can make
     // fewer.
     virtual qint64 plannedMaps() const { return 0; }
@@ -105,6 +120,12 @@ struct BatchReport {
     QString manifestPath;
     FileResult batchListError;
     FileResult manifestError;
+    // For a share of a split batch: its record of the request and the maps.
+    FileResult shardRecordError;
+    // A resumed run that stopped before it named or replaced a file left the
+    // folder as it found it, the records of the run it was to finish
+    // included.
+    bool folderUntouched = false;
     // Maps of an earlier run with this prefix that the run replaced the
     // list of but did not rewrite: still in the folder, in no list.
     qsizetype olderMapsKept = 0;
@@ -147,14 +168,45 @@ public:
     // The absolute folder, the separator and the prefix every name of the
     // run starts with.
     QString nameStem() const;
+    // What the run records of itself in its journal and a share's record.
+    RunRecord runRecord() const;
 
 private:
+    // What a run that finishes one (--resume) knows of the run that stopped
+    // in the folder.
+    struct StoppedRun {
+        // The run left its journal: it was killed, and the journal names
+        // what it named.
+        bool killed = false;
+        // Something records that a run of this request stopped here, and
+        // so that it could replace the earlier run's files at its names.
+        bool recorded = false;
+        // The killed run's journal holds this run's request: no file it
+        // wrote can hold other bytes than this run makes, so a file that
+        // does is an earlier run's it was to replace, named or not (a kill
+        // between the journal naming a file and the file taking its name
+        // leaves one such).
+        bool sameRequest = false;
+        // Files of the folder the stopped run wrote, by name: a file there
+        // that holds other bytes than this run makes is another request's.
+        QSet<QString> named;
+        // The stopped run's manifest rows by file, when no journal says
+        // more: a map kept must have the row it had.
+        QByteArray manifestHeader;
+        QHash<QString, QByteArray> manifestRows;
+    };
+
     std::optional<BatchRefusal> check();
     std::optional<BatchRefusal> nameLengthRefusal(const QString &folder) const;
     std::optional<BatchRefusal> lock();
     std::optional<BatchRefusal> earlierRunRefusal();
+    std::optional<BatchRefusal> resumeRefusal(const QStringList &earlier, bool killed);
     FileResult removeEarlierRecords() const;
     void removeLeftovers() const;
+    // What a resumed run checks of each file and map it keeps.
+    MapPublisher::Resumption resumption(std::atomic<bool> &touched) const;
+    FileResult checkKeptRow(const MapRecord &record) const;
+    FileResult writeShareRecord(const BatchReport &report) const;
 
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
@@ -166,4 +218,5 @@ private:
     // Temporary files that runs with this prefix left when they were
     // killed, found by prepare(); an allowed overwrite removes them.
     QStringList m_leftovers;
+    StoppedRun m_stopped;
 };

@@ -156,6 +156,26 @@ QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns)
     return values.join(',') + '\n';
 }
 
+QList<QByteArray> splitManifestRow(const QByteArray &row)
+{
+    QList<QByteArray> fields(1);
+    bool quoted = false;
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        const char c = row[i];
+        if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
+            fields.last() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.append(QByteArray());
+        } else {
+            fields.last() += c;
+        }
+    }
+    return fields;
+}
+
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
                          const ManifestColumns &columns, OnDisk onDisk)
 {

@@ -50,5 +50,8 @@ QList<ManifestField> manifestMetricFields(const LandscapeMetrics &metrics);
 QString manifestFileName(const QString &pathPrefix);
 QByteArray manifestHeader(const ManifestColumns &columns = {});
 QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
+// The fields of a row as manifestRow writes it (without its line feed),
+// unquoted.
+QList<QByteArray> splitManifestRow(const QByteArray &row);
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
                          const ManifestColumns &columns = {}, OnDisk onDisk = OnDisk::Wait);

@@ -66,21 +66,41 @@ struct RecordBytes {
     double list = 0;
     double manifest = 0;
     double journal = 0;
+    // The share's record of a split batch: each map's place, name and
+    // surface file.
+    double share = 0;
+
+    double total() const { return list + manifest + journal + share; }
 };
+
+// What a share records of its request besides its maps, at most, its
+// post-string and prefix aside.
+constexpr double shareRequestBytes = 4096;
 
 RecordBytes recordBytes(const BatchOutput &output, double maps, int nameTailBytes)
 {
     const double name = double(nameStem(output.folder, output.prefix).size() + nameTailBytes);
     const double perMap = recordBytesPerMap * (output.metrics ? 2 : 1);
+    const double ownName = double(output.prefix.size() + nameTailBytes);
     return {maps * (name + double(output.postString.size()) + 1), maps * (name + perMap),
-            maps * (double(output.prefix.size() + nameTailBytes) + 1)};
+            maps * (ownName + 1),
+            output.shard ? maps * (2 * ownName + 48) + shareRequestBytes +
+                               double(output.postString.size() + output.prefix.size())
+                         : 0};
 }
 
 double runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes, qint64 blockSize)
 {
     const RecordBytes bytes = recordBytes(output, maps, nameTailBytes);
     return roundUpToBlocks(bytes.list, blockSize) + roundUpToBlocks(bytes.manifest, blockSize) +
-           roundUpToBlocks(bytes.journal, blockSize);
+           roundUpToBlocks(bytes.journal, blockSize) + roundUpToBlocks(bytes.share, blockSize);
+}
+
+// The part of a batch a share of it makes; the whole of an unsplit batch.
+template <typename Request> double shareOf(const Request &request)
+{
+    const std::optional<BatchShard> &shard = request.output.shard;
+    return shard ? shard->fraction(request.shareUnits()) : 1.0;
 }
 
 qint64 clampedBytes(double bytes)
@@ -145,14 +165,17 @@ double DiskSpace::randomBatchBytes(const RandomBatchRequest &request, qint64 blo
                  roundUpToBlocks(mapBytes(request.output, request.size, fraction), blockSize);
         maps += request.replicates;
     });
-    return bytes + runRecordBytes(request.output, maps, randomNameTail(request), blockSize);
+    const double share = shareOf(request);
+    return bytes * share + runRecordBytes(request.output, std::ceil(maps * share),
+                                          randomNameTail(request), blockSize);
 }
 
 qint64 DiskSpace::randomBatchFiles(const RandomBatchRequest &request)
 {
     // The batch list, the manifest and the temporary file of the map being
-    // written.
-    return request.mapCount() + 3;
+    // written; a share's record besides.
+    return qint64(std::ceil(double(request.mapCount()) * shareOf(request))) + 3 +
+           (request.output.shard ? 1 : 0);
 }
 
 double DiskSpace::fractalBatchBytes(const FractalBatchRequest &request, qint64 blockSize)
@@ -190,8 +213,9 @@ double DiskSpace::fractalBatchBytes(const FractalBatchRequest &request, qint64 b
         surfaces = hCount * perHSurfaces * surfaceFileBytes(request, blockSize);
         surfaces += roundUpToBlocks(hCount * mapsPerH * surfaceNameBytes(request), blockSize);
     }
-    return hCount * perH + surfaces +
-           runRecordBytes(request.output, hCount * mapsPerH, tail, blockSize);
+    const double share = shareOf(request);
+    return (hCount * perH + surfaces) * share +
+           runRecordBytes(request.output, std::ceil(hCount * mapsPerH * share), tail, blockSize);
 }
 
 qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
@@ -201,23 +225,27 @@ qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
                  qint64(fractalMapsPerH(request)));
     const qint64 surfaces =
         request.writeSurfaces ? std::min<qint64>(perH, std::max(request.surfaces, 0)) : 0;
-    return qint64(request.hurst.values().size()) * (perH + surfaces) + 3;
+    return qint64(std::ceil(double(request.hurst.values().size()) * double(perH + surfaces) *
+                            shareOf(request))) +
+           3 + (request.output.shard ? 1 : 0);
 }
 
 qint64 DiskSpace::randomRecordBytes(const RandomBatchRequest &request)
 {
     const RecordBytes bytes =
-        recordBytes(request.output, double(randomBatchFiles(request) - 3), randomNameTail(request));
-    return clampedBytes(bytes.list + bytes.manifest + bytes.journal);
+        recordBytes(request.output, std::ceil(double(request.mapCount()) * shareOf(request)),
+                    randomNameTail(request));
+    return clampedBytes(bytes.total());
 }
 
 qint64 DiskSpace::fractalRecordBytes(const FractalBatchRequest &request)
 {
     // Surfaces are counted as maps: their names are as long, and the
     // journal names them too.
-    const RecordBytes bytes = recordBytes(request.output, double(fractalBatchFiles(request) - 3),
-                                          fractalNameTail(request) + 4);
-    return clampedBytes(bytes.list + bytes.manifest + bytes.journal);
+    const RecordBytes bytes = recordBytes(
+        request.output, double(fractalBatchFiles(request) - 3 - (request.output.shard ? 1 : 0)),
+        fractalNameTail(request) + 4);
+    return clampedBytes(bytes.total());
 }
 
 QString DiskSpace::humanSize(double bytes)
@@ -275,12 +303,16 @@ std::optional<QString> DiskSpace::refusal(double bytes, qint64 files) const
     return std::nullopt;
 }
 
-std::optional<QString> DiskSpace::batchRefusal(const RandomBatchRequest &request) const
+std::optional<QString> DiskSpace::batchRefusal(const RandomBatchRequest &request,
+                                               const FilesPresent &present) const
 {
-    return refusal(randomBatchBytes(request, m_blockSize), randomBatchFiles(request));
+    return refusal(randomBatchBytes(request, m_blockSize) - present.bytes,
+                   randomBatchFiles(request) - present.files);
 }
 
-std::optional<QString> DiskSpace::batchRefusal(const FractalBatchRequest &request) const
+std::optional<QString> DiskSpace::batchRefusal(const FractalBatchRequest &request,
+                                               const FilesPresent &present) const
 {
-    return refusal(fractalBatchBytes(request, m_blockSize), fractalBatchFiles(request));
+    return refusal(fractalBatchBytes(request, m_blockSize) - present.bytes,
+                   fractalBatchFiles(request) - present.files);
 }

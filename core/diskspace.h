@@ -8,6 +8,13 @@
 
 #include <optional>
 
+// Files of a batch that are already on disk: a resumed run keeps them and
+// needs room only for the rest.
+struct FilesPresent {
+    double bytes = 0;
+    qint64 files = 0;
+};
+
 // What a batch will put on disk, estimated before it starts, and the check of
 // that estimate against the room left where it will be written. A request
 // that cannot fit (a million 10-megacell maps, say) is refused up front
@@ -52,8 +59,10 @@ public:
     // nothing when it fits or when the file system does not say how much
     // room is left.
     std::optional<QString> refusal(double bytes, qint64 files) const;
-    std::optional<QString> batchRefusal(const RandomBatchRequest &request) const;
-    std::optional<QString> batchRefusal(const FractalBatchRequest &request) const;
+    std::optional<QString> batchRefusal(const RandomBatchRequest &request,
+                                        const FilesPresent &present = {}) const;
+    std::optional<QString> batchRefusal(const FractalBatchRequest &request,
+                                        const FilesPresent &present = {}) const;
 
 private:
     QString m_folder;

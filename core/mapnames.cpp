@@ -44,6 +44,11 @@ QString manifestName(const QString &stem)
     return stem + QStringLiteral("manifest.csv");
 }
 
+QString shardRecordName(const QString &stem)
+{
+    return stem + QStringLiteral("shard.json");
+}
+
 QString lockFileName(const QString &stem)
 {
     return batchListName(stem) + QStringLiteral(".lock");

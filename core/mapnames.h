@@ -22,6 +22,9 @@ QString surfaceFileName(const QString &stem, double H, int seed, MapFormat forma
 
 QString batchListName(const QString &stem);
 QString manifestName(const QString &stem);
+// What a share of a split batch records of its request and its maps, for
+// `merge` (see core/runrecord.h).
+QString shardRecordName(const QString &stem);
 // Beside the batch list; held while a run writes into the folder.
 QString lockFileName(const QString &stem);
 // Beside the batch list while a run writes: the names of the files it has

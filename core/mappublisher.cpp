@@ -1,9 +1,43 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/mappublisher.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 #include <utility>
+
+namespace {
+
+// Whether two files hold the same bytes; nothing, with the reason, when one
+// cannot be read.
+std::optional<bool> sameContent(const QString &a, const QString &b, QString &reason)
+{
+    QFile first(a);
+    QFile second(b);
+    for (QFile *file : {&first, &second})
+        if (!file->open(QIODevice::ReadOnly)) {
+            reason = file->errorString();
+            return std::nullopt;
+        }
+    if (first.size() != second.size())
+        return false;
+    constexpr qint64 chunk = qint64(1) << 20;
+    while (!first.atEnd()) {
+        const QByteArray left = first.read(chunk);
+        const QByteArray right = second.read(chunk);
+        for (QFile *file : {&first, &second})
+            if (file->error() != QFileDevice::NoError) {
+                reason = file->errorString();
+                return std::nullopt;
+            }
+        if (left.isEmpty() || left != right)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 MapPublisher::MapPublisher(QList<MapRecord> &written, bool syncToDisk)
     : m_written(written)
@@ -111,14 +145,45 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
             if ((failure = m_beforeNaming(targets)))
                 break;
         }
+        bool allKept = !map.files.empty();
         for (PendingFile &file : map.files) {
-            if ((failure = file.publish()))
+            bool kept = false;
+            if ((failure = m_resumption ? nameOrKeep(file, kept) : file.publish()))
                 break;
+            allKept = allKept && kept;
         }
+        if (!failure && m_resumption && allKept && map.listed && m_resumption->checkKept)
+            failure = m_resumption->checkKept(map.record);
         if (!failure && map.listed)
             m_written.append(std::move(map.record));
     }
     return failure ? failure : syncFailure;
+}
+
+FileResult MapPublisher::nameOrKeep(PendingFile &file, bool &kept) const
+{
+    // A link at a target was refused before the run started; one that
+    // appeared since is replaced, never followed, as any run replaces it.
+    const QFileInfo existing(file.target());
+    if (!existing.isFile() || existing.isSymLink())
+        return file.publish();
+    QString reason;
+    const std::optional<bool> same = sameContent(file.temporaryPath(), file.target(), reason);
+    if (!same) {
+        file.discard();
+        return FileError{file.target(), reason};
+    }
+    if (!*same && m_resumption->mayReplace && m_resumption->mayReplace(file.target()))
+        return file.publish();
+    file.discard();
+    if (!*same)
+        return FileError{file.target(),
+                         QCoreApplication::translate(
+                             "MapPublisher",
+                             "holds other bytes than this request makes under that name: the "
+                             "folder holds another request's run, which is left as it is")};
+    kept = true;
+    return std::nullopt;
 }
 
 void MapPublisher::discard()

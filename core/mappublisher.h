@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A map that is complete under temporary names: its own file, and any file
@@ -59,6 +60,17 @@ public:
     using BeforeNaming = std::function<FileResult(const QStringList &targets)>;
     void setBeforeNaming(BeforeNaming beforeNaming) { m_beforeNaming = std::move(beforeNaming); }
 
+    // For a run that finishes one that stopped (--resume): a file already at
+    // a target is compared with the new one. The same bytes are kept and the
+    // new copy dropped; other bytes are replaced when `mayReplace` says the
+    // file is an earlier run's that the stopped run was to replace, and stop
+    // the run otherwise. `checkKept` sees the record of every map kept whole.
+    struct Resumption {
+        std::function<bool(const QString &target)> mayReplace;
+        std::function<FileResult(const MapRecord &record)> checkKept;
+    };
+    void resumeFrom(Resumption resumption) { m_resumption = std::move(resumption); }
+
     // Queues a finished map and starts naming the queue once it holds a
     // group's worth of maps or bytes.
     FileResult add(FinishedMap map);
@@ -81,12 +93,15 @@ private:
     FileResult startNaming();
     FileResult waitForNaming();
     FileResult name(std::vector<FinishedMap> &maps);
+    // Names the file, or keeps the one at its target (see resumeFrom).
+    FileResult nameOrKeep(PendingFile &file, bool &kept) const;
 
     QList<MapRecord> m_unused;
     QList<MapRecord> &m_written;
     const bool m_sync;
     Consumer m_consumer;
     BeforeNaming m_beforeNaming;
+    std::optional<Resumption> m_resumption;
     std::function<void()> m_made;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;

@@ -61,6 +61,11 @@ struct MapRecord {
     qint64 cellDraws = 0;
     int cellKept = 0;
 
+    // Where the map stands in the order the whole batch makes its maps, so
+    // that the shares of a split batch can be put back in that order. Not
+    // in the manifest: the row's place there says it.
+    qint64 position = 0;
+
     // The landscape metrics of the map, when its batch measured them.
     std::optional<LandscapeMetrics> metrics;
     // The file of the surface a fractal map was cut from, when its batch

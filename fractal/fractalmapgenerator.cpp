@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/fractalmapgenerator.h"
 
+#include "core/batchoptions.h"
 #include "core/diskspace.h"
 #include "core/mapfilewriter.h"
 #include "core/mapnames.h"
@@ -12,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <limits>
@@ -33,11 +35,62 @@ QString FractalMapGenerator::progressLabel(double H, int seed)
 FractalMapGenerator::FractalMapGenerator(const FractalBatchRequest &request, Engine engine)
     : m_request(request)
     , m_engine(engine)
-{}
-
-std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &folder) const
+    , m_hs(request.hurst.values())
 {
-    return DiskSpace(folder).batchRefusal(m_request);
+    m_coverIndex.fill(-1);
+    const std::vector<int> covers = request.covers.values();
+    for (std::size_t i = 0; i < covers.size(); ++i)
+        if (covers[i] >= 0 && covers[i] <= 100)
+            m_coverIndex[std::size_t(covers[i])] = int(i);
+}
+
+bool FractalMapGenerator::ownsCell(std::size_t hIndex, int cover) const
+{
+    if (cover < 0 || cover > 100 || m_coverIndex[std::size_t(cover)] < 0)
+        return false;
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    if (!shard)
+        return true;
+    const qint64 units = m_request.shareUnits();
+    if (m_request.writeSurfaces)
+        return shard->owns(qint64(hIndex), units);
+    return shard->owns(qint64(hIndex) * m_request.covers.count() + m_coverIndex[std::size_t(cover)],
+                       units);
+}
+
+bool FractalMapGenerator::ownsAnyCellOf(std::size_t hIndex) const
+{
+    // A whole batch builds the surfaces of every H, as it always has, even
+    // for a sweep that visits no cover.
+    if (!m_request.output.shard)
+        return true;
+    const std::vector<int> covers = m_request.covers.values();
+    return std::any_of(covers.begin(), covers.end(),
+                       [&](int cover) { return ownsCell(hIndex, cover); });
+}
+
+int FractalMapGenerator::surfacesPerH() const
+{
+    // With targets every surface is a draw of each cell still open, so an
+    // H builds at most --max-draws of them.
+    return m_request.output.selects() ? m_request.output.maxDraws : m_request.surfaces;
+}
+
+qint64 FractalMapGenerator::plannedMaps() const
+{
+    if (!m_request.output.shard)
+        return m_request.mapCount();
+    qint64 cells = 0;
+    for (std::size_t h = 0; h < m_hs.size(); ++h)
+        for (const int cover : m_request.covers.values())
+            cells += ownsCell(h, cover) ? 1 : 0;
+    return cells * m_request.replicates;
+}
+
+std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &folder,
+                                                             const FilesPresent &present) const
+{
+    return DiskSpace(folder).batchRefusal(m_request, present);
 }
 
 namespace {
@@ -61,17 +114,19 @@ std::array<bool, 101> FractalMapGenerator::reachableCovers() const
 }
 
 bool FractalMapGenerator::allCoversDone(const CoverCounts &counts,
-                                        const std::array<bool, 101> &reachable) const
+                                        const std::array<bool, 101> &reachable,
+                                        std::size_t hIndex) const
 {
     for (const int cover : m_request.covers.values())
         if (cover >= 0 && cover <= 100 && reachable[std::size_t(cover)] &&
-            countOf(counts, cover) < m_request.replicates)
+            countOf(counts, cover) < m_request.replicates && ownsCell(hIndex, cover))
             return false;
     return true;
 }
 
 std::vector<FractalMapGenerator::AcceptedCut>
-FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCounts &counts) const
+FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCounts &counts,
+                                std::size_t hIndex) const
 {
     static const auto ladder = covercut::thresholds();
     std::vector<AcceptedCut> cuts;
@@ -80,7 +135,7 @@ FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCo
     std::array<bool, 101> cutHere{};
     for (std::size_t k = 0; k < ladder.size(); ++k) {
         const int pct = surface.covers[k];
-        if (counts[std::size_t(pct)] >= m_request.replicates || !m_request.covers.contains(pct))
+        if (counts[std::size_t(pct)] >= m_request.replicates || !ownsCell(hIndex, pct))
             continue;
         if (m_request.distinctSurfaces && std::exchange(cutHere[std::size_t(pct)], true))
             continue;
@@ -88,6 +143,7 @@ FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCo
         cut.cover = pct;
         cut.replicate = ++counts[std::size_t(pct)];
         cut.threshold = ladder[k];
+        cut.position = qint64(k);
     }
     return cuts;
 }
@@ -99,7 +155,8 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
     std::vector<AcceptedCut> cuts;
     scratch.clear();
     for (const int cover : m_request.covers.values()) {
-        if (countOf(counts, cover) >= m_request.replicates)
+        if (countOf(counts, cover) >= m_request.replicates ||
+            !ownsCell(std::size_t(selection.hIndex), cover))
             continue;
         const covercut::ExactCut exact = covercut::exactCut(block, int(cover), scratch);
         if (selection.selector) {
@@ -127,6 +184,7 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
         cut.threshold = exact.threshold;
         cut.tiesAbove = exact.tiesAbove;
         cut.draw = selection.draw;
+        cut.position = m_coverIndex[std::size_t(cover)];
     }
     return cuts;
 }
@@ -177,21 +235,28 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                                           BatchProgress &progress)
 {
     const BatchOutput &output = m_request.output;
-    // With targets every surface is a draw of each cell still open, so an
-    // H builds at most --max-draws of them.
-    const int surfacesPerH = output.selects() ? output.maxDraws : m_request.surfaces;
+    const int surfacesPerH = this->surfacesPerH();
     m_ledger = SelectionLedger();
     std::optional<MapSelector> selector;
     if (output.selects())
         selector.emplace(output.targets, m_request.size, output.neighbours,
                          output.georeference.cellSize);
-    const std::vector<double> hs = m_request.hurst.values();
+    // The H values with a cell of this run; a share builds no surface of
+    // the others.
+    std::vector<std::size_t> ownH;
+    std::vector<double> ownHValues;
+    for (std::size_t h = 0; h < m_hs.size(); ++h) {
+        if (ownsAnyCellOf(h)) {
+            ownH.push_back(h);
+            ownHValues.push_back(m_hs[h]);
+        }
+    }
     // A cover no cut can give at this size is done from the start: waiting
     // for it would build every surface of every H in vain.
     const std::array<bool, 101> reachable = reachableCovers();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(
-        m_engine, {hs, m_request.size, m_request.generator, m_request.firstSeed, surfacesPerH});
+    SurfacePipeline surfaces(m_engine, {ownHValues, m_request.size, m_request.generator,
+                                        m_request.firstSeed, surfacesPerH});
     MapWriter writer(m_request.output, publisher.inMemory());
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
@@ -206,21 +271,22 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     // early moves the bar on to the start of the next, so the bar is full
     // exactly when the run ends.
     progress.setMaximum(
-        int(std::min<qint64>(qint64(hs.size()) * surfacesPerH, std::numeric_limits<int>::max())));
+        int(std::min<qint64>(qint64(ownH.size()) * surfacesPerH, std::numeric_limits<int>::max())));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
     qint64 surfaceCount = 0;
-    for (std::size_t hIndex = 0; hIndex < hs.size(); ++hIndex) {
-        const double H = hs[hIndex];
+    for (std::size_t own = 0; own < ownH.size(); ++own) {
+        const std::size_t hIndex = ownH[own];
+        const double H = m_hs[hIndex];
         coverCounts.fill(0);
         for (int seedIndex = 0; seedIndex < surfacesPerH; ++seedIndex) {
             // Checked before the surface is built, so that no surface is made
             // once nothing can come of it.
-            if (allCoversDone(coverCounts, reachable))
+            if (allCoversDone(coverCounts, reachable, hIndex))
                 break;
             progress.setLabelText(progressLabel(H, seedIndex));
-            const SurfacePipeline::Surface &surface = surfaces.surface(int(hIndex), seedIndex);
+            const SurfacePipeline::Surface &surface = surfaces.surface(int(own), seedIndex);
             if (surface.status != FbmSurface::Status::Ok) {
                 const int points = (1 << FbmSurface::defaultMaxLevel) + 1;
                 return end(BatchResult::failed(
@@ -233,7 +299,12 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                 m_request.cut == FractalCut::Exact
                     ? exactCuts(surface.block, coverCounts, scratch,
                                 {selector ? &*selector : nullptr, int(hIndex), H, seedIndex + 1})
-                    : ladderCuts(surface, coverCounts);
+                    : ladderCuts(surface, coverCounts, hIndex);
+            // A surface gives fewer than 128 maps: one per threshold of the
+            // ladder, or per requested cover.
+            const qint64 surfacePosition = (qint64(hIndex) * surfacesPerH + seedIndex) * 128;
+            for (AcceptedCut &cut : cuts)
+                cut.position += surfacePosition;
             if (FileResult error =
                     writeSurfaceMaps(surface.block, H, m_request.firstSeed + seedIndex, nameStem,
                                      cuts, writer, publisher))
@@ -243,7 +314,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
             if (progress.wasCanceled())
                 return end(BatchResult::canceled());
         }
-        const qint64 nextStart = qint64(hIndex + 1) * surfacesPerH;
+        const qint64 nextStart = qint64(own + 1) * surfacesPerH;
         if (surfaceCount != nextStart) {
             surfaceCount = nextStart;
             progress.setValue(int(std::min<qint64>(surfaceCount, std::numeric_limits<int>::max())));
@@ -299,6 +370,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.firstSeed = m_request.firstSeed;
     record.surfaceFile = cut.surfaceFile;
     record.draw = cut.draw;
+    record.position = cut.position;
     if (held) {
         held->push_back(std::move(map));
         return std::nullopt;
@@ -325,7 +397,7 @@ QString FractalMapGenerator::longestMapName(const QString &nameStem) const
 
 void FractalMapGenerator::settleRecords(QList<MapRecord> &records) const
 {
-    const std::vector<double> hs = m_request.hurst.values();
+    const std::vector<double> &hs = m_hs;
     m_ledger.settle(records, [&hs](const MapRecord &record) {
         const auto h = int(std::find(hs.begin(), hs.end(), record.H) - hs.begin());
         return std::pair<int, int>(h, record.requestedCover);
@@ -341,7 +413,7 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
 {
     if (m_request.output.selects())
         return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
-    const std::vector<double> hs = m_request.hurst.values();
+    const std::vector<double> &hs = m_hs;
     std::vector<std::array<int, 101>> counts(hs.size());
     for (const MapRecord &map : written) {
         const auto h = std::size_t(std::find(hs.begin(), hs.end(), map.H) - hs.begin());
@@ -355,12 +427,19 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
     QStringList never;
     QStringList lines;
     for (const int cover : m_request.covers.values()) {
+        bool owned = false;
+        for (std::size_t h = 0; h < hs.size() && !owned; ++h)
+            owned = ownsCell(h, cover);
+        if (!owned)
+            continue;
         if (!reachable[std::size_t(cover)]) {
             never.append(QString::number(cover));
             continue;
         }
         QStringList short_;
         for (std::size_t h = 0; h < hs.size(); ++h) {
+            if (!ownsCell(h, cover))
+                continue;
             const int count = counts[h][std::size_t(cover)];
             if (count < m_request.replicates)
                 short_.append(tr("%1 of %2 at H %3")
@@ -383,6 +462,44 @@ QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) con
                           .arg(never.join(QStringLiteral(", ")))
                           .arg(m_request.size));
     return lines;
+}
+
+QStringList FractalMapGenerator::requestRecord() const
+{
+    return ::requestRecord(m_request);
+}
+
+bool FractalMapGenerator::writesFile(const QString &fileName) const
+{
+    const QString &prefix = m_request.output.prefix;
+    const MapFormat format = m_request.output.format;
+    static const QRegularExpression tail(
+        QStringLiteral("^(\\d\\.\\d\\d)_(?:(\\d{3})_(\\d{5,})|surface_(\\d{5,}))\\."));
+    if (!fileName.startsWith(prefix))
+        return false;
+    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
+    if (!match.hasMatch())
+        return false;
+    for (std::size_t h = 0; h < m_hs.size(); ++h) {
+        if (QString::asprintf("%.2f", m_hs[h]) != match.captured(1))
+            continue;
+        if (match.hasCaptured(4)) {
+            // A surface file goes with the maps of its H, which a share
+            // with surface files makes whole.
+            const qint64 seed = match.captured(4).toLongLong();
+            if (m_request.writeSurfaces && ownsAnyCellOf(h) && seed >= m_request.firstSeed &&
+                seed - m_request.firstSeed < surfacesPerH() &&
+                surfaceFileName(prefix, m_hs[h], int(seed), format) == fileName)
+                return true;
+            continue;
+        }
+        const int cover = match.captured(2).toInt();
+        const qint64 replicate = match.captured(3).toLongLong();
+        if (ownsCell(h, cover) && replicate >= 1 && replicate <= m_request.replicates &&
+            fractalMapName(prefix, m_hs[h], cover, int(replicate), format) == fileName)
+            return true;
+    }
+    return false;
 }
 
 BatchJob fractalBatchJob(const FractalBatchRequest &request)

@@ -39,10 +39,11 @@ public:
     MapRecord::Kind kind() const override { return MapRecord::Kind::Fractal; }
     const BatchOutput &output() const override { return m_request.output; }
     std::optional<QString> refusal() const override { return m_request.refusal(); }
-    std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    std::optional<QString> diskSpaceRefusal(const QString &folder,
+                                            const FilesPresent &present) const override;
     QString longestMapName(const QString &nameStem) const override;
     qint64 recordBytes() const override;
-    qint64 plannedMaps() const override { return m_request.mapCount(); }
+    qint64 plannedMaps() const override;
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics,
@@ -58,6 +59,18 @@ public:
     // did not give often enough.
     QStringList shortfalls(const QList<MapRecord> &written) const override;
     QStringList acceptance() const override;
+    QStringList requestRecord() const override;
+    bool writesFile(const QString &fileName) const override;
+
+    // Whether this run makes the maps of the hIndex-th H and this cover. A
+    // batch is shared out by cell of H and cover: an H counts the
+    // replicates of each cover on its own, and a cut of one cover never
+    // depends on another's, so the maps of a cell are the same whichever
+    // other cells a run makes; only how many surfaces it builds depends on
+    // them. With surface files it is shared out by H, since a surface file
+    // records the cuts of every cover.
+    bool ownsCell(std::size_t hIndex, int cover) const;
+    bool ownsAnyCellOf(std::size_t hIndex) const;
 
     // baseName, H to two decimals, "_", cover "%03i", "_", replicate "%05i",
     // ".txt" (".asc" for the grid format); independent of the locale.
@@ -79,6 +92,8 @@ private:
         int replicate = 0;
         // With targets, the draw of its cell that made it.
         int draw = 0;
+        // Its place in the whole batch's order (see MapRecord::position).
+        qint64 position = 0;
         QString fileName;
         // The surface file the map names, when the batch writes them.
         QString surfaceFile;
@@ -87,15 +102,18 @@ private:
     // Counts of the maps made so far at the current H, by cover.
     using CoverCounts = std::array<int, 101>;
 
+    // The surfaces an H may build.
+    int surfacesPerH() const;
     // The covers a cut of this batch can give: all of them for the exact
     // cut, those covercut::reachableCovers names for the ladder.
     std::array<bool, 101> reachableCovers() const;
-    bool allCoversDone(const CoverCounts &counts, const std::array<bool, 101> &reachable) const;
+    bool allCoversDone(const CoverCounts &counts, const std::array<bool, 101> &reachable,
+                       std::size_t hIndex) const;
     // The cuts of one surface that become maps, counted in `counts`: for the
     // ladder, those thresholds whose cover is requested and still short;
     // for the exact cut, one for every requested cover still short.
     std::vector<AcceptedCut> ladderCuts(const SurfacePipeline::Surface &surface,
-                                        CoverCounts &counts) const;
+                                        CoverCounts &counts, std::size_t hIndex) const;
     // With targets, a cut is a draw of its cell (hIndex, cover) and only a
     // cut that meets them becomes a map.
     struct Selection {
@@ -120,6 +138,10 @@ private:
     FractalBatchRequest m_request;
     SelectionLedger m_ledger;
     Engine m_engine;
+    // The H values the batch visits, and the place of each requested cover
+    // among the covers (-1 for the others).
+    std::vector<double> m_hs;
+    std::array<int, 101> m_coverIndex{};
 };
 
 // The batch job of a fractal request.

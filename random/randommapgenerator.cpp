@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "random/randommapgenerator.h"
 
+#include "core/batchoptions.h"
 #include "core/diskspace.h"
 #include "core/helperthread.h"
 #include "core/mapnames.h"
 #include "core/mapwriter.h"
 #include "core/rand15.h"
 #include "random/philoxrandommap.h"
+
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
@@ -26,9 +29,10 @@ RandomMapGenerator::RandomMapGenerator(const RandomBatchRequest &request)
     : m_request(request)
 {}
 
-std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folder) const
+std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folder,
+                                                            const FilesPresent &present) const
 {
-    return DiskSpace(folder).batchRefusal(m_request);
+    return DiskSpace(folder).batchRefusal(m_request, present);
 }
 
 qint64 RandomMapGenerator::recordBytes() const
@@ -71,7 +75,54 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
     const MapPlace place = placeOf(index);
     // The maps before this one took size * size draws each.
     const quint64 firstDraw = quint64(index) * quint64(m_request.size) * quint64(m_request.size);
-    return makeMapAt(place, firstDraw, place.replicateIndex + 1, nameStem, writer, map);
+    if (FileResult error =
+            makeMapAt(place, firstDraw, place.replicateIndex + 1, nameStem, writer, map))
+        return error;
+    map.record.position = index;
+    return std::nullopt;
+}
+
+bool RandomMapGenerator::ownsUnit(qint64 unit) const
+{
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    return !shard || shard->owns(unit, m_request.shareUnits());
+}
+
+qint64 RandomMapGenerator::plannedMaps() const
+{
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    if (!shard)
+        return m_request.mapCount();
+    const qint64 units = m_request.shareUnits();
+    const qint64 ownUnits = shard->end(units) - shard->begin(units);
+    return m_request.output.selects() ? ownUnits * m_request.replicates : ownUnits;
+}
+
+QStringList RandomMapGenerator::requestRecord() const
+{
+    return ::requestRecord(m_request);
+}
+
+bool RandomMapGenerator::writesFile(const QString &fileName) const
+{
+    const QString &prefix = m_request.output.prefix;
+    static const QRegularExpression tail(QStringLiteral("^(\\d{3})_\\d+x\\d+_a(\\d+)\\."));
+    if (!fileName.startsWith(prefix))
+        return false;
+    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
+    if (!match.hasMatch())
+        return false;
+    const int cover = match.captured(1).toInt();
+    const qint64 replicate = match.captured(2).toLongLong();
+    const std::vector<int> covers = m_request.covers.values();
+    const auto found = std::find(covers.begin(), covers.end(), cover);
+    if (found == covers.end() || replicate < 1 || replicate > m_request.replicates ||
+        randomMapName(prefix, cover, m_request.size, int(replicate), m_request.output.format) !=
+            fileName)
+        return false;
+    const qint64 coverIndex = found - covers.begin();
+    return ownsUnit(m_request.output.selects() ? coverIndex
+                                               : coverIndex * m_request.replicates + replicate - 1);
 }
 
 FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int draw,
@@ -127,7 +178,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
     const BatchOutput &output = m_request.output;
     const int size = m_request.size;
     m_ledger = SelectionLedger();
-    progress.setMaximum(int(std::min<qint64>(m_request.mapCount(), INT_MAX)));
+    progress.setMaximum(int(std::min<qint64>(plannedMaps(), INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
     MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize);
@@ -138,7 +189,11 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
         return result;
     };
     qint64 kept = 0;
-    for (const int cover : m_request.covers.values()) {
+    const std::vector<int> covers = m_request.covers.values();
+    for (std::size_t coverIndex = 0; coverIndex < covers.size(); ++coverIndex) {
+        if (!ownsUnit(qint64(coverIndex)))
+            continue;
+        const int cover = covers[coverIndex];
         SelectionLedger::Cell &cell =
             m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
         for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
@@ -151,6 +206,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
                 if (FileResult error =
                         makeMapAt({int(cover), cell.kept}, 0, draw, nameStem, writer, map))
                     return end(BatchResult::failed(error->message()));
+                map.record.position = qint64(coverIndex) * m_request.replicates + cell.kept;
                 if (FileResult error = publisher.add(std::move(map)))
                     return end(BatchResult::failed(error->message()));
                 ++cell.kept;
@@ -187,19 +243,23 @@ BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &
 {
     if (m_request.output.selects())
         return makeSelectedMaps(nameStem, publisher, progress);
-    const qint64 total = m_request.mapCount();
-    progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
+    // A share makes a run of consecutive maps of the batch's order.
+    const qint64 units = m_request.shareUnits();
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    const qint64 first = shard ? shard->begin(units) : 0;
+    const qint64 total = shard ? shard->end(units) : units;
+    progress.setMaximum(int(std::min<qint64>(total - first, INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
     const qint64 cells = qint64(m_request.size) * m_request.size;
     std::unique_ptr<HelperThread> helper;
-    if (cells >= parallelCells && total > 1)
+    if (cells >= parallelCells && total - first > 1)
         helper = std::make_unique<HelperThread>();
     std::array<MapWriter, 2> writers{MapWriter(m_request.output, publisher.inMemory()),
                                      MapWriter(m_request.output, publisher.inMemory())};
 
-    qint64 next = 0;
+    qint64 next = first;
     while (next < total) {
         // Two maps at a time when they are large enough to be worth it:
         // the second on the helper, while this thread makes the first.
@@ -237,7 +297,7 @@ BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &
             }
             if (FileResult error = publisher.add(std::move(maps[std::size_t(i)])))
                 return BatchResult::failed(error->message());
-            progress.setValue(int(std::min<qint64>(++next, INT_MAX)));
+            progress.setValue(int(std::min<qint64>(++next - first, INT_MAX)));
         }
         // A map made alongside the one at which Cancel was seen is complete
         // and is kept, as the map being written always is.

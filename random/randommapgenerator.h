@@ -31,10 +31,11 @@ public:
     MapRecord::Kind kind() const override { return MapRecord::Kind::Random; }
     const BatchOutput &output() const override { return m_request.output; }
     std::optional<QString> refusal() const override { return m_request.refusal(); }
-    std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    std::optional<QString> diskSpaceRefusal(const QString &folder,
+                                            const FilesPresent &present) const override;
     QString longestMapName(const QString &nameStem) const override;
     qint64 recordBytes() const override;
-    qint64 plannedMaps() const override { return m_request.mapCount(); }
+    qint64 plannedMaps() const override;
     ManifestColumns manifestColumns() const override
     {
         return {m_request.samplingChanged(), false, m_request.output.metrics,
@@ -45,6 +46,12 @@ public:
     void settleRecords(QList<MapRecord> &records) const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;
+    QStringList requestRecord() const override;
+    bool writesFile(const QString &fileName) const override;
+
+    // Whether this run makes the unit-th unit of the batch's shares
+    // (RandomBatchRequest::shareUnits).
+    bool ownsUnit(qint64 unit) const;
 
     // nameStem, cover "%03i", "_", size, "x", size, "_a", replicate from 1,
     // and the format's extension.
