@@ -2,6 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/batchcommand.h"
+#include "cli/mergecommand.h"
 #include "cli/rendercommand.h"
 #include "cli/scancommand.h"
 
@@ -22,6 +23,7 @@ QString topLevelHelp(const QString &program)
                "Commands:\n"
                "  random    random maps: each cell is habitat with the cover as probability\n"
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
+               "  merge     gathers the shares of a batch split with --shard into one folder\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
                "  scan      the spread of each metric over a pilot sample, per H and cover\n"
                "\n"
@@ -89,6 +91,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         BatchCommand batch(*this, command);
         return command == QLatin1String("random") ? batch.runRandom(rest) : batch.runFractal(rest);
+    }
+    if (command == QLatin1String("merge")) {
+        m_command = command;
+        MergeCommand merge(*this);
+        return merge.run(rest);
     }
     if (command == QLatin1String("render")) {
         m_command = command;

@@ -44,7 +44,7 @@ done
 # "from to"; tsort names the units of any loop among them. One loop is known
 # and left out until it is broken: the commands report through the command
 # line that runs them.
-known='^cli/(batchcommand|rendercommand|scancommand) cli/commandline$'
+known='^cli/(batchcommand|mergecommand|rendercommand|scancommand) cli/commandline$'
 edges=$(for folder in $folders; do
   [ -d "$folder" ] || continue
   grep -rHE '^\s*#\s*include "[^/"]+/[^"]+\.h"' "$folder" --include='*.h' --include='*.cpp' || true

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/mergecommand.h"
+
+#include "cli/commandline.h"
+#include "core/shardmerge.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+
+int MergeCommand::run(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Gathers the folders of the shares of a batch run with --shard K/N into OUT: every map\n"
+        "(hard-linked, so the share folders stay whole), one batch list naming them in OUT\n"
+        "and one manifest in the order of the whole batch, as the batch run at once into OUT\n"
+        "would have written them. Refuses shares of different requests, a missing, repeated\n"
+        "or unfinished share, and an OUT that exists and is not an empty folder; OUT appears\n"
+        "only when it is whole."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No summary."));
+    parser.addOption(help);
+    parser.addOption(quiet);
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("Folder to merge into."));
+    parser.addPositionalArgument(QStringLiteral("SHARE_FOLDER"),
+                                 QStringLiteral("The --out folder of each share."),
+                                 QStringLiteral("SHARE_FOLDER..."));
+    if (!parser.parse(arguments))
+        return m_cli.usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        text.replace(0, text.indexOf(QLatin1Char('\n')),
+                     QStringLiteral("Usage: %1 merge OUT SHARE_FOLDER...").arg(m_cli.program()));
+        m_cli.printOut(text);
+        return CommandLine::Success;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() < 2)
+        return m_cli.usageError(QStringLiteral("merge needs OUT and at least one share folder"));
+    const auto merged = mergeShards(positional.first(), positional.mid(1));
+    if (const auto *error = std::get_if<QString>(&merged))
+        return m_cli.runFailure(*error);
+    const MergeResult &result = std::get<MergeResult>(merged);
+    if (!parser.isSet(quiet))
+        m_cli.printOut(QStringLiteral("%1 maps of %2 shares merged; batch list %3\n")
+                           .arg(result.maps)
+                           .arg(result.shares)
+                           .arg(QDir::toNativeSeparators(result.batchList)));
+    return CommandLine::Success;
+}
