@@ -17,6 +17,7 @@ packages=(
   clang clang-format libclang-rt-dev
   help2man dpkg-dev
   python3-yaml python3-venv python3-pip python3-setuptools python3-wheel python3-build
+  slurm-wlm munge parallel python3-dask python3-distributed python3-pandas
 )
 
 missing=()

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/files.h"
+#include "tests/support/runfolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,93 +49,88 @@ Run bash(const QString &script, const QString &workingDirectory,
 class TestSplitRun : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void singleHTasksMergeIntoTheMultiHRun()
+    QString m_document;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
+    const QRegularExpression m_shares{QStringLiteral("^SHARES=\\d+$"),
+                                      QRegularExpression::MultilineOption};
+    const QRegularExpression m_batch{QStringLiteral("^BATCH=\\(.*\\)$"),
+                                     QRegularExpression::MultilineOption};
+    // The documented batch, smaller.
+    const QString m_small = QStringLiteral(
+        "fractal --hurst 0.6:0.8:0.1 --cover 30:50:10 --size 33 --replicates 2 --metrics");
+
+    // The documented script with three shares of the small batch.
+    QString smaller(QString script) const
     {
-        const QString document =
-            QString::fromUtf8(readAll(QStringLiteral(PW_DOCS_DIR "/splitting-runs.md")));
-        QVERIFY(!document.isEmpty());
-        QString job = documentedScript(document, QStringLiteral("slurm-job"));
-        const QString merge = documentedScript(document, QStringLiteral("merge"));
-        QVERIFY(job.contains(QStringLiteral("SLURM_ARRAY_TASK_ID")));
-        QVERIFY(merge.contains(QStringLiteral("manifest.csv")));
+        script.replace(m_shares, QStringLiteral("SHARES=3"));
+        script.replace(m_batch, QStringLiteral("BATCH=(%1)").arg(m_small));
+        return script;
+    }
 
-        // The array must have one task per H of the example.
-        const QRegularExpression hsLine(QStringLiteral("^HS=\\(([^)]*)\\)$"),
-                                        QRegularExpression::MultilineOption);
-        const QRegularExpression arrayLine(QStringLiteral("^#SBATCH --array=0-(\\d+)$"),
-                                           QRegularExpression::MultilineOption);
-        const QRegularExpression optionsLine(QStringLiteral("^OPTIONS=\\(.*\\)$"),
-                                             QRegularExpression::MultilineOption);
-        const QRegularExpressionMatch hs = hsLine.match(job);
-        const QRegularExpressionMatch array = arrayLine.match(job);
-        QVERIFY(hs.hasMatch() && array.hasMatch() && optionsLine.match(job).hasMatch());
-        QCOMPARE(hs.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts).size(),
-                 array.captured(1).toInt() + 1);
-
-        // The documented job with a smaller batch: three H values, the last
-        // of which a multi-H run reaches as 0.7999999999999999.
-        const QStringList options{QStringLiteral("--cover"),      QStringLiteral("30:50:10"),
-                                  QStringLiteral("--size"),       QStringLiteral("33"),
-                                  QStringLiteral("--replicates"), QStringLiteral("2")};
-        job.replace(hsLine, QStringLiteral("HS=(0.60 0.70 0.80)"));
-        job.replace(optionsLine,
-                    QStringLiteral("OPTIONS=(%1)").arg(options.join(QLatin1Char(' '))));
-
-        QTemporaryDir dir;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PATH"),
-                           QFileInfo(QStringLiteral(PW_CLI_PATH)).absolutePath() +
-                               QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
-        for (int task = 0; task < 3; ++task) {
-            QProcessEnvironment taskEnvironment = environment;
-            taskEnvironment.insert(QStringLiteral("SLURM_ARRAY_TASK_ID"), QString::number(task));
-            const Run run = bash(job, dir.path(), taskEnvironment);
-            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-        }
-        const Run merged = bash(merge, dir.path(), environment);
-        QVERIFY2(merged.exitCode == 0, qPrintable(merged.err));
-
-        QProcess whole;
-        whole.setWorkingDirectory(dir.path());
-        whole.start(QStringLiteral(PW_CLI_PATH),
-                    QStringList{QStringLiteral("fractal"), QStringLiteral("--out"),
-                                QStringLiteral("whole"), QStringLiteral("--hurst"),
-                                QStringLiteral("0.6:0.8:0.1"), QStringLiteral("--quiet")} +
-                        options);
-        QVERIFY(whole.waitForFinished(300000));
-        QCOMPARE(whole.exitCode(), 0);
-
-        // The batch lists hold the paths the system gives, links resolved.
-        const QString wholeFolder = QDir(dir.filePath(QStringLiteral("whole"))).canonicalPath();
-        const QString mergedFolder = QDir(dir.filePath(QStringLiteral("merged"))).canonicalPath();
-        const QStringList names = filesIn(wholeFolder);
-        QCOMPARE(filesIn(mergedFolder), names);
+    // The whole small batch beside the merged one, compared with it.
+    void compareWithWholeRun(const QString &folder)
+    {
+        const CliRun whole = runCli(
+            m_small.split(QLatin1Char(' ')) + QStringList{"--out", "whole", "--quiet"}, folder);
+        QVERIFY2(whole.exitCode == 0, qPrintable(whole.err));
+        const QString wholeFolder = QDir(folder + QStringLiteral("/whole")).canonicalPath();
         // Three covers, two replicates, three H values, the list and the
         // manifest: nothing was left short or compared vacuously.
-        QCOMPARE(names.size(), 3 * 2 * 3 + 2);
-        for (const QString &name : names) {
-            if (name.endsWith(QStringLiteral("ListFragStat.fbt")))
-                continue;
-            QVERIFY2(readAll(QDir(wholeFolder).filePath(name)) ==
-                         readAll(QDir(mergedFolder).filePath(name)),
-                     qPrintable(name));
-        }
-        const QString listName = QStringLiteral("FBM_ListFragStat.fbt");
-        QByteArray expectedList = readAll(QDir(wholeFolder).filePath(listName));
-        expectedList.replace((wholeFolder + QLatin1Char('/')).toUtf8(),
-                             (mergedFolder + QLatin1Char('/')).toUtf8());
-        QCOMPARE(readAll(QDir(mergedFolder).filePath(listName)), expectedList);
-        QCOMPARE(readAll(QDir(mergedFolder).filePath(listName)).count('\n'), 3 * 2 * 3);
-        QCOMPARE(
-            readAll(QDir(mergedFolder).filePath(QStringLiteral("FBM_manifest.csv"))).count('\n'),
-            1 + 3 * 2 * 3);
+        QCOMPARE(filesIn(wholeFolder).size(), 3 * 2 * 3 + 2);
+        const QString difference =
+            runDifference(wholeFolder, QDir(folder + QStringLiteral("/merged")).canonicalPath());
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
 
-        // The tasks' folders keep only their own lists.
-        for (const QString &h :
-             {QStringLiteral("h0.60"), QStringLiteral("h0.70"), QStringLiteral("h0.80")})
-            QCOMPARE(filesIn(dir.filePath(QStringLiteral("runs/") + h)),
-                     (QStringList{listName, QStringLiteral("FBM_manifest.csv")}));
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_document = QString::fromUtf8(readAll(QStringLiteral(PW_DOCS_DIR "/splitting-runs.md")));
+        QVERIFY(!m_document.isEmpty());
+        m_environment.insert(QStringLiteral("PATH"),
+                             QFileInfo(QStringLiteral(PW_CLI_PATH)).absolutePath() +
+                                 QLatin1Char(':') + m_environment.value(QStringLiteral("PATH")));
+    }
+
+    // The job array's script, run once per task as SLURM would run it, then
+    // the merge: the whole batch's folder. tests/cli/cluster_check.sh runs
+    // the same script under a real SLURM.
+    void documentedJobArrayMergesIntoTheWholeRun()
+    {
+        const QString job = documentedScript(m_document, QStringLiteral("slurm-job"));
+        const QString merge = documentedScript(m_document, QStringLiteral("merge"));
+        QVERIFY(job.contains(QStringLiteral("SLURM_ARRAY_TASK_ID")));
+        // The array has one task per share.
+        const QRegularExpressionMatch array =
+            QRegularExpression(QStringLiteral("^#SBATCH --array=1-(\\d+)$"),
+                               QRegularExpression::MultilineOption)
+                .match(job);
+        const QRegularExpressionMatch shares = m_shares.match(job);
+        QVERIFY(array.hasMatch() && shares.hasMatch() && m_batch.match(job).hasMatch());
+        QCOMPARE(shares.captured(0), QStringLiteral("SHARES=") + array.captured(1));
+
+        QTemporaryDir dir;
+        for (int task = 1; task <= 3; ++task) {
+            QProcessEnvironment taskEnvironment = m_environment;
+            taskEnvironment.insert(QStringLiteral("SLURM_ARRAY_TASK_ID"), QString::number(task));
+            const Run run = bash(smaller(job), dir.path(), taskEnvironment);
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        }
+        const Run merged = bash(merge, dir.path(), m_environment);
+        QVERIFY2(merged.exitCode == 0, qPrintable(merged.err));
+        compareWithWholeRun(dir.path());
+    }
+
+    void documentedGnuParallelMergesIntoTheWholeRun()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("parallel")).isEmpty())
+            QSKIP("GNU parallel is not installed (scripts/install-deps.sh installs it)");
+        const QString script = documentedScript(m_document, QStringLiteral("parallel"));
+        QVERIFY(script.contains(QStringLiteral("merge")));
+        QTemporaryDir dir;
+        const Run run = bash(smaller(script), dir.path(), m_environment);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        compareWithWholeRun(dir.path());
     }
 };
 
