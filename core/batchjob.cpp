@@ -6,21 +6,25 @@
 #include "core/batchoptions.h"
 #include "core/mapnames.h"
 #include "core/outputpaths.h"
+#include "core/regularfile.h"
 #include "core/version.h"
 #include "core/writefully.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,8 +83,8 @@ Journal readJournal(const QString &path)
 {
     constexpr qint64 mostBytes = qint64(64) << 20;
     Journal journal;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (openRegularFile(path, file))
         return journal;
     QByteArray content = file.read(mostBytes);
     if (const qsizetype end = content.indexOf('\0'); end >= 0)
@@ -107,6 +111,30 @@ QString kindWord(MapRecord::Kind kind)
 bool rewrittenColumn(const QByteArray &name)
 {
     return name == "version" || name == "cell_draws" || name == "cell_acceptance";
+}
+
+// A run killed between creating its lock file and writing its process into
+// it leaves an empty lock that no process holds: QLockFile holds a lock of
+// the system on the file for as long as its run lives, and a run creating
+// its own writes its process at once, so a lock that stays empty for a
+// moment with no holder is a killed run's.
+bool isKilledRunsEmptyLock(const QString &path)
+{
+    constexpr qint64 settleMs = 500;
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink() || info.size() != 0)
+        return false;
+    const qint64 age = info.lastModified().msecsTo(QDateTime::currentDateTime());
+    if (age < settleMs)
+        QThread::msleep(std::clamp<qint64>(settleMs - age, 0, settleMs));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat after = {};
+    const bool unheld = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &after) == 0 &&
+                        S_ISREG(after.st_mode) && after.st_size == 0;
+    ::close(fd);
+    return unheld;
 }
 
 // Why nothing can be created in `folder`, in the system's words.
@@ -264,7 +292,10 @@ std::optional<BatchRefusal> BatchJob::lock()
     // A lock is stale only when its process is gone, however long a run
     // takes; QLockFile checks the process id on this host.
     lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
+    if (!lock->tryLock(0) && lock->error() == QLockFile::LockFailedError &&
+        isKilledRunsEmptyLock(name) && QFile::remove(name))
+        lock->tryLock(0);
+    if (lock->isLocked()) {
         m_lock = std::move(lock);
         return std::nullopt;
     }
@@ -444,9 +475,13 @@ std::optional<BatchRefusal> BatchJob::resumeRefusal(const QStringList &earlier, 
                     m_stopped.named << map.file << map.surface;
         }
     }
-    QFile manifest(manifestName(stem));
-    if (!killed && manifest.open(QIODevice::ReadOnly)) {
-        const QString shownManifest = QDir::toNativeSeparators(manifest.fileName());
+    QFile manifest;
+    if (!killed && QFileInfo::exists(manifestName(stem))) {
+        if (const FileResult error = openRegularFile(manifestName(stem), manifest))
+            return BatchRefusal{
+                Kind::Conflict,
+                tr("cannot read the manifest of the run to resume: %1").arg(error->message())};
+        const QString shownManifest = QDir::toNativeSeparators(manifestName(stem));
         const QByteArray header = manifestHeader(m_source->manifestColumns());
         if (manifest.readLine() != header)
             return anotherRequest(shownManifest, {tr("other columns")});

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/runrecord.h"
 
+#include "core/regularfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -119,9 +121,9 @@ FileResult writeShareRecord(const QString &path, const ShareRecord &record, OnDi
 std::variant<ShareRecord, QString> readShareRecord(const QString &path)
 {
     const QString shown = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return tr("cannot read \"%1\": %2").arg(shown, file.errorString());
+    QFile file;
+    if (const FileResult error = openRegularFile(path, file))
+        return tr("cannot read the record of a share: %1").arg(error->message());
     if (file.size() > largestShareRecord)
         return tr("\"%1\" is %2 bytes long, more than a share's record can be")
             .arg(shown)

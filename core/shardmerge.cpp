@@ -5,6 +5,7 @@
 #include "core/batchmanifest.h"
 #include "core/mapnames.h"
 #include "core/outputpaths.h"
+#include "core/regularfile.h"
 #include "core/runrecord.h"
 #include "core/writefully.h"
 
@@ -97,10 +98,9 @@ std::variant<Share, QString> readShare(const QString &given)
             .arg(shown(folder.filePath(records.first())));
 
     const QString manifestPath = manifestName(folder.filePath(share.prefix));
-    QFile manifest(manifestPath);
-    if (!manifest.open(QIODevice::ReadOnly))
-        return tr("cannot read the share's manifest \"%1\": %2")
-            .arg(shown(manifestPath), manifest.errorString());
+    QFile manifest;
+    if (const FileResult error = openRegularFile(manifestPath, manifest))
+        return tr("cannot read the share's manifest: %1").arg(error->message());
     // Every line of a manifest ends with a line feed; no field holds one.
     QList<QByteArray> lines = manifest.readAll().split('\n');
     if (lines.size() < 2 || !lines.last().isEmpty())

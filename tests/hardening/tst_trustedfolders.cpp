@@ -248,6 +248,19 @@ private Q_SLOTS:
         QCOMPARE(runCli(small(QStringLiteral("random"), out) + QStringList{"--overwrite"}).exitCode,
                  0);
         QVERIFY(!QFileInfo::exists(lock));
+
+        // Killed between creating its lock and writing its process there, a
+        // run leaves an empty lock no process holds: the next run takes it.
+        // One that names no process is no run's lock, and is refused.
+        writeFile(lock, QByteArray());
+        QCOMPARE(runCli(small(QStringLiteral("random"), out) + QStringList{"--overwrite"}).exitCode,
+                 0);
+        QVERIFY(!QFileInfo::exists(lock));
+        writeFile(lock, "not a lock\n");
+        const CliRun foreign =
+            runCli(small(QStringLiteral("random"), out) + QStringList{"--overwrite"});
+        QVERIFY2(foreign.exitCode == 2 && foreign.err.contains(QStringLiteral("names no process")),
+                 qPrintable(foreign.err));
     }
 
     void linksAtTheRunsNamesAreNeverFollowed()
