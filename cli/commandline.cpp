@@ -62,6 +62,22 @@ int CommandLine::runFailure(const QString &message)
     return RunFailed;
 }
 
+std::optional<int> CommandLine::parseArguments(QCommandLineParser &parser,
+                                               const QCommandLineOption &help,
+                                               const QStringList &arguments, const QString &usage)
+{
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.isSet(help))
+        return std::nullopt;
+    // The parser names the executable's path in its usage line; the
+    // command belongs there too.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), usage.arg(m_program));
+    printOut(text);
+    return Success;
+}
+
 int CommandLine::run(const QStringList &arguments)
 {
     m_program = arguments.isEmpty() ? QStringLiteral("patchwright-cli")

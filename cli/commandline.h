@@ -5,6 +5,10 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
+
+class QCommandLineOption;
+class QCommandLineParser;
 
 // The headless companion of the application: the same batches, the same
 // file names and formats, driven from scripts and servers. Exit status 0 on
@@ -26,6 +30,11 @@ public:
     void printOut(const QString &text) { print(m_out, text); }
     void printErr(const QString &text) { print(m_err, text); }
     const QString &program() const { return m_program; }
+    // Parses a command's arguments: nothing when the command goes on, or
+    // the status it ends with after a usage error or its help, which `help`
+    // asks for and whose first line becomes `usage` (with %1 the program).
+    std::optional<int> parseArguments(QCommandLineParser &parser, const QCommandLineOption &help,
+                                      const QStringList &arguments, const QString &usage);
 
 private:
     void print(std::FILE *stream, const QString &text);

@@ -14,9 +14,9 @@ int MergeCommand::run(const QStringList &arguments)
         "Gathers the folders of the shares of a batch run with --shard K/N into OUT: every map\n"
         "(hard-linked, so the share folders stay whole), one batch list naming them in OUT\n"
         "and one manifest in the order of the whole batch, as the batch run at once into OUT\n"
-        "would have written them. Refuses shares of different requests, a missing, repeated\n"
-        "or unfinished share, and an OUT that exists and is not an empty folder; OUT appears\n"
-        "only when it is whole."));
+        "would have written them. Refuses shares of different requests or releases, a missing,\n"
+        "repeated or unfinished share, and an OUT that exists and is not an empty folder; OUT\n"
+        "appears only when it is whole."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No summary."));
@@ -26,15 +26,9 @@ int MergeCommand::run(const QStringList &arguments)
     parser.addPositionalArgument(QStringLiteral("SHARE_FOLDER"),
                                  QStringLiteral("The --out folder of each share."),
                                  QStringLiteral("SHARE_FOLDER..."));
-    if (!parser.parse(arguments))
-        return m_cli.usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 merge OUT SHARE_FOLDER...").arg(m_cli.program()));
-        m_cli.printOut(text);
-        return CommandLine::Success;
-    }
+    if (const auto done = m_cli.parseArguments(
+            parser, help, arguments, QStringLiteral("Usage: %1 merge OUT SHARE_FOLDER...")))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() < 2)
         return m_cli.usageError(QStringLiteral("merge needs OUT and at least one share folder"));

@@ -110,16 +110,10 @@ int RenderCommand::run(const QStringList &arguments)
     m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_rowsAsRows, m_quiet});
     m_parser.addPositionalArgument(QStringLiteral("MAP"), QStringLiteral("Map files to draw."),
                                    QStringLiteral("MAP..."));
-    if (!m_parser.parse(arguments))
-        return m_cli.usageError(m_parser.errorText());
-    if (m_parser.isSet(m_help)) {
-        QString text = m_parser.helpText();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 render MAP... --out FILE.png [options]")
-                         .arg(m_cli.program()));
-        m_cli.printOut(text);
-        return CommandLine::Success;
-    }
+    if (const auto done = m_cli.parseArguments(
+            m_parser, m_help, arguments,
+            QStringLiteral("Usage: %1 render MAP... --out FILE.png [options]")))
+        return *done;
 
     const QStringList maps = m_parser.positionalArguments();
     if (maps.isEmpty())

@@ -114,15 +114,9 @@ int ScanCommand::run(const QStringList &arguments)
             option, QCommandLineOption(option->cliName(), text, QLatin1String(option->valueName)));
         parser.addOption(options.back().second);
     }
-    if (!parser.parse(arguments))
-        return m_cli.usageError(parser.errorText());
-    if (parser.isSet(help)) {
-        QString text = parser.helpText();
-        text.replace(0, text.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 scan FAMILY [options]").arg(m_cli.program()));
-        m_cli.printOut(text);
-        return CommandLine::Success;
-    }
+    if (const auto done = m_cli.parseArguments(parser, help, arguments,
+                                               QStringLiteral("Usage: %1 scan FAMILY [options]")))
+        return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1 ||
         (positional[0] != QLatin1String("random") && positional[0] != QLatin1String("fractal")))
