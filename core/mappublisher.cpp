@@ -116,12 +116,22 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
     FileResult failure;
     [[maybe_unused]] FileResult syncFailure;
     std::size_t synced = maps.size();
+    // A resumed run drops the new copy of a file already there with the
+    // same bytes before it waits for the disk: the file it keeps is there.
+    PendingFile *written = nullptr;
+    for (FinishedMap &map : maps)
+        for (PendingFile &file : map.files) {
+            if (m_resumption && isKept(file))
+                file.discard();
+            else if (!written)
+                written = &file;
+        }
     // One wait for the disk for the whole group: the maps of a run share a
-    // folder, so syncing the file system that holds the first puts every
-    // one of them on disk.
-    if (m_sync && !maps.empty()) {
+    // folder, so syncing the file system that holds one puts every one of
+    // them on disk.
+    if (m_sync && written) {
 #ifdef Q_OS_LINUX
-        if (!maps.front().files.empty() && (failure = maps.front().files.front().syncFileSystem()))
+        if ((failure = written->syncFileSystem()))
             synced = 0;
 #else
         // Without a wait for the whole file system, each file waits for
@@ -147,10 +157,10 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
         }
         bool allKept = !map.files.empty();
         for (PendingFile &file : map.files) {
-            bool kept = false;
-            if ((failure = m_resumption ? nameOrKeep(file, kept) : file.publish()))
+            // A file dropped above is kept as it is.
+            allKept = allKept && !file.isPending();
+            if (file.isPending() && (failure = m_resumption ? nameOrReplace(file) : file.publish()))
                 break;
-            allKept = allKept && kept;
         }
         if (!failure && m_resumption && allKept && map.listed && m_resumption->checkKept)
             failure = m_resumption->checkKept(map.record);
@@ -160,30 +170,32 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
     return failure ? failure : syncFailure;
 }
 
-FileResult MapPublisher::nameOrKeep(PendingFile &file, bool &kept) const
+bool MapPublisher::isKept(const PendingFile &file)
 {
     // A link at a target was refused before the run started; one that
     // appeared since is replaced, never followed, as any run replaces it.
     const QFileInfo existing(file.target());
-    if (!existing.isFile() || existing.isSymLink())
+    QString reason;
+    return existing.isFile() && !existing.isSymLink() &&
+           sameContent(file.temporaryPath(), file.target(), reason).value_or(false);
+}
+
+FileResult MapPublisher::nameOrReplace(PendingFile &file) const
+{
+    const QFileInfo existing(file.target());
+    if (!existing.isFile() || existing.isSymLink() ||
+        (m_resumption->mayReplace && m_resumption->mayReplace(file.target())))
         return file.publish();
+    // What cannot be read, or holds other bytes, is left as it is.
     QString reason;
     const std::optional<bool> same = sameContent(file.temporaryPath(), file.target(), reason);
-    if (!same) {
-        file.discard();
-        return FileError{file.target(), reason};
-    }
-    if (!*same && m_resumption->mayReplace && m_resumption->mayReplace(file.target()))
-        return file.publish();
     file.discard();
-    if (!*same)
-        return FileError{file.target(),
-                         QCoreApplication::translate(
-                             "MapPublisher",
-                             "holds other bytes than this request makes under that name: the "
-                             "folder holds another request's run, which is left as it is")};
-    kept = true;
-    return std::nullopt;
+    return FileError{file.target(),
+                     same ? QCoreApplication::translate(
+                                "MapPublisher",
+                                "holds other bytes than this request makes under that name: the "
+                                "folder holds another request's run, which is left as it is")
+                          : reason};
 }
 
 void MapPublisher::discard()

@@ -93,8 +93,11 @@ private:
     FileResult startNaming();
     FileResult waitForNaming();
     FileResult name(std::vector<FinishedMap> &maps);
-    // Names the file, or keeps the one at its target (see resumeFrom).
-    FileResult nameOrKeep(PendingFile &file, bool &kept) const;
+    // For a resumed run (see resumeFrom): whether the file at the target
+    // holds the new file's bytes, and so is kept; and naming a file that
+    // is not kept, when it may replace what is there.
+    static bool isKept(const PendingFile &file);
+    FileResult nameOrReplace(PendingFile &file) const;
 
     QList<MapRecord> m_unused;
     QList<MapRecord> &m_written;
