@@ -4,8 +4,10 @@
 
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
+#include "tests/support/runfolders.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -173,6 +175,46 @@ private Q_SLOTS:
         checkStoppedRun(outcome.exitCode, outcome.err, out, QStringLiteral("RND_"),
                         QStringLiteral("RND_0\\d\\d_1000x1000_a1\\.txt"), 1000, 0, 1,
                         noSpaceText());
+    }
+
+    // A share stopped by a full disk is not taken for a finished one: its
+    // record is whole and says it stopped, or is not there. Once there is
+    // room, --resume makes it the share that never stopped.
+    void shareOnAFullTmpfsResumesToTheWholeShare()
+    {
+        QTemporaryDir dir;
+        const QString disk = dir.filePath(QStringLiteral("disk"));
+        TmpfsMount mount(disk, qint64(48) << 20);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs (%1); tst_shard stops a share "
+                                            "at a file-size limit instead")
+                                 .arg(mount.error())));
+        const QStringList share{"random", "--cover", "1:20:1", "--size",
+                                "1000",   "--shard", "1/1",    "--quiet"};
+        const QString out = disk + QStringLiteral("/share");
+        const Outcome outcome =
+            runIntoFullDisk(share + QStringList{"--out", out}, out, disk, qint64(3) << 20);
+        QVERIFY2(!outcome.finishedEarly, "the share ended before the disk could be filled");
+        QVERIFY2(outcome.exitCode == 1 && outcome.err.contains(noSpaceText()),
+                 qPrintable(outcome.err));
+        const QString record = out + QStringLiteral("/RND_shard.json");
+        if (QFileInfo::exists(record)) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(readAll(record), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+            QCOMPARE(document[QStringLiteral("state")].toString(), QStringLiteral("stopped"));
+        }
+        const CliRun merge = runCli({"merge", dir.filePath(QStringLiteral("merged")), out});
+        QCOMPARE(merge.exitCode, 1);
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("merged"))));
+
+        QVERIFY(QFile::remove(disk + QStringLiteral("/filler")));
+        const CliRun resumed = runCli(share + QStringList{"--out", out, "--resume"});
+        QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
+        const QString whole = dir.filePath(QStringLiteral("whole"));
+        QCOMPARE(runCli(share + QStringList{"--out", whole}).exitCode, 0);
+        const QString difference = runDifference(whole, out);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
     void fractalBatchOnAFullTmpfs()
