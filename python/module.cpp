@@ -485,7 +485,7 @@ public:
         return *freed;
     }
 
-    std::vector<double> take(std::size_t count)
+    FbmBlock::Values take(std::size_t count)
     {
         const std::lock_guard lock(m_mutex);
         if (m_values.size() != count)
@@ -495,7 +495,7 @@ public:
 
     static void give(void *storage)
     {
-        std::unique_ptr<std::vector<double>> values(static_cast<std::vector<double> *>(storage));
+        std::unique_ptr<FbmBlock::Values> values(static_cast<FbmBlock::Values *>(storage));
         FreedBlock &freed = instance();
         const std::lock_guard lock(freed.m_mutex);
         std::swap(freed.m_values, *values);
@@ -503,7 +503,7 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::vector<double> m_values;
+    FbmBlock::Values m_values;
 };
 
 py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hValue,
