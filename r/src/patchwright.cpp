@@ -35,6 +35,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -223,23 +224,56 @@ SEXP protectedAllocation(SEXP (*allocate)(void *), void *data)
     return Rcpp::unwindProtect(allocate, data);
 }
 
-// A vector of a whole map or surface in the engine's bulk memory: faulted in
-// large pages where the system offers them, which on some machines costs a
-// tenth of filling fresh small pages.
-void *bulkAllocate(R_allocator_t *, std::size_t bytes)
-{
-    try {
-        return BulkMemory::allocateLarge(bytes);
-    } catch (const std::bad_alloc &) {
-        // R reports it, as it reports any vector it cannot have.
-        return nullptr;
-    }
-}
+// The vectors of whole maps and surfaces live in the engine's bulk memory,
+// faulted in large pages where the system offers them. The block of the
+// last such vector R let go of is kept for the next vector of the same size:
+// a loop of surfaces or batches then fills memory that is already there, as
+// the Python module's does, instead of paying for fresh pages every time,
+// which on some machines costs more than making the surface.
+class KeptBlock final {
+public:
+    // Blocks beyond this go back to the system at once.
+    static constexpr std::size_t maxKeptBytes = std::size_t(256) << 20;
+    // Room before the vector for the size of its block, which R does not
+    // pass back when it frees it; a multiple of any alignment R needs.
+    static constexpr std::size_t header = 64;
 
-void bulkFree(R_allocator_t *, void *memory)
-{
-    BulkMemory::freeLarge(memory);
-}
+    static void *allocate(R_allocator_t *, std::size_t bytes)
+    {
+        const std::size_t total = bytes + header;
+        void *block = std::exchange(s_kept, nullptr);
+        if (block && *static_cast<std::size_t *>(block) != total) {
+            BulkMemory::freeLarge(block);
+            block = nullptr;
+        }
+        if (!block) {
+            try {
+                block = BulkMemory::allocateLarge(total);
+            } catch (const std::bad_alloc &) {
+                // R reports it, as it reports any vector it cannot have.
+                return nullptr;
+            }
+            *static_cast<std::size_t *>(block) = total;
+        }
+        return static_cast<char *>(block) + header;
+    }
+
+    static void free(R_allocator_t *, void *vector)
+    {
+        void *block = static_cast<char *>(vector) - header;
+        if (*static_cast<std::size_t *>(block) > maxKeptBytes) {
+            BulkMemory::freeLarge(block);
+            return;
+        }
+        if (s_kept)
+            BulkMemory::freeLarge(s_kept);
+        s_kept = block;
+    }
+
+private:
+    // Only R's main thread allocates and frees R's vectors.
+    static inline void *s_kept = nullptr;
+};
 
 SEXP bulkVector(SEXPTYPE type, R_xlen_t length)
 {
@@ -258,7 +292,7 @@ SEXP bulkVector(SEXPTYPE type, R_xlen_t length)
             &request);
     return protectedAllocation(
         [](void *data) {
-            static R_allocator_t allocator{bulkAllocate, bulkFree, nullptr, nullptr};
+            static R_allocator_t allocator{KeptBlock::allocate, KeptBlock::free, nullptr, nullptr};
             const auto *r = static_cast<Request *>(data);
             return Rf_allocVector3(r->type, r->length, &allocator);
         },
