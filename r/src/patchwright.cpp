@@ -299,6 +299,26 @@ SEXP bulkVector(SEXPTYPE type, R_xlen_t length)
         &request);
 }
 
+// A field's number, or `missing` for an empty field or text that is no such
+// number.
+template <typename T> T parsed(const QByteArray &value, T missing)
+{
+    T number{};
+    const char *end = value.constData() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.constData(), end, number);
+    return value.isEmpty() || ec != std::errc() || ptr != end ? missing : number;
+}
+
+// Column c of the rows as an R vector, each field made by `value`.
+template <typename Vector, typename Value>
+SEXP columnOf(const std::vector<QList<ManifestField>> &rows, qsizetype c, Value value)
+{
+    Vector vector(R_xlen_t(rows.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        vector[R_xlen_t(r)] = value(rows[r][c].value);
+    return vector;
+}
+
 // The records as a list of columns, named as the manifest names them, each
 // in its column's type: words as character, measures and the counts that
 // may outgrow 32 bits as double, other whole numbers as integer. An empty
@@ -306,55 +326,27 @@ SEXP bulkVector(SEXPTYPE type, R_xlen_t length)
 SEXP recordColumns(const std::vector<QList<ManifestField>> &rows,
                    const QList<ManifestField> &header)
 {
-    const R_xlen_t count = R_xlen_t(header.size());
-    const R_xlen_t rowCount = R_xlen_t(rows.size());
-    Rcpp::List list(count);
-    Rcpp::CharacterVector names(count);
-    for (R_xlen_t c = 0; c < count; ++c) {
-        const ManifestField &column = header[c];
-        names[c] = column.name;
-        switch (column.type) {
-        case ManifestType::Text: {
-            Rcpp::CharacterVector vector(rowCount);
-            for (R_xlen_t r = 0; r < rowCount; ++r) {
-                const QByteArray &value = rows[std::size_t(r)][c].value;
-                SET_STRING_ELT(vector, r,
-                               value.isEmpty()
-                                   ? NA_STRING
-                                   : Rf_mkCharLenCE(value.constData(), int(value.size()), CE_UTF8));
-            }
-            list[c] = vector;
+    Rcpp::List list(header.size());
+    Rcpp::CharacterVector names(header.size());
+    for (qsizetype c = 0; c < header.size(); ++c) {
+        names[c] = header[c].name;
+        switch (header[c].type) {
+        case ManifestType::Text:
+            list[c] = columnOf<Rcpp::CharacterVector>(rows, c, [](const QByteArray &value) {
+                return value.isEmpty()
+                           ? NA_STRING
+                           : Rf_mkCharLenCE(value.constData(), int(value.size()), CE_UTF8);
+            });
             break;
-        }
-        case ManifestType::Whole: {
-            Rcpp::IntegerVector vector(rowCount);
-            for (R_xlen_t r = 0; r < rowCount; ++r) {
-                const QByteArray &value = rows[std::size_t(r)][c].value;
-                int number = NA_INTEGER;
-                if (const auto [ptr, ec] = std::from_chars(
-                        value.constData(), value.constData() + value.size(), number);
-                    value.isEmpty() || ec != std::errc() || ptr != value.constData() + value.size())
-                    number = NA_INTEGER;
-                vector[r] = number;
-            }
-            list[c] = vector;
+        case ManifestType::Whole:
+            list[c] = columnOf<Rcpp::IntegerVector>(
+                rows, c, [](const QByteArray &value) { return parsed(value, NA_INTEGER); });
             break;
-        }
         case ManifestType::Measure:
-        case ManifestType::LargeWhole: {
-            Rcpp::NumericVector vector(rowCount);
-            for (R_xlen_t r = 0; r < rowCount; ++r) {
-                const QByteArray &value = rows[std::size_t(r)][c].value;
-                double number = NA_REAL;
-                if (const auto [ptr, ec] = std::from_chars(
-                        value.constData(), value.constData() + value.size(), number);
-                    value.isEmpty() || ec != std::errc() || ptr != value.constData() + value.size())
-                    number = NA_REAL;
-                vector[r] = number;
-            }
-            list[c] = vector;
+        case ManifestType::LargeWhole:
+            list[c] = columnOf<Rcpp::NumericVector>(
+                rows, c, [](const QByteArray &value) { return parsed(value, NA_REAL); });
             break;
-        }
         }
     }
     list.attr("names") = names;
