@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -68,9 +69,20 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
-    if (const auto problem = loadConfig(settings))
+    // One read at a time: a read that is no longer wanted stops within a
+    // block of its file and makes way for the next.
+    mapReaders.setMaxThreadCount(1);
+    ConfigSupply supply;
+    if (const auto problem = loadConfig(settings, defaultConfigFileName(), &supply))
         statusBar()->showMessage(
             tr("Could not read %1; the default settings are in use.").arg(*problem));
+    else if (QFileInfo::exists(defaultConfigFileName()))
+        if (const auto gaps =
+                configGaps(supply, settings,
+                           {ConfigValue::RandomPrefix, ConfigValue::RandomPostString,
+                            ConfigValue::FractalPrefix, ConfigValue::FractalPostString,
+                            ConfigValue::CoverValue, ConfigValue::MatrixValue}))
+            statusBar()->showMessage(*gaps + QLatin1Char('.'));
 
     // Both follow the window's width, the map three times as much as the
     // list, so that long names get room too.
@@ -154,6 +166,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // A read still running would post its map to a window that is gone.
+    stopLoading();
+    mapReaders.waitForDone();
     delete ui;
 }
 
@@ -289,6 +304,7 @@ void MainWindow::removeSelectedEntry()
 
 void MainWindow::showNoMap()
 {
+    stopLoading();
     grid.clear();
     picture.setGrid(&grid);
     ui->actionExportPicture->setEnabled(false);
@@ -475,17 +491,63 @@ void MainWindow::on_fileListView_currentRowChanged(int currentRow)
     repaint();
 }
 
+void MainWindow::stopLoading()
+{
+    ++loadCount;
+    if (loadStop)
+        *loadStop = true;
+    loadStop.reset();
+}
+
 void MainWindow::loadMap(QString path)
 {
+    stopLoading();
+    const quint64 load = loadCount;
+    // A text file's size bounds the cells it can hold, so a small one is
+    // read at once, as the window always has, without a passing "Loading"
+    // message; a GeoTIFF of a few kilobytes can declare a billion cells.
+    const QFileInfo file(path);
+    constexpr qint64 readAtOnce = qint64(4) << 20;
+    if (file.size() <= readAtOnce &&
+        !file.suffix().startsWith(QLatin1String("tif"), Qt::CaseInsensitive)) {
+        LandscapeGrid loaded;
+        const FileResult error = readMap(path, loaded);
+        showLoadedMap(load, path, loaded, error);
+        return;
+    }
+    mapMessage = tr("Loading %1 ...").arg(QDir::toNativeSeparators(path));
+    statusBar()->showMessage(mapMessage);
+    auto stop = loadStop = std::make_shared<std::atomic<bool>>(false);
+    mapReaders.start([this, path, load, stop] {
+        auto loaded = std::make_shared<LandscapeGrid>();
+        const FileResult error = readMap(path, *loaded, [&stop] { return stop->load(); });
+        // The window waits for this read before it goes, so it is still
+        // there to post to.
+        if (!*stop)
+            QMetaObject::invokeMethod(
+                this,
+                [this, load, path, loaded, error] { showLoadedMap(load, path, *loaded, error); },
+                Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::showLoadedMap(quint64 load, const QString &path, LandscapeGrid &loaded,
+                               const FileResult &error)
+{
+    if (load != loadCount)
+        return;
+    loadStop.reset();
     // Grids written for GIS tools are shown as the maps they hold; anything
     // else is read with the lenient rules of the plain format, unless it is
     // no map at all.
-    const FileResult error = readMap(path, grid);
+    grid = std::move(loaded);
     picture.setGrid(&grid);
     ui->actionExportPicture->setEnabled(!error && !grid.isEmpty());
     mapMessage = error ? tr("Could not open %1").arg(error->message()) : mapSummary(path);
     statusBar()->showMessage(mapMessage);
     setView(picture.view());
+    update();
+    Q_EMIT mapShown(path);
 }
 
 QString MainWindow::mapSummary(const QString &path)

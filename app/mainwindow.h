@@ -13,7 +13,10 @@
 #include <QMainWindow>
 #include <QPoint>
 #include <QStringList>
+#include <QThreadPool>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 
 namespace Ui {
@@ -61,6 +64,10 @@ public:
     // to cite it and the Qt it runs on.
     static QString aboutText();
 
+Q_SIGNALS:
+    // A map chosen in the list is shown, or why it could not be.
+    void mapShown(const QString &path);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -85,6 +92,10 @@ private Q_SLOTS:
 
 private:
     void loadMap(QString path);
+    // Shows what a read of `path` gave, unless another map was chosen since.
+    void showLoadedMap(quint64 load, const QString &path, LandscapeGrid &loaded,
+                       const FileResult &error);
+    void stopLoading();
     QStringList expandPaths(const QStringList &paths);
     void removeSelectedEntry();
 
@@ -129,4 +140,10 @@ private:
     QString mapMessage;
     // Where the last drag of a zoomed map was, in the frame's coordinates.
     std::optional<QPoint> dragFrom;
+    // Large maps are read on a thread of their own, so that the window stays
+    // live; only the map chosen last is shown, and the reading of one chosen
+    // before it is stopped.
+    QThreadPool mapReaders;
+    quint64 loadCount = 0;
+    std::shared_ptr<std::atomic<bool>> loadStop;
 };

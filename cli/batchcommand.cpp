@@ -95,13 +95,30 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
     AppSettings settings;
     settings.randomPrefix = defaultPrefix(BatchKind::Random);
     settings.fractalPrefix = defaultPrefix(BatchKind::Fractal);
-    if (QFileInfo::exists(defaultConfigFileName())) {
+    const QFileInfo config(defaultConfigFileName());
+    if (config.exists() || config.isSymLink()) {
         AppSettings fromFile = settings;
-        if (const auto problem = loadConfig(fromFile))
+        ConfigSupply supply;
+        if (const auto problem = loadConfig(fromFile, defaultConfigFileName(), &supply)) {
             m_cli.printErr(QStringLiteral("%1: warning: cannot read %2; the defaults are used\n")
                                .arg(m_cli.program(), *problem));
-        else
+        } else {
             settings = fromFile;
+            // Only what this run takes from the file: the options given
+            // replace the rest.
+            QList<ConfigValue> wanted;
+            if (!m_parser.isSet(QStringLiteral("prefix")))
+                wanted << (fractal ? ConfigValue::FractalPrefix : ConfigValue::RandomPrefix);
+            if (!m_parser.isSet(QStringLiteral("post-string")))
+                wanted << (fractal ? ConfigValue::FractalPostString
+                                   : ConfigValue::RandomPostString);
+            if (!m_parser.isSet(QStringLiteral("cover-value")))
+                wanted << ConfigValue::CoverValue;
+            if (!m_parser.isSet(QStringLiteral("matrix-value")))
+                wanted << ConfigValue::MatrixValue;
+            if (const auto gaps = configGaps(supply, settings, wanted))
+                m_cli.printErr(QStringLiteral("%1: warning: %2\n").arg(m_cli.program(), *gaps));
+        }
     }
     BatchOutput &output = request.output;
     output.prefix = fractal ? settings.fractalPrefix : settings.randomPrefix;
@@ -155,12 +172,11 @@ int BatchCommand::run(BatchJob &job)
         switch (refusal->kind) {
         case BatchRefusal::Kind::Request:
             return m_cli.usageError(refusal->message);
-        case BatchRefusal::Kind::Folder:
-            return m_cli.runFailure(refusal->message);
         case BatchRefusal::Kind::ExistingFiles:
             m_cli.printErr(
                 QStringLiteral("%1: %2 (--overwrite)\n").arg(m_cli.program(), refusal->message));
             return CommandLine::UsageError;
+        case BatchRefusal::Kind::Folder:
         case BatchRefusal::Kind::DiskSpace:
         case BatchRefusal::Kind::Names:
         case BatchRefusal::Kind::Locked:
@@ -193,22 +209,22 @@ int BatchCommand::run(BatchJob &job)
         m_cli.printErr(QStringLiteral("%1: note: %2 maps of the earlier run with this prefix were "
                                       "not rewritten; they are still in the folder but in no "
                                       "batch list\n")
-                           .arg(m_cli.program())
-                           .arg(report.olderMapsKept));
+                           .arg(m_cli.program(), QString::number(report.olderMapsKept)));
     if (status == CommandLine::Success && report.result.status == BatchResult::Status::Canceled) {
         const int signal = ConsoleProgress::stopSignal();
-        m_cli.printErr(QStringLiteral("%1: stopped by signal %2 after %3 maps; they are listed in "
-                                      "%4\n")
-                           .arg(m_cli.program())
-                           .arg(signal)
-                           .arg(written)
-                           .arg(listName));
+        m_cli.printErr(
+            QStringLiteral("%1: stopped by signal %2 after %3 maps; they are listed in "
+                           "%4\n")
+                .arg(m_cli.program(), QString::number(signal), QString::number(written), listName));
         return 128 + signal;
     }
+    // A shortfall is a warning, which --quiet does not silence.
+    for (const QString &line : report.shortfalls)
+        m_cli.printErr(QStringLiteral("%1: warning: %2\n").arg(m_cli.program(), line));
     if (status == CommandLine::Success && !m_parser.isSet(m_quiet)) {
-        m_cli.printOut(
-            QStringLiteral("%1 maps written; batch list %2\n").arg(written).arg(listName));
-        for (const QString &line : report.shortfalls)
+        m_cli.printOut(QStringLiteral("%1 maps written; batch list %2\n")
+                           .arg(QString::number(written), listName));
+        for (const QString &line : report.acceptance)
             m_cli.printOut(line + QLatin1Char('\n'));
     }
     return status;

@@ -147,8 +147,12 @@ int RenderCommand::run(const QStringList &arguments)
             QStringLiteral("--height must be a whole number between 1 and %1").arg(maximumSide));
 
     AppSettings settings;
-    if (QFileInfo(defaultConfigFileName()).isFile())
-        loadConfig(settings);
+    if (QFileInfo(defaultConfigFileName()).isFile() && !m_parser.isSet(m_matrixValue)) {
+        ConfigSupply supply;
+        loadConfig(settings, defaultConfigFileName(), &supply);
+        if (const auto gaps = configGaps(supply, settings, {ConfigValue::MatrixValue}))
+            m_cli.printErr(QStringLiteral("%1: warning: %2\n").arg(m_cli.program(), *gaps));
+    }
     qint32 matrixValue = settings.matrixValue;
     if (m_parser.isSet(m_matrixValue)) {
         const auto parsed = parseInt(m_parser.value(m_matrixValue));

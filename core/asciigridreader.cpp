@@ -99,6 +99,8 @@ std::optional<QString> GridParser::token(const std::string &text)
     }
     if (m_columns < 0 || m_rows < 0)
         return QStringLiteral("the header does not give both ncols and nrows");
+    if (const auto refusal = declaredSizeRefusal(m_rows, m_columns))
+        return refusal;
     startData();
     return cell(text);
 }

@@ -5,6 +5,7 @@
 #include "core/batchmanifest.h"
 #include "core/mapnames.h"
 #include "core/outputpaths.h"
+#include "core/writefully.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,6 +18,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -43,12 +46,58 @@ QString someNames(const QStringList &names)
     return text;
 }
 
+// What a name holds when it is not a regular file: a FIFO, a folder, a
+// link (wherever it points), ...; nothing when it is one or is free.
+std::optional<QString> nonRegularFileKind(const QString &path)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode))
+        return std::nullopt;
+    if (S_ISFIFO(info.st_mode))
+        return tr("a FIFO");
+    if (S_ISDIR(info.st_mode))
+        return tr("a folder");
+    if (S_ISLNK(info.st_mode))
+        return tr("a symbolic link");
+    if (S_ISSOCK(info.st_mode))
+        return tr("a socket");
+    return tr("a device");
+}
+
+// The names a run's journal holds: a line per file named, then the zeros of
+// the room the run set aside. One larger than any run could write is read
+// no further than that.
+QStringList readJournal(const QString &path)
+{
+    constexpr qint64 mostBytes = qint64(64) << 20;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray content = file.read(mostBytes);
+    if (const qsizetype end = content.indexOf('\0'); end >= 0)
+        content.truncate(end);
+    QStringList names;
+    for (const QByteArray &line : content.split('\n'))
+        if (!line.isEmpty())
+            names.append(QFile::decodeName(line));
+    return names;
+}
+
+// Why nothing can be created in `folder`, in the system's words.
+QString writeRefusalReason(const QString &folder)
+{
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return tr("the system gave no reason");
+}
+
 } // namespace
 
 BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                 BatchProgress &progress)
+                                 BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming)
 {
     MapPublisher publisher(written, output().sync);
+    publisher.setBeforeNaming(std::move(beforeNaming));
     publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
         progress.mapsMade(++made, planned);
     });
@@ -99,11 +148,17 @@ std::optional<BatchRefusal> BatchJob::check()
     if (const auto refusal = m_source->refusal())
         return BatchRefusal{Kind::Request, *refusal};
     const QString &folder = m_source->output().folder;
-    // A batch the disk cannot hold is refused now, not found out hours later.
-    if (const auto refusal = m_source->diskSpaceRefusal(folder))
-        return BatchRefusal{Kind::DiskSpace, *refusal};
-    if (const auto refusal = prepareOutputFolder(folder))
+    // A folder that cannot be made is told with the system's reason before
+    // the space of the disk it would be on is weighed.
+    QString created;
+    if (const auto refusal = prepareOutputFolder(folder, &created))
         return BatchRefusal{Kind::Folder, *refusal};
+    // A batch the disk cannot hold is refused now, not found out hours later,
+    // and leaves no folder behind made only for it.
+    if (const auto refusal = m_source->diskSpaceRefusal(folder)) {
+        removeCreatedFolders(folder, created);
+        return BatchRefusal{Kind::DiskSpace, *refusal};
+    }
     if (auto refusal = nameLengthRefusal(QDir(folder).absolutePath()))
         return refusal;
     if (auto refusal = lock())
@@ -117,7 +172,7 @@ std::optional<BatchRefusal> BatchJob::nameLengthRefusal(const QString &folder) c
     qsizetype longest = 0;
     QString longestName;
     for (const QString &name : {m_source->longestMapName(stem), batchListName(stem),
-                                manifestName(stem), lockFileName(stem)}) {
+                                manifestName(stem), lockFileName(stem), journalName(stem)}) {
         const QString fileName = QFileInfo(name).fileName();
         const qsizetype bytes = QFile::encodeName(fileName).size() + temporarySuffixLength;
         if (bytes > longest) {
@@ -136,11 +191,8 @@ std::optional<BatchRefusal> BatchJob::nameLengthRefusal(const QString &folder) c
             tr("the file names of this batch would be too long for the file system of \"%1\", "
                "which allows %2 bytes in a name: \"%3\" takes %4, with the %5 of a temporary "
                "name; choose a shorter prefix")
-                .arg(QDir::toNativeSeparators(folder))
-                .arg(nameMax)
-                .arg(longestName)
-                .arg(longest)
-                .arg(temporarySuffixLength)};
+                .arg(QDir::toNativeSeparators(folder), QString::number(nameMax), longestName,
+                     QString::number(longest), QString::number(temporarySuffixLength))};
     const qsizetype pathBytes = encodedFolder.size() + 1 + longest;
     if (pathBytes >= PATH_MAX)
         return BatchRefusal{BatchRefusal::Kind::Names,
@@ -156,6 +208,14 @@ std::optional<BatchRefusal> BatchJob::lock()
     if (m_lock)
         return std::nullopt;
     const QString name = lockFileName(nameStem());
+    const QString shownName = QDir::toNativeSeparators(name);
+    // Only a regular file can be a run's lock. Reading anything else as one
+    // would wait on a pipe forever or report a process that does not exist.
+    if (const auto what = nonRegularFileKind(name))
+        return BatchRefusal{BatchRefusal::Kind::Conflict,
+                            tr("\"%1\" is %2, not the lock file of a run, so no run holds it; "
+                               "remove it, or choose another folder or prefix")
+                                .arg(shownName, *what)};
     auto lock = std::make_unique<QLockFile>(name);
     // A lock is stale only when its process is gone, however long a run
     // takes; QLockFile checks the process id on this host.
@@ -168,20 +228,24 @@ std::optional<BatchRefusal> BatchJob::lock()
         qint64 pid = 0;
         QString host;
         QString application;
-        lock->getLockInfo(&pid, &host, &application);
+        if (!lock->getLockInfo(&pid, &host, &application) || pid <= 0)
+            return BatchRefusal{BatchRefusal::Kind::Conflict,
+                                tr("\"%1\" is not the lock file of a run (it names no process), "
+                                   "so no run holds it; remove it, or choose another folder or "
+                                   "prefix")
+                                    .arg(shownName)};
         return BatchRefusal{
             BatchRefusal::Kind::Locked,
             tr("another run (process %1 on %2) is writing into \"%3\" with the prefix \"%4\"; "
                "wait for it to end, or choose another folder or prefix")
-                .arg(pid)
-                .arg(host.isEmpty() ? tr("this computer") : host)
-                .arg(QDir::toNativeSeparators(QDir(m_source->output().folder).absolutePath()))
-                .arg(m_source->output().prefix)};
+                .arg(QString::number(pid), host.isEmpty() ? tr("this computer") : host,
+                     QDir::toNativeSeparators(QDir(m_source->output().folder).absolutePath()),
+                     m_source->output().prefix)};
     }
     return BatchRefusal{BatchRefusal::Kind::Folder,
                         tr("cannot create the lock file \"%1\" that keeps other runs out of the "
-                           "folder while this one writes")
-                            .arg(QDir::toNativeSeparators(name))};
+                           "folder while this one writes: %2")
+                            .arg(shownName, writeRefusalReason(QFileInfo(name).path()))};
 }
 
 std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
@@ -197,11 +261,18 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
+    const QString journal = QFileInfo(journalName(stem)).fileName();
+    const auto isOurs = [&](const QString &entry) {
+        return ownMaps.match(entry).hasMatch() || entry == listName || entry == manifest ||
+               (!random && surfaceFiles.match(entry).hasMatch());
+    };
 
     QStringList earlier;
     QStringList links;
     QStringList otherKind;
+    bool unfinished = false;
     m_earlierMaps.clear();
+    m_leftovers.clear();
     // Files, and links wherever they point; a folder in the way of a name is
     // no earlier run's, and writing there fails with its own reason.
     const QFileInfoList entries = folder.entryInfoList(
@@ -211,8 +282,21 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
         if (info.isDir() && !info.isSymLink())
             continue;
         const bool ownMap = ownMaps.match(entry).hasMatch();
-        const bool ours = ownMap || entry == listName || entry == manifest ||
-                          (!random && surfaceFiles.match(entry).hasMatch());
+        const bool ours = isOurs(entry);
+        if (entry == journal) {
+            if (info.isSymLink())
+                links.append(entry);
+            else
+                unfinished = true;
+            continue;
+        }
+        // A file being written has the name of its target, a dot and six
+        // letters or digits; a killed run leaves it behind.
+        if (!ours && entry.size() > 7 && entry.at(entry.size() - 7) == QLatin1Char('.') &&
+            isOurs(entry.chopped(7)) && !info.isSymLink()) {
+            m_leftovers.append(entry);
+            continue;
+        }
         if (!ours) {
             if (otherMaps.match(entry).hasMatch())
                 otherKind.append(entry);
@@ -239,17 +323,32 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
             tr("\"%1\" holds %2 maps with the prefix \"%3\" (%4); a %5 batch with the same "
                "prefix would share their batch list and manifest: choose another prefix or "
                "folder")
-                .arg(shownFolder)
-                .arg(otherKind.size())
-                .arg(output.prefix, someNames(otherKind), random ? tr("random") : tr("fractal"))};
+                .arg(shownFolder, QString::number(otherKind.size()), output.prefix,
+                     someNames(otherKind), random ? tr("random") : tr("fractal"))};
+    if (unfinished && !earlier.isEmpty() && !(output.overwrite || m_overwrite)) {
+        const QStringList journalLines = readJournal(folder.filePath(journal));
+        const QSet<QString> journaled(journalLines.begin(), journalLines.end());
+        QStringList own;
+        QStringList older;
+        for (const QString &entry : std::as_const(earlier))
+            (journaled.contains(entry) ? own : older).append(entry);
+        return BatchRefusal{
+            Kind::ExistingFiles,
+            tr("\"%1\" holds the files of a run with the prefix \"%2\" that did not finish: "
+               "%3 maps and surfaces written by it (named in \"%4\") beside %5 files of an "
+               "earlier run (%6); ask to overwrite them, or choose another folder or prefix")
+                .arg(shownFolder, output.prefix, QString::number(own.size()),
+                     QDir::toNativeSeparators(folder.filePath(journal)),
+                     QString::number(older.size()), someNames(older)),
+            earlier.size()};
+    }
     if (!earlier.isEmpty() && !(output.overwrite || m_overwrite))
         return BatchRefusal{Kind::ExistingFiles,
                             tr("\"%1\" already holds %2 files of an earlier run with the prefix "
                                "\"%3\" (%4); this batch would replace them or sit beside them: "
                                "ask to overwrite them, or choose another folder or prefix")
-                                .arg(shownFolder)
-                                .arg(earlier.size())
-                                .arg(output.prefix, someNames(earlier)),
+                                .arg(shownFolder, QString::number(earlier.size()), output.prefix,
+                                     someNames(earlier)),
                             earlier.size()};
     return std::nullopt;
 }
@@ -269,6 +368,15 @@ FileResult BatchJob::removeEarlierRecords() const
     return std::nullopt;
 }
 
+void BatchJob::removeLeftovers() const
+{
+    const QDir folder(QDir(m_source->output().folder).absolutePath());
+    // A temporary file that cannot be removed is only clutter; the run
+    // does not depend on it.
+    for (const QString &name : m_leftovers)
+        QFile::remove(folder.filePath(name));
+}
+
 BatchReport BatchJob::run(BatchProgress &progress)
 {
     BatchReport report;
@@ -279,14 +387,58 @@ BatchReport BatchJob::run(BatchProgress &progress)
     const QString stem = nameStem();
     report.batchListPath = batchListName(stem);
     report.manifestPath = manifestName(stem);
+    // Until the list and the manifest are written, the journal says which
+    // files this run named: a run killed halfway through replacing an
+    // earlier one leaves the next run able to tell them apart. A pipe at
+    // its name would hold the run forever.
+    QFile journal(journalName(stem));
+    const QString shownJournal = QDir::toNativeSeparators(journal.fileName());
+    if (const auto what = nonRegularFileKind(journal.fileName())) {
+        report.result = BatchResult::failed(
+            FileError{shownJournal, tr("%1 stands at the name of the run's journal").arg(*what)}
+                .message());
+        return report;
+    }
+    if (!journal.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        report.result =
+            BatchResult::failed(FileError{shownJournal, journal.errorString()}.message());
+        return report;
+    }
+    // The journal holds, until the maps are done, the room the batch list
+    // and the manifest will take: a disk that fills up during the run
+    // cannot take it from them. A limit on the size of one file (EFBIG) is
+    // no full disk: the three files are then written as they come.
+    if (const int error = ::posix_fallocate(journal.handle(), 0, off_t(m_source->recordBytes()));
+        error == ENOSPC || error == EDQUOT) {
+        journal.remove();
+        report.result = BatchResult::failed(
+            FileError{shownJournal, tr("no room for the batch list and the manifest (%1 bytes): %2")
+                                        .arg(QString::number(m_source->recordBytes()),
+                                             QString::fromLocal8Bit(std::strerror(error)))}
+                .message());
+        return report;
+    }
+    const auto journalNames = [&journal, &shownJournal](const QStringList &targets) -> FileResult {
+        QByteArray lines;
+        for (const QString &target : targets)
+            lines += QFile::encodeName(QFileInfo(target).fileName()) + '\n';
+        if (const auto error = writeFully(journal, lines))
+            return FileError{shownJournal, *error};
+        return std::nullopt;
+    };
     // The old list and manifest go before the first map is replaced, so that
     // however this run ends, no list describes maps that are no longer the
     // ones it names.
     if (const FileResult error = removeEarlierRecords()) {
+        journal.remove();
         report.result = BatchResult::failed(error->message());
         return report;
     }
-    report.result = m_source->writeMaps(stem, report.maps, progress);
+    removeLeftovers();
+    report.result = m_source->writeMaps(stem, report.maps, progress, journalNames);
+    // The room set aside goes to the list and the manifest; the names stay
+    // until both are written.
+    journal.resize(journal.pos());
     // A run that did not wait for the disk for its maps does not wait for
     // it at the end either.
     const OnDisk onDisk = m_source->output().sync ? OnDisk::Wait : OnDisk::DontWait;
@@ -294,8 +446,14 @@ BatchReport BatchJob::run(BatchProgress &progress)
         writeBatchList(report.fileNames(), stem, m_source->output().postString, onDisk);
     m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
+    // Once the batch list names the run's maps, it is the record of the
+    // run; the journal stays only for a run that could not write it.
+    journal.close();
+    if (!report.batchListError)
+        journal.remove();
     if (report.result.status == BatchResult::Status::Completed)
         report.shortfalls = m_source->shortfalls(report.maps);
+    report.acceptance = m_source->acceptance();
 
     QSet<QString> rewritten;
     for (const MapRecord &map : std::as_const(report.maps))

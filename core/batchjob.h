@@ -31,8 +31,12 @@ public:
     virtual std::optional<QString> refusal() const = 0;
     // The free-space check's reason to refuse the batch on `folder`'s disk.
     virtual std::optional<QString> diskSpaceRefusal(const QString &folder) const = 0;
-    // The longest name a map of this batch can have.
+    // The longest name a map of this batch, or a file written with it, can
+    // have.
     virtual QString longestMapName(const QString &nameStem) const = 0;
+    // The bytes the batch list, the manifest and the journal can take at
+    // most; the run sets them aside before its first map.
+    virtual qint64 recordBytes() const = 0;
     // What the batch's manifest tells beyond the classic columns.
     virtual ManifestColumns manifestColumns() const = 0;
     // Makes the maps, each named nameStem and its own tail, and hands each
@@ -43,9 +47,9 @@ public:
                                  BatchProgress &progress) = 0;
 
     // Makes the maps as files, appending each to `written` once it has its
-    // name.
+    // name; `beforeNaming` sees every file just before it is named.
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress);
+                          BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {});
     // The maps the request asks for, for progress displays; a run can make
     // fewer.
     virtual qint64 plannedMaps() const { return 0; }
@@ -56,6 +60,8 @@ public:
         Q_UNUSED(written);
         return {};
     }
+    // For a run with targets: how each cell that got its maps fared.
+    virtual QStringList acceptance() const { return {}; }
     // Completes what the records of a run say about the run as a whole (how
     // the cells of a batch with targets fared) before the manifest is written.
     virtual void settleRecords(QList<MapRecord> &records) const { Q_UNUSED(records); }
@@ -104,6 +110,8 @@ struct BatchReport {
     qsizetype olderMapsKept = 0;
     // Requested maps a completed run could not make, and why.
     QStringList shortfalls;
+    // How each cell of a batch with targets that got its maps fared.
+    QStringList acceptance;
 
     bool refused() const { return refusal.has_value(); }
     QStringList fileNames() const;
@@ -146,6 +154,7 @@ private:
     std::optional<BatchRefusal> lock();
     std::optional<BatchRefusal> earlierRunRefusal();
     FileResult removeEarlierRecords() const;
+    void removeLeftovers() const;
 
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
@@ -154,4 +163,7 @@ private:
     // File names (without folder) of the earlier run's maps found by
     // prepare().
     QStringList m_earlierMaps;
+    // Temporary files that runs with this prefix left when they were
+    // killed, found by prepare(); an allowed overwrite removes them.
+    QStringList m_leftovers;
 };

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -41,6 +42,28 @@ QByteArray shortest(double value)
     return QByteArray(text, int(result.ptr - text));
 }
 
+// The realised cover in hundredths of a per cent, from the counts alone:
+// habitat x 10000 / cells rounded to the nearest whole number, an exact tie
+// to the even one. Integers keep the rule the same for every reader that
+// checks it; a double would hide ties such as 1 cell in 20000.
+QByteArray realisedCoverText(const MapRecord &record)
+{
+    // When both codes are the same number, every cell holds the cover code.
+    qint64 hundredths = 10000;
+    if (record.coverValue != record.matrixValue) {
+        const qint64 cells = std::max<qint64>(record.cellCount, 1);
+        // Overflows only beyond 2^62 / 10000 cells; the largest map holds
+        // under 2^47.
+        const qint64 scaled = record.habitatCells * 10000;
+        hundredths = scaled / cells;
+        const qint64 twiceRest = 2 * (scaled % cells);
+        if (twiceRest > cells || (twiceRest == cells && hundredths % 2 != 0))
+            ++hundredths;
+    }
+    return QByteArray::number(hundredths / 100) + '.' +
+           QByteArray::number(hundredths % 100).rightJustified(2, '0');
+}
+
 } // namespace
 
 QString manifestFileName(const QString &pathPrefix)
@@ -63,7 +86,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
          ManifestType::Text},
         {"size", size, ManifestType::Whole},
         {"requested_cover", QByteArray::number(record.requestedCover), ManifestType::Whole},
-        {"realised_cover", number("%.2f", record.realisedCover()), ManifestType::Measure},
+        {"realised_cover", realisedCoverText(record), ManifestType::Measure},
         // H is the value asked for, as the file name gives it: a run of
         // several H values reaches them by repeated addition and may hold
         // 0.7999999999999999 where the user typed 0.8, which no one should

@@ -58,15 +58,46 @@ template <typename Visit> void forEachCover(const CoverRange &covers, Visit visi
 
 // The batch list names every map with its folder and the post-string; the
 // run's other records (the manifest) take at most this much per map besides
-// the name.
+// the name, and the metric columns as much again; the journal names each
+// map without its folder while the run writes.
 constexpr double recordBytesPerMap = 256;
+
+struct RecordBytes {
+    double list = 0;
+    double manifest = 0;
+    double journal = 0;
+};
+
+RecordBytes recordBytes(const BatchOutput &output, double maps, int nameTailBytes)
+{
+    const double name = double(nameStem(output.folder, output.prefix).size() + nameTailBytes);
+    const double perMap = recordBytesPerMap * (output.metrics ? 2 : 1);
+    return {maps * (name + double(output.postString.size()) + 1), maps * (name + perMap),
+            maps * (double(output.prefix.size() + nameTailBytes) + 1)};
+}
 
 double runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes, qint64 blockSize)
 {
-    const double name = double(nameStem(output.folder, output.prefix).size() + nameTailBytes);
-    const double listLine = name + double(output.postString.size()) + 1;
-    return roundUpToBlocks(maps * listLine, blockSize) +
-           roundUpToBlocks(maps * (name + recordBytesPerMap), blockSize);
+    const RecordBytes bytes = recordBytes(output, maps, nameTailBytes);
+    return roundUpToBlocks(bytes.list, blockSize) + roundUpToBlocks(bytes.manifest, blockSize) +
+           roundUpToBlocks(bytes.journal, blockSize);
+}
+
+qint64 clampedBytes(double bytes)
+{
+    return qint64(std::min(bytes, 9.0e18));
+}
+
+// cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
+int randomNameTail(const RandomBatchRequest &request)
+{
+    return 3 + 1 + 2 * decimalLength(request.size) + 1 + 2 + decimalLength(request.replicates) + 4;
+}
+
+// H "%.2f", "_", cover "%03i", "_", replicate "%05i", ".txt"
+int fractalNameTail(const FractalBatchRequest &request)
+{
+    return 4 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
 }
 
 // The most maps one H can give: a surface gives at most one map per
@@ -77,6 +108,27 @@ double fractalMapsPerH(const FractalBatchRequest &request)
                                       ? double(std::max<qint64>(request.covers.count(), 0))
                                       : double(FractalBatchRequest::ladderSteps);
     return double(request.surfaces) * cutsPerSurface;
+}
+
+// The name of a surface file: the prefix, H "%.2f", "_surface_", the seed
+// "%05i" and the extension.
+double surfaceNameBytes(const FractalBatchRequest &request)
+{
+    const qint64 lastSeed = qint64(request.firstSeed) + std::max(request.surfaces, 1) - 1;
+    return double(request.output.prefix.toUtf8().size() + 4 + 9 +
+                  std::max(5, decimalLength(lastSeed)) + 4);
+}
+
+// A surface has one row and one column more than its maps. As an ESRI grid
+// each value takes at most 14 characters ("-1.234567e-100") and a space,
+// the header at most 1 KiB; as a GeoTIFF 4 bytes, which compression may
+// outgrow by a little, and its tags and offsets.
+double surfaceFileBytes(const FractalBatchRequest &request, qint64 blockSize)
+{
+    const double points = (double(request.size) + 1) * (double(request.size) + 1);
+    const double bytes = request.output.format == MapFormat::GeoTiff ? points * 4 * 1.01 + 65536
+                                                                     : points * 15 + 1024;
+    return roundUpToBlocks(bytes, blockSize);
 }
 
 } // namespace
@@ -93,10 +145,7 @@ double DiskSpace::randomBatchBytes(const RandomBatchRequest &request, qint64 blo
                  roundUpToBlocks(mapBytes(request.output, request.size, fraction), blockSize);
         maps += request.replicates;
     });
-    // cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
-    const int tail =
-        3 + 1 + 2 * decimalLength(request.size) + 1 + 2 + decimalLength(request.replicates) + 4;
-    return bytes + runRecordBytes(request.output, maps, tail, blockSize);
+    return bytes + runRecordBytes(request.output, maps, randomNameTail(request), blockSize);
 }
 
 qint64 DiskSpace::randomBatchFiles(const RandomBatchRequest &request)
@@ -131,9 +180,18 @@ double DiskSpace::fractalBatchBytes(const FractalBatchRequest &request, qint64 b
         perH = fractalMapsPerH(request) * largest;
         mapsPerH = fractalMapsPerH(request);
     }
-    // H "%.2f", "_", cover "%03i", "_", replicate "%05i", ".txt"
-    const int tail = 4 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
-    return hCount * perH + runRecordBytes(request.output, hCount * mapsPerH, tail, blockSize);
+    const int tail = fractalNameTail(request);
+    double surfaces = 0;
+    if (request.writeSurfaces) {
+        // A surface is written with the first map cut from it, so no H
+        // writes more surfaces than maps; its name goes into every row of
+        // the manifest.
+        const double perHSurfaces = std::min(mapsPerH, double(std::max(request.surfaces, 0)));
+        surfaces = hCount * perHSurfaces * surfaceFileBytes(request, blockSize);
+        surfaces += roundUpToBlocks(hCount * mapsPerH * surfaceNameBytes(request), blockSize);
+    }
+    return hCount * perH + surfaces +
+           runRecordBytes(request.output, hCount * mapsPerH, tail, blockSize);
 }
 
 qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
@@ -141,7 +199,25 @@ qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
     const qint64 perH =
         std::min(std::max<qint64>(request.covers.count(), 0) * std::max(request.replicates, 0),
                  qint64(fractalMapsPerH(request)));
-    return qint64(request.hurst.values().size()) * perH + 3;
+    const qint64 surfaces =
+        request.writeSurfaces ? std::min<qint64>(perH, std::max(request.surfaces, 0)) : 0;
+    return qint64(request.hurst.values().size()) * (perH + surfaces) + 3;
+}
+
+qint64 DiskSpace::randomRecordBytes(const RandomBatchRequest &request)
+{
+    const RecordBytes bytes =
+        recordBytes(request.output, double(randomBatchFiles(request) - 3), randomNameTail(request));
+    return clampedBytes(bytes.list + bytes.manifest + bytes.journal);
+}
+
+qint64 DiskSpace::fractalRecordBytes(const FractalBatchRequest &request)
+{
+    // Surfaces are counted as maps: their names are as long, and the
+    // journal names them too.
+    const RecordBytes bytes = recordBytes(request.output, double(fractalBatchFiles(request) - 3),
+                                          fractalNameTail(request) + 4);
+    return clampedBytes(bytes.list + bytes.manifest + bytes.journal);
 }
 
 QString DiskSpace::humanSize(double bytes)
@@ -195,9 +271,7 @@ std::optional<QString> DiskSpace::refusal(double bytes, qint64 files) const
         return QCoreApplication::translate("DiskSpace",
                                            "The batch writes %1 files, but the file system of "
                                            "\"%2\" has room for only %3 more.")
-            .arg(files)
-            .arg(m_folder)
-            .arg(m_filesAvailable);
+            .arg(QString::number(files), m_folder, QString::number(m_filesAvailable));
     return std::nullopt;
 }
 

@@ -31,6 +31,12 @@ public:
     static double fractalBatchBytes(const FractalBatchRequest &request, qint64 blockSize);
     static qint64 fractalBatchFiles(const FractalBatchRequest &request);
 
+    // The batch list, the manifest and the run's journal at their largest,
+    // unrounded: what a run sets aside before its first map, so that a disk
+    // filling up under it still takes the records of the maps it holds.
+    static qint64 randomRecordBytes(const RandomBatchRequest &request);
+    static qint64 fractalRecordBytes(const FractalBatchRequest &request);
+
     // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
     static QString humanSize(double bytes);
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <dlfcn.h>
@@ -64,6 +65,28 @@ Loaded load()
                 .arg(reasons.join(QStringLiteral("; ")))};
 }
 
+// GDAL takes a file name or a URL where it expects a definition, and then
+// opens it: a pipe waits forever, a device never ends, an address is
+// connected to. A definition never looks like either.
+bool namesAFileOrAddress(const QString &crs)
+{
+    const QString text = crs.trimmed();
+    // An OGC name is a name, not a place to fetch it from.
+    static const QRegularExpression ogcName(
+        QStringLiteral("^https?://www\\.opengis\\.net/def/crs/[^/]+/[^/]+/[^/]+$"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (ogcName.match(text).hasMatch())
+        return false;
+    if (text.contains(QLatin1String("/vsi"), Qt::CaseInsensitive) ||
+        text.contains(QLatin1String("://")))
+        return true;
+    if (text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("./")) ||
+        text.startsWith(QLatin1String("../")) || text.startsWith(QLatin1Char('~')))
+        return true;
+    const QFileInfo file(text);
+    return file.exists() || file.isSymLink();
+}
+
 } // namespace
 
 GdalBackend *gdalBackend(QString &failure)
@@ -78,6 +101,13 @@ std::optional<QString> crsRefusal(const QString &crs)
 {
     if (crs.isEmpty())
         return std::nullopt;
+    if (namesAFileOrAddress(crs))
+        return QCoreApplication::translate("Georeference",
+                                           "\"%1\" names a file or an address, not a coordinate "
+                                           "reference system: give its definition (EPSG:3035, WKT "
+                                           "or a PROJ string), which is never read from a file or "
+                                           "the network")
+            .arg(crs);
     QString failure;
     GdalBackend *gdal = gdalBackend(failure);
     if (!gdal)
@@ -97,7 +127,16 @@ std::optional<QString> georeferenceRefusal(const Georeference &georeference)
     if (!std::isfinite(georeference.cellSize) || georeference.cellSize <= 0.0)
         return QCoreApplication::translate("Georeference",
                                            "the cell size must be a positive number");
-    if (!std::isfinite(georeference.originX) || !std::isfinite(georeference.originY))
-        return QCoreApplication::translate("Georeference", "the origin must be a finite point");
+    if (georeference.cellSize > maxCellSize)
+        return QCoreApplication::translate("Georeference",
+                                           "the cell size can be at most %1; %2 was given")
+            .arg(QString::number(maxCellSize, 'g', 17),
+                 QString::number(georeference.cellSize, 'g', 17));
+    if (!std::isfinite(georeference.originX) || !std::isfinite(georeference.originY) ||
+        std::fabs(georeference.originX) > maxOriginMagnitude ||
+        std::fabs(georeference.originY) > maxOriginMagnitude)
+        return QCoreApplication::translate("Georeference",
+                                           "the origin must be a point within %1 of 0,0")
+            .arg(QString::number(maxOriginMagnitude, 'g', 17));
     return crsRefusal(georeference.crs);
 }

@@ -39,8 +39,9 @@ GDALDataType gdalType(RasterCellType type)
 }
 
 // A reference system is looked up in the local PROJ database; a map batch
-// must never stall on a network request for one.
-const char *const crsOptions[] = {"ALLOW_NETWORK_ACCESS=NO", nullptr};
+// must never stall on a network request for one, nor read a file that a
+// definition named.
+const char *const crsOptions[] = {"ALLOW_NETWORK_ACCESS=NO", "ALLOW_FILE_ACCESS=NO", nullptr};
 
 class Gdal final : public GdalBackend {
 public:

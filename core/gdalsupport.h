@@ -26,7 +26,10 @@ public:
     // The first failure's message, or `fallback` when GDAL gave none.
     QString reason(const QString &fallback) const;
 
-    void recordFailure(const char *message);
+    // `systemError` is errno as GDAL reported the failure: GDAL's own text
+    // for a failed write leaves out the system's reason, which it still
+    // holds then.
+    void recordFailure(const char *message, int systemError);
 
 private:
     bool m_failed = false;

@@ -13,8 +13,14 @@ struct Georeference {
     // The lower-left corner of the map, as in an ASCII grid's header.
     double originX = 0.0;
     double originY = 0.0;
-    // Anything GDAL's OGRSpatialReference::SetFromUserInput accepts, such as
-    // "EPSG:3035", a WKT or PROJ string, or the name of a .prj file; empty
-    // for none.
+    // A definition GDAL's OGRSpatialReference::SetFromUserInput accepts,
+    // such as "EPSG:3035", a WKT or PROJ string; empty for none.
     QString crs;
 };
+
+// Beyond these a map's areas and extent stop being finite numbers (a cell
+// of 1e308 has no area a double can hold), while no reference system has
+// cells or coordinates anywhere near them: a billion units is 25 times the
+// Earth's circumference in metres.
+constexpr double maxCellSize = 1e9;
+constexpr double maxOriginMagnitude = 1e12;

@@ -309,7 +309,7 @@ bool looksLikeTiff(const QByteArray &start)
            head == QByteArrayLiteral("II+\0") || head == QByteArrayLiteral("MM\0+");
 }
 
-FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
+FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped)
 {
     grid.clear();
     const QString shownPath = QDir::toNativeSeparators(path);
@@ -326,6 +326,8 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
         QString ignored;
         gdal->close(raster, ignored);
     });
+    if (const auto refusal = declaredSizeRefusal(rowCount, columnCount))
+        return FileError{shownPath, *refusal};
     // Whole blocks at a time spare GDAL from decoding a tile once per row.
     const int chunkRows = std::clamp(blockRows, 1, std::max(1, rowCount));
     try {
@@ -333,6 +335,10 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid)
         std::vector<qint32> cells(std::size_t(chunkRows) * std::size_t(columnCount));
         for (int first = 0; first < rowCount; first += chunkRows) {
             const int rows = std::min(chunkRows, rowCount - first);
+            if (stopped && stopped()) {
+                grid.clear();
+                return FileError{shownPath, readStoppedReason()};
+            }
             if (!gdal->readRows(raster, first, rows, cells.data(), failure)) {
                 grid.clear();
                 return FileError{shownPath, failure};

@@ -6,6 +6,7 @@
 #include "core/georeference.h"
 #include "core/landscapegrid.h"
 #include "core/pendingfile.h"
+#include "core/readstop.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -270,4 +271,6 @@ bool looksLikeTiff(const QByteArray &start);
 // refused: they are surfaces, not maps. Values beyond the 32-bit range of a
 // map's codes are clamped to it. On failure the grid holds the rows read
 // before it.
-FileResult readGeoTiff(const QString &path, LandscapeGrid &grid);
+// `stopped`, asked between blocks of rows, ends the read with
+// readStoppedReason() when it says so.
+FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped = {});

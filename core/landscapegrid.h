@@ -3,11 +3,22 @@
 
 #include "core/bulkmemory.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
+
+// The most cells a map read from a file may declare: 2^30, a 4 GiB grid,
+// far beyond the largest map the window or the metrics have to take. A
+// header claiming more, or more than the computer's memory holds, is
+// refused before anything is allocated.
+constexpr qint64 maxMapCells = qint64(1) << 30;
+
+// Why a map of `rows` x `columns` cells is not read, or nothing.
+std::optional<QString> declaredSizeRefusal(qint64 rows, qint64 columns);
 
 // A map as read from a file: rows of 32-bit cell codes. Rows keep whatever
 // length their line had, so hand-made files with ragged rows survive a load.

@@ -49,6 +49,13 @@ QString lockFileName(const QString &stem)
     return batchListName(stem) + QStringLiteral(".lock");
 }
 
+QString journalName(const QString &stem)
+{
+    // No longer than the lock's name, so that no prefix that fits the file
+    // system's names is refused for it.
+    return stem + QStringLiteral("run.journal");
+}
+
 QRegularExpression randomMapNames(const QString &prefix)
 {
     return anchored(prefix, QStringLiteral("\\d{3}_\\d+x\\d+_a\\d+"));

@@ -24,6 +24,10 @@ QString batchListName(const QString &stem);
 QString manifestName(const QString &stem);
 // Beside the batch list; held while a run writes into the folder.
 QString lockFileName(const QString &stem);
+// Beside the batch list while a run writes: the names of the files it has
+// named so far, one a line, so that a run killed before its list is written
+// still says which files are its own.
+QString journalName(const QString &stem);
 
 // The file names (without folder) of any random or fractal map with this
 // prefix, of any size and format.

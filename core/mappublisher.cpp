@@ -104,6 +104,13 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
     }
     for (std::size_t i = 0; i < synced && !failure; ++i) {
         FinishedMap &map = maps[i];
+        if (m_beforeNaming) {
+            QStringList targets;
+            for (const PendingFile &file : map.files)
+                targets.append(file.target());
+            if ((failure = m_beforeNaming(targets)))
+                break;
+        }
         for (PendingFile &file : map.files) {
             if ((failure = file.publish()))
                 break;

@@ -7,6 +7,7 @@
 #include "core/pendingfile.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -53,6 +54,11 @@ public:
     MapPublisher(const MapPublisher &) = delete;
     MapPublisher &operator=(const MapPublisher &) = delete;
 
+    // Called with the target paths of a map's files just before they are
+    // named; its failure stops the naming as a file's would.
+    using BeforeNaming = std::function<FileResult(const QStringList &targets)>;
+    void setBeforeNaming(BeforeNaming beforeNaming) { m_beforeNaming = std::move(beforeNaming); }
+
     // Queues a finished map and starts naming the queue once it holds a
     // group's worth of maps or bytes.
     FileResult add(FinishedMap map);
@@ -80,6 +86,7 @@ private:
     QList<MapRecord> &m_written;
     const bool m_sync;
     Consumer m_consumer;
+    BeforeNaming m_beforeNaming;
     std::function<void()> m_made;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;

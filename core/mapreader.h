@@ -4,6 +4,8 @@
 #include "core/fileerror.h"
 #include "core/landscapegrid.h"
 
+#include "core/readstop.h"
+
 #include <QString>
 
 // Reads any map file the application shows: an ESRI ASCII grid or a GeoTIFF
@@ -16,4 +18,4 @@
 // whole number; see MapContentCheck) is refused with a reason that starts
 // with "not a map file", and the grid is left empty. Ragged, hand-made text
 // still reads as the plain format reads it.
-FileResult readMap(const QString &path, LandscapeGrid &grid);
+FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop = {});

@@ -66,13 +66,4 @@ struct MapRecord {
     // The file of the surface a fractal map was cut from, when its batch
     // wrote surfaces.
     QString surfaceFile;
-
-    // The percentage of cells that hold the cover code. When both codes are
-    // the same number, every cell holds it, whichever class it was drawn as.
-    double realisedCover() const
-    {
-        if (coverValue == matrixValue)
-            return 100.0;
-        return cellCount > 0 ? 100.0 * double(habitatCells) / double(cellCount) : 0.0;
-    }
 };

@@ -143,25 +143,28 @@ SelectionLedger::Cell &SelectionLedger::cell(std::pair<int, int> key, const QStr
     return cell;
 }
 
-QStringList SelectionLedger::summary(int replicates, qint64 maxDraws) const
+QStringList SelectionLedger::acceptance(int replicates) const
 {
     QStringList lines;
     for (const auto &[key, cell] : m_cells) {
-        const double rate = cell.draws > 0 ? 100.0 * cell.kept / double(cell.draws) : 0.0;
-        QString line = tr("%1: %2 of %3 maps kept from %4 draws (acceptance %5 %)")
-                           .arg(cell.name)
-                           .arg(cell.kept)
-                           .arg(replicates)
-                           .arg(cell.draws)
-                           .arg(QString::asprintf("%.1f", rate));
         if (cell.kept < replicates)
-            line = tr("%1 fell short: %2 of %3 maps met the targets in %4 draws (--max-draws %5)")
-                       .arg(cell.name)
-                       .arg(cell.kept)
-                       .arg(replicates)
-                       .arg(cell.draws)
-                       .arg(maxDraws);
-        lines.append(line);
+            continue;
+        const double rate = cell.draws > 0 ? 100.0 * cell.kept / double(cell.draws) : 0.0;
+        lines.append(tr("%1: %2 of %3 maps kept from %4 draws (acceptance %5 %)")
+                         .arg(cell.name, QString::number(cell.kept), QString::number(replicates),
+                              QString::number(cell.draws), QString::asprintf("%.1f", rate)));
     }
+    return lines;
+}
+
+QStringList SelectionLedger::shortfalls(int replicates, qint64 maxDraws) const
+{
+    QStringList lines;
+    for (const auto &[key, cell] : m_cells)
+        if (cell.kept < replicates)
+            lines.append(
+                tr("%1 fell short: %2 of %3 maps met the targets in %4 draws (--max-draws %5)")
+                    .arg(cell.name, QString::number(cell.kept), QString::number(replicates),
+                         QString::number(cell.draws), QString::number(maxDraws)));
     return lines;
 }

@@ -92,8 +92,10 @@ public:
                 record.cellKept = found->second.kept;
             }
     }
-    // One line a cell: kept, draws, acceptance; cells that fell short say so.
-    QStringList summary(int replicates, qint64 maxDraws) const;
+    // One line a cell that got its maps: kept, draws, acceptance.
+    QStringList acceptance(int replicates) const;
+    // One line a cell that fell short of its maps.
+    QStringList shortfalls(int replicates, qint64 maxDraws) const;
 
 private:
     std::map<std::pair<int, int>, Cell> m_cells;

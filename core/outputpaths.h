@@ -12,5 +12,11 @@ QString nameStem(const QString &folder, const QString &prefix);
 
 // Makes sure a run has somewhere to write. An empty folder text is refused
 // (it would otherwise mean the file-system root); a missing folder is
-// created. Returns a user-facing reason when the run must not start.
-std::optional<QString> prepareOutputFolder(const QString &folder);
+// created. Returns a user-facing reason, with the system's when a folder
+// could not be made, when the run must not start. `created`, if given, is
+// set to the outermost folder made, empty when none was.
+std::optional<QString> prepareOutputFolder(const QString &folder, QString *created = nullptr);
+
+// Removes the folders prepareOutputFolder() made for `folder`, up to and
+// including `created`, as long as they are still empty.
+void removeCreatedFolders(const QString &folder, const QString &created);

@@ -64,7 +64,7 @@ std::optional<double> parseDouble(QStringView text)
     if (*begin == '+' && end - begin > 1 && begin[1] != '-')
         ++begin;
     double value = 0;
-    const auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
+    const auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::general);
     if (ec != std::errc() || ptr != end || !std::isfinite(value))
         return std::nullopt;
     return value;

@@ -142,18 +142,22 @@ FileResult FractalMapGenerator::writeSurfaceMaps(const FbmBlock &block, double H
     const QString surfaceName =
         writeSurface ? surfaceFileName(nameStem, H, seed, format) : QString();
     std::vector<double> thresholds;
+    // Maps that name a surface wait for it: should it fail, none of them is
+    // named, and no manifest row names a missing file.
+    std::vector<FinishedMap> waiting;
     for (AcceptedCut &cut : cuts) {
         cut.H = H;
         cut.seed = seed;
         cut.fileName = mapFileName(nameStem, H, cut.cover, cut.replicate, format);
         cut.surfaceFile = QFileInfo(surfaceName).fileName();
         thresholds.push_back(cut.threshold);
-        if (FileResult error = writeAcceptedCut(block, cut, writer, publisher))
+        if (FileResult error =
+                writeAcceptedCut(block, cut, writer, publisher, writeSurface ? &waiting : nullptr))
             return error;
     }
     if (!writeSurface)
         return std::nullopt;
-    // The surface goes with the maps cut from it, named after them.
+    // The surface goes with the maps cut from it, named before them.
     FinishedMap surfaceFile;
     surfaceFile.listed = false;
     surfaceFile.files.emplace_back();
@@ -161,7 +165,12 @@ FileResult FractalMapGenerator::writeSurfaceMaps(const FbmBlock &block, double H
             writeSurfaceFile(block, surfaceName, format, m_request.output.georeference, thresholds,
                              surfaceFile.files.back()))
         return error;
-    return publisher.add(std::move(surfaceFile));
+    if (FileResult error = publisher.add(std::move(surfaceFile)))
+        return error;
+    for (FinishedMap &map : waiting)
+        if (FileResult error = publisher.add(std::move(map)))
+            return error;
+    return std::nullopt;
 }
 
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
@@ -244,7 +253,8 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
 }
 
 FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut,
-                                                 MapWriter &writer, MapPublisher &publisher) const
+                                                 MapWriter &writer, MapPublisher &publisher,
+                                                 std::vector<FinishedMap> *held) const
 {
     const BatchOutput &output = m_request.output;
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
@@ -289,12 +299,28 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     record.firstSeed = m_request.firstSeed;
     record.surfaceFile = cut.surfaceFile;
     record.draw = cut.draw;
+    if (held) {
+        held->push_back(std::move(map));
+        return std::nullopt;
+    }
     return publisher.add(std::move(map));
+}
+
+qint64 FractalMapGenerator::recordBytes() const
+{
+    return DiskSpace::fractalRecordBytes(m_request);
 }
 
 QString FractalMapGenerator::longestMapName(const QString &nameStem) const
 {
-    return fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+    const QString map =
+        fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+    if (!m_request.writeSurfaces)
+        return map;
+    const QString surface =
+        surfaceFileName(nameStem, 1.0, m_request.firstSeed + std::max(m_request.surfaces, 1) - 1,
+                        m_request.output.format);
+    return surface.size() > map.size() ? surface : map;
 }
 
 void FractalMapGenerator::settleRecords(QList<MapRecord> &records) const
@@ -306,10 +332,15 @@ void FractalMapGenerator::settleRecords(QList<MapRecord> &records) const
     });
 }
 
+QStringList FractalMapGenerator::acceptance() const
+{
+    return m_ledger.acceptance(m_request.replicates);
+}
+
 QStringList FractalMapGenerator::shortfalls(const QList<MapRecord> &written) const
 {
     if (m_request.output.selects())
-        return m_ledger.summary(m_request.replicates, m_request.output.maxDraws);
+        return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
     const std::vector<double> hs = m_request.hurst.values();
     std::vector<std::array<int, 101>> counts(hs.size());
     for (const MapRecord &map : written) {

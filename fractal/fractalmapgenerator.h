@@ -41,6 +41,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    qint64 recordBytes() const override;
     qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
@@ -56,6 +57,7 @@ public:
     // threshold can cut from a map of this size, or one the surfaces of an H
     // did not give often enough.
     QStringList shortfalls(const QList<MapRecord> &written) const override;
+    QStringList acceptance() const override;
 
     // baseName, H to two decimals, "_", cover "%03i", "_", replicate "%05i",
     // ".txt" (".asc" for the grid format); independent of the locale.
@@ -109,9 +111,11 @@ private:
     FileResult writeSurfaceMaps(const FbmBlock &block, double H, int seed, const QString &nameStem,
                                 std::vector<AcceptedCut> &cuts, MapWriter &writer,
                                 MapPublisher &publisher) const;
-    // Everything that is written for one map happens here.
+    // Everything that is written for one map happens here. The finished
+    // map goes to the publisher, or into `held` while its surface is still
+    // to be written.
     FileResult writeAcceptedCut(const FbmBlock &block, const AcceptedCut &cut, MapWriter &writer,
-                                MapPublisher &publisher) const;
+                                MapPublisher &publisher, std::vector<FinishedMap> *held) const;
 
     FractalBatchRequest m_request;
     SelectionLedger m_ledger;

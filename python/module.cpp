@@ -28,6 +28,7 @@
 #include <QScopeGuard>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -45,6 +46,17 @@
 namespace py = pybind11;
 
 namespace {
+
+// Raised for an argument of the wrong type: a TypeError, and a ValueError
+// too, so that a caller who catches ValueError for every bad argument, as
+// the package documents, catches these as well.
+PyObject *argumentTypeError = nullptr;
+
+[[noreturn]] void refuseType(const std::string &message)
+{
+    PyErr_SetString(argumentTypeError, message.c_str());
+    throw py::error_already_set();
+}
 
 [[noreturn]] void refuse(const QString &message)
 {
@@ -149,11 +161,12 @@ public:
     Batch(std::unique_ptr<MapSource> source, const QString &prefix)
         : m_columns(source->manifestColumns())
         , m_queue(std::make_unique<MapQueue>(std::move(source), prefix))
+        , m_process(::getpid())
     {}
     // Keeps the GIL while the batch stops, unlike close(): a destructor runs
     // in a daemon thread as the interpreter ends too, and must not give the
     // GIL up then (see withoutGil). The batch needs no GIL to stop.
-    ~Batch() = default;
+    ~Batch() { leaveIfForked(); }
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
 
@@ -164,6 +177,10 @@ public:
         // the GIL, but it must not take the queue away under it, and two
         // readers at once would end it twice; Python's generators refuse
         // the same.
+        if (leaveIfForked())
+            throw std::runtime_error(
+                "this batch was started in another process, before os.fork(); its maps are "
+                "made there, so start a new batch in this one");
         if (m_reading)
             throw py::value_error("the batch is already being read by another thread");
         m_reading = true;
@@ -193,6 +210,8 @@ public:
     // thread then gets to the end and frees it.
     void close()
     {
+        if (leaveIfForked())
+            return;
         if (m_reading)
             m_queue->cancel();
         else
@@ -200,6 +219,17 @@ public:
     }
 
 private:
+    // In a child made by fork() the batch's thread does not exist, and its
+    // lock may be held for ever by a thread that is gone: the queue is left
+    // untouched, its memory the parent's copy.
+    bool leaveIfForked()
+    {
+        if (::getpid() == m_process)
+            return false;
+        static_cast<void>(m_queue.release());
+        return true;
+    }
+
     // The batch finishes the map it is making first, which must not hold up
     // every other Python thread.
     void release()
@@ -223,6 +253,7 @@ private:
     std::unique_ptr<MapQueue> m_queue;
     // Only read and written with the GIL held.
     bool m_reading = false;
+    pid_t m_process;
 };
 
 // A keyword's value in the type the batch description takes: Python's
@@ -264,13 +295,27 @@ OptionValue optionValue(const char *key, const py::handle &value)
     if (PyDict_Check(object)) {
         QStringList targets;
         for (const auto &[metric, bounds] : py::reinterpret_borrow<py::dict>(value)) {
-            const auto pair = py::cast<std::vector<py::object>>(bounds);
+            std::vector<py::object> pair;
+            if (!PyUnicode_Check(bounds.ptr())) {
+                try {
+                    pair = py::cast<std::vector<py::object>>(bounds);
+                } catch (const py::cast_error &) {
+                    // Not a sequence: refused below with the others.
+                }
+            }
             if (pair.size() != 2)
-                throw py::type_error(QStringLiteral("%1 must map each metric to (min, max)")
-                                         .arg(QLatin1String(key))
-                                         .toStdString());
-            const auto side = [](const py::object &bound) {
-                return bound.is_none() ? QString() : QString::number(bound.cast<double>(), 'g', 17);
+                refuseType(QStringLiteral("%1 must map each metric to (min, max), not %2")
+                               .arg(QLatin1String(key), QString::fromStdString(py::repr(bounds)))
+                               .toStdString());
+            const auto side = [key](const py::object &bound) {
+                if (bound.is_none())
+                    return QString();
+                if (PyUnicode_Check(bound.ptr()) || PyBool_Check(bound.ptr()) ||
+                    !(PyIndex_Check(bound.ptr()) || py::hasattr(bound, "__float__")))
+                    refuseType(QStringLiteral("%1 bounds are numbers or None, not %2")
+                                   .arg(QLatin1String(key), QString::fromStdString(py::repr(bound)))
+                                   .toStdString());
+                return QString::number(bound.cast<double>(), 'g', 17);
             };
             targets.append(
                 QStringLiteral("%1=%2:%3")
@@ -283,17 +328,16 @@ OptionValue optionValue(const char *key, const py::handle &value)
         for (const py::handle item : value) {
             if (PyBool_Check(item.ptr()) ||
                 !(PyIndex_Check(item.ptr()) || py::hasattr(item, "__float__")))
-                throw py::type_error(
-                    QStringLiteral("%1 must hold numbers, not %2")
-                        .arg(QLatin1String(key), QString::fromStdString(py::repr(item)))
-                        .toStdString());
+                refuseType(QStringLiteral("%1 must hold numbers, not %2")
+                               .arg(QLatin1String(key), QString::fromStdString(py::repr(item)))
+                               .toStdString());
             numbers.push_back(item.cast<double>());
         }
         return numbers;
     }
-    throw py::type_error(QStringLiteral("%1 cannot be %2")
-                             .arg(QLatin1String(key), QString::fromStdString(py::repr(value)))
-                             .toStdString());
+    refuseType(QStringLiteral("%1 cannot be %2")
+                   .arg(QLatin1String(key), QString::fromStdString(py::repr(value)))
+                   .toStdString());
 }
 
 // Sets one option of a request from a Python value; `name` is the keyword
@@ -305,14 +349,13 @@ void applyKeyword(Request &request, const BatchOption &option, const std::string
     // Text is the command line's way of writing numbers, not Python's.
     if (PyUnicode_Check(value.ptr()) && option.type != OptionType::Text &&
         option.type != OptionType::Choice)
-        throw py::type_error(
-            QStringLiteral("%1 must not be text: %2")
-                .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
-                .toStdString());
+        refuseType(QStringLiteral("%1 must not be text: %2")
+                       .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
+                       .toStdString());
     if (const auto error = setOption(request, option, optionValue(name.c_str(), value))) {
         const std::string message = name + ' ' + error->reason.toStdString();
         if (error->kind == OptionError::Kind::Type)
-            throw py::type_error(message);
+            refuseType(message);
         throw py::value_error(message);
     }
 }
@@ -329,9 +372,9 @@ Request requestOf(BatchKind kind, const char *function, const py::dict &keywords
         const std::string key = py::str(name);
         const BatchOption *option = findBatchOption(kind, QString::fromStdString(key));
         if (!option || option->scope != OptionScope::Maps || key != option->key)
-            throw py::type_error(QStringLiteral("%1() got an unexpected keyword argument '%2'")
-                                     .arg(QLatin1String(function), QString::fromStdString(key))
-                                     .toStdString());
+            refuseType(QStringLiteral("%1() got an unexpected keyword argument '%2'")
+                           .arg(QLatin1String(function), QString::fromStdString(key))
+                           .toStdString());
         applyKeyword(request, *option, key, value);
     }
     if (const auto refusal = request.refusal())
@@ -518,7 +561,27 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
     }
     file.close();
     LandscapeGrid grid;
-    const FileResult error = withoutGil([&] { return readMap(path, grid); });
+    // Ctrl-C reaches Python only while it holds the GIL: between blocks of
+    // the file the read takes it back for a moment to let a pending signal
+    // handler run, and stops if that raised.
+    bool interrupted = false;
+    PyThreadState *state = PyEval_SaveThread();
+    const ReadStop stop = [&interrupted, &state] {
+        PyEval_RestoreThread(state);
+        interrupted = PyErr_CheckSignals() != 0;
+        state = PyEval_SaveThread();
+        return interrupted;
+    };
+    FileResult error;
+    try {
+        error = readMap(path, grid, stop);
+    } catch (...) {
+        PyEval_RestoreThread(state);
+        throw;
+    }
+    PyEval_RestoreThread(state);
+    if (interrupted)
+        throw py::error_already_set();
     if (error)
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
@@ -547,6 +610,15 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     const double cellSize = output.georeference.cellSize;
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
+    // Sides are counted in 32 bits further on; NumPy's are 64.
+    for (py::ssize_t axis = 0; axis < 2; ++axis)
+        if (habitat.shape(axis) > std::numeric_limits<int>::max())
+            throw py::value_error(
+                QStringLiteral("a map of %1 %2 is beyond the %3 a side may have")
+                    .arg(QString::number(habitat.shape(axis)),
+                         axis == 0 ? QStringLiteral("rows") : QStringLiteral("columns"),
+                         QString::number(std::numeric_limits<int>::max()))
+                    .toStdString());
     const int rows = int(habitat.shape(0));
     const int columns = int(habitat.shape(1));
     const LandscapeMetrics metrics = withoutGil([&] {
@@ -589,6 +661,13 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
 PYBIND11_MODULE(_patchwright, m)
 {
     m.doc() = "The compiled engine of the patchwright package; use the package instead.";
+    argumentTypeError = PyErr_NewExceptionWithDoc(
+        "patchwright.ArgumentTypeError",
+        "An argument of the wrong type: both a TypeError and a ValueError.",
+        py::make_tuple(py::handle(PyExc_TypeError), py::handle(PyExc_ValueError)).ptr(), nullptr);
+    if (!argumentTypeError)
+        throw py::error_already_set();
+    m.attr("ArgumentTypeError") = py::handle(argumentTypeError);
 
     py::class_<Batch>(m, "Batch")
         .def("__iter__", [](py::object self) { return self; })

@@ -31,6 +31,11 @@ std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folde
     return DiskSpace(folder).batchRefusal(m_request);
 }
 
+qint64 RandomMapGenerator::recordBytes() const
+{
+    return DiskSpace::randomRecordBytes(m_request);
+}
+
 QString RandomMapGenerator::longestMapName(const QString &nameStem) const
 {
     return randomMapName(nameStem, 100, m_request.size, m_request.replicates,
@@ -162,7 +167,12 @@ QStringList RandomMapGenerator::shortfalls(const QList<MapRecord> &) const
 {
     if (!m_request.output.selects())
         return {};
-    return m_ledger.summary(m_request.replicates, m_request.output.maxDraws);
+    return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
+}
+
+QStringList RandomMapGenerator::acceptance() const
+{
+    return m_ledger.acceptance(m_request.replicates);
 }
 
 void RandomMapGenerator::settleRecords(QList<MapRecord> &records) const

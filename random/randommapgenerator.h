@@ -33,6 +33,7 @@ public:
     std::optional<QString> refusal() const override { return m_request.refusal(); }
     std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
     QString longestMapName(const QString &nameStem) const override;
+    qint64 recordBytes() const override;
     qint64 plannedMaps() const override { return m_request.mapCount(); }
     ManifestColumns manifestColumns() const override
     {
@@ -40,6 +41,7 @@ public:
                 m_request.output.selects()};
     }
     QStringList shortfalls(const QList<MapRecord> &written) const override;
+    QStringList acceptance() const override;
     void settleRecords(QList<MapRecord> &records) const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;

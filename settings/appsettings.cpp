@@ -4,6 +4,7 @@
 #include "core/regularfile.h"
 #include "core/writefully.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,7 @@ public:
     }
 
     bool good() const { return !m_fail && !m_eof; }
+    bool failed() const { return m_fail; }
 
     // getline into `buffer`; the buffer is left alone when the stream is no
     // longer good, which is why a file ending inside a text line repeats that
@@ -163,31 +165,86 @@ QString textFromLatin1(const QByteArray &bytes)
 
 } // namespace
 
-std::optional<QString> loadConfig(AppSettings &settings, const QString &fileName)
+std::optional<QString> loadConfig(AppSettings &settings, const QString &fileName,
+                                  ConfigSupply *supply)
 {
     QFile file;
     std::optional<QString> problem;
-    if (QFileInfo::exists(fileName)) {
+    const QFileInfo info(fileName);
+    if (info.exists()) {
         if (const FileResult error = openRegularFile(fileName, file))
             problem = error->message();
+    } else if (info.isSymLink()) {
+        problem = FileError{QDir::toNativeSeparators(fileName),
+                            QCoreApplication::translate("AppSettings",
+                                                        "a symbolic link to \"%1\", which does "
+                                                        "not exist")
+                                .arg(info.symLinkTarget())}
+                      .message();
     }
-    readConfig(settings, file);
+    const ConfigSupply supplied = readConfig(settings, file);
+    if (supply)
+        *supply = supplied;
     return problem;
 }
 
-void readConfig(AppSettings &settings, QIODevice &device)
+ConfigSupply readConfig(AppSettings &settings, QIODevice &device)
 {
     ConfigStream stream(device);
+    ConfigSupply supply;
 
     QByteArray line;
     QString *const texts[] = {&settings.randomPrefix, &settings.randomPostString,
                               &settings.fractalPrefix, &settings.fractalPostString};
+    std::size_t index = 0;
     for (QString *text : texts) {
+        // A line read after the stream failed repeats the last one read.
+        const bool wasGood = stream.good();
         stream.readLine(line);
         *text = textFromLatin1(line);
+        supply.supplied[index++] = wasGood && !stream.failed();
     }
-    stream.readInt(settings.coverValue);
-    stream.readInt(settings.matrixValue);
+    for (qint32 *code : {&settings.coverValue, &settings.matrixValue}) {
+        stream.readInt(*code);
+        supply.supplied[index++] = !stream.failed();
+    }
+    return supply;
+}
+
+std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings &settings,
+                                  const QList<ConfigValue> &wanted, const QString &fileName)
+{
+    const auto tr = [](const char *text) {
+        return QCoreApplication::translate("AppSettings", text);
+    };
+    QStringList gaps;
+    for (const ConfigValue value : wanted) {
+        if (supply.has(value))
+            continue;
+        switch (value) {
+        case ConfigValue::RandomPrefix:
+            gaps << tr("the random prefix (\"%1\" is used)").arg(settings.randomPrefix);
+            break;
+        case ConfigValue::RandomPostString:
+            gaps << tr("the random post-string (\"%1\" is used)").arg(settings.randomPostString);
+            break;
+        case ConfigValue::FractalPrefix:
+            gaps << tr("the fractal prefix (\"%1\" is used)").arg(settings.fractalPrefix);
+            break;
+        case ConfigValue::FractalPostString:
+            gaps << tr("the fractal post-string (\"%1\" is used)").arg(settings.fractalPostString);
+            break;
+        case ConfigValue::CoverValue:
+            gaps << tr("the habitat code (%1 is used)").arg(settings.coverValue);
+            break;
+        case ConfigValue::MatrixValue:
+            gaps << tr("the matrix code (%1 is used)").arg(settings.matrixValue);
+            break;
+        }
+    }
+    if (gaps.isEmpty())
+        return std::nullopt;
+    return tr("%1 does not supply %2").arg(fileName, gaps.join(QStringLiteral(", ")));
 }
 
 FileResult saveConfig(const AppSettings &settings, const QString &fileName)

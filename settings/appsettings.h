@@ -3,7 +3,11 @@
 
 #include "core/fileerror.h"
 
+#include <QList>
 #include <QString>
+
+#include <array>
+#include <optional>
 
 class QIODevice;
 
@@ -26,6 +30,29 @@ inline QString defaultConfigFileName()
     return QStringLiteral("config.txt");
 }
 
+// The six values in the order the file holds them.
+enum class ConfigValue {
+    RandomPrefix,
+    RandomPostString,
+    FractalPrefix,
+    FractalPostString,
+    CoverValue,
+    MatrixValue,
+};
+
+// Which values one reading of the file supplied: a file that ends early, or
+// holds no whole number where a code belongs, leaves the rest as they were.
+struct ConfigSupply {
+    std::array<bool, 6> supplied{};
+    bool has(ConfigValue value) const { return supplied[std::size_t(value)]; }
+};
+
+// Names the values among `wanted` that `supply` lacks, with what `settings`
+// holds for each instead; nothing when the file supplied them all.
+std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings &settings,
+                                  const QList<ConfigValue> &wanted,
+                                  const QString &fileName = defaultConfigFileName());
+
 // Fills `settings` from the file, keeping the values of whatever the file
 // does not supply. A missing file is not an error: the application simply
 // starts with what it has. Only a regular file is read: a directory, a pipe
@@ -34,13 +61,14 @@ inline QString defaultConfigFileName()
 // may never end; but unlike a missing file it is a problem the user should
 // hear about, which the result says ("path: reason").
 std::optional<QString> loadConfig(AppSettings &settings,
-                                  const QString &fileName = defaultConfigFileName());
+                                  const QString &fileName = defaultConfigFileName(),
+                                  ConfigSupply *supply = nullptr);
 
 // The same rules over a device that is already open for reading (or not
 // open at all, which reads like a missing file). Reading takes time linear
 // in the size of the data and memory bounded by the four texts, each of
 // which keeps at most its first 64 KiB.
-void readConfig(AppSettings &settings, QIODevice &device);
+ConfigSupply readConfig(AppSettings &settings, QIODevice &device);
 
 // Rewrites the whole file. Written through a temporary file and renamed, so
 // that a crash or a full disk never leaves a truncated config behind.

@@ -19,7 +19,8 @@ Functions:
 - ``metrics`` measures a map as the manifest's metric columns do.
 
 Bad arguments raise ``ValueError`` with the words ``patchwright-cli`` uses
-for the same mistake, and arguments of the wrong type raise ``TypeError``.
+for the same mistake; arguments of the wrong type raise
+``ArgumentTypeError``, which is both a ``TypeError`` and a ``ValueError``.
 """
 
 import inspect
@@ -28,10 +29,13 @@ import os
 import numpy
 
 from . import _patchwright
-from ._patchwright import Batch
+from ._patchwright import ArgumentTypeError, Batch
 from ._version import __version__
 
-__all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
+__all__ = ["ArgumentTypeError", "Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
+
+# The largest side a map may have: the engine counts sides in 32 bits.
+_INT_MAX = 2**31 - 1
 
 def _described(function, kind):
     """Gives a batch function the signature and keyword list of the batch
@@ -143,9 +147,28 @@ def metrics(array, cell_size=None, neighbours=None, *, habitat=None):
     ``area_am``, ``gyrate_am``) are ``None``, as the manifest leaves them
     empty.
     """
-    cells = numpy.asarray(array)
+    try:
+        cells = numpy.asarray(array)
+    except ValueError as error:
+        raise ValueError(f"a map is a 2D array of numbers: {error}") from None
+    if cells.dtype.kind not in "biuf":
+        raise ArgumentTypeError(
+            f"a map is a 2D array of numbers, not of {cells.dtype} ({type(array).__name__} given)"
+        )
     if cells.ndim != 2:
         raise ValueError(f"a map is a 2D array; this one has {cells.ndim} dimensions")
+    if habitat is not None:
+        if isinstance(habitat, (bool, numpy.bool_)) or not isinstance(
+            habitat, (int, float, numpy.integer, numpy.floating)
+        ):
+            raise ArgumentTypeError(f"habitat must be a cell code, not {habitat!r}")
+        if not numpy.isfinite(habitat) or habitat != int(habitat):
+            raise ValueError(f"habitat is a cell code, a whole number, not {habitat!r}")
+    # Checked before the habitat mask is made, which would take a byte a
+    # cell; the engine refuses such a side too.
+    for side, name in zip(cells.shape, ("rows", "columns")):
+        if side > _INT_MAX:
+            raise ValueError(f"a map of {side} {name} is beyond the {_INT_MAX} a side may have")
     mask = cells != 0 if habitat is None else cells == habitat
     return _patchwright.metrics(
         numpy.ascontiguousarray(mask).view(numpy.uint8), cell_size, neighbours

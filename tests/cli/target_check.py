@@ -122,7 +122,7 @@ def main(cli):
                           "20", "--replicates", "2", "--generator", "philox", "--target",
                           "np=1000:", "--max-draws", "7", "--prefix", "S_"])
         if short.returncode != 0 or "cover 30 fell short: 0 of 2 maps met the targets in 7 " \
-                "draws" not in short.stdout:
+                "draws" not in short.stderr:
             failures.append("unreachable target: exit %d, %s%s" % (
                 short.returncode, short.stdout, short.stderr))
         if any((work / "short").glob("S_0*")):

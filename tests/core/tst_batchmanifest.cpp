@@ -174,6 +174,37 @@ private Q_SLOTS:
         }
     }
 
+    // The percentage is rounded from the exact fraction of the counts, ties
+    // to even, not from a double on its way through a formatter.
+    void realisedCoverRoundsTheExactValue_data()
+    {
+        QTest::addColumn<qint64>("habitat");
+        QTest::addColumn<qint64>("cells");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("43.625 down to even") << qint64(349) << qint64(800) << QByteArray("43.62");
+        QTest::newRow("0.015 up to even") << qint64(3) << qint64(20000) << QByteArray("0.02");
+        QTest::newRow("0.005, a tie the double hides")
+            << qint64(1) << qint64(20000) << QByteArray("0.00");
+        QTest::newRow("just above a tie")
+            << qint64(100001) << qint64(20000000) << QByteArray("0.50");
+        QTest::newRow("two thirds") << qint64(2) << qint64(3) << QByteArray("66.67");
+        QTest::newRow("all") << qint64(7) << qint64(7) << QByteArray("100.00");
+        QTest::newRow("none") << qint64(0) << qint64(7) << QByteArray("0.00");
+        QTest::newRow("largest map")
+            << qint64(2147395600) - 1 << qint64(2147395600) << QByteArray("100.00");
+    }
+
+    void realisedCoverRoundsTheExactValue()
+    {
+        QFETCH(qint64, habitat);
+        QFETCH(qint64, cells);
+        QFETCH(QByteArray, shown);
+        MapRecord record = randomRecord();
+        record.habitatCells = habitat;
+        record.cellCount = cells;
+        QCOMPARE(manifestRow(record).split(',').at(4), shown);
+    }
+
     void randomBatchRecordsWhatIsOnDisk_data()
     {
         QTest::addColumn<MapFileWriter::Format>("format");

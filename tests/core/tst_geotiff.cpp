@@ -222,6 +222,9 @@ private Q_SLOTS:
         LandscapeGrid grid;
         QVERIFY_DONE(readGeoTiff(path, grid));
         QCOMPARE(grid.rowCount(), std::size_t(rows));
+        LandscapeGrid stopped;
+        const FileResult error = readGeoTiff(path, stopped, [] { return true; });
+        QVERIFY(error && error->reason == readStoppedReason() && stopped.isEmpty());
         std::vector<double> read;
         for (std::size_t r = 0; r < grid.rowCount(); ++r)
             for (qint32 value : grid.row(r))

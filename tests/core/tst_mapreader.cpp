@@ -102,6 +102,37 @@ private Q_SLOTS:
         }
     }
 
+    // A read told to stop stops between blocks, whatever the format, and
+    // leaves no half map behind; one never told reads the whole map.
+    void stopEndsTheReadBetweenBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::newRow("plain") << QByteArray();
+        QTest::newRow("ascii grid")
+            << QByteArray("ncols 1000\nnrows 1500\nxllcorner 0\nyllcorner 0\ncellsize 1\n");
+    }
+
+    void stopEndsTheReadBetweenBlocks()
+    {
+        QFETCH(QByteArray, header);
+        // Three blocks of the readers' megabyte.
+        const QByteArray row = QByteArray("1 0 ").repeated(500) + '\n';
+        const QString path = m_dir.filePath(QStringLiteral("large.txt"));
+        writeFile(path, header + row.repeated(1500));
+        for (const int blocksBeforeStop : {0, 1, 2}) {
+            int asked = 0;
+            LandscapeGrid grid;
+            const FileResult error = readMap(
+                path, grid, [&asked, blocksBeforeStop] { return asked++ == blocksBeforeStop; });
+            QVERIFY(error);
+            QCOMPARE(error->reason, readStoppedReason());
+            QVERIFY(grid.isEmpty());
+        }
+        LandscapeGrid grid;
+        QVERIFY(!readMap(path, grid, [] { return false; }));
+        QCOMPARE(grid.rowCount(), std::size_t(1500));
+    }
+
     void gridForGisToolsIsNotChecked()
     {
         LandscapeGrid grid;

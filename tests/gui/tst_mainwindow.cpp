@@ -26,6 +26,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -179,6 +180,46 @@ private Q_SLOTS:
         QVERIFY2(w.statusBar()->currentMessage().contains(QStringLiteral("not a map file")),
                  qPrintable(w.statusBar()->currentMessage()));
         QVERIFY(!action(w, "actionExportPicture")->isEnabled());
+    }
+
+    // A large map is read while the window goes on: it still shows the map
+    // it had and says what it reads; a map chosen meanwhile wins, and the
+    // read it replaced never shows up.
+    void largeMapLoadsWhileTheWindowGoesOn()
+    {
+        writeFile(QStringLiteral("small.txt"), "1 0 \n0 1 \n");
+        writeFile(QStringLiteral("large.txt"),
+                  QByteArray("1 0 ").repeated(1100).append('\n').repeated(1200));
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("small.txt")),
+                    QDir(m_dir.path()).filePath(QStringLiteral("large.txt"))});
+        list->setCurrentRow(0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(2));
+        QSignalSpy shown(&w, &MainWindow::mapShown);
+
+        list->setCurrentRow(1);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(2));
+        QVERIFY2(w.statusBar()->currentMessage().contains(QStringLiteral("large.txt")),
+                 qPrintable(w.statusBar()->currentMessage()));
+        QVERIFY(shown.wait(30000));
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(1200));
+        QVERIFY(
+            w.statusBar()->currentMessage().startsWith(QStringLiteral("large.txt: 1200 × 2200")));
+
+        list->setCurrentRow(0);
+        list->setCurrentRow(1);
+        list->setCurrentRow(0);
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(2));
+        // Reads run one at a time, so the one below is shown after any the
+        // earlier choice could still have posted.
+        list->setCurrentRow(1);
+        QVERIFY(shown.wait(30000));
+        QCOMPARE(w.currentGrid().rowCount(), std::size_t(1200));
+        const auto large = std::count_if(shown.begin(), shown.end(), [](const QList<QVariant> &s) {
+            return s.at(0).toString().endsWith(QStringLiteral("large.txt"));
+        });
+        QCOMPARE(large, 2);
     }
 
     // With both view options off and no zoom, the window draws exactly the

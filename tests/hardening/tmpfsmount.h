@@ -48,6 +48,13 @@ public:
     TmpfsMount &operator=(const TmpfsMount &) = delete;
 
     bool isMounted() const { return m_mounted; }
+
+    // Makes the file system read-only, as a mount that was never writable.
+    bool remountReadOnly()
+    {
+        return m_mounted && ::mount(nullptr, QFile::encodeName(m_path).constData(), nullptr,
+                                    MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0;
+    }
     QString error() const { return m_error; }
 
 private:

@@ -3,6 +3,7 @@
 #include "tests/hardening/tmpfsmount.h"
 
 #include "tests/support/cli.h"
+#include "tests/support/files.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -74,8 +75,8 @@ struct Outcome {
     QString err;
 };
 
-// Starts the command line and, as soon as it has passed its checks and made
-// the output folder, stops it, lets the disk fill up to `leave` free bytes
+// Starts the command line and, as soon as it has passed its checks and
+// opened its journal, stops it, lets the disk fill up to `leave` free bytes
 // and lets it go on into the full disk.
 Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
                         const QString &diskRoot, qint64 leave)
@@ -85,7 +86,7 @@ Outcome runIntoFullDisk(const QStringList &arguments, const QString &outFolder,
     cli.start(QStringLiteral(PW_CLI_PATH), arguments);
     if (!cli.waitForStarted())
         return outcome;
-    while (!QFileInfo::exists(outFolder)) {
+    while (QDir(outFolder).entryList({QStringLiteral("*run.journal")}, QDir::Files).isEmpty()) {
         if (cli.waitForFinished(0))
             break;
         QThread::usleep(100);
@@ -193,6 +194,35 @@ private Q_SLOTS:
         checkStoppedRun(outcome.exitCode, outcome.err, out, QStringLiteral("FBM_"),
                         QStringLiteral("FBM_0\\.50_0\\d0_0000\\d\\.txt"), 1000, 0, 1,
                         noSpaceText());
+    }
+
+    // The room for the batch list and the manifest is the run's before its
+    // first map: a disk that fills to its last kilobytes during the run
+    // still takes them, and they describe exactly the maps on it.
+    void recordsFitOnADiskFilledDuringTheRun()
+    {
+        QTemporaryDir dir;
+        const QString disk = dir.filePath(QStringLiteral("disk"));
+        TmpfsMount mount(disk, qint64(20) << 20);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: %1").arg(mount.error())));
+        const QString out = disk + QStringLiteral("/maps");
+        const Outcome outcome = runIntoFullDisk({"random", "--out", out, "--cover", "1:100:1",
+                                                 "--size", "100", "--format", "tif", "--quiet"},
+                                                out, disk, 120000);
+        QVERIFY2(!outcome.finishedEarly, "the batch ended before the disk could be filled");
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.err.contains(noSpaceText()), qPrintable(outcome.err));
+        QVERIFY2(!outcome.err.contains(QLatin1String("not written")), qPrintable(outcome.err));
+        const QStringList maps = QDir(out).entryList({QStringLiteral("*.tif")}, QDir::Files);
+        QVERIFY(!maps.isEmpty());
+        QStringList listed;
+        for (const QString &path : BatchFolder::listedMaps(
+                 QDir(out).filePath(QStringLiteral("RND_") + listName), QString()))
+            listed << QFileInfo(path).fileName();
+        QCOMPARE(sorted(listed), maps);
+        QCOMPARE(readAll(QDir(out).filePath(QStringLiteral("RND_manifest.csv"))).count('\n'),
+                 maps.size() + 1);
     }
 
     void randomBatchOverTheFileSizeLimit()

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/mapfilereader.h"
+#include "core/mapreader.h"
 #include "settings/appsettings.h"
 #include "tests/hardening/processmemory.h"
+#include "tests/support/files.h"
 #include "tests/support/grids.h"
 
 #include <QBuffer>
@@ -9,6 +11,8 @@
 #include <QTest>
 
 #include <sys/resource.h>
+
+#include <array>
 #include <vector>
 
 namespace {
@@ -63,6 +67,39 @@ public:
 private:
     rlimit m_old{};
 };
+
+// A TIFF of a few hundred bytes whose one strip of bytes claims to be
+// `columns` x `rows` cells: what a reader believes before it reads.
+QByteArray tiffDeclaring(quint32 columns, quint32 rows)
+{
+    QByteArray bytes("II*\0", 4);
+    auto put16 = [&bytes](quint16 v) { bytes.append(char(v & 0xff)).append(char(v >> 8)); };
+    auto put32 = [&](quint32 v) {
+        put16(quint16(v & 0xffff));
+        put16(quint16(v >> 16));
+    };
+    put32(8);
+    const QList<std::array<quint32, 3>> entries = {
+        {256, 4, columns}, {257, 4, rows}, {258, 3, 8},    {259, 3, 1},  {262, 3, 1},
+        {273, 4, 200},     {277, 3, 1},    {278, 4, rows}, {279, 4, 16},
+    };
+    put16(quint16(entries.size()));
+    for (const auto &[tag, type, value] : entries) {
+        put16(quint16(tag));
+        put16(quint16(type));
+        put32(1);
+        if (type == 3) {
+            put16(quint16(value));
+            put16(0);
+        } else {
+            put32(value);
+        }
+    }
+    put32(0);
+    bytes.append(QByteArray(200 - bytes.size(), '\0'));
+    bytes.append(QByteArray(16, '\1'));
+    return bytes;
+}
 
 constexpr qint64 mebibyte = qint64(1) << 20;
 
@@ -181,6 +218,41 @@ private Q_SLOTS:
         QVERIFY(error.has_value());
         QVERIFY(error->path.endsWith(QStringLiteral("spaces.txt")));
         QVERIFY2(error->reason.contains(QStringLiteral("memory")), qPrintable(error->reason));
+        QVERIFY(grid.isEmpty());
+    }
+
+    // A few bytes that declare billions of cells are refused by what they
+    // declare, before a cell is allocated or read.
+    void declaredSizeBeyondTheLimitIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("GeoTIFF") << tiffDeclaring(2000000000, 1) << "wide.tif";
+        QTest::newRow("ESRI grid") << QByteArray("ncols 2000000000\nnrows 1\nxllcorner 0\n"
+                                                 "yllcorner 0\ncellsize 1\n1 0 1\n")
+                                   << "wide.asc";
+        QTest::newRow("GeoTIFF, square") << tiffDeclaring(60000, 60000) << "square.tif";
+    }
+
+    void declaredSizeBeyondTheLimitIsRefused()
+    {
+        if (ProcessMemory::underAddressSanitizer())
+            QSKIP("an address space limit cannot work under AddressSanitizer");
+        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        writeFile(path, content);
+        LandscapeGrid grid;
+        FileResult error;
+        {
+            // Were the grid allocated, it would not fit.
+            AddressSpaceLimit limit(ProcessMemory::virtualBytes() + 512 * mebibyte);
+            error = readMap(path, grid);
+        }
+        QVERIFY(error.has_value());
+        QVERIFY(error->path.endsWith(name));
+        QVERIFY2(error->reason.contains(QString::number(maxMapCells)), qPrintable(error->reason));
         QVERIFY(grid.isEmpty());
     }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -142,6 +143,20 @@ private Q_SLOTS:
         QCOMPARE(w.appSettings(), expected);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+    }
+
+    // The window keeps what the file gave but says, when it starts, which
+    // values the file did not supply and what it uses instead.
+    void windowSaysWhatTheFileDidNotSupply()
+    {
+        writeFile(QStringLiteral("config.txt"), "a\nb\nc\nd\nabc\n0\n");
+        MainWindow w;
+        QCOMPARE(w.appSettings(), withTexts("a", "b", "c", "d"));
+        const QString message = w.statusBar()->currentMessage();
+        QVERIFY2(message.contains(QStringLiteral("config.txt")) &&
+                     message.contains(QStringLiteral("habitat code (1 is used)")) &&
+                     message.contains(QStringLiteral("matrix code (0 is used)")),
+                 qPrintable(message));
     }
 
     void enormousFirstLineIsCutAndTheRestStillRead()

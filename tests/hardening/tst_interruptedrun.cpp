@@ -114,6 +114,74 @@ private Q_SLOTS:
         QVERIFY2(folder.others.size() <= 3, qPrintable(folder.others.join(u'\n')));
     }
 
+    // An --overwrite run killed halfway leaves new maps beside old ones
+    // under the same kind of names; the next run tells them apart, and the
+    // next --overwrite also clears what the killed run left half-made.
+    void killedOverwriteIsToldApartFromTheEarlierRun()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("maps"));
+        const QStringList batch{"random",  "--out",  out,   "--cover",
+                                "1:100:1", "--size", "150", "--quiet"};
+        QProcess earlier;
+        earlier.start(cli, batch + QStringList{"--seed", "1"});
+        QVERIFY(earlier.waitForFinished(60000));
+        QCOMPARE(earlier.exitCode(), 0);
+        QHash<QString, QByteArray> earlierMaps;
+        for (const QString &map : BatchFolder(out, 150, 0, 1).completeMaps)
+            earlierMaps.insert(map, readAll(map));
+        QCOMPARE(earlierMaps.size(), 100);
+
+        QProcess killed;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PW_NO_TMPFILE_PATH));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           environment.value(QStringLiteral("ASAN_OPTIONS")) +
+                               QStringLiteral(":verify_asan_link_order=0"));
+        killed.setProcessEnvironment(environment);
+        killed.start(cli, batch + QStringList{"--seed", "2", "--overwrite"});
+        QVERIFY(killed.waitForStarted());
+        // Killed once a tenth of the maps are new.
+        const auto rewritten = [&] {
+            QStringList changed;
+            for (auto map = earlierMaps.cbegin(); map != earlierMaps.cend(); ++map)
+                if (readAll(map.key()) != map.value())
+                    changed << QFileInfo(map.key()).fileName();
+            return changed;
+        };
+        while (rewritten().size() < 10 && !killed.waitForFinished(0))
+            QThread::usleep(200);
+        killed.kill();
+        QVERIFY(killed.waitForFinished(30000));
+        QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+        const QStringList changed = rewritten();
+        QVERIFY(changed.size() >= 10 && changed.size() < 100);
+
+        QProcess refused;
+        refused.start(cli, batch);
+        QVERIFY(refused.waitForFinished(60000));
+        QCOMPARE(refused.exitCode(), 2);
+        const QString err = QString::fromLocal8Bit(refused.readAllStandardError());
+        // The journal names each map just before it takes its name, so a
+        // kill between the two counts one map too many, never one too few.
+        const QRegularExpression counts(
+            QStringLiteral("did not finish: (\\d+) maps.* (\\d+) files"));
+        const QRegularExpressionMatch said = counts.match(err);
+        QVERIFY2(said.hasMatch(), qPrintable(err));
+        const int own = said.captured(1).toInt();
+        QVERIFY2(own == changed.size() || own == changed.size() + 1, qPrintable(err));
+        QCOMPARE(said.captured(2).toInt(), 100 - own);
+
+        QProcess again;
+        again.start(cli, batch + QStringList{"--cover", "1:3:1", "--overwrite"});
+        QVERIFY(again.waitForFinished(60000));
+        QCOMPARE(again.exitCode(), 0);
+        const BatchFolder after(out, 150, 0, 1);
+        QVERIFY2(after.temporaries.isEmpty(), qPrintable(after.temporaries.join(u'\n')));
+        QCOMPARE(after.others, (QStringList{out + QStringLiteral("/RND_ListFragStat.fbt"),
+                                            out + QStringLiteral("/RND_manifest.csv")}));
+    }
+
     void stopSignalFinishesTheMapAndListsTheRun_data()
     {
         QTest::addColumn<QString>("command");

@@ -286,8 +286,8 @@ private Q_SLOTS:
         const CliRun run = runCli({"fractal", "--out", dir.filePath("out"), "-H", "0.5:0.5:0.1",
                                    "--cover", "90:100:10", "--size", "16"});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.contains(QStringLiteral("cover 100 fell short at every H")),
-                 qPrintable(run.out));
+        QVERIFY2(run.err.contains(QStringLiteral("cover 100 fell short at every H")),
+                 qPrintable(run.err));
     }
 };
 

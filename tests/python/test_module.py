@@ -6,7 +6,10 @@ command line in PW_CLI_PATH."""
 
 import ast
 import csv
+import ctypes
+import functools
 import inspect
+import operator
 import os
 import signal
 import subprocess
@@ -156,6 +159,7 @@ class SameAsTheCommandLine(unittest.TestCase):
             ("fractal", dict(hurst=0.125), ["--hurst", "0.125:0.125:0.1"]),
             ("fractal", dict(surfaces=0), ["--surfaces", "0"]),
             ("fractal", dict(cell_size=-1), ["--cell-size", "-1"]),
+            ("random", dict(cell_size=1e308), ["--cell-size", "1e308"]),
         ]
         with tempfile.TemporaryDirectory() as folder:
             for kind, keywords, options in cases:
@@ -171,10 +175,28 @@ class SameAsTheCommandLine(unittest.TestCase):
             patchwright.fbm_surface(4097, 0.5, 0)
         with self.assertRaises(ValueError):
             patchwright.random_batch(cover=[40, 20])
+        with self.assertRaises(ValueError):
+            patchwright.fractal_batch(hurst=float("inf"))
         names = [record["file"] for record, _ in patchwright.random_batch(cover=[10, 25], size=4)]
         self.assertEqual(names, ["RND_010_4x4_a1.txt", "RND_025_4x4_a1.txt"])
-        with self.assertRaises(TypeError):
-            patchwright.random_batch(size="100")
+        # A wrong type is a bad value too: one except clause catches both.
+        wrong_types = [
+            lambda: patchwright.random_batch(size="100"),
+            lambda: patchwright.random_batch(target={"np": 5}),
+            lambda: patchwright.metrics("x"),
+            lambda: patchwright.metrics(numpy.ones((2, 2)), habitat="x"),
+        ]
+        for call in wrong_types:
+            with self.assertRaises(patchwright.ArgumentTypeError) as refused:
+                call()
+            self.assertIsInstance(refused.exception, TypeError)
+            self.assertIsInstance(refused.exception, ValueError)
+        # Exponents are numbers on the command line as in Python.
+        with tempfile.TemporaryDirectory() as folder:
+            self.assertEqual(run_cli("random", folder, "--cell-size", "1e3", "--size", "4",
+                                     "--cover", "10", "--format", "asc").returncode, 0)
+            with open(os.path.join(folder, "out", "RND_010_4x4_a1.asc")) as grid:
+                self.assertEqual(grid.read().splitlines()[4].split()[1], "1000")
 
 
 class OneDescription(unittest.TestCase):
@@ -293,6 +315,40 @@ class Metrics(unittest.TestCase):
             patchwright.metrics(numpy.ones((3, 3)), neighbours=6)
 
 
+class Limits(unittest.TestCase):
+    def test_sizes_beyond_32_bits_are_refused(self):
+        # Takes no memory: every cell is the same byte.
+        wide = numpy.broadcast_to(numpy.uint8(1), (1, 2**31 + 1))
+        with self.assertRaisesRegex(ValueError, "2147483649"):
+            patchwright.metrics(wide)
+
+    def test_a_forked_child_cannot_read_its_parents_batch(self):
+        batch = patchwright.random_batch(cover=[50], size=300, replicates=20)
+        next(batch)
+        pid = os.fork()
+        if pid == 0:
+            code = 3
+            try:
+                next(batch)
+            except RuntimeError as error:
+                code = 0 if "fork" in str(error) else 4
+            except BaseException:
+                code = 5
+            os._exit(code)
+        deadline = time.monotonic() + 20
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            if time.monotonic() > deadline:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                self.fail("the child waits forever on the batch it inherited")
+            time.sleep(0.05)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertEqual(len(list(batch)), 19)
+
+
 class StoppingEarly(unittest.TestCase):
     def test_an_abandoned_batch_stops_its_thread(self):
         before = thread_count()
@@ -323,6 +379,24 @@ class StoppingEarly(unittest.TestCase):
         timer.join()
         self.assertEqual(maps, 0)
         self.assertEqual(thread_count(), before)
+
+    def test_ctrl_c_stops_reading_a_map(self):
+        # Ctrl-C as the read begins. The calls below follow one another in C,
+        # where Python does not look for signals, so the interrupt surfaces
+        # where the read looks for it or, if it did not, only after `done`.
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "large.txt")
+            with open(path, "wb") as file:
+                file.write((b"1 0 " * 1000 + b"\n") * 800)
+            done = []
+            steps = [
+                functools.partial(ctypes.CDLL(None).kill, os.getpid(), signal.SIGINT),
+                functools.partial(patchwright.read_map, path),
+                functools.partial(done.append, True),
+            ]
+            with self.assertRaises(KeyboardInterrupt):
+                list(map(operator.methodcaller("__call__"), steps))
+            self.assertEqual(done, [])
 
     def test_another_thread_can_close_a_batch(self):
         before = thread_count()
