@@ -34,12 +34,10 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -116,11 +114,6 @@ template <typename Work> auto withoutGil(Work work)
         return std::move(*result);
 }
 
-bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // A field as the manifest's reader would take it, with one type per column
 // whatever the row holds, so that a mean patch area of exactly 20 is a float
 // like every other: measures as float, counts, codes and seeds as int, words
@@ -133,16 +126,12 @@ py::object fieldValue(const ManifestField &field)
         return py::none();
     const char *begin = text.constData();
     const char *end = begin + text.size();
-    const std::string_view name = field.name;
-    if (isOneOf(name, {"file", "kind", "generator", "cut", "distinct_surfaces", "surface_file"}))
-        return py::str(begin, std::size_t(text.size()));
-    if (isOneOf(name, {"realised_cover", "H", "threshold", "lpi", "area_mn", "area_am", "ed",
-                       "gyrate_am"})) {
+    if (field.type == ManifestType::Measure) {
         double number = 0;
         if (const auto [ptr, ec] = std::from_chars(begin, end, number);
             ec == std::errc() && ptr == end)
             return py::float_(number);
-    } else {
+    } else if (field.type != ManifestType::Text) {
         long long whole = 0;
         if (const auto [ptr, ec] = std::from_chars(begin, end, whole);
             ec == std::errc() && ptr == end)
