@@ -190,8 +190,9 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     // for it would build every surface of every H in vain.
     const std::array<bool, 101> reachable = reachableCovers();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(
-        m_engine, {hs, m_request.size, m_request.generator, m_request.firstSeed, surfacesPerH});
+    SurfacePipeline surfaces(m_engine,
+                             {hs, m_request.size, m_request.generator, m_request.firstSeed,
+                              surfacesPerH, m_request.cut == FractalCut::Ladder});
     MapWriter writer(m_request.output, publisher.inMemory());
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
