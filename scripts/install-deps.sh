@@ -8,9 +8,11 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
   libbenchmark-dev
   librandom123-dev
+  libfftw3-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio
+  r-cran-fields
   pybind11-dev python3-dev
   clang clang-format libclang-rt-dev
 )
