@@ -18,6 +18,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,12 +185,18 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
 {
     const BatchOutput &output = m_source->output();
     const QDir folder(QDir(output.folder).absolutePath());
-    const bool random = m_source->kind() == MapRecord::Kind::Random;
-    const QRegularExpression ownMaps =
-        random ? randomMapNames(output.prefix) : fractalMapNames(output.prefix);
-    const QRegularExpression otherMaps =
-        random ? fractalMapNames(output.prefix) : randomMapNames(output.prefix);
-    const QRegularExpression surfaceFiles = surfaceFileNames(output.prefix);
+    const MapRecord::Kind kind = m_source->kind();
+    const QRegularExpression ownMaps = mapNamesOf(kind, output.prefix);
+    std::vector<QRegularExpression> otherMaps;
+    for (MapRecord::Kind other :
+         {MapRecord::Kind::Random, MapRecord::Kind::Fractal, MapRecord::Kind::Gaussian})
+        if (other != kind)
+            otherMaps.push_back(mapNamesOf(other, output.prefix));
+    // The surfaces of a kind that writes them go with its maps.
+    const std::optional<QRegularExpression> surfaceFiles =
+        kind == MapRecord::Kind::Fractal    ? std::optional(surfaceFileNames(output.prefix))
+        : kind == MapRecord::Kind::Gaussian ? std::optional(gaussianSurfaceNames(output.prefix))
+                                            : std::nullopt;
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
@@ -208,9 +215,12 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
             continue;
         const bool ownMap = ownMaps.match(entry).hasMatch();
         const bool ours = ownMap || entry == listName || entry == manifest ||
-                          (!random && surfaceFiles.match(entry).hasMatch());
+                          (surfaceFiles && surfaceFiles->match(entry).hasMatch());
         if (!ours) {
-            if (otherMaps.match(entry).hasMatch())
+            if (std::any_of(otherMaps.begin(), otherMaps.end(),
+                            [&entry](const QRegularExpression &names) {
+                                return names.match(entry).hasMatch();
+                            }))
                 otherKind.append(entry);
             continue;
         }
@@ -237,7 +247,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
                "folder")
                 .arg(shownFolder)
                 .arg(otherKind.size())
-                .arg(output.prefix, someNames(otherKind), random ? tr("random") : tr("fractal"))};
+                .arg(output.prefix, someNames(otherKind),
+                     kind == MapRecord::Kind::Random    ? tr("random")
+                     : kind == MapRecord::Kind::Fractal ? tr("fractal")
+                                                        : tr("Gaussian field"))};
     if (!earlier.isEmpty() && !(output.overwrite || m_overwrite))
         return BatchRefusal{Kind::ExistingFiles,
                             tr("\"%1\" already holds %2 files of an earlier run with the prefix "

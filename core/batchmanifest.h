@@ -27,6 +27,8 @@ struct ManifestColumns {
     bool sampling = false;
     // surface_file
     bool surfaceFile = false;
+    // model, range, nu, cut, tied_habitat: every Gaussian field batch
+    bool gaussian = false;
     // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
     bool metrics = false;
 };

@@ -80,7 +80,11 @@ bool CoverRange::contains(int cover) const
     return step >= 1 && cover >= first && cover <= last && (cover - first) % step == 0;
 }
 
-std::vector<double> HurstRange::values() const
+namespace {
+
+// From first in steps of step, by repeated addition, while the value does
+// not exceed last + step / 2.
+std::vector<double> steppedValues(double first, double last, double step)
 {
     std::vector<double> values;
     if (!(step > 0.0))
@@ -89,6 +93,18 @@ std::vector<double> HurstRange::values() const
     for (double h = first; h <= limit; h += step)
         values.push_back(h);
     return values;
+}
+
+} // namespace
+
+std::vector<double> HurstRange::values() const
+{
+    return steppedValues(first, last, step);
+}
+
+std::vector<double> CorrelationRange::values() const
+{
+    return steppedValues(first, last, step);
 }
 
 std::optional<QString> BatchOutput::prefixRefusal(const QString &prefix)
@@ -228,4 +244,84 @@ bool FractalBatchRequest::samplingChanged() const
 qint64 FractalBatchRequest::mapCount() const
 {
     return std::max<qint64>(0, qint64(hurst.values().size()) * covers.count() * replicates);
+}
+
+std::vector<double> GaussianBatchRequest::axisValues() const
+{
+    return model == CovarianceModel::Fbm ? hurst.values() : ranges.values();
+}
+
+std::optional<QString> GaussianBatchRequest::refusal() const
+{
+    if (model == CovarianceModel::Fbm) {
+        if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) ||
+            !hasTwoDecimals(hurst.step))
+            return tr("H values have at most two decimals");
+        if (auto refusal = outside("the first H", hurst.first, firstHurstLimits))
+            return refusal;
+        if (auto refusal = outside("the last H", hurst.last, lastHurstLimits))
+            return refusal;
+        if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
+            return refusal;
+        if (hurst.values().empty())
+            return tr("the first H, %1, is above the last, %2: the range holds no H")
+                .arg(QString::number(hurst.first), QString::number(hurst.last));
+    } else {
+        if (!hasTwoDecimals(ranges.first) || !hasTwoDecimals(ranges.last) ||
+            !hasTwoDecimals(ranges.step))
+            return tr("ranges have at most two decimals");
+        if (auto refusal = outside("the first range", ranges.first, firstRangeLimits))
+            return refusal;
+        if (auto refusal = outside("the last range", ranges.last, lastRangeLimits))
+            return refusal;
+        if (auto refusal = outside("the range step", ranges.step, rangeStepLimits))
+            return refusal;
+        if (ranges.values().empty())
+            return tr("the first range, %1, is above the last, %2: the sweep holds no range")
+                .arg(QString::number(ranges.first), QString::number(ranges.last));
+    }
+    if (model == CovarianceModel::Matern) {
+        if (!hasTwoDecimals(nu))
+            return tr("nu has at most two decimals");
+        if (auto refusal = outside("nu", nu, nuLimits))
+            return refusal;
+    }
+    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
+        return refusal;
+    if (auto refusal = outside("the map size", size, sizeLimits))
+        return refusal;
+    if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
+        return refusal;
+    if (auto refusal = outside("the seed", seed, seedLimits))
+        return refusal;
+    return output.refusal();
+}
+
+qint64 GaussianBatchRequest::mapCount() const
+{
+    return std::max<qint64>(0, qint64(axisValues().size()) * covers.count() * replicates);
+}
+
+QString covarianceModelName(CovarianceModel model)
+{
+    switch (model) {
+    case CovarianceModel::Exponential:
+        return QStringLiteral("exponential");
+    case CovarianceModel::Gaussian:
+        return QStringLiteral("gaussian");
+    case CovarianceModel::Matern:
+        return QStringLiteral("matern");
+    case CovarianceModel::Fbm:
+        return QStringLiteral("fbm");
+    }
+    return {};
+}
+
+std::optional<CovarianceModel> covarianceModelFromName(const QString &name)
+{
+    for (CovarianceModel model : {CovarianceModel::Exponential, CovarianceModel::Gaussian,
+                                  CovarianceModel::Matern, CovarianceModel::Fbm})
+        if (name == covarianceModelName(model))
+            return model;
+    return std::nullopt;
 }

@@ -56,6 +56,16 @@ struct HurstRange {
     std::vector<double> values() const;
 };
 
+// The correlation ranges, in cells, a Gaussian field batch visits, walked
+// as the H values of a fractal batch are.
+struct CorrelationRange {
+    double first = 5.0;
+    double last = 45.0;
+    double step = 5.0;
+
+    std::vector<double> values() const;
+};
+
 // Where the maps of a batch go and what they hold, common to both kinds.
 struct BatchOutput {
     static constexpr IntLimits coverValueLimits{-99999, 99999};
@@ -171,3 +181,49 @@ struct FractalBatchRequest {
     // replicates. A run can write fewer when no surface reaches a cover.
     qint64 mapCount() const;
 };
+
+// A batch of maps cut from Gaussian random fields (gaussian/gaussianfield.h):
+// for every range (or, for fbm, every H), cover and replicate, a field of its
+// own drawn from the seed, cut at that cover.
+struct GaussianBatchRequest {
+    static constexpr HundredthsLimits firstRangeLimits{0.1, 10000.0};
+    static constexpr HundredthsLimits lastRangeLimits{0.1, 10000.0};
+    static constexpr HundredthsLimits rangeStepLimits{0.01, 10000.0};
+    // fbm exists for H strictly between 0 and 1.
+    static constexpr HundredthsLimits firstHurstLimits{0.01, 0.99};
+    static constexpr HundredthsLimits lastHurstLimits{0.01, 0.99};
+    static constexpr HundredthsLimits hurstStepLimits{0.01, 0.98};
+    static constexpr HundredthsLimits nuLimits{0.1, 10.0};
+    static constexpr IntLimits firstCoverLimits{0, 99};
+    static constexpr IntLimits lastCoverLimits{1, 100};
+    static constexpr IntLimits coverStepLimits{1, 100};
+    static constexpr IntLimits sizeLimits{2, 8192};
+    static constexpr IntLimits replicateLimits{1, 999999};
+    static constexpr IntLimits seedLimits{0, 1000000000};
+
+    CovarianceModel model = CovarianceModel::Exponential;
+    CorrelationRange ranges;
+    HurstRange hurst;
+    double nu = 1.0;
+    CoverRange covers;
+    int size = 100;
+    int replicates = 1;
+    qint32 seed = 0;
+    // This family has no earlier maps to stay the same as: its cuts are
+    // exact unless asked otherwise.
+    FractalCut cut = FractalCut::Exact;
+    // Also writes the field every map was cut from.
+    bool writeSurfaces = false;
+    BatchOutput output;
+
+    // The values of the batch's sweep: the ranges, or the H values for fbm.
+    std::vector<double> axisValues() const;
+    std::optional<QString> refusal() const;
+    // Axis values times covers times replicates.
+    qint64 mapCount() const;
+};
+
+// "exponential", "gaussian", "matern", "fbm": names, the manifest and the
+// front ends spell the models so.
+QString covarianceModelName(CovarianceModel model);
+std::optional<CovarianceModel> covarianceModelFromName(const QString &name);

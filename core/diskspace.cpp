@@ -145,6 +145,39 @@ qint64 DiskSpace::fractalBatchFiles(const FractalBatchRequest &request)
     return qint64(request.hurst.values().size()) * perH + 3;
 }
 
+double DiskSpace::gaussianBatchBytes(const GaussianBatchRequest &request, qint64 blockSize)
+{
+    const auto axisCount = double(request.axisValues().size());
+    if (request.size < 1 || request.replicates < 1 || axisCount < 1)
+        return 0;
+    const double upper = request.cut == FractalCut::Exact ? 0.0 : 1.0;
+    const double side = request.size;
+    const double surface =
+        request.writeSurfaces ? roundUpToBlocks(16.0 * side * side + 1024.0, blockSize) : 0.0;
+    double perAxis = 0;
+    double mapsPerAxis = 0;
+    forEachCover(request.covers, [&](int cover) {
+        const double low = std::clamp(cover / 100.0, 0.0, 1.0);
+        const double high = std::clamp((cover + upper) / 100.0, 0.0, 1.0);
+        perAxis += request.replicates *
+                   (roundUpToBlocks(std::max(mapBytes(request.output, request.size, low),
+                                             mapBytes(request.output, request.size, high)),
+                                    blockSize) +
+                    surface);
+        mapsPerAxis += request.replicates;
+    });
+    // model "_r", range "%.2f", "_", cover "%03i", "_", replicate "%05i",
+    // ".txt", with room for the longest model name and range
+    const int tail = 11 + 2 + 8 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
+    return axisCount * perAxis +
+           runRecordBytes(request.output, axisCount * mapsPerAxis, tail, blockSize);
+}
+
+qint64 DiskSpace::gaussianBatchFiles(const GaussianBatchRequest &request)
+{
+    return request.mapCount() * (request.writeSurfaces ? 2 : 1) + 3;
+}
+
 QString DiskSpace::humanSize(double bytes)
 {
     if (bytes < 1024.0)
@@ -210,4 +243,9 @@ std::optional<QString> DiskSpace::batchRefusal(const RandomBatchRequest &request
 std::optional<QString> DiskSpace::batchRefusal(const FractalBatchRequest &request) const
 {
     return refusal(fractalBatchBytes(request, m_blockSize), fractalBatchFiles(request));
+}
+
+std::optional<QString> DiskSpace::batchRefusal(const GaussianBatchRequest &request) const
+{
+    return refusal(gaussianBatchBytes(request, m_blockSize), gaussianBatchFiles(request));
 }

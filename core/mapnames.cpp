@@ -1,5 +1,7 @@
 #include "core/mapnames.h"
 
+#include "core/batchrequest.h"
+
 namespace {
 
 const QString extensions = QStringLiteral("\\.(txt|asc|tif)");
@@ -33,6 +35,35 @@ QString surfaceFileName(const QString &stem, double H, int seed, MapFormat forma
                                                            : MapFormat::AsciiGrid);
 }
 
+namespace {
+
+QString gaussianTail(CovarianceModel model, double axisValue, int cover, int replicate)
+{
+    return covarianceModelName(model) + QString::asprintf(model == CovarianceModel::Fbm
+                                                              ? "_h%.2f_%03i_%05i"
+                                                              : "_r%.2f_%03i_%05i",
+                                                          axisValue, cover, replicate);
+}
+
+const QString gaussianPattern =
+    QStringLiteral("(exponential|gaussian|matern|fbm)_[rh]\\d+\\.\\d\\d_\\d{3}_\\d{5,}");
+
+} // namespace
+
+QString gaussianMapName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                        int replicate, MapFormat format)
+{
+    return stem + gaussianTail(model, axisValue, cover, replicate) + mapFormatExtension(format);
+}
+
+QString gaussianSurfaceName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                            int replicate, MapFormat format)
+{
+    return stem + gaussianTail(model, axisValue, cover, replicate) + QStringLiteral("_surface") +
+           mapFormatExtension(format == MapFormat::GeoTiff ? MapFormat::GeoTiff
+                                                           : MapFormat::AsciiGrid);
+}
+
 QString batchListName(const QString &stem)
 {
     return stem + QStringLiteral("ListFragStat.fbt");
@@ -61,4 +92,27 @@ QRegularExpression fractalMapNames(const QString &prefix)
 QRegularExpression surfaceFileNames(const QString &prefix)
 {
     return anchored(prefix, QStringLiteral("\\d\\.\\d\\d_surface_\\d{5,}"));
+}
+
+QRegularExpression gaussianMapNames(const QString &prefix)
+{
+    return anchored(prefix, gaussianPattern);
+}
+
+QRegularExpression gaussianSurfaceNames(const QString &prefix)
+{
+    return anchored(prefix, gaussianPattern + QStringLiteral("_surface"));
+}
+
+QRegularExpression mapNamesOf(MapRecord::Kind kind, const QString &prefix)
+{
+    switch (kind) {
+    case MapRecord::Kind::Fractal:
+        return fractalMapNames(prefix);
+    case MapRecord::Kind::Gaussian:
+        return gaussianMapNames(prefix);
+    case MapRecord::Kind::Random:
+        break;
+    }
+    return randomMapNames(prefix);
 }

@@ -5,6 +5,7 @@
 #include "core/mapnames.h"
 #include "core/mappublisher.h"
 #include "core/mapwriter.h"
+#include "core/surfacecut.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacefile.h"
 #include "fractal/surfacepipeline.h"
@@ -129,38 +130,7 @@ std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &fold
 FractalMapGenerator::ExactCut FractalMapGenerator::exactCut(const FbmBlock &block, int cover,
                                                             std::vector<double> &scratch)
 {
-    const qint64 cells = qint64(block.size) * block.size;
-    const qint64 taken = (qint64(cover) * cells + 50) / 100;
-    if (taken <= 0)
-        return {std::numeric_limits<double>::infinity(), 0};
-    if (taken >= cells)
-        return {-std::numeric_limits<double>::infinity(), 0};
-    if (qint64(scratch.size()) != cells) {
-        scratch.resize(std::size_t(cells));
-        for (int row = 0; row < block.size; ++row)
-            for (int col = 0; col < block.size; ++col)
-                scratch[std::size_t(row) * std::size_t(block.size) + std::size_t(col)] =
-                    block.at(row, col);
-    }
-    // The taken-th largest value, by selection rather than a sort.
-    const auto nth = scratch.begin() + std::ptrdiff_t(cells - taken);
-    std::nth_element(scratch.begin(), nth, scratch.end());
-    const double threshold = *nth;
-    const qint64 above =
-        std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
-    const qint64 tiedTaken = taken - above;
-    // When every cell equal to the threshold is taken, which is the rule
-    // for surfaces without repeated values, the map is all that lies above
-    // the next lower value: that is the threshold to give, so that a cut of
-    // the surface at the manifest's threshold makes the map again.
-    // Everything before the selected value is at most that value.
-    double next = -std::numeric_limits<double>::infinity();
-    for (auto it = scratch.begin(); it != nth; ++it) {
-        if (*it == threshold)
-            return {threshold, tiedTaken};
-        next = std::max(next, *it);
-    }
-    return {next, 0};
+    return exactCoverCut(block.values.data(), block.size, block.size + 1, cover, scratch);
 }
 
 BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
@@ -305,20 +275,8 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     const BatchOutput &output = m_request.output;
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
         return error;
-    const double threshold = cut.threshold;
-    if (cut.tiesAbove == 0) {
-        for (int row = 0; row < block.size; ++row)
-            writer.putRow(block.size, [&block, row, threshold](int col) {
-                return block.at(row, col) > threshold;
-            });
-    } else {
-        qint64 ties = cut.tiesAbove;
-        for (int row = 0; row < block.size; ++row)
-            writer.putRow(block.size, [&block, row, threshold, &ties](int col) {
-                const double value = block.at(row, col);
-                return value > threshold || (value == threshold && ties-- > 0);
-            });
-    }
+    putCutRows(writer, block.values.data(), block.size, block.size + 1, cut.threshold,
+               cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;

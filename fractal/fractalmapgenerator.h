@@ -5,6 +5,7 @@
 #include "core/fileerror.h"
 #include "core/mapfilewriter.h"
 #include "core/maprecord.h"
+#include "core/surfacecut.h"
 #include "fractal/fbmblock.h"
 
 #include <QList>
@@ -108,15 +109,8 @@ private:
     };
 
 public:
-    // The cut that leaves exactly round(cover * cells / 100) of the map's
-    // size x size cells above it, halves rounded up: the threshold is the
-    // value of the last cell taken, and of the cells equal to it those first
-    // in row-major order are taken. `scratch` holds the map's values, in any
-    // order; it is reordered.
-    struct ExactCut {
-        double threshold = 0.0;
-        qint64 tiesAbove = 0;
-    };
+    // See exactCoverCut: the block's top-left size x size values.
+    using ExactCut = ExactCoverCut;
     static ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
 
 private:

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/batchjob.h"
+#include "core/batchrequest.h"
+#include "gaussian/gaussianfield.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class MapWriter;
+
+// Runs a Gaussian field batch: for every range (or H), requested cover and
+// replicate, in that order, one field of its own is drawn, from the seed and
+// those three values alone, and cut at the cover. Exact cuts (the default)
+// leave exactly round(cover * cells / 100) cells of habitat; ladder cuts
+// rescale the field to [0, 1] and take the lowest of the thresholds 0.10,
+// 0.11, ... 0.89 whose whole percentage is the cover, or give no map.
+//
+// Fields are drawn ahead on helper threads while the run writes the maps of
+// the ones before; each is a pure function of its stream, so the files are
+// the same on any number of threads.
+class GaussianMapGenerator final : public MapSource {
+public:
+    explicit GaussianMapGenerator(const GaussianBatchRequest &request);
+    ~GaussianMapGenerator() override;
+
+    MapRecord::Kind kind() const override { return MapRecord::Kind::Gaussian; }
+    const BatchOutput &output() const override { return m_request.output; }
+    // The request's own refusal, or why one of its fields cannot be drawn
+    // exactly.
+    std::optional<QString> refusal() const override;
+    std::optional<QString> diskSpaceRefusal(const QString &folder) const override;
+    QString longestMapName(const QString &nameStem) const override;
+    ManifestColumns manifestColumns() const override
+    {
+        ManifestColumns columns;
+        columns.surfaceFile = m_request.writeSurfaces;
+        columns.metrics = m_request.output.metrics;
+        columns.gaussian = true;
+        return columns;
+    }
+    BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
+                         BatchProgress &progress) override;
+    QStringList shortfalls(const QList<MapRecord> &written) const override;
+
+    // The model of the request at one value of its sweep.
+    static FieldModel fieldModel(const GaussianBatchRequest &request, double axisValue);
+    // The stream of one field: the sweep's value enters in hundredths, so
+    // that a map can be made again from its manifest row alone.
+    static FieldStream fieldStream(const GaussianBatchRequest &request, double axisValue, int cover,
+                                   int replicate);
+
+    static QString progressLabel(const GaussianBatchRequest &request, double axisValue,
+                                 int replicate);
+
+private:
+    struct Field;
+    // The embedding of the index-th value of the sweep, built once.
+    const CirculantEmbedding *embedding(std::size_t index, QString *refusal) const;
+    FileResult writeMap(const Field &field, const QString &nameStem, MapWriter &writer,
+                        MapPublisher &publisher, std::vector<double> &scratch) const;
+
+    GaussianBatchRequest m_request;
+    std::vector<double> m_axis;
+    mutable std::vector<std::unique_ptr<CirculantEmbedding>> m_embeddings;
+};
+
+// The batch job of a Gaussian field request.
+BatchJob gaussianBatchJob(const GaussianBatchRequest &request);
