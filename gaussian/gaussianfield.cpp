@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -91,10 +92,6 @@ void normalPair(const philox::Key &key, std::uint32_t entry, const FieldStream &
         }
     }
 }
-
-struct FftwFree {
-    void operator()(double *p) const { fftw_free(p); }
-};
 
 } // namespace
 
@@ -249,17 +246,28 @@ CirculantEmbedding::~CirculantEmbedding()
     }
 }
 
-bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &out) const
+FieldWorkspace::~FieldWorkspace()
+{
+    fftw_free(m_data);
+}
+
+bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &out,
+                              FieldWorkspace &workspace) const
 {
     const int m = m_side;
     const int half = m / 2 + 1;
     const std::size_t entries = std::size_t(m) * std::size_t(half);
     // In place: the real result's rows are padded to 2 * half doubles.
-    std::unique_ptr<double, FftwFree> buffer(
-        static_cast<double *>(fftw_malloc(entries * 2 * sizeof(double))));
-    if (!buffer)
-        return false;
-    auto *spectrum = reinterpret_cast<std::complex<double> *>(buffer.get());
+    if (workspace.m_doubles != entries * 2) {
+        fftw_free(std::exchange(workspace.m_data, nullptr));
+        workspace.m_doubles = 0;
+        workspace.m_data = static_cast<double *>(fftw_malloc(entries * 2 * sizeof(double)));
+        if (!workspace.m_data)
+            return false;
+        workspace.m_doubles = entries * 2;
+    }
+    double *const buffer = workspace.m_data;
+    auto *spectrum = reinterpret_cast<std::complex<double> *>(buffer);
     const philox::Key key = philox::key(stream.seed, philox::Domain::GaussianField);
     const double halfRoot = std::sqrt(0.5);
 
@@ -290,11 +298,11 @@ bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &ou
             }
         }
     }
-    fftw_execute_dft_c2r(static_cast<fftw_plan>(m_plan),
-                         reinterpret_cast<fftw_complex *>(buffer.get()), buffer.get());
+    fftw_execute_dft_c2r(static_cast<fftw_plan>(m_plan), reinterpret_cast<fftw_complex *>(buffer),
+                         buffer);
 
     const std::size_t stride = 2 * std::size_t(half);
-    const double *field = buffer.get();
+    const double *field = buffer;
     out.resize(std::size_t(m_size) * std::size_t(m_size));
     if (m_model.model != CovarianceModel::Fbm) {
         for (int i = 0; i < m_size; ++i)

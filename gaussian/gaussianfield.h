@@ -66,6 +66,22 @@ struct FieldStream {
     std::uint32_t replicate = 0;
 };
 
+// The spectrum a field is drawn in, kept from one field to the next: a new
+// one per field would cost more in page faults than the transform. One per
+// thread that draws.
+class FieldWorkspace final {
+public:
+    FieldWorkspace() = default;
+    ~FieldWorkspace();
+    FieldWorkspace(const FieldWorkspace &) = delete;
+    FieldWorkspace &operator=(const FieldWorkspace &) = delete;
+
+private:
+    friend class CirculantEmbedding;
+    double *m_data = nullptr;
+    std::size_t m_doubles = 0;
+};
+
 class CirculantEmbedding final {
 public:
     static constexpr int minSize = 2;
@@ -90,7 +106,12 @@ public:
     // Any number of threads may draw from one embedding at once, each with
     // its own out. Returns false when the memory for the spectrum cannot be
     // had.
-    bool draw(const FieldStream &stream, std::vector<double> &out) const;
+    bool draw(const FieldStream &stream, std::vector<double> &out, FieldWorkspace &workspace) const;
+    bool draw(const FieldStream &stream, std::vector<double> &out) const
+    {
+        FieldWorkspace workspace;
+        return draw(stream, out, workspace);
+    }
 
     // The covariance the model gives two cells d apart; for fbm, half the
     // variogram, d^(2H).

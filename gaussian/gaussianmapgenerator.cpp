@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <future>
@@ -29,7 +30,7 @@ QString tr(const char *text)
 // side, a field's spectrum takes hundreds of megabytes, and one is drawn
 // at a time.
 constexpr int drawnAhead = 2;
-constexpr int largeSide = 4096;
+constexpr int largeSide = 2048;
 
 // The fixed thresholds of a ladder cut, built by repeated addition as the
 // fractal ladder is.
@@ -174,29 +175,33 @@ BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
-    auto draw = [this](Field *field) {
+    const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
+    // Field k is drawn in workspace k % (ahead + 1): no more than ahead + 1
+    // fields are drawn at once, and those are consecutive.
+    std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
+    auto draw = [this](Field *field, FieldWorkspace *workspace) {
         QString reason;
         const CirculantEmbedding *e = embedding(field->axisIndex, &reason);
         field->drawn =
             e && e->draw(fieldStream(m_request, field->axisValue, field->cover, field->replicate),
-                         field->values);
+                         field->values, *workspace);
     };
     // Builds every embedding on this thread first: the helpers only read them.
     for (std::size_t a = 0; a < m_axis.size(); ++a)
         if (m_request.size <= largeSide && !embedding(a, nullptr))
             return end(BatchResult::failed(*refusal()));
 
-    const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
     std::deque<std::future<void>> pending;
     std::size_t next = 0;
     auto launch = [&] {
         while (next < plan.size() && int(pending.size()) <= ahead) {
+            FieldWorkspace *workspace = &workspaces[next % workspaces.size()];
             Field *field = &plan[next++];
             try {
                 pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
-                                             draw, field));
+                                             draw, field, workspace));
             } catch (const std::system_error &) {
-                pending.push_back(std::async(std::launch::deferred, draw, field));
+                pending.push_back(std::async(std::launch::deferred, draw, field, workspace));
             }
         }
     };
@@ -205,8 +210,10 @@ BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher
         std::deque<std::future<void>> &pending;
         ~Drain()
         {
+            // A deferred draw that never ran is dropped unrun.
             for (auto &f : pending)
-                if (f.valid())
+                if (f.valid() &&
+                    f.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
                     f.wait();
         }
     } drain{pending};

@@ -62,6 +62,13 @@ private Q_SLOTS:
                 variances[c].add(f[std::size_t(cells[c])] * f[std::size_t(cells[c])]);
         });
         QCOMPARE(products[1].count, 400);
+        double worst = 0;
+        for (int lag = 1; lag <= lags; ++lag)
+            worst = std::max(worst, products[std::size_t(lag)].deviation(
+                                        CirculantEmbedding::covariance(model, lag)));
+        for (const SampleMean &variance : variances)
+            worst = std::max(worst, variance.deviation(1.0));
+        qInfo("largest deviation %.2f standard errors", worst);
         for (int lag = 1; lag <= lags; ++lag) {
             const QByteArray why =
                 products[std::size_t(lag)].mismatch(CirculantEmbedding::covariance(model, lag));
@@ -92,6 +99,11 @@ private Q_SLOTS:
             for (int lag = 1; lag <= 8; lag *= 2)
                 increments[std::size_t(lag)].add(squaredIncrement(f, size, lag));
         });
+        double worst = 0;
+        for (int lag = 1; lag <= 8; lag *= 2)
+            worst = std::max(
+                worst, increments[std::size_t(lag)].deviation(2.0 * std::pow(lag, 2.0 * hurst)));
+        qInfo("largest deviation %.2f standard errors", worst);
         for (int lag = 1; lag <= 8; lag *= 2) {
             const QByteArray why =
                 increments[std::size_t(lag)].mismatch(2.0 * std::pow(lag, 2.0 * hurst));

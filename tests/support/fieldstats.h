@@ -29,11 +29,16 @@ struct SampleMean {
         const double variance = (sumSquares - sum * sum / count) / (count - 1);
         return std::sqrt(std::max(variance, 0.0) / count);
     }
+    // How many standard errors the mean lies from `expected`.
+    double deviation(double expected) const
+    {
+        return std::abs(mean() - expected) / standardError();
+    }
     // Empty when the mean is within k standard errors of `expected`,
     // otherwise what differs, for QVERIFY2.
     QByteArray mismatch(double expected, double k = 4.0) const
     {
-        if (std::abs(mean() - expected) <= k * standardError())
+        if (deviation(expected) <= k)
             return {};
         return "mean " + QByteArray::number(mean(), 'g', 6) + " +- " +
                QByteArray::number(standardError(), 'g', 3) + " vs " +
