@@ -176,32 +176,43 @@ BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher
     progress.setValue(0);
 
     const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
-    // Field k is drawn in workspace k % (ahead + 1): no more than ahead + 1
-    // fields are drawn at once, and those are consecutive.
-    std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
-    auto draw = [this](Field *field, FieldWorkspace *workspace) {
-        QString reason;
-        const CirculantEmbedding *e = embedding(field->axisIndex, &reason);
-        field->drawn =
-            e && e->draw(fieldStream(m_request, field->axisValue, field->cover, field->replicate),
-                         field->values, *workspace);
-    };
     // Builds every embedding on this thread first: the helpers only read them.
     for (std::size_t a = 0; a < m_axis.size(); ++a)
-        if (m_request.size <= largeSide && !embedding(a, nullptr))
+        if (ahead > 0 && !embedding(a, nullptr))
             return end(BatchResult::failed(*refusal()));
+    // Fields are drawn in groups of consecutive ones, each group on a
+    // helper thread of its own, so that small fields do not each pay for a
+    // thread and a handoff: a group is about 2^21 spectral entries. Group g
+    // is drawn in workspace g % (ahead + 1), since no more than ahead + 1
+    // consecutive groups are drawn at once.
+    const qint64 side = ahead > 0 ? m_embeddings.front()->side() : 0;
+    const std::size_t group =
+        ahead > 0
+            ? std::size_t(std::clamp<qint64>((qint64(1) << 21) / (side * (side / 2 + 1)), 1, 64))
+            : 1;
+    std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
+    auto draw = [this, &plan](std::size_t first, std::size_t last, FieldWorkspace *workspace) {
+        for (std::size_t k = first; k < last; ++k) {
+            Field &field = plan[k];
+            const CirculantEmbedding *e = embedding(field.axisIndex, nullptr);
+            field.drawn =
+                e && e->draw(fieldStream(m_request, field.axisValue, field.cover, field.replicate),
+                             field.values, *workspace);
+        }
+    };
 
     std::deque<std::future<void>> pending;
     std::size_t next = 0;
     auto launch = [&] {
         while (next < plan.size() && int(pending.size()) <= ahead) {
-            FieldWorkspace *workspace = &workspaces[next % workspaces.size()];
-            Field *field = &plan[next++];
+            const std::size_t first = next;
+            next = std::min(plan.size(), first + group);
+            FieldWorkspace *workspace = &workspaces[(first / group) % workspaces.size()];
             try {
                 pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
-                                             draw, field, workspace));
+                                             draw, first, next, workspace));
             } catch (const std::system_error &) {
-                pending.push_back(std::async(std::launch::deferred, draw, field, workspace));
+                pending.push_back(std::async(std::launch::deferred, draw, first, next, workspace));
             }
         }
     };
@@ -220,11 +231,13 @@ BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher
 
     std::vector<double> scratch;
     for (std::size_t k = 0; k < plan.size(); ++k) {
-        launch();
         Field &field = plan[k];
         progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));
-        pending.front().get();
-        pending.pop_front();
+        if (k % group == 0) {
+            launch();
+            pending.front().get();
+            pending.pop_front();
+        }
         if (m_request.size > largeSide && k + 1 < plan.size() &&
             plan[k + 1].axisIndex != field.axisIndex)
             m_embeddings[field.axisIndex].reset();
