@@ -52,14 +52,6 @@ void BM_Field(benchmark::State &state)
 }
 BENCHMARK(BM_Field)->Arg(1024)->Arg(100)->Unit(benchmark::kMillisecond);
 
-class NoProgress final : public BatchProgress {
-public:
-    void setMaximum(int) override {}
-    void setLabelText(const QString &) override {}
-    void setValue(int) override {}
-    bool wasCanceled() const override { return false; }
-};
-
 // The default batch of each family, written to a temporary folder: 900 maps
 // of 100 x 100 cells for both (nine ranges or nine H values, covers 1 to
 // 100). Argument 0 is the fractal batch, 1 the Gaussian one.
@@ -69,7 +61,7 @@ void BM_DefaultBatch(benchmark::State &state)
     qint64 maps = 0;
     for (auto _ : state) {
         QTemporaryDir dir;
-        NoProgress progress;
+        NullProgress progress;
         BatchReport report;
         if (gaussian) {
             GaussianBatchRequest request;

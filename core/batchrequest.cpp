@@ -22,12 +22,17 @@ std::optional<QString> outside(const char *what, qint64 value, IntLimits limits)
     return tr("%1 must be between %2 and %3").arg(tr(what)).arg(limits.min).arg(limits.max);
 }
 
-std::optional<QString> outside(const char *what, double value, HundredthsLimits limits)
+std::optional<QString> outside(const QString &what, double value, HundredthsLimits limits)
 {
     if (limits.contains(value))
         return std::nullopt;
     return tr("%1 must be between %2 and %3")
-        .arg(tr(what), QString::number(limits.min), QString::number(limits.max));
+        .arg(what, QString::number(limits.min), QString::number(limits.max));
+}
+
+std::optional<QString> outside(const char *what, double value, HundredthsLimits limits)
+{
+    return outside(tr(what), value, limits);
 }
 
 // The dialog's H boxes hold two decimals, and names and the manifest give H
@@ -57,6 +62,27 @@ std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, I
 bool isControl(QChar c)
 {
     return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
+}
+
+// A swept value's checks: two decimals, its limits, and a sweep that holds
+// a value at all.
+template <typename Sweep>
+std::optional<QString> sweepRefusal(const Sweep &sweep, const QString &name,
+                                    HundredthsLimits firstLimits, HundredthsLimits lastLimits,
+                                    HundredthsLimits stepLimits)
+{
+    if (!hasTwoDecimals(sweep.first) || !hasTwoDecimals(sweep.last) || !hasTwoDecimals(sweep.step))
+        return tr("%1 values have at most two decimals").arg(name);
+    if (auto refusal = outside(tr("the first %1").arg(name), sweep.first, firstLimits))
+        return refusal;
+    if (auto refusal = outside(tr("the last %1").arg(name), sweep.last, lastLimits))
+        return refusal;
+    if (auto refusal = outside(tr("the %1 step").arg(name), sweep.step, stepLimits))
+        return refusal;
+    if (sweep.values().empty())
+        return tr("the first %1, %2, is above the last, %3: the range holds no %1")
+            .arg(name, QString::number(sweep.first), QString::number(sweep.last));
+    return std::nullopt;
 }
 
 } // namespace
@@ -207,17 +233,9 @@ qint64 RandomBatchRequest::mapCount() const
 
 std::optional<QString> FractalBatchRequest::refusal() const
 {
-    if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) || !hasTwoDecimals(hurst.step))
-        return tr("H values have at most two decimals");
-    if (auto refusal = outside("the first H", hurst.first, firstHurstLimits))
+    if (auto refusal = sweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits, lastHurstLimits,
+                                    hurstStepLimits))
         return refusal;
-    if (auto refusal = outside("the last H", hurst.last, lastHurstLimits))
-        return refusal;
-    if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
-        return refusal;
-    if (hurst.values().empty())
-        return tr("the first H, %1, is above the last, %2: the range holds no H")
-            .arg(QString::number(hurst.first), QString::number(hurst.last));
     if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
         return refusal;
     if (auto refusal = outside("the map size", size, sizeLimits))
@@ -253,33 +271,12 @@ std::vector<double> GaussianBatchRequest::axisValues() const
 
 std::optional<QString> GaussianBatchRequest::refusal() const
 {
-    if (model == CovarianceModel::Fbm) {
-        if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) ||
-            !hasTwoDecimals(hurst.step))
-            return tr("H values have at most two decimals");
-        if (auto refusal = outside("the first H", hurst.first, firstHurstLimits))
-            return refusal;
-        if (auto refusal = outside("the last H", hurst.last, lastHurstLimits))
-            return refusal;
-        if (auto refusal = outside("the H step", hurst.step, hurstStepLimits))
-            return refusal;
-        if (hurst.values().empty())
-            return tr("the first H, %1, is above the last, %2: the range holds no H")
-                .arg(QString::number(hurst.first), QString::number(hurst.last));
-    } else {
-        if (!hasTwoDecimals(ranges.first) || !hasTwoDecimals(ranges.last) ||
-            !hasTwoDecimals(ranges.step))
-            return tr("ranges have at most two decimals");
-        if (auto refusal = outside("the first range", ranges.first, firstRangeLimits))
-            return refusal;
-        if (auto refusal = outside("the last range", ranges.last, lastRangeLimits))
-            return refusal;
-        if (auto refusal = outside("the range step", ranges.step, rangeStepLimits))
-            return refusal;
-        if (ranges.values().empty())
-            return tr("the first range, %1, is above the last, %2: the sweep holds no range")
-                .arg(QString::number(ranges.first), QString::number(ranges.last));
-    }
+    if (auto refusal = model == CovarianceModel::Fbm
+                           ? sweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits,
+                                          lastHurstLimits, hurstStepLimits)
+                           : sweepRefusal(ranges, tr("range"), firstRangeLimits, lastRangeLimits,
+                                          rangeStepLimits))
+        return refusal;
     if (model == CovarianceModel::Matern) {
         if (!hasTwoDecimals(nu))
             return tr("nu has at most two decimals");
