@@ -2,8 +2,9 @@
 
 #include "cli/commandline.h"
 #include "cli/consoleprogress.h"
-#include "cli/rangeparser.h"
 #include "core/batchjob.h"
+#include "core/batchoptions.h"
+#include "core/rangeparser.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "settings/appsettings.h"
@@ -11,25 +12,37 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
+#include <string_view>
+#include <type_traits>
 
 #include <unistd.h>
 
 namespace {
 
-QString span(IntLimits limits)
-{
-    return QStringLiteral("%1..%2").arg(limits.min).arg(limits.max);
-}
-
-QString span(HundredthsLimits limits)
-{
-    return QStringLiteral("%1..%2").arg(limits.min).arg(limits.max);
-}
-
 bool stderrIsTerminal()
 {
     return ::isatty(STDERR_FILENO) == 1;
+}
+
+// Options whose default the command line takes from config.txt, as the
+// window does, before the description's own.
+bool fromConfigFile(const BatchOption &option)
+{
+    const std::string_view key = option.key;
+    return key == "prefix" || key == "post_string" || key == "cover_value" || key == "matrix_value";
+}
+
+QCommandLineOption parserOption(BatchKind kind, const BatchOption &option)
+{
+    QStringList names{option.cliName()};
+    if (option.shortName)
+        names.prepend(QLatin1String(option.shortName));
+    QString help = optionHelp(kind, option);
+    if (fromConfigFile(option))
+        help += QStringLiteral(" %1 gives its own when it has one.").arg(defaultConfigFileName());
+    if (!option.valueName)
+        return QCommandLineOption(names, help);
+    return QCommandLineOption(names, help, QLatin1String(option.valueName));
 }
 
 } // namespace
@@ -39,91 +52,19 @@ BatchCommand::BatchCommand(CommandLine &commandLine, const QString &name)
     , m_name(name)
     , m_help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
              QStringLiteral("Shows this help."))
-    , m_out(QStringLiteral("out"),
-            QStringLiteral("Folder for the maps and the batch list; created if missing."),
-            QStringLiteral("DIR"))
-    , m_cover(QStringLiteral("cover"),
-              QStringLiteral("Cover percentages FIRST:LAST:STEP; FIRST %1, LAST %2, STEP %3 "
-                             "(default 1:100:1).")
-                  .arg(span(RandomBatchRequest::firstCoverLimits),
-                       span(RandomBatchRequest::lastCoverLimits),
-                       span(RandomBatchRequest::coverStepLimits)),
-              QStringLiteral("FIRST:LAST:STEP"), QStringLiteral("1:100:1"))
-    , m_size(QStringLiteral("size"),
-             QStringLiteral("Cells per side of each square map (default 100)."),
-             QStringLiteral("N"), QStringLiteral("100"))
-    , m_replicates(QStringLiteral("replicates"),
-                   QStringLiteral("Maps per cover, %1 (default 1).")
-                       .arg(span(RandomBatchRequest::replicateLimits)),
-                   QStringLiteral("N"), QStringLiteral("1"))
-    , m_prefix(QStringLiteral("prefix"),
-               QStringLiteral("File name prefix (default from config.txt)."),
-               QStringLiteral("TEXT"))
-    , m_postString(QStringLiteral("post-string"),
-                   QStringLiteral("Text appended to every batch list line (default from "
-                                  "config.txt, else empty)."),
-                   QStringLiteral("TEXT"))
-    , m_coverValue(QStringLiteral("cover-value"),
-                   QStringLiteral("Code written for habitat cells, %1 (default from "
-                                  "config.txt, else 1).")
-                       .arg(span(BatchOutput::coverValueLimits)),
-                   QStringLiteral("N"))
-    , m_matrixValue(QStringLiteral("matrix-value"),
-                    QStringLiteral("Code written for matrix cells, %1 (default from "
-                                   "config.txt, else 0).")
-                        .arg(span(BatchOutput::matrixValueLimits)),
-                    QStringLiteral("N"))
     , m_quiet(QStringLiteral("quiet"), QStringLiteral("No progress line and no summary."))
-    , m_format(QStringLiteral("format"),
-               QStringLiteral("File format of the maps: plain (the default, .txt), asc (ESRI "
-                              "ASCII grid, .asc) or tif (GeoTIFF, .tif), both for GIS tools."),
-               QStringLiteral("FORMAT"), QStringLiteral("plain"))
-    , m_overwrite(QStringLiteral("overwrite"),
-                  QStringLiteral("Replace the files of an earlier run with the same prefix in the "
-                                 "folder; without it such a run is refused."))
-    , m_noSync(QStringLiteral("no-sync"),
-               QStringLiteral("Name maps without waiting for the disk to hold them: faster on a "
-                              "busy disk, but a crash can then leave a name on a partial map. "
-                              "For scratch runs on a RAM disk."))
-    , m_generator(QStringLiteral("generator"),
-                  QStringLiteral("Where the randomness comes from: classic (the default, the "
-                                 "15-bit generator every earlier batch used) or philox "
-                                 "(independent replicates; see the README)."),
-                  QStringLiteral("NAME"), QStringLiteral("classic"))
-    , m_noData(QStringLiteral("nodata"),
-               QStringLiteral("NODATA value of asc and tif maps, neither code (default: -9999 for "
-                              "asc, for tif -9999 or the largest value of the cell type that is "
-                              "not a code)."),
-               QStringLiteral("N"))
-    , m_cellSize(QStringLiteral("cell-size"),
-                 QStringLiteral("Side of a cell in map units, for asc and tif maps and the "
-                                "metrics' areas (default 1)."),
-                 QStringLiteral("S"), QStringLiteral("1"))
-    , m_origin(QStringLiteral("origin"),
-               QStringLiteral("Lower-left corner of asc and tif maps (default 0,0)."),
-               QStringLiteral("X,Y"))
-    , m_crs(QStringLiteral("crs"),
-            QStringLiteral("Coordinate reference system of tif maps, as GDAL takes it (for "
-                           "example EPSG:3035); none by default."),
-            QStringLiteral("CRS"))
-    , m_metrics(QStringLiteral("metrics"),
-                QStringLiteral("Adds each map's landscape metrics to the manifest: habitat "
-                               "cells, NP, LPI, AREA_MN, AREA_AM, ED and GYRATE_AM."))
-    , m_neighbours(QStringLiteral("neighbours"),
-                   QStringLiteral("Cells that join into one patch for the metrics: 8 (sides and "
-                                  "corners, the default) or 4 (sides)."),
-                   QStringLiteral("N"), QStringLiteral("8"))
 {}
 
 std::optional<int> BatchCommand::parse(const QStringList &arguments, const QString &description,
-                                       const QList<QCommandLineOption> &ownOptions)
+                                       BatchKind kind)
 {
     m_parser.setApplicationDescription(description);
     m_parser.addOption(m_help);
-    m_parser.addOptions({m_out, m_cover, m_size, m_replicates, m_prefix, m_postString, m_coverValue,
-                         m_matrixValue, m_quiet, m_format, m_overwrite, m_noSync, m_generator,
-                         m_noData, m_cellSize, m_origin, m_crs, m_metrics, m_neighbours});
-    m_parser.addOptions(ownOptions);
+    for (const BatchOption &option : batchOptions(kind)) {
+        m_options.emplace_back(&option, parserOption(kind, option));
+        m_parser.addOption(m_options.back().second);
+    }
+    m_parser.addOption(m_quiet);
 
     if (!m_parser.parse(arguments))
         return m_cli.usageError(m_parser.errorText());
@@ -140,72 +81,19 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments, const QStri
     if (!m_parser.positionalArguments().isEmpty())
         return m_cli.usageError(
             QStringLiteral("unexpected argument '%1'").arg(m_parser.positionalArguments().first()));
-    if (!m_parser.isSet(m_out) || m_parser.value(m_out).trimmed().isEmpty())
+    if (m_parser.value(QStringLiteral("out")).trimmed().isEmpty())
         return m_cli.usageError(QStringLiteral("--out DIR is required"));
     return std::nullopt;
 }
 
-std::optional<int> BatchCommand::intOption(const QCommandLineOption &option, const QString &name)
+template <typename Request> std::optional<QString> BatchCommand::read(Request &request)
 {
-    const QString text = m_parser.value(option);
-    const auto value = parseInt(text);
-    if (!value && m_error.isEmpty())
-        m_error = QStringLiteral("%1 is not a whole number: '%2'").arg(name, text);
-    return value;
-}
-
-int BatchCommand::choice(const QCommandLineOption &option, const QStringList &choices)
-{
-    const QString value = m_parser.value(option);
-    const qsizetype index = choices.indexOf(value);
-    if (index < 0 && m_error.isEmpty())
-        m_error = QStringLiteral("--%1 must be %2, not '%3'")
-                      .arg(option.names().constLast(), choices.join(QStringLiteral(" or ")), value);
-    return int(std::max<qsizetype>(index, 0));
-}
-
-void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, BatchOutput &output,
-                              bool fractal)
-{
-    if (const auto cover = parseIntRange(m_parser.value(m_cover)))
-        covers = {cover->first, cover->last, cover->step};
-    else
-        m_error = QStringLiteral("--cover must be FIRST:LAST:STEP with whole numbers, not '%1'")
-                      .arg(m_parser.value(m_cover));
-
-    output.format = MapFormat(
-        choice(m_format, {QStringLiteral("plain"), QStringLiteral("asc"), QStringLiteral("tif")}));
-    if (m_parser.isSet(m_noData))
-        output.noData = intOption(m_noData, QStringLiteral("--nodata"));
-    if (const auto cellSize = parseDouble(m_parser.value(m_cellSize)))
-        output.georeference.cellSize = *cellSize;
-    else if (m_error.isEmpty())
-        m_error =
-            QStringLiteral("--cell-size is not a number: '%1'").arg(m_parser.value(m_cellSize));
-    if (m_parser.isSet(m_origin)) {
-        const QStringList corner = m_parser.value(m_origin).split(QLatin1Char(','));
-        const auto x = corner.size() == 2 ? parseDouble(corner[0]) : std::nullopt;
-        const auto y = corner.size() == 2 ? parseDouble(corner[1]) : std::nullopt;
-        if (x && y) {
-            output.georeference.originX = *x;
-            output.georeference.originY = *y;
-        } else if (m_error.isEmpty()) {
-            m_error =
-                QStringLiteral("--origin must be X,Y, not '%1'").arg(m_parser.value(m_origin));
-        }
-    }
-    output.georeference.crs = m_parser.value(m_crs);
-    output.metrics = m_parser.isSet(m_metrics);
-    output.neighbours = intOption(m_neighbours, QStringLiteral("--neighbours")).value_or(8);
-
-    size = intOption(m_size, QStringLiteral("--size")).value_or(0);
-    replicates = intOption(m_replicates, QStringLiteral("--replicates")).value_or(0);
-
     // The file decides the texts and codes it holds, as it does for the GUI;
     // without it the names still say which kind of batch made them.
+    const bool fractal = std::is_same_v<Request, FractalBatchRequest>;
     AppSettings settings;
-    settings.randomPrefix = QStringLiteral("RND_");
-    settings.fractalPrefix = QStringLiteral("FBM_");
+    settings.randomPrefix = defaultPrefix(BatchKind::Random);
+    settings.fractalPrefix = defaultPrefix(BatchKind::Fractal);
     if (QFileInfo::exists(defaultConfigFileName())) {
         AppSettings fromFile = settings;
         if (const auto problem = loadConfig(fromFile))
@@ -214,35 +102,43 @@ void BatchCommand::readCommon(CoverRange &covers, int &size, int &replicates, Ba
         else
             settings = fromFile;
     }
-    // Codes the file holds meet the same limits as the options, and a
-    // refusal says where they came from.
-    auto checkCode = [this](qint32 code, IntLimits limits, const char *what) {
-        if (!limits.contains(code) && m_error.isEmpty())
-            m_error = QStringLiteral("%1 holds %2 %3, which must be between %4 and %5")
-                          .arg(defaultConfigFileName(), QLatin1String(what))
-                          .arg(code)
-                          .arg(limits.min)
-                          .arg(limits.max);
-    };
-    if (!m_parser.isSet(m_coverValue))
-        checkCode(settings.coverValue, BatchOutput::coverValueLimits, "the habitat code");
-    if (!m_parser.isSet(m_matrixValue))
-        checkCode(settings.matrixValue, BatchOutput::matrixValueLimits, "the matrix code");
+    BatchOutput &output = request.output;
     output.prefix = fractal ? settings.fractalPrefix : settings.randomPrefix;
     output.postString = fractal ? settings.fractalPostString : settings.randomPostString;
     output.coverValue = settings.coverValue;
     output.matrixValue = settings.matrixValue;
-    if (m_parser.isSet(m_coverValue))
-        output.coverValue = intOption(m_coverValue, QStringLiteral("--cover-value")).value_or(0);
-    if (m_parser.isSet(m_matrixValue))
-        output.matrixValue = intOption(m_matrixValue, QStringLiteral("--matrix-value")).value_or(0);
-    if (m_parser.isSet(m_prefix))
-        output.prefix = m_parser.value(m_prefix);
-    if (m_parser.isSet(m_postString))
-        output.postString = m_parser.value(m_postString);
-    output.folder = QDir(m_parser.value(m_out)).absolutePath();
-    output.overwrite = m_parser.isSet(m_overwrite);
-    output.sync = !m_parser.isSet(m_noSync);
+
+    for (const auto &[option, parserOption] : m_options) {
+        if (!m_parser.isSet(parserOption))
+            continue;
+        const OptionValue value = option->type == OptionType::Flag
+                                      ? OptionValue(true)
+                                      : OptionValue(m_parser.value(parserOption));
+        if (const auto error = setOption(request, *option, value))
+            return QStringLiteral("--%1 %2").arg(option->cliName(), error->reason);
+    }
+    // Codes the file holds meet the same limits as the options, and a
+    // refusal says where they came from.
+    const auto checkCode = [](qint32 code, IntLimits limits,
+                              const char *what) -> std::optional<QString> {
+        if (limits.contains(code))
+            return std::nullopt;
+        return QStringLiteral("%1 holds %2 %3, which must be between %4 and %5")
+            .arg(defaultConfigFileName(), QLatin1String(what))
+            .arg(code)
+            .arg(limits.min)
+            .arg(limits.max);
+    };
+    if (!m_parser.isSet(QStringLiteral("cover-value")))
+        if (auto refusal =
+                checkCode(settings.coverValue, BatchOutput::coverValueLimits, "the habitat code"))
+            return refusal;
+    if (!m_parser.isSet(QStringLiteral("matrix-value")))
+        if (auto refusal =
+                checkCode(settings.matrixValue, BatchOutput::matrixValueLimits, "the matrix code"))
+            return refusal;
+    output.folder = QDir(output.folder).absolutePath();
+    return std::nullopt;
 }
 
 int BatchCommand::run(BatchJob &job)
@@ -312,10 +208,6 @@ int BatchCommand::run(BatchJob &job)
 
 int BatchCommand::runRandom(const QStringList &arguments)
 {
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-                                        QStringLiteral("Seed of the batch, %1 (default 5).")
-                                            .arg(span(RandomBatchRequest::seedLimits)),
-                                        QStringLiteral("N"), QStringLiteral("5"));
     if (const auto done = parse(
             arguments,
             QStringLiteral(
@@ -326,16 +218,12 @@ int BatchCommand::runRandom(const QStringList &arguments)
                 "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (.asc, .tif);\n"
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them."),
-            {seedOption}))
+            BatchKind::Random))
         return *done;
 
     RandomBatchRequest request;
-    readCommon(request.covers, request.size, request.replicates, request.output, false);
-    request.seed = intOption(seedOption, QStringLiteral("--seed")).value_or(0);
-    request.generator =
-        Generator(choice(m_generator, {QStringLiteral("classic"), QStringLiteral("philox")}));
-    if (!m_error.isEmpty())
-        return m_cli.usageError(m_error);
+    if (const auto error = read(request))
+        return m_cli.usageError(*error);
     BatchJob job = randomBatchJob(request);
     return run(job);
 }
@@ -360,42 +248,6 @@ int BatchCommand::runFractal(const QStringList &given)
                 QStringLiteral("--h is no longer the H range: use --hurst FIRST:LAST:STEP (or "
                                "-H); -h and --help show the help"));
 
-    const QCommandLineOption hurstOption(
-        QStringList{QStringLiteral("H"), QStringLiteral("hurst")},
-        QStringLiteral("Hurst exponents FIRST:LAST:STEP with at most two decimals; FIRST %1, "
-                       "LAST %2, STEP %3 (default 0.1:0.9:0.1).")
-            .arg(span(FractalBatchRequest::firstHurstLimits),
-                 span(FractalBatchRequest::lastHurstLimits),
-                 span(FractalBatchRequest::hurstStepLimits)),
-        QStringLiteral("FIRST:LAST:STEP"), QStringLiteral("0.1:0.9:0.1"));
-    const QCommandLineOption surfacesOption(
-        QStringLiteral("surfaces"),
-        QStringLiteral("Surfaces each H may build, %1 (default %2).")
-            .arg(span(FractalBatchRequest::surfaceLimits))
-            .arg(FractalBatchRequest::surfacesPerH),
-        QStringLiteral("N"), QString::number(FractalBatchRequest::surfacesPerH));
-    const QCommandLineOption firstSeedOption(
-        QStringLiteral("first-seed"),
-        QStringLiteral("Seed of each H's first surface, %1 (default 0); give runs of different "
-                       "H disjoint seeds with it.")
-            .arg(span(FractalBatchRequest::firstSeedLimits)),
-        QStringLiteral("S"), QStringLiteral("0"));
-    const QCommandLineOption distinctOption(
-        QStringLiteral("distinct-surfaces"),
-        QStringLiteral("No surface gives two maps of one H and cover: replicates come from "
-                       "different surfaces."));
-    const QCommandLineOption writeSurfacesOption(
-        QStringLiteral("write-surfaces"),
-        QStringLiteral("Also writes, for every surface that gave a map, the rescaled surface the "
-                       "maps were cut from (PREFIX + H + _surface_ + seed; float32 .tif with "
-                       "--format tif, else an ESRI grid with 7 significant digits); the "
-                       "manifest then names it. --surfaces with no number does the same."));
-    const QCommandLineOption cutOption(
-        QStringLiteral("cut"),
-        QStringLiteral("How a surface is cut: ladder (the default, 80 fixed thresholds) or "
-                       "exact (at its own quantile, so each map holds exactly round(cover x "
-                       "cells / 100) habitat cells)."),
-        QStringLiteral("HOW"), QStringLiteral("ladder"));
     if (const auto done = parse(
             arguments,
             QStringLiteral(
@@ -407,27 +259,12 @@ int BatchCommand::runFractal(const QStringList &given)
                 "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                 "manifest.csv are written beside them. Maps can be at most %1 cells per side.")
                 .arg(FractalBatchRequest::maxMapSize),
-            {hurstOption, surfacesOption, firstSeedOption, distinctOption, cutOption,
-             writeSurfacesOption}))
+            BatchKind::Fractal))
         return *done;
 
     FractalBatchRequest request;
-    readCommon(request.covers, request.size, request.replicates, request.output, true);
-    if (const auto hurst = parseDoubleRange(m_parser.value(hurstOption)))
-        request.hurst = {hurst->first, hurst->last, hurst->step};
-    else if (m_error.isEmpty())
-        m_error = QStringLiteral("--hurst must be FIRST:LAST:STEP with decimal numbers, not '%1'")
-                      .arg(m_parser.value(hurstOption));
-    request.generator =
-        Generator(choice(m_generator, {QStringLiteral("classic"), QStringLiteral("philox")}));
-    request.cut =
-        FractalCut(choice(cutOption, {QStringLiteral("ladder"), QStringLiteral("exact")}));
-    request.distinctSurfaces = m_parser.isSet(distinctOption);
-    request.writeSurfaces = m_parser.isSet(writeSurfacesOption);
-    request.surfaces = intOption(surfacesOption, QStringLiteral("--surfaces")).value_or(0);
-    request.firstSeed = intOption(firstSeedOption, QStringLiteral("--first-seed")).value_or(0);
-    if (!m_error.isEmpty())
-        return m_cli.usageError(m_error);
+    if (const auto error = read(request))
+        return m_cli.usageError(*error);
     BatchJob job = fractalBatchJob(request);
     return run(job);
 }

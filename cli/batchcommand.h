@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/batchrequest.h"
+#include "core/batchoptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -8,14 +8,17 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 class BatchJob;
 class CommandLine;
 
-// The `random` and `fractal` commands: turn the options into a request, run
-// it as a batch job, and report the outcome. Whatever the job decides (the
-// limits, the free space, the folder, the batch list and the manifest) is
-// the same for the GUI; this class only speaks command line.
+// The `random` and `fractal` commands: build their options from the batch
+// description, turn what was given into a request, run it as a batch job,
+// and report the outcome. Whatever the job decides (the limits, the free
+// space, the folder, the batch list and the manifest) is the same for the
+// GUI; this class only speaks command line.
 class BatchCommand final {
 public:
     BatchCommand(CommandLine &commandLine, const QString &name);
@@ -26,37 +29,16 @@ public:
 private:
     // An exit status when the command ends here (help, a usage error).
     std::optional<int> parse(const QStringList &arguments, const QString &description,
-                             const QList<QCommandLineOption> &ownOptions);
-    // The options both commands share; a usage error leaves m_error set.
-    void readCommon(CoverRange &covers, int &size, int &replicates, BatchOutput &output,
-                    bool fractal);
-    std::optional<int> intOption(const QCommandLineOption &option, const QString &name);
-    // The value of an option that names one of `choices`, as its index.
-    int choice(const QCommandLineOption &option, const QStringList &choices);
+                             BatchKind kind);
+    // Fills the request from config.txt and the options given; a usage
+    // error when a value does not fit its option.
+    template <typename Request> std::optional<QString> read(Request &request);
     int run(BatchJob &job);
 
     CommandLine &m_cli;
     QString m_name;
     QCommandLineParser m_parser;
     QCommandLineOption m_help;
-    QCommandLineOption m_out;
-    QCommandLineOption m_cover;
-    QCommandLineOption m_size;
-    QCommandLineOption m_replicates;
-    QCommandLineOption m_prefix;
-    QCommandLineOption m_postString;
-    QCommandLineOption m_coverValue;
-    QCommandLineOption m_matrixValue;
     QCommandLineOption m_quiet;
-    QCommandLineOption m_format;
-    QCommandLineOption m_overwrite;
-    QCommandLineOption m_noSync;
-    QCommandLineOption m_generator;
-    QCommandLineOption m_noData;
-    QCommandLineOption m_cellSize;
-    QCommandLineOption m_origin;
-    QCommandLineOption m_crs;
-    QCommandLineOption m_metrics;
-    QCommandLineOption m_neighbours;
-    QString m_error;
+    std::vector<std::pair<const BatchOption *, QCommandLineOption>> m_options;
 };

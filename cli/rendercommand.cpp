@@ -1,9 +1,9 @@
 #include "cli/rendercommand.h"
 
 #include "cli/commandline.h"
-#include "cli/rangeparser.h"
 #include "core/mapreader.h"
 #include "core/outputpaths.h"
+#include "core/rangeparser.h"
 #include "settings/appsettings.h"
 
 #include <QDir>

@@ -1,5 +1,6 @@
 #include "core/batchmanifest.h"
 
+#include "core/batchoptions.h"
 #include "core/batchrequest.h"
 #include "core/mapnames.h"
 #include "core/writefully.h"
@@ -78,13 +79,9 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         {"matrix_value", QByteArray::number(record.matrixValue)},
     };
     if (columns.sampling) {
-        fields.append({"generator", record.generator == Generator::Philox
-                                        ? QByteArrayLiteral("philox")
-                                        : QByteArrayLiteral("classic")});
+        fields.append({"generator", wordOf(record.generator).toLatin1()});
         fields.append({"stream", QByteArray::number(record.stream)});
-        fields.append({"cut", !fractal                          ? QByteArray()
-                              : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
-                                                                : QByteArrayLiteral("ladder")});
+        fields.append({"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray()});
         fields.append(
             {"tied_habitat", fractal ? QByteArray::number(record.tiedHabitat) : QByteArray()});
         fields.append({"distinct_surfaces", !fractal                  ? QByteArray()
@@ -102,9 +99,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         fields.append({"nu", gaussian && record.model == CovarianceModel::Matern
                                  ? number("%.2f", record.nu)
                                  : QByteArray()});
-        fields.append({"cut", !gaussian                         ? QByteArray()
-                              : record.cut == FractalCut::Exact ? QByteArrayLiteral("exact")
-                                                                : QByteArrayLiteral("ladder")});
+        fields.append({"cut", gaussian ? wordOf(record.cut).toLatin1() : QByteArray()});
         fields.append(
             {"tied_habitat", gaussian ? QByteArray::number(record.tiedHabitat) : QByteArray()});
     }

@@ -59,6 +59,18 @@ std::optional<QString> coverRefusal(const CoverRange &covers, IntLimits first, I
     return std::nullopt;
 }
 
+// What every kind of batch checks of its covers and size, in the order the
+// dialogs show them.
+template <typename Request> std::optional<QString> sweepRefusal(const Request &request)
+{
+    if (auto refusal = coverRefusal(request.covers, Request::firstCoverLimits,
+                                    Request::lastCoverLimits, Request::coverStepLimits))
+        return refusal;
+    if (auto refusal = outside("the map size", request.size, Request::sizeLimits))
+        return refusal;
+    return std::nullopt;
+}
+
 bool isControl(QChar c)
 {
     return c.unicode() < 0x20 || c.unicode() == 0x7f || c.category() == QChar::Other_Control;
@@ -67,9 +79,9 @@ bool isControl(QChar c)
 // A swept value's checks: two decimals, its limits, and a sweep that holds
 // a value at all.
 template <typename Sweep>
-std::optional<QString> sweepRefusal(const Sweep &sweep, const QString &name,
-                                    HundredthsLimits firstLimits, HundredthsLimits lastLimits,
-                                    HundredthsLimits stepLimits)
+std::optional<QString> axisRefusal(const Sweep &sweep, const QString &name,
+                                   HundredthsLimits firstLimits, HundredthsLimits lastLimits,
+                                   HundredthsLimits stepLimits)
 {
     if (!hasTwoDecimals(sweep.first) || !hasTwoDecimals(sweep.last) || !hasTwoDecimals(sweep.step))
         return tr("%1 values have at most two decimals").arg(name);
@@ -215,9 +227,7 @@ qint64 BatchOutput::asciiGridNoData() const
 
 std::optional<QString> RandomBatchRequest::refusal() const
 {
-    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
-        return refusal;
-    if (auto refusal = outside("the map size", size, sizeLimits))
+    if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
         return refusal;
@@ -233,12 +243,10 @@ qint64 RandomBatchRequest::mapCount() const
 
 std::optional<QString> FractalBatchRequest::refusal() const
 {
-    if (auto refusal = sweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits, lastHurstLimits,
-                                    hurstStepLimits))
+    if (auto refusal = axisRefusal(hurst, QStringLiteral("H"), firstHurstLimits, lastHurstLimits,
+                                   hurstStepLimits))
         return refusal;
-    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
-        return refusal;
-    if (auto refusal = outside("the map size", size, sizeLimits))
+    if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (size > maxMapSize)
         return tr("fractal maps can be at most %1 cells per side; %2 was requested")
@@ -272,10 +280,10 @@ std::vector<double> GaussianBatchRequest::axisValues() const
 std::optional<QString> GaussianBatchRequest::refusal() const
 {
     if (auto refusal = model == CovarianceModel::Fbm
-                           ? sweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits,
-                                          lastHurstLimits, hurstStepLimits)
-                           : sweepRefusal(ranges, tr("range"), firstRangeLimits, lastRangeLimits,
-                                          rangeStepLimits))
+                           ? axisRefusal(hurst, QStringLiteral("H"), firstHurstLimits,
+                                         lastHurstLimits, hurstStepLimits)
+                           : axisRefusal(ranges, tr("range"), firstRangeLimits, lastRangeLimits,
+                                         rangeStepLimits))
         return refusal;
     if (model == CovarianceModel::Matern) {
         if (!hasTwoDecimals(nu))
@@ -283,9 +291,7 @@ std::optional<QString> GaussianBatchRequest::refusal() const
         if (auto refusal = outside("nu", nu, nuLimits))
             return refusal;
     }
-    if (auto refusal = coverRefusal(covers, firstCoverLimits, lastCoverLimits, coverStepLimits))
-        return refusal;
-    if (auto refusal = outside("the map size", size, sizeLimits))
+    if (auto refusal = sweepRefusal(*this))
         return refusal;
     if (auto refusal = outside("the number of replicates", replicates, replicateLimits))
         return refusal;

@@ -1,5 +1,6 @@
 #include "fractal/dialogfbm.h"
 
+#include "core/choicebox.h"
 #include "ui_dialogfbm.h"
 
 #include <QCheckBox>
@@ -81,13 +82,11 @@ void dialogFbm::addSamplingRow()
     };
     m_generator = new QComboBox(this);
     m_generator->setObjectName(QStringLiteral("generator"));
-    m_generator->addItems({tr("Classic"), tr("Philox")});
-    m_generator->setCurrentIndex(settings.value(generatorKey, 0).toInt() == 1 ? 1 : 0);
+    fillChoices(m_generator, generatorWords(), settings.value(generatorKey).toString());
     labelled(tr("&Generator"), m_generator);
     m_cut = new QComboBox(this);
     m_cut->setObjectName(QStringLiteral("cut"));
-    m_cut->addItems({tr("Ladder of thresholds"), tr("Exact cover")});
-    m_cut->setCurrentIndex(settings.value(cutKey, 0).toInt() == 1 ? 1 : 0);
+    fillChoices(m_cut, cutWords(), settings.value(cutKey).toString());
     labelled(tr("C&ut"), m_cut);
     m_distinct = new QCheckBox(tr("&Distinct surfaces"), this);
     m_distinct->setObjectName(QStringLiteral("distinctSurfaces"));
@@ -107,8 +106,8 @@ void dialogFbm::addSamplingRow()
     ui->verticalLayout->insertLayout(ui->verticalLayout->indexOf(ui->horizontalLayout_6), sampling);
     connect(this, &QDialog::accepted, this, [this] {
         QSettings settings;
-        settings.setValue(generatorKey, m_generator->currentIndex());
-        settings.setValue(cutKey, m_cut->currentIndex());
+        settings.setValue(generatorKey, chosenWord(m_generator, generatorWords()));
+        settings.setValue(cutKey, chosenWord(m_cut, cutWords()));
     });
 }
 
@@ -208,8 +207,8 @@ FractalBatchRequest dialogFbm::request() const
     request.size = mapSize();
     request.replicates = replicateCount();
     request.output.folder = folderText();
-    request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
-    request.cut = m_cut->currentIndex() == 1 ? FractalCut::Exact : FractalCut::Ladder;
+    request.generator = Generator(m_generator->currentData().toInt());
+    request.cut = FractalCut(m_cut->currentData().toInt());
     request.distinctSurfaces = m_distinct->isChecked();
     request.surfaces = m_surfaces->value();
     request.firstSeed = m_firstSeed->value();

@@ -1,10 +1,12 @@
-// The compiled part of the patchwright package. It takes plain values, which
-// patchwright/__init__.py makes from what a Python user passes (ranges,
-// names), and hands back dicts and NumPy arrays. The requests, generators,
+// The compiled part of the patchwright package. A batch's keywords go to the
+// core's batch description as they are, which parses and refuses them as it
+// does the command line's options; maps and records come back as NumPy
+// arrays and dicts. The requests, generators,
 // manifest fields and readers are the core's own, so that nothing here can
 // make a map other than the command line would.
 
 #include "core/batchmanifest.h"
+#include "core/batchoptions.h"
 #include "core/batchrequest.h"
 #include "core/landscapegrid.h"
 #include "core/landscapemetrics.h"
@@ -17,6 +19,7 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,12 +32,15 @@
 #include <chrono>
 #include <exception>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -228,62 +234,163 @@ private:
     bool m_reading = false;
 };
 
-BatchOutput outputOf(const std::string &prefix, qint32 coverValue, qint32 matrixValue, int format,
-                     bool metrics, int neighbours, double cellSize)
+// A keyword's value in the type the batch description takes: Python's
+// bool, int, float and str as themselves, any other iterable of numbers
+// (a range, a list, a NumPy array) as a list.
+OptionValue optionValue(const char *key, const py::handle &value)
 {
-    BatchOutput output;
-    output.prefix = QString::fromStdString(prefix);
-    output.coverValue = coverValue;
-    output.matrixValue = matrixValue;
-    output.format = MapFormat(format);
-    output.metrics = metrics;
-    output.neighbours = neighbours;
-    output.georeference.cellSize = cellSize;
-    return output;
+    PyObject *object = value.ptr();
+    if (PyBool_Check(object))
+        return object == Py_True;
+    if (PyUnicode_Check(object))
+        return QString::fromStdString(value.cast<std::string>());
+    // A range is FIRST:LAST:STEP as Python writes it; taken as such, an
+    // empty one is refused with its bounds rather than as an empty list.
+    if (PyRange_Check(object)) {
+        const py::ssize_t start = value.attr("start").cast<py::ssize_t>();
+        const py::ssize_t stop = value.attr("stop").cast<py::ssize_t>();
+        const py::ssize_t step = value.attr("step").cast<py::ssize_t>();
+        const py::ssize_t length = py::len(value);
+        const py::ssize_t last =
+            length > 0 ? start + (length - 1) * step : (step > 0 ? stop - 1 : stop + 1);
+        return QStringLiteral("%1:%2:%3").arg(start).arg(last).arg(step);
+    }
+    if (PyIndex_Check(object)) {
+        const py::int_ whole = py::reinterpret_steal<py::int_>(PyNumber_Index(object));
+        int overflow = 0;
+        const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+        // Beyond 64 bits a number is beyond every limit, and is refused with
+        // the limit's words.
+        if (overflow != 0)
+            return overflow > 0 ? std::numeric_limits<qint64>::max()
+                                : std::numeric_limits<qint64>::min();
+        return qint64(number);
+    }
+    if (PyFloat_Check(object) || py::hasattr(value, "__float__"))
+        return value.cast<double>();
+    if (py::isinstance<py::iterable>(value) && !PyBytes_Check(object)) {
+        std::vector<double> numbers;
+        for (const py::handle item : value) {
+            if (PyBool_Check(item.ptr()) ||
+                !(PyIndex_Check(item.ptr()) || py::hasattr(item, "__float__")))
+                throw py::type_error(
+                    QStringLiteral("%1 must hold numbers, not %2")
+                        .arg(QLatin1String(key), QString::fromStdString(py::repr(item)))
+                        .toStdString());
+            numbers.push_back(item.cast<double>());
+        }
+        return numbers;
+    }
+    throw py::type_error(QStringLiteral("%1 cannot be %2")
+                             .arg(QLatin1String(key), QString::fromStdString(py::repr(value)))
+                             .toStdString());
 }
 
-std::unique_ptr<Batch> randomBatch(int coverFirst, int coverLast, int coverStep, int size,
-                                   int replicates, qint32 seed, int generator,
-                                   const std::string &prefix, qint32 coverValue, qint32 matrixValue,
-                                   int format, bool metrics, int neighbours, double cellSize)
+// Sets one option of a request from a Python value; `name` is the keyword
+// as the caller wrote it, which the error names.
+template <typename Request>
+void applyKeyword(Request &request, const BatchOption &option, const std::string &name,
+                  const py::handle &value)
 {
-    RandomBatchRequest request;
-    request.covers = {coverFirst, coverLast, coverStep};
-    request.size = size;
-    request.replicates = replicates;
-    request.seed = seed;
-    request.generator = Generator(generator);
-    request.output =
-        outputOf(prefix, coverValue, matrixValue, format, metrics, neighbours, cellSize);
+    // Text is the command line's way of writing numbers, not Python's.
+    if (PyUnicode_Check(value.ptr()) && option.type != OptionType::Text &&
+        option.type != OptionType::Choice)
+        throw py::type_error(
+            QStringLiteral("%1 must not be text: %2")
+                .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
+                .toStdString());
+    if (const auto error = setOption(request, option, optionValue(name.c_str(), value))) {
+        const std::string message = name + ' ' + error->reason.toStdString();
+        if (error->kind == OptionError::Kind::Type)
+            throw py::type_error(message);
+        throw py::value_error(message);
+    }
+}
+
+// A request of a kind from a function's keywords, as the batch description
+// reads them: only the options that change maps or records, since an array
+// is no file.
+template <typename Request>
+Request requestOf(BatchKind kind, const char *function, const py::dict &keywords)
+{
+    Request request;
+    request.output.prefix = defaultPrefix(kind);
+    for (const auto &[name, value] : keywords) {
+        const std::string key = py::str(name);
+        const BatchOption *option = findBatchOption(kind, QString::fromStdString(key));
+        if (!option || option->scope != OptionScope::Maps || key != option->key)
+            throw py::type_error(QStringLiteral("%1() got an unexpected keyword argument '%2'")
+                                     .arg(QLatin1String(function), QString::fromStdString(key))
+                                     .toStdString());
+        applyKeyword(request, *option, key, value);
+    }
     if (const auto refusal = request.refusal())
         refuse(*refusal);
+    return request;
+}
+
+std::unique_ptr<Batch> randomBatch(const py::dict &keywords)
+{
+    const auto request = requestOf<RandomBatchRequest>(BatchKind::Random, "random_batch", keywords);
     return std::make_unique<Batch>(std::make_unique<RandomMapGenerator>(request),
                                    request.output.prefix);
 }
 
-std::unique_ptr<Batch> fractalBatch(double hurstFirst, double hurstLast, double hurstStep,
-                                    int coverFirst, int coverLast, int coverStep, int size,
-                                    int replicates, int generator, int cut, bool distinctSurfaces,
-                                    int surfaces, int firstSeed, const std::string &prefix,
-                                    qint32 coverValue, qint32 matrixValue, int format, bool metrics,
-                                    int neighbours, double cellSize)
+std::unique_ptr<Batch> fractalBatch(const py::dict &keywords)
 {
-    FractalBatchRequest request;
-    request.hurst = {hurstFirst, hurstLast, hurstStep};
-    request.covers = {coverFirst, coverLast, coverStep};
-    request.size = size;
-    request.replicates = replicates;
-    request.generator = Generator(generator);
-    request.cut = FractalCut(cut);
-    request.distinctSurfaces = distinctSurfaces;
-    request.surfaces = surfaces;
-    request.firstSeed = firstSeed;
-    request.output =
-        outputOf(prefix, coverValue, matrixValue, format, metrics, neighbours, cellSize);
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
+    const auto request =
+        requestOf<FractalBatchRequest>(BatchKind::Fractal, "fractal_batch", keywords);
     return std::make_unique<Batch>(std::make_unique<FractalMapGenerator>(request),
                                    request.output.prefix);
+}
+
+py::object pythonValue(const OptionValue &value)
+{
+    return std::visit(
+        [](const auto &v) -> py::object {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, QString>)
+                return v.isEmpty() ? py::object(py::none()) : py::object(py::str(v.toStdString()));
+            else if constexpr (std::is_same_v<T, std::vector<double>>)
+                return py::cast(v);
+            else
+                return py::cast(v);
+        },
+        value);
+}
+
+// The description of a kind's keywords, for the package's signatures,
+// docstrings and stubs: key, default, help and, for choices, the words.
+py::list describeOptions(const std::string &kindName)
+{
+    const BatchKind kind = kindName == "random" ? BatchKind::Random : BatchKind::Fractal;
+    py::list options;
+    for (const BatchOption &option : batchOptions(kind)) {
+        if (option.scope != OptionScope::Maps)
+            continue;
+        py::dict entry;
+        entry["key"] = option.key;
+        py::object fallback = pythonValue(optionDefault(kind, option));
+        // Covers are whole numbers, and read best as the range they are.
+        if (option.type == OptionType::CoverSweep) {
+            const auto covers = fallback.cast<std::vector<double>>();
+            if (covers.size() > 1)
+                fallback = py::module_::import("builtins")
+                               .attr("range")(int(covers.front()), int(covers.back()) + 1,
+                                              int(covers[1] - covers[0]));
+        } else if (option.type == OptionType::Whole) {
+            fallback = py::int_(fallback);
+        }
+        entry["default"] = fallback;
+        entry["help"] = optionHelp(kind, option).toStdString();
+        entry["flag"] = option.type == OptionType::Flag;
+        py::list words;
+        for (const QString &word : option.words())
+            words.append(word.toStdString());
+        entry["choices"] = words;
+        options.append(entry);
+    }
+    return options;
 }
 
 // Asks the kernel to back a large buffer with huge pages, as NumPy does for
@@ -333,16 +440,29 @@ private:
     std::vector<double> m_values;
 };
 
-py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
+py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hValue,
+                               const py::object &seedValue, const py::object &generatorValue)
 {
-    // The surface a fractal batch of this size, H and first seed would cut
-    // its first maps from, so the batch's limits and words apply.
+    // The surface a fractal batch of this size, H, first seed and generator
+    // would cut its first maps from, so the batch's words and limits apply.
     FractalBatchRequest request;
-    request.hurst = {H, H, 0.1};
-    request.size = size;
-    request.firstSeed = seed;
+    const auto set = [&](const char *key, const char *name, const py::object &value) {
+        applyKeyword(request, *findBatchOption(BatchKind::Fractal, QLatin1String(key)), name,
+                     value);
+    };
+    set("size", "size", sizeValue);
+    set("hurst", "h", hValue);
+    set("first_seed", "seed", seedValue);
+    if (!generatorValue.is_none())
+        set("generator", "generator", generatorValue);
     if (const auto refusal = request.refusal())
         refuse(*refusal);
+    if (request.hurst.values().size() != 1)
+        refuse(QStringLiteral("h is one H value, not a range"));
+    const int size = request.size;
+    const int seed = request.firstSeed;
+    const double H = request.hurst.first;
+    const Generator generator = request.generator;
     FbmBlock block;
     const FastFbmSurface::Status status = withoutGil([&] {
         const std::size_t count = (std::size_t(size) + 1) * (std::size_t(size) + 1);
@@ -357,7 +477,7 @@ py::array_t<double> fbmSurface(int size, double H, int seed, int generator)
         // The engine keeps no lattice of its own: a surface is built in the
         // storage of its block.
         return FastFbmSurface().generate(H, size, FbmSurface::defaultMaxLevel, seed, block,
-                                         Generator(generator));
+                                         generator);
     });
     if (status != FastFbmSurface::Status::Ok)
         throw std::bad_alloc();
@@ -404,14 +524,21 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
     return owningArray(std::move(grid), cells, py::ssize_t(rows), py::ssize_t(columns));
 }
 
-py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat, double cellSize,
-                    int neighbours)
+py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat,
+                    const py::object &cellSizeValue, const py::object &neighboursValue)
 {
-    BatchOutput output;
-    output.neighbours = neighbours;
-    output.georeference.cellSize = cellSize;
+    // A batch's measuring options, with their words, limits and defaults.
+    RandomBatchRequest request;
+    for (const auto &[key, value] :
+         {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
+        if (!value.is_none())
+            applyKeyword(request, *findBatchOption(BatchKind::Random, QLatin1String(key)), key,
+                         value);
+    const BatchOutput &output = request.output;
     if (const auto refusal = output.refusal())
         refuse(*refusal);
+    const int neighbours = output.neighbours;
+    const double cellSize = output.georeference.cellSize;
     if (habitat.ndim() != 2)
         throw py::value_error("a map is a 2D array");
     MapRecord record;
@@ -439,17 +566,9 @@ PYBIND11_MODULE(_patchwright, m)
             return false;
         });
 
-    m.def("random_batch", &randomBatch, py::kw_only(), py::arg("cover_first"),
-          py::arg("cover_last"), py::arg("cover_step"), py::arg("size"), py::arg("replicates"),
-          py::arg("seed"), py::arg("generator"), py::arg("prefix"), py::arg("cover_value"),
-          py::arg("matrix_value"), py::arg("format"), py::arg("metrics"), py::arg("neighbours"),
-          py::arg("cell_size"));
-    m.def("fractal_batch", &fractalBatch, py::kw_only(), py::arg("hurst_first"),
-          py::arg("hurst_last"), py::arg("hurst_step"), py::arg("cover_first"),
-          py::arg("cover_last"), py::arg("cover_step"), py::arg("size"), py::arg("replicates"),
-          py::arg("generator"), py::arg("cut"), py::arg("distinct_surfaces"), py::arg("surfaces"),
-          py::arg("first_seed"), py::arg("prefix"), py::arg("cover_value"), py::arg("matrix_value"),
-          py::arg("format"), py::arg("metrics"), py::arg("neighbours"), py::arg("cell_size"));
+    m.def("random_batch", &randomBatch, py::arg("keywords"));
+    m.def("fractal_batch", &fractalBatch, py::arg("keywords"));
+    m.def("options", &describeOptions, py::arg("kind"));
     m.def("fbm_surface", &fbmSurface, py::arg("size"), py::arg("h"), py::arg("seed"),
           py::arg("generator"));
     m.def("read_map", &readMapFile, py::arg("path"));

@@ -1,6 +1,7 @@
 #include "random/dialogrnd.h"
 
 #include "core/batchrequest.h"
+#include "core/choicebox.h"
 #include "ui_dialogrnd.h"
 
 #include <QComboBox>
@@ -38,9 +39,7 @@ DialogRnd::DialogRnd(QWidget *parent)
     sampling->setObjectName(QStringLiteral("samplingLayout"));
     m_generator = new QComboBox(this);
     m_generator->setObjectName(QStringLiteral("generator"));
-    m_generator->addItem(tr("Classic (as earlier batches)"));
-    m_generator->addItem(tr("Philox (independent replicates)"));
-    m_generator->setCurrentIndex(QSettings().value(generatorKey, 0).toInt() == 1 ? 1 : 0);
+    fillChoices(m_generator, generatorWords(), QSettings().value(generatorKey).toString());
     auto *generatorLabel = new QLabel(tr("&Generator"), this);
     generatorLabel->setBuddy(m_generator);
     sampling->addWidget(generatorLabel);
@@ -48,8 +47,9 @@ DialogRnd::DialogRnd(QWidget *parent)
     // The spacer every row of the form ends with.
     sampling->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     ui->verticalLayout->insertLayout(ui->verticalLayout->indexOf(ui->horizontalLayout_6), sampling);
-    connect(this, &QDialog::accepted, this,
-            [this] { QSettings().setValue(generatorKey, m_generator->currentIndex()); });
+    connect(this, &QDialog::accepted, this, [this] {
+        QSettings().setValue(generatorKey, chosenWord(m_generator, generatorWords()));
+    });
     // Says why OK is off when the values cannot run as a batch; hidden
     // otherwise, so a dialog with valid values looks as it always has.
     m_reason = new QLabel(this);
@@ -143,7 +143,7 @@ RandomBatchRequest DialogRnd::request() const
     request.size = mapSize();
     request.replicates = replicateCount();
     request.output.folder = folderText();
-    request.generator = m_generator->currentIndex() == 1 ? Generator::Philox : Generator::Classic;
+    request.generator = Generator(m_generator->currentData().toInt());
     return request;
 }
 

@@ -21,7 +21,7 @@ Bad arguments raise ``ValueError`` with the words ``patchwright-cli`` uses
 for the same mistake, and arguments of the wrong type raise ``TypeError``.
 """
 
-import operator
+import inspect
 import os
 
 import numpy
@@ -31,117 +31,25 @@ from ._patchwright import Batch
 
 __all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
 
-_GENERATORS = ("classic", "philox")
-_CUTS = ("ladder", "exact")
-_FORMATS = ("plain", "asc", "tif")
-_INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
-
-
-def _whole(value, name):
-    try:
-        number = operator.index(value)
-    except TypeError:
-        raise TypeError(f"{name} must be a whole number, not {value!r}") from None
-    # Every limit lies well inside 32 bits, so a value clamped to them is
-    # refused with the same words as the value itself.
-    return min(max(number, _INT_MIN), _INT_MAX)
-
-
-def _number(value, name):
-    if isinstance(value, (str, bytes)):
-        raise TypeError(f"{name} must be a number, not {value!r}")
-    try:
-        return float(value)
-    except (TypeError, ValueError):
-        raise TypeError(f"{name} must be a number, not {value!r}") from None
-
-
-def _choice(value, name, choices):
-    if value not in choices:
-        raise ValueError(f"{name} must be {' or '.join(choices)}, not {value!r}")
-    return choices.index(value)
-
-
-def _cover_range(value):
-    """(first, last, step) of a cover range given as a range, a list or one
-    whole number; the request itself refuses what lies outside its limits."""
-    if isinstance(value, range):
-        # An empty range keeps its bounds, so that the refusal names them.
-        if len(value) > 0:
-            last = value[-1]
-        else:
-            last = value.stop - 1 if value.step > 0 else value.stop + 1
-        return _whole(value.start, "cover"), _whole(last, "cover"), _whole(value.step, "cover step")
-    if not hasattr(value, "__len__"):
-        cover = _whole(value, "cover")
-        return cover, cover, 1
-    covers = [_whole(v, "cover") for v in value]
-    if not covers:
-        raise ValueError("the cover list is empty: the range holds no cover")
-    if len(covers) == 1:
-        return covers[0], covers[0], 1
-    step = covers[1] - covers[0]
-    if any(b - a != step for a, b in zip(covers, covers[1:])):
-        raise ValueError(
-            f"the covers {covers} are not evenly spaced, as FIRST:LAST:STEP gives them")
-    return covers[0], covers[-1], _whole(step, "cover step")
-
-
-def _hundredths(value):
-    # H is written with two decimals; a value within rounding of one is taken
-    # as it, so that numpy.arange(0.1, 0.95, 0.1) means 0.1:0.9:0.1. Any other
-    # value is passed on for the request to refuse.
-    rounded = round(value * 100.0)
-    return rounded / 100.0 if abs(value * 100.0 - rounded) < 1e-9 else value
-
-
-def _hurst_range(value):
-    if value is None:
-        return 0.1, 0.9, 0.1
-    if not hasattr(value, "__len__"):
-        h = _hundredths(_number(value, "hurst"))
-        return h, h, 0.1
-    hs = [_number(v, "hurst") for v in value]
-    if not hs:
-        raise ValueError("the H list is empty: the range holds no H")
-    if len(hs) == 1:
-        h = _hundredths(hs[0])
-        return h, h, 0.1
-    step = hs[1] - hs[0]
-    if any(abs((b - a) - step) > 1e-9 for a, b in zip(hs, hs[1:])):
-        raise ValueError(f"the H values {hs} are not evenly spaced, as FIRST:LAST:STEP gives them")
-    return _hundredths(hs[0]), _hundredths(hs[-1]), _hundredths(step)
-
-
-def _output(prefix, cover_value, matrix_value, format, metrics, neighbours, cell_size):
-    if not isinstance(prefix, str):
-        raise TypeError(f"prefix must be a str, not {prefix!r}")
-    return dict(
-        prefix=prefix,
-        cover_value=_whole(cover_value, "cover_value"),
-        matrix_value=_whole(matrix_value, "matrix_value"),
-        format=_choice(format, "format", _FORMATS),
-        metrics=bool(metrics),
-        neighbours=_whole(neighbours, "neighbours"),
-        cell_size=_number(cell_size, "cell_size"),
+def _described(function, kind):
+    """Gives a batch function the signature and keyword list of the batch
+    description, which the compiled module reads: the keywords, their
+    defaults and their help are written there once for every front end."""
+    options = _patchwright.options(kind)
+    function.__signature__ = inspect.Signature(
+        [
+            inspect.Parameter(o["key"], inspect.Parameter.KEYWORD_ONLY, default=o["default"])
+            for o in options
+        ]
     )
+    lines = [f"``{o['key']}``: {o['help']}" for o in options]
+    function.__doc__ = (function.__doc__ or "") + "\n    Keywords:\n\n" + "\n".join(
+        "    - " + line for line in lines
+    ) + "\n"
+    return function
 
 
-def random_batch(
-    *,
-    cover=range(1, 101),
-    size=100,
-    replicates=1,
-    seed=5,
-    generator="classic",
-    prefix="RND_",
-    cover_value=1,
-    matrix_value=0,
-    format="plain",
-    metrics=False,
-    neighbours=8,
-    cell_size=1.0,
-):
+def random_batch(**keywords):
     """The maps of a random batch, as ``patchwright-cli random`` makes them.
 
     Returns a ``Batch``: an iterator of ``(record, array)`` pairs in the order
@@ -163,70 +71,28 @@ def random_batch(
     reader, without the GIL; Ctrl-C stops it between maps. Leaving the loop
     early, ``close()`` or a ``with`` block stop it too.
     """
-    first, last, step = _cover_range(cover)
-    return _patchwright.random_batch(
-        cover_first=first,
-        cover_last=last,
-        cover_step=step,
-        size=_whole(size, "size"),
-        replicates=_whole(replicates, "replicates"),
-        seed=_whole(seed, "seed"),
-        generator=_choice(generator, "generator", _GENERATORS),
-        **_output(prefix, cover_value, matrix_value, format, metrics, neighbours, cell_size),
-    )
+    return _patchwright.random_batch(keywords)
 
 
-def fractal_batch(
-    *,
-    hurst=None,
-    cover=range(1, 101),
-    size=100,
-    replicates=1,
-    generator="classic",
-    cut="ladder",
-    distinct_surfaces=False,
-    surfaces=200,
-    first_seed=0,
-    prefix="FBM_",
-    cover_value=1,
-    matrix_value=0,
-    format="plain",
-    metrics=False,
-    neighbours=8,
-    cell_size=1.0,
-):
+def fractal_batch(**keywords):
     """The maps of a fractal batch, as ``patchwright-cli fractal`` makes them.
 
     As ``random_batch``, with the fractal options: ``hurst`` is an evenly
     spaced list of H values with at most two decimals (``[0.3, 0.5, 0.7]`` is
     ``--hurst 0.3:0.7:0.2``; ``numpy.arange`` values are taken to the nearest
-    hundredth) or one H; ``None``, the default, is 0.1 to 0.9 in steps of
-    0.1. ``cut``, ``distinct_surfaces``, ``surfaces`` and ``first_seed`` are
+    hundredth) or one H. ``cut``, ``distinct_surfaces``, ``surfaces`` and ``first_seed`` are
     ``--cut``, ``--distinct-surfaces``, ``--surfaces`` and ``--first-seed``.
     Surface files are not written (no ``--write-surfaces``): ``fbm_surface``
     gives a map's surface from its record.
     """
-    h_first, h_last, h_step = _hurst_range(hurst)
-    first, last, step = _cover_range(cover)
-    return _patchwright.fractal_batch(
-        hurst_first=h_first,
-        hurst_last=h_last,
-        hurst_step=h_step,
-        cover_first=first,
-        cover_last=last,
-        cover_step=step,
-        size=_whole(size, "size"),
-        replicates=_whole(replicates, "replicates"),
-        generator=_choice(generator, "generator", _GENERATORS),
-        cut=_choice(cut, "cut", _CUTS),
-        distinct_surfaces=bool(distinct_surfaces),
-        surfaces=_whole(surfaces, "surfaces"),
-        first_seed=_whole(first_seed, "first_seed"),
-        **_output(prefix, cover_value, matrix_value, format, metrics, neighbours, cell_size),
-    )
+    return _patchwright.fractal_batch(keywords)
 
 
-def fbm_surface(size, h, seed, *, generator="classic"):
+random_batch = _described(random_batch, "random")
+fractal_batch = _described(fractal_batch, "fractal")
+
+
+def fbm_surface(size, h, seed, *, generator=None):
     """The rescaled fBm surface block that fractal maps of ``size`` cells a
     side are cut from, for one H and one seed.
 
@@ -236,7 +102,8 @@ def fbm_surface(size, h, seed, *, generator="classic"):
     surface of its record's ``H`` and ``seed``; with ``cut="exact"``, also
     the first ``record["tied_habitat"]`` cells equal to the threshold, in
     row-major order. ``size``, ``h`` and ``seed`` take the limits of a
-    fractal batch's size, H and first seed. A batch of several H values
+    fractal batch's size, H and first seed, and ``generator`` its generator
+    (``None`` is the batch's default). A batch of several H values
     reaches them by repeated addition, so its H may lie a few units in the
     last place from the two-decimal value this function is given. The array
     owns its memory.
@@ -245,12 +112,7 @@ def fbm_surface(size, h, seed, *, generator="classic"):
     next surface of the same size, which then fills it: a loop that builds,
     measures and drops surfaces runs at the engine's own speed.
     """
-    return _patchwright.fbm_surface(
-        _whole(size, "size"),
-        _hundredths(_number(h, "h")),
-        _whole(seed, "seed"),
-        _choice(generator, "generator", _GENERATORS),
-    )
+    return _patchwright.fbm_surface(size, h, seed, generator)
 
 
 def read_map(path):
@@ -265,7 +127,7 @@ def read_map(path):
     return _patchwright.read_map(os.fspath(path))
 
 
-def metrics(array, cell_size=1, neighbours=8, *, habitat=None):
+def metrics(array, cell_size=None, neighbours=None, *, habitat=None):
     """The landscape metrics of a map, as the manifest's metric columns give
     them: a dict of ``habitat_cells``, ``np``, ``lpi``, ``area_mn``,
     ``area_am``, ``ed`` and ``gyrate_am``.
@@ -273,7 +135,8 @@ def metrics(array, cell_size=1, neighbours=8, *, habitat=None):
     ``array`` is a 2D array; its habitat cells are those equal to
     ``habitat`` or, when ``habitat`` is ``None``, those that are not 0. For a
     map with other codes pass its record's ``cover_value``. Areas are in
-    ``cell_size`` units squared, patches join by ``neighbours`` (8 or 4).
+    ``cell_size`` units squared, patches join by ``neighbours`` (8 or 4);
+    ``None`` takes a batch's default for either.
     The means over patches of a map without habitat (``area_mn``,
     ``area_am``, ``gyrate_am``) are ``None``, as the manifest leaves them
     empty.
@@ -283,7 +146,5 @@ def metrics(array, cell_size=1, neighbours=8, *, habitat=None):
         raise ValueError(f"a map is a 2D array; this one has {cells.ndim} dimensions")
     mask = cells != 0 if habitat is None else cells == habitat
     return _patchwright.metrics(
-        numpy.ascontiguousarray(mask).view(numpy.uint8),
-        _number(cell_size, "cell_size"),
-        _whole(neighbours, "neighbours"),
+        numpy.ascontiguousarray(mask).view(numpy.uint8), cell_size, neighbours
     )

@@ -1,6 +1,6 @@
 from os import PathLike
 from types import TracebackType
-from typing import Iterator, Literal, Optional, Sequence, SupportsFloat, SupportsIndex, Union
+from typing import Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, Union
 
 import numpy
 import numpy.typing
@@ -13,10 +13,8 @@ Record = dict[str, Union[int, float, str, None]]
 Map = numpy.ndarray[tuple[int, int], numpy.dtype[numpy.int32]]
 Surface = numpy.ndarray[tuple[int, int], numpy.dtype[numpy.float64]]
 
-CoverRange = Union[range, Sequence[SupportsIndex], SupportsIndex]
-HurstRange = Union[Sequence[SupportsFloat], SupportsFloat, None]
-GeneratorName = Literal["classic", "philox"]
-FormatName = Literal["plain", "asc", "tif"]
+# A range, a list of values, or one value.
+Sweep = Union[range, Sequence[SupportsFloat], SupportsFloat]
 
 class Batch(Iterator[tuple[Record, Map]]):
     def __iter__(self) -> Batch: ...
@@ -30,52 +28,55 @@ class Batch(Iterator[tuple[Record, Map]]):
         traceback: Optional[TracebackType],
     ) -> bool: ...
 
+# The keywords, their defaults and their words are the batch description's
+# (patchwright.random_batch.__signature__ shows them); the suite checks that
+# these names are its names.
 def random_batch(
     *,
-    cover: CoverRange = ...,
-    size: SupportsIndex = 100,
-    replicates: SupportsIndex = 1,
-    seed: SupportsIndex = 5,
-    generator: GeneratorName = "classic",
-    prefix: str = "RND_",
-    cover_value: SupportsIndex = 1,
-    matrix_value: SupportsIndex = 0,
-    format: FormatName = "plain",
-    metrics: bool = False,
-    neighbours: SupportsIndex = 8,
-    cell_size: SupportsFloat = 1.0,
+    cover: Sweep = ...,
+    size: SupportsIndex = ...,
+    replicates: SupportsIndex = ...,
+    seed: SupportsIndex = ...,
+    prefix: str = ...,
+    cover_value: SupportsIndex = ...,
+    matrix_value: SupportsIndex = ...,
+    format: str = ...,
+    generator: str = ...,
+    cell_size: SupportsFloat = ...,
+    metrics: bool = ...,
+    neighbours: SupportsIndex = ...,
 ) -> Batch: ...
 def fractal_batch(
     *,
-    hurst: HurstRange = None,
-    cover: CoverRange = ...,
-    size: SupportsIndex = 100,
-    replicates: SupportsIndex = 1,
-    generator: GeneratorName = "classic",
-    cut: Literal["ladder", "exact"] = "ladder",
-    distinct_surfaces: bool = False,
-    surfaces: SupportsIndex = 200,
-    first_seed: SupportsIndex = 0,
-    prefix: str = "FBM_",
-    cover_value: SupportsIndex = 1,
-    matrix_value: SupportsIndex = 0,
-    format: FormatName = "plain",
-    metrics: bool = False,
-    neighbours: SupportsIndex = 8,
-    cell_size: SupportsFloat = 1.0,
+    cover: Sweep = ...,
+    size: SupportsIndex = ...,
+    replicates: SupportsIndex = ...,
+    hurst: Sweep = ...,
+    surfaces: SupportsIndex = ...,
+    first_seed: SupportsIndex = ...,
+    distinct_surfaces: bool = ...,
+    cut: str = ...,
+    prefix: str = ...,
+    cover_value: SupportsIndex = ...,
+    matrix_value: SupportsIndex = ...,
+    format: str = ...,
+    generator: str = ...,
+    cell_size: SupportsFloat = ...,
+    metrics: bool = ...,
+    neighbours: SupportsIndex = ...,
 ) -> Batch: ...
 def fbm_surface(
     size: SupportsIndex,
     h: SupportsFloat,
     seed: SupportsIndex,
     *,
-    generator: GeneratorName = "classic",
+    generator: Optional[str] = None,
 ) -> Surface: ...
 def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
 def metrics(
     array: numpy.typing.ArrayLike,
-    cell_size: SupportsFloat = 1,
-    neighbours: SupportsIndex = 8,
+    cell_size: Optional[SupportsFloat] = None,
+    neighbours: Optional[SupportsIndex] = None,
     *,
     habitat: Optional[SupportsIndex] = None,
 ) -> dict[str, Union[int, float, None]]: ...

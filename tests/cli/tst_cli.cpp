@@ -1,4 +1,5 @@
-#include "cli/rangeparser.h"
+#include "core/batchoptions.h"
+#include "core/rangeparser.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/cli.h"
@@ -110,12 +111,14 @@ private Q_SLOTS:
 
     void helpDocumentsTheOptions()
     {
-        const CliRun run = runCli({QStringLiteral("random"), QStringLiteral("--help")});
-        QCOMPARE(run.exitCode, 0);
-        for (const char *option :
-             {"--out", "--cover", "--size", "--replicates", "--seed", "--prefix", "--post-string",
-              "--cover-value", "--matrix-value", "--quiet"})
-            QVERIFY2(run.out.contains(QLatin1String(option)), option);
+        // Every option of the batch description, in each command's help.
+        for (const auto &[command, kind] :
+             {std::pair{"random", BatchKind::Random}, std::pair{"fractal", BatchKind::Fractal}}) {
+            const CliRun run = runCli({QLatin1String(command), QStringLiteral("--help")});
+            QCOMPARE(run.exitCode, 0);
+            for (const BatchOption &option : batchOptions(kind))
+                QVERIFY2(run.out.contains(QStringLiteral("--") + option.cliName()), option.key);
+        }
         // -h is help in every command, also where -H is a value.
         for (const char *command : {"random", "fractal", "render"}) {
             const CliRun shortHelp = runCli({QLatin1String(command), QStringLiteral("-h")});

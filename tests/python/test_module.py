@@ -3,7 +3,9 @@ every array must equal the map file patchwright-cli writes and every record
 its manifest row. Run by CTest with the build's package on PYTHONPATH and the
 command line in PW_CLI_PATH."""
 
+import ast
 import csv
+import inspect
 import os
 import signal
 import subprocess
@@ -145,6 +147,28 @@ class SameAsTheCommandLine(unittest.TestCase):
             patchwright.random_batch(cover=[10, 20, 40])
         with self.assertRaises(TypeError):
             patchwright.random_batch(size="100")
+
+
+class OneDescription(unittest.TestCase):
+    def test_signatures_and_stubs_are_the_descriptions(self):
+        """The keywords of the batch functions, their stubs and the command
+        line's options all come from one description; none may drift."""
+        with open(os.path.join(os.path.dirname(patchwright.__file__), "__init__.pyi")) as file:
+            stub = ast.parse(file.read())
+        stubbed = {f.name: [a.arg for a in f.args.kwonlyargs]
+                   for f in stub.body if isinstance(f, ast.FunctionDef)}
+        for kind in ("random", "fractal"):
+            function = getattr(patchwright, kind + "_batch")
+            described = [o["key"] for o in patchwright._patchwright.options(kind)]
+            self.assertEqual(list(inspect.signature(function).parameters), described)
+            self.assertEqual(sorted(stubbed[kind + "_batch"]), sorted(described))
+            helped = subprocess.run([CLI, kind, "--help"], capture_output=True, text=True).stdout
+            for key in described:
+                self.assertIn("--" + key.replace("_", "-"), helped)
+            # Every default is accepted back as the value it stands for.
+            defaults = {k: p.default for k, p in inspect.signature(function).parameters.items()}
+            with function(**{**defaults, "cover": 50, "size": 8}) as batch:
+                self.assertEqual(next(batch)[0]["size"], 8)
 
 
 class Surfaces(unittest.TestCase):

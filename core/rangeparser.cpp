@@ -1,4 +1,4 @@
-#include "cli/rangeparser.h"
+#include "core/rangeparser.h"
 
 #include <QList>
 
