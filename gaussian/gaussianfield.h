@@ -45,7 +45,9 @@
 // run time), each field in one thread; the plan thus depends only on the
 // grid side, and a field's bits only on its draws. The normal draws are the
 // polar method on Philox words (see core/philox.h), which uses the C
-// library's log and the correctly rounded sqrt.
+// library's log and the correctly rounded sqrt. glibc runs FMA versions of
+// log, exp and pow where the processor has FMA, so fields agree bit for bit
+// among processors with FMA, and among those without.
 
 struct FieldModel {
     CovarianceModel model = CovarianceModel::Exponential;
