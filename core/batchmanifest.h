@@ -27,10 +27,11 @@ struct ManifestColumns {
     bool sampling = false;
     // surface_file
     bool surfaceFile = false;
-    // model, range, nu, cut, tied_habitat: every Gaussian field batch
-    bool gaussian = false;
     // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
     bool metrics = false;
+    // model, range, nu, cut, tied_habitat (after the sampling columns,
+    // before surface_file): every Gaussian field batch
+    bool gaussian = false;
 };
 
 // One field of a manifest row: its column's name and its text.
