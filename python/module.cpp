@@ -16,6 +16,7 @@
 #include "core/regularfile.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "python/mapqueue.h"
 #include "random/randommapgenerator.h"
 
@@ -134,10 +135,11 @@ py::object fieldValue(const ManifestField &field)
     const char *begin = text.constData();
     const char *end = begin + text.size();
     const std::string_view name = field.name;
-    if (isOneOf(name, {"file", "kind", "generator", "cut", "distinct_surfaces", "surface_file"}))
+    if (isOneOf(name,
+                {"file", "kind", "generator", "cut", "distinct_surfaces", "surface_file", "model"}))
         return py::str(begin, std::size_t(text.size()));
     if (isOneOf(name, {"realised_cover", "H", "threshold", "lpi", "area_mn", "area_am", "ed",
-                       "gyrate_am"})) {
+                       "gyrate_am", "range", "nu"})) {
         double number = 0;
         if (const auto [ptr, ec] = std::from_chars(begin, end, number);
             ec == std::errc() && ptr == end)
@@ -408,6 +410,18 @@ std::unique_ptr<Batch> fractalBatch(const py::dict &keywords)
                                    request.output.prefix);
 }
 
+std::unique_ptr<Batch> gaussianBatch(const py::dict &keywords)
+{
+    const auto request =
+        requestOf<GaussianBatchRequest>(BatchKind::Gaussian, "gaussian_batch", keywords);
+    auto generator = std::make_unique<GaussianMapGenerator>(request);
+    // A model the embedding cannot draw exactly is refused here, as the
+    // command line refuses it, before the first map.
+    if (const auto refusal = withoutGil([&] { return generator->refusal(); }))
+        refuse(*refusal);
+    return std::make_unique<Batch>(std::move(generator), request.output.prefix);
+}
+
 py::object pythonValue(const OptionValue &value)
 {
     return std::visit(
@@ -427,7 +441,9 @@ py::object pythonValue(const OptionValue &value)
 // docstrings and stubs: key, default, help and, for choices, the words.
 py::list describeOptions(const std::string &kindName)
 {
-    const BatchKind kind = kindName == "random" ? BatchKind::Random : BatchKind::Fractal;
+    const BatchKind kind = kindName == "random"     ? BatchKind::Random
+                           : kindName == "gaussian" ? BatchKind::Gaussian
+                                                    : BatchKind::Fractal;
     py::list options;
     for (const BatchOption &option : batchOptions(kind)) {
         if (option.scope != OptionScope::Maps)
@@ -550,6 +566,66 @@ py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hV
     const py::ssize_t side = block.size + 1;
     const double *values = block.values.data();
     return owningArray(std::move(block.values), values, side, side, FreedBlock::give);
+}
+
+py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::object &modelValue,
+                                    const py::object &rangeValue, const py::object &seedValue,
+                                    const py::object &nuValue, const py::object &coverValue,
+                                    const py::object &replicateValue)
+{
+    // The field a Gaussian batch of this size, model, range (H for fbm) and
+    // seed draws for a cover and replicate, so the batch's words and limits
+    // apply.
+    GaussianBatchRequest request;
+    const auto set = [&](const char *key, const char *name, const py::object &value) {
+        applyKeyword(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)), name,
+                     value);
+    };
+    set("size", "size", sizeValue);
+    set("model", "model", modelValue);
+    const bool fbm = request.model == CovarianceModel::Fbm;
+    set(fbm ? "hurst" : "range", "range", rangeValue);
+    set("seed", "seed", seedValue);
+    if (!nuValue.is_none())
+        set("nu", "nu", nuValue);
+    set("cover", "cover", coverValue);
+    if (const auto refusal = request.refusal())
+        refuse(*refusal);
+    if (request.axisValues().size() != 1)
+        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
+                   : QStringLiteral("range is one range, not a sweep"));
+    if (request.covers.count() != 1)
+        refuse(QStringLiteral("cover is one cover, not a range"));
+    // A field of a batch with targets is drawn as its draw, which may go as
+    // far as the draws a cell may make.
+    if (PyBool_Check(replicateValue.ptr()) || !PyIndex_Check(replicateValue.ptr()))
+        refuseType(QStringLiteral("replicate must be a whole number, not %1")
+                       .arg(QString::fromStdString(py::repr(replicateValue)))
+                       .toStdString());
+    const auto replicate = replicateValue.cast<long long>();
+    if (replicate < 1 || replicate > BatchOutput::maxDrawLimits.max)
+        refuse(QStringLiteral("replicate must be between 1 and %1")
+                   .arg(BatchOutput::maxDrawLimits.max));
+    const double axis = request.axisValues().front();
+    const int cover = request.covers.values().front();
+    std::vector<double> values;
+    const QString failure = withoutGil([&] {
+        auto built = CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis),
+                                               request.size);
+        if (!built.embedding)
+            return built.refusal;
+        if (!built.embedding->draw(
+                GaussianMapGenerator::fieldStream(request, axis, cover, int(replicate)), values))
+            return QStringLiteral("there is not enough memory for a periodic grid of %1 x %1 "
+                                  "points")
+                .arg(built.embedding->side());
+        return QString();
+    });
+    if (!failure.isEmpty())
+        refuse(failure);
+    const py::ssize_t side = request.size;
+    const double *data = values.data();
+    return owningArray(std::move(values), data, side, side);
 }
 
 QString pathOf(const py::object &path)
@@ -692,9 +768,12 @@ PYBIND11_MODULE(_patchwright, m)
 
     m.def("random_batch", &randomBatch, py::arg("keywords"));
     m.def("fractal_batch", &fractalBatch, py::arg("keywords"));
+    m.def("gaussian_batch", &gaussianBatch, py::arg("keywords"));
     m.def("options", &describeOptions, py::arg("kind"));
     m.def("fbm_surface", &fbmSurface, py::arg("size"), py::arg("h"), py::arg("seed"),
           py::arg("generator"));
+    m.def("gaussian_surface", &gaussianSurface, py::arg("size"), py::arg("model"), py::arg("range"),
+          py::arg("seed"), py::arg("nu"), py::arg("cover"), py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
 }
