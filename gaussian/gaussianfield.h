@@ -91,7 +91,7 @@ public:
     // A field of 8192 x 8192 cells needs a periodic grid of 16384 points a
     // side: 2 GiB of spectrum while it is drawn.
     static constexpr int maxEmbeddingSide = 16384;
-    static constexpr int growthLimit = 4;
+    static constexpr int growthLimit = 16;
     static constexpr double roundOff = 1e-9;
 
     // The embedding of `model` for n x n fields, or the reason there is none.

@@ -588,26 +588,31 @@ py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::objec
     set("seed", "seed", seedValue);
     if (!nuValue.is_none())
         set("nu", "nu", nuValue);
-    set("cover", "cover", coverValue);
     if (const auto refusal = request.refusal())
         refuse(*refusal);
     if (request.axisValues().size() != 1)
         refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
                    : QStringLiteral("range is one range, not a sweep"));
-    if (request.covers.count() != 1)
-        refuse(QStringLiteral("cover is one cover, not a range"));
-    // A field of a batch with targets is drawn as its draw, which may go as
-    // far as the draws a cell may make.
-    if (PyBool_Check(replicateValue.ptr()) || !PyIndex_Check(replicateValue.ptr()))
-        refuseType(QStringLiteral("replicate must be a whole number, not %1")
-                       .arg(QString::fromStdString(py::repr(replicateValue)))
-                       .toStdString());
-    const auto replicate = replicateValue.cast<long long>();
-    if (replicate < 1 || replicate > BatchOutput::maxDrawLimits.max)
-        refuse(QStringLiteral("replicate must be between 1 and %1")
-                   .arg(BatchOutput::maxDrawLimits.max));
+    // One cover of a batch, 0 to 100; and its replicate, or for a batch
+    // with targets its draw, which may go as far as a cell's draws.
+    const auto whole = [](const char *name, const py::object &value, IntLimits limits) {
+        if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+            refuseType(QStringLiteral("%1 must be a whole number, not %2")
+                           .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
+                           .toStdString());
+        const auto number = value.cast<long long>();
+        if (!limits.contains(number))
+            refuse(QStringLiteral("%1 must be between %2 and %3")
+                       .arg(QLatin1String(name))
+                       .arg(limits.min)
+                       .arg(limits.max));
+        return int(number);
+    };
+    const int cover = whole(
+        "cover", coverValue,
+        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
+    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
     const double axis = request.axisValues().front();
-    const int cover = request.covers.values().front();
     std::vector<double> values;
     const QString failure = withoutGil([&] {
         auto built = CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis),
@@ -615,7 +620,7 @@ py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::objec
         if (!built.embedding)
             return built.refusal;
         if (!built.embedding->draw(
-                GaussianMapGenerator::fieldStream(request, axis, cover, int(replicate)), values))
+                GaussianMapGenerator::fieldStream(request, axis, cover, replicate), values))
             return QStringLiteral("there is not enough memory for a periodic grid of %1 x %1 "
                                   "points")
                 .arg(built.embedding->side());
