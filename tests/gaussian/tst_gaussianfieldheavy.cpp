@@ -13,7 +13,7 @@ private Q_SLOTS:
     void fbmHurstIsExact_data()
     {
         QTest::addColumn<double>("hurst");
-        for (double h : {0.05, 0.1, 0.3, 0.5, 0.7, 0.75, 0.8, 0.9, 0.95})
+        for (double h : {0.01, 0.05, 0.1, 0.25, 0.3, 0.5, 0.7, 0.75, 0.76, 0.8, 0.9, 0.95, 0.99})
             QTest::newRow(QByteArray::number(h).constData()) << h;
     }
     void fbmHurstIsExact()
