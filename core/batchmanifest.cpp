@@ -2,6 +2,7 @@
 #include "core/batchmanifest.h"
 
 #include "core/batchoptions.h"
+#include "core/batchrequest.h"
 #include "core/mapnames.h"
 #include "core/version.h"
 #include "core/writefully.h"
@@ -74,6 +75,11 @@ QString manifestFileName(const QString &pathPrefix)
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns)
 {
     const bool fractal = record.kind == MapRecord::Kind::Fractal;
+    const bool gaussian = record.kind == MapRecord::Kind::Gaussian;
+    const bool fbm = gaussian && record.model == CovarianceModel::Fbm;
+    const QByteArray kind = fractal    ? QByteArrayLiteral("fractal")
+                            : gaussian ? QByteArrayLiteral("gaussian")
+                                       : QByteArrayLiteral("random");
     // Both front ends make square maps; a caller of the core that does not
     // still gets both sides.
     const QByteArray size =
@@ -82,8 +88,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
             : QByteArray::number(record.rowCount) + 'x' + QByteArray::number(record.columnCount);
     QList<ManifestField> fields{
         {"file", QFileInfo(record.fileName).fileName().toUtf8(), ManifestType::Text},
-        {"kind", fractal ? QByteArrayLiteral("fractal") : QByteArrayLiteral("random"),
-         ManifestType::Text},
+        {"kind", kind, ManifestType::Text},
         {"size", size, ManifestType::Whole},
         {"requested_cover", QByteArray::number(record.requestedCover), ManifestType::Whole},
         {"realised_cover", realisedCoverText(record), ManifestType::Measure},
@@ -91,10 +96,10 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         // several H values reaches them by repeated addition and may hold
         // 0.7999999999999999 where the user typed 0.8, which no one should
         // have to filter for.
-        {"H", fractal ? number("%.2f", record.H) : QByteArray(), ManifestType::Measure},
+        {"H", fractal || fbm ? number("%.2f", record.H) : QByteArray(), ManifestType::Measure},
         {"seed", QByteArray::number(record.seed), ManifestType::Whole},
         {"replicate", QByteArray::number(record.replicate), ManifestType::Whole},
-        {"threshold", fractal ? number("%.17g", record.threshold) : QByteArray(),
+        {"threshold", fractal || gaussian ? number("%.17g", record.threshold) : QByteArray(),
          ManifestType::Measure},
         {"cover_value", QByteArray::number(record.coverValue), ManifestType::Whole},
         {"matrix_value", QByteArray::number(record.matrixValue), ManifestType::Whole},
@@ -117,6 +122,22 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
                        ManifestType::Whole});
         fields.append({"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray(),
                        ManifestType::Whole});
+    }
+    if (columns.gaussian) {
+        fields.append({"model", gaussian ? wordOf(record.model).toLatin1() : QByteArray(),
+                       ManifestType::Text});
+        fields.append({"range", gaussian && !fbm ? number("%.2f", record.range) : QByteArray(),
+                       ManifestType::Measure});
+        fields.append({"nu",
+                       gaussian && record.model == CovarianceModel::Matern
+                           ? number("%.2f", record.nu)
+                           : QByteArray(),
+                       ManifestType::Measure});
+        fields.append(
+            {"cut", gaussian ? wordOf(record.cut).toLatin1() : QByteArray(), ManifestType::Text});
+        fields.append({"tied_habitat",
+                       gaussian ? QByteArray::number(record.tiedHabitat) : QByteArray(),
+                       ManifestType::LargeWhole});
     }
     if (columns.selection) {
         fields.append({"draw", QByteArray::number(record.draw), ManifestType::LargeWhole});

@@ -35,6 +35,9 @@ struct ManifestColumns {
     bool metrics = false;
     // draw, cell_draws, cell_acceptance: batches with metric targets
     bool selection = false;
+    // model, range, nu, cut, tied_habitat (after the sampling columns,
+    // before surface_file): every Gaussian field batch
+    bool gaussian = false;
 };
 
 // What a column holds, for the front ends that hand records over as typed

@@ -16,6 +16,7 @@
 #include "core/regularfile.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "python/mapqueue.h"
 #include "random/randommapgenerator.h"
 
@@ -397,6 +398,18 @@ std::unique_ptr<Batch> fractalBatch(const py::dict &keywords)
                                    request.output.prefix);
 }
 
+std::unique_ptr<Batch> gaussianBatch(const py::dict &keywords)
+{
+    const auto request =
+        requestOf<GaussianBatchRequest>(BatchKind::Gaussian, "gaussian_batch", keywords);
+    auto generator = std::make_unique<GaussianMapGenerator>(request);
+    // A model the embedding cannot draw exactly is refused here, as the
+    // command line refuses it, before the first map.
+    if (const auto refusal = withoutGil([&] { return generator->refusal(); }))
+        refuse(*refusal);
+    return std::make_unique<Batch>(std::move(generator), request.output.prefix);
+}
+
 py::object pythonValue(const OptionValue &value)
 {
     return std::visit(
@@ -416,7 +429,9 @@ py::object pythonValue(const OptionValue &value)
 // docstrings and stubs: key, default, help and, for choices, the words.
 py::list describeOptions(const std::string &kindName)
 {
-    const BatchKind kind = kindName == "random" ? BatchKind::Random : BatchKind::Fractal;
+    const BatchKind kind = kindName == "random"     ? BatchKind::Random
+                           : kindName == "gaussian" ? BatchKind::Gaussian
+                                                    : BatchKind::Fractal;
     py::list options;
     for (const BatchOption &option : batchOptions(kind)) {
         if (option.scope != OptionScope::Maps)
@@ -539,6 +554,71 @@ py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hV
     const py::ssize_t side = block.size + 1;
     const double *values = block.values.data();
     return owningArray(std::move(block.values), values, side, side, FreedBlock::give);
+}
+
+py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::object &modelValue,
+                                    const py::object &rangeValue, const py::object &seedValue,
+                                    const py::object &nuValue, const py::object &coverValue,
+                                    const py::object &replicateValue)
+{
+    // The field a Gaussian batch of this size, model, range (H for fbm) and
+    // seed draws for a cover and replicate, so the batch's words and limits
+    // apply.
+    GaussianBatchRequest request;
+    const auto set = [&](const char *key, const char *name, const py::object &value) {
+        applyKeyword(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)), name,
+                     value);
+    };
+    set("size", "size", sizeValue);
+    set("model", "model", modelValue);
+    const bool fbm = request.model == CovarianceModel::Fbm;
+    set(fbm ? "hurst" : "range", "range", rangeValue);
+    set("seed", "seed", seedValue);
+    if (!nuValue.is_none())
+        set("nu", "nu", nuValue);
+    if (const auto refusal = request.refusal())
+        refuse(*refusal);
+    if (request.axisValues().size() != 1)
+        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
+                   : QStringLiteral("range is one range, not a sweep"));
+    // One cover of a batch, 0 to 100; and its replicate, or for a batch
+    // with targets its draw, which may go as far as a cell's draws.
+    const auto whole = [](const char *name, const py::object &value, IntLimits limits) {
+        if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+            refuseType(QStringLiteral("%1 must be a whole number, not %2")
+                           .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
+                           .toStdString());
+        const auto number = value.cast<long long>();
+        if (!limits.contains(number))
+            refuse(QStringLiteral("%1 must be between %2 and %3")
+                       .arg(QLatin1String(name))
+                       .arg(limits.min)
+                       .arg(limits.max));
+        return int(number);
+    };
+    const int cover = whole(
+        "cover", coverValue,
+        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
+    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
+    const double axis = request.axisValues().front();
+    std::vector<double> values;
+    const QString failure = withoutGil([&] {
+        auto built = CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis),
+                                               request.size);
+        if (!built.embedding)
+            return built.refusal;
+        if (!built.embedding->draw(
+                GaussianMapGenerator::fieldStream(request, axis, cover, replicate), values))
+            return QStringLiteral("there is not enough memory for a periodic grid of %1 x %1 "
+                                  "points")
+                .arg(built.embedding->side());
+        return QString();
+    });
+    if (!failure.isEmpty())
+        refuse(failure);
+    const py::ssize_t side = request.size;
+    const double *data = values.data();
+    return owningArray(std::move(values), data, side, side);
 }
 
 QString pathOf(const py::object &path)
@@ -681,9 +761,12 @@ PYBIND11_MODULE(_patchwright, m)
 
     m.def("random_batch", &randomBatch, py::arg("keywords"));
     m.def("fractal_batch", &fractalBatch, py::arg("keywords"));
+    m.def("gaussian_batch", &gaussianBatch, py::arg("keywords"));
     m.def("options", &describeOptions, py::arg("kind"));
     m.def("fbm_surface", &fbmSurface, py::arg("size"), py::arg("h"), py::arg("seed"),
           py::arg("generator"));
+    m.def("gaussian_surface", &gaussianSurface, py::arg("size"), py::arg("model"), py::arg("range"),
+          py::arg("seed"), py::arg("nu"), py::arg("cover"), py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
 }
