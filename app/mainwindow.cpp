@@ -6,6 +6,7 @@
 #include "core/mapreader.h"
 #include "core/version.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
 #include "widgets/refusalline.h"
@@ -365,6 +366,18 @@ void MainWindow::on_actionFractal_triggered()
         request.output =
             batchOutput(request.output, settings.fractalPrefix, settings.fractalPostString);
         if (runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted))
+            return;
+    }
+}
+
+void MainWindow::on_actionGaussian_triggered()
+{
+    while (gaussianDialog.exec() == QDialog::Accepted) {
+        GaussianBatchRequest request = gaussianDialog.request();
+        // The prefix is the dialog's own: config.txt has no line for it.
+        request.output = batchOutput(request.output, request.output.prefix, QString());
+        if (runBatch(gaussianBatchJob(request), tr("Gaussian field landscapes"),
+                     ListOrder::AsWritten))
             return;
     }
 }

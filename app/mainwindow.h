@@ -5,6 +5,7 @@
 #include "core/batchjob.h"
 #include "core/landscapegrid.h"
 #include "fractal/dialogfbm.h"
+#include "gaussian/dialoggrf.h"
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
 #include "settings/setings.h"
@@ -80,6 +81,7 @@ private Q_SLOTS:
     void on_actionParametros_triggered();
     void on_actionRandom_triggered();
     void on_actionFractal_triggered();
+    void on_actionGaussian_triggered();
     // Loading follows the current row, not clicks, so that clicking the
     // entry already shown does not read its file again.
     void on_fileListView_currentRowChanged(int currentRow);
@@ -129,6 +131,7 @@ private:
     setings settingsDialog;
     DialogRnd randomDialog;
     dialogFbm fractalDialog;
+    dialogGrf gaussianDialog;
     AppSettings settings;
     LandscapePicture picture;
     ManifestLookup manifests;

@@ -7,6 +7,7 @@
 #include "core/batchoptions.h"
 #include "core/rangeparser.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 #include "settings/appsettings.h"
 
@@ -25,12 +26,31 @@ bool stderrIsTerminal()
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+// config.txt keeps its six lines: the prefixes and post-strings of random
+// and fractal batches, and the codes, which every kind shares.
+bool hasConfigLines(BatchKind kind)
+{
+    return kind != BatchKind::Gaussian;
+}
+
 // Options whose default the command line takes from config.txt, as the
 // window does, before the description's own.
-bool fromConfigFile(const BatchOption &option)
+bool fromConfigFile(BatchKind kind, const BatchOption &option)
 {
     const std::string_view key = option.key;
-    return key == "prefix" || key == "post_string" || key == "cover_value" || key == "matrix_value";
+    if (key == "prefix" || key == "post_string")
+        return hasConfigLines(kind);
+    return key == "cover_value" || key == "matrix_value";
+}
+
+template <typename Request> constexpr BatchKind kindOf()
+{
+    if constexpr (std::is_same_v<Request, FractalBatchRequest>)
+        return BatchKind::Fractal;
+    else if constexpr (std::is_same_v<Request, GaussianBatchRequest>)
+        return BatchKind::Gaussian;
+    else
+        return BatchKind::Random;
 }
 
 QCommandLineOption parserOption(BatchKind kind, const BatchOption &option)
@@ -39,7 +59,7 @@ QCommandLineOption parserOption(BatchKind kind, const BatchOption &option)
     if (option.shortName)
         names.prepend(QLatin1String(option.shortName));
     QString help = optionHelp(kind, option);
-    if (fromConfigFile(option))
+    if (fromConfigFile(kind, option))
         help += QStringLiteral(" %1 gives its own when it has one.").arg(defaultConfigFileName());
     if (!option.valueName)
         return QCommandLineOption(names, help);
@@ -91,7 +111,8 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
 {
     // The file decides the texts and codes it holds, as it does for the GUI;
     // without it the names still say which kind of batch made them.
-    const bool fractal = std::is_same_v<Request, FractalBatchRequest>;
+    constexpr BatchKind kind = kindOf<Request>();
+    const bool fractal = kind == BatchKind::Fractal;
     AppSettings settings;
     settings.randomPrefix = defaultPrefix(BatchKind::Random);
     settings.fractalPrefix = defaultPrefix(BatchKind::Fractal);
@@ -107,9 +128,9 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
             // Only what this run takes from the file: the options given
             // replace the rest.
             QList<ConfigValue> wanted;
-            if (!m_parser.isSet(QStringLiteral("prefix")))
+            if (!m_parser.isSet(QStringLiteral("prefix")) && hasConfigLines(kind))
                 wanted << (fractal ? ConfigValue::FractalPrefix : ConfigValue::RandomPrefix);
-            if (!m_parser.isSet(QStringLiteral("post-string")))
+            if (!m_parser.isSet(QStringLiteral("post-string")) && hasConfigLines(kind))
                 wanted << (fractal ? ConfigValue::FractalPostString
                                    : ConfigValue::RandomPostString);
             if (!m_parser.isSet(QStringLiteral("cover-value")))
@@ -121,8 +142,12 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
         }
     }
     BatchOutput &output = request.output;
-    output.prefix = fractal ? settings.fractalPrefix : settings.randomPrefix;
-    output.postString = fractal ? settings.fractalPostString : settings.randomPostString;
+    if (hasConfigLines(kind)) {
+        output.prefix = fractal ? settings.fractalPrefix : settings.randomPrefix;
+        output.postString = fractal ? settings.fractalPostString : settings.randomPostString;
+    } else {
+        output.prefix = defaultPrefix(kind);
+    }
     output.coverValue = settings.coverValue;
     output.matrixValue = settings.matrixValue;
 
@@ -310,5 +335,38 @@ int BatchCommand::runFractal(const QStringList &given)
     if (const auto error = read(request))
         return m_cli.usageError(*error);
     BatchJob job = fractalBatchJob(request);
+    return run(job);
+}
+
+int BatchCommand::runGaussian(const QStringList &arguments)
+{
+    if (const auto done = parse(
+            arguments,
+            QStringLiteral(
+                "Writes a batch of maps cut from Gaussian random fields. For every range (or,\n"
+                "for --model fbm, every H), cover and replicate, a field of its own is drawn\n"
+                "exactly by circulant embedding and cut at the cover (exactly, by default).\n"
+                "The same seed and values give byte-identical files. Files are named PREFIX +\n"
+                "model + _r + range (_h + H for fbm; two decimals) + _ + cover (3 digits) +\n"
+                "_ + replicate (5 digits) + .txt (.asc, .tif); the batch list PREFIX +\n"
+                "ListFragStat.fbt and the manifest PREFIX + manifest.csv are written beside\n"
+                "them. The prefix is %1 unless --prefix gives one. Maps can be at most %2\n"
+                "cells per side.")
+                .arg(defaultPrefix(BatchKind::Gaussian))
+                .arg(GaussianBatchRequest::sizeLimits.max),
+            BatchKind::Gaussian,
+            QStringLiteral("  %1 gaussian --out maps --model exponential --range 5:20:5 --cover "
+                           "20:60:20\n"
+                           "  %1 gaussian --out maps --model matern --nu 1.5 --range 10 --cover "
+                           "30 --replicates 50 --metrics\n"
+                           "  %1 gaussian --out maps --model fbm --hurst 0.1:0.9:0.4 --size 513 "
+                           "--cover 40 --write-surfaces --format asc\n")
+                .arg(m_cli.program())))
+        return *done;
+
+    GaussianBatchRequest request;
+    if (const auto error = read(request))
+        return m_cli.usageError(*error);
+    BatchJob job = gaussianBatchJob(request);
     return run(job);
 }

@@ -15,7 +15,7 @@
 class BatchJob;
 class CommandLine;
 
-// The `random` and `fractal` commands: build their options from the batch
+// The `random`, `fractal` and `gaussian` commands: build their options from the batch
 // description, turn what was given into a request, run it as a batch job,
 // and report the outcome. Whatever the job decides (the limits, the free
 // space, the folder, the batch list and the manifest) is the same for the
@@ -26,6 +26,7 @@ public:
 
     int runRandom(const QStringList &arguments);
     int runFractal(const QStringList &given);
+    int runGaussian(const QStringList &arguments);
 
 private:
     // An exit status when the command ends here (help, a usage error).

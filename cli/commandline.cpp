@@ -23,6 +23,7 @@ QString topLevelHelp(const QString &program)
                "Commands:\n"
                "  random    random maps: each cell is habitat with the cover as probability\n"
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
+               "  gaussian  maps cut from Gaussian random fields or exact fBm surfaces\n"
                "  merge     gathers the shares of a batch split with --shard into one folder\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
                "  scan      the spread of each metric over a pilot sample, per H and cover\n"
@@ -103,10 +104,15 @@ int CommandLine::run(const QStringList &arguments)
     }
     QStringList rest = arguments.mid(2);
     rest.prepend(m_program + QLatin1Char(' ') + command);
-    if (command == QLatin1String("random") || command == QLatin1String("fractal")) {
+    if (command == QLatin1String("random") || command == QLatin1String("fractal") ||
+        command == QLatin1String("gaussian")) {
         m_command = command;
         BatchCommand batch(*this, command);
-        return command == QLatin1String("random") ? batch.runRandom(rest) : batch.runFractal(rest);
+        if (command == QLatin1String("random"))
+            return batch.runRandom(rest);
+        if (command == QLatin1String("fractal"))
+            return batch.runFractal(rest);
+        return batch.runGaussian(rest);
     }
     if (command == QLatin1String("merge")) {
         m_command = command;

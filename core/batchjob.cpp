@@ -29,6 +29,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -327,12 +328,18 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
 {
     const BatchOutput &output = m_source->output();
     const QDir folder(QDir(output.folder).absolutePath());
-    const bool random = m_source->kind() == MapRecord::Kind::Random;
-    const QRegularExpression ownMaps =
-        random ? randomMapNames(output.prefix) : fractalMapNames(output.prefix);
-    const QRegularExpression otherMaps =
-        random ? fractalMapNames(output.prefix) : randomMapNames(output.prefix);
-    const QRegularExpression surfaceFiles = surfaceFileNames(output.prefix);
+    const MapRecord::Kind kind = m_source->kind();
+    const QRegularExpression ownMaps = mapNamesOf(kind, output.prefix);
+    std::vector<QRegularExpression> otherMaps;
+    for (MapRecord::Kind other :
+         {MapRecord::Kind::Random, MapRecord::Kind::Fractal, MapRecord::Kind::Gaussian})
+        if (other != kind)
+            otherMaps.push_back(mapNamesOf(other, output.prefix));
+    // The surfaces of a kind that writes them go with its maps.
+    const std::optional<QRegularExpression> surfaceFiles =
+        kind == MapRecord::Kind::Fractal    ? std::optional(surfaceFileNames(output.prefix))
+        : kind == MapRecord::Kind::Gaussian ? std::optional(gaussianSurfaceNames(output.prefix))
+                                            : std::nullopt;
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
@@ -340,7 +347,7 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
     const QString shareRecord = QFileInfo(shardRecordName(stem)).fileName();
     const auto isOurs = [&](const QString &entry) {
         return ownMaps.match(entry).hasMatch() || entry == listName || entry == manifest ||
-               entry == shareRecord || (!random && surfaceFiles.match(entry).hasMatch());
+               entry == shareRecord || (surfaceFiles && surfaceFiles->match(entry).hasMatch());
     };
 
     QStringList earlier;
@@ -374,7 +381,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
             continue;
         }
         if (!ours) {
-            if (otherMaps.match(entry).hasMatch())
+            if (std::any_of(otherMaps.begin(), otherMaps.end(),
+                            [&entry](const QRegularExpression &names) {
+                                return names.match(entry).hasMatch();
+                            }))
                 otherKind.append(entry);
             continue;
         }
@@ -400,7 +410,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
                "prefix would share their batch list and manifest: choose another prefix or "
                "folder")
                 .arg(shownFolder, QString::number(otherKind.size()), output.prefix,
-                     someNames(otherKind), random ? tr("random") : tr("fractal"))};
+                     someNames(otherKind),
+                     kind == MapRecord::Kind::Random    ? tr("random")
+                     : kind == MapRecord::Kind::Fractal ? tr("fractal")
+                                                        : tr("Gaussian field"))};
     if (output.resume)
         return resumeRefusal(earlier, unfinished);
     if (unfinished && !earlier.isEmpty() && !(output.overwrite || m_overwrite)) {

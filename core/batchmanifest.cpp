@@ -2,6 +2,7 @@
 #include "core/batchmanifest.h"
 
 #include "core/batchoptions.h"
+#include "core/batchrequest.h"
 #include "core/mapnames.h"
 #include "core/version.h"
 #include "core/writefully.h"
@@ -74,6 +75,11 @@ QString manifestFileName(const QString &pathPrefix)
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns)
 {
     const bool fractal = record.kind == MapRecord::Kind::Fractal;
+    const bool gaussian = record.kind == MapRecord::Kind::Gaussian;
+    const bool fbm = gaussian && record.model == CovarianceModel::Fbm;
+    const QByteArray kind = fractal    ? QByteArrayLiteral("fractal")
+                            : gaussian ? QByteArrayLiteral("gaussian")
+                                       : QByteArrayLiteral("random");
     // Both front ends make square maps; a caller of the core that does not
     // still gets both sides.
     const QByteArray size =
@@ -81,62 +87,86 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
             ? QByteArray::number(record.rowCount)
             : QByteArray::number(record.rowCount) + 'x' + QByteArray::number(record.columnCount);
     QList<ManifestField> fields{
-        {"file", QFileInfo(record.fileName).fileName().toUtf8()},
-        {"kind", fractal ? QByteArrayLiteral("fractal") : QByteArrayLiteral("random")},
-        {"size", size},
-        {"requested_cover", QByteArray::number(record.requestedCover)},
-        {"realised_cover", realisedCoverText(record)},
+        {"file", QFileInfo(record.fileName).fileName().toUtf8(), ManifestType::Text},
+        {"kind", kind, ManifestType::Text},
+        {"size", size, ManifestType::Whole},
+        {"requested_cover", QByteArray::number(record.requestedCover), ManifestType::Whole},
+        {"realised_cover", realisedCoverText(record), ManifestType::Measure},
         // H is the value asked for, as the file name gives it: a run of
         // several H values reaches them by repeated addition and may hold
         // 0.7999999999999999 where the user typed 0.8, which no one should
         // have to filter for.
-        {"H", fractal ? number("%.2f", record.H) : QByteArray()},
-        {"seed", QByteArray::number(record.seed)},
-        {"replicate", QByteArray::number(record.replicate)},
-        {"threshold", fractal ? number("%.17g", record.threshold) : QByteArray()},
-        {"cover_value", QByteArray::number(record.coverValue)},
-        {"matrix_value", QByteArray::number(record.matrixValue)},
+        {"H", fractal || fbm ? number("%.2f", record.H) : QByteArray(), ManifestType::Measure},
+        {"seed", QByteArray::number(record.seed), ManifestType::Whole},
+        {"replicate", QByteArray::number(record.replicate), ManifestType::Whole},
+        {"threshold", fractal || gaussian ? number("%.17g", record.threshold) : QByteArray(),
+         ManifestType::Measure},
+        {"cover_value", QByteArray::number(record.coverValue), ManifestType::Whole},
+        {"matrix_value", QByteArray::number(record.matrixValue), ManifestType::Whole},
     };
     if (columns.sampling) {
-        fields.append({"generator", wordOf(record.generator).toLatin1()});
-        fields.append({"stream", QByteArray::number(record.stream)});
-        fields.append({"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray()});
+        fields.append({"generator", wordOf(record.generator).toLatin1(), ManifestType::Text});
+        fields.append({"stream", QByteArray::number(record.stream), ManifestType::LargeWhole});
         fields.append(
-            {"tied_habitat", fractal ? QByteArray::number(record.tiedHabitat) : QByteArray()});
-        fields.append({"distinct_surfaces", !fractal                  ? QByteArray()
-                                            : record.distinctSurfaces ? QByteArrayLiteral("yes")
-                                                                      : QByteArrayLiteral("no")});
+            {"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray(), ManifestType::Text});
+        fields.append({"tied_habitat",
+                       fractal ? QByteArray::number(record.tiedHabitat) : QByteArray(),
+                       ManifestType::LargeWhole});
+        fields.append({"distinct_surfaces",
+                       !fractal                  ? QByteArray()
+                       : record.distinctSurfaces ? QByteArrayLiteral("yes")
+                                                 : QByteArrayLiteral("no"),
+                       ManifestType::Text});
+        fields.append({"surfaces_per_h",
+                       fractal ? QByteArray::number(record.surfacesPerH) : QByteArray(),
+                       ManifestType::Whole});
+        fields.append({"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray(),
+                       ManifestType::Whole});
+    }
+    if (columns.gaussian) {
+        fields.append({"model", gaussian ? wordOf(record.model).toLatin1() : QByteArray(),
+                       ManifestType::Text});
+        fields.append({"range", gaussian && !fbm ? number("%.2f", record.range) : QByteArray(),
+                       ManifestType::Measure});
+        fields.append({"nu",
+                       gaussian && record.model == CovarianceModel::Matern
+                           ? number("%.2f", record.nu)
+                           : QByteArray(),
+                       ManifestType::Measure});
         fields.append(
-            {"surfaces_per_h", fractal ? QByteArray::number(record.surfacesPerH) : QByteArray()});
-        fields.append(
-            {"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray()});
+            {"cut", gaussian ? wordOf(record.cut).toLatin1() : QByteArray(), ManifestType::Text});
+        fields.append({"tied_habitat",
+                       gaussian ? QByteArray::number(record.tiedHabitat) : QByteArray(),
+                       ManifestType::LargeWhole});
     }
     if (columns.selection) {
-        fields.append({"draw", QByteArray::number(record.draw)});
-        fields.append({"cell_draws", QByteArray::number(record.cellDraws)});
+        fields.append({"draw", QByteArray::number(record.draw), ManifestType::LargeWhole});
+        fields.append(
+            {"cell_draws", QByteArray::number(record.cellDraws), ManifestType::LargeWhole});
         fields.append({"cell_acceptance",
                        record.cellDraws > 0
                            ? number("%.4f", double(record.cellKept) / double(record.cellDraws))
-                           : QByteArray()});
+                           : QByteArray(),
+                       ManifestType::Measure});
     }
     if (columns.surfaceFile)
-        fields.append({"surface_file", record.surfaceFile.toUtf8()});
+        fields.append({"surface_file", record.surfaceFile.toUtf8(), ManifestType::Text});
     if (columns.metrics)
         fields.append(manifestMetricFields(record.metrics.value_or(LandscapeMetrics())));
-    fields.append({"version", QByteArray(patchwrightVersion)});
+    fields.append({"version", QByteArray(patchwrightVersion), ManifestType::Text});
     return fields;
 }
 
 QList<ManifestField> manifestMetricFields(const LandscapeMetrics &m)
 {
     return {
-        {"habitat_cells", QByteArray::number(m.habitatCells)},
-        {"np", QByteArray::number(m.patchCount)},
-        {"lpi", shortest(m.largestPatchIndex)},
-        {"area_mn", shortest(m.meanPatchArea)},
-        {"area_am", shortest(m.areaWeightedMeanPatchArea)},
-        {"ed", shortest(m.edgeDensity)},
-        {"gyrate_am", shortest(m.areaWeightedMeanGyration)},
+        {"habitat_cells", QByteArray::number(m.habitatCells), ManifestType::LargeWhole},
+        {"np", QByteArray::number(m.patchCount), ManifestType::LargeWhole},
+        {"lpi", shortest(m.largestPatchIndex), ManifestType::Measure},
+        {"area_mn", shortest(m.meanPatchArea), ManifestType::Measure},
+        {"area_am", shortest(m.areaWeightedMeanPatchArea), ManifestType::Measure},
+        {"ed", shortest(m.edgeDensity), ManifestType::Measure},
+        {"gyrate_am", shortest(m.areaWeightedMeanGyration), ManifestType::Measure},
     };
 }
 

@@ -35,12 +35,23 @@ struct ManifestColumns {
     bool metrics = false;
     // draw, cell_draws, cell_acceptance: batches with metric targets
     bool selection = false;
+    // model, range, nu, cut, tied_habitat (after the sampling columns,
+    // before surface_file): every Gaussian field batch
+    bool gaussian = false;
 };
 
-// One field of a manifest row: its column's name and its text.
+// What a column holds, for the front ends that hand records over as typed
+// values rather than text: words, measures (with decimals), whole numbers
+// that fit 32 bits, and whole numbers that may outgrow them (a 64-bit
+// stream, cells and patches of a map past 46341 cells a side, draws).
+enum class ManifestType { Text, Measure, Whole, LargeWhole };
+
+// One field of a manifest row: its column's name, its text, and what the
+// text holds. An empty text is a value that does not apply to the map.
 struct ManifestField {
     const char *name;
     QByteArray value;
+    ManifestType type;
 };
 // A record's fields in column order, as its row gives them.
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns = {});

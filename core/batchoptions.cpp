@@ -28,6 +28,14 @@ constexpr ChoiceWord cutTable[] = {
     {"ladder", int(FractalCut::Ladder), QT_TRANSLATE_NOOP("BatchOptions", "Ladder of thresholds")},
     {"exact", int(FractalCut::Exact), QT_TRANSLATE_NOOP("BatchOptions", "Exact cover")},
 };
+constexpr ChoiceWord modelTable[] = {
+    {"exponential", int(CovarianceModel::Exponential),
+     QT_TRANSLATE_NOOP("BatchOptions", "Exponential")},
+    {"gaussian", int(CovarianceModel::Gaussian), QT_TRANSLATE_NOOP("BatchOptions", "Gaussian")},
+    {"matern", int(CovarianceModel::Matern), QT_TRANSLATE_NOOP("BatchOptions", "Matern")},
+    {"fbm", int(CovarianceModel::Fbm),
+     QT_TRANSLATE_NOOP("BatchOptions", "Fractional Brownian motion (exact)")},
+};
 constexpr ChoiceWord formatTable[] = {
     {"plain", int(MapFormat::Plain), QT_TRANSLATE_NOOP("BatchOptions", "Plain text (.txt)")},
     {"asc", int(MapFormat::AsciiGrid), QT_TRANSLATE_NOOP("BatchOptions", "ESRI ASCII grid (.asc)")},
@@ -69,9 +77,10 @@ constexpr BatchOption commonTail[] = {
      "Makes only the K-th of N shares of the batch, to run it as N tasks (a job array, GNU "
      "parallel): each share makes exactly the maps, names and manifest rows the whole batch "
      "makes for its part, and `merge` gathers the shares' folders into the whole run. Shares "
-     "are balanced by work: random batches by map (by cover with --target), fractal batches "
-     "by cell of H and cover (by H with --write-surfaces). Every generator, cut and option "
-     "splits exactly; the classic generator jumps ahead to where a share's draws start.",
+     "are balanced by work: random and Gaussian field batches by map (by cell with --target), "
+     "fractal batches by cell of H and cover (by H with --write-surfaces). Every generator, "
+     "cut and option splits exactly; the classic generator jumps ahead to where a share's "
+     "draws start.",
      nullptr, "file"},
     {"resume", Type::Flag, Scope::Files, nullptr,
      "Finishes a run of the same request that stopped (killed, a full disk) in the folder: "
@@ -136,11 +145,45 @@ constexpr BatchOption fractalOwn[] = {
      nullptr, "surface_file"},
 };
 
-std::vector<BatchOption> joined(std::span<const BatchOption> own)
+// Gaussian fields are drawn from Philox alone; every other kind also
+// offers the classic generator.
+constexpr BatchOption gaussianOwn[] = {
+    {"model", Type::Choice, Scope::Maps, "MODEL",
+     "Covariance of the fields: exponential, gaussian or matern (each with the correlation "
+     "range --range, in cells), or fbm, an exact fractional Brownian surface of Hurst exponent "
+     "--hurst (see the README for the formulas).",
+     nullptr, "model", modelTable},
+    {"range", Type::HurstSweep, Scope::Maps, "FIRST:LAST:STEP",
+     "Correlation ranges in cells, with at most two decimals; one field per range, cover and "
+     "replicate. Not for fbm.",
+     nullptr, "range"},
+    {"hurst", Type::HurstSweep, Scope::Maps, "FIRST:LAST:STEP",
+     "Hurst exponents of fbm fields, with at most two decimals.", "H", "H"},
+    {"nu", Type::Number, Scope::Maps, "NU",
+     "Smoothness of the matern model, with at most two decimals (0.5 is the exponential model).",
+     nullptr, "nu"},
+    {"seed", Type::Whole, Scope::Maps, "N",
+     "Seed of the batch; each field is drawn from it, its range (or H), cover and replicate.",
+     nullptr, "seed"},
+    {"cut", Type::Choice, Scope::Maps, "HOW",
+     "How a field is cut: exact (at its own quantile, so each map holds exactly round(cover x "
+     "cells / 100) habitat cells) or ladder (rescaled to 0..1 and cut at the lowest of 80 fixed "
+     "thresholds whose whole percentage is the cover; a field none of them fits gives no map).",
+     nullptr, "cut", cutTable},
+    {"write_surfaces", Type::Flag, Scope::Files, nullptr,
+     "Also writes the field every map was cut from, named as the map with _surface (float32 "
+     ".tif with --format tif, else an ESRI grid with 7 significant digits); the manifest then "
+     "names it.",
+     nullptr, "surface_file"},
+};
+
+std::vector<BatchOption> joined(std::span<const BatchOption> own, bool classicGenerator = true)
 {
     std::vector<BatchOption> options(std::begin(commonHead), std::end(commonHead));
     options.insert(options.end(), own.begin(), own.end());
-    options.insert(options.end(), std::begin(commonTail), std::end(commonTail));
+    for (const BatchOption &option : commonTail)
+        if (classicGenerator || std::string_view(option.key) != "generator")
+            options.push_back(option);
     return options;
 }
 
@@ -153,9 +196,10 @@ struct Point {
 struct Negated {
     bool *value;
 };
-using Field = std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, Generator *,
-                           FractalCut *, MapFormat *, CoverRange *, HurstRange *, Point, Negated,
-                           std::vector<MetricTarget> *, std::optional<BatchShard> *>;
+using Field =
+    std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, Generator *,
+                 FractalCut *, MapFormat *, CovarianceModel *, CoverRange *, HurstRange *, Point,
+                 Negated, std::vector<MetricTarget> *, std::optional<BatchShard> *>;
 
 template <typename Request> std::optional<Field> commonField(Request &request, std::string_view key)
 {
@@ -168,8 +212,9 @@ template <typename Request> std::optional<Field> commonField(Request &request, s
         return &request.size;
     if (key == "replicates")
         return &request.replicates;
-    if (key == "generator")
-        return &request.generator;
+    if constexpr (requires { request.generator; })
+        if (key == "generator")
+            return &request.generator;
     if (key == "prefix")
         return &out.prefix;
     if (key == "post_string")
@@ -224,6 +269,25 @@ std::optional<Field> fieldOf(FractalBatchRequest &request, std::string_view key)
         return &request.firstSeed;
     if (key == "distinct_surfaces")
         return &request.distinctSurfaces;
+    if (key == "cut")
+        return &request.cut;
+    if (key == "write_surfaces")
+        return &request.writeSurfaces;
+    return commonField(request, key);
+}
+
+std::optional<Field> fieldOf(GaussianBatchRequest &request, std::string_view key)
+{
+    if (key == "model")
+        return &request.model;
+    if (key == "range")
+        return &request.ranges;
+    if (key == "hurst")
+        return &request.hurst;
+    if (key == "nu")
+        return &request.nu;
+    if (key == "seed")
+        return &request.seed;
     if (key == "cut")
         return &request.cut;
     if (key == "write_surfaces")
@@ -403,7 +467,9 @@ std::optional<OptionError> assignCovers(CoverRange &covers, const OptionValue &v
     return std::nullopt;
 }
 
-std::optional<OptionError> assignHurst(HurstRange &hurst, const OptionValue &value)
+// `what` names one value of the sweep in messages: H, or range.
+std::optional<OptionError> assignHurst(HurstRange &hurst, const OptionValue &value,
+                                       const QString &what)
 {
     const auto sweep = sweepOf(value, false);
     if (const auto *error = std::get_if<OptionError>(&sweep))
@@ -413,7 +479,7 @@ std::optional<OptionError> assignHurst(HurstRange &hurst, const OptionValue &val
         hurst = {s.range->first, s.range->last, s.range->step};
         return std::nullopt;
     }
-    const auto range = rangeOfList(s.values, tr("H"), 1e-9, 0.1);
+    const auto range = rangeOfList(s.values, what, 1e-9, 0.1);
     if (const auto *error = std::get_if<OptionError>(&range))
         return *error;
     if (std::holds_alternative<Listed>(range)) {
@@ -547,8 +613,14 @@ std::optional<OptionError> assign(const Field &field, const BatchOption &option,
             [&](Generator *target) { return setChoice(target); },
             [&](FractalCut *target) { return setChoice(target); },
             [&](MapFormat *target) { return setChoice(target); },
+            [&](CovarianceModel *target) { return setChoice(target); },
             [&](CoverRange *target) { return assignCovers(*target, value); },
-            [&](HurstRange *target) { return assignHurst(*target, value); },
+            [&](HurstRange *target) {
+                return assignHurst(*target, value,
+                                   std::string_view(option.key) == "hurst"
+                                       ? QStringLiteral("H")
+                                       : QString::fromLatin1(option.key));
+            },
             [&](Point target) { return assignPoint(target, value); },
             [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
                 const auto *text = std::get_if<QString>(&value);
@@ -616,6 +688,7 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
             [&](Generator *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
             [&](FractalCut *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
             [&](MapFormat *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
+            [&](CovarianceModel *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
             [](CoverRange *v) -> OptionValue {
                 std::vector<double> values;
                 for (const int cover : v->values())
@@ -680,6 +753,10 @@ Result withDefaultField(BatchKind kind, const BatchOption &option, Use use)
         auto request = startingRequest<RandomBatchRequest>(kind);
         return use(*fieldOf(request, option.key));
     }
+    if (kind == BatchKind::Gaussian) {
+        auto request = startingRequest<GaussianBatchRequest>(kind);
+        return use(*fieldOf(request, option.key));
+    }
     auto request = startingRequest<FractalBatchRequest>(kind);
     return use(*fieldOf(request, option.key));
 }
@@ -718,6 +795,27 @@ template <typename Request> QString commonLimits(std::string_view key)
     return {};
 }
 
+QString sweepSpan(HundredthsLimits first, HundredthsLimits last, HundredthsLimits step)
+{
+    return tr("FIRST %1, LAST %2, STEP %3").arg(span(first), span(last), span(step));
+}
+
+QString gaussianLimits(std::string_view key)
+{
+    using Request = GaussianBatchRequest;
+    if (key == "range")
+        return sweepSpan(Request::firstRangeLimits, Request::lastRangeLimits,
+                         Request::rangeStepLimits);
+    if (key == "hurst")
+        return sweepSpan(Request::firstHurstLimits, Request::lastHurstLimits,
+                         Request::hurstStepLimits);
+    if (key == "nu")
+        return span(Request::nuLimits);
+    if (key == "seed")
+        return span(Request::seedLimits);
+    return commonLimits<Request>(key);
+}
+
 QString limitsOf(BatchKind kind, std::string_view key)
 {
     if (kind == BatchKind::Random) {
@@ -725,11 +823,12 @@ QString limitsOf(BatchKind kind, std::string_view key)
             return span(RandomBatchRequest::seedLimits);
         return commonLimits<RandomBatchRequest>(key);
     }
+    if (kind == BatchKind::Gaussian)
+        return gaussianLimits(key);
     using Request = FractalBatchRequest;
     if (key == "hurst")
-        return tr("FIRST %1, LAST %2, STEP %3")
-            .arg(span(Request::firstHurstLimits), span(Request::lastHurstLimits),
-                 span(Request::hurstStepLimits));
+        return sweepSpan(Request::firstHurstLimits, Request::lastHurstLimits,
+                         Request::hurstStepLimits);
     if (key == "size")
         return tr("%1, at most %2 for fractal maps")
             .arg(span(Request::sizeLimits))
@@ -777,7 +876,16 @@ std::span<const BatchOption> batchOptions(BatchKind kind)
 {
     static const std::vector<BatchOption> random = joined(randomOwn);
     static const std::vector<BatchOption> fractal = joined(fractalOwn);
-    return kind == BatchKind::Random ? random : fractal;
+    static const std::vector<BatchOption> gaussian = joined(gaussianOwn, false);
+    switch (kind) {
+    case BatchKind::Random:
+        return random;
+    case BatchKind::Fractal:
+        return fractal;
+    case BatchKind::Gaussian:
+        break;
+    }
+    return gaussian;
 }
 
 const BatchOption *findBatchOption(BatchKind kind, QAnyStringView name)
@@ -804,6 +912,12 @@ QString optionText(const RandomBatchRequest &request, const BatchOption &option)
 QString optionText(const FractalBatchRequest &request, const BatchOption &option)
 {
     FractalBatchRequest copy = request;
+    return textOf(*fieldOf(copy, option.key), option);
+}
+
+QString optionText(const GaussianBatchRequest &request, const BatchOption &option)
+{
+    GaussianBatchRequest copy = request;
     return textOf(*fieldOf(copy, option.key), option);
 }
 
@@ -838,6 +952,11 @@ QStringList requestRecord(const FractalBatchRequest &request)
     return recordOf(BatchKind::Fractal, request);
 }
 
+QStringList requestRecord(const GaussianBatchRequest &request)
+{
+    return recordOf(BatchKind::Gaussian, request);
+}
+
 QString shareText(const std::optional<BatchShard> &shard)
 {
     return shard ? QStringLiteral("%1/%2").arg(shard->index).arg(shard->count) : QString();
@@ -861,9 +980,23 @@ std::optional<OptionError> setOption(FractalBatchRequest &request, const BatchOp
     return assign(*fieldOf(request, option.key), option, value);
 }
 
+std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchOption &option,
+                                     const OptionValue &value)
+{
+    return assign(*fieldOf(request, option.key), option, value);
+}
+
 QString defaultPrefix(BatchKind kind)
 {
-    return kind == BatchKind::Random ? QStringLiteral("RND_") : QStringLiteral("FBM_");
+    switch (kind) {
+    case BatchKind::Random:
+        return QStringLiteral("RND_");
+    case BatchKind::Fractal:
+        return QStringLiteral("FBM_");
+    case BatchKind::Gaussian:
+        break;
+    }
+    return QStringLiteral("GRF_");
 }
 
 QString wordOf(Generator generator)
@@ -881,6 +1014,11 @@ QString wordOf(MapFormat format)
     return choiceWord(formatTable, int(format));
 }
 
+QString wordOf(CovarianceModel model)
+{
+    return choiceWord(modelTable, int(model));
+}
+
 std::span<const ChoiceWord> generatorWords()
 {
     return generatorTable;
@@ -894,6 +1032,11 @@ std::span<const ChoiceWord> cutWords()
 std::span<const ChoiceWord> formatWords()
 {
     return formatTable;
+}
+
+std::span<const ChoiceWord> modelWords()
+{
+    return modelTable;
 }
 
 std::optional<int> choiceValue(std::span<const ChoiceWord> words, QAnyStringView word)

@@ -19,7 +19,7 @@
 // a row here, the field it sets in the request, and the generator that uses
 // it; no front end names it again.
 
-enum class BatchKind { Random, Fractal };
+enum class BatchKind { Random, Fractal, Gaussian };
 
 // A value as a front end hands it over: the command line's text, or what a
 // Python or R caller passed, already in the nearest C++ type. Sequences of
@@ -37,7 +37,8 @@ enum class OptionType {
     Choice,
     // Covers: FIRST:LAST:STEP, or a list of whole numbers.
     CoverSweep,
-    // H values: FIRST:LAST:STEP, or a list, each with at most two decimals.
+    // H values, or the ranges of Gaussian fields: FIRST:LAST:STEP, or a
+    // list, each with at most two decimals.
     HurstSweep,
     // X,Y, or a list of two numbers.
     Point,
@@ -108,6 +109,7 @@ QString optionDefaultText(BatchKind kind, const BatchOption &option);
 // every option's text, a request can be written down and read back whole.
 QString optionText(const RandomBatchRequest &request, const BatchOption &option);
 QString optionText(const FractalBatchRequest &request, const BatchOption &option);
+QString optionText(const GaussianBatchRequest &request, const BatchOption &option);
 // Whether an option says how one run goes (its folder, the disk, its share,
 // whether it finishes an earlier run) rather than which maps the batch makes
 // and how it lists them: the shares of a batch, and a run and the run that
@@ -118,6 +120,7 @@ bool isRunOption(const BatchOption &option);
 // run can tell whether two runs belong to one request.
 QStringList requestRecord(const RandomBatchRequest &request);
 QStringList requestRecord(const FractalBatchRequest &request);
+QStringList requestRecord(const GaussianBatchRequest &request);
 // "K/N", or nothing for a whole batch.
 QString shareText(const std::optional<BatchShard> &shard);
 // The same default in its own type, for front ends that show typed values.
@@ -139,6 +142,8 @@ std::optional<OptionError> setOption(RandomBatchRequest &request, const BatchOpt
                                      const OptionValue &value);
 std::optional<OptionError> setOption(FractalBatchRequest &request, const BatchOption &option,
                                      const OptionValue &value);
+std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchOption &option,
+                                     const OptionValue &value);
 
 // The prefix a front end without config.txt gives a kind's file names.
 QString defaultPrefix(BatchKind kind);
@@ -147,9 +152,11 @@ QString defaultPrefix(BatchKind kind);
 QString wordOf(Generator generator);
 QString wordOf(FractalCut cut);
 QString wordOf(MapFormat format);
+QString wordOf(CovarianceModel model);
 std::span<const ChoiceWord> generatorWords();
 std::span<const ChoiceWord> cutWords();
 std::span<const ChoiceWord> formatWords();
+std::span<const ChoiceWord> modelWords();
 QStringList choiceWords(std::span<const ChoiceWord> words);
 // The value a word stands for in a table, or nothing.
 std::optional<int> choiceValue(std::span<const ChoiceWord> words, QAnyStringView word);

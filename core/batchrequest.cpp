@@ -23,12 +23,17 @@ std::optional<QString> outside(const char *what, qint64 value, IntLimits limits)
     return tr("%1 must be between %2 and %3").arg(tr(what)).arg(limits.min).arg(limits.max);
 }
 
-std::optional<QString> outside(const char *what, double value, HundredthsLimits limits)
+std::optional<QString> outside(const QString &what, double value, HundredthsLimits limits)
 {
     if (limits.contains(value))
         return std::nullopt;
     return tr("%1 must be between %2 and %3")
-        .arg(tr(what), QString::number(limits.min), QString::number(limits.max));
+        .arg(what, QString::number(limits.min), QString::number(limits.max));
+}
+
+std::optional<QString> outside(const char *what, double value, HundredthsLimits limits)
+{
+    return outside(tr(what), value, limits);
 }
 
 // The dialog's H boxes hold two decimals, and names and the manifest give H
@@ -92,33 +97,36 @@ template <typename Request> std::optional<QString> sweepRefusal(const Request &r
     return std::nullopt;
 }
 
-std::optional<QString> hurstRefusal(const HurstRange &hurst)
+// The checks of a sweep of values shown with two decimals (H, or the
+// correlation range): two decimals, its limits, and a sweep that holds a
+// value at all. `name` is how the messages call one value.
+std::optional<QString> decimalSweepRefusal(const HurstRange &sweep, const QString &name,
+                                           HundredthsLimits firstLimits,
+                                           HundredthsLimits lastLimits, HundredthsLimits stepLimits)
 {
-    using Request = FractalBatchRequest;
-    if (!hurst.listed.empty()) {
-        for (const double h : hurst.listed) {
-            if (!hasTwoDecimals(h))
-                return tr("H values have at most two decimals");
-            if (auto refusal = outside(
-                    "a listed H", h,
-                    HundredthsLimits{Request::firstHurstLimits.min, Request::lastHurstLimits.max}))
+    if (!sweep.listed.empty()) {
+        for (const double value : sweep.listed) {
+            if (!hasTwoDecimals(value))
+                return tr("%1 values have at most two decimals").arg(name);
+            if (auto refusal = outside(tr("a listed %1").arg(name), value,
+                                       HundredthsLimits{firstLimits.min, lastLimits.max}))
                 return refusal;
         }
-        if (!increasing(hurst.listed))
-            return tr("listed H values must increase, each once");
+        if (!increasing(sweep.listed))
+            return tr("listed %1 values must increase, each once").arg(name);
         return std::nullopt;
     }
-    if (!hasTwoDecimals(hurst.first) || !hasTwoDecimals(hurst.last) || !hasTwoDecimals(hurst.step))
-        return tr("H values have at most two decimals");
-    if (auto refusal = outside("the first H", hurst.first, Request::firstHurstLimits))
+    if (!hasTwoDecimals(sweep.first) || !hasTwoDecimals(sweep.last) || !hasTwoDecimals(sweep.step))
+        return tr("%1 values have at most two decimals").arg(name);
+    if (auto refusal = outside(tr("the first %1").arg(name), sweep.first, firstLimits))
         return refusal;
-    if (auto refusal = outside("the last H", hurst.last, Request::lastHurstLimits))
+    if (auto refusal = outside(tr("the last %1").arg(name), sweep.last, lastLimits))
         return refusal;
-    if (auto refusal = outside("the H step", hurst.step, Request::hurstStepLimits))
+    if (auto refusal = outside(tr("the %1 step").arg(name), sweep.step, stepLimits))
         return refusal;
-    if (hurst.values().empty())
-        return tr("the first H, %1, is above the last, %2: the range holds no H")
-            .arg(QString::number(hurst.first), QString::number(hurst.last));
+    if (sweep.values().empty())
+        return tr("the first %1, %2, is above the last, %3: the range holds no %1")
+            .arg(name, QString::number(sweep.first), QString::number(sweep.last));
     return std::nullopt;
 }
 
@@ -308,7 +316,11 @@ std::optional<QString> FractalBatchRequest::refusal() const
         return std::nullopt;
     };
     return firstRefusal(
-        [this] { return hurstRefusal(hurst); }, [this] { return sweepRefusal(*this); }, tooLarge,
+        [this] {
+            return decimalSweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits,
+                                       lastHurstLimits, hurstStepLimits);
+        },
+        [this] { return sweepRefusal(*this); }, tooLarge,
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the number of surfaces per H", surfaces, surfaceLimits); },
         [this] { return outside("the first seed", firstSeed, firstSeedLimits); }, dependentDraws,
@@ -330,4 +342,45 @@ qint64 FractalBatchRequest::shareUnits() const
 {
     const auto hCount = qint64(hurst.values().size());
     return writeSurfaces ? hCount : hCount * std::max<qint64>(covers.count(), 0);
+}
+
+std::optional<QString> GaussianBatchRequest::refusal() const
+{
+    const auto axisRefusal = [this] {
+        if (model == CovarianceModel::Fbm)
+            return decimalSweepRefusal(hurst, QStringLiteral("H"), firstHurstLimits,
+                                       lastHurstLimits, hurstStepLimits);
+        return decimalSweepRefusal(ranges, tr("range"), firstRangeLimits, lastRangeLimits,
+                                   rangeStepLimits);
+    };
+    const auto nuRefusal = [this]() -> std::optional<QString> {
+        if (model != CovarianceModel::Matern)
+            return std::nullopt;
+        if (!hasTwoDecimals(nu))
+            return tr("nu has at most two decimals");
+        return outside("nu", nu, nuLimits);
+    };
+    // Ladder cuts take maps from whichever threshold gives a cover, so a
+    // map kept for its metrics would not be a draw of its own.
+    const auto dependentDraws = [this]() -> std::optional<QString> {
+        if (output.selects() && cut != FractalCut::Exact)
+            return tr("--target needs independent draws: add --cut exact");
+        return std::nullopt;
+    };
+    return firstRefusal(
+        axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); },
+        [this] { return outside("the number of replicates", replicates, replicateLimits); },
+        [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
+        [this] { return output.refusal(); });
+}
+
+qint64 GaussianBatchRequest::mapCount() const
+{
+    return std::max<qint64>(0, qint64(axisValues().size()) * covers.count() * replicates);
+}
+
+qint64 GaussianBatchRequest::shareUnits() const
+{
+    return output.selects() ? qint64(axisValues().size()) * std::max<qint64>(covers.count(), 0)
+                            : mapCount();
 }

@@ -57,7 +57,9 @@ struct CoverRange {
     std::vector<int> values() const;
 };
 
-// The Hurst exponents a fractal batch visits.
+// The Hurst exponents a fractal batch visits; any other sweep of values
+// with two decimals (the correlation ranges of a Gaussian field batch) is
+// walked the same way.
 struct HurstRange {
     HurstRange() = default;
     HurstRange(double first, double last, double step)
@@ -102,7 +104,7 @@ struct BatchShard {
     bool operator==(const BatchShard &) const = default;
 };
 
-// Where the maps of a batch go and what they hold, common to both kinds.
+// Where the maps of a batch go and what they hold, common to every kind.
 struct BatchOutput {
     static constexpr IntLimits coverValueLimits{-99999, 99999};
     static constexpr IntLimits matrixValueLimits{-999999, 999999};
@@ -237,5 +239,58 @@ struct FractalBatchRequest {
     qint64 mapCount() const;
     // The units a split batch is shared out by: its cells of H and cover,
     // or with surface files its H values (see FractalMapGenerator::ownsCell).
+    qint64 shareUnits() const;
+};
+
+// A batch of maps cut from Gaussian random fields (gaussian/gaussianfield.h):
+// for every range (or, for fbm, every H), cover and replicate, a field of its
+// own drawn from the seed, cut at that cover.
+struct GaussianBatchRequest {
+    static constexpr HundredthsLimits firstRangeLimits{0.1, 10000.0};
+    static constexpr HundredthsLimits lastRangeLimits{0.1, 10000.0};
+    static constexpr HundredthsLimits rangeStepLimits{0.01, 10000.0};
+    // The exact construction of fbm has a surface for H strictly between 0
+    // and 1; the embedding refuses, with its reason, an H it cannot draw at
+    // the requested size.
+    static constexpr HundredthsLimits firstHurstLimits{0.01, 0.99};
+    static constexpr HundredthsLimits lastHurstLimits{0.01, 0.99};
+    static constexpr HundredthsLimits hurstStepLimits{0.01, 0.98};
+    static constexpr HundredthsLimits nuLimits{0.1, 10.0};
+    static constexpr IntLimits firstCoverLimits{0, 99};
+    static constexpr IntLimits lastCoverLimits{1, 100};
+    static constexpr IntLimits coverStepLimits{1, 100};
+    // A field of 8192 x 8192 cells takes a periodic grid of 16384 points a
+    // side, 2 GiB of spectrum while it is drawn.
+    static constexpr IntLimits sizeLimits{2, 8192};
+    static constexpr IntLimits replicateLimits{1, 999999};
+    static constexpr IntLimits seedLimits{0, 1000000000};
+
+    CovarianceModel model = CovarianceModel::Exponential;
+    // In cells; not used by fbm.
+    HurstRange ranges{5.0, 45.0, 5.0};
+    // fbm only.
+    HurstRange hurst;
+    // matern only.
+    double nu = 1.0;
+    CoverRange covers;
+    int size = 100;
+    int replicates = 1;
+    qint32 seed = 0;
+    // This family has no earlier maps to stay the same as: its cuts are
+    // exact unless asked otherwise.
+    FractalCut cut = FractalCut::Exact;
+    // Also writes the field every map was cut from.
+    bool writeSurfaces = false;
+    BatchOutput output;
+
+    // The values of the batch's sweep: the ranges, or the H values for fbm.
+    const HurstRange &axis() const { return model == CovarianceModel::Fbm ? hurst : ranges; }
+    std::vector<double> axisValues() const { return axis().values(); }
+    std::optional<QString> refusal() const;
+    // Axis values times covers times replicates.
+    qint64 mapCount() const;
+    // The units a split batch is shared out by: its maps, each drawn from
+    // its own stream, or with targets its cells of a sweep value and a
+    // cover, whose maps depend on the draws before them.
     qint64 shareUnits() const;
 };

@@ -120,6 +120,13 @@ int fractalNameTail(const FractalBatchRequest &request)
     return 4 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 4;
 }
 
+// The longest model name, "_r" and the range "%.2f" (at most 10000.00),
+// "_", cover "%03i", "_", replicate "%05i", "_surface" for the field, ".txt"
+int gaussianNameTail(const GaussianBatchRequest &request)
+{
+    return 11 + 2 + 8 + 1 + 3 + 1 + std::max(5, decimalLength(request.replicates)) + 8 + 4;
+}
+
 // The most maps one H can give: a surface gives at most one map per
 // threshold of the ladder, or per requested cover when cut exactly.
 double fractalMapsPerH(const FractalBatchRequest &request)
@@ -248,6 +255,56 @@ qint64 DiskSpace::fractalRecordBytes(const FractalBatchRequest &request)
     return clampedBytes(bytes.total());
 }
 
+double DiskSpace::gaussianBatchBytes(const GaussianBatchRequest &request, qint64 blockSize)
+{
+    const auto axisCount = double(request.axisValues().size());
+    if (request.size < 1 || request.replicates < 1 || axisCount < 1)
+        return 0;
+    // A ladder cut counted for cover c holds between c and c + 1 per cent
+    // habitat, an exact one c per cent to the cell.
+    const double upper = request.cut == FractalCut::Exact ? 0.0 : 1.0;
+    const double side = request.size;
+    // A field as an ESRI grid takes at most 15 characters a value, as a
+    // GeoTIFF 4 bytes and its tags; its name goes into the manifest too.
+    const double surface =
+        request.writeSurfaces
+            ? roundUpToBlocks(16.0 * side * side + 65536.0, blockSize) +
+                  double(request.output.prefix.toUtf8().size() + gaussianNameTail(request))
+            : 0.0;
+    double perAxis = 0;
+    double mapsPerAxis = 0;
+    forEachCover(request.covers, [&](int cover) {
+        const double low = std::clamp(cover / 100.0, 0.0, 1.0);
+        const double high = std::clamp((cover + upper) / 100.0, 0.0, 1.0);
+        perAxis += request.replicates *
+                   (roundUpToBlocks(std::max(mapBytes(request.output, request.size, low),
+                                             mapBytes(request.output, request.size, high)),
+                                    blockSize) +
+                    surface);
+        mapsPerAxis += request.replicates;
+    });
+    const double share = shareOf(request);
+    return axisCount * perAxis * share + runRecordBytes(request.output,
+                                                        std::ceil(axisCount * mapsPerAxis * share),
+                                                        gaussianNameTail(request), blockSize);
+}
+
+qint64 DiskSpace::gaussianBatchFiles(const GaussianBatchRequest &request)
+{
+    return qint64(std::ceil(double(request.mapCount()) * shareOf(request))) *
+               (request.writeSurfaces ? 2 : 1) +
+           3 + (request.output.shard ? 1 : 0);
+}
+
+qint64 DiskSpace::gaussianRecordBytes(const GaussianBatchRequest &request)
+{
+    // Fields are counted as maps, as the journal names them too.
+    const RecordBytes bytes = recordBytes(
+        request.output, double(gaussianBatchFiles(request) - 3 - (request.output.shard ? 1 : 0)),
+        gaussianNameTail(request));
+    return clampedBytes(bytes.total());
+}
+
 QString DiskSpace::humanSize(double bytes)
 {
     if (bytes < 1024.0)
@@ -315,4 +372,11 @@ std::optional<QString> DiskSpace::batchRefusal(const FractalBatchRequest &reques
 {
     return refusal(fractalBatchBytes(request, m_blockSize) - present.bytes,
                    fractalBatchFiles(request) - present.files);
+}
+
+std::optional<QString> DiskSpace::batchRefusal(const GaussianBatchRequest &request,
+                                               const FilesPresent &present) const
+{
+    return refusal(gaussianBatchBytes(request, m_blockSize) - present.bytes,
+                   gaussianBatchFiles(request) - present.files);
 }

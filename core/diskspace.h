@@ -43,6 +43,13 @@ public:
     // filling up under it still takes the records of the maps it holds.
     static qint64 randomRecordBytes(const RandomBatchRequest &request);
     static qint64 fractalRecordBytes(const FractalBatchRequest &request);
+    static qint64 gaussianRecordBytes(const GaussianBatchRequest &request);
+
+    // Every map of a Gaussian field batch: exact cuts hold their cover to the
+    // cell, ladder cuts between it and the next whole percentage. A surface
+    // file, when asked for, takes at most 16 bytes a cell.
+    static double gaussianBatchBytes(const GaussianBatchRequest &request, qint64 blockSize);
+    static qint64 gaussianBatchFiles(const GaussianBatchRequest &request);
 
     // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
     static QString humanSize(double bytes);
@@ -62,6 +69,8 @@ public:
     std::optional<QString> batchRefusal(const RandomBatchRequest &request,
                                         const FilesPresent &present = {}) const;
     std::optional<QString> batchRefusal(const FractalBatchRequest &request,
+                                        const FilesPresent &present = {}) const;
+    std::optional<QString> batchRefusal(const GaussianBatchRequest &request,
                                         const FilesPresent &present = {}) const;
 
 private:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/mapnames.h"
 
+#include "core/batchoptions.h"
+
 namespace {
 
 const QString extensions = QStringLiteral("\\.(txt|asc|tif)");
@@ -30,6 +32,34 @@ QString fractalMapName(const QString &stem, double H, int cover, int replicate, 
 QString surfaceFileName(const QString &stem, double H, int seed, MapFormat format)
 {
     return stem + QString::asprintf("%.2f_surface_%05i", H, seed) +
+           mapFormatExtension(format == MapFormat::GeoTiff ? MapFormat::GeoTiff
+                                                           : MapFormat::AsciiGrid);
+}
+
+namespace {
+
+QString gaussianTail(CovarianceModel model, double axisValue, int cover, int replicate)
+{
+    return wordOf(model) + QString::asprintf(model == CovarianceModel::Fbm ? "_h%.2f_%03i_%05i"
+                                                                           : "_r%.2f_%03i_%05i",
+                                             axisValue, cover, replicate);
+}
+
+const QString gaussianPattern =
+    QStringLiteral("(exponential|gaussian|matern|fbm)_[rh]\\d+\\.\\d\\d_\\d{3}_\\d{5,}");
+
+} // namespace
+
+QString gaussianMapName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                        int replicate, MapFormat format)
+{
+    return stem + gaussianTail(model, axisValue, cover, replicate) + mapFormatExtension(format);
+}
+
+QString gaussianSurfaceName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                            int replicate, MapFormat format)
+{
+    return stem + gaussianTail(model, axisValue, cover, replicate) + QStringLiteral("_surface") +
            mapFormatExtension(format == MapFormat::GeoTiff ? MapFormat::GeoTiff
                                                            : MapFormat::AsciiGrid);
 }
@@ -74,4 +104,27 @@ QRegularExpression fractalMapNames(const QString &prefix)
 QRegularExpression surfaceFileNames(const QString &prefix)
 {
     return anchored(prefix, QStringLiteral("\\d\\.\\d\\d_surface_\\d{5,}"));
+}
+
+QRegularExpression gaussianMapNames(const QString &prefix)
+{
+    return anchored(prefix, gaussianPattern);
+}
+
+QRegularExpression gaussianSurfaceNames(const QString &prefix)
+{
+    return anchored(prefix, gaussianPattern + QStringLiteral("_surface"));
+}
+
+QRegularExpression mapNamesOf(MapRecord::Kind kind, const QString &prefix)
+{
+    switch (kind) {
+    case MapRecord::Kind::Fractal:
+        return fractalMapNames(prefix);
+    case MapRecord::Kind::Gaussian:
+        return gaussianMapNames(prefix);
+    case MapRecord::Kind::Random:
+        break;
+    }
+    return randomMapNames(prefix);
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/generator.h"
 #include "core/mapformat.h"
+#include "core/maprecord.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -15,6 +17,15 @@ QString randomMapName(const QString &stem, int cover, int size, int replicate, M
 // H "%.2f", "_", cover "%03i", "_", replicate "%05i", extension; in the C
 // locale whatever the user's, so that no decimal comma ends up in a name.
 QString fractalMapName(const QString &stem, double H, int cover, int replicate, MapFormat format);
+
+// The model's name, "_r" and the range "%.2f" (for fbm "_h" and H), "_",
+// cover "%03i", "_", replicate "%05i", extension; in the C locale.
+QString gaussianMapName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                        int replicate, MapFormat format);
+// The map's name with "_surface" before a ".tif" for GeoTIFF batches or an
+// ".asc" for the others: the field the map was cut from.
+QString gaussianSurfaceName(const QString &stem, CovarianceModel model, double axisValue, int cover,
+                            int replicate, MapFormat format);
 
 // H "%.2f", "_surface_", seed "%05i", and ".tif" for GeoTIFF batches or
 // ".asc" for the others.
@@ -32,8 +43,12 @@ QString lockFileName(const QString &stem);
 // still says which files are its own.
 QString journalName(const QString &stem);
 
-// The file names (without folder) of any random or fractal map with this
+// The file names (without folder) of any random, fractal or Gaussian field map with this
 // prefix, of any size and format.
 QRegularExpression randomMapNames(const QString &prefix);
 QRegularExpression fractalMapNames(const QString &prefix);
 QRegularExpression surfaceFileNames(const QString &prefix);
+QRegularExpression gaussianMapNames(const QString &prefix);
+QRegularExpression gaussianSurfaceNames(const QString &prefix);
+// The map names of a kind of batch.
+QRegularExpression mapNamesOf(MapRecord::Kind kind, const QString &prefix);

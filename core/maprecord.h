@@ -13,7 +13,7 @@
 // again, and to choose maps by their real cover rather than by the cover in
 // their name, which is only what was asked for.
 struct MapRecord {
-    enum class Kind { Random, Fractal };
+    enum class Kind { Random, Fractal, Gaussian };
 
     // The path as it was written and listed.
     QString fileName;
@@ -24,7 +24,8 @@ struct MapRecord {
     qint64 cellCount = 0;
     // Cells written with the cover code.
     qint64 habitatCells = 0;
-    // Fractal maps only: the H of the surface and the threshold of the cut.
+    // Fractal and Gaussian field maps: the H of the surface (fbm fields only)
+    // and the threshold of the cut.
     double H = 0;
     double threshold = 0;
     // Random maps: the batch's seed as the settings and the command line take
@@ -60,6 +61,11 @@ struct MapRecord {
     qint64 draw = 0;
     qint64 cellDraws = 0;
     int cellKept = 0;
+    // Gaussian field maps: the covariance model, its range in cells (not for
+    // fbm) and the Matern nu.
+    CovarianceModel model = CovarianceModel::Exponential;
+    double range = 0;
+    double nu = 0;
 
     // Where the map stands in the order the whole batch makes its maps, so
     // that the shares of a split batch can be put back in that order. Not

@@ -35,12 +35,27 @@
 //   ctr[0], ctr[1]   the point's draw number, low and high word: the
 //                    position at which the classic construction draws it
 //   ctr[2], ctr[3]   0
+//
+// Counter of a Gaussian field's spectral entry, one pair of normal draws
+// per entry (key[1] bits 0-23 are 0):
+//   ctr[0]           the entry, row * (M / 2 + 1) + column of the half
+//                    spectrum; M * (M / 2 + 1) for the two draws of an fBm
+//                    surface's tilt
+//   ctr[1]           the replicate
+//   ctr[2]           the field's range (or H) in hundredths
+//   ctr[3] bits 0-7  the cover, 0 to 100
+//   ctr[3] bits 8-31 the round of the polar method: a pair outside the unit
+//                    disc is drawn again with the next round
 namespace philox {
 
 using Key = philox4x32_key_t;
 using Counter = philox4x32_ctr_t;
 
-enum class Domain : std::uint32_t { RandomMap = 0x52u, FractalSurface = 0x46u };
+enum class Domain : std::uint32_t {
+    RandomMap = 0x52u,
+    FractalSurface = 0x46u,
+    GaussianField = 0x47u,
+};
 
 constexpr int sizeBits = 24;
 constexpr std::uint32_t largestMapSize = (std::uint32_t(1) << sizeBits) - 1u;
@@ -98,6 +113,13 @@ constexpr Counter drawCounter(std::uint64_t drawNumber)
 [[gnu::always_inline]] inline std::int32_t surfaceDrawSum(const Key &key, std::uint64_t drawNumber)
 {
     return uniformSum(bits(key, drawCounter(drawNumber)));
+}
+
+constexpr Counter fieldCounter(std::uint32_t entry, std::uint32_t replicate,
+                               std::uint32_t axisHundredths, std::uint32_t cover,
+                               std::uint32_t round)
+{
+    return Counter{{entry, replicate, axisHundredths, (cover & 0xFFu) | (round << 8)}};
 }
 
 } // namespace philox

@@ -18,13 +18,7 @@ double coverFraction(const FbmBlock &block, double threshold)
 
 std::array<double, thresholdCount> thresholds()
 {
-    std::array<double, thresholdCount> ladder{};
-    double t = 0.1;
-    for (double &threshold : ladder) {
-        threshold = t;
-        t += 0.01;
-    }
-    return ladder;
+    return ladderThresholds();
 }
 
 std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block)
@@ -95,38 +89,7 @@ FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double 
 
 ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch)
 {
-    const qint64 cells = qint64(block.size) * block.size;
-    const qint64 taken = (qint64(cover) * cells + 50) / 100;
-    if (taken <= 0)
-        return {std::numeric_limits<double>::infinity(), 0};
-    if (taken >= cells)
-        return {-std::numeric_limits<double>::infinity(), 0};
-    if (qint64(scratch.size()) != cells) {
-        scratch.resize(std::size_t(cells));
-        for (int row = 0; row < block.size; ++row)
-            for (int col = 0; col < block.size; ++col)
-                scratch[std::size_t(row) * std::size_t(block.size) + std::size_t(col)] =
-                    block.at(row, col);
-    }
-    // The taken-th largest value, by selection rather than a sort.
-    const auto nth = scratch.begin() + std::ptrdiff_t(cells - taken);
-    std::nth_element(scratch.begin(), nth, scratch.end());
-    const double threshold = *nth;
-    const qint64 above =
-        std::count_if(nth, scratch.end(), [threshold](double v) { return v > threshold; });
-    const qint64 tiedTaken = taken - above;
-    // When every cell equal to the threshold is taken, which is the rule
-    // for surfaces without repeated values, the map is all that lies above
-    // the next lower value: that is the threshold to give, so that a cut of
-    // the surface at the manifest's threshold makes the map again.
-    // Everything before the selected value is at most that value.
-    double next = -std::numeric_limits<double>::infinity();
-    for (auto it = scratch.begin(); it != nth; ++it) {
-        if (*it == threshold)
-            return {threshold, tiedTaken};
-        next = std::max(next, *it);
-    }
-    return {next, 0};
+    return exactCoverCut(block.values.data(), block.size, block.size + 1, cover, scratch);
 }
 
 std::array<bool, 101> reachableCovers(int size)

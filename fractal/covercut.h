@@ -4,6 +4,7 @@
 #include "core/batchrequest.h"
 #include "core/fileerror.h"
 #include "core/mapfilewriter.h"
+#include "core/surfacecut.h"
 #include "fractal/fbmblock.h"
 
 #include <QString>
@@ -45,16 +46,8 @@ std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
 // surface.
 std::array<bool, 101> reachableCovers(int size);
 
-// The cut that leaves exactly round(cover * cells / 100) of the map's
-// size x size cells above it, halves rounded up: the threshold is the value
-// of the last cell taken, and of the cells equal to it those first in
-// row-major order are taken. `scratch` holds the map's values, in any
-// order; it is reordered, and filled from the block when it is not the
-// map's size.
-struct ExactCut {
-    double threshold = 0.0;
-    qint64 tiesAbove = 0;
-};
+// The exact cut (see exactCoverCut) of the map's size x size cells.
+using ExactCut = ExactCoverCut;
 ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
 
 // Writes the top-left size x size cells of the block: aboveCode where the

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/bulkmemory.h"
+
 #include <cstddef>
 #include <vector>
 
@@ -9,9 +11,13 @@
 // their maximum 1. The cover of a cut is measured on the whole block, while
 // a map file holds only its top-left size x size cells.
 struct FbmBlock {
+    // Every value is written by the engine that fills the block, so its
+    // storage is never cleared first: for a 4096 x 4096 map that is 134 MB.
+    using Values = std::vector<double, BulkAllocator<double>>;
+
     int size = 0;
     // Row-major: values[row * (size + 1) + col].
-    std::vector<double> values;
+    Values values;
 
     double at(int row, int col) const
     {

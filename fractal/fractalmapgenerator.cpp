@@ -7,6 +7,7 @@
 #include "core/mapnames.h"
 #include "core/mappublisher.h"
 #include "core/mapwriter.h"
+#include "core/surfacecut.h"
 #include "fractal/covercut.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/surfacefile.h"
@@ -165,14 +166,11 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
                                                     .arg(QString::asprintf("%.2f", selection.H))
                                                     .arg(cover));
             ++cell.draws;
-            qint64 ties = exact.tiesAbove;
-            const double threshold = exact.threshold;
+            CutCells cells(block.values.data(), block.size + 1, exact.threshold, exact.tiesAbove);
             const bool kept = selection.selector->accepts(
-                block.size, [&block, &ties, threshold](int row, std::uint8_t *out) {
-                    for (int col = 0; col < block.size; ++col) {
-                        const double value = block.at(row, col);
-                        out[col] = value > threshold || (value == threshold && ties-- > 0);
-                    }
+                block.size, [&block, &cells](int row, std::uint8_t *out) {
+                    for (int col = 0; col < block.size; ++col)
+                        out[col] = cells(row, col);
                 });
             if (!kept)
                 continue;
@@ -255,8 +253,9 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     // for it would build every surface of every H in vain.
     const std::array<bool, 101> reachable = reachableCovers();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(m_engine, {ownHValues, m_request.size, m_request.generator,
-                                        m_request.firstSeed, surfacesPerH});
+    SurfacePipeline surfaces(m_engine,
+                             {ownHValues, m_request.size, m_request.generator, m_request.firstSeed,
+                              surfacesPerH, m_request.cut == FractalCut::Ladder});
     MapWriter writer(m_request.output, publisher.inMemory());
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
@@ -330,20 +329,8 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     const BatchOutput &output = m_request.output;
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
         return error;
-    const double threshold = cut.threshold;
-    if (cut.tiesAbove == 0) {
-        for (int row = 0; row < block.size; ++row)
-            writer.putRow(block.size, [&block, row, threshold](int col) {
-                return block.at(row, col) > threshold;
-            });
-    } else {
-        qint64 ties = cut.tiesAbove;
-        for (int row = 0; row < block.size; ++row)
-            writer.putRow(block.size, [&block, row, threshold, &ties](int col) {
-                const double value = block.at(row, col);
-                return value > threshold || (value == threshold && ties-- > 0);
-            });
-    }
+    putCutRows(writer, block.values.data(), block.size, block.size + 1, cut.threshold,
+               cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;

@@ -19,13 +19,7 @@
 // the map; its top-left corner lies on the map's, so it reaches one cell
 // beyond the map to the right and below.
 //
-// Either precision rounds values, and a value rounded across a threshold of
-// a cut would make the file disagree with the map. So each value is stored
-// as the nearest one of the file's precision that lies on the same side of
-// every threshold in `thresholds` as the value itself: cutting the file at a
-// map's threshold (habitat strictly above it) gives back the map, except
-// for the cells of an exact cut that equal its threshold, which the map
-// takes in row-major order.
+// How values are stored: see writeSurfaceGrid.
 FileResult writeSurfaceFile(const FbmBlock &block, const QString &path, MapFormat format,
                             const Georeference &mapGeoreference,
                             const std::vector<double> &thresholds, PendingFile &file);

@@ -68,7 +68,7 @@ void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out)
 {
     out.status = generator.generate(hOf(job), m_plan.size, FbmSurface::defaultMaxLevel, seedOf(job),
                                     out.block, m_plan.generator);
-    if (out.status != FbmSurface::Status::Ok)
+    if (out.status != FbmSurface::Status::Ok || !m_plan.ladderCovers)
         return;
     const auto above = covercut::aboveCounts(out.block);
     const double pointCount = double(qint64(m_plan.size + 1) * qint64(m_plan.size + 1));
@@ -83,6 +83,8 @@ void SurfacePipeline::buildPlain(qint64 job, Surface &out)
     if (out.status != FbmSurface::Status::Ok)
         return;
     m_plain.copyBlock(out.block);
+    if (!m_plan.ladderCovers)
+        return;
     const auto ladder = covercut::thresholds();
     for (std::size_t k = 0; k < ladder.size(); ++k)
         out.covers[k] = covercut::coverPercent(covercut::coverFraction(out.block, ladder[k]));

@@ -63,6 +63,9 @@ public:
         Generator generator = Generator::Classic;
         int firstSeed = 0;
         int surfaces = FractalBatchRequest::surfacesPerH;
+        // Whether the covers of the threshold ladder are wanted: exact cuts
+        // find their own thresholds and never read them.
+        bool ladderCovers = true;
     };
 
     SurfacePipeline(Engine engine, Plan plan);

@@ -16,6 +16,7 @@
 #include "core/regularfile.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "python/mapqueue.h"
 #include "random/randommapgenerator.h"
 
@@ -34,12 +35,10 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -116,11 +115,6 @@ template <typename Work> auto withoutGil(Work work)
         return std::move(*result);
 }
 
-bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // A field as the manifest's reader would take it, with one type per column
 // whatever the row holds, so that a mean patch area of exactly 20 is a float
 // like every other: measures as float, counts, codes and seeds as int, words
@@ -133,16 +127,12 @@ py::object fieldValue(const ManifestField &field)
         return py::none();
     const char *begin = text.constData();
     const char *end = begin + text.size();
-    const std::string_view name = field.name;
-    if (isOneOf(name, {"file", "kind", "generator", "cut", "distinct_surfaces", "surface_file"}))
-        return py::str(begin, std::size_t(text.size()));
-    if (isOneOf(name, {"realised_cover", "H", "threshold", "lpi", "area_mn", "area_am", "ed",
-                       "gyrate_am"})) {
+    if (field.type == ManifestType::Measure) {
         double number = 0;
         if (const auto [ptr, ec] = std::from_chars(begin, end, number);
             ec == std::errc() && ptr == end)
             return py::float_(number);
-    } else {
+    } else if (field.type != ManifestType::Text) {
         long long whole = 0;
         if (const auto [ptr, ec] = std::from_chars(begin, end, whole);
             ec == std::errc() && ptr == end)
@@ -413,6 +403,18 @@ std::unique_ptr<Batch> fractalBatch(const py::dict &keywords)
                                    request.output.prefix);
 }
 
+std::unique_ptr<Batch> gaussianBatch(const py::dict &keywords)
+{
+    const auto request =
+        requestOf<GaussianBatchRequest>(BatchKind::Gaussian, "gaussian_batch", keywords);
+    auto generator = std::make_unique<GaussianMapGenerator>(request);
+    // A model the embedding cannot draw exactly is refused here, as the
+    // command line refuses it, before the first map.
+    if (const auto refusal = withoutGil([&] { return generator->refusal(); }))
+        refuse(*refusal);
+    return std::make_unique<Batch>(std::move(generator), request.output.prefix);
+}
+
 py::object pythonValue(const OptionValue &value)
 {
     return std::visit(
@@ -432,7 +434,9 @@ py::object pythonValue(const OptionValue &value)
 // docstrings and stubs: key, default, help and, for choices, the words.
 py::list describeOptions(const std::string &kindName)
 {
-    const BatchKind kind = kindName == "random" ? BatchKind::Random : BatchKind::Fractal;
+    const BatchKind kind = kindName == "random"     ? BatchKind::Random
+                           : kindName == "gaussian" ? BatchKind::Gaussian
+                                                    : BatchKind::Fractal;
     py::list options;
     for (const BatchOption &option : batchOptions(kind)) {
         if (option.scope != OptionScope::Maps)
@@ -490,7 +494,7 @@ public:
         return *freed;
     }
 
-    std::vector<double> take(std::size_t count)
+    FbmBlock::Values take(std::size_t count)
     {
         const std::lock_guard lock(m_mutex);
         if (m_values.size() != count)
@@ -500,7 +504,7 @@ public:
 
     static void give(void *storage)
     {
-        std::unique_ptr<std::vector<double>> values(static_cast<std::vector<double> *>(storage));
+        std::unique_ptr<FbmBlock::Values> values(static_cast<FbmBlock::Values *>(storage));
         FreedBlock &freed = instance();
         const std::lock_guard lock(freed.m_mutex);
         std::swap(freed.m_values, *values);
@@ -508,7 +512,7 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::vector<double> m_values;
+    FbmBlock::Values m_values;
 };
 
 py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hValue,
@@ -555,6 +559,71 @@ py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hV
     const py::ssize_t side = block.size + 1;
     const double *values = block.values.data();
     return owningArray(std::move(block.values), values, side, side, FreedBlock::give);
+}
+
+py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::object &modelValue,
+                                    const py::object &rangeValue, const py::object &seedValue,
+                                    const py::object &nuValue, const py::object &coverValue,
+                                    const py::object &replicateValue)
+{
+    // The field a Gaussian batch of this size, model, range (H for fbm) and
+    // seed draws for a cover and replicate, so the batch's words and limits
+    // apply.
+    GaussianBatchRequest request;
+    const auto set = [&](const char *key, const char *name, const py::object &value) {
+        applyKeyword(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)), name,
+                     value);
+    };
+    set("size", "size", sizeValue);
+    set("model", "model", modelValue);
+    const bool fbm = request.model == CovarianceModel::Fbm;
+    set(fbm ? "hurst" : "range", "range", rangeValue);
+    set("seed", "seed", seedValue);
+    if (!nuValue.is_none())
+        set("nu", "nu", nuValue);
+    if (const auto refusal = request.refusal())
+        refuse(*refusal);
+    if (request.axisValues().size() != 1)
+        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
+                   : QStringLiteral("range is one range, not a sweep"));
+    // One cover of a batch, 0 to 100; and its replicate, or for a batch
+    // with targets its draw, which may go as far as a cell's draws.
+    const auto whole = [](const char *name, const py::object &value, IntLimits limits) {
+        if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+            refuseType(QStringLiteral("%1 must be a whole number, not %2")
+                           .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
+                           .toStdString());
+        const auto number = value.cast<long long>();
+        if (!limits.contains(number))
+            refuse(QStringLiteral("%1 must be between %2 and %3")
+                       .arg(QLatin1String(name))
+                       .arg(limits.min)
+                       .arg(limits.max));
+        return int(number);
+    };
+    const int cover = whole(
+        "cover", coverValue,
+        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
+    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
+    const double axis = request.axisValues().front();
+    std::vector<double> values;
+    const QString failure = withoutGil([&] {
+        auto built = CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis),
+                                               request.size);
+        if (!built.embedding)
+            return built.refusal;
+        if (!built.embedding->draw(
+                GaussianMapGenerator::fieldStream(request, axis, cover, replicate), values))
+            return QStringLiteral("there is not enough memory for a periodic grid of %1 x %1 "
+                                  "points")
+                .arg(built.embedding->side());
+        return QString();
+    });
+    if (!failure.isEmpty())
+        refuse(failure);
+    const py::ssize_t side = request.size;
+    const double *data = values.data();
+    return owningArray(std::move(values), data, side, side);
 }
 
 QString pathOf(const py::object &path)
@@ -697,9 +766,12 @@ PYBIND11_MODULE(_patchwright, m)
 
     m.def("random_batch", &randomBatch, py::arg("keywords"));
     m.def("fractal_batch", &fractalBatch, py::arg("keywords"));
+    m.def("gaussian_batch", &gaussianBatch, py::arg("keywords"));
     m.def("options", &describeOptions, py::arg("kind"));
     m.def("fbm_surface", &fbmSurface, py::arg("size"), py::arg("h"), py::arg("seed"),
           py::arg("generator"));
+    m.def("gaussian_surface", &gaussianSurface, py::arg("size"), py::arg("model"), py::arg("range"),
+          py::arg("seed"), py::arg("nu"), py::arg("cover"), py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
 }

@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every folder includes only what it may (HACKING.md draws the
 # layers): core/ nothing else; widgets/ only core/; settings/, random/,
-# fractal/ and view/ only core/, and widgets/ from the dialogs of the first
-# three (the files built on a form) only; app/ anything below it; cli/ and
-# python/ anything below them but widgets/ (python/ not view/ either); r/
+# fractal/, gaussian/ and view/ only core/, and widgets/ from the dialogs of
+# the first four (the files built on a form) only; app/ anything below it;
+# cli/ and python/ anything below them but widgets/ (python/ not view/
+# either); r/
 # only core/, random/ and fractal/. No unit (a header and its source) may
 # reach itself through its includes, in a folder or across folders. Prints
 # each offending include or loop and fails if there is one.
@@ -16,16 +17,16 @@ allowed() {
   case "$1" in
     core) echo "core" ;;
     widgets) echo "core widgets" ;;
-    settings | random | fractal) echo "core widgets $1" ;;
+    settings | random | fractal | gaussian) echo "core widgets $1" ;;
     view) echo "core view" ;;
-    app) echo "core widgets settings random fractal view app" ;;
-    cli) echo "core settings random fractal view cli" ;;
-    python) echo "core settings random fractal python" ;;
+    app) echo "core widgets settings random fractal gaussian view app" ;;
+    cli) echo "core settings random fractal gaussian view cli" ;;
+    python) echo "core settings random fractal gaussian python" ;;
     r) echo "core random fractal" ;;
   esac
 }
 
-folders="core widgets settings random fractal view app cli python r"
+folders="core widgets settings random fractal gaussian view app cli python r"
 status=0
 for folder in $folders; do
   [ -d "$folder" ] || continue
@@ -57,9 +58,9 @@ if [ -n "$loops" ]; then
   status=1
 fi
 
-# The generators of settings/, random/ and fractal/ go into the core library,
-# which has no widgets to link.
-for folder in settings random fractal; do
+# The generators of settings/, random/, fractal/ and gaussian/ go into the
+# core library, which has no widgets to link.
+for folder in settings random fractal gaussian; do
   [ -d "$folder" ] || continue
   while IFS= read -r file; do
     grep -qE '^\s*#\s*include "ui_[^"]+\.h"' "$file" ||

@@ -9,9 +9,11 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
   libbenchmark-dev
   librandom123-dev
+  libfftw3-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio
+  r-cran-fields
   pybind11-dev python3-dev
   r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools
   clang clang-format libclang-rt-dev

@@ -12,9 +12,10 @@ line writes, and every record equals its row of the command line's manifest.
 
 Functions:
 
-- ``random_batch`` and ``fractal_batch`` iterate over the ``(record, array)``
-  pairs of a batch;
-- ``fbm_surface`` gives the rescaled surface block fractal maps are cut from;
+- ``random_batch``, ``fractal_batch`` and ``gaussian_batch`` iterate over the
+  ``(record, array)`` pairs of a batch;
+- ``fbm_surface`` gives the rescaled surface block fractal maps are cut from,
+  ``gaussian_surface`` the field a Gaussian field map is cut from;
 - ``read_map`` reads a map file of any format the viewer reads;
 - ``metrics`` measures a map as the manifest's metric columns do.
 
@@ -32,7 +33,17 @@ from . import _patchwright
 from ._patchwright import ArgumentTypeError, Batch
 from ._version import __version__
 
-__all__ = ["ArgumentTypeError", "Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
+__all__ = [
+    "ArgumentTypeError",
+    "Batch",
+    "fbm_surface",
+    "fractal_batch",
+    "gaussian_batch",
+    "gaussian_surface",
+    "metrics",
+    "random_batch",
+    "read_map",
+]
 
 # The largest side a map may have: the engine counts sides in 32 bits.
 _INT_MAX = 2**31 - 1
@@ -94,8 +105,26 @@ def fractal_batch(**keywords):
     return _patchwright.fractal_batch(keywords)
 
 
+def gaussian_batch(**keywords):
+    """The maps of a Gaussian field batch, as ``patchwright-cli gaussian``
+    makes them.
+
+    As ``random_batch``, with the options of Gaussian fields: ``model`` is
+    ``"exponential"``, ``"gaussian"``, ``"matern"`` (with ``nu``) or
+    ``"fbm"``; ``range`` (the correlation ranges in cells) and, for fbm,
+    ``hurst`` are evenly spaced lists of values with at most two decimals or
+    one value. Every map is cut from a field of its own, exactly to its cover
+    unless ``cut="ladder"``. Surface files are not written (no
+    ``--write-surfaces``): ``gaussian_surface`` gives a map's field from its
+    record. A model that cannot be drawn exactly at this size raises
+    ``ValueError`` with the reason before the first map.
+    """
+    return _patchwright.gaussian_batch(keywords)
+
+
 random_batch = _described(random_batch, "random")
 fractal_batch = _described(fractal_batch, "fractal")
+gaussian_batch = _described(gaussian_batch, "gaussian")
 
 
 def fbm_surface(size, h, seed, *, generator=None):
@@ -119,6 +148,25 @@ def fbm_surface(size, h, seed, *, generator=None):
     measures and drops surfaces runs at the engine's own speed.
     """
     return _patchwright.fbm_surface(size, h, seed, generator)
+
+
+def gaussian_surface(size, model, range, seed, *, nu=None, cover=0, replicate=1):
+    """The Gaussian field of ``size`` x ``size`` cells that a Gaussian field
+    batch draws for one range (for ``model="fbm"``, one H), cover and
+    replicate.
+
+    A ``float64`` array of shape ``(size, size)``, as drawn (unit variance;
+    fbm is 0 at the top-left cell): a map of a batch with the default exact
+    cut is ``field > record["threshold"]`` plus the first
+    ``record["tied_habitat"]`` cells equal to it in row-major order, for the
+    field of its record's ``range`` (or ``H``), ``seed``, ``nu``,
+    ``requested_cover`` and ``replicate`` (``draw`` in a batch with
+    targets). A ladder cut reads the field rescaled to 0..1. ``nu`` is the
+    Matern smoothness (``None`` is the batch's default). The arguments take
+    the limits of a batch's; a model that cannot be drawn exactly at this
+    size raises ``ValueError`` with the reason. The array owns its memory.
+    """
+    return _patchwright.gaussian_surface(size, model, range, seed, nu, cover, replicate)
 
 
 def read_map(path):

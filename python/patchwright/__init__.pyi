@@ -6,7 +6,16 @@ from typing import Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, U
 import numpy
 import numpy.typing
 
-__all__ = ["Batch", "fbm_surface", "fractal_batch", "metrics", "random_batch", "read_map"]
+__all__ = [
+    "Batch",
+    "fbm_surface",
+    "fractal_batch",
+    "gaussian_batch",
+    "gaussian_surface",
+    "metrics",
+    "random_batch",
+    "read_map",
+]
 
 __version__: str
 
@@ -78,12 +87,44 @@ def fractal_batch(
     target: Targets = ...,
     max_draws: SupportsIndex = ...,
 ) -> Batch: ...
+def gaussian_batch(
+    *,
+    cover: Sweep = ...,
+    size: SupportsIndex = ...,
+    replicates: SupportsIndex = ...,
+    model: str = ...,
+    range: Sweep = ...,
+    hurst: Sweep = ...,
+    nu: SupportsFloat = ...,
+    seed: SupportsIndex = ...,
+    cut: str = ...,
+    prefix: str = ...,
+    cover_value: SupportsIndex = ...,
+    matrix_value: SupportsIndex = ...,
+    format: str = ...,
+    shard: Optional[tuple[SupportsIndex, SupportsIndex]] = ...,
+    cell_size: SupportsFloat = ...,
+    metrics: bool = ...,
+    neighbours: SupportsIndex = ...,
+    target: Targets = ...,
+    max_draws: SupportsIndex = ...,
+) -> Batch: ...
 def fbm_surface(
     size: SupportsIndex,
     h: SupportsFloat,
     seed: SupportsIndex,
     *,
     generator: Optional[str] = None,
+) -> Surface: ...
+def gaussian_surface(
+    size: SupportsIndex,
+    model: str,
+    range: SupportsFloat,
+    seed: SupportsIndex,
+    *,
+    nu: Optional[SupportsFloat] = None,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
 ) -> Surface: ...
 def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
 def metrics(

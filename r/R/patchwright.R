@@ -1,15 +1,15 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The R face of the engine. Everything a request may hold is checked by the
-# engine, which refuses it in the command line's words; here R values become
+# The R face of the engine. A batch's arguments are the engine's one
+# description of a request, which checks them and refuses them in the
+# command line's words; none is named again here. Here R values become
 # rasters and data frames.
 
-# A one-or-more layer raster over cells given as a matrix of a column per
-# layer, each column the layer's rows from the top.
-.raster <- function(cells, rows, columns, georeference = NULL, names = NULL) {
+# A raster of `layers` layers over cells given layer after layer, each
+# layer's rows from the top, as terra orders them.
+.raster <- function(cells, rows, columns, layers = 1L, georeference = NULL, names = NULL) {
   cell_size <- if (is.null(georeference)) 1 else georeference$cell_size
   origin <- if (is.null(georeference)) c(0, 0) else georeference$origin
   crs <- if (is.null(georeference)) "" else georeference$crs
-  layers <- if (is.matrix(cells)) ncol(cells) else 1L
   # Names are given here rather than set afterwards, which copies every cell.
   raster <- terra::rast(nrows = rows, ncols = columns, nlyrs = layers,
                         xmin = origin[1], xmax = origin[1] + columns * cell_size,
@@ -24,6 +24,9 @@
 }
 
 .batch <- function(result) {
+  # What the command line's summary says: covers that fell short, and how
+  # each cell of a batch with targets fared.
+  if (length(result$shortfalls) > 0) message(paste(result$shortfalls, collapse = "\n"))
   records <- .records(result$records)
   if (is.null(result$cells)) return(records)
   size <- result$size
@@ -31,7 +34,7 @@
     maps <- terra::rast()
   } else {
     # Layers are named as terra names a layer it reads from the map's file.
-    maps <- .raster(result$cells, size, size, result$georeference,
+    maps <- .raster(result$cells, size, size, nrow(records), result$georeference,
                     sub("\\.[^.]*$", "", records$file))
   }
   list(maps = maps, records = records)
@@ -45,7 +48,13 @@ fractal_batch <- function(...) {
   .batch(.Call(pw_fractal_batch, list(...)))
 }
 
-fbm_surface <- function(size, hurst, seed, generator = "classic") {
+batch_options <- function(kind = c("random", "fractal")) {
+  options <- .Call(pw_batch_options, match.arg(kind))
+  data.frame(keyword = options$keyword, default = I(options$default),
+             choices = I(options$choices), help = options$help)
+}
+
+fbm_surface <- function(size, hurst, seed, generator = NULL) {
   values <- .Call(pw_fbm_surface, size, hurst, seed, generator)
   side <- as.integer(round(sqrt(length(values))))
   .raster(values, side, side)
@@ -71,7 +80,7 @@ read_map <- function(path) {
   raster
 }
 
-metrics <- function(x, cell_size = 1, neighbours = 8, habitat = NULL) {
+metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL) {
   if (inherits(x, "SpatRaster")) {
     rows <- terra::nrow(x)
     columns <- terra::ncol(x)

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The compiled part of the patchwright R package. It takes R values as the
-// user gave them, turns each into the request's own typed value, and lets
-// the request refuse what it refuses, in its own words; it hands back plain
+// The compiled part of the patchwright R package. A batch's arguments go to
+// the core's batch description as R gave them, which parses and refuses them
+// as it does the command line's options; maps and records come back as plain
 // vectors that R/patchwright.R wraps in terra rasters and data frames. The
 // requests, generators, manifest fields and readers are the core's, so that
 // nothing here can make a map other than the command line would.
 
 #include "core/batchjob.h"
 #include "core/batchmanifest.h"
+#include "core/batchoptions.h"
 #include "core/batchprogress.h"
 #include "core/batchrequest.h"
+#include "core/bulkmemory.h"
 #include "core/gridshape.h"
 #include "core/landscapegrid.h"
 #include "core/landscapemetrics.h"
@@ -19,23 +21,22 @@
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 
+#include <R_ext/Rallocators.h>
 #include <R_ext/Rdynload.h>
 #include <Rcpp.h>
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <limits>
-#include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
-#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -45,13 +46,25 @@ namespace {
     throw Rcpp::exception(message.toUtf8().constData(), false);
 }
 
-QString describe(SEXP value)
+QString fromR(SEXP text)
 {
-    if (Rf_length(value) != 1)
-        return QStringLiteral("a vector of length %1").arg(Rf_length(value));
+    return QString::fromUtf8(Rf_translateCharUTF8(text));
+}
+
+// A value as a message shows it: one element as itself, longer ones by kind.
+QString shown(SEXP value)
+{
+    if (Rf_xlength(value) != 1 || Rf_isNewList(value))
+        return QStringLiteral("a %1 of length %2")
+            .arg(QString::fromUtf8(Rf_type2char(TYPEOF(value))))
+            .arg(Rf_xlength(value));
     if (Rf_isString(value))
-        return QString::fromUtf8(Rf_translateCharUTF8(STRING_ELT(value, 0)));
-    if (Rf_isInteger(value) || Rf_isLogical(value))
+        return QLatin1Char('\'') + fromR(STRING_ELT(value, 0)) + QLatin1Char('\'');
+    if (Rf_isLogical(value))
+        return LOGICAL(value)[0] == NA_LOGICAL ? QStringLiteral("NA")
+               : LOGICAL(value)[0]             ? QStringLiteral("TRUE")
+                                               : QStringLiteral("FALSE");
+    if (Rf_isInteger(value))
         return INTEGER(value)[0] == NA_INTEGER ? QStringLiteral("NA")
                                                : QString::number(INTEGER(value)[0]);
     if (Rf_isReal(value))
@@ -59,197 +72,129 @@ QString describe(SEXP value)
     return QString::fromUtf8(Rf_type2char(TYPEOF(value)));
 }
 
-// The numbers of a numeric vector, NA and all.
-std::vector<double> numbers(SEXP value, const QString &name, const char *what)
+// A bound of a target; NA leaves that side open.
+QString boundText(double bound)
 {
-    if (Rf_isInteger(value)) {
-        std::vector<double> out;
-        for (R_xlen_t i = 0; i < Rf_xlength(value); ++i)
-            out.push_back(INTEGER(value)[i] == NA_INTEGER ? NA_REAL : INTEGER(value)[i]);
-        return out;
+    return std::isnan(bound) ? QString() : QString::number(bound, 'g', 17);
+}
+
+// Targets as list(np = c(5, 10), lpi = c(20, NA)), in the command line's
+// METRIC=MIN:MAX, which the description reads.
+QString targetsText(const QString &name, SEXP value)
+{
+    const SEXP metrics = Rf_getAttrib(value, R_NamesSymbol);
+    const auto notTargets = [&] {
+        refuse(QStringLiteral("%1 must be a list of METRIC = c(MIN, MAX), NA for an open side, "
+                              "not %2")
+                   .arg(name, shown(value)));
+    };
+    if (!Rf_isNewList(value) || (Rf_xlength(value) > 0 && Rf_isNull(metrics)))
+        notTargets();
+    QStringList targets;
+    for (R_xlen_t i = 0; i < Rf_xlength(value); ++i) {
+        const SEXP bounds = VECTOR_ELT(value, i);
+        if (!(Rf_isReal(bounds) || Rf_isInteger(bounds) || Rf_isLogical(bounds)) ||
+            Rf_xlength(bounds) != 2)
+            notTargets();
+        const SEXP numbers = PROTECT(Rf_coerceVector(bounds, REALSXP));
+        targets.append(QStringLiteral("%1=%2:%3")
+                           .arg(fromR(STRING_ELT(metrics, i)), boundText(REAL(numbers)[0]),
+                                boundText(REAL(numbers)[1])));
+        UNPROTECT(1);
     }
-    if (!Rf_isReal(value))
+    return targets.join(QLatin1Char(','));
+}
+
+// An argument's value in the type the batch description takes: a logical
+// as a flag, a string as text, one number as itself and several (a vector,
+// seq()) as a list; NULL leaves the option out, as R's own functions take
+// it. Text is the command line's way of writing numbers, not R's.
+std::optional<OptionValue> optionValue(const BatchOption &option, const QString &name, SEXP value)
+{
+    if (Rf_isNull(value))
+        return std::nullopt;
+    if (option.type == OptionType::TargetList)
+        return targetsText(name, value);
+    const R_xlen_t length = Rf_xlength(value);
+    if (Rf_isFactor(value))
         refuse(
-            QStringLiteral("%1 is not %2: '%3'").arg(name, QLatin1String(what), describe(value)));
-    return {REAL(value), REAL(value) + Rf_xlength(value)};
+            QStringLiteral("%1 must not be a factor; give its text with as.character()").arg(name));
+    switch (TYPEOF(value)) {
+    case LGLSXP:
+        if (length == 1 && LOGICAL(value)[0] != NA_LOGICAL)
+            return LOGICAL(value)[0] != 0;
+        break;
+    case STRSXP:
+        if (option.type != OptionType::Text && option.type != OptionType::Choice)
+            refuse(QStringLiteral("%1 must not be text: %2").arg(name, shown(value)));
+        if (length == 1 && STRING_ELT(value, 0) != NA_STRING)
+            return fromR(STRING_ELT(value, 0));
+        break;
+    case INTSXP:
+    case REALSXP: {
+        std::vector<double> numbers(static_cast<std::size_t>(length));
+        for (R_xlen_t i = 0; i < length; ++i) {
+            numbers[std::size_t(i)] = Rf_isInteger(value) ? INTEGER(value)[i] : REAL(value)[i];
+            if ((Rf_isInteger(value) && INTEGER(value)[i] == NA_INTEGER) ||
+                (Rf_isReal(value) && ISNA(REAL(value)[i])))
+                refuse(QStringLiteral("%1 must not hold NA").arg(name));
+        }
+        if (length != 1)
+            return numbers;
+        if (Rf_isInteger(value))
+            return qint64(INTEGER(value)[0]);
+        return numbers[0];
+    }
+    default:
+        break;
+    }
+    refuse(QStringLiteral("%1 cannot be %2").arg(name, shown(value)));
 }
 
-double number(SEXP value, const QString &name)
+BatchKind kindOf(const RandomBatchRequest &)
 {
-    const std::vector<double> values = numbers(value, name, "a number");
-    if (values.size() != 1 || !std::isfinite(values[0]))
-        refuse(QStringLiteral("%1 is not a number: '%2'").arg(name, describe(value)));
-    return values[0];
+    return BatchKind::Random;
 }
 
-// A whole number clamped to 64 bits; every limit lies well inside them, so
-// the request refuses a clamped value with the words it has for the value.
-qint64 whole(double value, const QString &name, SEXP given)
+BatchKind kindOf(const FractalBatchRequest &)
 {
-    if (!std::isfinite(value) || value != std::floor(value))
-        refuse(QStringLiteral("%1 is not a whole number: '%2'").arg(name, describe(given)));
-    return qint64(std::clamp(value, -9.0e18, 9.0e18));
+    return BatchKind::Fractal;
 }
 
-qint64 whole(SEXP value, const QString &name)
+// Sets one option of a request from an R value, with the core's words.
+template <typename Request>
+void applyArgument(Request &request, const BatchOption &option, const QString &name, SEXP value)
 {
-    const std::vector<double> values = numbers(value, name, "a whole number");
-    if (values.size() != 1)
-        refuse(QStringLiteral("%1 is not a whole number: '%2'").arg(name, describe(value)));
-    return whole(values[0], name, value);
+    if (const auto given = optionValue(option, name, value))
+        if (const auto error = setOption(request, option, *given))
+            refuse(name + QLatin1Char(' ') + error->reason);
 }
 
-int wholeInt(SEXP value, const QString &name)
+// A request of a kind from a call's named arguments, which are the
+// description's keywords. Every option is taken: in memory, the ones that
+// only shape files are kept for a call that names a folder.
+template <typename Request> Request requestOf(SEXP arguments)
 {
-    return int(std::clamp<qint64>(whole(value, name), std::numeric_limits<int>::min(),
-                                  std::numeric_limits<int>::max()));
-}
-
-bool flag(SEXP value, const QString &name)
-{
-    if (!Rf_isLogical(value) || Rf_length(value) != 1 || LOGICAL(value)[0] == NA_LOGICAL)
-        refuse(QStringLiteral("%1 must be TRUE or FALSE, not '%2'").arg(name, describe(value)));
-    return LOGICAL(value)[0] != 0;
-}
-
-QString text(SEXP value, const QString &name)
-{
-    if (!Rf_isString(value) || Rf_length(value) != 1 || STRING_ELT(value, 0) == NA_STRING)
-        refuse(
-            QStringLiteral("%1 must be one character string, not '%2'").arg(name, describe(value)));
-    return QString::fromUtf8(Rf_translateCharUTF8(STRING_ELT(value, 0)));
-}
-
-int choice(SEXP value, const QString &name, const QStringList &choices)
-{
-    const QString word =
-        Rf_isString(value) && Rf_length(value) == 1 ? text(value, name) : describe(value);
-    const qsizetype index = choices.indexOf(word);
-    if (index < 0)
-        refuse(QStringLiteral("%1 must be %2, not '%3'")
-                   .arg(name, choices.join(QStringLiteral(" or ")), word));
-    return int(index);
-}
-
-// FIRST:LAST:STEP of an evenly spaced vector (1:100, seq(10, 90, 10), c(20,
-// 40)) or of one value, whose step is 1 as on the command line.
-struct Span {
-    double first;
-    double last;
-    std::optional<double> step;
-};
-
-Span span(SEXP value, const QString &name, double tolerance)
-{
-    const std::vector<double> values = numbers(value, name, "a number or a vector of numbers");
-    if (values.empty())
-        refuse(QStringLiteral("%1 is empty: the range holds no value").arg(name));
-    for (double v : values)
-        if (!std::isfinite(v))
-            refuse(QStringLiteral("%1 is not a number: '%2'").arg(name, describe(value)));
-    if (values.size() == 1)
-        return {values[0], values[0], std::nullopt};
-    const double step = values[1] - values[0];
-    for (std::size_t i = 2; i < values.size(); ++i)
-        if (std::fabs(values[i] - values[i - 1] - step) > tolerance)
-            refuse(QStringLiteral("the values of %1 are not evenly spaced, as FIRST:LAST:STEP "
-                                  "gives them")
-                       .arg(name));
-    return {values.front(), values.back(), step};
-}
-
-CoverRange coverRange(SEXP value)
-{
-    const QString name = QStringLiteral("cover");
-    const Span s = span(value, name, 0);
-    auto asInt = [&](double v) {
-        return int(std::clamp<qint64>(whole(v, name, value), INT_MIN, INT_MAX));
-    };
-    return {asInt(s.first), asInt(s.last), s.step ? asInt(*s.step) : 1};
-}
-
-// H is written with two decimals; a value within rounding of one is taken as
-// it, so that seq(0.1, 0.9, 0.1) means 0.1:0.9:0.1. Any other value is passed
-// on for the request to refuse.
-double hundredths(double value)
-{
-    const double rounded = std::round(value * 100.0);
-    return std::fabs(value * 100.0 - rounded) < 1e-9 ? rounded / 100.0 : value;
-}
-
-HurstRange hurstRange(SEXP value)
-{
-    const Span s = span(value, QStringLiteral("hurst"), 1e-9);
-    return {hundredths(s.first), hundredths(s.last), s.step ? hundredths(*s.step) : 0.1};
-}
-
-// What a batch call asks beyond its request.
-struct Call {
-    QString out;
-    bool overwrite = false;
-};
-
-using Setter = std::function<void(SEXP)>;
-
-// The keywords both kinds of batch take, over their output.
-std::map<std::string, Setter> outputSetters(BatchOutput &output, Call &call)
-{
-    return {
-        {"out", [&](SEXP v) { call.out = text(v, QStringLiteral("out")); }},
-        {"overwrite", [&](SEXP v) { call.overwrite = flag(v, QStringLiteral("overwrite")); }},
-        {"no_sync", [&](SEXP v) { output.sync = !flag(v, QStringLiteral("no_sync")); }},
-        {"prefix", [&](SEXP v) { output.prefix = text(v, QStringLiteral("prefix")); }},
-        {"post_string",
-         [&](SEXP v) { output.postString = text(v, QStringLiteral("post_string")); }},
-        {"cover_value",
-         [&](SEXP v) { output.coverValue = wholeInt(v, QStringLiteral("cover_value")); }},
-        {"matrix_value",
-         [&](SEXP v) { output.matrixValue = wholeInt(v, QStringLiteral("matrix_value")); }},
-        {"format",
-         [&](SEXP v) {
-             output.format = MapFormat(
-                 choice(v, QStringLiteral("format"),
-                        {QStringLiteral("plain"), QStringLiteral("asc"), QStringLiteral("tif")}));
-         }},
-        {"nodata", [&](SEXP v) { output.noData = whole(v, QStringLiteral("nodata")); }},
-        {"cell_size",
-         [&](SEXP v) { output.georeference.cellSize = number(v, QStringLiteral("cell_size")); }},
-        {"origin",
-         [&](SEXP v) {
-             const std::vector<double> xy = numbers(v, QStringLiteral("origin"), "X,Y");
-             if (xy.size() != 2 || !std::isfinite(xy[0]) || !std::isfinite(xy[1]))
-                 refuse(QStringLiteral("origin must be X,Y, not '%1'").arg(describe(v)));
-             output.georeference.originX = xy[0];
-             output.georeference.originY = xy[1];
-         }},
-        {"crs", [&](SEXP v) { output.georeference.crs = text(v, QStringLiteral("crs")); }},
-        {"metrics", [&](SEXP v) { output.metrics = flag(v, QStringLiteral("metrics")); }},
-        {"neighbours",
-         [&](SEXP v) { output.neighbours = wholeInt(v, QStringLiteral("neighbours")); }},
-    };
-}
-
-Generator generatorOf(SEXP value)
-{
-    return Generator(choice(value, QStringLiteral("generator"),
-                            {QStringLiteral("classic"), QStringLiteral("philox")}));
-}
-
-void apply(std::map<std::string, Setter> setters, SEXP arguments)
-{
+    Request request;
+    const BatchKind kind = kindOf(request);
+    request.output.prefix = defaultPrefix(kind);
     const SEXP names = Rf_getAttrib(arguments, R_NamesSymbol);
     for (R_xlen_t i = 0; i < Rf_xlength(arguments); ++i) {
-        const char *name = Rf_isNull(names) ? "" : CHAR(STRING_ELT(names, i));
-        if (*name == '\0')
+        const QString name = Rf_isNull(names) ? QString() : fromR(STRING_ELT(names, i));
+        if (name.isEmpty())
             refuse(QStringLiteral("every argument needs its name, as option = value"));
-        const auto setter = setters.find(name);
-        if (setter == setters.end())
-            refuse(QStringLiteral("unknown argument '%1'").arg(QString::fromUtf8(name)));
-        // NULL leaves an option out, as R's own functions take it.
-        if (Rf_isNull(VECTOR_ELT(arguments, i)))
-            continue;
-        setter->second(VECTOR_ELT(arguments, i));
+        const BatchOption *option = findBatchOption(kind, name);
+        if (!option || name != QLatin1String(option->key))
+            refuse(QStringLiteral("Unknown option '%1'; batch_options(\"%2\") lists them.")
+                       .arg(name, kind == BatchKind::Random ? QStringLiteral("random")
+                                                            : QStringLiteral("fractal")));
+        applyArgument(request, *option, name, VECTOR_ELT(arguments, i));
     }
+    if (!request.output.folder.isEmpty())
+        request.output.folder =
+            QDir(QString::fromLocal8Bit(R_ExpandFileName(request.output.folder.toLocal8Bit())))
+                .absolutePath();
+    return request;
 }
 
 // Between two maps or surfaces, lets Ctrl-C stop the batch: R's interrupt
@@ -272,89 +217,160 @@ private:
     mutable bool m_interrupted = false;
 };
 
-bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names)
+// Allocation that R may refuse with an error of its own, which must unwind
+// the C++ frames above it rather than jump over them.
+SEXP protectedAllocation(SEXP (*allocate)(void *), void *data)
 {
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return Rcpp::unwindProtect(allocate, data);
 }
 
-// One type per manifest column whatever the rows hold, as the manifest's
-// reader would take them: words as character, measures as double, codes and
-// small counts as integer, and the counts that outgrow 32 bits as double.
-// An empty field is NA.
-enum class ColumnType { Text, Real, Integer };
+// The vectors of whole maps and surfaces live in the engine's bulk memory,
+// faulted in large pages where the system offers them. The block of the
+// last such vector R let go of is kept for the next vector of the same size:
+// a loop of surfaces or batches then fills memory that is already there, as
+// the Python module's does, instead of paying for fresh pages every time,
+// which on some machines costs more than making the surface.
+class KeptBlock final {
+public:
+    // Blocks beyond this go back to the system at once.
+    static constexpr std::size_t maxKeptBytes = std::size_t(256) << 20;
+    // Room before the vector for the size of its block, which R does not
+    // pass back when it frees it; a multiple of any alignment R needs.
+    static constexpr std::size_t header = 64;
 
-ColumnType columnType(std::string_view name)
-{
-    if (isOneOf(name, {"file", "kind", "generator", "cut", "distinct_surfaces", "surface_file"}))
-        return ColumnType::Text;
-    if (isOneOf(name, {"realised_cover", "H", "threshold", "lpi", "area_mn", "area_am", "ed",
-                       "gyrate_am", "stream", "tied_habitat", "habitat_cells", "np"}))
-        return ColumnType::Real;
-    return ColumnType::Integer;
-}
-
-// The records as a list of columns, named as the manifest names them.
-SEXP recordColumns(const std::vector<MapRecord> &records, MapRecord::Kind kind,
-                   const ManifestColumns &columns, qsizetype firstField = 0)
-{
-    MapRecord blank;
-    blank.kind = kind;
-    const QList<ManifestField> header = manifestFields(blank, columns);
-    const qsizetype count = header.size() - firstField;
-    const R_xlen_t rows = R_xlen_t(records.size());
-    Rcpp::List list(count);
-    Rcpp::CharacterVector names(count);
-    std::vector<SEXP> vectors(std::size_t(count), nullptr);
-    for (qsizetype c = 0; c < count; ++c) {
-        const char *name = header[c + firstField].name;
-        names[c] = name;
-        switch (columnType(name)) {
-        case ColumnType::Text:
-            list[c] = Rcpp::CharacterVector(rows);
-            break;
-        case ColumnType::Real:
-            list[c] = Rcpp::NumericVector(rows);
-            break;
-        case ColumnType::Integer:
-            list[c] = Rcpp::IntegerVector(rows);
-            break;
+    static void *allocate(R_allocator_t *, std::size_t bytes)
+    {
+        const std::size_t total = bytes + header;
+        void *block = std::exchange(s_kept, nullptr);
+        if (block && *static_cast<std::size_t *>(block) != total) {
+            BulkMemory::freeLarge(block);
+            block = nullptr;
         }
-        vectors[std::size_t(c)] = list[c];
+        if (!block) {
+            try {
+                block = BulkMemory::allocateLarge(total);
+            } catch (const std::bad_alloc &) {
+                // R reports it, as it reports any vector it cannot have.
+                return nullptr;
+            }
+            *static_cast<std::size_t *>(block) = total;
+        }
+        return static_cast<char *>(block) + header;
     }
-    for (R_xlen_t r = 0; r < rows; ++r) {
-        const QList<ManifestField> fields = manifestFields(records[std::size_t(r)], columns);
-        for (qsizetype c = 0; c < count; ++c) {
-            const QByteArray &value = fields[c + firstField].value;
-            const char *begin = value.constData();
-            const char *end = begin + value.size();
-            SEXP vector = vectors[std::size_t(c)];
-            switch (columnType(fields[c + firstField].name)) {
-            case ColumnType::Text:
-                SET_STRING_ELT(vector, r,
-                               value.isEmpty() ? NA_STRING
-                                               : Rf_mkCharLenCE(begin, int(value.size()), CE_UTF8));
-                break;
-            case ColumnType::Real: {
-                double number = NA_REAL;
-                if (const auto [ptr, ec] = std::from_chars(begin, end, number);
-                    value.isEmpty() || ec != std::errc() || ptr != end)
-                    number = NA_REAL;
-                REAL(vector)[r] = number;
-                break;
-            }
-            case ColumnType::Integer: {
-                int number = NA_INTEGER;
-                if (const auto [ptr, ec] = std::from_chars(begin, end, number);
-                    value.isEmpty() || ec != std::errc() || ptr != end)
-                    number = NA_INTEGER;
-                INTEGER(vector)[r] = number;
-                break;
-            }
-            }
+
+    static void free(R_allocator_t *, void *vector)
+    {
+        void *block = static_cast<char *>(vector) - header;
+        if (*static_cast<std::size_t *>(block) > maxKeptBytes) {
+            BulkMemory::freeLarge(block);
+            return;
+        }
+        if (s_kept)
+            BulkMemory::freeLarge(s_kept);
+        s_kept = block;
+    }
+
+private:
+    // Only R's main thread allocates and frees R's vectors.
+    static inline void *s_kept = nullptr;
+};
+
+SEXP bulkVector(SEXPTYPE type, R_xlen_t length)
+{
+    struct Request {
+        SEXPTYPE type;
+        R_xlen_t length;
+    } request{type, length};
+    const std::size_t bytes =
+        std::size_t(length) * (type == REALSXP ? sizeof(double) : sizeof(int));
+    if (bytes < BulkMemory::largeBytes)
+        return protectedAllocation(
+            [](void *data) {
+                const auto *r = static_cast<Request *>(data);
+                return Rf_allocVector(r->type, r->length);
+            },
+            &request);
+    return protectedAllocation(
+        [](void *data) {
+            static R_allocator_t allocator{KeptBlock::allocate, KeptBlock::free, nullptr, nullptr};
+            const auto *r = static_cast<Request *>(data);
+            return Rf_allocVector3(r->type, r->length, &allocator);
+        },
+        &request);
+}
+
+// A field's number, or `missing` for an empty field or text that is no such
+// number.
+template <typename T> T parsed(const QByteArray &value, T missing)
+{
+    T number{};
+    const char *end = value.constData() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.constData(), end, number);
+    return value.isEmpty() || ec != std::errc() || ptr != end ? missing : number;
+}
+
+// Column c of the rows as an R vector, each field made by `value`.
+template <typename Vector, typename Value>
+SEXP columnOf(const std::vector<QList<ManifestField>> &rows, qsizetype c, Value value)
+{
+    Vector vector(R_xlen_t(rows.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        vector[R_xlen_t(r)] = value(rows[r][c].value);
+    return vector;
+}
+
+// The records as a list of columns, named as the manifest names them, each
+// in its column's type: words as character, measures and the counts that
+// may outgrow 32 bits as double, other whole numbers as integer. An empty
+// field is NA.
+SEXP recordColumns(const std::vector<QList<ManifestField>> &rows,
+                   const QList<ManifestField> &header)
+{
+    Rcpp::List list(header.size());
+    Rcpp::CharacterVector names(header.size());
+    for (qsizetype c = 0; c < header.size(); ++c) {
+        names[c] = header[c].name;
+        switch (header[c].type) {
+        case ManifestType::Text:
+            list[c] = columnOf<Rcpp::CharacterVector>(rows, c, [](const QByteArray &value) {
+                return value.isEmpty()
+                           ? NA_STRING
+                           : Rf_mkCharLenCE(value.constData(), int(value.size()), CE_UTF8);
+            });
+            break;
+        case ManifestType::Whole:
+            list[c] = columnOf<Rcpp::IntegerVector>(
+                rows, c, [](const QByteArray &value) { return parsed(value, NA_INTEGER); });
+            break;
+        case ManifestType::Measure:
+        case ManifestType::LargeWhole:
+            list[c] = columnOf<Rcpp::NumericVector>(
+                rows, c, [](const QByteArray &value) { return parsed(value, NA_REAL); });
+            break;
         }
     }
     list.attr("names") = names;
     return list;
+}
+
+SEXP recordColumns(const QList<MapRecord> &records, MapRecord::Kind kind,
+                   const ManifestColumns &columns)
+{
+    MapRecord blank;
+    blank.kind = kind;
+    std::vector<QList<ManifestField>> rows;
+    rows.reserve(std::size_t(records.size()));
+    for (const MapRecord &record : records)
+        rows.push_back(manifestFields(record, columns));
+    return recordColumns(rows, manifestFields(blank, columns));
+}
+
+SEXP textVector(const QStringList &lines)
+{
+    Rcpp::CharacterVector vector(lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        vector[i] = lines[i].toStdString();
+    return vector;
 }
 
 SEXP georeferenceList(const Georeference &georeference)
@@ -366,15 +382,13 @@ SEXP georeferenceList(const Georeference &georeference)
         Rcpp::Named("crs") = std::string(georeference.crs.toUtf8().constData()));
 }
 
-// Runs a batch job into out: the job's refusals, lock and overwrite rules,
-// as the command line meets them.
-SEXP runJob(std::unique_ptr<MapSource> source, const Call &call)
+// Runs a batch job into the request's folder: the job's refusals, lock and
+// overwrite rules, as the command line meets them.
+SEXP runJob(std::unique_ptr<MapSource> source)
 {
     const MapRecord::Kind kind = source->kind();
     const ManifestColumns columns = source->manifestColumns();
     BatchJob job(std::move(source));
-    if (call.overwrite)
-        job.allowOverwrite();
     if (const auto refusal = job.prepare()) {
         if (refusal->kind == BatchRefusal::Kind::ExistingFiles)
             refuse(QStringLiteral("%1 (overwrite = TRUE)").arg(refusal->message));
@@ -391,58 +405,98 @@ SEXP runJob(std::unique_ptr<MapSource> source, const Call &call)
         refuse(QStringLiteral("manifest not written: %1").arg(report.manifestError->message()));
     if (report.result.status == BatchResult::Status::Canceled)
         throw Rcpp::internal::InterruptedException();
-    const std::vector<MapRecord> records(report.maps.begin(), report.maps.end());
-    return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, kind, columns));
+    return Rcpp::List::create(Rcpp::Named("records") = recordColumns(report.maps, kind, columns),
+                              Rcpp::Named("shortfalls") = textVector(report.shortfalls));
 }
 
 // Makes the maps in memory: their records, and their cells as one integer
-// matrix of a column per map, each column the map's rows one after the
-// other from the top, as terra orders a layer's cells.
+// vector, map after map, each map's rows one after the other from the top,
+// as terra orders a raster's cells. The maps go into it as they are made,
+// so a batch holds its maps once.
 SEXP runInMemory(std::unique_ptr<MapSource> source, int size)
 {
     const MapRecord::Kind kind = source->kind();
     const ManifestColumns columns = source->manifestColumns();
     const BatchOutput output = source->output();
-    std::vector<MapRecord> records;
-    std::vector<std::vector<qint32>> cells;
+    const R_xlen_t mapCells = R_xlen_t(size) * size;
+    const R_xlen_t planned = R_xlen_t(source->plannedMaps());
+    if (mapCells > 0 && planned > R_XLEN_T_MAX / mapCells)
+        refuse(QStringLiteral("%1 maps of %2 x %2 cells are more than R holds in one vector; "
+                              "write them to a folder with out = instead")
+                   .arg(planned)
+                   .arg(size));
+    Rcpp::IntegerVector cells(bulkVector(INTSXP, planned * mapCells));
+    QList<MapRecord> records;
     InterruptProgress progress;
     BatchResult result;
     {
-        MapPublisher publisher([&](MapRecord record, std::vector<qint32> mapCells) {
-            records.push_back(std::move(record));
-            cells.push_back(std::move(mapCells));
+        MapPublisher publisher([&](MapRecord record, std::vector<qint32> map) {
+            if (records.size() >= planned)
+                throw std::logic_error("a batch made more maps than it planned");
+            std::memcpy(INTEGER(cells) + records.size() * mapCells, map.data(),
+                        std::size_t(mapCells) * sizeof(qint32));
+            records.append(std::move(record));
         });
         result = source->makeMaps(output.prefix, publisher, progress);
     }
-    source.reset();
     if (result.status == BatchResult::Status::Canceled)
         throw Rcpp::internal::InterruptedException();
     if (result.status == BatchResult::Status::Failed)
         refuse(QStringLiteral("stopped after %1 maps: %2").arg(records.size()).arg(result.message));
-
-    const R_xlen_t mapCells = R_xlen_t(size) * size;
-    Rcpp::IntegerMatrix matrix(int(mapCells), int(cells.size()));
-    for (std::size_t m = 0; m < cells.size(); ++m) {
-        std::memcpy(INTEGER(matrix) + R_xlen_t(m) * mapCells, cells[m].data(),
-                    std::size_t(mapCells) * sizeof(qint32));
-        std::vector<qint32>().swap(cells[m]);
+    source->settleRecords(records);
+    const QStringList shortfalls = source->shortfalls(records);
+    source.reset();
+    // Covers that fell short leave the end unused.
+    if (R_xlen_t(records.size()) < planned) {
+        Rcpp::IntegerVector made(bulkVector(INTSXP, R_xlen_t(records.size()) * mapCells));
+        std::memcpy(INTEGER(made), INTEGER(cells), std::size_t(Rf_xlength(made)) * sizeof(int));
+        cells = made;
     }
     return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, kind, columns),
-                              Rcpp::Named("cells") = matrix, Rcpp::Named("size") = size,
-                              Rcpp::Named("georeference") = georeferenceList(output.georeference));
+                              Rcpp::Named("cells") = cells, Rcpp::Named("size") = size,
+                              Rcpp::Named("georeference") = georeferenceList(output.georeference),
+                              Rcpp::Named("shortfalls") = textVector(shortfalls));
 }
 
-template <typename Request>
-SEXP runBatch(std::unique_ptr<MapSource> source, const Request &request, const Call &call)
+template <typename Generator, typename Request> SEXP runBatch(SEXP arguments)
 {
-    if (!call.out.isEmpty()) {
-        Call absolute = call;
-        absolute.out = QDir(call.out).absolutePath();
-        return runJob(std::move(source), absolute);
-    }
+    const Request request = requestOf<Request>(arguments);
+    if (!request.output.folder.isEmpty())
+        return runJob(std::make_unique<Generator>(request));
     if (const auto refusal = request.refusal())
         refuse(*refusal);
-    return runInMemory(std::move(source), request.size);
+    return runInMemory(std::make_unique<Generator>(request), request.size);
+}
+
+SEXP rValue(const OptionValue &value)
+{
+    return std::visit(
+        [](const auto &v) -> SEXP {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, bool>)
+                return Rf_ScalarLogical(v);
+            else if constexpr (std::is_same_v<T, qint64>)
+                return v >= INT_MIN && v <= INT_MAX ? Rf_ScalarInteger(int(v))
+                                                    : Rf_ScalarReal(double(v));
+            else if constexpr (std::is_same_v<T, double>)
+                return Rcpp::wrap(v);
+            else if constexpr (std::is_same_v<T, QString>)
+                return v.isEmpty() ? R_NilValue : Rcpp::wrap(v.toStdString());
+            else
+                return Rcpp::wrap(v);
+        },
+        value);
+}
+
+BatchKind batchKind(SEXP kindValue)
+{
+    const std::string kind = Rcpp::as<std::string>(kindValue);
+    if (kind == "random")
+        return BatchKind::Random;
+    if (kind == "fractal")
+        return BatchKind::Fractal;
+    refuse(QStringLiteral("kind must be random or fractal, not '%1'")
+               .arg(QString::fromStdString(kind)));
 }
 
 } // namespace
@@ -452,83 +506,67 @@ extern "C" {
 SEXP pw_random_batch(SEXP arguments)
 {
     BEGIN_RCPP
-    RandomBatchRequest request;
-    request.output.prefix = QStringLiteral("RND_");
-    Call call;
-    auto setters = outputSetters(request.output, call);
-    setters.insert({
-        {"cover", [&](SEXP v) { request.covers = coverRange(v); }},
-        {"size", [&](SEXP v) { request.size = wholeInt(v, QStringLiteral("size")); }},
-        {"replicates",
-         [&](SEXP v) { request.replicates = wholeInt(v, QStringLiteral("replicates")); }},
-        {"seed",
-         [&](SEXP v) {
-             request.seed =
-                 qint32(std::clamp<qint64>(whole(v, QStringLiteral("seed")), INT_MIN, INT_MAX));
-         }},
-        {"generator", [&](SEXP v) { request.generator = generatorOf(v); }},
-    });
-    apply(setters, arguments);
-    request.output.folder = call.out.isEmpty() ? QString() : QDir(call.out).absolutePath();
-    return runBatch(std::make_unique<RandomMapGenerator>(request), request, call);
+    return runBatch<RandomMapGenerator, RandomBatchRequest>(arguments);
     END_RCPP
 }
 
 SEXP pw_fractal_batch(SEXP arguments)
 {
     BEGIN_RCPP
-    FractalBatchRequest request;
-    request.output.prefix = QStringLiteral("FBM_");
-    Call call;
-    auto setters = outputSetters(request.output, call);
-    setters.insert({
-        {"hurst", [&](SEXP v) { request.hurst = hurstRange(v); }},
-        {"cover", [&](SEXP v) { request.covers = coverRange(v); }},
-        {"size", [&](SEXP v) { request.size = wholeInt(v, QStringLiteral("size")); }},
-        {"replicates",
-         [&](SEXP v) { request.replicates = wholeInt(v, QStringLiteral("replicates")); }},
-        {"generator", [&](SEXP v) { request.generator = generatorOf(v); }},
-        {"cut",
-         [&](SEXP v) {
-             request.cut = FractalCut(choice(v, QStringLiteral("cut"),
-                                             {QStringLiteral("ladder"), QStringLiteral("exact")}));
-         }},
-        {"distinct_surfaces",
-         [&](SEXP v) { request.distinctSurfaces = flag(v, QStringLiteral("distinct_surfaces")); }},
-        {"surfaces", [&](SEXP v) { request.surfaces = wholeInt(v, QStringLiteral("surfaces")); }},
-        {"first_seed",
-         [&](SEXP v) { request.firstSeed = wholeInt(v, QStringLiteral("first_seed")); }},
-        {"write_surfaces",
-         [&](SEXP v) { request.writeSurfaces = flag(v, QStringLiteral("write_surfaces")); }},
-    });
-    apply(setters, arguments);
-    request.output.folder = call.out.isEmpty() ? QString() : QDir(call.out).absolutePath();
-    return runBatch(std::make_unique<FractalMapGenerator>(request), request, call);
+    return runBatch<FractalMapGenerator, FractalBatchRequest>(arguments);
+    END_RCPP
+}
+
+// The keywords of a kind of batch, as the description gives them: each
+// one's default in R's type (NULL where there is none) and its help.
+SEXP pw_batch_options(SEXP kindValue)
+{
+    BEGIN_RCPP
+    const BatchKind kind = batchKind(kindValue);
+    const auto options = batchOptions(kind);
+    Rcpp::CharacterVector keys(options.size());
+    Rcpp::CharacterVector helps(options.size());
+    Rcpp::List defaults(options.size());
+    Rcpp::List words(options.size());
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        keys[i] = options[i].key;
+        helps[i] = optionHelp(kind, options[i]).toStdString();
+        defaults[i] = rValue(optionDefault(kind, options[i]));
+        words[i] = textVector(options[i].words());
+    }
+    return Rcpp::List::create(Rcpp::Named("keyword") = keys, Rcpp::Named("default") = defaults,
+                              Rcpp::Named("choices") = words, Rcpp::Named("help") = helps);
     END_RCPP
 }
 
 SEXP pw_fbm_surface(SEXP sizeValue, SEXP hurstValue, SEXP seedValue, SEXP generatorValue)
 {
     BEGIN_RCPP
-    // The surface a fractal batch of this size, H and first seed would cut
-    // its first maps from, so the batch's limits and words apply.
+    // The surface a fractal batch of this size, H, first seed and generator
+    // would cut its first maps from, so the batch's words and limits apply.
     FractalBatchRequest request;
-    request.size = wholeInt(sizeValue, QStringLiteral("size"));
-    const double H = hundredths(number(hurstValue, QStringLiteral("hurst")));
-    request.hurst = {H, H, 0.1};
-    request.firstSeed = wholeInt(seedValue, QStringLiteral("seed"));
-    const Generator generator = generatorOf(generatorValue);
+    const auto set = [&](const char *key, const char *name, SEXP value) {
+        applyArgument(request, *findBatchOption(BatchKind::Fractal, QLatin1String(key)),
+                      QLatin1String(name), value);
+    };
+    set("size", "size", sizeValue);
+    set("hurst", "hurst", hurstValue);
+    set("first_seed", "seed", seedValue);
+    set("generator", "generator", generatorValue);
     if (const auto refusal = request.refusal())
         refuse(*refusal);
+    if (request.hurst.values().size() != 1)
+        refuse(QStringLiteral("hurst is one H value, not a range"));
     // The storage of the last block is kept for the next surface of the same
     // size: a loop of surfaces then fills memory that is already there.
     static FbmBlock block;
-    const FastFbmSurface::Status status = FastFbmSurface().generate(
-        H, request.size, FbmSurface::defaultMaxLevel, request.firstSeed, block, generator);
+    const FastFbmSurface::Status status =
+        FastFbmSurface().generate(request.hurst.first, request.size, FbmSurface::defaultMaxLevel,
+                                  request.firstSeed, block, request.generator);
     if (status != FastFbmSurface::Status::Ok)
         throw std::bad_alloc();
     const R_xlen_t side = block.size + 1;
-    Rcpp::NumericVector values(Rcpp::no_init(side * side));
+    Rcpp::NumericVector values(bulkVector(REALSXP, side * side));
     std::memcpy(REAL(values), block.values.data(), std::size_t(side * side) * sizeof(double));
     return values;
     END_RCPP
@@ -537,7 +575,10 @@ SEXP pw_fbm_surface(SEXP sizeValue, SEXP hurstValue, SEXP seedValue, SEXP genera
 SEXP pw_read_map(SEXP pathValue)
 {
     BEGIN_RCPP
-    const QString path = text(pathValue, QStringLiteral("path"));
+    if (!Rf_isString(pathValue) || Rf_xlength(pathValue) != 1 ||
+        STRING_ELT(pathValue, 0) == NA_STRING)
+        refuse(QStringLiteral("path must be one file name, not %1").arg(shown(pathValue)));
+    const QString path = fromR(STRING_ELT(pathValue, 0));
     LandscapeGrid grid;
     if (const FileResult error = readMap(path, grid))
         refuse(error->message());
@@ -545,7 +586,7 @@ SEXP pw_read_map(SEXP pathValue)
     const std::size_t columns = rows > 0 ? grid.row(0).size() : 0;
     if (const auto refusal = raggedRefusal(grid, path, QStringLiteral("raster")))
         refuse(*refusal);
-    Rcpp::IntegerVector cells(Rcpp::no_init(R_xlen_t(grid.cellCount())));
+    Rcpp::IntegerVector cells(bulkVector(INTSXP, R_xlen_t(grid.cellCount())));
     if (rows > 0)
         std::memcpy(INTEGER(cells), grid.row(0).data(), grid.cellCount() * sizeof(qint32));
     return Rcpp::List::create(Rcpp::Named("cells") = cells, Rcpp::Named("rows") = int(rows),
@@ -553,25 +594,35 @@ SEXP pw_read_map(SEXP pathValue)
     END_RCPP
 }
 
-// The metrics of every column of `values` (a layer's cells from the top row
-// down), habitat being the cells equal to `habitat` or, when it is NULL,
-// those that are neither 0 nor NA.
+// The metrics of every layer of `values` (a layer's cells from the top row
+// down, layer after layer), habitat being the cells equal to `habitat` or,
+// when it is NULL, those that are neither 0 nor NA.
 SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValue,
                 SEXP cellSizeValue, SEXP neighboursValue)
 {
     BEGIN_RCPP
-    BatchOutput output;
-    output.neighbours = wholeInt(neighboursValue, QStringLiteral("neighbours"));
-    output.georeference.cellSize = number(cellSizeValue, QStringLiteral("cell_size"));
+    // A batch's measuring options, with their words, limits and defaults.
+    RandomBatchRequest request;
+    for (const auto &[key, value] :
+         {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
+        applyArgument(request, *findBatchOption(BatchKind::Random, QLatin1String(key)),
+                      QLatin1String(key), value);
+    const BatchOutput &output = request.output;
     if (const auto refusal = output.refusal())
         refuse(*refusal);
     const int rows = Rf_asInteger(rowsValue);
     const int columns = Rf_asInteger(columnsValue);
     const R_xlen_t cellCount = R_xlen_t(rows) * columns;
     const bool anyHabitat = Rf_isNull(habitatValue);
-    const double habitat = anyHabitat ? 0 : number(habitatValue, QStringLiteral("habitat"));
+    double habitat = 0;
+    if (!anyHabitat) {
+        if (!Rf_isNumeric(habitatValue) || Rf_xlength(habitatValue) != 1 ||
+            !std::isfinite(Rf_asReal(habitatValue)))
+            refuse(QStringLiteral("habitat is not a number: %1").arg(shown(habitatValue)));
+        habitat = Rf_asReal(habitatValue);
+    }
     const R_xlen_t layers = cellCount > 0 ? Rf_xlength(values) / cellCount : 0;
-    std::vector<MapRecord> records(static_cast<std::size_t>(layers));
+    std::vector<QList<ManifestField>> measured;
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(cellCount));
     for (R_xlen_t layer = 0; layer < layers; ++layer) {
         const R_xlen_t offset = layer * cellCount;
@@ -586,17 +637,17 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
                 mask[std::size_t(i)] =
                     anyHabitat ? cells[i] != 0 && !std::isnan(cells[i]) : cells[i] == habitat;
         }
-        records[std::size_t(layer)].metrics = landscapeMetrics(
-            mask.data(), rows, columns, output.neighbours, output.georeference.cellSize);
+        measured.push_back(manifestMetricFields(landscapeMetrics(
+            mask.data(), rows, columns, output.neighbours, output.georeference.cellSize)));
     }
-    const qsizetype classic = manifestFields(MapRecord()).size();
-    return recordColumns(records, MapRecord::Kind::Random, {false, false, true}, classic);
+    return recordColumns(measured, manifestMetricFields(LandscapeMetrics()));
     END_RCPP
 }
 
 static const R_CallMethodDef callMethods[] = {
     {"pw_random_batch", reinterpret_cast<DL_FUNC>(&pw_random_batch), 1},
     {"pw_fractal_batch", reinterpret_cast<DL_FUNC>(&pw_fractal_batch), 1},
+    {"pw_batch_options", reinterpret_cast<DL_FUNC>(&pw_batch_options), 1},
     {"pw_fbm_surface", reinterpret_cast<DL_FUNC>(&pw_fbm_surface), 4},
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},
     {"pw_metrics", reinterpret_cast<DL_FUNC>(&pw_metrics), 6},

@@ -115,7 +115,8 @@ private Q_SLOTS:
     {
         // Every option of the batch description, in each command's help.
         for (const auto &[command, kind] :
-             {std::pair{"random", BatchKind::Random}, std::pair{"fractal", BatchKind::Fractal}}) {
+             {std::pair{"random", BatchKind::Random}, std::pair{"fractal", BatchKind::Fractal},
+              std::pair{"gaussian", BatchKind::Gaussian}}) {
             const CliRun run = runCli({QLatin1String(command), QStringLiteral("--help")});
             QCOMPARE(run.exitCode, 0);
             for (const BatchOption &option : batchOptions(kind))

@@ -114,6 +114,16 @@ private Q_SLOTS:
         QTest::newRow("fractal targets")
             << words("fractal --hurst 0.5,0.7 --cover 30,50 --replicates 2 --size 33 "
                      "--generator philox --cut exact --distinct-surfaces --target np=1:6");
+        QTest::newRow("gaussian exponential")
+            << words("gaussian --cover 20:60:20 --size 32 --replicates 2 --range 5:15:5");
+        // Ladder cuts leave some fields without a map; each field's surface
+        // file goes with its map.
+        QTest::newRow("gaussian fbm ladder, surface files, metrics")
+            << words("gaussian --cover 30,50 --size 32 --replicates 2 --model fbm --hurst 0.3,0.7 "
+                     "--cut ladder --write-surfaces --metrics");
+        QTest::newRow("gaussian targets")
+            << words("gaussian --cover 30,50 --size 32 --replicates 2 --model matern --nu 1.5 "
+                     "--range 8 --target np=2:20");
     }
 
     void sharesMergeIntoTheWholeRun()
@@ -217,6 +227,9 @@ private Q_SLOTS:
         QTest::newRow("random targets")
             << words("random --cover 20:60:20 --replicates 4 --size 128 --generator philox "
                      "--target np=20:");
+        QTest::newRow("gaussian, share 1/2")
+            << words("gaussian --cover 10:90:20 --replicates 3 --size 128 --range 4:12:4 "
+                     "--shard 1/2");
     }
 
     void killedRunsResumeToTheUninterruptedRun()

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 namespace {
 
 MapRecord randomRecord()
@@ -120,6 +122,56 @@ private Q_SLOTS:
         QFETCH(MapRecord, record);
         QFETCH(QByteArray, expected);
         QCOMPARE(manifestRow(record), expected);
+    }
+
+    // Python and R hand fields over in the type their column declares, so a
+    // declared type must fit every text the column can hold: 64-bit counts
+    // at their largest, words that are no number.
+    void everyFieldHoldsItsDeclaredType()
+    {
+        MapRecord record = fractalRecord();
+        record.stream = std::numeric_limits<quint64>::max();
+        record.tiedHabitat = std::numeric_limits<qint64>::max();
+        record.draw = std::numeric_limits<qint64>::max();
+        record.cellDraws = std::numeric_limits<qint64>::max();
+        record.cellKept = 3;
+        record.surfaceFile = QStringLiteral("FBM_0.80_surface_199.asc");
+        LandscapeMetrics metrics;
+        metrics.habitatCells = std::numeric_limits<qint64>::max();
+        metrics.patchCount = std::numeric_limits<qint64>::max();
+        metrics.largestPatchIndex = 12.5;
+        metrics.meanPatchArea = 3;
+        metrics.areaWeightedMeanPatchArea = 4.25;
+        metrics.edgeDensity = 1e6;
+        metrics.areaWeightedMeanGyration = 0.5;
+        record.metrics = metrics;
+        const QList<ManifestField> fields = manifestFields(record, {true, true, true, true});
+        QCOMPARE(fields.size(), manifestHeader({true, true, true, true}).count(',') + 1);
+        for (const ManifestField &field : fields) {
+            QVERIFY2(!field.value.isEmpty(), field.name);
+            bool isDouble = false;
+            field.value.toDouble(&isDouble);
+            bool isInt = false;
+            field.value.toInt(&isInt);
+            bool isLong = false;
+            field.value.toLongLong(&isLong);
+            bool isULong = false;
+            field.value.toULongLong(&isULong);
+            switch (field.type) {
+            case ManifestType::Text:
+                QVERIFY2(!isDouble, field.name);
+                break;
+            case ManifestType::Measure:
+                QVERIFY2(isDouble, field.name);
+                break;
+            case ManifestType::Whole:
+                QVERIFY2(isInt, field.name);
+                break;
+            case ManifestType::LargeWhole:
+                QVERIFY2((isLong || isULong) && !isInt, field.name);
+                break;
+            }
+        }
     }
 
     // The percentage is rounded from the exact fraction of the counts, ties

@@ -6,7 +6,7 @@
 
 namespace {
 
-const BatchKind kinds[] = {BatchKind::Random, BatchKind::Fractal};
+const BatchKind kinds[] = {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian};
 
 // Sets one option of a fresh request of the kind and returns the request's
 // refusal-free state as the manifest and names would see it, or the error.
@@ -56,6 +56,41 @@ private Q_SLOTS:
     {
         checkDefaultsReadBack<RandomBatchRequest>(BatchKind::Random);
         checkDefaultsReadBack<FractalBatchRequest>(BatchKind::Fractal);
+        checkDefaultsReadBack<GaussianBatchRequest>(BatchKind::Gaussian);
+    }
+
+    // The Gaussian family sweeps its ranges as H is swept, lists included,
+    // and its messages name what is swept; its fields come from Philox
+    // alone, so it has no generator to choose.
+    void gaussianRangesAreSweptAsH()
+    {
+        GaussianBatchRequest request;
+        QVERIFY(!set(request, BatchKind::Gaussian, "range", std::vector<double>{2.5, 10, 40}));
+        QCOMPARE(request.ranges.values(), (std::vector<double>{2.5, 10, 40}));
+        QCOMPARE(optionText(request, *findBatchOption(BatchKind::Gaussian, "range")),
+                 QStringLiteral("2.5,10,40"));
+        QVERIFY(!request.refusal());
+        const auto empty = set(request, BatchKind::Gaussian, "range", std::vector<double>{});
+        QVERIFY(empty && empty->reason.contains(QStringLiteral("range")));
+        QVERIFY(!set(request, BatchKind::Gaussian, "range", QStringLiteral("1:5:0.333")));
+        QVERIFY(request.refusal()->contains(QStringLiteral("range values have at most two")));
+        // H is the sweep of fbm, and the range is then not looked at.
+        QVERIFY(!set(request, BatchKind::Gaussian, "model", QStringLiteral("fbm")));
+        QVERIFY(!request.refusal());
+        QCOMPARE(request.axisValues().size(), std::size_t(9));
+        QVERIFY(!set(request, BatchKind::Gaussian, "hurst", QStringLiteral("1")));
+        QVERIFY(request.refusal());
+        QVERIFY(set(request, BatchKind::Gaussian, "model", QStringLiteral("cauchy")));
+        QVERIFY(!findBatchOption(BatchKind::Gaussian, "generator"));
+        QCOMPARE(
+            optionDefaultText(BatchKind::Gaussian, *findBatchOption(BatchKind::Gaussian, "cut")),
+            QStringLiteral("exact"));
+        // Ladder cuts tie a map to a threshold, not to a draw of its own.
+        GaussianBatchRequest chosen;
+        QVERIFY(!set(chosen, BatchKind::Gaussian, "target", QStringLiteral("np=1:5")));
+        QVERIFY(!chosen.refusal());
+        chosen.cut = FractalCut::Ladder;
+        QVERIFY(chosen.refusal());
     }
 
     // The command line's text, Python's ints and R's doubles are one value.
@@ -254,7 +289,7 @@ private Q_SLOTS:
     void choicesAndManifestColumnsAreOneTable()
     {
         const QList<QByteArray> columns =
-            manifestHeader({true, true, true, true}).trimmed().split(',');
+            manifestHeader({true, true, true, true, true}).trimmed().split(',');
         for (const BatchKind kind : kinds) {
             for (const BatchOption &option : batchOptions(kind)) {
                 for (const ChoiceWord &word : option.choices)

@@ -133,6 +133,25 @@ private Q_SLOTS:
         QCOMPARE(grid.rowCount(), std::size_t(1500));
     }
 
+    // Every control byte is told apart from the text controls (tab, line
+    // ends, form feed, 0x1A) wherever it lies in a block, whether the block
+    // is tested sixteen bytes at a time or byte by byte.
+    void binaryBytesAreFoundAnywhereInABlock()
+    {
+        const QByteArray text = QByteArray("1 0 ").repeated(12);
+        for (int byte = 0; byte < 0x80; ++byte) {
+            const bool binary = byte < 0x20 && !QByteArray("\t\n\v\f\r\x1a").contains(char(byte));
+            for (qsizetype at = 0; at < text.size(); ++at) {
+                QByteArray block = text;
+                block[at] = char(byte);
+                MapContentCheck check;
+                check.feed(std::string_view(block.constData(), std::size_t(block.size())));
+                QVERIFY2(check.isBinary() == binary,
+                         qPrintable(QStringLiteral("byte %1 at %2").arg(byte).arg(at)));
+            }
+        }
+    }
+
     void gridForGisToolsIsNotChecked()
     {
         LandscapeGrid grid;

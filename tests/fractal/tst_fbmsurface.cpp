@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -127,7 +128,7 @@ std::vector<double> blockOf(const FbmSurface &surface)
 }
 
 // Exact comparison: the surface is a reference, so "close" is not enough.
-bool sameBits(const std::vector<double> &a, const std::vector<double> &b, QByteArray &where)
+bool sameBits(std::span<const double> a, std::span<const double> b, QByteArray &where)
 {
     if (a.size() != b.size()) {
         where = QByteArray("sizes ") + QByteArray::number(qsizetype(a.size())) + " and " +

@@ -25,7 +25,7 @@ FbmBlock makeBlock(int size, std::vector<double> values)
 {
     FbmBlock block;
     block.size = size;
-    block.values = std::move(values);
+    block.values.assign(values.begin(), values.end());
     return block;
 }
 

@@ -100,6 +100,24 @@ class SameAsTheCommandLine(unittest.TestCase):
             "p_",
         )
 
+    def test_gaussian_batches(self):
+        self.assertBatchMatches(
+            "gaussian",
+            patchwright.gaussian_batch(model="matern", nu=1.5, range=[3, 6], cover=range(20, 61, 40),
+                                       size=24, replicates=2, seed=9, metrics=True),
+            ["--model", "matern", "--nu", "1.5", "--range", "3:6:3", "--cover", "20:60:40",
+             "--size", "24", "--replicates", "2", "--seed", "9", "--metrics"],
+            "GRF_",
+        )
+        self.assertBatchMatches(
+            "gaussian",
+            patchwright.gaussian_batch(model="fbm", hurst=0.7, cover=range(20, 81, 5), size=30,
+                                       replicates=2, cut="ladder"),
+            ["--model", "fbm", "--hurst", "0.7", "--cover", "20:80:5", "--size", "30",
+             "--replicates", "2", "--cut", "ladder"],
+            "GRF_",
+        )
+
     def test_targets_as_keywords(self):
         """target= and max_draws= keep the maps the command line keeps, each
         with the draw that made it; a batch kept in memory cannot know how
@@ -229,7 +247,7 @@ class OneDescription(unittest.TestCase):
             stub = ast.parse(file.read())
         stubbed = {f.name: [a.arg for a in f.args.kwonlyargs]
                    for f in stub.body if isinstance(f, ast.FunctionDef)}
-        for kind in ("random", "fractal"):
+        for kind in ("random", "fractal", "gaussian"):
             function = getattr(patchwright, kind + "_batch")
             described = [o["key"] for o in patchwright._patchwright.options(kind)]
             self.assertEqual(list(inspect.signature(function).parameters), described)
@@ -239,11 +257,48 @@ class OneDescription(unittest.TestCase):
                 self.assertIn("--" + key.replace("_", "-"), helped)
             # Every default is accepted back as the value it stands for.
             defaults = {k: p.default for k, p in inspect.signature(function).parameters.items()}
-            with function(**{**defaults, "cover": 50, "size": 8}) as batch:
-                self.assertEqual(next(batch)[0]["size"], 8)
+            # The default correlation ranges need a field of some size to
+            # be drawn exactly.
+            size = 100 if kind == "gaussian" else 8
+            with function(**{**defaults, "cover": 50, "size": size}) as batch:
+                self.assertEqual(next(batch)[0]["size"], size)
 
 
 class Surfaces(unittest.TestCase):
+    def test_gaussian_maps_are_cuts_of_their_field(self):
+        # An exact cut is the cells above the threshold plus the first
+        # tied_habitat equal to it; each map has its own field, named by its
+        # range (or H), seed, cover and replicate.
+        fields = set()
+        for model, sweep in (("exponential", {"range": [4, 8]}), ("fbm", {"hurst": 0.35})):
+            for record, cells in patchwright.gaussian_batch(
+                    model=model, cover=[25, 50], size=20, replicates=2, seed=3, **sweep):
+                axis = record["H"] if model == "fbm" else record["range"]
+                field = patchwright.gaussian_surface(
+                    20, model, axis, record["seed"], cover=record["requested_cover"],
+                    replicate=record["replicate"])
+                self.assertEqual(field.shape, (20, 20))
+                habitat = field > record["threshold"]
+                ties = numpy.flatnonzero(field == record["threshold"])
+                habitat.flat[ties[:record["tied_habitat"]]] = True
+                numpy.testing.assert_array_equal(cells == 1, habitat)
+                self.assertEqual(int(habitat.sum()), round(record["requested_cover"] * 4 + 1e-9))
+                fields.add(field.tobytes())
+        self.assertEqual(len(fields), 12)
+        # fbm is pinned to 0 at its first cell.
+        self.assertEqual(patchwright.gaussian_surface(16, "fbm", 0.5, 1)[0, 0], 0.0)
+
+    def test_gaussian_refusals_name_their_reason(self):
+        with self.assertRaisesRegex(ValueError, "negative eigenvalues"):
+            patchwright.gaussian_batch(model="gaussian", range=300, size=40, cover=30)
+        with self.assertRaisesRegex(ValueError, "range"):
+            patchwright.gaussian_surface(16, "exponential", [2, 4], 1)
+        with self.assertRaises(patchwright.ArgumentTypeError):
+            patchwright.gaussian_surface(16, "exponential", 2, 1, replicate=1.5)
+        with self.assertRaisesRegex(ValueError, "model"):
+            patchwright.gaussian_surface(16, "spherical", 2, 1)
+
+
     def test_maps_are_cuts_of_their_surface(self):
         # Ladder cuts take the cells above the threshold, so the surface of
         # each record's seed must give back its map exactly; the surface

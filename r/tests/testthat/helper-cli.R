@@ -13,16 +13,18 @@ cli_options <- function(args) {
   for (name in names(args)) {
     value <- args[[name]]
     option <- paste0("--", gsub("_", "-", name))
-    if (name == "origin") {
-      options <- c(options, option, paste(value, collapse = ","))
+    if (is.list(value)) {
+      # Targets: --target METRIC=MIN:MAX once per metric, NA an open side.
+      for (metric in names(value)) {
+        bounds <- ifelse(is.na(value[[metric]]), "", as.character(value[[metric]]))
+        options <- c(options, option, sprintf("%s=%s:%s", metric, bounds[1], bounds[2]))
+      }
     } else if (is.logical(value)) {
       if (value) options <- c(options, option)
-    } else if (name %in% c("cover", "hurst")) {
-      # FIRST:LAST:STEP; one value is a range of one.
-      step <- if (length(value) > 1) value[2] - value[1] else 1
-      options <- c(options, option, paste(value[1], value[length(value)], step, sep = ":"))
     } else {
-      options <- c(options, option, as.character(value))
+      # A vector is a list A,B,C, which the command line takes for a sweep
+      # and for an origin alike.
+      options <- c(options, option, paste(value, collapse = ","))
     }
   }
   options
@@ -73,4 +75,22 @@ read_file_cells <- function(path) {
 
 layer_cells <- function(maps, i) {
   terra::as.matrix(maps[[i]], wide = TRUE)
+}
+
+# Every layer of an R batch equals the command line's file of the same
+# request, and every record its manifest row.
+expect_batch_is_cli <- function(kind, args) {
+  batch <- suppressMessages(do.call(if (kind == "random") random_batch else fractal_batch, args))
+  out <- run_cli(kind, args)
+  manifest <- manifest_text(out)
+  expect_gt(nrow(manifest), 0)
+  expect_records_match(batch$records, manifest)
+  expect_identical(names(batch$maps), sub("\\.[^.]*$", "", manifest$file))
+  for (m in seq_len(nrow(manifest))) {
+    file <- file.path(out, manifest$file[m])
+    expect_identical(layer_cells(batch$maps, m), read_file_cells(file), label = file)
+    if (grepl("\\.asc$", file))
+      expect_equal(as.vector(terra::ext(batch$maps)), as.vector(terra::ext(terra::rast(file))))
+  }
+  invisible(batch)
 }

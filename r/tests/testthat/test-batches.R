@@ -4,6 +4,8 @@ requests <- list(
                 origin = c(100, 200), cell_size = 25),
   random = list(size = 33, cover = seq(10, 90, 40), replicates = 2, generator = "philox",
                 metrics = TRUE, neighbours = 4),
+  # An uneven list, as the command line takes A,B,C.
+  random = list(size = 12, cover = c(10, 25, 40), seed = 3L),
   fractal = list(size = 64, hurst = c(0.3, 0.7), cover = c(20, 40), metrics = TRUE),
   fractal = list(size = 17, hurst = 0.5, cover = seq(10, 50, 20), replicates = 2,
                  cut = "exact", generator = "philox", format = "asc")
@@ -11,22 +13,26 @@ requests <- list(
 
 test_that("every map and record equals the command line's file and manifest row", {
   cli_path()
-  for (i in seq_along(requests)) {
-    kind <- names(requests)[i]
-    args <- requests[[i]]
-    batch <- do.call(if (kind == "random") random_batch else fractal_batch, args)
-    out <- run_cli(kind, args)
-    manifest <- manifest_text(out)
-    expect_gt(nrow(manifest), 0)
-    expect_records_match(batch$records, manifest)
-    expect_identical(names(batch$maps), sub("\\.[^.]*$", "", manifest$file))
-    for (m in seq_len(nrow(manifest))) {
-      file <- file.path(out, manifest$file[m])
-      expect_identical(layer_cells(batch$maps, m), read_file_cells(file), label = file)
-      if (grepl("\\.asc$", file))
-        expect_equal(as.vector(terra::ext(batch$maps)), as.vector(terra::ext(terra::rast(file))))
-    }
-  }
+  for (i in seq_along(requests)) expect_batch_is_cli(names(requests)[i], requests[[i]])
+})
+
+test_that("targets keep the maps and records the command line keeps", {
+  cli_path()
+  # Two targets, one bound open; the records carry each cell's draws.
+  batch <- expect_batch_is_cli("random", list(
+    size = 24, cover = c(30, 50), replicates = 3, generator = "philox", metrics = TRUE,
+    target = list(np = c(5, 36), lpi = c(5, NA)), max_draws = 100))
+  expect_true(all(batch$records$np >= 5 & batch$records$np <= 36 & batch$records$lpi >= 5))
+  expect_true(any(batch$records$cell_draws > 3))
+  expect_batch_is_cli("fractal", list(
+    size = 32, hurst = 0.7, cover = 30, replicates = 3, generator = "philox", cut = "exact",
+    distinct_surfaces = TRUE, target = list(np = c(3, 5)), max_draws = 100, metrics = TRUE))
+  # A cell that cannot be filled says so, as the command line's summary does.
+  expect_message(
+    short <- random_batch(size = 10, cover = 50, replicates = 2, generator = "philox",
+                          target = list(np = c(1000, NA)), max_draws = 5),
+    "cover 50 fell short: 0 of 2 maps met the targets in 5 draws")
+  expect_identical(nrow(short$records), 0L)
 })
 
 test_that("a batch written to a folder is the batch made in memory", {
@@ -44,18 +50,45 @@ test_that("a batch written to a folder is the batch made in memory", {
   expect_identical(do.call(fractal_batch, c(args, out = folder, overwrite = TRUE)), records)
 })
 
-test_that("bad arguments stop with the command line's words", {
+test_that("bad arguments stop with the engine's words", {
   expect_error(random_batch(size = 1), "the map size must be between 2 and 9999999")
   expect_error(fractal_batch(hurst = 0.123), "H values have at most two decimals")
   expect_error(random_batch(generator = "mersenne"),
                "generator must be classic or philox, not 'mersenne'")
-  expect_error(random_batch(cover = c(10, 20, 40)), "not evenly spaced")
-  expect_error(random_batch(size = 2.5), "size is not a whole number: '2.5'")
-  expect_error(random_batch(sise = 20), "unknown argument 'sise'")
+  expect_error(random_batch(size = 2.5), "size is not a whole number: 2.5")
+  expect_error(random_batch(sise = 20), "Unknown option 'sise'")
+  # The command line's spelling is not R's.
+  expect_error(random_batch(`cover-value` = 2), "Unknown option 'cover-value'")
+  expect_error(random_batch(20), "every argument needs its name")
+  expect_error(random_batch(size = "20"), "size must not be text: '20'")
+  expect_error(random_batch(metrics = NA), "metrics cannot be NA")
+  expect_error(random_batch(metrics = 1), "metrics must be true or false")
+  expect_error(random_batch(cover = c(10, NA)), "cover must not hold NA")
+  expect_error(random_batch(origin = 5, format = "asc"), "origin must be two numbers, X and Y")
+  expect_error(random_batch(target = c(5, 10)), "target must be a list of METRIC = c(MIN, MAX)",
+               fixed = TRUE)
+  expect_error(random_batch(target = list(patches = c(1, 2)), generator = "philox"),
+               "--target must be METRIC=MIN:MAX|target must be METRIC=MIN:MAX")
+  expect_error(random_batch(target = list(np = c(1, 2))), "philox")
   expect_error(random_batch(crs = "EPSG:3035"), "apply to ESRI and GeoTIFF grids only")
   expect_error(random_batch(crs = "EPSG:3035", format = "asc"),
                "a reference system can be stored in GeoTIFF maps only")
   expect_error(fractal_batch(size = 5000, cover = 50), "4096")
+})
+
+test_that("the batch functions take every keyword of the description at its default", {
+  for (kind in c("random", "fractal")) {
+    batch_function <- if (kind == "random") random_batch else fractal_batch
+    options <- batch_options(kind)
+    expect_true(all(nzchar(options$help)))
+    defaults <- setNames(options$default, options$keyword)
+    defaults[c("cover", "size")] <- list(50, 8)
+    given <- suppressMessages(do.call(batch_function, defaults))
+    plain <- suppressMessages(batch_function(cover = 50, size = 8))
+    expect_gt(nrow(plain$records), 0)
+    expect_identical(given$records, plain$records)
+    expect_identical(terra::values(given$maps), terra::values(plain$maps))
+  }
 })
 
 test_that("maps lie where cell_size, origin and crs put them", {

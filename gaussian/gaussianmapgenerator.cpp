@@ -1,0 +1,556 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "gaussian/gaussianmapgenerator.h"
+
+#include "core/batchoptions.h"
+#include "core/diskspace.h"
+#include "core/mapnames.h"
+#include "core/mappublisher.h"
+#include "core/mapwriter.h"
+#include "core/surfacecut.h"
+#include "core/surfacegrid.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <deque>
+#include <future>
+#include <limits>
+#include <system_error>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("GaussianMapGenerator", text);
+}
+
+// Fields drawn ahead of the one being written. Above this many cells a
+// side, a field's spectrum takes hundreds of megabytes, and one is drawn
+// at a time.
+constexpr int drawnAhead = 2;
+constexpr int largeSide = 2048;
+
+} // namespace
+
+struct GaussianMapGenerator::Field {
+    std::size_t axisIndex = 0;
+    double axisValue = 0;
+    int cover = 0;
+    // The map's number among its cell's, and the replicate its field is
+    // drawn as: the same but with targets, where it is the draw.
+    int replicate = 0;
+    int draw = 0;
+    // Its map's place in the whole batch's order (MapRecord::position).
+    qint64 position = 0;
+    std::vector<double> values;
+    bool drawn = false;
+};
+
+GaussianMapGenerator::GaussianMapGenerator(const GaussianBatchRequest &request)
+    : m_request(request)
+    , m_axis(request.axisValues())
+    , m_embeddings(m_axis.size())
+{}
+
+GaussianMapGenerator::~GaussianMapGenerator() = default;
+
+FieldModel GaussianMapGenerator::fieldModel(const GaussianBatchRequest &request, double axisValue)
+{
+    FieldModel model;
+    model.model = request.model;
+    model.nu = request.nu;
+    if (request.model == CovarianceModel::Fbm)
+        model.hurst = axisValue;
+    else
+        model.range = axisValue;
+    return model;
+}
+
+FieldStream GaussianMapGenerator::fieldStream(const GaussianBatchRequest &request, double axisValue,
+                                              int cover, int replicate)
+{
+    FieldStream stream;
+    stream.seed = std::uint32_t(request.seed);
+    stream.axisHundredths = std::uint32_t(std::llround(axisValue * 100.0));
+    stream.cover = std::uint32_t(cover);
+    stream.replicate = std::uint32_t(replicate);
+    return stream;
+}
+
+QString GaussianMapGenerator::progressLabel(const GaussianBatchRequest &request, double axisValue,
+                                            int replicate)
+{
+    return QStringLiteral("gerando para ") +
+           (request.model == CovarianceModel::Fbm ? QStringLiteral("h=") : QStringLiteral("r=")) +
+           QString::asprintf("%.2f", axisValue) + QStringLiteral(" amostra no.") +
+           QString::number(replicate);
+}
+
+const CirculantEmbedding *GaussianMapGenerator::embedding(std::size_t index, QString *refusal) const
+{
+    if (!m_embeddings[index]) {
+        auto built =
+            CirculantEmbedding::build(fieldModel(m_request, m_axis[index]), m_request.size);
+        if (!built.embedding) {
+            if (refusal)
+                *refusal = tr("no exact %1 field at %2 %3: %4")
+                               .arg(wordOf(m_request.model),
+                                    m_request.model == CovarianceModel::Fbm ? tr("H") : tr("range"),
+                                    QString::asprintf("%.2f", m_axis[index]), built.refusal);
+            return nullptr;
+        }
+        m_embeddings[index] = std::move(built.embedding);
+    }
+    return m_embeddings[index].get();
+}
+
+std::optional<QString> GaussianMapGenerator::refusal() const
+{
+    if (auto refusal = m_request.refusal())
+        return refusal;
+    // Every embedding is built before the first map: a sweep that cannot
+    // be drawn to its end is refused, not cut short. Their spectra take a
+    // sixteenth of a field's memory each, a few megabytes at common sizes.
+    for (std::size_t i = 0; i < m_axis.size(); ++i) {
+        QString reason;
+        if (!embedding(i, &reason))
+            return reason;
+        if (m_request.size > largeSide && i > 0)
+            m_embeddings[i - 1].reset();
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> GaussianMapGenerator::diskSpaceRefusal(const QString &folder,
+                                                              const FilesPresent &present) const
+{
+    return DiskSpace(folder).batchRefusal(m_request, present);
+}
+
+bool GaussianMapGenerator::ownsUnit(qint64 unit) const
+{
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    return !shard || shard->owns(unit, m_request.shareUnits());
+}
+
+qint64 GaussianMapGenerator::plannedMaps() const
+{
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    if (!shard)
+        return m_request.mapCount();
+    const qint64 units = m_request.shareUnits();
+    const qint64 own = shard->end(units) - shard->begin(units);
+    return m_request.output.selects() ? own * m_request.replicates : own;
+}
+
+QStringList GaussianMapGenerator::requestRecord() const
+{
+    return ::requestRecord(m_request);
+}
+
+bool GaussianMapGenerator::writesFile(const QString &fileName) const
+{
+    const QString &prefix = m_request.output.prefix;
+    static const QRegularExpression tail(
+        QStringLiteral("^[a-z]+_[rh](\\d+\\.\\d\\d)_(\\d{3})_(\\d{5,})(_surface)?\\."));
+    if (!fileName.startsWith(prefix))
+        return false;
+    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
+    if (!match.hasMatch())
+        return false;
+    const std::vector<int> covers = m_request.covers.values();
+    const int cover = match.captured(2).toInt();
+    const qint64 replicate = match.captured(3).toLongLong();
+    const auto coverAt = std::find(covers.begin(), covers.end(), cover);
+    if (coverAt == covers.end() || replicate < 1 || replicate > m_request.replicates ||
+        (match.hasCaptured(4) && !m_request.writeSurfaces))
+        return false;
+    for (std::size_t a = 0; a < m_axis.size(); ++a) {
+        if (QString::asprintf("%.2f", m_axis[a]) != match.captured(1))
+            continue;
+        const QString name = match.hasCaptured(4)
+                                 ? gaussianSurfaceName(prefix, m_request.model, m_axis[a], cover,
+                                                       int(replicate), m_request.output.format)
+                                 : gaussianMapName(prefix, m_request.model, m_axis[a], cover,
+                                                   int(replicate), m_request.output.format);
+        const qint64 cell = qint64(a) * qint64(covers.size()) + (coverAt - covers.begin());
+        return name == fileName &&
+               ownsUnit(m_request.output.selects() ? cell
+                                                   : cell * m_request.replicates + replicate - 1);
+    }
+    return false;
+}
+
+qint64 GaussianMapGenerator::recordBytes() const
+{
+    return DiskSpace::gaussianRecordBytes(m_request);
+}
+
+QString GaussianMapGenerator::longestMapName(const QString &nameStem) const
+{
+    double widest = 0;
+    for (double value : m_axis)
+        widest = std::max(widest, value);
+    const QString map = gaussianMapName(nameStem, m_request.model, widest, 100,
+                                        m_request.replicates, m_request.output.format);
+    if (!m_request.writeSurfaces)
+        return map;
+    return gaussianSurfaceName(nameStem, m_request.model, widest, 100, m_request.replicates,
+                               m_request.output.format);
+}
+
+BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
+                                           BatchProgress &progress)
+{
+    MapWriter writer(m_request.output, publisher.inMemory());
+    progress.setLabelText(QStringLiteral("Calculando..."));
+    const BatchResult result = m_request.output.selects()
+                                   ? drawUntilKept(nameStem, writer, publisher, progress)
+                                   : drawAllFields(nameStem, writer, publisher, progress);
+    // Whatever ends the run, the maps made before the end are named.
+    if (FileResult error = publisher.flush(); error && result.ok())
+        return BatchResult::failed(error->message());
+    return result;
+}
+
+QString GaussianMapGenerator::notEnoughMemory(std::size_t axisIndex) const
+{
+    QString reason;
+    if (!embedding(axisIndex, &reason))
+        return reason;
+    return tr("There is not enough memory for a Gaussian field of %1 x %1 points.")
+        .arg(m_embeddings[axisIndex]->side());
+}
+
+BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWriter &writer,
+                                                MapPublisher &publisher, BatchProgress &progress)
+{
+    // The fields in the order their maps are written.
+    std::vector<Field> plan;
+    const std::vector<int> covers = m_request.covers.values();
+    qint64 position = 0;
+    for (std::size_t a = 0; a < m_axis.size(); ++a)
+        for (const int cover : covers)
+            for (int r = 1; r <= m_request.replicates; ++r, ++position) {
+                // A share draws only its fields, each from its own stream.
+                if (!ownsUnit(position))
+                    continue;
+                Field field;
+                field.position = position;
+                field.axisIndex = a;
+                field.axisValue = m_axis[a];
+                field.cover = cover;
+                field.replicate = r;
+                field.draw = r;
+                plan.push_back(std::move(field));
+            }
+    progress.setMaximum(
+        int(std::min<qint64>(qint64(plan.size()), std::numeric_limits<int>::max())));
+    progress.setValue(0);
+
+    const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
+    // Builds every embedding on this thread first: the helpers only read them.
+    for (std::size_t a = 0; a < m_axis.size(); ++a)
+        if (ahead > 0 && !embedding(a, nullptr))
+            return BatchResult::failed(notEnoughMemory(a));
+    // Fields are drawn in groups of consecutive ones, each group on a
+    // helper thread of its own, so that small fields do not each pay for a
+    // thread and a handoff: a group is about 2^21 spectral entries. Group g
+    // is drawn in workspace g % (ahead + 1), since no more than ahead + 1
+    // consecutive groups are drawn at once.
+    const qint64 side = ahead > 0 ? m_embeddings.front()->side() : 0;
+    const std::size_t group =
+        ahead > 0
+            ? std::size_t(std::clamp<qint64>((qint64(1) << 21) / (side * (side / 2 + 1)), 1, 64))
+            : 1;
+    std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
+    auto draw = [this, &plan](std::size_t first, std::size_t last, FieldWorkspace *workspace) {
+        for (std::size_t k = first; k < last; ++k) {
+            Field &field = plan[k];
+            const CirculantEmbedding *e = embedding(field.axisIndex, nullptr);
+            field.drawn =
+                e && e->draw(fieldStream(m_request, field.axisValue, field.cover, field.draw),
+                             field.values, *workspace);
+        }
+    };
+
+    std::deque<std::future<void>> pending;
+    std::size_t next = 0;
+    auto launch = [&] {
+        while (next < plan.size() && int(pending.size()) <= ahead) {
+            const std::size_t first = next;
+            next = std::min(plan.size(), first + group);
+            FieldWorkspace *workspace = &workspaces[(first / group) % workspaces.size()];
+            try {
+                pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
+                                             draw, first, next, workspace));
+            } catch (const std::system_error &) {
+                pending.push_back(std::async(std::launch::deferred, draw, first, next, workspace));
+            }
+        }
+    };
+    // Whatever ends the run, no helper outlives the fields it draws into.
+    struct Drain {
+        std::deque<std::future<void>> &pending;
+        ~Drain()
+        {
+            // A deferred draw that never ran is dropped unrun.
+            for (auto &f : pending)
+                if (f.valid() &&
+                    f.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
+                    f.wait();
+        }
+    } drain{pending};
+
+    std::vector<double> scratch;
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+        Field &field = plan[k];
+        progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));
+        if (k % group == 0) {
+            launch();
+            pending.front().get();
+            pending.pop_front();
+        }
+        if (m_request.size > largeSide && k + 1 < plan.size() &&
+            plan[k + 1].axisIndex != field.axisIndex)
+            m_embeddings[field.axisIndex].reset();
+        if (!field.drawn)
+            return BatchResult::failed(notEnoughMemory(field.axisIndex));
+        if (const std::optional<Cut> cut = cutOf(field, scratch))
+            if (FileResult error = writeMap(field, *cut, nameStem, writer, publisher))
+                return BatchResult::failed(error->message());
+        std::vector<double>().swap(field.values);
+        progress.setValue(int(std::min<qint64>(qint64(k) + 1, std::numeric_limits<int>::max())));
+        if (progress.wasCanceled())
+            return BatchResult::canceled();
+    }
+    return BatchResult::completed();
+}
+
+BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWriter &writer,
+                                                MapPublisher &publisher, BatchProgress &progress)
+{
+    const BatchOutput &output = m_request.output;
+    m_ledger = SelectionLedger();
+    MapSelector selector(output.targets, m_request.size, output.neighbours,
+                         output.georeference.cellSize);
+    const std::vector<int> covers = m_request.covers.values();
+    // The bar counts the maps asked for; a cell that is given up moves it
+    // on by the maps it still lacked.
+    progress.setMaximum(int(std::min<qint64>(plannedMaps(), std::numeric_limits<int>::max())));
+    progress.setValue(0);
+    qint64 done = 0;
+    FieldWorkspace workspace;
+    std::vector<double> scratch;
+    for (std::size_t a = 0; a < m_axis.size(); ++a) {
+        const CirculantEmbedding *e = embedding(a, nullptr);
+        if (!e)
+            return BatchResult::failed(notEnoughMemory(a));
+        for (std::size_t c = 0; c < covers.size(); ++c) {
+            const qint64 cellIndex = qint64(a) * qint64(covers.size()) + qint64(c);
+            if (!ownsUnit(cellIndex))
+                continue;
+            const int cover = covers[c];
+            SelectionLedger::Cell &cell =
+                m_ledger.cell({int(a), cover},
+                              tr("%1 %2 cover %3")
+                                  .arg(m_request.model == CovarianceModel::Fbm ? QStringLiteral("H")
+                                                                               : tr("range"))
+                                  .arg(QString::asprintf("%.2f", m_axis[a]))
+                                  .arg(cover));
+            Field field;
+            field.axisIndex = a;
+            field.axisValue = m_axis[a];
+            field.cover = cover;
+            for (int draw = 1; draw <= output.maxDraws && cell.kept < m_request.replicates;
+                 ++draw) {
+                progress.setLabelText(progressLabel(m_request, field.axisValue, cell.kept + 1));
+                field.draw = draw;
+                if (!e->draw(fieldStream(m_request, field.axisValue, cover, draw), field.values,
+                             workspace))
+                    return BatchResult::failed(notEnoughMemory(a));
+                ++cell.draws;
+                const std::optional<Cut> cut = cutOf(field, scratch);
+                CutCells cells(field.values.data(), m_request.size, cut->threshold, cut->tiesAbove);
+                const bool kept =
+                    selector.accepts(m_request.size, [this, &cells](int row, std::uint8_t *out) {
+                        for (int col = 0; col < m_request.size; ++col)
+                            out[col] = cells(row, col);
+                    });
+                if (kept) {
+                    field.replicate = ++cell.kept;
+                    field.position = cellIndex * m_request.replicates + cell.kept - 1;
+                    if (FileResult error = writeMap(field, *cut, nameStem, writer, publisher))
+                        return BatchResult::failed(error->message());
+                    progress.setValue(int(std::min<qint64>(++done, INT_MAX)));
+                }
+                if (progress.wasCanceled())
+                    return BatchResult::canceled();
+            }
+            done += m_request.replicates - cell.kept;
+            progress.setValue(int(std::min<qint64>(done, INT_MAX)));
+        }
+        if (m_request.size > largeSide)
+            m_embeddings[a].reset();
+    }
+    return BatchResult::completed();
+}
+
+std::optional<GaussianMapGenerator::Cut>
+GaussianMapGenerator::cutOf(Field &field, std::vector<double> &scratch) const
+{
+    const int size = m_request.size;
+    if (m_request.cut == FractalCut::Exact) {
+        // An exact cut reads the field as drawn.
+        scratch.clear();
+        const ExactCoverCut cut =
+            exactCoverCut(field.values.data(), size, size, field.cover, scratch);
+        return Cut{cut.threshold, cut.tiesAbove};
+    }
+    // A ladder cut reads the field rescaled to [0, 1], as fractal surfaces
+    // are, and that is the surface its file holds.
+    std::vector<double> &values = field.values;
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const double lowest = *low;
+    const double span = *high - *low;
+    for (double &v : values)
+        v = span > 0 ? (v - lowest) / span : 0.0;
+    scratch.assign(values.begin(), values.end());
+    std::sort(scratch.begin(), scratch.end());
+    const qint64 cells = qint64(size) * size;
+    static const auto ladder = ladderThresholds();
+    for (const double t : ladder) {
+        const qint64 above =
+            qint64(scratch.end() - std::upper_bound(scratch.begin(), scratch.end(), t));
+        if (int(double(above) / double(cells) * 100.0) == field.cover)
+            return Cut{t, 0};
+    }
+    return std::nullopt;
+}
+
+FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
+                                          const QString &nameStem, MapWriter &writer,
+                                          MapPublisher &publisher) const
+{
+    const int size = m_request.size;
+    const double *values = field.values.data();
+    const BatchOutput &output = m_request.output;
+    const QString name = gaussianMapName(nameStem, m_request.model, field.axisValue, field.cover,
+                                         field.replicate, output.format);
+    if (FileResult error = writer.open(name, size, size))
+        return error;
+    putCutRows(writer, values, size, size, cut.threshold, cut.tiesAbove);
+    FinishedMap map;
+    if (FileResult error = writer.finish(map))
+        return error;
+    const bool writeSurface = m_request.writeSurfaces && !publisher.inMemory();
+    const QString surfaceName =
+        writeSurface ? gaussianSurfaceName(nameStem, m_request.model, field.axisValue, field.cover,
+                                           field.replicate, output.format)
+                     : QString();
+    MapRecord &record = map.record;
+    record.fileName = name;
+    record.kind = MapRecord::Kind::Gaussian;
+    record.rowCount = size;
+    record.columnCount = size;
+    record.requestedCover = field.cover;
+    record.cellCount = qint64(size) * size;
+    record.habitatCells = writer.habitatCellCount();
+    record.H = m_request.model == CovarianceModel::Fbm ? field.axisValue : 0.0;
+    record.threshold = cut.threshold;
+    record.seed = m_request.seed;
+    record.replicate = field.replicate;
+    record.coverValue = output.coverValue;
+    record.matrixValue = output.matrixValue;
+    record.generator = Generator::Philox;
+    record.cut = m_request.cut;
+    record.tiedHabitat = cut.tiesAbove;
+    record.model = m_request.model;
+    record.range = m_request.model == CovarianceModel::Fbm ? 0.0 : field.axisValue;
+    record.nu = m_request.nu;
+    record.surfaceFile = QFileInfo(surfaceName).fileName();
+    record.position = field.position;
+    if (output.selects())
+        record.draw = field.draw;
+    if (!writeSurface)
+        return publisher.add(std::move(map));
+    // The field goes with its map, named before it: should it fail, the map
+    // is not named, and no manifest row names a missing file.
+    FinishedMap surface;
+    surface.listed = false;
+    surface.files.emplace_back();
+    if (FileResult error =
+            writeSurfaceGrid(values, size, size, surfaceName, output.format, output.georeference,
+                             {cut.threshold}, surface.files.back()))
+        return error;
+    if (FileResult error = publisher.add(std::move(surface)))
+        return error;
+    return publisher.add(std::move(map));
+}
+
+QStringList GaussianMapGenerator::shortfalls(const QList<MapRecord> &written) const
+{
+    if (m_request.output.selects())
+        return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
+    if (m_request.cut == FractalCut::Exact)
+        return {};
+    // Ladder cuts: a field none of whose thresholds gives its cover.
+    std::vector<std::array<int, 101>> counts(m_axis.size());
+    for (const MapRecord &map : written) {
+        const double value = m_request.model == CovarianceModel::Fbm ? map.H : map.range;
+        const auto a = std::size_t(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
+        if (a < m_axis.size() && map.requestedCover >= 0 && map.requestedCover <= 100)
+            ++counts[a][std::size_t(map.requestedCover)];
+    }
+    QStringList lines;
+    const std::vector<int> covers = m_request.covers.values();
+    for (std::size_t c = 0; c < covers.size(); ++c) {
+        const int cover = covers[c];
+        QStringList short_;
+        for (std::size_t a = 0; a < m_axis.size(); ++a) {
+            // The fields of the cell this run drew: a share draws some.
+            const qint64 first =
+                (qint64(a) * qint64(covers.size()) + qint64(c)) * m_request.replicates;
+            int asked = 0;
+            for (int r = 0; r < m_request.replicates; ++r)
+                asked += ownsUnit(first + r) ? 1 : 0;
+            const int count = counts[a][std::size_t(cover)];
+            if (count < asked)
+                short_.append(tr("%1 of %2 at %3")
+                                  .arg(count)
+                                  .arg(asked)
+                                  .arg(QString::asprintf("%.2f", m_axis[a])));
+        }
+        if (!short_.isEmpty())
+            lines.append(tr("cover %1 fell short: %2; no threshold of the ladder cut those "
+                            "fields at that cover (exact cuts always do)")
+                             .arg(cover)
+                             .arg(short_.join(QStringLiteral(", "))));
+    }
+    return lines;
+}
+
+QStringList GaussianMapGenerator::acceptance() const
+{
+    return m_ledger.acceptance(m_request.replicates);
+}
+
+void GaussianMapGenerator::settleRecords(QList<MapRecord> &records) const
+{
+    m_ledger.settle(records, [this](const MapRecord &record) {
+        const double value = m_request.model == CovarianceModel::Fbm ? record.H : record.range;
+        const auto a = int(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
+        return std::pair<int, int>(a, record.requestedCover);
+    });
+}
+
+BatchJob gaussianBatchJob(const GaussianBatchRequest &request)
+{
+    return BatchJob(std::make_unique<GaussianMapGenerator>(request));
+}
