@@ -7,6 +7,7 @@ import numpy
 import numpy.typing
 
 __all__ = [
+    "ArgumentTypeError",
     "Batch",
     "fbm_surface",
     "fractal_batch",
