@@ -166,7 +166,7 @@ class SameAsTheCommandLine(unittest.TestCase):
 
     def test_shares(self):
         """shard=(k, n) yields what --shard k/n writes; the shares of a
-        random batch, one after the other, are the whole batch."""
+        random or Gaussian batch, one after the other, are the whole batch."""
         self.assertBatchMatches(
             "fractal",
             patchwright.fractal_batch(hurst=[0.3, 0.5], cover=[20, 50], size=33, replicates=2,
@@ -175,12 +175,15 @@ class SameAsTheCommandLine(unittest.TestCase):
              "2", "--shard", "2/3"],
             "FBM_",
         )
-        keywords = dict(cover=range(10, 91, 20), size=40, replicates=3, seed=4)
-        whole = list(patchwright.random_batch(**keywords))
-        shares = [m for k in range(1, 5) for m in patchwright.random_batch(**keywords, shard=(k, 4))]
-        self.assertEqual([r for r, _ in shares], [r for r, _ in whole])
-        for (_, share), (_, cells) in zip(shares, whole):
-            numpy.testing.assert_array_equal(share, cells)
+        for batch, keywords in ((patchwright.random_batch,
+                                 dict(cover=range(10, 91, 20), size=40, replicates=3, seed=4)),
+                                (patchwright.gaussian_batch,
+                                 dict(cover=[30, 60], size=24, replicates=2, range=[4, 8]))):
+            whole = list(batch(**keywords))
+            shares = [m for k in range(1, 5) for m in batch(**keywords, shard=(k, 4))]
+            self.assertEqual([r for r, _ in shares], [r for r, _ in whole])
+            for (_, share), (_, cells) in zip(shares, whole):
+                numpy.testing.assert_array_equal(share, cells)
         with self.assertRaisesRegex(ValueError, "share 5 of 4"):
             patchwright.random_batch(shard=(5, 4))
         with self.assertRaises(patchwright.ArgumentTypeError):
