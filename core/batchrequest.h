@@ -131,6 +131,13 @@ struct BatchOutput {
     // are kept when they hold exactly what this run makes, and only the
     // missing ones are written.
     bool resume = false;
+    // Whether this run makes the unit-th of a batch's `units` (all of them
+    // but for a share), and how many it makes.
+    bool ownsUnit(qint64 unit, qint64 units) const { return !shard || shard->owns(unit, units); }
+    qint64 ownUnits(qint64 units) const
+    {
+        return shard ? shard->end(units) - shard->begin(units) : units;
+    }
 
     // For grids GIS tools read (ESRI ASCII and GeoTIFF): where the cells
     // lie, and the value that stands for no data. Without a value, an ESRI
@@ -294,3 +301,11 @@ struct GaussianBatchRequest {
     // cover, whose maps depend on the draws before them.
     qint64 shareUnits() const;
 };
+
+// The maps a run of a batch shared out by map, or with targets by cell of
+// `replicates` maps (random and Gaussian batches), sets out to make.
+template <typename Request> qint64 plannedMapsOf(const Request &request)
+{
+    const qint64 own = request.output.ownUnits(request.shareUnits());
+    return request.output.selects() ? own * request.replicates : own;
+}

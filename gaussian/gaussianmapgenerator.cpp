@@ -135,18 +135,12 @@ std::optional<QString> GaussianMapGenerator::diskSpaceRefusal(const QString &fol
 
 bool GaussianMapGenerator::ownsUnit(qint64 unit) const
 {
-    const std::optional<BatchShard> &shard = m_request.output.shard;
-    return !shard || shard->owns(unit, m_request.shareUnits());
+    return m_request.output.ownsUnit(unit, m_request.shareUnits());
 }
 
 qint64 GaussianMapGenerator::plannedMaps() const
 {
-    const std::optional<BatchShard> &shard = m_request.output.shard;
-    if (!shard)
-        return m_request.mapCount();
-    const qint64 units = m_request.shareUnits();
-    const qint64 own = shard->end(units) - shard->begin(units);
-    return m_request.output.selects() ? own * m_request.replicates : own;
+    return plannedMapsOf(m_request);
 }
 
 QStringList GaussianMapGenerator::requestRecord() const

@@ -84,18 +84,12 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
 
 bool RandomMapGenerator::ownsUnit(qint64 unit) const
 {
-    const std::optional<BatchShard> &shard = m_request.output.shard;
-    return !shard || shard->owns(unit, m_request.shareUnits());
+    return m_request.output.ownsUnit(unit, m_request.shareUnits());
 }
 
 qint64 RandomMapGenerator::plannedMaps() const
 {
-    const std::optional<BatchShard> &shard = m_request.output.shard;
-    if (!shard)
-        return m_request.mapCount();
-    const qint64 units = m_request.shareUnits();
-    const qint64 ownUnits = shard->end(units) - shard->begin(units);
-    return m_request.output.selects() ? ownUnits * m_request.replicates : ownUnits;
+    return plannedMapsOf(m_request);
 }
 
 QStringList RandomMapGenerator::requestRecord() const
