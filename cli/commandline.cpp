@@ -26,7 +26,7 @@ QString topLevelHelp(const QString &program)
                "  gaussian  maps cut from Gaussian random fields or exact fBm surfaces\n"
                "  merge     gathers the shares of a batch split with --shard into one folder\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
-               "  scan      the spread of each metric over a pilot sample, per H and cover\n"
+               "  scan      the spread of each metric over a pilot sample, per H or range and cover\n"
                "\n"
                "Options:\n"
                "  -h, --help     Displays help on commandline options.\n"

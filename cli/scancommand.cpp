@@ -6,12 +6,14 @@
 #include "core/batchprogress.h"
 #include "core/mappublisher.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 
 #include <QCommandLineParser>
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -50,9 +52,13 @@ template <typename Generator>
 std::optional<QString> sample(Generator &generator, std::vector<Row> &rows)
 {
     MapPublisher publisher([&rows](MapRecord record, std::vector<qint32>) {
-        const QString h = record.kind == MapRecord::Kind::Fractal
-                              ? QString::asprintf("%.2f", record.H)
-                              : QStringLiteral("-");
+        // A row is a value of the family's sweep: H, or a field's range.
+        QString h = QStringLiteral("-");
+        if (record.kind == MapRecord::Kind::Fractal ||
+            (record.kind == MapRecord::Kind::Gaussian && record.model == CovarianceModel::Fbm))
+            h = QString::asprintf("%.2f", record.H);
+        else if (record.kind == MapRecord::Kind::Gaussian)
+            h = QString::asprintf("%.2f", record.range);
         auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
             return r.h == h && r.cover == record.requestedCover;
         });
@@ -85,43 +91,62 @@ int ScanCommand::run(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Makes a pilot sample of maps of a family in memory, with independent draws, and\n"
-        "prints the mean, 5 %, 50 % and 95 % of each metric per H and cover, to choose\n"
-        "--target bounds a batch can reach. FAMILY is random or fractal."));
-    parser.addPositionalArgument(QStringLiteral("FAMILY"), QStringLiteral("random or fractal"));
+        "prints the mean, 5 %, 50 % and 95 % of each metric per value of the family's\n"
+        "sweep (H, or a Gaussian field's range) and cover, to choose --target bounds a\n"
+        "batch can reach. FAMILY is random, fractal or gaussian."));
+    parser.addPositionalArgument(QStringLiteral("FAMILY"),
+                                 QStringLiteral("random, fractal or gaussian"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     const QCommandLineOption samples(QStringLiteral("samples"),
-                                     QStringLiteral("Maps per H and cover. Default: 50."),
+                                     QStringLiteral("Maps per value and cover. Default: 50."),
                                      QStringLiteral("N"), QStringLiteral("50"));
     const QCommandLineOption csv(QStringLiteral("csv"),
                                  QStringLiteral("Prints the table as CSV, one column a figure."));
     parser.addOption(help);
     parser.addOption(samples);
     parser.addOption(csv);
-    // The options that shape the maps are the batch commands' own.
-    const char *shared[] = {"cover",      "size",       "hurst",    "seed",
-                            "first_seed", "neighbours", "cell_size"};
-    std::vector<std::pair<const BatchOption *, QCommandLineOption>> options;
-    for (const char *key : shared) {
-        const BatchKind kind = findBatchOption(BatchKind::Random, QLatin1String(key))
-                                   ? BatchKind::Random
-                                   : BatchKind::Fractal;
-        const BatchOption *option = findBatchOption(kind, QLatin1String(key));
-        QString text = optionHelp(kind, *option);
-        if (std::string_view(key) == "hurst" || std::string_view(key) == "first_seed")
-            text += QStringLiteral(" Fractal only.");
+    // The options that shape the maps are the batch commands' own; an
+    // option some families lack says which have it.
+    constexpr std::pair<BatchKind, const char *> families[] = {{BatchKind::Random, "random"},
+                                                               {BatchKind::Fractal, "fractal"},
+                                                               {BatchKind::Gaussian, "gaussian"}};
+    const char *shaping[] = {"cover", "size",  "hurst", "seed",       "first_seed",
+                             "model", "range", "nu",    "neighbours", "cell_size"};
+    std::vector<std::pair<QString, QCommandLineOption>> options;
+    for (const char *key : shaping) {
+        std::optional<BatchKind> first;
+        QStringList owners;
+        for (const auto &[kind, word] : families) {
+            if (!findBatchOption(kind, QLatin1String(key)))
+                continue;
+            first = first.value_or(kind);
+            owners.append(QLatin1String(word));
+        }
+        const BatchOption &option = *findBatchOption(*first, QLatin1String(key));
+        QString text = optionHelp(*first, option);
+        if (std::string_view(key) == "cover") // a pilot sample is of one cover unless asked
+            text.replace(QStringLiteral("Default: %1.").arg(optionDefaultText(*first, option)),
+                         QStringLiteral("Default: 30."));
+        if (owners.size() < qsizetype(std::size(families)))
+            text += QStringLiteral(" For %1 maps.").arg(owners.join(QStringLiteral(" and ")));
         options.emplace_back(
-            option, QCommandLineOption(option->cliName(), text, QLatin1String(option->valueName)));
+            QLatin1String(key),
+            QCommandLineOption(option.cliName(), text, QLatin1String(option.valueName)));
         parser.addOption(options.back().second);
     }
     if (const auto done = m_cli.parseArguments(parser, help, arguments,
                                                QStringLiteral("Usage: %1 scan FAMILY [options]")))
         return *done;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1 ||
-        (positional[0] != QLatin1String("random") && positional[0] != QLatin1String("fractal")))
-        return m_cli.usageError(QStringLiteral("scan needs one FAMILY: random or fractal"));
-    const bool fractal = positional[0] == QLatin1String("fractal");
+    const auto family =
+        positional.size() != 1
+            ? std::end(families)
+            : std::find_if(std::begin(families), std::end(families),
+                           [&](const auto &f) { return positional[0] == QLatin1String(f.second); });
+    if (family == std::end(families))
+        return m_cli.usageError(
+            QStringLiteral("scan needs one FAMILY: random, fractal or gaussian"));
     bool ok = false;
     const int count = parser.value(samples).toInt(&ok);
     if (!ok || count < 1 || count > 100000)
@@ -129,49 +154,74 @@ int ScanCommand::run(const QStringList &arguments)
             QStringLiteral("--samples must be a whole number in 1..100000, not '%1'")
                 .arg(parser.value(samples)));
 
+    // Every sample map an independent draw: the choices targets require.
     RandomBatchRequest random;
     FractalBatchRequest fbm;
-    for (BatchOutput *output : {&random.output, &fbm.output})
+    GaussianBatchRequest field;
+    for (BatchOutput *output : {&random.output, &fbm.output, &field.output})
         output->metrics = true;
     random.generator = fbm.generator = Generator::Philox;
-    random.replicates = fbm.replicates = count;
-    fbm.cut = FractalCut::Exact;
+    random.replicates = fbm.replicates = field.replicates = count;
+    fbm.cut = field.cut = FractalCut::Exact;
     fbm.distinctSurfaces = true;
     fbm.surfaces = count;
-    random.covers = fbm.covers = {30, 30, 1};
-    for (const auto &[option, parserOption] : options) {
+    random.covers = fbm.covers = field.covers = {30, 30, 1};
+    for (const auto &[key, parserOption] : options) {
         if (!parser.isSet(parserOption))
             continue;
+        const BatchOption *option = findBatchOption(family->first, key);
+        if (!option)
+            return m_cli.usageError(QStringLiteral("--%1 is not an option of %2 maps")
+                                        .arg(parserOption.names().constFirst(), positional[0]));
         const OptionValue value(parser.value(parserOption));
         std::optional<OptionError> error;
-        if (fractal && findBatchOption(BatchKind::Fractal, QLatin1String(option->key)))
-            error = setOption(fbm, *option, value);
-        else if (!fractal && findBatchOption(BatchKind::Random, QLatin1String(option->key)))
+        switch (family->first) {
+        case BatchKind::Random:
             error = setOption(random, *option, value);
-        else
-            return m_cli.usageError(QStringLiteral("--%1 is not an option of %2 maps")
-                                        .arg(option->cliName(), positional[0]));
+            break;
+        case BatchKind::Fractal:
+            error = setOption(fbm, *option, value);
+            break;
+        case BatchKind::Gaussian:
+            error = setOption(field, *option, value);
+            break;
+        }
         if (error)
             return m_cli.usageError(
                 QStringLiteral("--%1 %2").arg(option->cliName(), error->reason));
     }
-    if (const auto refusal = fractal ? fbm.refusal() : random.refusal())
-        return m_cli.usageError(*refusal);
 
     std::vector<Row> rows;
+    std::optional<QString> refusal;
     std::optional<QString> failure;
-    if (fractal) {
-        FractalMapGenerator generator(fbm);
-        failure = sample(generator, rows);
-    } else {
-        RandomMapGenerator generator(random);
-        failure = sample(generator, rows);
+    const auto measure = [&](auto &&generator) {
+        refusal = generator.refusal();
+        if (!refusal)
+            failure = sample(generator, rows);
+    };
+    switch (family->first) {
+    case BatchKind::Random:
+        measure(RandomMapGenerator(random));
+        break;
+    case BatchKind::Fractal:
+        measure(FractalMapGenerator(fbm));
+        break;
+    case BatchKind::Gaussian:
+        measure(GaussianMapGenerator(field));
+        break;
     }
+    if (refusal)
+        return m_cli.usageError(*refusal);
     if (failure)
         return m_cli.runFailure(*failure);
 
     const bool asCsv = parser.isSet(csv);
-    QStringList header{QStringLiteral("H"), QStringLiteral("cover"), QStringLiteral("maps")};
+    const QString axis = family->first == BatchKind::Gaussian && field.model != CovarianceModel::Fbm
+                             ? QStringLiteral("range")
+                             : QStringLiteral("H");
+    // Ranges run to 10000.00; H keeps the narrow column it always had.
+    const int axisWidth = family->first == BatchKind::Gaussian ? -8 : -5;
+    QStringList header{axis, QStringLiteral("cover"), QStringLiteral("maps")};
     for (TargetMetric metric : scanned)
         for (const char *figure : {"mean", "p5", "p50", "p95"})
             header.append(QStringLiteral("%1_%2").arg(QLatin1String(metricWord(metric)),
@@ -181,7 +231,7 @@ int ScanCommand::run(const QStringList &arguments)
         out += header.join(QLatin1Char(',')) + QLatin1Char('\n');
     else
         out += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
-                   .arg(QStringLiteral("H"), -5)
+                   .arg(axis, axisWidth)
                    .arg(QStringLiteral("cover"), 5)
                    .arg(QStringLiteral("metric"), -10)
                    .arg(QStringLiteral("maps"), 5)
@@ -206,7 +256,7 @@ int ScanCommand::run(const QStringList &arguments)
                 continue;
             }
             out += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
-                       .arg(row.h, -5)
+                       .arg(row.h, axisWidth)
                        .arg(row.cover, 5)
                        .arg(QLatin1String(metricWord(scanned[m])), -10)
                        .arg(qint64(values.size()), 5)

@@ -10,6 +10,8 @@ then made without targets, as many replicates as draws were tried, so that
 replicate k there is draw k of the filtered run: the kept maps must be, cell
 for cell, the first of those draws that pass. An unreachable target must fall
 short with its message, and a request with dependent draws must be refused.
+The figures scan prints for each family are checked against numpy's, taken
+from the metrics of the same draws written by a batch.
 
 Exits 77, which CTest reports as skipped, when numpy or scipy is missing.
 """
@@ -99,6 +101,48 @@ def check_request(cli, work, name, kind, common, replicates_option, targets, fai
             name, draws, rows[-1]["draw"]))
 
 
+def check_scan(cli, work, name, family, shape, batch_extra, failures):
+    import numpy
+
+    samples = 12
+    result = run(cli, ["scan", family, "--csv", "--samples", str(samples)] + shape)
+    if result.returncode != 0:
+        failures.append("scan %s: exit %d: %s" % (family, result.returncode, result.stderr))
+        return
+    lines = result.stdout.splitlines()
+    header = lines[0].split(",")
+    folder = work / ("scan_" + name)
+    batch = run(cli, [family, "--out", str(folder), "--metrics", "--prefix", "S_",
+                      "--replicates", str(samples)] + shape + batch_extra(samples))
+    if batch.returncode != 0:
+        failures.append("scan %s batch: exit %d: %s" % (family, batch.returncode, batch.stderr))
+        return
+    axis = header[0]
+    column = {"H": "H", "range": "range"}[axis]
+    groups = {}
+    for row in manifest(folder, "S_"):
+        key = ("%.2f" % float(row[column]) if row[column] else "-", row["requested_cover"])
+        groups.setdefault(key, []).append(row)
+    if len(lines) - 1 != len(groups):
+        failures.append("scan %s: %d rows for %d values and covers" % (
+            family, len(lines) - 1, len(groups)))
+    for line in lines[1:]:
+        fields = dict(zip(header, line.split(",")))
+        rows = groups.get((fields[axis], fields["cover"]), [])
+        if int(fields["maps"]) != len(rows):
+            failures.append("scan %s %s: %s maps, the batch has %d" % (
+                family, line[:20], fields["maps"], len(rows)))
+            continue
+        for metric in COLUMNS:
+            values = numpy.array([float(r[metric]) for r in rows if r[metric] != ""])
+            expected = [values.mean()] + list(numpy.quantile(values, [0.05, 0.5, 0.95]))
+            for figure, want in zip(("mean", "p5", "p50", "p95"), expected):
+                got = float(fields["%s_%s" % (metric, figure)])
+                if abs(got - want) > 1e-5 * max(1.0, abs(want)):
+                    failures.append("scan %s %s %s_%s: %s, numpy says %r" % (
+                        family, fields[axis], metric, figure, got, want))
+
+
 def main(cli):
     for module in ("numpy", "scipy"):
         try:
@@ -117,6 +161,19 @@ def main(cli):
                           "philox", "--cut", "exact", "--distinct-surfaces", "--prefix", "F_"]
         check_request(cli, work, "fractal", "fractal", fractal_common,
                       lambda n: ["--surfaces", str(n)], {"np": (10, 25)}, failures)
+
+        check_scan(cli, work, "random", "random", ["--cover", "20:40:20", "--size", "30", "--seed", "4"],
+                   lambda n: ["--generator", "philox"], failures)
+        check_scan(cli, work, "fractal", "fractal", ["--cover", "30", "--hurst", "0.3,0.7", "--size", "33"],
+                   lambda n: ["--generator", "philox", "--cut", "exact", "--distinct-surfaces",
+                              "--surfaces", str(n)], failures)
+        check_scan(cli, work, "range", "gaussian", ["--cover", "25", "--range", "2:6:4", "--size", "32"],
+                   lambda n: [], failures)
+        check_scan(cli, work, "fbm", "gaussian", ["--model", "fbm", "--hurst", "0.4", "--size", "32", "--cover", "30"],
+                   lambda n: [], failures)
+        gaussian_common = ["--range", "4", "--cover", "30", "--size", "40", "--prefix", "G_"]
+        check_request(cli, work, "gaussian", "gaussian", gaussian_common, lambda n: [],
+                      {"np": (16, 22)}, failures)
 
         short = run(cli, ["random", "--out", str(work / "short"), "--cover", "30", "--size",
                           "20", "--replicates", "2", "--generator", "philox", "--target",
