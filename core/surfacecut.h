@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class MapWriter;
@@ -24,14 +25,38 @@ std::array<double, FractalBatchRequest::ladderSteps> ladderThresholds();
 // and of the cells equal to it those first in row-major order are taken
 // (tiesAbove of them). When every cell equal to it is taken, the threshold
 // given is the next lower value instead, so that a cut at the threshold
-// alone makes the map again. `scratch` holds the values, in any order; it is
-// filled when its size is not the cell count, and reordered.
+// alone makes the map again.
 struct ExactCoverCut {
     double threshold = 0.0;
     qint64 tiesAbove = 0;
 };
-ExactCoverCut exactCoverCut(const double *values, int size, qsizetype stride, int cover,
-                            std::vector<double> &scratch);
+
+// The exact cuts of one surface, for as many covers as are asked. A cut
+// reads the surface once: a sample of its values brackets the threshold
+// between two of them, only the values between those are ordered, and
+// nothing is copied. Should the bracket miss (a surface whose sample is
+// unlike the whole), the cut orders every value instead; the threshold is
+// the same either way. The surface must stay as it is while cuts are asked.
+class ExactCutter {
+public:
+    ExactCutter(const double *values, int size, qsizetype stride);
+    ExactCoverCut cut(int cover);
+
+private:
+    std::optional<ExactCoverCut> bracketedCut(qint64 taken);
+    ExactCoverCut wholeCut(qint64 taken);
+    template <typename Visit> void forEachValue(Visit visit) const;
+
+    const double *m_values;
+    int m_size;
+    qsizetype m_stride;
+    std::vector<double> m_sample;
+    std::vector<double> m_candidates;
+};
+
+// One cut of a surface; a surface cut at several covers is cheaper cut by
+// one ExactCutter.
+ExactCoverCut exactCoverCut(const double *values, int size, qsizetype stride, int cover);
 
 // The cells of a cut, asked for in row-major order: habitat where a value is
 // above the threshold, and for the first tiesAbove values equal to it.

@@ -87,9 +87,9 @@ FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double 
     return std::nullopt;
 }
 
-ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch)
+ExactCutter exactCutter(const FbmBlock &block)
 {
-    return exactCoverCut(block.values.data(), block.size, block.size + 1, cover, scratch);
+    return ExactCutter(block.values.data(), block.size, block.size + 1);
 }
 
 std::array<bool, 101> reachableCovers(int size)

@@ -46,9 +46,9 @@ std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
 // surface.
 std::array<bool, 101> reachableCovers(int size);
 
-// The exact cut (see exactCoverCut) of the map's size x size cells.
+// The exact cuts (see ExactCutter) of the map's size x size cells.
 using ExactCut = ExactCoverCut;
-ExactCut exactCut(const FbmBlock &block, int cover, std::vector<double> &scratch);
+ExactCutter exactCutter(const FbmBlock &block);
 
 // Writes the top-left size x size cells of the block: aboveCode where the
 // value is strictly above the threshold, belowCode elsewhere. Nothing

@@ -150,16 +150,18 @@ FractalMapGenerator::ladderCuts(const SurfacePipeline::Surface &surface, CoverCo
 }
 
 std::vector<FractalMapGenerator::AcceptedCut>
-FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
-                               std::vector<double> &scratch, Selection selection)
+FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selection selection)
 {
     std::vector<AcceptedCut> cuts;
-    scratch.clear();
+    // Binned only once a cover of this surface is still wanted.
+    std::optional<ExactCutter> cutter;
     for (const int cover : m_request.covers.values()) {
         if (countOf(counts, cover) >= m_request.replicates ||
             !ownsCell(std::size_t(selection.hIndex), cover))
             continue;
-        const covercut::ExactCut exact = covercut::exactCut(block, int(cover), scratch);
+        if (!cutter)
+            cutter.emplace(covercut::exactCutter(block));
+        const covercut::ExactCut exact = cutter->cut(int(cover));
         if (selection.selector) {
             SelectionLedger::Cell &cell = m_ledger.cell(
                 {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
@@ -168,7 +170,15 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts,
             ++cell.draws;
             CutCells cells(block.values.data(), block.size + 1, exact.threshold, exact.tiesAbove);
             const bool kept = selection.selector->accepts(
-                block.size, [&block, &cells](int row, std::uint8_t *out) {
+                block.size, [&block, &cells, &exact](int row, std::uint8_t *out) {
+                    // Without ties a row is one comparison a cell, which the
+                    // compiler does many at a time.
+                    if (exact.tiesAbove == 0) {
+                        const double *line = block.values.data() + row * (block.size + 1);
+                        for (int col = 0; col < block.size; ++col)
+                            out[col] = line[col] > exact.threshold;
+                        return;
+                    }
                     for (int col = 0; col < block.size; ++col)
                         out[col] = cells(row, col);
                 });
@@ -264,7 +274,6 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
         return result;
     };
     CoverCounts coverCounts{};
-    std::vector<double> scratch;
 
     // Each H may build up to `surfacesPerH` surfaces; an H that is done
     // early moves the bar on to the start of the next, so the bar is full
@@ -296,7 +305,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
             }
             std::vector<AcceptedCut> cuts =
                 m_request.cut == FractalCut::Exact
-                    ? exactCuts(surface.block, coverCounts, scratch,
+                    ? exactCuts(surface.block, coverCounts,
                                 {selector ? &*selector : nullptr, int(hIndex), H, seedIndex + 1})
                     : ladderCuts(surface, coverCounts, hIndex);
             // A surface gives fewer than 128 maps: one per threshold of the

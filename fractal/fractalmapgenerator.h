@@ -123,7 +123,7 @@ private:
         int draw = 0;
     };
     std::vector<AcceptedCut> exactCuts(const FbmBlock &block, CoverCounts &counts,
-                                       std::vector<double> &scratch, Selection selection);
+                                       Selection selection);
     // Names and writes the maps of one surface in order, and then the
     // surface itself when the batch asks for it; stops at the first failure.
     FileResult writeSurfaceMaps(const FbmBlock &block, double H, int seed, const QString &nameStem,

@@ -402,9 +402,7 @@ GaussianMapGenerator::cutOf(Field &field, std::vector<double> &scratch) const
     const int size = m_request.size;
     if (m_request.cut == FractalCut::Exact) {
         // An exact cut reads the field as drawn.
-        scratch.clear();
-        const ExactCoverCut cut =
-            exactCoverCut(field.values.data(), size, size, field.cover, scratch);
+        const ExactCoverCut cut = exactCoverCut(field.values.data(), size, size, field.cover);
         return Cut{cut.threshold, cut.tiesAbove};
     }
     // A ladder cut reads the field rescaled to [0, 1], as fractal surfaces

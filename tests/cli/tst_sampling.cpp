@@ -87,15 +87,13 @@ private Q_SLOTS:
         QCOMPARE(fractal.manifest.rowCount(), 2);
         FastFbmSurface surface;
         FbmBlock block;
-        std::vector<double> scratch;
         for (qsizetype row = 0; row < 2; ++row) {
             const Manifest &m = fractal.manifest;
             QCOMPARE(surface.generate(m.field(row, "H").toDouble(), 30, 12,
                                       m.field(row, "seed").toInt(), block, Generator::Philox),
                      FastFbmSurface::Status::Ok);
-            scratch.clear();
             const auto cut =
-                covercut::exactCut(block, m.field(row, "requested_cover").toInt(), scratch);
+                covercut::exactCutter(block).cut(m.field(row, "requested_cover").toInt());
             QCOMPARE(QByteArray::number(cut.threshold, 'g', 17), m.field(row, "threshold"));
         }
     }

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/surfacecut.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+// The cut by its definition: order the cells from the highest value down,
+// equal values in row-major order, and take the first round(cover %).
+ExactCoverCut sortedCut(const std::vector<double> &values, int cover)
+{
+    const auto cells = qint64(values.size());
+    const qint64 taken = (qint64(cover) * cells + 50) / 100;
+    if (taken <= 0)
+        return {std::numeric_limits<double>::infinity(), 0};
+    if (taken >= cells)
+        return {-std::numeric_limits<double>::infinity(), 0};
+    std::vector<double> order = values;
+    std::sort(order.begin(), order.end(), std::greater<>());
+    const double last = order[std::size_t(taken - 1)];
+    const auto first = qint64(std::find(order.begin(), order.end(), last) - order.begin());
+    const auto equal = std::count(order.begin(), order.end(), last);
+    if (taken - first < equal)
+        return {last, taken - first};
+    return {order[std::size_t(taken)], 0};
+}
+
+// Surfaces whose values crowd into a few bins, tie, span the whole range of
+// doubles, or are all equal: every way the binning could go astray.
+std::vector<std::vector<double>> surfaces(int size)
+{
+    std::mt19937_64 bits(7);
+    std::normal_distribution<double> normal;
+    std::vector<std::vector<double>> all;
+    const auto cells = std::size_t(size) * std::size_t(size);
+    auto make = [&](auto value) {
+        std::vector<double> s(cells);
+        for (double &v : s)
+            v = value();
+        all.push_back(std::move(s));
+    };
+    make([&] { return normal(bits); });
+    make([&] { return std::round(normal(bits) * 3.0) / 4.0; });
+    make(
+        [&] { return bits() % 2 ? std::clamp(1e308 * normal(bits), -1.7e308, 1.7e308) : -1e-300; });
+    make([&] { return 1.0 + std::ldexp(double(bits() % 5), -52); });
+    make([&] { return std::exp(normal(bits) * 30.0); });
+    make([] { return 0.25; });
+    // A sample taken every sixteenth cell sees only the zeros.
+    make([&, at = 0]() mutable { return at++ % 16 == 0 ? 0.0 : normal(bits); });
+    return all;
+}
+
+} // namespace
+
+class TestSurfaceCut : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The binned selection gives the cut of the definition, for every cover
+    // of a surface asked of one cutter, and read through a stride.
+    void binnedCutsAreTheCutsOfTheOrderedCells()
+    {
+        for (const int size : {1, 2, 7, 64}) {
+            for (const std::vector<double> &values : surfaces(size)) {
+                // One column of padding, as fractal blocks are laid out.
+                std::vector<double> padded(std::size_t(size) * std::size_t(size + 1), std::nan(""));
+                for (int r = 0; r < size; ++r)
+                    std::copy_n(values.begin() + r * size, size, padded.begin() + r * (size + 1));
+                ExactCutter cutter(padded.data(), size, size + 1);
+                for (int cover = 0; cover <= 100; ++cover) {
+                    const ExactCoverCut want = sortedCut(values, cover);
+                    const ExactCoverCut got = cutter.cut(cover);
+                    QCOMPARE(got.threshold, want.threshold);
+                    QCOMPARE(got.tiesAbove, want.tiesAbove);
+                    CutCells cells(values.data(), size, got.threshold, got.tiesAbove);
+                    qint64 habitat = 0;
+                    for (int r = 0; r < size; ++r)
+                        for (int c = 0; c < size; ++c)
+                            habitat += cells(r, c);
+                    QCOMPARE(habitat, (qint64(cover) * size * size + 50) / 100);
+                }
+            }
+        }
+    }
+
+    // Surfaces whose evenly spaced cells hold a middle run of values and
+    // whose other cells lie far above or below it: as the count above
+    // grows, the threshold walks through the run and past both its ends.
+    void thresholdsAtTheEdgesOfASampleAreFound()
+    {
+        const int size = 64;
+        const int cells = size * size;
+        for (int high = 1700; high <= 2100; ++high) {
+            std::vector<double> values(std::size_t(cells), 0.0);
+            int other = 0;
+            for (int at = 0; at < cells; ++at) {
+                if (at % 16 == 0)
+                    values[std::size_t(at)] = double(cells - at);
+                else if (other++ < high)
+                    values[std::size_t(at)] = 1e6 + other;
+                else
+                    values[std::size_t(at)] = -1e6 - other;
+            }
+            const ExactCoverCut want = sortedCut(values, 50);
+            const ExactCoverCut got = ExactCutter(values.data(), size, size).cut(50);
+            QCOMPARE(got.threshold, want.threshold);
+            QCOMPARE(got.tiesAbove, want.tiesAbove);
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSurfaceCut)
+#include "tst_surfacecut.moc"
