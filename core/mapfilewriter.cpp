@@ -5,7 +5,12 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <charconv>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue, Format format)
     : m_matrix(MapFileWriter::format(matrixValue))
@@ -28,6 +33,62 @@ QByteArray MapFileWriter::shortest(double value)
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
     return QByteArray(text, int(result.ptr - text));
+}
+
+void MapFileWriter::putCells(const std::uint8_t *cells, int columnCount)
+{
+#if defined(__SSE2__)
+    if (m_cover.length == 2 && m_matrix.length == 2) {
+        // Each byte doubled, then each pair made the habitat's or the
+        // matrix's two characters by a mask.
+        const __m128i cover =
+            _mm_set1_epi16(short(std::uint8_t(m_cover.text[0]) | std::uint8_t(' ') << 8));
+        const __m128i matrix =
+            _mm_set1_epi16(short(std::uint8_t(m_matrix.text[0]) | std::uint8_t(' ') << 8));
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one = _mm_set1_epi8(1);
+        qint64 habitatCells = 0;
+        int column = 0;
+        while (column < columnCount) {
+            // Sixteen bytes at a time past the cells written stay inside
+            // the slack.
+            if (bufferSize - m_used < 64)
+                flushBuffer();
+            const int chunk =
+                int(std::min<qint64>(columnCount - column, (bufferSize - m_used) / 2));
+            char *out = m_buffer.get() + m_used;
+            int done = 0;
+            // Twice the matrix cells, summed in two halves.
+            __m128i matrixBytes = zero;
+            for (; done + 8 <= chunk; done += 8) {
+                const __m128i eight =
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i *>(cells + column + done));
+                const __m128i matrixCells = _mm_cmpeq_epi8(_mm_unpacklo_epi8(eight, eight), zero);
+                const __m128i text = _mm_or_si128(_mm_and_si128(matrixCells, matrix),
+                                                  _mm_andnot_si128(matrixCells, cover));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * done), text);
+                matrixBytes =
+                    _mm_add_epi64(matrixBytes, _mm_sad_epu8(_mm_and_si128(matrixCells, one), zero));
+            }
+            const qint64 matrixTwice =
+                _mm_cvtsi128_si64(matrixBytes) +
+                _mm_cvtsi128_si64(_mm_unpackhi_epi64(matrixBytes, matrixBytes));
+            habitatCells += done - matrixTwice / 2;
+            for (; done < chunk; ++done) {
+                const bool habitat = cells[column + done] != 0;
+                std::memcpy(out + 2 * done, (habitat ? m_cover : m_matrix).text, 2);
+                habitatCells += habitat;
+            }
+            m_used += 2 * qsizetype(chunk);
+            column += chunk;
+        }
+        m_habitatCells += habitatCells;
+        m_cells += columnCount;
+        endRow();
+        return;
+    }
+#endif
+    putRow(columnCount, [cells](int column) { return cells[column] != 0; });
 }
 
 MapFileWriter::Code MapFileWriter::format(qint32 value)

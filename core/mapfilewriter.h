@@ -8,6 +8,7 @@
 
 #include <QtGlobal>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -84,6 +85,12 @@ public:
         m_cells += columnCount;
         endRow();
     }
+
+    // A whole row already settled into bytes, nonzero for habitat: the form
+    // every generator can give a row in. When both codes are one character,
+    // as the default 0 and 1 are, sixteen bytes of text are made at a time
+    // instead of one code per cell.
+    void putCells(const std::uint8_t *cells, int columnCount);
 
     void endRow()
     {

@@ -4,8 +4,6 @@
 MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     : m_output(output)
     , m_inMemory(inMemory)
-    , m_textOnly(!inMemory && output.format != MapFormat::GeoTiff && !output.metrics)
-    , m_textWithMetrics(!inMemory && output.format != MapFormat::GeoTiff && output.metrics)
     , m_text(output.matrixValue, output.coverValue,
              output.format == MapFormat::GeoTiff ? MapFormat::Plain : output.format)
 {
@@ -18,8 +16,7 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
 
 FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
 {
-    if (!m_textOnly)
-        m_row.resize(std::size_t(columnCount));
+    m_row.resize(std::size_t(columnCount));
     if (m_output.metrics && columnCount != m_metricsColumns) {
         m_metrics = std::make_unique<LandscapeMetricsAccumulator>(columnCount, m_output.neighbours,
                                                                   m_output.georeference.cellSize);
@@ -35,6 +32,25 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
     if (m_tiff)
         return m_tiff->open(path, rowCount, columnCount, m_output.georeference);
     return m_text.open(path, rowCount, columnCount);
+}
+
+void MapWriter::putCells(const std::uint8_t *row, int columnCount)
+{
+    if (m_inMemory) {
+        qint64 habitat = 0;
+        for (int column = 0; column < columnCount; ++column) {
+            m_cells.push_back(row[column] ? m_output.coverValue : m_output.matrixValue);
+            habitat += row[column] != 0;
+        }
+        m_memoryCells += columnCount;
+        m_memoryHabitat += habitat;
+    } else if (m_tiff) {
+        m_tiff->putRow([row](int column) { return row[column] != 0; });
+    } else {
+        m_text.putCells(row, columnCount);
+    }
+    if (m_metrics)
+        m_metrics->addRow(row);
 }
 
 qint64 MapWriter::cellCount() const

@@ -39,42 +39,16 @@ public:
     // The next row, top first: isHabitat(column) for every column in order.
     template <typename IsHabitat> void putRow(int columnCount, IsHabitat isHabitat)
     {
-        if (m_textOnly) {
-            m_text.putRow(columnCount, isHabitat);
-            return;
-        }
+        // The row is settled first, then written and measured from its
+        // bytes: the text is made many cells at a time, which a code per
+        // call of isHabitat cannot be.
         std::uint8_t *const row = m_row.data();
-        if (m_textWithMetrics) {
-            // Settling the row inside the text loop keeps the formatting in
-            // the shadow of the generator, as when the map only goes to text;
-            // a second loop over the settled row would cost as much again.
-            m_text.putRow(columnCount, [row, &isHabitat](int column) {
-                const bool habitat = isHabitat(column);
-                row[column] = habitat;
-                return habitat;
-            });
-            m_metrics->addRow(row);
-            return;
-        }
-        qint64 habitat = 0;
-        for (int column = 0; column < columnCount; ++column) {
+        for (int column = 0; column < columnCount; ++column)
             row[column] = isHabitat(column) ? 1 : 0;
-            habitat += row[column];
-        }
-        const auto fromRow = [row](int column) { return row[column] != 0; };
-        if (m_inMemory) {
-            for (int column = 0; column < columnCount; ++column)
-                m_cells.push_back(row[column] ? m_output.coverValue : m_output.matrixValue);
-            m_memoryCells += columnCount;
-            m_memoryHabitat += habitat;
-        } else if (m_tiff) {
-            m_tiff->putRow(fromRow);
-        } else {
-            m_text.putRow(columnCount, fromRow);
-        }
-        if (m_metrics)
-            m_metrics->addRow(row);
+        putCells(row, columnCount);
     }
+    // A row already settled into bytes, nonzero for habitat.
+    void putCells(const std::uint8_t *row, int columnCount);
 
     qint64 cellCount() const;
     qint64 habitatCellCount() const;
@@ -87,8 +61,6 @@ public:
 private:
     const BatchOutput m_output;
     const bool m_inMemory;
-    const bool m_textOnly;
-    const bool m_textWithMetrics;
     std::vector<qint32> m_cells;
     qint64 m_memoryCells = 0;
     qint64 m_memoryHabitat = 0;

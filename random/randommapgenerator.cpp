@@ -128,12 +128,12 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
     const QString name = mapFileName(place.replicateIndex, place.cover, nameStem);
     if (FileResult error = writer.open(name, size, size))
         return error;
+    std::vector<std::uint8_t> row(std::size_t(size), 0);
     if (m_request.generator == Generator::Philox) {
         const PhiloxRandomMap cells(quint32(m_request.seed), size, place.cover, draw);
-        std::vector<std::uint8_t> row(std::size_t(size), 0);
         for (int i = 0; i < size; ++i) {
             cells.fillRow(i, row.data());
-            writer.putRow(size, [&row](int column) { return row[std::size_t(column)] != 0; });
+            writer.putCells(row.data(), size);
         }
     } else {
         // The seed's bits are taken unchanged, as srand takes them.
@@ -141,8 +141,10 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
         rng.discard(firstDraw);
         // Largest draw that still gives habitat for this cover.
         const int habitatLimit = (32767 * place.cover) / 100;
-        for (int i = 0; i < size; ++i)
-            writer.putRow(size, [&rng, habitatLimit](int) { return rng.next() <= habitatLimit; });
+        for (int i = 0; i < size; ++i) {
+            rng.fillAtMost(row.data(), size, habitatLimit);
+            writer.putCells(row.data(), size);
+        }
     }
     if (FileResult error = writer.finish(map))
         return error;

@@ -127,6 +127,43 @@ private Q_SLOTS:
         QVERIFY(rowsOf(grid) == cells);
     }
 
+    // A row handed over as bytes is the same text, and the same counts, as
+    // the row put a cell at a time: with one-character codes, which are
+    // made many at a time, and with longer ones; rows of every length
+    // around the width of a block, and rows crossing the buffer's end.
+    void rowsOfBytesAreTheRowsOfCells()
+    {
+        QTemporaryDir dir;
+        for (const auto format : {MapFileWriter::Format::Plain, MapFileWriter::Format::AsciiGrid}) {
+            for (const auto &[matrix, cover] : {std::pair{0, 1}, {9, 5}, {0, -1}, {10, 1}}) {
+                for (const int columns : {1, 7, 8, 9, 17, 600001}) {
+                    MapFileWriter bytes(matrix, cover, format);
+                    MapFileWriter cells(matrix, cover, format);
+                    const QString a = dir.filePath(QStringLiteral("bytes"));
+                    const QString b = dir.filePath(QStringLiteral("cells"));
+                    QVERIFY(!bytes.open(a, 3, columns) && !cells.open(b, 3, columns));
+                    std::vector<std::uint8_t> row(std::size_t(columns), 0);
+                    for (int r = 0; r < 3; ++r) {
+                        for (int c = 0; c < columns; ++c) {
+                            row[std::size_t(c)] = (c * 7 + r) % 3 == 0 ? 1 : 0;
+                            cells.putCell(row[std::size_t(c)] != 0);
+                        }
+                        cells.endRow();
+                        bytes.putCells(row.data(), columns);
+                    }
+                    QCOMPARE(bytes.habitatCellCount(), cells.habitatCellCount());
+                    QCOMPARE(bytes.cellCount(), cells.cellCount());
+                    QVERIFY(!bytes.commit() && !cells.commit());
+                    QVERIFY2(readAll(a) == readAll(b),
+                             qPrintable(QStringLiteral("%1 columns, codes %2 and %3")
+                                            .arg(columns)
+                                            .arg(matrix)
+                                            .arg(cover)));
+                }
+            }
+        }
+    }
+
     void countsStartAgainWithEveryFile()
     {
         QTemporaryDir dir;

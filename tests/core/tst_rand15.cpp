@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <vector>
+
 class TestRand15 : public QObject {
     Q_OBJECT
 
@@ -66,6 +68,24 @@ private Q_SLOTS:
         jumped.discard(steps);
         QCOMPARE(jumped.state(), stepped.state());
         QCOMPARE(jumped.next(), stepped.next());
+    }
+
+    // Rows drawn many lanes at a time are the draws of next(), in order,
+    // for any length, and leave the state where next() would.
+    void rowsInLanesAreTheSequence()
+    {
+        for (const int length : {0, 1, 7, 8, 9, 63, 1000}) {
+            for (const int limit : {-1, 0, 16383, 32767}) {
+                Rand15 lanes(quint32(length * 7919 + limit));
+                Rand15 stepped = lanes;
+                std::vector<std::uint8_t> row(std::size_t(length) + 1, 7);
+                lanes.fillAtMost(row.data(), length, limit);
+                for (int i = 0; i < length; ++i)
+                    QCOMPARE(row[std::size_t(i)], std::uint8_t(stepped.next() <= limit));
+                QCOMPARE(row.back(), std::uint8_t(7));
+                QCOMPARE(lanes.state(), stepped.state());
+            }
+        }
     }
 };
 
