@@ -3,7 +3,7 @@
 
 #include "cli/batchcommand.h"
 #include "cli/mergecommand.h"
-#include "cli/rendercommand.h"
+#include "cli/renderloader.h"
 #include "cli/scancommand.h"
 
 #include <QCommandLineParser>
@@ -26,7 +26,8 @@ QString topLevelHelp(const QString &program)
                "  gaussian  maps cut from Gaussian random fields or exact fBm surfaces\n"
                "  merge     gathers the shares of a batch split with --shard into one folder\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
-               "  scan      the spread of each metric over a pilot sample, per H or range and cover\n"
+               "  scan      the spread of each metric over a pilot sample, per H or range and "
+               "cover\n"
                "\n"
                "Options:\n"
                "  -h, --help     Displays help on commandline options.\n"
@@ -121,8 +122,10 @@ int CommandLine::run(const QStringList &arguments)
     }
     if (command == QLatin1String("render")) {
         m_command = command;
-        RenderCommand render(*this);
-        return render.run(rest);
+        const RenderModule render = loadRenderModule();
+        if (!render.run)
+            return runFailure(render.failure);
+        return render.run(this, &rest);
     }
     if (command == QLatin1String("scan")) {
         m_command = command;

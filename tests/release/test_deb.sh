@@ -57,6 +57,12 @@ LD_DEBUG=files /usr/bin/patchwright-cli fractal --out maps --hurst 0.5:0.5:1 --c
 grep -q "file=/usr/lib/.*patchwright/libpatchwright_gdal.so" "$work/loader.log" ||
   fail "the GDAL module was not loaded from /usr/lib: $(grep -m1 libpatchwright_gdal "$work/loader.log")"
 [[ $(ls maps/*.tif | wc -l) == 2 ]] || fail "expected 2 GeoTIFFs, got: $(ls maps)"
+# Previews come from the render module, likewise found in the installed tree.
+LD_DEBUG=files /usr/bin/patchwright-cli render maps/FBM_0.50_030_00001.tif --out preview.png \
+  --quiet 2>"$work/render.log" || { tail "$work/render.log"; fail "render failed"; }
+grep -q "file=/usr/lib/.*patchwright/libpatchwright_render.so" "$work/render.log" ||
+  fail "the render module was not loaded from /usr/lib: $(grep -m1 libpatchwright_render "$work/render.log")"
+[[ -s preview.png ]] || fail "render wrote no preview"
 [[ $(head -1 maps/FBM_manifest.csv) == *",version" ]] || fail "the manifest has no version column"
 [[ $(tail -1 maps/FBM_manifest.csv) == *",$version" ]] || fail "the manifest names another version"
 
