@@ -22,7 +22,11 @@ void *BulkMemory::allocateLarge(std::size_t bytes)
         throw std::bad_alloc();
 #if defined(MADV_HUGEPAGE)
     // Only advice: where large pages are off or scarce, small ones are used.
-    ::madvise(p, rounded, MADV_HUGEPAGE);
+    // The last part of the buffer, short of a large page, stays in small
+    // ones: a large page there would make the rounding up resident too, up
+    // to 2 MiB that hold nothing.
+    if (const std::size_t whole = bytes / largePage * largePage; whole > 0)
+        ::madvise(p, whole, MADV_HUGEPAGE);
 #endif
     return p;
 }
