@@ -102,11 +102,6 @@ Journal readJournal(const QString &path)
     return journal;
 }
 
-QString kindWord(MapRecord::Kind kind)
-{
-    return kind == MapRecord::Kind::Random ? QStringLiteral("random") : QStringLiteral("fractal");
-}
-
 // Columns a resumed run writes anew for every map: the release, and how a
 // cell with targets fared, which is known only at the end.
 bool rewrittenColumn(const QByteArray &name)
@@ -181,7 +176,7 @@ BatchJob &BatchJob::operator=(BatchJob &&) noexcept = default;
 
 RunRecord BatchJob::runRecord() const
 {
-    return {kindWord(m_source->kind()), shareText(m_source->output().shard),
+    return {QLatin1String(kindWord(m_source->kind())), shareText(m_source->output().shard),
             QString::fromLatin1(patchwrightVersion), m_source->requestRecord()};
 }
 

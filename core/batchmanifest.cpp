@@ -77,9 +77,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     const bool fractal = record.kind == MapRecord::Kind::Fractal;
     const bool gaussian = record.kind == MapRecord::Kind::Gaussian;
     const bool fbm = gaussian && record.model == CovarianceModel::Fbm;
-    const QByteArray kind = fractal    ? QByteArrayLiteral("fractal")
-                            : gaussian ? QByteArrayLiteral("gaussian")
-                                       : QByteArrayLiteral("random");
+    const QByteArray kind(kindWord(record.kind));
     // Both front ends make square maps; a caller of the core that does not
     // still gets both sides.
     const QByteArray size =

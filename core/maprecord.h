@@ -78,3 +78,18 @@ struct MapRecord {
     // wrote surfaces.
     QString surfaceFile;
 };
+
+// The word of a kind of map, as the manifest's kind column and a run's
+// record of its request write it.
+constexpr const char *kindWord(MapRecord::Kind kind)
+{
+    switch (kind) {
+    case MapRecord::Kind::Random:
+        return "random";
+    case MapRecord::Kind::Fractal:
+        return "fractal";
+    case MapRecord::Kind::Gaussian:
+        return "gaussian";
+    }
+    return "random";
+}

@@ -4,8 +4,11 @@
 #include "tests/support/runfolders.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -141,6 +144,14 @@ private Q_SLOTS:
             const QString difference = runDifference(whole, merged);
             QVERIFY2(difference.isEmpty(),
                      qPrintable(QStringLiteral("%1 shares: %2").arg(count).arg(difference)));
+        }
+        // Each share's record names the batch's own family.
+        QDirIterator records(dir.path(), {QStringLiteral("*shard.json")}, QDir::Files,
+                             QDirIterator::Subdirectories);
+        QVERIFY(records.hasNext());
+        while (records.hasNext()) {
+            const QJsonObject record = QJsonDocument::fromJson(readAll(records.next())).object();
+            QCOMPARE(record.value(QStringLiteral("kind")).toString(), batch.first());
         }
     }
 
