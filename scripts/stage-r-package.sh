@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Lays out the R package as R builds it: r/ with the engine's sources
-# (core/, random/, fractal/: QtCore only, no moc) copied into its src/, so
+# (core/, random/, fractal/, gaussian/: QtCore only, no moc) copied into its src/, so
 # that the package, and the tarball R CMD build makes of it, compile the same
 # core as the command line without reaching back into the repository.
 # Dialogs are left out: they need Qt Widgets and belong to the GUI library.
@@ -12,7 +12,7 @@ dest=${1:?usage: stage-r-package.sh DEST}/patchwright
 rm -rf "$dest"
 mkdir -p "$dest"
 cp -R "$root/r/." "$dest/"
-for folder in core random fractal; do
+for folder in core random fractal gaussian; do
   mkdir -p "$dest/src/$folder"
   for file in "$root/$folder"/*.cpp "$root/$folder"/*.h; do
     case $(basename "$file") in

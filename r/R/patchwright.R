@@ -48,7 +48,11 @@ fractal_batch <- function(...) {
   .batch(.Call(pw_fractal_batch, list(...)))
 }
 
-batch_options <- function(kind = c("random", "fractal")) {
+gaussian_batch <- function(...) {
+  .batch(.Call(pw_gaussian_batch, list(...)))
+}
+
+batch_options <- function(kind = c("random", "fractal", "gaussian")) {
   options <- .Call(pw_batch_options, match.arg(kind))
   data.frame(keyword = options$keyword, default = I(options$default),
              choices = I(options$choices), help = options$help)

@@ -19,6 +19,7 @@
 #include "core/mapreader.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 
 #include <R_ext/Rallocators.h>
@@ -161,6 +162,25 @@ BatchKind kindOf(const FractalBatchRequest &)
     return BatchKind::Fractal;
 }
 
+BatchKind kindOf(const GaussianBatchRequest &)
+{
+    return BatchKind::Gaussian;
+}
+
+// The word batch_options() takes for a kind.
+QString kindName(BatchKind kind)
+{
+    switch (kind) {
+    case BatchKind::Random:
+        return QStringLiteral("random");
+    case BatchKind::Fractal:
+        return QStringLiteral("fractal");
+    case BatchKind::Gaussian:
+        return QStringLiteral("gaussian");
+    }
+    return {};
+}
+
 // Sets one option of a request from an R value, with the core's words.
 template <typename Request>
 void applyArgument(Request &request, const BatchOption &option, const QString &name, SEXP value)
@@ -186,8 +206,7 @@ template <typename Request> Request requestOf(SEXP arguments)
         const BatchOption *option = findBatchOption(kind, name);
         if (!option || name != QLatin1String(option->key))
             refuse(QStringLiteral("Unknown option '%1'; batch_options(\"%2\") lists them.")
-                       .arg(name, kind == BatchKind::Random ? QStringLiteral("random")
-                                                            : QStringLiteral("fractal")));
+                       .arg(name, kindName(kind)));
         applyArgument(request, *option, name, VECTOR_ELT(arguments, i));
     }
     if (!request.output.folder.isEmpty())
@@ -490,13 +509,11 @@ SEXP rValue(const OptionValue &value)
 
 BatchKind batchKind(SEXP kindValue)
 {
-    const std::string kind = Rcpp::as<std::string>(kindValue);
-    if (kind == "random")
-        return BatchKind::Random;
-    if (kind == "fractal")
-        return BatchKind::Fractal;
-    refuse(QStringLiteral("kind must be random or fractal, not '%1'")
-               .arg(QString::fromStdString(kind)));
+    const QString kind = QString::fromStdString(Rcpp::as<std::string>(kindValue));
+    for (const BatchKind k : {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian})
+        if (kind == kindName(k))
+            return k;
+    refuse(QStringLiteral("kind must be random, fractal or gaussian, not '%1'").arg(kind));
 }
 
 } // namespace
@@ -514,6 +531,13 @@ SEXP pw_fractal_batch(SEXP arguments)
 {
     BEGIN_RCPP
     return runBatch<FractalMapGenerator, FractalBatchRequest>(arguments);
+    END_RCPP
+}
+
+SEXP pw_gaussian_batch(SEXP arguments)
+{
+    BEGIN_RCPP
+    return runBatch<GaussianMapGenerator, GaussianBatchRequest>(arguments);
     END_RCPP
 }
 
@@ -647,6 +671,7 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
 static const R_CallMethodDef callMethods[] = {
     {"pw_random_batch", reinterpret_cast<DL_FUNC>(&pw_random_batch), 1},
     {"pw_fractal_batch", reinterpret_cast<DL_FUNC>(&pw_fractal_batch), 1},
+    {"pw_gaussian_batch", reinterpret_cast<DL_FUNC>(&pw_gaussian_batch), 1},
     {"pw_batch_options", reinterpret_cast<DL_FUNC>(&pw_batch_options), 1},
     {"pw_fbm_surface", reinterpret_cast<DL_FUNC>(&pw_fbm_surface), 4},
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},

@@ -80,7 +80,8 @@ layer_cells <- function(maps, i) {
 # Every layer of an R batch equals the command line's file of the same
 # request, and every record its manifest row.
 expect_batch_is_cli <- function(kind, args) {
-  batch <- suppressMessages(do.call(if (kind == "random") random_batch else fractal_batch, args))
+  maker <- switch(kind, random = random_batch, fractal = fractal_batch, gaussian = gaussian_batch)
+  batch <- suppressMessages(do.call(maker, args))
   out <- run_cli(kind, args)
   manifest <- manifest_text(out)
   expect_gt(nrow(manifest), 0)

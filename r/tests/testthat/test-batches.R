@@ -8,7 +8,10 @@ requests <- list(
   random = list(size = 12, cover = c(10, 25, 40), seed = 3L),
   fractal = list(size = 64, hurst = c(0.3, 0.7), cover = c(20, 40), metrics = TRUE),
   fractal = list(size = 17, hurst = 0.5, cover = seq(10, 50, 20), replicates = 2,
-                 cut = "exact", generator = "philox", format = "asc")
+                 cut = "exact", generator = "philox", format = "asc"),
+  gaussian = list(size = 24, range = c(3, 6), cover = c(20, 50), replicates = 2, metrics = TRUE),
+  gaussian = list(size = 20, model = "fbm", hurst = 0.7, cover = 40, cut = "ladder",
+                  format = "asc", cell_size = 10)
 )
 
 test_that("every map and record equals the command line's file and manifest row", {
@@ -27,6 +30,9 @@ test_that("targets keep the maps and records the command line keeps", {
   expect_batch_is_cli("fractal", list(
     size = 32, hurst = 0.7, cover = 30, replicates = 3, generator = "philox", cut = "exact",
     distinct_surfaces = TRUE, target = list(np = c(3, 5)), max_draws = 100, metrics = TRUE))
+  expect_batch_is_cli("gaussian", list(
+    size = 24, model = "matern", nu = 1.5, range = 6, cover = 30, replicates = 3,
+    target = list(np = c(4, 12)), max_draws = 60, metrics = TRUE))
   # A cell that cannot be filled says so, as the command line's summary does.
   expect_message(
     short <- random_batch(size = 10, cover = 50, replicates = 2, generator = "philox",
