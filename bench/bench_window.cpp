@@ -6,16 +6,21 @@
 // one anew. Run it with QT_QPA_PLATFORM=offscreen on a machine with no
 // display.
 #include "app/mainwindow.h"
+#include "tests/support/modal.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -62,6 +67,41 @@ void BM_ClickToPicture(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ClickToPicture)->Arg(1024)->Arg(4096)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_EventGapDuringBatch(benchmark::State &state)
+{
+    MainWindow window;
+    window.show();
+    auto *random = window.findChild<QAction *>(QStringLiteral("actionRandom"));
+    double longest = 0;
+    int run = 0;
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QString::number(++run));
+        whenModal<QDialog>([folder](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>(QStringLiteral("Ci"))->setValue(50);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Cf"))->setValue(50);
+            dialog->findChild<QSpinBox *>(QStringLiteral("Tam"))->setValue(3000);
+            dialog->findChild<QSpinBox *>(QStringLiteral("amo"))->setValue(4);
+            dialog->findChild<QLineEdit *>(QStringLiteral("path"))->setText(folder);
+            clickOk(dialog);
+        });
+        auto last = std::chrono::steady_clock::now();
+        QTimer ticker;
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout, [&last, &longest] {
+            const auto now = std::chrono::steady_clock::now();
+            longest =
+                std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            last = now;
+        });
+        ticker.start();
+        random->trigger();
+        ticker.stop();
+    }
+    state.counters["longest_gap_ms"] = longest;
+}
+BENCHMARK(BM_EventGapDuringBatch)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
