@@ -64,6 +64,11 @@ fbm_surface <- function(size, hurst, seed, generator = NULL) {
   .raster(values, side, side)
 }
 
+gaussian_surface <- function(size, model, range, seed, nu = NULL, cover = 0, replicate = 1) {
+  values <- .Call(pw_gaussian_surface, size, model, range, seed, nu, cover, replicate)
+  .raster(values, size, size)
+}
+
 read_map <- function(path) {
   path <- path.expand(path)
   map <- .Call(pw_read_map, path)

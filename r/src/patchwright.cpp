@@ -19,6 +19,7 @@
 #include "core/mapreader.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
+#include "gaussian/gaussianfield.h"
 #include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 
@@ -596,6 +597,63 @@ SEXP pw_fbm_surface(SEXP sizeValue, SEXP hurstValue, SEXP seedValue, SEXP genera
     END_RCPP
 }
 
+SEXP pw_gaussian_surface(SEXP sizeValue, SEXP modelValue, SEXP rangeValue, SEXP seedValue,
+                         SEXP nuValue, SEXP coverValue, SEXP replicateValue)
+{
+    BEGIN_RCPP
+    // The field a Gaussian batch of this size, model, range (H for fbm) and
+    // seed draws for a cover and replicate, so the batch's words and limits
+    // apply.
+    GaussianBatchRequest request;
+    const auto set = [&](const char *key, const char *name, SEXP value) {
+        applyArgument(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)),
+                      QLatin1String(name), value);
+    };
+    set("size", "size", sizeValue);
+    set("model", "model", modelValue);
+    const bool fbm = request.model == CovarianceModel::Fbm;
+    set(fbm ? "hurst" : "range", "range", rangeValue);
+    set("seed", "seed", seedValue);
+    set("nu", "nu", nuValue);
+    if (const auto refusal = request.refusal())
+        refuse(*refusal);
+    if (request.axisValues().size() != 1)
+        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
+                   : QStringLiteral("range is one range, not a sweep"));
+    // One cover of a batch, 0 to 100, and its replicate, or for a batch
+    // with targets its draw, which may go as far as a cell's draws.
+    const auto whole = [](const char *name, SEXP value, IntLimits limits) {
+        if (!Rf_isNumeric(value) || Rf_isLogical(value) || Rf_xlength(value) != 1 ||
+            !std::isfinite(Rf_asReal(value)) || Rf_asReal(value) != std::floor(Rf_asReal(value)))
+            refuse(QStringLiteral("%1 must be a whole number, not %2")
+                       .arg(QLatin1String(name), shown(value)));
+        const double number = Rf_asReal(value);
+        if (number < limits.min || number > limits.max)
+            refuse(QStringLiteral("%1 must be between %2 and %3")
+                       .arg(QLatin1String(name))
+                       .arg(limits.min)
+                       .arg(limits.max));
+        return int(number);
+    };
+    const int cover = whole(
+        "cover", coverValue,
+        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
+    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
+    const double axis = request.axisValues().front();
+    auto built =
+        CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis), request.size);
+    if (!built.embedding)
+        refuse(built.refusal);
+    std::vector<double> values;
+    if (!built.embedding->draw(GaussianMapGenerator::fieldStream(request, axis, cover, replicate),
+                               values))
+        throw std::bad_alloc();
+    Rcpp::NumericVector field(bulkVector(REALSXP, R_xlen_t(values.size())));
+    std::memcpy(REAL(field), values.data(), values.size() * sizeof(double));
+    return field;
+    END_RCPP
+}
+
 SEXP pw_read_map(SEXP pathValue)
 {
     BEGIN_RCPP
@@ -674,6 +732,7 @@ static const R_CallMethodDef callMethods[] = {
     {"pw_gaussian_batch", reinterpret_cast<DL_FUNC>(&pw_gaussian_batch), 1},
     {"pw_batch_options", reinterpret_cast<DL_FUNC>(&pw_batch_options), 1},
     {"pw_fbm_surface", reinterpret_cast<DL_FUNC>(&pw_fbm_surface), 4},
+    {"pw_gaussian_surface", reinterpret_cast<DL_FUNC>(&pw_gaussian_surface), 7},
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},
     {"pw_metrics", reinterpret_cast<DL_FUNC>(&pw_metrics), 6},
     {nullptr, nullptr, 0},

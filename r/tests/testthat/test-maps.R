@@ -17,6 +17,26 @@ test_that("fbm_surface is the surface a one-H batch cuts its maps from", {
   expect_error(fbm_surface(1, 0.5, 0), "the map size must be between")
 })
 
+test_that("gaussian_surface is the field a Gaussian batch cuts each map from", {
+  batch <- gaussian_batch(model = "matern", nu = 1.5, range = 5, size = 24, cover = c(20, 60),
+                          replicates = 2, seed = 9)
+  for (m in seq_len(nrow(batch$records))) {
+    record <- batch$records[m, ]
+    field <- gaussian_surface(24, "matern", 5, seed = 9, nu = 1.5,
+                              cover = record$requested_cover, replicate = record$replicate)
+    cells <- terra::as.matrix(field, wide = TRUE)
+    # Above the threshold, and the first tied cells row by row.
+    cut <- cells > record$threshold
+    tied <- which(t(cells) == record$threshold)[seq_len(record$tied_habitat)]
+    cut <- t(cut)
+    cut[tied] <- TRUE
+    expect_identical(layer_cells(batch$maps, m) == 1, t(cut))
+  }
+  expect_error(gaussian_surface(24, "matern", c(4, 5), seed = 1), "not a sweep")
+  expect_error(gaussian_surface(24, "exponential", 4, seed = 1, cover = 101),
+               "cover must be between 0 and 100")
+})
+
 test_that("read_map reads every format and says why it cannot", {
   folder <- tempfile("maps")
   for (format in c("plain", "asc", "tif")) {
