@@ -14,16 +14,18 @@ RenderModule loadRenderModule()
         QDir::cleanPath(here.filePath(QStringLiteral(PW_RENDER_MODULE_INSTALLED))),
         QStringLiteral(PW_RENDER_MODULE_BUILD_PATH)};
     QStringList reasons;
+    // The module stays loaded for the rest of the process, since the
+    // command's objects use its code to the end; a QLibrary leaves a library
+    // loaded when it goes.
+    static QLibrary library;
     for (const QString &path : candidates) {
         if (!QFileInfo::exists(path))
             continue;
-        // Never unloaded: the command's objects use its code to the end.
-        auto *library = new QLibrary(path);
+        library.setFileName(path);
         if (auto entry =
-                reinterpret_cast<RenderModule::Entry>(library->resolve("patchwrightRender")))
+                reinterpret_cast<RenderModule::Entry>(library.resolve("patchwrightRender")))
             return {entry, {}};
-        reasons << library->errorString();
-        delete library;
+        reasons << library.errorString();
     }
     if (reasons.isEmpty())
         reasons << QStringLiteral("%1 is neither beside the program nor where it is installed")
