@@ -95,9 +95,8 @@ std::optional<ExactCoverCut> ExactCutter::bracketedCut(qint64 taken)
         if (v >= low && v <= high)
             m_candidates.push_back(v);
     });
-    const auto between = qint64(m_candidates.size());
-    // The bracket missed, or values that order with nothing (NaN) are about.
-    if (!(above < taken && taken <= above + between) || above + between > cells)
+    // The bracket missed: the taken-th largest value is outside it.
+    if (!(above < taken && taken <= above + qint64(m_candidates.size())))
         return std::nullopt;
     const auto nth = m_candidates.end() - std::ptrdiff_t(taken - above);
     std::nth_element(m_candidates.begin(), nth, m_candidates.end());
