@@ -115,24 +115,34 @@ int ScanCommand::run(const QStringList &arguments)
                              "model", "range", "nu",    "neighbours", "cell_size"};
     std::vector<std::pair<QString, QCommandLineOption>> options;
     for (const char *key : shaping) {
-        std::optional<BatchKind> first;
+        // Each family's help, which differ where the limits or the default do.
+        const BatchOption *first = nullptr;
         QStringList owners;
+        QStringList helps;
         for (const auto &[kind, word] : families) {
-            if (!findBatchOption(kind, QLatin1String(key)))
+            const BatchOption *option = findBatchOption(kind, QLatin1String(key));
+            if (!option)
                 continue;
-            first = first.value_or(kind);
+            first = first ? first : option;
+            QString text = optionHelp(kind, *option);
+            if (std::string_view(key) == "cover") // a pilot sample is of one cover unless asked
+                text.replace(QStringLiteral("Default: %1.").arg(optionDefaultText(kind, *option)),
+                             QStringLiteral("Default: 30."));
             owners.append(QLatin1String(word));
+            helps.append(text);
         }
-        const BatchOption &option = *findBatchOption(*first, QLatin1String(key));
-        QString text = optionHelp(*first, option);
-        if (std::string_view(key) == "cover") // a pilot sample is of one cover unless asked
-            text.replace(QStringLiteral("Default: %1.").arg(optionDefaultText(*first, option)),
-                         QStringLiteral("Default: 30."));
-        if (owners.size() < qsizetype(std::size(families)))
+        QString text = helps.first();
+        if (helps.count(helps.first()) != helps.size()) {
+            QStringList each;
+            for (qsizetype i = 0; i < helps.size(); ++i)
+                each.append(QStringLiteral("%1 maps: %2").arg(owners[i], helps[i]));
+            text = each.join(QLatin1Char(' '));
+        } else if (owners.size() < qsizetype(std::size(families))) {
             text += QStringLiteral(" For %1 maps.").arg(owners.join(QStringLiteral(" and ")));
+        }
         options.emplace_back(
             QLatin1String(key),
-            QCommandLineOption(option.cliName(), text, QLatin1String(option.valueName)));
+            QCommandLineOption(first->cliName(), text, QLatin1String(first->valueName)));
         parser.addOption(options.back().second);
     }
     if (const auto done = m_cli.parseArguments(parser, help, arguments,
