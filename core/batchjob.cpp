@@ -729,7 +729,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     if (!report.batchListError)
         journal.remove();
     if (report.result.status == BatchResult::Status::Completed)
-        report.shortfalls = m_source->shortfalls(report.maps);
+        report.shortfalls = m_source->shortfalls(MapTally::of(report.maps));
     report.acceptance = m_source->acceptance();
 
     QSet<QString> rewritten;

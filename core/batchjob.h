@@ -70,7 +70,7 @@ public:
     virtual qint64 plannedMaps() const { return 0; }
     // For a run that went to its end: the requested maps it could not make,
     // and why, one line a reason.
-    virtual QStringList shortfalls(const QList<MapRecord> &written) const
+    virtual QStringList shortfalls(const MapTally &written) const
     {
         Q_UNUSED(written);
         return {};

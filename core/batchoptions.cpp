@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -895,6 +896,54 @@ const BatchOption *findBatchOption(BatchKind kind, QAnyStringView name)
             QAnyStringView::compare(name, option.cliName()) == 0)
             return &option;
     return nullptr;
+}
+
+QString respelled(const QString &message, OptionSpelling spell)
+{
+    // A mention starts a word; its value, when the option takes one, is
+    // the next word if that is a value the option can take.
+    static const QRegularExpression mention(QStringLiteral("(?<![^\\s(])--([a-z][a-z-]*)"));
+    static const QRegularExpression nextWord(QStringLiteral(" ([A-Za-z0-9_/+-]+(?:\\.[0-9]+)?)"));
+    QString out;
+    qsizetype copied = 0;
+    auto mentions = mention.globalMatch(message);
+    while (mentions.hasNext()) {
+        const QRegularExpressionMatch match = mentions.next();
+        if (match.capturedStart() < copied)
+            continue;
+        const BatchOption *option = nullptr;
+        for (const BatchKind kind : {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian})
+            if (!option)
+                option = findBatchOption(kind, match.capturedView(1));
+        if (!option)
+            continue;
+        qsizetype end = match.capturedEnd();
+        QString value;
+        if (option->type != OptionType::Flag) {
+            const QRegularExpressionMatch word =
+                nextWord.match(message, end, QRegularExpression::NormalMatch,
+                               QRegularExpression::AnchorAtOffsetMatchOption);
+            const QString token = word.captured(1);
+            bool number = false;
+            token.toDouble(&number);
+            static const QRegularExpression share(QStringLiteral("^(\\d+|K)/(\\d+|N)$"));
+            const bool fits =
+                word.hasMatch() &&
+                ((option->type == OptionType::Choice && option->words().contains(token)) ||
+                 ((option->type == OptionType::Whole || option->type == OptionType::Number) &&
+                  (number || token == QLatin1String(option->valueName))) ||
+                 (option->type == OptionType::Share && share.match(token).hasMatch()));
+            if (fits) {
+                value = token;
+                end = word.capturedEnd();
+            }
+        }
+        out += QStringView(message).sliced(copied, match.capturedStart() - copied);
+        out += spell(*option, value);
+        copied = end;
+    }
+    out += QStringView(message).sliced(copied);
+    return out;
 }
 
 QString optionDefaultText(BatchKind kind, const BatchOption &option)

@@ -145,6 +145,16 @@ std::optional<OptionError> setOption(FractalBatchRequest &request, const BatchOp
 std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchOption &option,
                                      const OptionValue &value);
 
+// How a front end other than the command line writes an option where a
+// message names it: with the value the message gives it, or, for a switch
+// or a mention without a value, an empty one.
+using OptionSpelling = QString (*)(const BatchOption &option, const QString &value);
+// The core's messages name options as the command line writes them ("add
+// --cut exact", "(--max-draws 5)"). The same message with every such
+// mention written by `spell`, as the Python module and the R package show
+// it; anything else in it is left as it is.
+QString respelled(const QString &message, OptionSpelling spell);
+
 // The prefix a front end without config.txt gives a kind's file names.
 QString defaultPrefix(BatchKind kind);
 

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <map>
 #include <optional>
+#include <tuple>
 
 // How one map of a batch was made and what it holds: enough to make it
 // again, and to choose maps by their real cover rather than by the cover in
@@ -93,3 +95,29 @@ constexpr const char *kindWord(MapRecord::Kind kind)
     }
     return "random";
 }
+
+// How many maps a run made of each cell of its batch, told apart as their
+// records tell them: by H, range and requested cover. What a run's
+// shortfalls are counted from; it holds a count a cell, not a record a map,
+// so that a batch of millions of maps kept in memory stays small.
+class MapTally {
+public:
+    using Cell = std::tuple<double, double, int>;
+
+    void add(const MapRecord &record)
+    {
+        ++m_counts[{record.H, record.range, record.requestedCover}];
+    }
+    template <typename Records> static MapTally of(const Records &records)
+    {
+        MapTally tally;
+        for (const MapRecord &record : records)
+            tally.add(record);
+        return tally;
+    }
+    // Each cell with its count, in no order a caller should rely on.
+    const std::map<Cell, qint64> &cells() const { return m_counts; }
+
+private:
+    std::map<Cell, qint64> m_counts;
+};

@@ -57,7 +57,7 @@ public:
     // Which requested covers fell short, at which H, and why: a cover no
     // threshold can cut from a map of this size, or one the surfaces of an H
     // did not give often enough.
-    QStringList shortfalls(const QList<MapRecord> &written) const override;
+    QStringList shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
     QStringList requestRecord() const override;
     bool writesFile(const QString &fileName) const override;

@@ -486,19 +486,20 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     return publisher.add(std::move(map));
 }
 
-QStringList GaussianMapGenerator::shortfalls(const QList<MapRecord> &written) const
+QStringList GaussianMapGenerator::shortfalls(const MapTally &written) const
 {
     if (m_request.output.selects())
         return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
     if (m_request.cut == FractalCut::Exact)
         return {};
     // Ladder cuts: a field none of whose thresholds gives its cover.
-    std::vector<std::array<int, 101>> counts(m_axis.size());
-    for (const MapRecord &map : written) {
-        const double value = m_request.model == CovarianceModel::Fbm ? map.H : map.range;
+    std::vector<std::array<qint64, 101>> counts(m_axis.size());
+    for (const auto &[cell, count] : written.cells()) {
+        const auto &[H, range, cover] = cell;
+        const double value = m_request.model == CovarianceModel::Fbm ? H : range;
         const auto a = std::size_t(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
-        if (a < m_axis.size() && map.requestedCover >= 0 && map.requestedCover <= 100)
-            ++counts[a][std::size_t(map.requestedCover)];
+        if (a < m_axis.size() && cover >= 0 && cover <= 100)
+            counts[a][std::size_t(cover)] += count;
     }
     QStringList lines;
     const std::vector<int> covers = m_request.covers.values();
@@ -512,7 +513,7 @@ QStringList GaussianMapGenerator::shortfalls(const QList<MapRecord> &written) co
             int asked = 0;
             for (int r = 0; r < m_request.replicates; ++r)
                 asked += ownsUnit(first + r) ? 1 : 0;
-            const int count = counts[a][std::size_t(cover)];
+            const qint64 count = counts[a][std::size_t(cover)];
             if (count < asked)
                 short_.append(tr("%1 of %2 at %3")
                                   .arg(count)

@@ -55,7 +55,7 @@ public:
     }
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;
-    QStringList shortfalls(const QList<MapRecord> &written) const override;
+    QStringList shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
     void settleRecords(QList<MapRecord> &records) const override;
     QStringList requestRecord() const override;

@@ -44,6 +44,7 @@ void MapQueue::run(const QString &nameStem)
     std::exception_ptr failure;
     try {
         MapPublisher publisher([this](MapRecord record, std::vector<qint32> cells) {
+            m_made.add(record);
             add(std::move(record), std::move(cells));
         });
         result = m_source->makeMaps(nameStem, publisher, progress);
@@ -52,10 +53,15 @@ void MapQueue::run(const QString &nameStem)
         // memory; the reader hears of it instead of the process ending.
         failure = std::current_exception();
     }
+    QStringList shortfalls;
+    if (!failure && result.status == BatchResult::Status::Completed)
+        shortfalls = m_source->shortfalls(m_made);
     // The source's threads and storage go with the batch, not with the
     // reader, who may keep the queue for a long time after its end.
     m_source.reset();
+    m_made = {};
     const std::lock_guard lock(m_mutex);
+    m_shortfalls = std::move(shortfalls);
     m_result = std::move(result);
     m_failure = failure;
     m_done = true;

@@ -6,6 +6,7 @@
 #include "core/maprecord.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <atomic>
@@ -65,6 +66,9 @@ public:
     // threw (a map too large for memory, say).
     const BatchResult &result() const { return m_result; }
     std::exception_ptr failure() const { return m_failure; }
+    // Once next() gave End after a whole batch: the covers or cells that got
+    // fewer maps than asked, in the source's words.
+    const QStringList &shortfalls() const { return m_shortfalls; }
 
 private:
     void add(MapRecord record, std::vector<qint32> cells);
@@ -84,5 +88,9 @@ private:
     bool m_done = false;
     BatchResult m_result;
     std::exception_ptr m_failure;
+    // The maps made, a count a cell, for the shortfalls; written by the
+    // batch's thread only.
+    MapTally m_made;
+    QStringList m_shortfalls;
     std::thread m_thread;
 };

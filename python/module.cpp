@@ -59,10 +59,29 @@ PyObject *argumentTypeError = nullptr;
     throw py::error_already_set();
 }
 
+// An option named in a message, as a caller writes it in Python.
+QString pythonSpelling(const BatchOption &option, const QString &value)
+{
+    const QString key = QLatin1String(option.key);
+    if (option.type == OptionType::Flag)
+        return key + QStringLiteral("=True");
+    if (value.isEmpty())
+        return key;
+    if (option.type == OptionType::Share)
+        return QStringLiteral("%1=(%2)").arg(
+            key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
+    if (option.type == OptionType::Choice || option.type == OptionType::Text)
+        return QStringLiteral("%1='%2'").arg(key, value);
+    return QStringLiteral("%1=%2").arg(key, value);
+}
+
 [[noreturn]] void refuse(const QString &message)
 {
-    throw py::value_error(message.toStdString());
+    throw py::value_error(respelled(message, pythonSpelling).toStdString());
 }
+
+// Raised as a warning when a batch ends with fewer maps than it asked for.
+PyObject *shortfallWarning = nullptr;
 
 // A 2D array over storage that the array then owns: the storage moves to
 // the heap, and the capsule that is the array's base hands it to `release`
@@ -243,11 +262,18 @@ private:
     {
         const std::exception_ptr failure = m_queue->failure();
         const BatchResult result = m_queue->result();
+        const QStringList shortfalls = m_queue->shortfalls();
         m_queue.reset();
         if (failure)
             std::rethrow_exception(failure);
         if (result.status == BatchResult::Status::Failed)
             throw std::runtime_error(result.message.toStdString());
+        // Covers or cells that got fewer maps than asked, as the command
+        // line warns of them; a filter that makes warnings errors raises.
+        for (const QString &line : shortfalls)
+            if (PyErr_WarnEx(shortfallWarning, respelled(line, pythonSpelling).toUtf8().constData(),
+                             1) != 0)
+                throw py::error_already_set();
     }
 
     ManifestColumns m_columns;
@@ -753,6 +779,14 @@ PYBIND11_MODULE(_patchwright, m)
     if (!argumentTypeError)
         throw py::error_already_set();
     m.attr("ArgumentTypeError") = py::handle(argumentTypeError);
+    shortfallWarning = PyErr_NewExceptionWithDoc(
+        "patchwright.ShortfallWarning",
+        "A batch ended with fewer maps than it asked for: covers no cut could give, or cells "
+        "whose draws did not meet the targets.",
+        PyExc_UserWarning, nullptr);
+    if (!shortfallWarning)
+        throw py::error_already_set();
+    m.attr("ShortfallWarning") = py::handle(shortfallWarning);
 
     py::class_<Batch>(m, "Batch")
         .def("__iter__", [](py::object self) { return self; })

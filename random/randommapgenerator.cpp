@@ -215,7 +215,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
     return end(BatchResult::completed());
 }
 
-QStringList RandomMapGenerator::shortfalls(const QList<MapRecord> &) const
+QStringList RandomMapGenerator::shortfalls(const MapTally &) const
 {
     if (!m_request.output.selects())
         return {};

@@ -41,7 +41,7 @@ public:
         return {m_request.samplingChanged(), false, m_request.output.metrics,
                 m_request.output.selects()};
     }
-    QStringList shortfalls(const QList<MapRecord> &written) const override;
+    QStringList shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
     void settleRecords(QList<MapRecord> &records) const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,

@@ -20,8 +20,12 @@ Functions:
 - ``metrics`` measures a map as the manifest's metric columns do.
 
 Bad arguments raise ``ValueError`` with the words ``patchwright-cli`` uses
-for the same mistake; arguments of the wrong type raise
-``ArgumentTypeError``, which is both a ``TypeError`` and a ``ValueError``.
+for the same mistake, options written as keywords; arguments of the wrong
+type raise ``ArgumentTypeError``, which is both a ``TypeError`` and a
+``ValueError``. A batch that ends with fewer maps than it asked for (covers
+no cut can give, cells whose draws missed the targets) warns with
+``ShortfallWarning`` once its maps are all read, as the command line warns
+on stderr.
 """
 
 import inspect
@@ -30,7 +34,7 @@ import os
 import numpy
 
 from . import _patchwright
-from ._patchwright import ArgumentTypeError, Batch
+from ._patchwright import ArgumentTypeError, Batch, ShortfallWarning
 from ._version import __version__
 
 __all__ = [
@@ -43,6 +47,7 @@ __all__ = [
     "metrics",
     "random_batch",
     "read_map",
+    "ShortfallWarning",
 ]
 
 # The largest side a map may have: the engine counts sides in 32 bits.

@@ -16,6 +16,7 @@ __all__ = [
     "metrics",
     "random_batch",
     "read_map",
+    "ShortfallWarning",
 ]
 
 __version__: str
@@ -32,6 +33,7 @@ Sweep = Union[range, Sequence[SupportsFloat], SupportsFloat]
 Targets = dict[str, tuple[Optional[SupportsFloat], Optional[SupportsFloat]]]
 
 class ArgumentTypeError(TypeError, ValueError): ...
+class ShortfallWarning(UserWarning): ...
 
 class Batch(Iterator[tuple[Record, Map]]):
     def __iter__(self) -> Batch: ...

@@ -43,9 +43,25 @@
 
 namespace {
 
+// An option named in a message, as a caller writes it in R.
+QString rSpelling(const BatchOption &option, const QString &value)
+{
+    const QString key = QLatin1String(option.key);
+    if (option.type == OptionType::Flag)
+        return key + QStringLiteral(" = TRUE");
+    if (value.isEmpty())
+        return key;
+    if (option.type == OptionType::Share)
+        return QStringLiteral("%1 = c(%2)")
+            .arg(key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
+    if (option.type == OptionType::Choice || option.type == OptionType::Text)
+        return QStringLiteral("%1 = \"%2\"").arg(key, value);
+    return QStringLiteral("%1 = %2").arg(key, value);
+}
+
 [[noreturn]] void refuse(const QString &message)
 {
-    throw Rcpp::exception(message.toUtf8().constData(), false);
+    throw Rcpp::exception(respelled(message, rSpelling).toUtf8().constData(), false);
 }
 
 QString fromR(SEXP text)
@@ -385,6 +401,13 @@ SEXP recordColumns(const QList<MapRecord> &records, MapRecord::Kind kind,
     return recordColumns(rows, manifestFields(blank, columns));
 }
 
+QStringList respelledLines(QStringList lines)
+{
+    for (QString &line : lines)
+        line = respelled(line, rSpelling);
+    return lines;
+}
+
 SEXP textVector(const QStringList &lines)
 {
     Rcpp::CharacterVector vector(lines.size());
@@ -426,7 +449,8 @@ SEXP runJob(std::unique_ptr<MapSource> source)
     if (report.result.status == BatchResult::Status::Canceled)
         throw Rcpp::internal::InterruptedException();
     return Rcpp::List::create(Rcpp::Named("records") = recordColumns(report.maps, kind, columns),
-                              Rcpp::Named("shortfalls") = textVector(report.shortfalls));
+                              Rcpp::Named("shortfalls") =
+                                  textVector(respelledLines(report.shortfalls)));
 }
 
 // Makes the maps in memory: their records, and their cells as one integer
@@ -464,7 +488,7 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, int size)
     if (result.status == BatchResult::Status::Failed)
         refuse(QStringLiteral("stopped after %1 maps: %2").arg(records.size()).arg(result.message));
     source->settleRecords(records);
-    const QStringList shortfalls = source->shortfalls(records);
+    const QStringList shortfalls = source->shortfalls(MapTally::of(records));
     source.reset();
     // Covers that fell short leave the end unused.
     if (R_xlen_t(records.size()) < planned) {
@@ -475,7 +499,7 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, int size)
     return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, kind, columns),
                               Rcpp::Named("cells") = cells, Rcpp::Named("size") = size,
                               Rcpp::Named("georeference") = georeferenceList(output.georeference),
-                              Rcpp::Named("shortfalls") = textVector(shortfalls));
+                              Rcpp::Named("shortfalls") = textVector(respelledLines(shortfalls)));
 }
 
 template <typename Generator, typename Request> SEXP runBatch(SEXP arguments)

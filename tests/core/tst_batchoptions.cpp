@@ -304,6 +304,31 @@ private Q_SLOTS:
         QCOMPARE(wordOf(Generator::Philox), QStringLiteral("philox"));
         QCOMPARE(choiceValue(cutWords(), wordOf(FractalCut::Exact)), int(FractalCut::Exact));
     }
+
+    // Options named in a message are found with the value they are given
+    // there, and nothing else is taken for one.
+    void optionsInMessagesAreRespelled()
+    {
+        const OptionSpelling marked = [](const BatchOption &option, const QString &value) {
+            return QStringLiteral("<%1|%2>").arg(QLatin1String(option.key), value);
+        };
+        const std::pair<const char *, const char *> cases[] = {
+            {"--target needs independent draws: add --generator philox --cut exact "
+             "--distinct-surfaces",
+             "<target|> needs independent draws: add <generator|philox> <cut|exact> "
+             "<distinct_surfaces|>"},
+            {"cover 30 fell short: 0 of 2 maps met the targets in 7 draws (--max-draws 7)",
+             "cover 30 fell short: 0 of 2 maps met the targets in 7 draws (<max_draws|7>)"},
+            {"write --shard K/N into it, or finish it with --resume",
+             "write <shard|K/N> into it, or finish it with <resume|>"},
+            {"--cut sideways, --size big, --cell-size 2.5.", "<cut|> sideways, <size|> big, "
+                                                             "<cell_size|2.5>."},
+            {"--nonsense /tmp/x--cut and --overwrite", "--nonsense /tmp/x--cut and <overwrite|>"},
+            {"no option here", "no option here"},
+        };
+        for (const auto &[message, expected] : cases)
+            QCOMPARE(respelled(QString::fromUtf8(message), marked), QString::fromUtf8(expected));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBatchOptions)

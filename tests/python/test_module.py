@@ -138,8 +138,21 @@ class SameAsTheCommandLine(unittest.TestCase):
             for (record, cells), row in zip(maps, rows):
                 expected = read_text_grid(os.path.join(folder, "out", row["file"]))
                 numpy.testing.assert_array_equal(cells, expected, err_msg=row["file"])
-        with self.assertRaisesRegex(ValueError, "distinct-surfaces"):
+        # The core's words, with options as a Python caller writes them.
+        with self.assertRaisesRegex(ValueError, r"^target needs independent draws: add .*"
+                                    r"cut='exact' distinct_surfaces=True$"):
             patchwright.fractal_batch(generator="philox", target={"np": (1, 2)})
+        # What the command line warns of on stderr, a batch in memory warns of
+        # when its maps are all read.
+        with self.assertWarnsRegex(patchwright.ShortfallWarning,
+                                   r"^cover 50 fell short: 0 of 2 maps met the targets in 5 "
+                                   r"draws \(max_draws=5\)$"):
+            self.assertEqual(list(patchwright.random_batch(
+                size=10, cover=50, replicates=2, generator="philox",
+                target={"np": (1000, None)}, max_draws=5)), [])
+        with self.assertWarnsRegex(patchwright.ShortfallWarning, "cover 100 fell short"):
+            self.assertEqual(len(list(patchwright.fractal_batch(size=8, hurst=0.5,
+                                                                cover=[50, 100]))), 1)
         with self.assertRaisesRegex(ValueError, "METRIC=MIN:MAX"):
             patchwright.random_batch(generator="philox", target={"patches": (1, 2)})
 
