@@ -72,6 +72,41 @@ FieldModel GaussianMapGenerator::fieldModel(const GaussianBatchRequest &request,
     return model;
 }
 
+std::optional<QString> GaussianMapGenerator::drawField(const GaussianBatchRequest &request,
+                                                       qint64 cover, qint64 replicate,
+                                                       std::vector<double> &values)
+{
+    if (const auto refusal = request.refusal())
+        return refusal;
+    if (request.axisValues().size() != 1)
+        return request.model == CovarianceModel::Fbm
+                   ? tr("range is one H value for fbm, not a range")
+                   : tr("range is one range, not a sweep");
+    // One cover of a batch, and one of its replicates, or for a batch with
+    // targets one of its draws, which may go as far as a cell's draws.
+    const auto outside = [](const char *name, qint64 value, IntLimits limits) {
+        return limits.contains(value) ? std::nullopt
+                                      : std::optional(tr("%1 must be between %2 and %3")
+                                                          .arg(QLatin1String(name))
+                                                          .arg(limits.min)
+                                                          .arg(limits.max));
+    };
+    if (const auto refusal = outside("cover", cover,
+                                     {GaussianBatchRequest::firstCoverLimits.min,
+                                      GaussianBatchRequest::lastCoverLimits.max}))
+        return refusal;
+    if (const auto refusal = outside("replicate", replicate, {1, BatchOutput::maxDrawLimits.max}))
+        return refusal;
+    const double axis = request.axisValues().front();
+    const auto built = CirculantEmbedding::build(fieldModel(request, axis), request.size);
+    if (!built.embedding)
+        return built.refusal;
+    if (!built.embedding->draw(fieldStream(request, axis, int(cover), int(replicate)), values))
+        return tr("there is not enough memory for a periodic grid of %1 x %1 points")
+            .arg(built.embedding->side());
+    return std::nullopt;
+}
+
 FieldStream GaussianMapGenerator::fieldStream(const GaussianBatchRequest &request, double axisValue,
                                               int cover, int replicate)
 {

@@ -72,6 +72,12 @@ public:
     // that a map can be made again from its manifest row alone.
     static FieldStream fieldStream(const GaussianBatchRequest &request, double axisValue, int cover,
                                    int replicate);
+    // The field a batch of the request, with one value of its sweep, draws
+    // for a cover and a replicate (its draw, with targets), as drawn: what
+    // the front ends give as a map's surface. Refused with the reason, in
+    // the words of the arguments of their surface functions.
+    static std::optional<QString> drawField(const GaussianBatchRequest &request, qint64 cover,
+                                            qint64 replicate, std::vector<double> &values);
 
     static QString progressLabel(const GaussianBatchRequest &request, double axisValue,
                                  int replicate);

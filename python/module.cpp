@@ -607,46 +607,27 @@ py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::objec
     set("seed", "seed", seedValue);
     if (!nuValue.is_none())
         set("nu", "nu", nuValue);
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
-    if (request.axisValues().size() != 1)
-        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
-                   : QStringLiteral("range is one range, not a sweep"));
-    // One cover of a batch, 0 to 100; and its replicate, or for a batch
-    // with targets its draw, which may go as far as a cell's draws.
-    const auto whole = [](const char *name, const py::object &value, IntLimits limits) {
+    // Whole numbers as Python takes them; their limits are the batch's.
+    const auto whole = [](const char *name, const py::object &value) {
         if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
             refuseType(QStringLiteral("%1 must be a whole number, not %2")
                            .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
                            .toStdString());
-        const auto number = value.cast<long long>();
-        if (!limits.contains(number))
-            refuse(QStringLiteral("%1 must be between %2 and %3")
-                       .arg(QLatin1String(name))
-                       .arg(limits.min)
-                       .arg(limits.max));
-        return int(number);
+        // Beyond 64 bits is beyond every limit; it stays on its side.
+        int overflow = 0;
+        const long long number = PyLong_AsLongLongAndOverflow(py::int_(value).ptr(), &overflow);
+        if (overflow != 0)
+            return overflow > 0 ? std::numeric_limits<qint64>::max()
+                                : std::numeric_limits<qint64>::min();
+        return qint64(number);
     };
-    const int cover = whole(
-        "cover", coverValue,
-        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
-    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
-    const double axis = request.axisValues().front();
+    const qint64 cover = whole("cover", coverValue);
+    const qint64 replicate = whole("replicate", replicateValue);
     std::vector<double> values;
-    const QString failure = withoutGil([&] {
-        auto built = CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis),
-                                               request.size);
-        if (!built.embedding)
-            return built.refusal;
-        if (!built.embedding->draw(
-                GaussianMapGenerator::fieldStream(request, axis, cover, replicate), values))
-            return QStringLiteral("there is not enough memory for a periodic grid of %1 x %1 "
-                                  "points")
-                .arg(built.embedding->side());
-        return QString();
-    });
-    if (!failure.isEmpty())
-        refuse(failure);
+    const std::optional<QString> failure = withoutGil(
+        [&] { return GaussianMapGenerator::drawField(request, cover, replicate, values); });
+    if (failure)
+        refuse(*failure);
     const py::ssize_t side = request.size;
     const double *data = values.data();
     return owningArray(std::move(values), data, side, side);

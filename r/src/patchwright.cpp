@@ -19,7 +19,6 @@
 #include "core/mapreader.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
-#include "gaussian/gaussianfield.h"
 #include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"
 
@@ -639,39 +638,18 @@ SEXP pw_gaussian_surface(SEXP sizeValue, SEXP modelValue, SEXP rangeValue, SEXP 
     set(fbm ? "hurst" : "range", "range", rangeValue);
     set("seed", "seed", seedValue);
     set("nu", "nu", nuValue);
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
-    if (request.axisValues().size() != 1)
-        refuse(fbm ? QStringLiteral("range is one H value for fbm, not a range")
-                   : QStringLiteral("range is one range, not a sweep"));
-    // One cover of a batch, 0 to 100, and its replicate, or for a batch
-    // with targets its draw, which may go as far as a cell's draws.
-    const auto whole = [](const char *name, SEXP value, IntLimits limits) {
+    // Whole numbers as R holds them; their limits are the batch's.
+    const auto whole = [](const char *name, SEXP value) {
         if (!Rf_isNumeric(value) || Rf_isLogical(value) || Rf_xlength(value) != 1 ||
             !std::isfinite(Rf_asReal(value)) || Rf_asReal(value) != std::floor(Rf_asReal(value)))
             refuse(QStringLiteral("%1 must be a whole number, not %2")
                        .arg(QLatin1String(name), shown(value)));
-        const double number = Rf_asReal(value);
-        if (number < limits.min || number > limits.max)
-            refuse(QStringLiteral("%1 must be between %2 and %3")
-                       .arg(QLatin1String(name))
-                       .arg(limits.min)
-                       .arg(limits.max));
-        return int(number);
+        return qint64(std::clamp(Rf_asReal(value), -1e15, 1e15));
     };
-    const int cover = whole(
-        "cover", coverValue,
-        {GaussianBatchRequest::firstCoverLimits.min, GaussianBatchRequest::lastCoverLimits.max});
-    const int replicate = whole("replicate", replicateValue, {1, BatchOutput::maxDrawLimits.max});
-    const double axis = request.axisValues().front();
-    auto built =
-        CirculantEmbedding::build(GaussianMapGenerator::fieldModel(request, axis), request.size);
-    if (!built.embedding)
-        refuse(built.refusal);
     std::vector<double> values;
-    if (!built.embedding->draw(GaussianMapGenerator::fieldStream(request, axis, cover, replicate),
-                               values))
-        throw std::bad_alloc();
+    if (const auto failure = GaussianMapGenerator::drawField(
+            request, whole("cover", coverValue), whole("replicate", replicateValue), values))
+        refuse(*failure);
     Rcpp::NumericVector field(bulkVector(REALSXP, R_xlen_t(values.size())));
     std::memcpy(REAL(field), values.data(), values.size() * sizeof(double));
     return field;

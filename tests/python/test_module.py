@@ -311,6 +311,8 @@ class Surfaces(unittest.TestCase):
             patchwright.gaussian_surface(16, "exponential", [2, 4], 1)
         with self.assertRaises(patchwright.ArgumentTypeError):
             patchwright.gaussian_surface(16, "exponential", 2, 1, replicate=1.5)
+        with self.assertRaisesRegex(ValueError, "replicate must be between 1 and"):
+            patchwright.gaussian_surface(16, "exponential", 2, 1, replicate=10**30)
         with self.assertRaisesRegex(ValueError, "model"):
             patchwright.gaussian_surface(16, "spherical", 2, 1)
 
