@@ -43,16 +43,6 @@ bool fromConfigFile(BatchKind kind, const BatchOption &option)
     return key == "cover_value" || key == "matrix_value";
 }
 
-template <typename Request> constexpr BatchKind kindOf()
-{
-    if constexpr (std::is_same_v<Request, FractalBatchRequest>)
-        return BatchKind::Fractal;
-    else if constexpr (std::is_same_v<Request, GaussianBatchRequest>)
-        return BatchKind::Gaussian;
-    else
-        return BatchKind::Random;
-}
-
 QCommandLineOption parserOption(BatchKind kind, const BatchOption &option)
 {
     QStringList names{option.cliName()};
@@ -111,7 +101,7 @@ template <typename Request> std::optional<QString> BatchCommand::read(Request &r
 {
     // The file decides the texts and codes it holds, as it does for the GUI;
     // without it the names still say which kind of batch made them.
-    constexpr BatchKind kind = kindOf<Request>();
+    const BatchKind kind = kindOf(request);
     const bool fractal = kind == BatchKind::Fractal;
     AppSettings settings;
     settings.randomPrefix = defaultPrefix(BatchKind::Random);

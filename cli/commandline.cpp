@@ -5,6 +5,7 @@
 #include "cli/mergecommand.h"
 #include "cli/renderloader.h"
 #include "cli/scancommand.h"
+#include "core/batchoptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -105,14 +106,17 @@ int CommandLine::run(const QStringList &arguments)
     }
     QStringList rest = arguments.mid(2);
     rest.prepend(m_program + QLatin1Char(' ') + command);
-    if (command == QLatin1String("random") || command == QLatin1String("fractal") ||
-        command == QLatin1String("gaussian")) {
+    if (const std::optional<BatchKind> kind = batchKindNamed(command)) {
         m_command = command;
         BatchCommand batch(*this, command);
-        if (command == QLatin1String("random"))
+        switch (*kind) {
+        case BatchKind::Random:
             return batch.runRandom(rest);
-        if (command == QLatin1String("fractal"))
+        case BatchKind::Fractal:
             return batch.runFractal(rest);
+        case BatchKind::Gaussian:
+            break;
+        }
         return batch.runGaussian(rest);
     }
     if (command == QLatin1String("merge")) {

@@ -108,9 +108,6 @@ int ScanCommand::run(const QStringList &arguments)
     parser.addOption(csv);
     // The options that shape the maps are the batch commands' own; an
     // option some families lack says which have it.
-    constexpr std::pair<BatchKind, const char *> families[] = {{BatchKind::Random, "random"},
-                                                               {BatchKind::Fractal, "fractal"},
-                                                               {BatchKind::Gaussian, "gaussian"}};
     const char *shaping[] = {"cover", "size",  "hurst", "seed",       "first_seed",
                              "model", "range", "nu",    "neighbours", "cell_size"};
     std::vector<std::pair<QString, QCommandLineOption>> options;
@@ -119,7 +116,7 @@ int ScanCommand::run(const QStringList &arguments)
         const BatchOption *first = nullptr;
         QStringList owners;
         QStringList helps;
-        for (const auto &[kind, word] : families) {
+        for (const BatchKind kind : batchKinds) {
             const BatchOption *option = findBatchOption(kind, QLatin1String(key));
             if (!option)
                 continue;
@@ -128,7 +125,7 @@ int ScanCommand::run(const QStringList &arguments)
             if (std::string_view(key) == "cover") // a pilot sample is of one cover unless asked
                 text.replace(QStringLiteral("Default: %1.").arg(optionDefaultText(kind, *option)),
                              QStringLiteral("Default: 30."));
-            owners.append(QLatin1String(word));
+            owners.append(QLatin1String(kindWord(kind)));
             helps.append(text);
         }
         QString text = helps.first();
@@ -137,7 +134,7 @@ int ScanCommand::run(const QStringList &arguments)
             for (qsizetype i = 0; i < helps.size(); ++i)
                 each.append(QStringLiteral("%1 maps: %2").arg(owners[i], helps[i]));
             text = each.join(QLatin1Char(' '));
-        } else if (owners.size() < qsizetype(std::size(families))) {
+        } else if (owners.size() < qsizetype(std::size(batchKinds))) {
             text += QStringLiteral(" For %1 maps.").arg(owners.join(QStringLiteral(" and ")));
         }
         options.emplace_back(
@@ -149,12 +146,9 @@ int ScanCommand::run(const QStringList &arguments)
                                                QStringLiteral("Usage: %1 scan FAMILY [options]")))
         return *done;
     const QStringList positional = parser.positionalArguments();
-    const auto family =
-        positional.size() != 1
-            ? std::end(families)
-            : std::find_if(std::begin(families), std::end(families),
-                           [&](const auto &f) { return positional[0] == QLatin1String(f.second); });
-    if (family == std::end(families))
+    const std::optional<BatchKind> family =
+        positional.size() == 1 ? batchKindNamed(positional[0]) : std::nullopt;
+    if (!family)
         return m_cli.usageError(
             QStringLiteral("scan needs one FAMILY: random, fractal or gaussian"));
     bool ok = false;
@@ -179,13 +173,13 @@ int ScanCommand::run(const QStringList &arguments)
     for (const auto &[key, parserOption] : options) {
         if (!parser.isSet(parserOption))
             continue;
-        const BatchOption *option = findBatchOption(family->first, key);
+        const BatchOption *option = findBatchOption(*family, key);
         if (!option)
             return m_cli.usageError(QStringLiteral("--%1 is not an option of %2 maps")
                                         .arg(parserOption.names().constFirst(), positional[0]));
         const OptionValue value(parser.value(parserOption));
         std::optional<OptionError> error;
-        switch (family->first) {
+        switch (*family) {
         case BatchKind::Random:
             error = setOption(random, *option, value);
             break;
@@ -209,7 +203,7 @@ int ScanCommand::run(const QStringList &arguments)
         if (!refusal)
             failure = sample(generator, rows);
     };
-    switch (family->first) {
+    switch (*family) {
     case BatchKind::Random:
         measure(RandomMapGenerator(random));
         break;
@@ -226,11 +220,11 @@ int ScanCommand::run(const QStringList &arguments)
         return m_cli.runFailure(*failure);
 
     const bool asCsv = parser.isSet(csv);
-    const QString axis = family->first == BatchKind::Gaussian && field.model != CovarianceModel::Fbm
+    const QString axis = *family == BatchKind::Gaussian && field.model != CovarianceModel::Fbm
                              ? QStringLiteral("range")
                              : QStringLiteral("H");
     // Ranges run to 10000.00; H keeps the narrow column it always had.
-    const int axisWidth = family->first == BatchKind::Gaussian ? -8 : -5;
+    const int axisWidth = *family == BatchKind::Gaussian ? -8 : -5;
     QStringList header{axis, QStringLiteral("cover"), QStringLiteral("maps")};
     for (TargetMetric metric : scanned)
         for (const char *figure : {"mean", "p5", "p50", "p95"})

@@ -1035,6 +1035,27 @@ std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchO
     return assign(*fieldOf(request, option.key), option, value);
 }
 
+const char *kindWord(BatchKind kind)
+{
+    switch (kind) {
+    case BatchKind::Random:
+        return "random";
+    case BatchKind::Fractal:
+        return "fractal";
+    case BatchKind::Gaussian:
+        break;
+    }
+    return "gaussian";
+}
+
+std::optional<BatchKind> batchKindNamed(QAnyStringView word)
+{
+    for (const BatchKind kind : batchKinds)
+        if (QAnyStringView::compare(word, QLatin1String(kindWord(kind))) == 0)
+            return kind;
+    return std::nullopt;
+}
+
 QString defaultPrefix(BatchKind kind)
 {
     switch (kind) {

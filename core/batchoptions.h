@@ -20,6 +20,25 @@
 // it; no front end names it again.
 
 enum class BatchKind { Random, Fractal, Gaussian };
+constexpr BatchKind batchKinds[] = {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian};
+
+// The word of a kind, as the command line's commands, the Python module's
+// and the R package's kind arguments write it, and the kind of a word.
+const char *kindWord(BatchKind kind);
+std::optional<BatchKind> batchKindNamed(QAnyStringView word);
+// The kind of a request's type.
+constexpr BatchKind kindOf(const RandomBatchRequest &)
+{
+    return BatchKind::Random;
+}
+constexpr BatchKind kindOf(const FractalBatchRequest &)
+{
+    return BatchKind::Fractal;
+}
+constexpr BatchKind kindOf(const GaussianBatchRequest &)
+{
+    return BatchKind::Gaussian;
+}
 
 // A value as a front end hands it over: the command line's text, or what a
 // Python or R caller passed, already in the nearest C++ type. Sequences of

@@ -460,9 +460,9 @@ py::object pythonValue(const OptionValue &value)
 // docstrings and stubs: key, default, help and, for choices, the words.
 py::list describeOptions(const std::string &kindName)
 {
-    const BatchKind kind = kindName == "random"     ? BatchKind::Random
-                           : kindName == "gaussian" ? BatchKind::Gaussian
-                                                    : BatchKind::Fractal;
+    const BatchKind kind =
+        batchKindNamed(QLatin1String(kindName.data(), qsizetype(kindName.size())))
+            .value_or(BatchKind::Fractal);
     py::list options;
     for (const BatchOption &option : batchOptions(kind)) {
         if (option.scope != OptionScope::Maps)

@@ -168,35 +168,6 @@ std::optional<OptionValue> optionValue(const BatchOption &option, const QString 
     refuse(QStringLiteral("%1 cannot be %2").arg(name, shown(value)));
 }
 
-BatchKind kindOf(const RandomBatchRequest &)
-{
-    return BatchKind::Random;
-}
-
-BatchKind kindOf(const FractalBatchRequest &)
-{
-    return BatchKind::Fractal;
-}
-
-BatchKind kindOf(const GaussianBatchRequest &)
-{
-    return BatchKind::Gaussian;
-}
-
-// The word batch_options() takes for a kind.
-QString kindName(BatchKind kind)
-{
-    switch (kind) {
-    case BatchKind::Random:
-        return QStringLiteral("random");
-    case BatchKind::Fractal:
-        return QStringLiteral("fractal");
-    case BatchKind::Gaussian:
-        return QStringLiteral("gaussian");
-    }
-    return {};
-}
-
 // Sets one option of a request from an R value, with the core's words.
 template <typename Request>
 void applyArgument(Request &request, const BatchOption &option, const QString &name, SEXP value)
@@ -222,7 +193,7 @@ template <typename Request> Request requestOf(SEXP arguments)
         const BatchOption *option = findBatchOption(kind, name);
         if (!option || name != QLatin1String(option->key))
             refuse(QStringLiteral("Unknown option '%1'; batch_options(\"%2\") lists them.")
-                       .arg(name, kindName(kind)));
+                       .arg(name, QLatin1String(kindWord(kind))));
         applyArgument(request, *option, name, VECTOR_ELT(arguments, i));
     }
     if (!request.output.folder.isEmpty())
@@ -533,11 +504,10 @@ SEXP rValue(const OptionValue &value)
 
 BatchKind batchKind(SEXP kindValue)
 {
-    const QString kind = QString::fromStdString(Rcpp::as<std::string>(kindValue));
-    for (const BatchKind k : {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian})
-        if (kind == kindName(k))
-            return k;
-    refuse(QStringLiteral("kind must be random, fractal or gaussian, not '%1'").arg(kind));
+    const QString word = QString::fromStdString(Rcpp::as<std::string>(kindValue));
+    if (const auto kind = batchKindNamed(word))
+        return *kind;
+    refuse(QStringLiteral("kind must be random, fractal or gaussian, not '%1'").arg(word));
 }
 
 } // namespace
