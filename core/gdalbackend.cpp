@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/gdalbackend.h"
 
+#include "core/runtimemodule.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -15,10 +15,9 @@
 
 namespace {
 
+// The module is never unloaded: GDAL keeps threads and caches for the life
+// of the process.
 struct Loaded {
-    // Kept for the life of the process: GDAL keeps threads and caches that
-    // long, so the module is never unloaded.
-    QLibrary *library = nullptr;
     GdalBackend *backend = nullptr;
     QString failure;
 };
@@ -35,34 +34,23 @@ QString folderOfThisBinary()
 
 Loaded load()
 {
-    QStringList candidates;
-    // Beside the binary (the build tree, the Python package), then where
-    // `cmake --install` puts it relative to the programs, then the build's.
-    if (const QString folder = folderOfThisBinary(); !folder.isEmpty()) {
-        const QDir here(folder);
-        candidates << here.filePath(QStringLiteral(PW_GDAL_MODULE_NAME))
-                   << QDir::cleanPath(here.filePath(QStringLiteral(PW_GDAL_MODULE_INSTALLED)));
-    }
-    candidates << QStringLiteral(PW_GDAL_MODULE_BUILD_PATH);
+    const QStringList candidates = moduleCandidates(
+        folderOfThisBinary(), QStringLiteral(PW_GDAL_MODULE_NAME),
+        QStringLiteral(PW_GDAL_MODULE_INSTALLED), QStringLiteral(PW_GDAL_MODULE_BUILD_PATH));
     QStringList reasons;
-    for (const QString &path : std::as_const(candidates)) {
-        if (!QFileInfo::exists(path))
-            continue;
-        auto *library = new QLibrary(path);
-        using Entry = GdalBackend *(*)();
-        if (auto entry = reinterpret_cast<Entry>(library->resolve("patchwrightGdalBackend"))) {
-            if (GdalBackend *backend = entry())
-                return {library, backend, {}};
-        }
-        reasons << library->errorString();
-        delete library;
-    }
+    GdalBackend *backend = nullptr;
+    using Entry = GdalBackend *(*)();
+    if (loadModuleSymbol(candidates, "patchwrightGdalBackend", reasons,
+                         [&backend](QFunctionPointer entry) {
+                             backend = reinterpret_cast<Entry>(entry)();
+                             return backend != nullptr;
+                         }))
+        return {backend, {}};
     if (reasons.isEmpty())
         reasons << QCoreApplication::translate("GdalBackend", "%1 was not found beside the program")
                        .arg(QStringLiteral(PW_GDAL_MODULE_NAME));
-    return {nullptr, nullptr,
-            QCoreApplication::translate("GdalBackend", "GeoTIFF support is missing: %1")
-                .arg(reasons.join(QStringLiteral("; ")))};
+    return {nullptr, QCoreApplication::translate("GdalBackend", "GeoTIFF support is missing: %1")
+                         .arg(reasons.join(QStringLiteral("; ")))};
 }
 
 // GDAL takes a file name or a URL where it expects a definition, and then
