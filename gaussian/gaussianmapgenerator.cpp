@@ -260,27 +260,24 @@ QString GaussianMapGenerator::notEnoughMemory(std::size_t axisIndex) const
 BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWriter &writer,
                                                 MapPublisher &publisher, BatchProgress &progress)
 {
-    // The fields in the order their maps are written.
-    std::vector<Field> plan;
+    // The fields in the order their maps are written: the batch's, or a
+    // share's run of them, the k-th from its place alone, so that nothing
+    // is kept for the fields not yet drawn.
     const std::vector<int> covers = m_request.covers.values();
-    qint64 position = 0;
-    for (std::size_t a = 0; a < m_axis.size(); ++a)
-        for (const int cover : covers)
-            for (int r = 1; r <= m_request.replicates; ++r, ++position) {
-                // A share draws only its fields, each from its own stream.
-                if (!ownsUnit(position))
-                    continue;
-                Field field;
-                field.position = position;
-                field.axisIndex = a;
-                field.axisValue = m_axis[a];
-                field.cover = cover;
-                field.replicate = r;
-                field.draw = r;
-                plan.push_back(std::move(field));
-            }
-    progress.setMaximum(
-        int(std::min<qint64>(qint64(plan.size()), std::numeric_limits<int>::max())));
+    const qint64 units = m_request.shareUnits();
+    const std::optional<BatchShard> &shard = m_request.output.shard;
+    const qint64 firstPosition = shard ? shard->begin(units) : 0;
+    const qint64 fieldCount = m_request.output.ownUnits(units);
+    const auto fieldAt = [&](qint64 k, Field &field) {
+        const qint64 position = firstPosition + k;
+        field.position = position;
+        field.axisIndex = std::size_t(position / (qint64(covers.size()) * m_request.replicates));
+        field.axisValue = m_axis[field.axisIndex];
+        field.cover = covers[std::size_t(position / m_request.replicates % qint64(covers.size()))];
+        field.replicate = field.draw = int(position % m_request.replicates) + 1;
+        field.drawn = false;
+    };
+    progress.setMaximum(int(std::min<qint64>(fieldCount, std::numeric_limits<int>::max())));
     progress.setValue(0);
 
     const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
@@ -291,17 +288,21 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
     // Fields are drawn in groups of consecutive ones, each group on a
     // helper thread of its own, so that small fields do not each pay for a
     // thread and a handoff: a group is about 2^21 spectral entries. Group g
-    // is drawn in workspace g % (ahead + 1), since no more than ahead + 1
-    // consecutive groups are drawn at once.
+    // is drawn in workspace g % (ahead + 1), and its fields held in the
+    // slots of that workspace, since no more than ahead + 1 consecutive
+    // groups are drawn or read at once.
     const qint64 side = ahead > 0 ? m_embeddings.front()->side() : 0;
-    const std::size_t group =
-        ahead > 0
-            ? std::size_t(std::clamp<qint64>((qint64(1) << 21) / (side * (side / 2 + 1)), 1, 64))
-            : 1;
+    const qint64 group =
+        ahead > 0 ? std::clamp<qint64>((qint64(1) << 21) / (side * (side / 2 + 1)), 1, 64) : 1;
     std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
-    auto draw = [this, &plan](std::size_t first, std::size_t last, FieldWorkspace *workspace) {
-        for (std::size_t k = first; k < last; ++k) {
-            Field &field = plan[k];
+    std::vector<Field> slots(workspaces.size() * std::size_t(group));
+    const auto slotOf = [&](qint64 k) -> Field & {
+        return slots[std::size_t((k / group) % qint64(workspaces.size()) * group + k % group)];
+    };
+    auto draw = [this, &fieldAt, &slotOf](qint64 first, qint64 last, FieldWorkspace *workspace) {
+        for (qint64 k = first; k < last; ++k) {
+            Field &field = slotOf(k);
+            fieldAt(k, field);
             const CirculantEmbedding *e = embedding(field.axisIndex, nullptr);
             field.drawn =
                 e && e->draw(fieldStream(m_request, field.axisValue, field.cover, field.draw),
@@ -310,12 +311,13 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
     };
 
     std::deque<std::future<void>> pending;
-    std::size_t next = 0;
+    qint64 next = 0;
     auto launch = [&] {
-        while (next < plan.size() && int(pending.size()) <= ahead) {
-            const std::size_t first = next;
-            next = std::min(plan.size(), first + group);
-            FieldWorkspace *workspace = &workspaces[(first / group) % workspaces.size()];
+        while (next < fieldCount && int(pending.size()) <= ahead) {
+            const qint64 first = next;
+            next = std::min(fieldCount, first + group);
+            FieldWorkspace *workspace =
+                &workspaces[std::size_t((first / group) % qint64(workspaces.size()))];
             try {
                 pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
                                              draw, first, next, workspace));
@@ -338,24 +340,27 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
     } drain{pending};
 
     std::vector<double> scratch;
-    for (std::size_t k = 0; k < plan.size(); ++k) {
-        Field &field = plan[k];
-        progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));
+    Field following;
+    for (qint64 k = 0; k < fieldCount; ++k) {
         if (k % group == 0) {
             launch();
             pending.front().get();
             pending.pop_front();
         }
-        if (m_request.size > largeSide && k + 1 < plan.size() &&
-            plan[k + 1].axisIndex != field.axisIndex)
-            m_embeddings[field.axisIndex].reset();
+        Field &field = slotOf(k);
+        progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));
+        if (m_request.size > largeSide && k + 1 < fieldCount) {
+            fieldAt(k + 1, following);
+            if (following.axisIndex != field.axisIndex)
+                m_embeddings[field.axisIndex].reset();
+        }
         if (!field.drawn)
             return BatchResult::failed(notEnoughMemory(field.axisIndex));
         if (const std::optional<Cut> cut = cutOf(field, scratch))
             if (FileResult error = writeMap(field, *cut, nameStem, writer, publisher))
                 return BatchResult::failed(error->message());
         std::vector<double>().swap(field.values);
-        progress.setValue(int(std::min<qint64>(qint64(k) + 1, std::numeric_limits<int>::max())));
+        progress.setValue(int(std::min<qint64>(k + 1, std::numeric_limits<int>::max())));
         if (progress.wasCanceled())
             return BatchResult::canceled();
     }

@@ -304,6 +304,25 @@ class Surfaces(unittest.TestCase):
         # fbm is pinned to 0 at its first cell.
         self.assertEqual(patchwright.gaussian_surface(16, "fbm", 0.5, 1)[0, 0], 0.0)
 
+    def test_a_batch_of_a_hundred_million_fields_starts_in_bounded_memory(self):
+        # The fields a batch will draw are known from their places alone:
+        # nothing is kept for those not drawn yet.
+        script = """if True:
+            import resource
+            import patchwright
+            limit = 2 << 30
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+            batch = patchwright.gaussian_batch(size=4, replicates=999999, cover=range(0, 100),
+                                               range=[5])
+            record, cells = next(iter(batch))
+            batch.close()
+            print(record["file"])
+            """
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.strip(), "GRF_exponential_r5.00_000_00001.txt")
+
     def test_gaussian_refusals_name_their_reason(self):
         with self.assertRaisesRegex(ValueError, "negative eigenvalues"):
             patchwright.gaussian_batch(model="gaussian", range=300, size=40, cover=30)
