@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchjob.h"
-#include "core/batchprogress.h"
+#include "core/batch/batchjob.h"
+#include "core/batch/batchprogress.h"
 
 #include <QMutex>
 #include <QObject>

@@ -2,8 +2,8 @@
 #include "app/mainwindow.h"
 
 #include "app/dialogprogress.h"
-#include "core/batchlist.h"
-#include "core/mapreader.h"
+#include "core/batch/batchlist.h"
+#include "core/grid/mapreader.h"
 #include "core/version.h"
 #include "fractal/fractalmapgenerator.h"
 #include "gaussian/gaussianmapgenerator.h"

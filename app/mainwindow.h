@@ -2,8 +2,8 @@
 #pragma once
 
 #include "app/manifestlookup.h"
-#include "core/batchjob.h"
-#include "core/landscapegrid.h"
+#include "core/batch/batchjob.h"
+#include "core/grid/landscapegrid.h"
 #include "fractal/dialogfbm.h"
 #include "gaussian/dialoggrf.h"
 #include "random/dialogrnd.h"

@@ -8,7 +8,7 @@
 #include <optional>
 
 // What a batch's manifest says about one of its maps, in the words the
-// manifest itself uses (see core/batchmanifest.h).
+// manifest itself uses (see core/batch/batchmanifest.h).
 struct ManifestEntry {
     QString kind;
     QString requestedCover;

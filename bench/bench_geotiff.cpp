@@ -4,9 +4,9 @@
 // random one: the GeoTIFF must not make a batch slower than the text grid
 // it replaces for GIS users. The GeoTIFF cases also run at other DEFLATE
 // levels and thread counts, which is how the writer's defaults were chosen.
-#include "core/geotiff.h"
-#include "core/mapfilewriter.h"
-#include "core/rand15.h"
+#include "core/grid/geotiff.h"
+#include "core/grid/mapfilewriter.h"
+#include "core/rng/rand15.h"
 #include "fractal/fastfbmsurface.h"
 
 #include <QFileInfo>

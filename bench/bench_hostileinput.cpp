@@ -4,7 +4,7 @@
 // lines, a settings file whose first line never ends. Each is run at
 // growing sizes and fitted to a complexity class; the readers must come out
 // O(N), with the same time per byte at every size.
-#include "core/mapfilereader.h"
+#include "core/grid/mapfilereader.h"
 #include "settings/appsettings.h"
 
 #include <QBuffer>

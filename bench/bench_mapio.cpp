@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the map file paths users wait on: loading a large map into
 // the viewer and writing random maps.
-#include "core/mapfilereader.h"
-#include "core/mapreader.h"
+#include "core/grid/mapfilereader.h"
+#include "core/grid/mapreader.h"
 #include "random/randommapgenerator.h"
 
 #include <QDir>

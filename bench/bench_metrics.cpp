@@ -3,7 +3,7 @@
 // per map and per cell. Making a 1000 x 1000 random map and writing it as
 // text takes about 2.5 ms of CPU, the kernel's copy included, so every
 // millisecond here shows in the time of a batch run with metrics.
-#include "core/landscapemetrics.h"
+#include "core/metrics/landscapemetrics.h"
 #include "fractal/fastfbmsurface.h"
 
 #include <benchmark/benchmark.h>

@@ -3,8 +3,8 @@
 // the map as a batch writes it, text formatting and file included. The
 // Philox map must cost no more than the classic one; the draws alone show
 // how much of a map's time is left to the formatting.
-#include "core/mapfilewriter.h"
-#include "core/rand15.h"
+#include "core/grid/mapfilewriter.h"
+#include "core/rng/rand15.h"
 #include "random/philoxrandommap.h"
 
 #include <QTemporaryDir>

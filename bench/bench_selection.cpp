@@ -4,8 +4,8 @@
 // one no map meets, so every draw is the whole loop and nothing is written;
 // items per second is maps drawn per second of wall time (fractal surfaces
 // are built on the pipeline's own threads, which CPU time would miss).
-#include "core/batchprogress.h"
-#include "core/mappublisher.h"
+#include "core/batch/batchprogress.h"
+#include "core/batch/mappublisher.h"
 #include "fractal/fractalmapgenerator.h"
 #include "random/randommapgenerator.h"
 

@@ -3,9 +3,9 @@
 
 #include "cli/commandline.h"
 #include "cli/consoleprogress.h"
-#include "core/batchjob.h"
-#include "core/batchoptions.h"
-#include "core/rangeparser.h"
+#include "core/batch/batchjob.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/rangeparser.h"
 #include "fractal/fractalmapgenerator.h"
 #include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchoptions.h"
+#include "core/batch/batchoptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -5,7 +5,7 @@
 #include "cli/mergecommand.h"
 #include "cli/renderloader.h"
 #include "cli/scancommand.h"
-#include "core/batchoptions.h"
+#include "core/batch/batchoptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchprogress.h"
+#include "core/batch/batchprogress.h"
 
 #include <QElapsedTimer>
 

@@ -2,7 +2,7 @@
 #include "cli/mergecommand.h"
 
 #include "cli/commandline.h"
-#include "core/shardmerge.h"
+#include "core/batch/shardmerge.h"
 
 #include <QCommandLineParser>
 #include <QDir>

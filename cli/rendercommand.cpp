@@ -2,9 +2,9 @@
 #include "cli/rendercommand.h"
 
 #include "cli/commandline.h"
-#include "core/mapreader.h"
-#include "core/outputpaths.h"
-#include "core/rangeparser.h"
+#include "core/batch/rangeparser.h"
+#include "core/files/outputpaths.h"
+#include "core/grid/mapreader.h"
 #include "settings/appsettings.h"
 
 #include <QDir>

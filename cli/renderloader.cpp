@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/renderloader.h"
 
-#include "core/runtimemodule.h"
+#include "core/files/runtimemodule.h"
 
 #include <QCoreApplication>
 

@@ -2,9 +2,9 @@
 #include "cli/scancommand.h"
 
 #include "cli/commandline.h"
-#include "core/batchoptions.h"
-#include "core/batchprogress.h"
-#include "core/mappublisher.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/batchprogress.h"
+#include "core/batch/mappublisher.h"
 #include "fractal/fractalmapgenerator.h"
 #include "gaussian/gaussianmapgenerator.h"
 #include "random/randommapgenerator.h"

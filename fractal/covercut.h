@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchrequest.h"
-#include "core/fileerror.h"
-#include "core/mapfilewriter.h"
-#include "core/surfacecut.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/surfacecut.h"
+#include "core/files/fileerror.h"
+#include "core/grid/mapfilewriter.h"
 #include "fractal/fbmblock.h"
 
 #include <QString>

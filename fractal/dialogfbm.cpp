@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/dialogfbm.h"
 
-#include "core/choicebox.h"
+#include "core/batch/choicebox.h"
 #include "ui_dialogfbm.h"
 #include "widgets/batchdialogframe.h"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/generator.h"
-#include "core/philox.h"
+#include "core/batch/generator.h"
+#include "core/rng/philox.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
 

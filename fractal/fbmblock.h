@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/bulkmemory.h"
+#include "core/files/bulkmemory.h"
 
 #include <cstddef>
 #include <vector>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/fbmsurface.h"
 
-#include "core/philox.h"
+#include "core/rng/philox.h"
 #include "fractal/covercut.h"
 
 #include <QtGlobal>

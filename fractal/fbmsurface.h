@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/fileerror.h"
-#include "core/generator.h"
-#include "core/rand15.h"
+#include "core/batch/generator.h"
+#include "core/files/fileerror.h"
+#include "core/rng/rand15.h"
 #include "fractal/fbmblock.h"
 
 #include <QString>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchjob.h"
-#include "core/batchrequest.h"
-#include "core/fileerror.h"
-#include "core/mapfilewriter.h"
-#include "core/maprecord.h"
+#include "core/batch/batchjob.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/maprecord.h"
+#include "core/files/fileerror.h"
+#include "core/grid/mapfilewriter.h"
 #include "fractal/fbmblock.h"
 #include "fractal/surfacepipeline.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/surfacefile.h"
 
-#include "core/surfacegrid.h"
+#include "core/grid/surfacegrid.h"
 
 FileResult writeSurfaceFile(const FbmBlock &block, const QString &path, MapFormat format,
                             const Georeference &mapGeoreference,

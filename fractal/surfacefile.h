@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/fileerror.h"
-#include "core/georeference.h"
-#include "core/mapformat.h"
-#include "core/pendingfile.h"
+#include "core/files/fileerror.h"
+#include "core/files/pendingfile.h"
+#include "core/grid/georeference.h"
+#include "core/grid/mapformat.h"
 #include "fractal/fbmblock.h"
 
 #include <QString>

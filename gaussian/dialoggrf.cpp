@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gaussian/dialoggrf.h"
 
-#include "core/batchoptions.h"
-#include "core/choicebox.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/choicebox.h"
 #include "ui_dialoggrf.h"
 #include "widgets/batchdialogframe.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/generator.h"
+#include "core/batch/generator.h"
 
 #include <QString>
 
@@ -45,7 +45,7 @@
 // no timing) and FFTW_NO_SIMD (no codelet chosen by the processor found at
 // run time), each field in one thread; the plan thus depends only on the
 // grid side, and a field's bits only on its draws. The normal draws are the
-// polar method on Philox words (see core/philox.h), which uses the C
+// polar method on Philox words (see core/rng/philox.h), which uses the C
 // library's log and the correctly rounded sqrt. glibc runs FMA versions of
 // log, exp and pow where the processor has FMA, so fields agree bit for bit
 // among processors with FMA, and among those without.

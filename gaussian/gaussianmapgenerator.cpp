@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gaussian/gaussianmapgenerator.h"
 
-#include "core/batchoptions.h"
-#include "core/diskspace.h"
-#include "core/mapnames.h"
-#include "core/mappublisher.h"
-#include "core/mapwriter.h"
-#include "core/surfacecut.h"
-#include "core/surfacegrid.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/diskspace.h"
+#include "core/batch/mapnames.h"
+#include "core/batch/mappublisher.h"
+#include "core/batch/mapwriter.h"
+#include "core/batch/surfacecut.h"
+#include "core/grid/surfacegrid.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

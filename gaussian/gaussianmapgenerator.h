@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchjob.h"
-#include "core/batchrequest.h"
-#include "core/maptargets.h"
+#include "core/batch/batchjob.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/maptargets.h"
 #include "gaussian/gaussianfield.h"
 
 #include <QList>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "python/mapqueue.h"
 
-#include "core/batchprogress.h"
-#include "core/mappublisher.h"
+#include "core/batch/batchprogress.h"
+#include "core/batch/mappublisher.h"
 
 #include <utility>
 

@@ -6,14 +6,14 @@
 // manifest fields and readers are the core's own, so that nothing here can
 // make a map other than the command line would.
 
-#include "core/batchmanifest.h"
-#include "core/batchoptions.h"
-#include "core/batchrequest.h"
-#include "core/gridshape.h"
-#include "core/landscapegrid.h"
-#include "core/landscapemetrics.h"
-#include "core/mapreader.h"
-#include "core/regularfile.h"
+#include "core/batch/batchmanifest.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/batchrequest.h"
+#include "core/files/regularfile.h"
+#include "core/grid/gridshape.h"
+#include "core/grid/landscapegrid.h"
+#include "core/grid/mapreader.h"
+#include "core/metrics/landscapemetrics.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
 #include "gaussian/gaussianmapgenerator.h"

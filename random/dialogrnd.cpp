@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "random/dialogrnd.h"
 
-#include "core/batchrequest.h"
-#include "core/choicebox.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/choicebox.h"
 #include "ui_dialogrnd.h"
 #include "widgets/batchdialogframe.h"
 

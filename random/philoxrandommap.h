@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/philox.h"
+#include "core/rng/philox.h"
 
 #include <QtGlobal>
 

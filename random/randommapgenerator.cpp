@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "random/randommapgenerator.h"
 
-#include "core/batchoptions.h"
-#include "core/diskspace.h"
-#include "core/helperthread.h"
-#include "core/mapnames.h"
-#include "core/mapwriter.h"
-#include "core/rand15.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/diskspace.h"
+#include "core/batch/mapnames.h"
+#include "core/batch/mapwriter.h"
+#include "core/files/helperthread.h"
+#include "core/rng/rand15.h"
 #include "random/philoxrandommap.h"
 
 #include <QRegularExpression>

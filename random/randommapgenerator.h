@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchjob.h"
-#include "core/batchrequest.h"
-#include "core/fileerror.h"
-#include "core/mappublisher.h"
-#include "core/maprecord.h"
+#include "core/batch/batchjob.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/mappublisher.h"
+#include "core/batch/maprecord.h"
+#include "core/files/fileerror.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every folder includes only what it may (HACKING.md draws the
-# layers): core/ nothing else; widgets/ only core/; settings/, random/,
+# layers): core/ nothing else, and each of its rooms only the rooms below it; widgets/ only core/; settings/, random/,
 # fractal/, gaussian/ and view/ only core/, and widgets/ from the dialogs of
 # the first four (the files built on a form) only; app/ anything below it;
 # cli/ and python/ anything below them but widgets/ (python/ not view/
@@ -40,6 +40,27 @@ for folder in $folders; do
     esac
   done < <(grep -rHE '^\s*#\s*include "[^/"]+/' "$folder" --include='*.h' --include='*.cpp' || true)
 done
+
+# The rooms of core/, lowest first: a room includes itself and the rooms
+# before it.
+core_rooms="files rng grid metrics batch"
+below=""
+for room in $core_rooms; do
+  [ -d "core/$room" ] || continue
+  ok="$below $room"
+  while IFS= read -r line; do
+    file=${line%%:*}
+    target=$(sed -E 's/.*#include "core\/([^/"]+)\/.*/\1/' <<<"$line")
+    case " $ok " in
+      *" $target "*) ;;
+      *) echo "$file includes core/$target/, which core/$room/ may not"; status=1 ;;
+    esac
+  done < <(grep -rHE '^\s*#\s*include "core/[^/"]+/' "core/$room" --include='*.h' --include='*.cpp' || true)
+  below="$ok"
+done
+while IFS= read -r file; do
+  echo "$file lies in core/ itself; every file of the core has a room"; status=1
+done < <(find core -maxdepth 1 -name '*.h' -o -maxdepth 1 -name '*.cpp')
 
 # Every include of one unit (a header and its source) by another, as an edge
 # "from to"; tsort names the units of any loop among them. One loop is known

@@ -12,12 +12,13 @@ dest=${1:?usage: stage-r-package.sh DEST}/patchwright
 rm -rf "$dest"
 mkdir -p "$dest"
 cp -R "$root/r/." "$dest/"
+# The core's rooms (core/batch/, core/grid/, ...) keep their places, so that
+# the includes read as they do in the repository.
 for folder in core random fractal gaussian; do
-  mkdir -p "$dest/src/$folder"
-  for file in "$root/$folder"/*.cpp "$root/$folder"/*.h; do
+  (cd "$root" && find "$folder" -name '*.cpp' -o -name '*.h') | while IFS= read -r file; do
     case $(basename "$file") in
       dialog*) ;;
-      *) cp "$file" "$dest/src/$folder/" ;;
+      *) mkdir -p "$dest/src/$(dirname "$file")" && cp "$root/$file" "$dest/src/$file" ;;
     esac
   done
 done

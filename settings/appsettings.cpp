@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/appsettings.h"
 
-#include "core/regularfile.h"
-#include "core/writefully.h"
+#include "core/files/regularfile.h"
+#include "core/files/writefully.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/fileerror.h"
+#include "core/files/fileerror.h"
 
 #include <QList>
 #include <QString>

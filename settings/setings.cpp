@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/setings.h"
 
-#include "core/batchrequest.h"
+#include "core/batch/batchrequest.h"
 #include "ui_setings.h"
 #include "widgets/refusalline.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "view/landscapepicture.h"
 
-#include "core/writefully.h"
+#include "core/files/writefully.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

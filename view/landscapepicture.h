@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/fileerror.h"
-#include "core/landscapegrid.h"
+#include "core/files/fileerror.h"
+#include "core/grid/landscapegrid.h"
 
 #include <QColor>
 #include <QImage>

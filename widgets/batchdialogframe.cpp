@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/batchdialogframe.h"
 
-#include "core/batchrequest.h"
+#include "core/batch/batchrequest.h"
 #include "widgets/outputgroup.h"
 
 #include <QBoxLayout>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/outputgroup.h"
 
-#include "core/batchrequest.h"
-#include "core/choicebox.h"
+#include "core/batch/batchrequest.h"
+#include "core/batch/choicebox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

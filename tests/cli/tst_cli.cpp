@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/batchoptions.h"
-#include "core/rangeparser.h"
+#include "core/batch/batchoptions.h"
+#include "core/batch/rangeparser.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/cli.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mapfilewriter.h"
+#include "core/grid/mapfilewriter.h"
 #include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalmapgenerator.h"

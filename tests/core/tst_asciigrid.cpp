@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/asciigridreader.h"
-#include "core/mapfilereader.h"
-#include "core/mapfilewriter.h"
+#include "core/grid/asciigridreader.h"
+#include "core/grid/mapfilereader.h"
+#include "core/grid/mapfilewriter.h"
 #include "tests/support/files.h"
 #include "tests/support/grids.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/batchlist.h"
-#include "core/outputpaths.h"
+#include "core/batch/batchlist.h"
+#include "core/files/outputpaths.h"
 
 #include "tests/support/files.h"
 #include "tests/support/filesizelimit.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/batchmanifest.h"
-#include "core/mapfilewriter.h"
-#include "core/mapreader.h"
+#include "core/batch/batchmanifest.h"
+#include "core/grid/mapfilewriter.h"
+#include "core/grid/mapreader.h"
 #include "core/version.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/batchmanifest.h"
-#include "core/batchoptions.h"
+#include "core/batch/batchmanifest.h"
+#include "core/batch/batchoptions.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // GeoTIFF maps and surfaces are checked with GDAL's own API rather than with
 // our reader, so that a fault shared by the writer and the reader cannot
 // hide itself, and with rasterio where it is installed.
-#include "core/geotiff.h"
+#include "core/grid/geotiff.h"
 #include "tests/support/filesizelimit.h"
 
 #include <QDir>

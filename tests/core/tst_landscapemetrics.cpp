@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/landscapemetrics.h"
+#include "core/metrics/landscapemetrics.h"
 
 #include <QFile>
 #include <QProcess>

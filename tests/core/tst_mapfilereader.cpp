@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mapfilereader.h"
+#include "core/grid/mapfilereader.h"
 #include "tests/support/grids.h"
 
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mappublisher.h"
+#include "core/batch/mappublisher.h"
 
 #include "tests/support/files.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mapcontent.h"
-#include "core/mapreader.h"
+#include "core/grid/mapcontent.h"
+#include "core/grid/mapreader.h"
 #include "tests/support/files.h"
 #include "tests/support/grids.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/philox.h"
+#include "core/rng/philox.h"
 #include "fractal/fbmsurface.h"
 #include "random/philoxrandommap.h"
 

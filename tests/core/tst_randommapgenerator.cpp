@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/rand15.h"
+#include "core/rng/rand15.h"
 #include "random/randommapgenerator.h"
 
 #include "tests/support/batches.h"

@@ -3,8 +3,8 @@
 // byte. Both ways must give the same grid, and the same refusal, for any
 // file: the seeds of the map reader's fuzzer, maps as the writer leaves
 // them, and such maps broken in the places a bulk path could get wrong.
-#include "core/asciigridreader.h"
-#include "core/mapfilereader.h"
+#include "core/grid/asciigridreader.h"
+#include "core/grid/mapfilereader.h"
 #include "tests/support/files.h"
 #include "tests/support/grids.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/runrecord.h"
+#include "core/batch/runrecord.h"
 
 #include "tests/support/files.h"
 #include "tests/support/filesizelimit.h"

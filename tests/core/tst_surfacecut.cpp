@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/surfacecut.h"
+#include "core/batch/surfacecut.h"
 
 #include <QTest>
 

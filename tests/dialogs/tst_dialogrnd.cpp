@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/batchrequest.h"
+#include "core/batch/batchrequest.h"
 #include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
 #include "settings/setings.h"

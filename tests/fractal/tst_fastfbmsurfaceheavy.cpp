@@ -6,7 +6,7 @@
 // stays out of the default run.
 #include "fractal/fastfbmsurface.h"
 
-#include "core/batchprogress.h"
+#include "core/batch/batchprogress.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/fractalmapgenerator.h"
 #include "tests/fractal/samebits.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/fbmsurface.h"
 
-#include "core/rand15.h"
+#include "core/rng/rand15.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 // checks the grid against a plain transcription of the reading rules: split
 // the data into lines, each line into tokens at every space, and convert all
 // tokens but the last with the toolkit's own integer conversion.
-#include "core/mapfilereader.h"
+#include "core/grid/mapfilereader.h"
 #include "tests/support/grids.h"
 
 #include <cstddef>

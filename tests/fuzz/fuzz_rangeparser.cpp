@@ -4,7 +4,7 @@
 // exactly an optional sign and decimal digits within the int range, a
 // decimal number is whatever strtod reads in full, and a range is three of
 // them separated by colons.
-#include "core/rangeparser.h"
+#include "core/batch/rangeparser.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gaussian/gaussianmapgenerator.h"
 
-#include "core/mapfilereader.h"
+#include "core/grid/mapfilereader.h"
 #include "tests/support/batches.h"
 #include "tests/support/fakeprogress.h"
 #include "tests/support/files.h"

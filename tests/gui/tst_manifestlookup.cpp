@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/manifestlookup.h"
-#include "core/batchmanifest.h"
+#include "core/batch/batchmanifest.h"
 #include "tests/support/files.h"
 
 #include <QDir>

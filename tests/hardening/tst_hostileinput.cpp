@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mapfilereader.h"
-#include "core/mapreader.h"
+#include "core/grid/mapfilereader.h"
+#include "core/grid/mapreader.h"
 #include "settings/appsettings.h"
 #include "tests/hardening/processmemory.h"
 #include "tests/support/files.h"

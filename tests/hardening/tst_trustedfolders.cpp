@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/mapreader.h"
+#include "core/grid/mapreader.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batchprogress.h"
-#include "core/batchresult.h"
-#include "core/maprecord.h"
+#include "core/batch/batchprogress.h"
+#include "core/batch/batchresult.h"
+#include "core/batch/maprecord.h"
 
 #include <QList>
 #include <QString>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/landscapegrid.h"
-#include "core/mapfilereader.h"
+#include "core/grid/landscapegrid.h"
+#include "core/grid/mapfilereader.h"
 
 #include <QByteArray>
 #include <QIODevice>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/landscapegrid.h"
+#include "core/grid/landscapegrid.h"
 
 #include <QImage>
 #include <QPainter>

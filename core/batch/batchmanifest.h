@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/batch/maprecord.h"
+#include "core/files/fileerror.h"
+#include "core/files/writefully.h"
+
+#include <QList>
+#include <QString>
+
+// The record of a run for people and their scripts: one CSV row per map
+// written, in the order they were written, under a header that names the
+// columns. It goes beside the batch list, named pathPrefix + "manifest.csv",
+// and is rewritten whole through a temporary file like the list.
+//
+// The file column holds the map's name without its folder, so the manifest
+// stays true when the folder is moved or the maps of split runs are gathered
+// in one place. Numbers are written in the C locale; the realised cover has
+// two decimals, the threshold as many digits as it takes to give back the
+// same double. The text is UTF-8, and a field with a comma, a quote or a
+// line break is quoted.
+//
+// Batches that use an option which changes how maps are made or what is
+// known of them get more columns, after the classic ones, so that a default
+// batch's manifest keeps its columns where they have always been. The last
+// column of every manifest, version, names the release that wrote it, so
+// that any map can be traced to the code that made it.
+struct ManifestColumns {
+    // generator, stream, cut, tied_habitat, distinct_surfaces, surfaces_per_h,
+    // first_seed
+    bool sampling = false;
+    // surface_file
+    bool surfaceFile = false;
+    // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
+    bool metrics = false;
+    // draw, cell_draws, cell_acceptance: batches with metric targets
+    bool selection = false;
+    // model, range, nu, cut, tied_habitat (after the sampling columns,
+    // before surface_file): every Gaussian field batch
+    bool gaussian = false;
+};
+
+// What a column holds, for the front ends that hand records over as typed
+// values rather than text: words, measures (with decimals), whole numbers
+// that fit 32 bits, and whole numbers that may outgrow them (a 64-bit
+// stream, cells and patches of a map past 46341 cells a side, draws).
+enum class ManifestType { Text, Measure, Whole, LargeWhole };
+
+// One field of a manifest row: its column's name, its text, and what the
+// text holds. An empty text is a value that does not apply to the map.
+struct ManifestField {
+    const char *name;
+    QByteArray value;
+    ManifestType type;
+};
+// A record's fields in column order, as its row gives them.
+QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns = {});
+// The metric columns alone, as manifestFields gives them with metrics set.
+QList<ManifestField> manifestMetricFields(const LandscapeMetrics &metrics);
+
+QString manifestFileName(const QString &pathPrefix);
+QByteArray manifestHeader(const ManifestColumns &columns = {});
+QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
+// The fields of a row as manifestRow writes it (without its line feed),
+// unquoted.
+QList<QByteArray> splitManifestRow(const QByteArray &row);
+FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
+                         const ManifestColumns &columns = {}, OnDisk onDisk = OnDisk::Wait);

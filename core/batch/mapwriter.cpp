@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/mapwriter.h"
+
+MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
+    : m_output(output)
+    , m_inMemory(inMemory)
+    , m_text(output.matrixValue, output.coverValue,
+             output.format == MapFormat::GeoTiff ? MapFormat::Plain : output.format)
+{
+    if (output.format == MapFormat::AsciiGrid)
+        m_text.setGridHeader(output.georeference, output.asciiGridNoData());
+    if (output.format == MapFormat::GeoTiff && !inMemory)
+        m_tiff = std::make_unique<GeoTiffMapWriter>(output.matrixValue, output.coverValue,
+                                                    output.noData);
+}
+
+FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
+{
+    m_row.resize(std::size_t(columnCount));
+    if (m_output.metrics && columnCount != m_metricsColumns) {
+        m_metrics = std::make_unique<LandscapeMetricsAccumulator>(columnCount, m_output.neighbours,
+                                                                  m_output.georeference.cellSize);
+        m_metricsColumns = columnCount;
+    }
+    if (m_inMemory) {
+        m_cells.clear();
+        m_cells.reserve(std::size_t(rowCount) * std::size_t(columnCount));
+        m_memoryCells = 0;
+        m_memoryHabitat = 0;
+        return std::nullopt;
+    }
+    if (m_tiff)
+        return m_tiff->open(path, rowCount, columnCount, m_output.georeference);
+    return m_text.open(path, rowCount, columnCount);
+}
+
+void MapWriter::putCells(const std::uint8_t *row, int columnCount)
+{
+    if (m_inMemory) {
+        qint64 habitat = 0;
+        for (int column = 0; column < columnCount; ++column) {
+            m_cells.push_back(row[column] ? m_output.coverValue : m_output.matrixValue);
+            habitat += row[column] != 0;
+        }
+        m_memoryCells += columnCount;
+        m_memoryHabitat += habitat;
+    } else if (m_tiff) {
+        m_tiff->putRow([row](int column) { return row[column] != 0; });
+    } else {
+        m_text.putCells(row, columnCount);
+    }
+    if (m_metrics)
+        m_metrics->addRow(row);
+}
+
+qint64 MapWriter::cellCount() const
+{
+    if (m_inMemory)
+        return m_memoryCells;
+    return m_tiff ? m_tiff->cellCount() : m_text.cellCount();
+}
+
+qint64 MapWriter::habitatCellCount() const
+{
+    if (m_inMemory)
+        return m_memoryHabitat;
+    return m_tiff ? m_tiff->habitatCellCount() : m_text.habitatCellCount();
+}
+
+FileResult MapWriter::finish(FinishedMap &map)
+{
+    // The accumulator is emptied for the next map whatever happens to this
+    // one.
+    map.record.metrics.reset();
+    if (m_metrics)
+        map.record.metrics = m_metrics->finish();
+    map.files.clear();
+    if (m_inMemory) {
+        map.cells = std::move(m_cells);
+        m_cells = {};
+        return std::nullopt;
+    }
+    map.files.emplace_back();
+    return m_tiff ? m_tiff->finish(map.files.back()) : m_text.finish(map.files.back());
+}
+
+void MapWriter::discard()
+{
+    if (m_metrics)
+        m_metrics->finish();
+    if (m_tiff)
+        m_tiff->discard();
+    m_text.discard();
+    m_cells.clear();
+}

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/batch/batchrequest.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+class MapWriter;
+
+// Cutting a surface of real values into a two-class map, shared by every
+// family whose maps come from a surface. The surface is `size` x `size`
+// values, row-major, `stride` values from one row to the next.
+
+// The fixed thresholds of a ladder cut, 0.10, 0.11, ... 0.89, built by
+// repeated addition, drift included: which maps a seed gives depends on
+// every rounding of them.
+std::array<double, FractalBatchRequest::ladderSteps> ladderThresholds();
+
+// The cut that leaves exactly round(cover * cells / 100) of the cells above
+// it, halves rounded up: the threshold is the value of the last cell taken,
+// and of the cells equal to it those first in row-major order are taken
+// (tiesAbove of them). When every cell equal to it is taken, the threshold
+// given is the next lower value instead, so that a cut at the threshold
+// alone makes the map again.
+struct ExactCoverCut {
+    double threshold = 0.0;
+    qint64 tiesAbove = 0;
+};
+
+// The exact cuts of one surface, for as many covers as are asked. A cut
+// reads the surface once: a sample of its values brackets the threshold
+// between two of them, only the values between those are ordered, and
+// nothing is copied. Should the bracket miss (a surface whose sample is
+// unlike the whole), the cut orders every value instead; the threshold is
+// the same either way. The surface must stay as it is while cuts are asked.
+class ExactCutter {
+public:
+    ExactCutter(const double *values, int size, qsizetype stride);
+    ExactCoverCut cut(int cover);
+
+private:
+    std::optional<ExactCoverCut> bracketedCut(qint64 taken);
+    ExactCoverCut wholeCut(qint64 taken);
+    template <typename Visit> void forEachValue(Visit visit) const;
+
+    const double *m_values;
+    int m_size;
+    qsizetype m_stride;
+    std::vector<double> m_sample;
+    std::vector<double> m_candidates;
+};
+
+// One cut of a surface; a surface cut at several covers is cheaper cut by
+// one ExactCutter.
+ExactCoverCut exactCoverCut(const double *values, int size, qsizetype stride, int cover);
+
+// The cells of a cut, asked for in row-major order: habitat where a value is
+// above the threshold, and for the first tiesAbove values equal to it.
+class CutCells {
+public:
+    CutCells(const double *values, qsizetype stride, double threshold, qint64 tiesAbove)
+        : m_values(values)
+        , m_stride(stride)
+        , m_threshold(threshold)
+        , m_ties(tiesAbove)
+    {}
+    bool operator()(int row, int col)
+    {
+        const double value = m_values[row * m_stride + col];
+        return value > m_threshold || (value == m_threshold && m_ties-- > 0);
+    }
+
+private:
+    const double *m_values;
+    qsizetype m_stride;
+    double m_threshold;
+    qint64 m_ties;
+};
+
+// Writes the rows of the map the cut gives.
+void putCutRows(MapWriter &writer, const double *values, int size, qsizetype stride,
+                double threshold, qint64 tiesAbove);

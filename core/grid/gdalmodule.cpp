@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The GDAL side of GdalBackend, built as a module of its own (see
+// gdalbackend.h for why) and loaded by the core on first use.
+
+#include "core/grid/gdalbackend.h"
+#include "core/grid/gdalsupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cpl_string.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("GeoTiff", text);
+}
+
+GDALDataType gdalType(RasterCellType type)
+{
+    switch (type) {
+    case RasterCellType::Byte:
+        return GDT_Byte;
+    case RasterCellType::UInt16:
+        return GDT_UInt16;
+    case RasterCellType::Int16:
+        return GDT_Int16;
+    case RasterCellType::Int32:
+        return GDT_Int32;
+    case RasterCellType::UInt32:
+        return GDT_UInt32;
+    case RasterCellType::Float32:
+        return GDT_Float32;
+    }
+    return GDT_Unknown;
+}
+
+// A reference system is looked up in the local PROJ database; a map batch
+// must never stall on a network request for one, nor read a file that a
+// definition named.
+const char *const crsOptions[] = {"ALLOW_NETWORK_ACCESS=NO", "ALLOW_FILE_ACCESS=NO", nullptr};
+
+class Gdal final : public GdalBackend {
+public:
+    Raster *create(const RasterCreation &raster, QString &failure) override
+    {
+        registerGdalDrivers();
+        GdalErrorCapture errors;
+        GDALDriver *driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+        if (!driver) {
+            failure = tr("GDAL was built without its GeoTIFF driver");
+            return nullptr;
+        }
+        CPLStringList creation;
+        creation.SetNameValue("COMPRESS", "DEFLATE");
+        creation.SetNameValue("ZLEVEL", QByteArray::number(raster.deflateLevel).constData());
+        if (raster.type == RasterCellType::Float32)
+            creation.SetNameValue("PREDICTOR", "3");
+        else if (raster.predictor)
+            creation.SetNameValue("PREDICTOR", "2");
+        creation.SetNameValue("BIGTIFF", "IF_SAFER");
+        if (raster.tiled) {
+            const QByteArray side = QByteArray::number(raster.tileSize);
+            creation.SetNameValue("TILED", "YES");
+            creation.SetNameValue("BLOCKXSIZE", side.constData());
+            creation.SetNameValue("BLOCKYSIZE", side.constData());
+            if (raster.threads > 1)
+                creation.SetNameValue("NUM_THREADS",
+                                      QByteArray::number(raster.threads).constData());
+        } else {
+            creation.SetNameValue("BLOCKYSIZE", QByteArray::number(raster.stripRows).constData());
+        }
+        GDALDataset *dataset =
+            driver->Create(QFile::encodeName(raster.path).constData(), raster.columnCount,
+                           raster.rowCount, 1, gdalType(raster.type), creation.List());
+        if (dataset) {
+            // GDAL places the first row at the top: the top-left corner lies
+            // rowCount cells above the lower-left origin, and rows step down.
+            const Georeference &place = raster.georeference;
+            double transform[6] = {
+                place.originX, place.cellSize,
+                0.0,           place.originY + double(raster.rowCount) * place.cellSize,
+                0.0,           -place.cellSize};
+            dataset->SetGeoTransform(transform);
+            if (!place.crs.isEmpty()) {
+                OGRSpatialReference reference;
+                reference.SetFromUserInput(place.crs.toUtf8().constData(), crsOptions);
+                dataset->SetSpatialRef(&reference);
+            }
+            if (raster.noData)
+                dataset->GetRasterBand(1)->SetNoDataValue(*raster.noData);
+        }
+        if (!dataset || errors.failed()) {
+            failure = errors.reason(tr("GDAL could not create the file"));
+            if (dataset)
+                GDALClose(GDALDataset::ToHandle(dataset));
+            return nullptr;
+        }
+        return reinterpret_cast<Raster *>(dataset);
+    }
+
+    bool writeBlock(Raster *raster, int blockColumn, int blockRow, void *cells,
+                    QString &failure) override
+    {
+        GdalErrorCapture errors;
+        if (datasetOf(raster)->GetRasterBand(1)->WriteBlock(blockColumn, blockRow, cells) ==
+            CE_None)
+            return true;
+        failure = errors.reason(tr("GDAL could not write the file"));
+        return false;
+    }
+
+    Raster *openMap(const QString &path, int &rowCount, int &columnCount, int &chunkRows,
+                    QString &failure) override
+    {
+        registerGdalDrivers();
+        GdalErrorCapture errors;
+        // Only the GeoTIFF driver may open the file: a map name must never
+        // make GDAL follow a virtual raster's references to other files.
+        const char *const drivers[] = {"GTiff", nullptr};
+        GDALDatasetUniquePtr dataset(
+            GDALDataset::Open(QFile::encodeName(path).constData(),
+                              GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
+        if (!dataset) {
+            failure = errors.reason(tr("not a GeoTIFF file"));
+            return nullptr;
+        }
+        if (dataset->GetRasterCount() < 1) {
+            failure = tr("a TIFF without raster bands, not a map");
+            return nullptr;
+        }
+        GDALRasterBand *band = dataset->GetRasterBand(1);
+        const GDALDataType type = band->GetRasterDataType();
+        if (GDALDataTypeIsComplex(type)) {
+            failure = tr("a complex-valued raster, not a map");
+            return nullptr;
+        }
+        if (GDALDataTypeIsFloating(type)) {
+            failure = tr("a floating-point raster, not a map");
+            return nullptr;
+        }
+        rowCount = dataset->GetRasterYSize();
+        columnCount = dataset->GetRasterXSize();
+        int blockColumns = 0;
+        band->GetBlockSize(&blockColumns, &chunkRows);
+        return reinterpret_cast<Raster *>(dataset.release());
+    }
+
+    bool readRows(Raster *raster, int firstRow, int rowCount, qint32 *cells,
+                  QString &failure) override
+    {
+        GdalErrorCapture errors;
+        GDALDataset *dataset = datasetOf(raster);
+        const int columnCount = dataset->GetRasterXSize();
+        if (dataset->GetRasterBand(1)->RasterIO(GF_Read, 0, firstRow, columnCount, rowCount, cells,
+                                                columnCount, rowCount, GDT_Int32, 0, 0,
+                                                nullptr) == CE_None)
+            return true;
+        failure = errors.reason(tr("GDAL could not read the raster"));
+        return false;
+    }
+
+    bool close(Raster *raster, QString &failure) override
+    {
+        // GDAL 3.6 reports a failure while closing, such as a full disk when
+        // the last blocks are written, only through its error handler.
+        GdalErrorCapture errors;
+        GDALClose(GDALDataset::ToHandle(datasetOf(raster)));
+        if (!errors.failed())
+            return true;
+        failure = errors.reason(tr("GDAL could not finish the file"));
+        return false;
+    }
+
+    std::optional<QString> crsRefusal(const QString &crs) override
+    {
+        registerGdalDrivers();
+        GdalErrorCapture errors;
+        OGRSpatialReference reference;
+        if (reference.SetFromUserInput(crs.toUtf8().constData(), crsOptions) == OGRERR_NONE)
+            return std::nullopt;
+        return errors.reason(QCoreApplication::translate("Georeference", "not recognised"));
+    }
+
+private:
+    static GDALDataset *datasetOf(Raster *raster)
+    {
+        return reinterpret_cast<GDALDataset *>(raster);
+    }
+};
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT GdalBackend *patchwrightGdalBackend()
+{
+    static Gdal gdal;
+    return &gdal;
+}

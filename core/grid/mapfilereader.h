@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/files/fileerror.h"
+#include "core/grid/landscapegrid.h"
+
+#include <QIODevice>
+#include <QString>
+
+#include <cstdint>
+#include <string_view>
+
+// Reads the plain map format, and anything else a user may point it at,
+// with the lenient rules the viewer has always had: a line is split at every
+// space, the last token of a line is never used, a line without a space adds
+// no row, and a token that is not an integer reads as 0.
+//
+// The reader is a byte-at-a-time state machine fed in blocks: a cell is known
+// to be "not the last token" as soon as the space after it arrives, so no line
+// or token is ever buffered. Time is linear in the file size and the only
+// memory that grows is the grid itself, whatever the file holds (a gigabyte
+// of digits without a space, a line of nothing but spaces, a binary file).
+class MapFileReader final {
+public:
+    explicit MapFileReader(LandscapeGrid &grid);
+
+    void feed(std::string_view bytes);
+    // Ends the last line when the file does not end in a line feed.
+    void finish();
+
+    // Replaces `grid` with the map in the file. On failure the grid holds
+    // what was read before the failure (nothing when the file cannot be
+    // opened, or when its map does not fit in memory) and the error says why.
+    // Only a regular file is read.
+    static FileResult read(const QString &path, LandscapeGrid &grid);
+    // The same from a device already open for reading, named `shownPath` in
+    // errors; everything from its current position to its end is read.
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
+
+private:
+    void endToken();
+    void endLine();
+
+    // Token evaluation follows QString::toInt for base 10 over Latin-1 text:
+    // optional ASCII white space (other than the space, which splits tokens)
+    // around an optional sign and at least one digit; anything else is 0, and
+    // so is a value outside the 32-bit range. The conversion reads a token as
+    // a C string, so a NUL byte ends the number and whatever follows it up to
+    // the next space is ignored (Ended).
+    enum class Phase : std::uint8_t { Leading, Signed, Digits, Trailing, Ended, Invalid };
+
+    LandscapeGrid &m_grid;
+    bool m_rowOpen = false;
+    bool m_lineHasBytes = false;
+    Phase m_phase = Phase::Leading;
+    bool m_negative = false;
+    std::int64_t m_magnitude = 0;
+};
