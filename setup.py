@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Builds the patchwright package's compiled module with CMake, as `make
 build` does, and puts it into the package with the files CMake writes beside
-it (the GDAL module, _version.py). The metadata is in pyproject.toml; the
+it (the GDAL module, _version.py and the stub written from the compiled
+module). The metadata is in pyproject.toml; the
 version is read from project(VERSION) in CMakeLists.txt, its one place.
 
 PATCHWRIGHT_BUILD_DIR names a CMake build folder to reuse (build-ci, say):
@@ -51,7 +52,8 @@ class BuildWithCMake(build_ext):
         target = self.get_ext_fullpath(ext.name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(built[0], target)
-        for extra in ["_version.py"] + glob.glob(os.path.join(package, "libpatchwright_gdal*.so")):
+        for extra in ["_version.py", "__init__.pyi"] + glob.glob(
+                os.path.join(package, "libpatchwright_gdal*.so")):
             shutil.copyfile(os.path.join(package, extra),
                             os.path.join(os.path.dirname(target), os.path.basename(extra)))
 

@@ -3,11 +3,9 @@
 
 #include "app/dialogprogress.h"
 #include "core/batch/batchlist.h"
+#include "core/batch/mapsource.h"
 #include "core/grid/mapreader.h"
 #include "core/version.h"
-#include "fractal/fractalmapgenerator.h"
-#include "gaussian/gaussianmapgenerator.h"
-#include "random/randommapgenerator.h"
 #include "ui_mainwindow.h"
 #include "widgets/refusalline.h"
 
@@ -50,8 +48,15 @@ constexpr double notchZoom = 1.25;
 
 // The names of the files a batch writes as maps, for File > Open and for a
 // folder opened whole.
-const QStringList mapNameFilters{QStringLiteral("*.txt"), QStringLiteral("*.asc"),
-                                 QStringLiteral("*.tif")};
+const QStringList mapNameFilters = mapFileFilters();
+
+// The object name of a family's entry in the Create menu: actionRandom for
+// random.
+QString actionName(const MapFamily &family)
+{
+    const QString word = QLatin1String(family.word());
+    return QStringLiteral("action") + word.left(1).toUpper() + word.mid(1);
+}
 
 QPixmap swatch(QRgb colour)
 {
@@ -126,6 +131,8 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addPermanentWidget(legendBox);
     updateLegend();
 
+    addFamilyActions();
+
     // Help comes after the form's menus, which stay as they are.
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
@@ -173,12 +180,24 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+namespace {
+
+// What the About box says the families make, from their summaries.
+QString familyTitles()
+{
+    QStringList titles;
+    for (const MapFamily *family : mapFamilies())
+        titles.append(family->summary().section(QLatin1Char(':'), 0, 0));
+    return titles.join(QStringLiteral("; "));
+}
+
+} // namespace
+
 QString MainWindow::aboutText()
 {
     const QString version = QString::fromLatin1(patchwrightVersion);
     return tr("<h3>Patchwright %1</h3>"
-              "<p>Batches of synthetic two-class landscape maps, random and fractal, for "
-              "landscape ecology.</p>"
+              "<p>Batches of synthetic landscape maps for landscape ecology: %4.</p>"
               "<p>Licensed under the GNU General Public License, version 3 or (at your "
               "option) any later version (GPL-3.0-or-later). It comes with no warranty.</p>"
               "<p>To cite it: The Patchwright developers. <i>Patchwright: synthetic "
@@ -186,7 +205,8 @@ QString MainWindow::aboutText()
               "the full entry; the manifest of every batch names the version that made "
               "it.</p>"
               "<p>Qt %2 (built with Qt %3).</p>")
-        .arg(version, QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR));
+        .arg(version, QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR),
+             familyTitles());
 }
 
 void MainWindow::paintEvent(QPaintEvent *)
@@ -352,48 +372,61 @@ void MainWindow::on_actionRandom_triggered()
     while (randomDialog.exec() == QDialog::Accepted) {
         RandomBatchRequest request = randomDialog.request();
         request.seed = settingsDialog.seed();
-        request.output =
-            batchOutput(request.output, settings.randomPrefix, settings.randomPostString);
-        if (runBatch(randomBatchJob(request), tr("Random landscapes"), ListOrder::AsWritten))
+        if (runBatch(request))
             return;
     }
 }
 
 void MainWindow::on_actionFractal_triggered()
 {
-    while (fractalDialog.exec() == QDialog::Accepted) {
-        FractalBatchRequest request = fractalDialog.request();
-        request.output =
-            batchOutput(request.output, settings.fractalPrefix, settings.fractalPostString);
-        if (runBatch(fractalBatchJob(request), tr("Fractal landscapes"), ListOrder::Sorted))
+    while (fractalDialog.exec() == QDialog::Accepted)
+        if (runBatch(fractalDialog.request()))
             return;
+}
+
+void MainWindow::addFamilyActions()
+{
+    for (const MapFamily *family : mapFamilies()) {
+        if (findChild<QAction *>(actionName(*family)))
+            continue;
+        auto *action = new QAction(family->menuText(), this);
+        action->setObjectName(actionName(*family));
+        ui->menuCreate->addAction(action);
+        connect(action, &QAction::triggered, this, [this, family] { runFamilyDialog(*family); });
     }
 }
 
-void MainWindow::on_actionGaussian_triggered()
+void MainWindow::runFamilyDialog(const MapFamily &family)
 {
-    while (gaussianDialog.exec() == QDialog::Accepted) {
-        GaussianBatchRequest request = gaussianDialog.request();
-        // The prefix is the dialog's own: config.txt has no line for it.
-        request.output = batchOutput(request.output, request.output.prefix, QString());
-        if (runBatch(gaussianBatchJob(request), tr("Gaussian field landscapes"),
-                     ListOrder::AsWritten))
+    std::unique_ptr<FamilyDialog> &dialog = familyDialogs[&family];
+    if (!dialog)
+        dialog = makeFamilyDialog(family);
+    while (dialog->exec() == QDialog::Accepted)
+        if (runBatch(*dialog->familyRequest()))
             return;
-    }
 }
 
-BatchOutput MainWindow::batchOutput(BatchOutput output, const QString &prefix,
-                                    const QString &postString) const
+void MainWindow::applySettings(FamilyRequest &request) const
 {
-    output.prefix = prefix;
-    output.postString = postString;
+    BatchOutput &output = request.output;
+    // A family config.txt has no lines for keeps the dialog's prefix.
+    if (const int line = request.family().configLine(); line >= 0) {
+        output.prefix = configText(settings, ConfigValue(line));
+        output.postString = configText(settings, ConfigValue(line + 1));
+    } else {
+        output.postString.clear();
+    }
     output.coverValue = settings.coverValue;
     output.matrixValue = settings.matrixValue;
-    return output;
 }
 
-bool MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
+bool MainWindow::runBatch(const FamilyRequest &asked)
 {
+    const std::unique_ptr<FamilyRequest> request = asked.clone();
+    applySettings(*request);
+    const MapFamily &family = request->family();
+    const QString title = family.title();
+    BatchJob job(family.source(*request));
     // Refused before anything is cleared, so the list the user had stays.
     auto refusal = job.prepare();
     if (refusal && refusal->kind == BatchRefusal::Kind::ExistingFiles &&
@@ -408,7 +441,7 @@ bool MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
     }
     if (refusal) {
         if (refusal->kind != BatchRefusal::Kind::ExistingFiles)
-            showFailure(title, asSentence(refusal->message));
+            showFailure(title, asSentence(refusal->message.text()));
         return false;
     }
     fileNames.clear();
@@ -422,7 +455,7 @@ bool MainWindow::runBatch(BatchJob job, const QString &title, ListOrder order)
     addFiles(fileNames);
     // The batch list keeps the order the maps were written in; names sort
     // as their paths do, since a batch writes into one folder.
-    if (order == ListOrder::Sorted)
+    if (family.listsByName())
         ui->fileListView->sortItems(Qt::AscendingOrder);
     // The first new map replaces whatever was shown before the run.
     if (ui->fileListView->count() > 0)
@@ -482,7 +515,7 @@ void MainWindow::showReport(const QString &title, const BatchReport &report)
         parts << tr("%n map(s) of the earlier run with this prefix were not rewritten; they "
                     "are still in the folder, but in no batch list.",
                     nullptr, int(report.olderMapsKept));
-    for (const QString &shortfall : report.shortfalls)
+    for (const Phrase &shortfall : report.shortfalls)
         parts << asSentence(shortfall);
     if (parts.isEmpty())
         return;

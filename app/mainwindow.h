@@ -3,13 +3,14 @@
 
 #include "app/manifestlookup.h"
 #include "core/batch/batchjob.h"
+#include "core/batch/mapfamily.h"
 #include "core/grid/landscapegrid.h"
 #include "fractal/dialogfbm.h"
-#include "gaussian/dialoggrf.h"
 #include "random/dialogrnd.h"
 #include "settings/appsettings.h"
 #include "settings/setings.h"
 #include "view/landscapepicture.h"
+#include "widgets/familydialog.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -17,6 +18,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -28,9 +30,9 @@ class QLabel;
 class QListWidgetItem;
 
 // The one window of the application: a list of map files on the left, the
-// selected map drawn on the right, and the menus that run the batches. It
-// owns the settings and the three dialogs for the whole life of the process
-// so that their values persist from one use to the next.
+// selected map drawn on the right, and the menus that run the batches of
+// every family. It owns the settings and the dialogs for the whole life of
+// the process so that their values persist from one use to the next.
 //
 // What a user arranges (the view options, the folders last used, the
 // window's size and the split between list and map) is kept with QSettings
@@ -81,7 +83,6 @@ private Q_SLOTS:
     void on_actionParametros_triggered();
     void on_actionRandom_triggered();
     void on_actionFractal_triggered();
-    void on_actionGaussian_triggered();
     // Loading follows the current row, not clicks, so that clicking the
     // entry already shown does not read its file again.
     void on_fileListView_currentRowChanged(int currentRow);
@@ -101,14 +102,18 @@ private:
     QStringList expandPaths(const QStringList &paths);
     void removeSelectedEntry();
 
-    enum class ListOrder { AsWritten, Sorted };
-    // The dialog's output with what the settings hold.
-    BatchOutput batchOutput(BatchOutput output, const QString &prefix,
-                            const QString &postString) const;
+    // Adds to the Create menu every family the form has no entry for.
+    void addFamilyActions();
+    // Runs the batches a family's dialog asks for, from the registry's
+    // families that have no entry in the form.
+    void runFamilyDialog(const MapFamily &family);
+    // The request a dialog gave with what the settings hold: the codes, and
+    // the prefix and post-string of a family that config.txt keeps.
+    void applySettings(FamilyRequest &request) const;
     // Runs a batch behind the progress dialog, then lists its maps and says
     // what went wrong, if anything did. False when the batch was refused
     // before it started, so that the dialog can be shown again.
-    bool runBatch(BatchJob job, const QString &title, ListOrder order);
+    bool runBatch(const FamilyRequest &request);
     void showReport(const QString &title, const BatchReport &report);
     // What the status bar says once a batch has ended.
     static QString batchSummary(const QString &title, const BatchReport &report);
@@ -131,7 +136,9 @@ private:
     setings settingsDialog;
     DialogRnd randomDialog;
     dialogFbm fractalDialog;
-    dialogGrf gaussianDialog;
+    // The dialogs of the other families, made when first asked for and
+    // kept, like the two above, so that their values persist.
+    std::map<const MapFamily *, std::unique_ptr<FamilyDialog>> familyDialogs;
     AppSettings settings;
     LandscapePicture picture;
     ManifestLookup manifests;

@@ -4,6 +4,7 @@
 // (bench/gaussian_fields.R), which run the same circulant embedding on a
 // 2048 x 2048 periodic grid: the embedding once per model, then one
 // transform per field.
+#include "core/batch/batchjob.h"
 #include "fractal/fractalmapgenerator.h"
 #include "gaussian/gaussianfield.h"
 #include "gaussian/gaussianmapgenerator.h"
@@ -68,12 +69,12 @@ void BM_DefaultBatch(benchmark::State &state)
             GaussianBatchRequest request;
             request.output.folder = dir.path();
             request.output.prefix = QStringLiteral("g_");
-            report = gaussianBatchJob(request).run(progress);
+            report = BatchJob(request).run(progress);
         } else {
             FractalBatchRequest request;
             request.output.folder = dir.path();
             request.output.prefix = QStringLiteral("FBM_");
-            report = fractalBatchJob(request).run(progress);
+            report = BatchJob(request).run(progress);
         }
         maps = report.maps.size();
     }

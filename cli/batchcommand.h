@@ -14,31 +14,30 @@
 
 class BatchJob;
 class CommandLine;
+class FamilyRequest;
+class MapFamily;
 
-// The `random`, `fractal` and `gaussian` commands: build their options from the batch
-// description, turn what was given into a request, run it as a batch job,
-// and report the outcome. Whatever the job decides (the limits, the free
-// space, the folder, the batch list and the manifest) is the same for the
-// GUI; this class only speaks command line.
+// The command of a family (`random`, `fractal`, ...): builds its options
+// from the family's rows, turns what was given into a request, runs it as a
+// batch job, and reports the outcome. Whatever the job decides (the limits,
+// the free space, the folder, the batch list and the manifest) is the same
+// for the window; this class only speaks command line.
 class BatchCommand final {
 public:
-    BatchCommand(CommandLine &commandLine, const QString &name);
+    BatchCommand(CommandLine &commandLine, const MapFamily &family);
 
-    int runRandom(const QStringList &arguments);
-    int runFractal(const QStringList &given);
-    int runGaussian(const QStringList &arguments);
+    int run(const QStringList &arguments);
 
 private:
     // An exit status when the command ends here (help, a usage error).
-    std::optional<int> parse(const QStringList &arguments, const QString &description,
-                             BatchKind kind, const QString &examples);
+    std::optional<int> parse(const QStringList &arguments);
     // Fills the request from config.txt and the options given; a usage
     // error when a value does not fit its option.
-    template <typename Request> std::optional<QString> read(Request &request);
+    std::optional<QString> read(FamilyRequest &request);
     int run(BatchJob &job);
 
     CommandLine &m_cli;
-    QString m_name;
+    const MapFamily &m_family;
     QCommandLineParser m_parser;
     QCommandLineOption m_help;
     QCommandLineOption m_quiet;

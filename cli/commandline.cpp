@@ -5,37 +5,53 @@
 #include "cli/mergecommand.h"
 #include "cli/renderloader.h"
 #include "cli/scancommand.h"
-#include "core/batch/batchoptions.h"
+#include "core/batch/mapfamily.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 QString topLevelHelp(const QString &program)
 {
-    return QStringLiteral(
-               "Usage: %1 COMMAND [options]\n"
-               "\n"
-               "Generates batches of synthetic two-class landscape maps, and previews of them,\n"
-               "without a display.\n"
-               "\n"
-               "Commands:\n"
-               "  random    random maps: each cell is habitat with the cover as probability\n"
-               "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
-               "  gaussian  maps cut from Gaussian random fields or exact fBm surfaces\n"
-               "  merge     gathers the shares of a batch split with --shard into one folder\n"
-               "  render    PNG previews of map files, drawn as the main window draws them\n"
-               "  scan      the spread of each metric over a pilot sample, per H or range and "
-               "cover\n"
-               "\n"
-               "Options:\n"
-               "  -h, --help     Displays help on commandline options.\n"
-               "  -v, --version  Displays version information.\n"
-               "\n"
-               "Run '%1 COMMAND --help' for the options of a command.\n")
-        .arg(program);
+    // The families' commands, then the others, in one column.
+    QList<std::pair<QString, QString>> commands;
+    for (const MapFamily *family : mapFamilies())
+        commands.append({QLatin1String(family->word()), family->summary()});
+    commands.append(
+        {QStringLiteral("merge"),
+         QStringLiteral("gathers the shares of a batch split with --shard into one folder")});
+    commands.append(
+        {QStringLiteral("render"),
+         QStringLiteral("PNG previews of map files, drawn as the main window draws them")});
+    commands.append(
+        {QStringLiteral("scan"),
+         QStringLiteral(
+             "the spread of each metric over a pilot sample, per sweep value and cover")});
+    qsizetype width = 0;
+    for (const auto &command : std::as_const(commands))
+        width = std::max(width, command.first.size());
+    QString list;
+    for (const auto &[name, summary] : std::as_const(commands))
+        list += QStringLiteral("  %1  %2\n").arg(name.leftJustified(width), summary);
+    return QStringLiteral("Usage: %1 COMMAND [options]\n"
+                          "\n"
+                          "Generates batches of synthetic landscape maps, and previews of them,\n"
+                          "without a display.\n"
+                          "\n"
+                          "Commands:\n"
+                          "%2"
+                          "\n"
+                          "Options:\n"
+                          "  -h, --help     Displays help on commandline options.\n"
+                          "  -v, --version  Displays version information.\n"
+                          "\n"
+                          "Run '%1 COMMAND --help' for the options of a command.\n")
+        .arg(program, list);
 }
 
 } // namespace
@@ -106,18 +122,10 @@ int CommandLine::run(const QStringList &arguments)
     }
     QStringList rest = arguments.mid(2);
     rest.prepend(m_program + QLatin1Char(' ') + command);
-    if (const std::optional<BatchKind> kind = batchKindNamed(command)) {
+    if (const MapFamily *family = familyNamed(command)) {
         m_command = command;
-        BatchCommand batch(*this, command);
-        switch (*kind) {
-        case BatchKind::Random:
-            return batch.runRandom(rest);
-        case BatchKind::Fractal:
-            return batch.runFractal(rest);
-        case BatchKind::Gaussian:
-            break;
-        }
-        return batch.runGaussian(rest);
+        BatchCommand batch(*this, *family);
+        return batch.run(rest);
     }
     if (command == QLatin1String("merge")) {
         m_command = command;

@@ -4,16 +4,15 @@
 #include "cli/commandline.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/batchprogress.h"
+#include "core/batch/mapfamily.h"
 #include "core/batch/mappublisher.h"
-#include "fractal/fractalmapgenerator.h"
-#include "gaussian/gaussianmapgenerator.h"
-#include "random/randommapgenerator.h"
+#include "core/batch/mapsource.h"
 
 #include <QCommandLineParser>
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -34,6 +33,20 @@ double quantile(const std::vector<double> &sorted, double p)
     return sorted[below] + (at - double(below)) * (sorted[above] - sorted[below]);
 }
 
+// The words of the families a pilot sample can be drawn of, as a message
+// lists them.
+QString scannedFamilies(const QString &lastJoin)
+{
+    QStringList words;
+    for (const MapFamily *family : mapFamilies())
+        if (family->scans())
+            words.append(QLatin1String(family->word()));
+    const QString last = words.isEmpty() ? QString() : words.takeLast();
+    return words.isEmpty() ? last
+                           : words.join(QStringLiteral(", ")) + QLatin1Char(' ') + lastJoin +
+                                 QLatin1Char(' ') + last;
+}
+
 QString number(double value)
 {
     return std::isfinite(value) ? QString::number(value, 'g', 6) : QStringLiteral("NA");
@@ -48,17 +61,12 @@ struct Row {
 
 // Every map of a request, kept in memory and measured, in rows by H and
 // cover.
-template <typename Generator>
-std::optional<QString> sample(Generator &generator, std::vector<Row> &rows)
+std::optional<QString> sample(MapSource &source, bool swept, std::vector<Row> &rows)
 {
-    MapPublisher publisher([&rows](MapRecord record, std::vector<qint32>) {
-        // A row is a value of the family's sweep: H, or a field's range.
-        QString h = QStringLiteral("-");
-        if (record.kind == MapRecord::Kind::Fractal ||
-            (record.kind == MapRecord::Kind::Gaussian && record.model == CovarianceModel::Fbm))
-            h = QString::asprintf("%.2f", record.H);
-        else if (record.kind == MapRecord::Kind::Gaussian)
-            h = QString::asprintf("%.2f", record.range);
+    MapPublisher publisher([&rows, swept](MapRecord record, std::vector<qint32>) {
+        // A row is a value of the family's sweep (H, a field's range) and a
+        // cover.
+        const QString h = swept ? QString::asprintf("%.2f", record.axis) : QStringLiteral("-");
         auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
             return r.h == h && r.cover == record.requestedCover;
         });
@@ -74,7 +82,7 @@ std::optional<QString> sample(Generator &generator, std::vector<Row> &rows)
         }
     });
     NullProgress progress;
-    const BatchResult result = generator.makeMaps(QString(), publisher, progress);
+    const BatchResult result = source.makeMaps(QString(), publisher, progress);
     if (!result.ok())
         return result.message;
     return std::nullopt;
@@ -89,13 +97,14 @@ ScanCommand::ScanCommand(CommandLine &commandLine)
 int ScanCommand::run(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Makes a pilot sample of maps of a family in memory, with independent draws, and\n"
-        "prints the mean, 5 %, 50 % and 95 % of each metric per value of the family's\n"
-        "sweep (H, or a Gaussian field's range) and cover, to choose --target bounds a\n"
-        "batch can reach. FAMILY is random, fractal or gaussian."));
-    parser.addPositionalArgument(QStringLiteral("FAMILY"),
-                                 QStringLiteral("random, fractal or gaussian"));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Makes a pilot sample of maps of a family in memory, with independent draws, and\n"
+            "prints the mean, 5 %, 50 % and 95 % of each metric per value of the family's\n"
+            "sweep (H, a field's range, ...) and cover, to choose --target bounds a batch can\n"
+            "reach. FAMILY is %1.")
+            .arg(scannedFamilies(QStringLiteral("or"))));
+    parser.addPositionalArgument(QStringLiteral("FAMILY"), scannedFamilies(QStringLiteral("or")));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     const QCommandLineOption samples(QStringLiteral("samples"),
@@ -106,51 +115,56 @@ int ScanCommand::run(const QStringList &arguments)
     parser.addOption(help);
     parser.addOption(samples);
     parser.addOption(csv);
-    // The options that shape the maps are the batch commands' own; an
-    // option some families lack says which have it.
-    const char *shaping[] = {"cover", "size",  "hurst", "seed",       "first_seed",
-                             "model", "range", "nu",    "neighbours", "cell_size"};
+    // The options that shape the maps are the batch commands' own: every
+    // family's rows that a pilot sample takes. An option some families lack
+    // says which have it.
+    QStringList keys;
+    for (const MapFamily *family : mapFamilies())
+        for (const BatchOption &option : family->options())
+            if (option.pilot && !keys.contains(QLatin1String(option.key)))
+                keys.append(QLatin1String(option.key));
+    const qsizetype familyCount = qsizetype(mapFamilies().size());
     std::vector<std::pair<QString, QCommandLineOption>> options;
-    for (const char *key : shaping) {
+    for (const QString &key : std::as_const(keys)) {
         // Each family's help, which differ where the limits or the default do.
         const BatchOption *first = nullptr;
         QStringList owners;
         QStringList helps;
-        for (const BatchKind kind : batchKinds) {
-            const BatchOption *option = findBatchOption(kind, QLatin1String(key));
-            if (!option)
+        for (const MapFamily *family : mapFamilies()) {
+            const BatchOption *option = findBatchOption(*family, key);
+            if (!option || !option->pilot)
                 continue;
             first = first ? first : option;
-            QString text = optionHelp(kind, *option);
-            if (std::string_view(key) == "cover") // a pilot sample is of one cover unless asked
-                text.replace(QStringLiteral("Default: %1.").arg(optionDefaultText(kind, *option)),
-                             QStringLiteral("Default: 30."));
-            owners.append(QLatin1String(kindWord(kind)));
+            QString text = optionHelp(*family, *option).text();
+            // A pilot sample is of one cover unless asked.
+            if (option->type == OptionType::CoverSweep)
+                text.replace(
+                    QStringLiteral("Default: %1.").arg(optionDefaultText(*family, *option)),
+                    QStringLiteral("Default: 30."));
+            owners.append(QLatin1String(family->word()));
             helps.append(text);
         }
         QString text = helps.first();
         if (helps.count(helps.first()) != helps.size()) {
             QStringList each;
             for (qsizetype i = 0; i < helps.size(); ++i)
-                each.append(QStringLiteral("%1 maps: %2").arg(owners[i], helps[i]));
-            text = each.join(QLatin1Char(' '));
-        } else if (owners.size() < qsizetype(std::size(batchKinds))) {
+                each.append(QStringLiteral("For %1 maps: %2").arg(owners[i], helps[i]));
+            text = each.join(QLatin1Char('\n'));
+        } else if (owners.size() < familyCount) {
             text += QStringLiteral(" For %1 maps.").arg(owners.join(QStringLiteral(" and ")));
         }
         options.emplace_back(
-            QLatin1String(key),
-            QCommandLineOption(first->cliName(), text, QLatin1String(first->valueName)));
+            key, QCommandLineOption(first->cliName(), text, QLatin1String(first->valueName)));
         parser.addOption(options.back().second);
     }
     if (const auto done = m_cli.parseArguments(parser, help, arguments,
                                                QStringLiteral("Usage: %1 scan FAMILY [options]")))
         return *done;
     const QStringList positional = parser.positionalArguments();
-    const std::optional<BatchKind> family =
-        positional.size() == 1 ? batchKindNamed(positional[0]) : std::nullopt;
-    if (!family)
+    const MapFamily *family = positional.size() == 1 ? familyNamed(positional[0]) : nullptr;
+    if (!family || !family->scans())
         return m_cli.usageError(
-            QStringLiteral("scan needs one FAMILY: random, fractal or gaussian"));
+            QStringLiteral("scan needs one FAMILY: %1").arg(scannedFamilies(QStringLiteral("or"))));
     bool ok = false;
     const int count = parser.value(samples).toInt(&ok);
     if (!ok || count < 1 || count > 100000)
@@ -159,72 +173,36 @@ int ScanCommand::run(const QStringList &arguments)
                 .arg(parser.value(samples)));
 
     // Every sample map an independent draw: the choices targets require.
-    RandomBatchRequest random;
-    FractalBatchRequest fbm;
-    GaussianBatchRequest field;
-    for (BatchOutput *output : {&random.output, &fbm.output, &field.output})
-        output->metrics = true;
-    random.generator = fbm.generator = Generator::Philox;
-    random.replicates = fbm.replicates = field.replicates = count;
-    fbm.cut = field.cut = FractalCut::Exact;
-    fbm.distinctSurfaces = true;
-    fbm.surfaces = count;
-    random.covers = fbm.covers = field.covers = {30, 30, 1};
+    const std::unique_ptr<FamilyRequest> request = family->newRequest();
+    request->makePilot(count);
+    request->output.metrics = true;
+    request->covers = {30, 30, 1};
     for (const auto &[key, parserOption] : options) {
         if (!parser.isSet(parserOption))
             continue;
         const BatchOption *option = findBatchOption(*family, key);
-        if (!option)
+        if (!option || !option->pilot)
             return m_cli.usageError(QStringLiteral("--%1 is not an option of %2 maps")
                                         .arg(parserOption.names().constFirst(), positional[0]));
-        const OptionValue value(parser.value(parserOption));
-        std::optional<OptionError> error;
-        switch (*family) {
-        case BatchKind::Random:
-            error = setOption(random, *option, value);
-            break;
-        case BatchKind::Fractal:
-            error = setOption(fbm, *option, value);
-            break;
-        case BatchKind::Gaussian:
-            error = setOption(field, *option, value);
-            break;
-        }
-        if (error)
+        if (const auto error =
+                setOption(*request, *option, OptionValue(parser.value(parserOption))))
             return m_cli.usageError(
                 QStringLiteral("--%1 %2").arg(option->cliName(), error->reason));
     }
 
     std::vector<Row> rows;
-    std::optional<QString> refusal;
-    std::optional<QString> failure;
-    const auto measure = [&](auto &&generator) {
-        refusal = generator.refusal();
-        if (!refusal)
-            failure = sample(generator, rows);
-    };
-    switch (*family) {
-    case BatchKind::Random:
-        measure(RandomMapGenerator(random));
-        break;
-    case BatchKind::Fractal:
-        measure(FractalMapGenerator(fbm));
-        break;
-    case BatchKind::Gaussian:
-        measure(GaussianMapGenerator(field));
-        break;
-    }
-    if (refusal)
-        return m_cli.usageError(*refusal);
-    if (failure)
+    const std::unique_ptr<MapSource> source = family->source(*request);
+    if (const auto refusal = source->refusal())
+        return m_cli.usageError(refusal->text());
+    const SweepAxis sweep = request->sweepAxis();
+    if (const auto failure = sample(*source, !sweep.name.isEmpty(), rows))
         return m_cli.runFailure(*failure);
 
     const bool asCsv = parser.isSet(csv);
-    const QString axis = *family == BatchKind::Gaussian && field.model != CovarianceModel::Fbm
-                             ? QStringLiteral("range")
-                             : QStringLiteral("H");
-    // Ranges run to 10000.00; H keeps the narrow column it always had.
-    const int axisWidth = *family == BatchKind::Gaussian ? -8 : -5;
+    // A family without a second sweep heads the column as every family
+    // once did.
+    const QString axis = sweep.name.isEmpty() ? QStringLiteral("H") : sweep.name;
+    const int axisWidth = sweep.width;
     QStringList header{axis, QStringLiteral("cover"), QStringLiteral("maps")};
     for (TargetMetric metric : scanned)
         for (const char *figure : {"mean", "p5", "p50", "p95"})

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
 #include "core/batch/surfacecut.h"
 #include "core/files/fileerror.h"
 #include "core/grid/mapfilewriter.h"
@@ -21,7 +20,7 @@
 // depends on every rounding of it.
 namespace covercut {
 
-constexpr int thresholdCount = FractalBatchRequest::ladderSteps;
+constexpr int thresholdCount = ladderSteps;
 
 // 0.10, 0.11, ... 0.89, built by repeated addition, drift included.
 std::array<double, thresholdCount> thresholds();

@@ -2,8 +2,10 @@
 #include "fractal/dialogfbm.h"
 
 #include "core/batch/choicebox.h"
+#include "fractal/fractalfamily.h"
 #include "ui_dialogfbm.h"
 #include "widgets/batchdialogframe.h"
+#include "widgets/optionwidgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,15 +27,14 @@ dialogFbm::dialogFbm(QWidget *parent)
     , ui(new Ui::dialogFbm)
 {
     ui->setupUi(this);
-    using Request = FractalBatchRequest;
-    ui->Hi->setRange(Request::firstHurstLimits.min, Request::firstHurstLimits.max);
-    ui->Hf->setRange(Request::lastHurstLimits.min, Request::lastHurstLimits.max);
-    ui->Hp->setRange(Request::hurstStepLimits.min, Request::hurstStepLimits.max);
-    ui->Ci->setRange(Request::firstCoverLimits.min, Request::firstCoverLimits.max);
-    ui->Cf->setRange(Request::lastCoverLimits.min, Request::lastCoverLimits.max);
-    ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
-    ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
-    ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    // Ranges and first values are the description's, as the command line's.
+    const MapFamily &family = fractalFamily();
+    for (int part = 0; part < 3; ++part) {
+        showOption(QList{ui->Hi, ui->Hf, ui->Hp}[part], family, "hurst", part);
+        showOption(QList{ui->Ci, ui->Cf, ui->Cp}[part], family, "cover", part);
+    }
+    showOption(ui->Tam, family, "size");
+    showOption(ui->amo, family, "replicates");
     addSamplingRow();
     m_frame = new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox},
                                    QStringLiteral("fractal"));
@@ -59,7 +60,7 @@ void dialogFbm::addSamplingRow()
     // How the maps are sampled, in a row of its own above the folder's, so
     // the form's own rows stay as they were. The generator and the cut are
     // remembered across starts.
-    using Request = FractalBatchRequest;
+    const MapFamily &family = fractalFamily();
     const QSettings settings;
     auto *sampling = new QHBoxLayout;
     sampling->setObjectName(QStringLiteral("samplingLayout"));
@@ -83,12 +84,11 @@ void dialogFbm::addSamplingRow()
     sampling->addWidget(m_distinct);
     m_surfaces = new QSpinBox(this);
     m_surfaces->setObjectName(QStringLiteral("surfaces"));
-    m_surfaces->setRange(Request::surfaceLimits.min, Request::surfaceLimits.max);
-    m_surfaces->setValue(Request::surfacesPerH);
+    showOption(m_surfaces, family, "surfaces");
     labelled(tr("&Surfaces per H"), m_surfaces);
     m_firstSeed = new QSpinBox(this);
     m_firstSeed->setObjectName(QStringLiteral("firstSeed"));
-    m_firstSeed->setRange(Request::firstSeedLimits.min, Request::firstSeedLimits.max);
+    showOption(m_firstSeed, family, "first_seed");
     labelled(tr("F&irst seed"), m_firstSeed);
     // The spacer every row of the form ends with.
     sampling->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
@@ -188,16 +188,16 @@ void dialogFbm::on_amo_valueChanged(int)
 FractalBatchRequest dialogFbm::request() const
 {
     FractalBatchRequest request;
-    request.hurst = {initialH(), finalH(), hStep()};
-    request.covers = {initialCover(), finalCover(), coverStep()};
-    request.size = mapSize();
-    request.replicates = replicateCount();
+    setFromBoxes(request, "hurst", {ui->Hi, ui->Hf, ui->Hp});
+    setFromBoxes(request, "cover", {ui->Ci, ui->Cf, ui->Cp});
+    setFromBoxes(request, "size", {ui->Tam});
+    setFromBoxes(request, "replicates", {ui->amo});
+    setFromBoxes(request, "surfaces", {m_surfaces});
+    setFromBoxes(request, "first_seed", {m_firstSeed});
     m_frame->applyTo(request.output);
     request.generator = Generator(m_generator->currentData().toInt());
     request.cut = FractalCut(m_cut->currentData().toInt());
     request.distinctSurfaces = m_distinct->isChecked();
-    request.surfaces = m_surfaces->value();
-    request.firstSeed = m_firstSeed->value();
     return request;
 }
 

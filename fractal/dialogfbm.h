@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
+#include "fractal/fractalbatchrequest.h"
 
 #include <QDialog>
 #include <QString>

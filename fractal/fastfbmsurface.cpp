@@ -289,7 +289,7 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
     m_generator = generator;
     // The seed's bits are taken unchanged, as srand takes them.
     m_seedState = static_cast<std::uint32_t>(seed);
-    m_philoxKey = philox::key(m_seedState, philox::Domain::FractalSurface);
+    m_philoxKey = philox::key(m_seedState, philox::fractalSurfaceDomain);
     double delta = 10000.0;
     // The first four draws, the only values that keep their fractions.
     std::int32_t cornerSums[4];

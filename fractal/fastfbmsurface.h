@@ -2,9 +2,9 @@
 #pragma once
 
 #include "core/batch/generator.h"
-#include "core/rng/philox.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
+#include "fractal/surfacedraws.h"
 
 #include <QtGlobal>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fractal/fbmsurface.h"
 
-#include "core/rng/philox.h"
 #include "fractal/covercut.h"
+#include "fractal/surfacedraws.h"
 
 #include <QtGlobal>
 
@@ -38,7 +38,7 @@ private:
 class PhiloxDraws {
 public:
     explicit PhiloxDraws(int seed)
-        : m_key(philox::key(static_cast<std::uint32_t>(seed), philox::Domain::FractalSurface))
+        : m_key(philox::key(static_cast<std::uint32_t>(seed), philox::fractalSurfaceDomain))
     {}
 
     double gaussian()

@@ -2,19 +2,17 @@
 #include "fractal/fractalmapgenerator.h"
 
 #include "core/batch/batchoptions.h"
-#include "core/batch/diskspace.h"
-#include "core/batch/mapnames.h"
 #include "core/batch/mappublisher.h"
 #include "core/batch/mapwriter.h"
 #include "core/batch/surfacecut.h"
 #include "core/grid/mapfilewriter.h"
 #include "fractal/covercut.h"
 #include "fractal/fbmsurface.h"
+#include "fractal/fractalnames.h"
 #include "fractal/surfacefile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <limits>
@@ -22,10 +20,29 @@
 #include <utility>
 
 QString FractalMapGenerator::mapFileName(const QString &baseName, double H, int cover,
-                                         int replicate, MapFileWriter::Format format)
+                                         int replicate, MapFormat format)
 {
-    return fractalMapName(baseName, H, cover, replicate, format);
+    NamePlace place;
+    place.axis = H;
+    place.cover = cover;
+    place.replicate = replicate;
+    place.format = format;
+    return baseName + fractalNames().tail(place);
 }
+
+namespace {
+
+QString surfaceFileName(const QString &stem, double H, int seed, MapFormat format)
+{
+    NamePlace place;
+    place.axis = H;
+    place.seed = seed;
+    place.surface = true;
+    place.format = surfaceFormat(format);
+    return stem + fractalNames().tail(place);
+}
+
+} // namespace
 
 QString FractalMapGenerator::progressLabel(double H, int seed)
 {
@@ -47,16 +64,9 @@ FractalMapGenerator::FractalMapGenerator(const FractalBatchRequest &request, Eng
 
 bool FractalMapGenerator::ownsCell(std::size_t hIndex, int cover) const
 {
-    if (cover < 0 || cover > 100 || m_coverIndex[std::size_t(cover)] < 0)
+    if (cover < 0 || cover > 100)
         return false;
-    const std::optional<BatchShard> &shard = m_request.output.shard;
-    if (!shard)
-        return true;
-    const qint64 units = m_request.shareUnits();
-    if (m_request.writeSurfaces)
-        return shard->owns(qint64(hIndex), units);
-    return shard->owns(qint64(hIndex) * m_request.covers.count() + m_coverIndex[std::size_t(cover)],
-                       units);
+    return m_request.ownsCell(hIndex, m_coverIndex[std::size_t(cover)]);
 }
 
 bool FractalMapGenerator::ownsAnyCellOf(std::size_t hIndex) const
@@ -77,21 +87,15 @@ int FractalMapGenerator::surfacesPerH() const
     return m_request.output.selects() ? m_request.output.maxDraws : m_request.surfaces;
 }
 
-qint64 FractalMapGenerator::plannedMaps() const
+ManifestColumns FractalMapGenerator::manifestColumns() const
 {
-    if (!m_request.output.shard)
-        return m_request.mapCount();
-    qint64 cells = 0;
-    for (std::size_t h = 0; h < m_hs.size(); ++h)
-        for (const int cover : m_request.covers.values())
-            cells += ownsCell(h, cover) ? 1 : 0;
-    return cells * m_request.replicates;
-}
-
-std::optional<QString> FractalMapGenerator::diskSpaceRefusal(const QString &folder,
-                                                             const FilesPresent &present) const
-{
-    return DiskSpace(folder).batchRefusal(m_request, present);
+    ManifestColumns columns;
+    if (m_request.samplingChanged())
+        columns.family = samplingColumns();
+    columns.surfaceFile = m_request.writeSurfaces;
+    columns.metrics = m_request.output.metrics;
+    columns.selection = m_request.output.selects();
+    return columns;
 }
 
 namespace {
@@ -335,7 +339,6 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
                                                  MapWriter &writer, MapPublisher &publisher,
                                                  std::vector<FinishedMap> *held) const
 {
-    const BatchOutput &output = m_request.output;
     if (FileResult error = writer.open(cut.fileName, block.size, block.size))
         return error;
     putCutRows(writer, block.values.data(), block.size, block.size + 1, cut.threshold,
@@ -344,26 +347,27 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     if (FileResult error = writer.finish(map))
         return error;
     MapRecord &record = map.record;
-    record.fileName = cut.fileName;
-    record.kind = MapRecord::Kind::Fractal;
-    record.rowCount = block.size;
-    record.columnCount = block.size;
-    record.requestedCover = cut.cover;
-    record.cellCount = qint64(block.size) * block.size;
-    record.habitatCells = writer.habitatCellCount();
+    fillRecord(record, cut.fileName, writer, block.size, block.size, cut.cover, cut.replicate);
     record.H = cut.H;
+    record.axis = cut.H;
     record.threshold = cut.threshold;
     record.seed = cut.seed;
-    record.replicate = cut.replicate;
-    record.coverValue = output.coverValue;
-    record.matrixValue = output.matrixValue;
-    record.generator = m_request.generator;
     record.stream = quint64(qint64(cut.seed));
-    record.cut = m_request.cut;
     record.tiedHabitat = cut.tiesAbove;
-    record.distinctSurfaces = m_request.distinctSurfaces;
-    record.surfacesPerH = m_request.surfaces;
-    record.firstSeed = m_request.firstSeed;
+    if (m_request.samplingChanged()) {
+        record.parameters = samplingColumns();
+        const QByteArray values[] = {
+            wordOf(m_request.generator).toLatin1(),
+            QByteArray::number(record.stream),
+            wordOf(m_request.cut).toLatin1(),
+            QByteArray::number(record.tiedHabitat),
+            m_request.distinctSurfaces ? QByteArrayLiteral("yes") : QByteArrayLiteral("no"),
+            QByteArray::number(m_request.surfaces),
+            QByteArray::number(m_request.firstSeed),
+        };
+        for (qsizetype i = 0; i < record.parameters.size(); ++i)
+            record.parameters[i].value = values[i];
+    }
     record.surfaceFile = cut.surfaceFile;
     record.draw = cut.draw;
     record.position = cut.position;
@@ -374,15 +378,10 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     return publisher.add(std::move(map));
 }
 
-qint64 FractalMapGenerator::recordBytes() const
-{
-    return DiskSpace::fractalRecordBytes(m_request);
-}
-
 QString FractalMapGenerator::longestMapName(const QString &nameStem) const
 {
     const QString map =
-        fractalMapName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
+        mapFileName(nameStem, 1.0, 100, m_request.replicates, m_request.output.format);
     if (!m_request.writeSurfaces)
         return map;
     const QString surface =
@@ -395,7 +394,7 @@ void FractalMapGenerator::settleRecords(QList<MapRecord> &records) const
 {
     const std::vector<double> &hs = m_hs;
     m_ledger.settle(records, [&hs](const MapRecord &record) {
-        const auto h = int(std::find(hs.begin(), hs.end(), record.H) - hs.begin());
+        const auto h = int(std::find(hs.begin(), hs.end(), record.axis) - hs.begin());
         return std::pair<int, int>(h, record.requestedCover);
     });
 }
@@ -405,14 +404,14 @@ QStringList FractalMapGenerator::acceptance() const
     return m_ledger.acceptance(m_request.replicates);
 }
 
-QStringList FractalMapGenerator::shortfalls(const MapTally &written) const
+QList<Phrase> FractalMapGenerator::shortfalls(const MapTally &written) const
 {
     if (m_request.output.selects())
         return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
     const std::vector<double> &hs = m_hs;
     std::vector<std::array<qint64, 101>> counts(hs.size());
     for (const auto &[cell, count] : written.cells()) {
-        const auto &[H, range, cover] = cell;
+        const auto &[H, cover] = cell;
         const auto h = std::size_t(std::find(hs.begin(), hs.end(), H) - hs.begin());
         if (h < hs.size() && cover >= 0 && cover <= 100)
             counts[h][std::size_t(cover)] += count;
@@ -422,7 +421,7 @@ QStringList FractalMapGenerator::shortfalls(const MapTally &written) const
         return QCoreApplication::translate("FractalMapGenerator", text);
     };
     QStringList never;
-    QStringList lines;
+    QList<Phrase> lines;
     for (const int cover : m_request.covers.values()) {
         bool owned = false;
         for (std::size_t h = 0; h < hs.size() && !owned; ++h)
@@ -461,45 +460,24 @@ QStringList FractalMapGenerator::shortfalls(const MapTally &written) const
     return lines;
 }
 
-QStringList FractalMapGenerator::requestRecord() const
+bool FractalMapGenerator::ownsPlace(const NamePlace &place) const
 {
-    return ::requestRecord(m_request);
-}
-
-bool FractalMapGenerator::writesFile(const QString &fileName) const
-{
-    const QString &prefix = m_request.output.prefix;
-    const MapFormat format = m_request.output.format;
-    static const QRegularExpression tail(
-        QStringLiteral("^(\\d\\.\\d\\d)_(?:(\\d{3})_(\\d{5,})|surface_(\\d{5,}))\\."));
-    if (!fileName.startsWith(prefix))
-        return false;
-    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
-    if (!match.hasMatch())
-        return false;
     for (std::size_t h = 0; h < m_hs.size(); ++h) {
-        if (QString::asprintf("%.2f", m_hs[h]) != match.captured(1))
+        if (QString::asprintf("%.2f", m_hs[h]) != QString::asprintf("%.2f", place.axis))
             continue;
-        if (match.hasCaptured(4)) {
+        if (place.surface) {
             // A surface file goes with the maps of its H, which a share
             // with surface files makes whole.
-            const qint64 seed = match.captured(4).toLongLong();
-            if (m_request.writeSurfaces && ownsAnyCellOf(h) && seed >= m_request.firstSeed &&
-                seed - m_request.firstSeed < surfacesPerH() &&
-                surfaceFileName(prefix, m_hs[h], int(seed), format) == fileName)
+            if (m_request.writeSurfaces && ownsAnyCellOf(h) &&
+                place.format == surfaceFormat(m_request.output.format) &&
+                place.seed >= m_request.firstSeed &&
+                place.seed - m_request.firstSeed < surfacesPerH())
                 return true;
             continue;
         }
-        const int cover = match.captured(2).toInt();
-        const qint64 replicate = match.captured(3).toLongLong();
-        if (ownsCell(h, cover) && replicate >= 1 && replicate <= m_request.replicates &&
-            fractalMapName(prefix, m_hs[h], cover, int(replicate), format) == fileName)
+        if (ownsCell(h, place.cover) && place.replicate >= 1 &&
+            place.replicate <= m_request.replicates && place.format == m_request.output.format)
             return true;
     }
     return false;
-}
-
-BatchJob fractalBatchJob(const FractalBatchRequest &request)
-{
-    return BatchJob(std::make_unique<FractalMapGenerator>(request));
 }

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchjob.h"
-#include "core/batch/batchrequest.h"
 #include "core/batch/maprecord.h"
+#include "core/batch/mapsource.h"
+#include "core/batch/maptargets.h"
 #include "core/files/fileerror.h"
 #include "core/grid/mapfilewriter.h"
 #include "fractal/fbmblock.h"
+#include "fractal/fractalbatchrequest.h"
 #include "fractal/surfacepipeline.h"
 
 #include <QList>
@@ -36,19 +37,9 @@ public:
 
     explicit FractalMapGenerator(const FractalBatchRequest &request, Engine engine = Engine::Fast);
 
-    MapRecord::Kind kind() const override { return MapRecord::Kind::Fractal; }
-    const BatchOutput &output() const override { return m_request.output; }
-    std::optional<QString> refusal() const override { return m_request.refusal(); }
-    std::optional<QString> diskSpaceRefusal(const QString &folder,
-                                            const FilesPresent &present) const override;
+    const FamilyRequest &request() const override { return m_request; }
     QString longestMapName(const QString &nameStem) const override;
-    qint64 recordBytes() const override;
-    qint64 plannedMaps() const override;
-    ManifestColumns manifestColumns() const override
-    {
-        return {m_request.samplingChanged(), m_request.writeSurfaces, m_request.output.metrics,
-                m_request.output.selects()};
-    }
+    ManifestColumns manifestColumns() const override;
     void settleRecords(QList<MapRecord> &records) const override;
     // Appends each map once the file is complete. A run stops at the first
     // map it cannot write; everything listed before it stays valid on disk.
@@ -57,27 +48,23 @@ public:
     // Which requested covers fell short, at which H, and why: a cover no
     // threshold can cut from a map of this size, or one the surfaces of an H
     // did not give often enough.
-    QStringList shortfalls(const MapTally &written) const override;
+    QList<Phrase> shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
-    QStringList requestRecord() const override;
-    bool writesFile(const QString &fileName) const override;
 
-    // Whether this run makes the maps of the hIndex-th H and this cover. A
-    // batch is shared out by cell of H and cover: an H counts the
-    // replicates of each cover on its own, and a cut of one cover never
-    // depends on another's, so the maps of a cell are the same whichever
-    // other cells a run makes; only how many surfaces it builds depends on
-    // them. With surface files it is shared out by H, since a surface file
-    // records the cuts of every cover.
+    // Whether this run makes the maps of the hIndex-th H and this cover
+    // (FractalBatchRequest::ownsCell), and of any cover.
     bool ownsCell(std::size_t hIndex, int cover) const;
     bool ownsAnyCellOf(std::size_t hIndex) const;
 
     // baseName, H to two decimals, "_", cover "%03i", "_", replicate "%05i",
     // ".txt" (".asc" for the grid format); independent of the locale.
     static QString mapFileName(const QString &baseName, double H, int cover, int replicate,
-                               MapFileWriter::Format format = MapFileWriter::Format::Plain);
+                               MapFormat format = MapFormat::Plain);
 
     static QString progressLabel(double H, int seed);
+
+protected:
+    bool ownsPlace(const NamePlace &place) const override;
 
 private:
     // One cut that becomes a map: where it comes from and what it is called.
@@ -143,6 +130,3 @@ private:
     std::vector<double> m_hs;
     std::array<int, 101> m_coverIndex{};
 };
-
-// The batch job of a fractal request.
-BatchJob fractalBatchJob(const FractalBatchRequest &request);

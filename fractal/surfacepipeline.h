@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
 #include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
+#include "fractal/fractalbatchrequest.h"
 
 #include <QtGlobal>
 

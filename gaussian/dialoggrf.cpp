@@ -3,8 +3,11 @@
 
 #include "core/batch/batchoptions.h"
 #include "core/batch/choicebox.h"
+#include "gaussian/gaussianfamily.h"
+#include "gaussian/gaussiannames.h"
 #include "ui_dialoggrf.h"
 #include "widgets/batchdialogframe.h"
+#include "widgets/optionwidgets.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -21,54 +24,31 @@ const QString modelKey = QStringLiteral("gaussian/model");
 const QString cutKey = QStringLiteral("gaussian/cut");
 const QString prefixKey = QStringLiteral("gaussian/prefix");
 
-template <typename Box, typename Limits> void limit(Box *box, Limits limits)
-{
-    box->setRange(limits.min, limits.max);
-}
-
 } // namespace
 
 dialogGrf::dialogGrf(QWidget *parent)
-    : QDialog(parent)
+    : FamilyDialog(parent)
     , ui(new Ui::dialogGrf)
 {
     ui->setupUi(this);
-    using Request = GaussianBatchRequest;
-    const Request defaults;
-    limit(ui->Ri, Request::firstRangeLimits);
-    limit(ui->Rf, Request::lastRangeLimits);
-    limit(ui->Rp, Request::rangeStepLimits);
-    limit(ui->Hi, Request::firstHurstLimits);
-    limit(ui->Hf, Request::lastHurstLimits);
-    limit(ui->Hp, Request::hurstStepLimits);
-    limit(ui->nu, Request::nuLimits);
-    limit(ui->Ci, Request::firstCoverLimits);
-    limit(ui->Cf, Request::lastCoverLimits);
-    limit(ui->Cp, Request::coverStepLimits);
-    limit(ui->Tam, Request::sizeLimits);
-    limit(ui->amo, Request::replicateLimits);
-    limit(ui->seed, Request::seedLimits);
-    // The form starts from the request's own defaults, as the command line
-    // does.
-    ui->Ri->setValue(defaults.ranges.first);
-    ui->Rf->setValue(defaults.ranges.last);
-    ui->Rp->setValue(defaults.ranges.step);
-    ui->Hi->setValue(defaults.hurst.first);
-    ui->Hf->setValue(defaults.hurst.last);
-    ui->Hp->setValue(defaults.hurst.step);
-    ui->nu->setValue(defaults.nu);
-    ui->Ci->setValue(defaults.covers.first);
-    ui->Cf->setValue(defaults.covers.last);
-    ui->Cp->setValue(defaults.covers.step);
-    ui->Tam->setValue(defaults.size);
-    ui->amo->setValue(defaults.replicates);
-    ui->seed->setValue(defaults.seed);
+    // Ranges and first values are the description's, as the command line's.
+    const MapFamily &family = gaussianFamily();
+    const GaussianBatchRequest defaults;
+    for (int part = 0; part < 3; ++part) {
+        showOption(QList{ui->Ri, ui->Rf, ui->Rp}[part], family, "range", part);
+        showOption(QList{ui->Hi, ui->Hf, ui->Hp}[part], family, "hurst", part);
+        showOption(QList{ui->Ci, ui->Cf, ui->Cp}[part], family, "cover", part);
+    }
+    showOption(ui->nu, family, "nu");
+    showOption(ui->Tam, family, "size");
+    showOption(ui->amo, family, "replicates");
+    showOption(ui->seed, family, "seed");
 
     const QSettings settings;
     fillChoices(ui->model, modelWords(),
                 settings.value(modelKey, wordOf(defaults.model)).toString());
     fillChoices(ui->cut, cutWords(), settings.value(cutKey, wordOf(defaults.cut)).toString());
-    ui->prefix->setText(settings.value(prefixKey, defaultPrefix(BatchKind::Gaussian)).toString());
+    ui->prefix->setText(settings.value(prefixKey, family.defaultPrefix()).toString());
 
     m_frame =
         new BatchDialogFrame({this, ui->verticalLayout, ui->path, ui->nArq, ui->buttonBox}, group);
@@ -127,17 +107,22 @@ GaussianBatchRequest dialogGrf::request() const
 {
     GaussianBatchRequest request;
     request.model = CovarianceModel(ui->model->currentData().toInt());
-    request.ranges = {ui->Ri->value(), ui->Rf->value(), ui->Rp->value()};
-    request.hurst = {ui->Hi->value(), ui->Hf->value(), ui->Hp->value()};
-    request.nu = ui->nu->value();
-    request.covers = {ui->Ci->value(), ui->Cf->value(), ui->Cp->value()};
-    request.size = ui->Tam->value();
-    request.replicates = ui->amo->value();
-    request.seed = ui->seed->value();
+    setFromBoxes(request, "range", {ui->Ri, ui->Rf, ui->Rp});
+    setFromBoxes(request, "hurst", {ui->Hi, ui->Hf, ui->Hp});
+    setFromBoxes(request, "nu", {ui->nu});
+    setFromBoxes(request, "cover", {ui->Ci, ui->Cf, ui->Cp});
+    setFromBoxes(request, "size", {ui->Tam});
+    setFromBoxes(request, "replicates", {ui->amo});
+    setFromBoxes(request, "seed", {ui->seed});
     request.cut = FractalCut(ui->cut->currentData().toInt());
     m_frame->applyTo(request.output);
     request.output.prefix = ui->prefix->text();
     return request;
+}
+
+std::unique_ptr<FamilyRequest> dialogGrf::familyRequest() const
+{
+    return request().clone();
 }
 
 void dialogGrf::updateTotal()

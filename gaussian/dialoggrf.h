@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
+#include "gaussian/gaussianbatchrequest.h"
+#include "widgets/familydialog.h"
 
 #include <QDialog>
 #include <QString>
@@ -19,7 +20,7 @@ class dialogGrf;
 // two older families only, so this family's prefix is remembered with the
 // dialog's other values. The main window holds one instance for the whole
 // process, so values persist between uses.
-class dialogGrf final : public QDialog {
+class dialogGrf final : public FamilyDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(dialogGrf)
 
@@ -30,6 +31,7 @@ public:
     // The values as a request, prefix included; the caller adds the codes
     // the settings hold.
     GaussianBatchRequest request() const;
+    std::unique_ptr<FamilyRequest> familyRequest() const override;
 
 private Q_SLOTS:
     void on_pushButton_clicked();

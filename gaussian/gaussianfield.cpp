@@ -15,6 +15,31 @@
 #include <new>
 #include <utility>
 
+// A field's draws (see core/rng/philox.h for the key; its size word is 0).
+//
+// Counter of a Gaussian field's spectral entry, one pair of normal draws
+// per entry (key[1] bits 0-23 are 0):
+//   ctr[0]           the entry, row * (M / 2 + 1) + column of the half
+//                    spectrum; M * (M / 2 + 1) for the two draws of an fBm
+//                    surface's tilt
+//   ctr[1]           the replicate
+//   ctr[2]           the field's range (or H) in hundredths
+//   ctr[3] bits 0-7  the cover, 0 to 100
+//   ctr[3] bits 8-31 the round of the polar method: a pair outside the unit
+//                    disc is drawn again with the next round
+namespace philox {
+
+constexpr Domain gaussianFieldDomain{0x47u};
+
+constexpr Counter fieldCounter(std::uint32_t entry, std::uint32_t replicate,
+                               std::uint32_t axisHundredths, std::uint32_t cover,
+                               std::uint32_t round)
+{
+    return Counter{{entry, replicate, axisHundredths, (cover & 0xFFu) | (round << 8)}};
+}
+
+} // namespace philox
+
 namespace {
 
 QString tr(const char *text)
@@ -269,7 +294,7 @@ bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &ou
     }
     double *const buffer = workspace.m_data;
     auto *spectrum = reinterpret_cast<std::complex<double> *>(buffer);
-    const philox::Key key = philox::key(stream.seed, philox::Domain::GaussianField);
+    const philox::Key key = philox::key(stream.seed, philox::gaussianFieldDomain);
     const double halfRoot = std::sqrt(0.5);
 
     // Hermitian white noise: entries of the stored half are independent

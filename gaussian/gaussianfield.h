@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/generator.h"
-
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
+
+// The covariance of a Gaussian random field map; see FieldModel below for
+// the formulas.
+enum class CovarianceModel { Exponential, Gaussian, Matern, Fbm };
 
 // Stationary Gaussian random fields and fractional Brownian surfaces on an
 // n x n grid, simulated exactly by circulant embedding: the covariance is

@@ -2,16 +2,14 @@
 #include "gaussian/gaussianmapgenerator.h"
 
 #include "core/batch/batchoptions.h"
-#include "core/batch/diskspace.h"
-#include "core/batch/mapnames.h"
 #include "core/batch/mappublisher.h"
 #include "core/batch/mapwriter.h"
 #include "core/batch/surfacecut.h"
 #include "core/grid/surfacegrid.h"
+#include "gaussian/gaussiannames.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
@@ -72,24 +70,26 @@ FieldModel GaussianMapGenerator::fieldModel(const GaussianBatchRequest &request,
     return model;
 }
 
-std::optional<QString> GaussianMapGenerator::drawField(const GaussianBatchRequest &request,
-                                                       qint64 cover, qint64 replicate,
-                                                       std::vector<double> &values)
+std::optional<Phrase> GaussianMapGenerator::drawField(const GaussianBatchRequest &request,
+                                                      qint64 cover, qint64 replicate,
+                                                      std::vector<double> &values)
 {
-    if (const auto refusal = request.refusal())
+    if (auto refusal = request.refusal())
         return refusal;
     if (request.axisValues().size() != 1)
         return request.model == CovarianceModel::Fbm
-                   ? tr("range is one H value for fbm, not a range")
-                   : tr("range is one range, not a sweep");
+                   ? Phrase::marked(tr("{hurst} is one H value for fbm, not a range"))
+                   : Phrase::marked(tr("{range} is one range, not a sweep"));
     // One cover of a batch, and one of its replicates, or for a batch with
     // targets one of its draws, which may go as far as a cell's draws.
-    const auto outside = [](const char *name, qint64 value, IntLimits limits) {
-        return limits.contains(value) ? std::nullopt
-                                      : std::optional(tr("%1 must be between %2 and %3")
-                                                          .arg(QLatin1String(name))
-                                                          .arg(limits.min)
-                                                          .arg(limits.max));
+    const auto outside = [](const char *name, qint64 value,
+                            IntLimits limits) -> std::optional<Phrase> {
+        if (limits.contains(value))
+            return std::nullopt;
+        return Phrase(tr("%1 must be between %2 and %3")
+                          .arg(QLatin1String(name))
+                          .arg(limits.min)
+                          .arg(limits.max));
     };
     if (const auto refusal = outside("cover", cover,
                                      {GaussianBatchRequest::firstCoverLimits.min,
@@ -100,10 +100,10 @@ std::optional<QString> GaussianMapGenerator::drawField(const GaussianBatchReques
     const double axis = request.axisValues().front();
     const auto built = CirculantEmbedding::build(fieldModel(request, axis), request.size);
     if (!built.embedding)
-        return built.refusal;
+        return Phrase(built.refusal);
     if (!built.embedding->draw(fieldStream(request, axis, int(cover), int(replicate)), values))
-        return tr("there is not enough memory for a periodic grid of %1 x %1 points")
-            .arg(built.embedding->side());
+        return Phrase(tr("there is not enough memory for a periodic grid of %1 x %1 points")
+                          .arg(built.embedding->side()));
     return std::nullopt;
 }
 
@@ -145,7 +145,7 @@ const CirculantEmbedding *GaussianMapGenerator::embedding(std::size_t index, QSt
     return m_embeddings[index].get();
 }
 
-std::optional<QString> GaussianMapGenerator::refusal() const
+std::optional<Phrase> GaussianMapGenerator::refusal() const
 {
     if (auto refusal = m_request.refusal())
         return refusal;
@@ -155,17 +155,11 @@ std::optional<QString> GaussianMapGenerator::refusal() const
     for (std::size_t i = 0; i < m_axis.size(); ++i) {
         QString reason;
         if (!embedding(i, &reason))
-            return reason;
+            return Phrase(reason);
         if (m_request.size > largeSide && i > 0)
             m_embeddings[i - 1].reset();
     }
     return std::nullopt;
-}
-
-std::optional<QString> GaussianMapGenerator::diskSpaceRefusal(const QString &folder,
-                                                              const FilesPresent &present) const
-{
-    return DiskSpace(folder).batchRefusal(m_request, present);
 }
 
 bool GaussianMapGenerator::ownsUnit(qint64 unit) const
@@ -173,52 +167,53 @@ bool GaussianMapGenerator::ownsUnit(qint64 unit) const
     return m_request.output.ownsUnit(unit, m_request.shareUnits());
 }
 
-qint64 GaussianMapGenerator::plannedMaps() const
+bool GaussianMapGenerator::ownsPlace(const NamePlace &place) const
 {
-    return plannedMapsOf(m_request);
-}
-
-QStringList GaussianMapGenerator::requestRecord() const
-{
-    return ::requestRecord(m_request);
-}
-
-bool GaussianMapGenerator::writesFile(const QString &fileName) const
-{
-    const QString &prefix = m_request.output.prefix;
-    static const QRegularExpression tail(
-        QStringLiteral("^[a-z]+_[rh](\\d+\\.\\d\\d)_(\\d{3})_(\\d{5,})(_surface)?\\."));
-    if (!fileName.startsWith(prefix))
-        return false;
-    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
-    if (!match.hasMatch())
-        return false;
     const std::vector<int> covers = m_request.covers.values();
-    const int cover = match.captured(2).toInt();
-    const qint64 replicate = match.captured(3).toLongLong();
-    const auto coverAt = std::find(covers.begin(), covers.end(), cover);
-    if (coverAt == covers.end() || replicate < 1 || replicate > m_request.replicates ||
-        (match.hasCaptured(4) && !m_request.writeSurfaces))
+    const auto coverAt = std::find(covers.begin(), covers.end(), place.cover);
+    const MapFormat format =
+        place.surface ? surfaceFormat(m_request.output.format) : m_request.output.format;
+    if (coverAt == covers.end() || place.replicate < 1 || place.replicate > m_request.replicates ||
+        (place.surface && !m_request.writeSurfaces) || place.format != format ||
+        place.variant != wordOf(m_request.model))
         return false;
     for (std::size_t a = 0; a < m_axis.size(); ++a) {
-        if (QString::asprintf("%.2f", m_axis[a]) != match.captured(1))
+        if (QString::asprintf("%.2f", m_axis[a]) != QString::asprintf("%.2f", place.axis))
             continue;
-        const QString name = match.hasCaptured(4)
-                                 ? gaussianSurfaceName(prefix, m_request.model, m_axis[a], cover,
-                                                       int(replicate), m_request.output.format)
-                                 : gaussianMapName(prefix, m_request.model, m_axis[a], cover,
-                                                   int(replicate), m_request.output.format);
         const qint64 cell = qint64(a) * qint64(covers.size()) + (coverAt - covers.begin());
-        return name == fileName &&
-               ownsUnit(m_request.output.selects() ? cell
-                                                   : cell * m_request.replicates + replicate - 1);
+        return ownsUnit(
+            m_request.output.selects() ? cell : cell * m_request.replicates + place.replicate - 1);
     }
     return false;
 }
 
-qint64 GaussianMapGenerator::recordBytes() const
+ManifestColumns GaussianMapGenerator::manifestColumns() const
 {
-    return DiskSpace::gaussianRecordBytes(m_request);
+    ManifestColumns columns;
+    columns.family = {
+        {"model", {}, ManifestType::Text},
+        {"range", {}, ManifestType::Measure},
+        {"nu", {}, ManifestType::Measure},
+        {"cut", {}, ManifestType::Text},
+        {"tied_habitat", {}, ManifestType::LargeWhole},
+    };
+    columns.surfaceFile = m_request.writeSurfaces;
+    columns.metrics = m_request.output.metrics;
+    columns.selection = m_request.output.selects();
+    return columns;
+}
+
+QString GaussianMapGenerator::fileName(const QString &nameStem, double axisValue, int cover,
+                                       int replicate, bool surface) const
+{
+    NamePlace place;
+    place.variant = wordOf(m_request.model);
+    place.axis = axisValue;
+    place.cover = cover;
+    place.replicate = replicate;
+    place.surface = surface;
+    place.format = surface ? surfaceFormat(m_request.output.format) : m_request.output.format;
+    return nameStem + gaussianNames().tail(place);
 }
 
 QString GaussianMapGenerator::longestMapName(const QString &nameStem) const
@@ -226,12 +221,7 @@ QString GaussianMapGenerator::longestMapName(const QString &nameStem) const
     double widest = 0;
     for (double value : m_axis)
         widest = std::max(widest, value);
-    const QString map = gaussianMapName(nameStem, m_request.model, widest, 100,
-                                        m_request.replicates, m_request.output.format);
-    if (!m_request.writeSurfaces)
-        return map;
-    return gaussianSurfaceName(nameStem, m_request.model, widest, 100, m_request.replicates,
-                               m_request.output.format);
+    return fileName(nameStem, widest, 100, m_request.replicates, m_request.writeSurfaces);
 }
 
 BatchResult GaussianMapGenerator::makeMaps(const QString &nameStem, MapPublisher &publisher,
@@ -473,8 +463,7 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     const int size = m_request.size;
     const double *values = field.values.data();
     const BatchOutput &output = m_request.output;
-    const QString name = gaussianMapName(nameStem, m_request.model, field.axisValue, field.cover,
-                                         field.replicate, output.format);
+    const QString name = fileName(nameStem, field.axisValue, field.cover, field.replicate, false);
     if (FileResult error = writer.open(name, size, size))
         return error;
     putCutRows(writer, values, size, size, cut.threshold, cut.tiesAbove);
@@ -483,29 +472,25 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
         return error;
     const bool writeSurface = m_request.writeSurfaces && !publisher.inMemory();
     const QString surfaceName =
-        writeSurface ? gaussianSurfaceName(nameStem, m_request.model, field.axisValue, field.cover,
-                                           field.replicate, output.format)
+        writeSurface ? fileName(nameStem, field.axisValue, field.cover, field.replicate, true)
                      : QString();
     MapRecord &record = map.record;
-    record.fileName = name;
-    record.kind = MapRecord::Kind::Gaussian;
-    record.rowCount = size;
-    record.columnCount = size;
-    record.requestedCover = field.cover;
-    record.cellCount = qint64(size) * size;
-    record.habitatCells = writer.habitatCellCount();
-    record.H = m_request.model == CovarianceModel::Fbm ? field.axisValue : 0.0;
+    fillRecord(record, name, writer, size, size, field.cover, field.replicate);
+    const bool fbm = m_request.model == CovarianceModel::Fbm;
+    if (fbm)
+        record.H = field.axisValue;
+    record.axis = field.axisValue;
     record.threshold = cut.threshold;
     record.seed = m_request.seed;
-    record.replicate = field.replicate;
-    record.coverValue = output.coverValue;
-    record.matrixValue = output.matrixValue;
-    record.generator = Generator::Philox;
-    record.cut = m_request.cut;
     record.tiedHabitat = cut.tiesAbove;
-    record.model = m_request.model;
-    record.range = m_request.model == CovarianceModel::Fbm ? 0.0 : field.axisValue;
-    record.nu = m_request.nu;
+    record.parameters = manifestColumns().family;
+    record.parameters[0].value = wordOf(m_request.model).toLatin1();
+    if (!fbm)
+        record.parameters[1].value = manifestNumber("%.2f", field.axisValue);
+    if (m_request.model == CovarianceModel::Matern)
+        record.parameters[2].value = manifestNumber("%.2f", m_request.nu);
+    record.parameters[3].value = wordOf(m_request.cut).toLatin1();
+    record.parameters[4].value = QByteArray::number(cut.tiesAbove);
     record.surfaceFile = QFileInfo(surfaceName).fileName();
     record.position = field.position;
     if (output.selects())
@@ -526,7 +511,7 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     return publisher.add(std::move(map));
 }
 
-QStringList GaussianMapGenerator::shortfalls(const MapTally &written) const
+QList<Phrase> GaussianMapGenerator::shortfalls(const MapTally &written) const
 {
     if (m_request.output.selects())
         return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
@@ -535,13 +520,12 @@ QStringList GaussianMapGenerator::shortfalls(const MapTally &written) const
     // Ladder cuts: a field none of whose thresholds gives its cover.
     std::vector<std::array<qint64, 101>> counts(m_axis.size());
     for (const auto &[cell, count] : written.cells()) {
-        const auto &[H, range, cover] = cell;
-        const double value = m_request.model == CovarianceModel::Fbm ? H : range;
+        const auto &[value, cover] = cell;
         const auto a = std::size_t(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
         if (a < m_axis.size() && cover >= 0 && cover <= 100)
             counts[a][std::size_t(cover)] += count;
     }
-    QStringList lines;
+    QList<Phrase> lines;
     const std::vector<int> covers = m_request.covers.values();
     for (std::size_t c = 0; c < covers.size(); ++c) {
         const int cover = covers[c];
@@ -577,13 +561,7 @@ QStringList GaussianMapGenerator::acceptance() const
 void GaussianMapGenerator::settleRecords(QList<MapRecord> &records) const
 {
     m_ledger.settle(records, [this](const MapRecord &record) {
-        const double value = m_request.model == CovarianceModel::Fbm ? record.H : record.range;
-        const auto a = int(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
+        const auto a = int(std::find(m_axis.begin(), m_axis.end(), record.axis) - m_axis.begin());
         return std::pair<int, int>(a, record.requestedCover);
     });
-}
-
-BatchJob gaussianBatchJob(const GaussianBatchRequest &request)
-{
-    return BatchJob(std::make_unique<GaussianMapGenerator>(request));
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchjob.h"
-#include "core/batch/batchrequest.h"
+#include "core/batch/mapsource.h"
 #include "core/batch/maptargets.h"
+#include "gaussian/gaussianbatchrequest.h"
 #include "gaussian/gaussianfield.h"
 
 #include <QList>
@@ -34,32 +34,17 @@ public:
     explicit GaussianMapGenerator(const GaussianBatchRequest &request);
     ~GaussianMapGenerator() override;
 
-    MapRecord::Kind kind() const override { return MapRecord::Kind::Gaussian; }
-    const BatchOutput &output() const override { return m_request.output; }
+    const FamilyRequest &request() const override { return m_request; }
     // The request's own refusal, or why one of its fields cannot be drawn
     // exactly.
-    std::optional<QString> refusal() const override;
-    std::optional<QString> diskSpaceRefusal(const QString &folder,
-                                            const FilesPresent &present) const override;
+    std::optional<Phrase> refusal() const override;
     QString longestMapName(const QString &nameStem) const override;
-    qint64 recordBytes() const override;
-    qint64 plannedMaps() const override;
-    ManifestColumns manifestColumns() const override
-    {
-        ManifestColumns columns;
-        columns.surfaceFile = m_request.writeSurfaces;
-        columns.metrics = m_request.output.metrics;
-        columns.selection = m_request.output.selects();
-        columns.gaussian = true;
-        return columns;
-    }
+    ManifestColumns manifestColumns() const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;
-    QStringList shortfalls(const MapTally &written) const override;
+    QList<Phrase> shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
     void settleRecords(QList<MapRecord> &records) const override;
-    QStringList requestRecord() const override;
-    bool writesFile(const QString &fileName) const override;
 
     // Whether this run makes the unit-th unit of the batch's shares
     // (GaussianBatchRequest::shareUnits): a field, or with targets a cell,
@@ -76,13 +61,19 @@ public:
     // for a cover and a replicate (its draw, with targets), as drawn: what
     // the front ends give as a map's surface. Refused with the reason, in
     // the words of the arguments of their surface functions.
-    static std::optional<QString> drawField(const GaussianBatchRequest &request, qint64 cover,
-                                            qint64 replicate, std::vector<double> &values);
+    static std::optional<Phrase> drawField(const GaussianBatchRequest &request, qint64 cover,
+                                           qint64 replicate, std::vector<double> &values);
 
     static QString progressLabel(const GaussianBatchRequest &request, double axisValue,
                                  int replicate);
 
+protected:
+    bool ownsPlace(const NamePlace &place) const override;
+
 private:
+    // The name of a map of the batch, or of the field it was cut from.
+    QString fileName(const QString &nameStem, double axisValue, int cover, int replicate,
+                     bool surface) const;
     struct Field;
     // Where a field is cut, or nothing when no threshold of the ladder
     // gives its cover; `values` then points at what is cut.
@@ -106,6 +97,3 @@ private:
     mutable std::vector<std::unique_ptr<CirculantEmbedding>> m_embeddings;
     SelectionLedger m_ledger;
 };
-
-// The batch job of a Gaussian field request.
-BatchJob gaussianBatchJob(const GaussianBatchRequest &request);

@@ -8,17 +8,14 @@
 
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
-#include "core/batch/batchrequest.h"
+#include "core/batch/mapfamily.h"
+#include "core/batch/mapqueue.h"
+#include "core/batch/mapsource.h"
 #include "core/files/regularfile.h"
 #include "core/grid/gridshape.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapreader.h"
 #include "core/metrics/landscapemetrics.h"
-#include "fractal/fastfbmsurface.h"
-#include "fractal/fractalmapgenerator.h"
-#include "gaussian/gaussianmapgenerator.h"
-#include "python/mapqueue.h"
-#include "random/randommapgenerator.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -34,6 +31,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -48,6 +46,8 @@ namespace py = pybind11;
 
 namespace {
 
+using SurfaceValues = decltype(MapFamily::Surface::values);
+
 // Raised for an argument of the wrong type: a TypeError, and a ValueError
 // too, so that a caller who catches ValueError for every bad argument, as
 // the package documents, catches these as well.
@@ -60,24 +60,30 @@ PyObject *argumentTypeError = nullptr;
 }
 
 // An option named in a message, as a caller writes it in Python.
-QString pythonSpelling(const BatchOption &option, const QString &value)
+QString pythonSpelling(const QString &key, const QString &value)
 {
-    const QString key = QLatin1String(option.key);
-    if (option.type == OptionType::Flag)
+    const BatchOption *option = anyBatchOption(key);
+    const OptionType type = option ? option->type : OptionType::Text;
+    if (type == OptionType::Flag)
         return key + QStringLiteral("=True");
     if (value.isEmpty())
         return key;
-    if (option.type == OptionType::Share)
+    if (type == OptionType::Share)
         return QStringLiteral("%1=(%2)").arg(
             key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
-    if (option.type == OptionType::Choice || option.type == OptionType::Text)
+    if (type == OptionType::Choice || type == OptionType::Text)
         return QStringLiteral("%1='%2'").arg(key, value);
     return QStringLiteral("%1=%2").arg(key, value);
 }
 
-[[noreturn]] void refuse(const QString &message)
+QString spelled(const Phrase &phrase)
 {
-    throw py::value_error(respelled(message, pythonSpelling).toStdString());
+    return phrase.spelled(&pythonSpelling);
+}
+
+[[noreturn]] void refuse(const Phrase &message)
+{
+    throw py::value_error(spelled(message).toStdString());
 }
 
 // Raised as a warning when a batch ends with fewer maps than it asked for.
@@ -216,6 +222,10 @@ public:
             if (status == MapQueue::Status::Map) {
                 const MapRecord &record = map->record;
                 py::dict dict = fieldDict(manifestFields(record, m_columns));
+                // A batch with targets says how a map's cell fared once the
+                // cell is done; the dict given now is completed then.
+                if (m_columns.selection)
+                    m_given.append(dict);
                 return py::make_tuple(
                     std::move(dict),
                     cellArray(std::move(map->cells), record.rowCount, record.columnCount));
@@ -262,22 +272,30 @@ private:
     {
         const std::exception_ptr failure = m_queue->failure();
         const BatchResult result = m_queue->result();
-        const QStringList shortfalls = m_queue->shortfalls();
+        const QList<Phrase> shortfalls = m_queue->shortfalls();
+        const QList<MapRecord> settled = m_queue->settledRecords();
         m_queue.reset();
         if (failure)
             std::rethrow_exception(failure);
         if (result.status == BatchResult::Status::Failed)
             throw std::runtime_error(result.message.toStdString());
+        for (qsizetype i = 0; i < std::min(settled.size(), m_given.size()); ++i) {
+            const py::dict settledFields = fieldDict(manifestFields(settled[i], m_columns));
+            for (const char *column : {"cell_draws", "cell_acceptance"})
+                m_given[i][column] = settledFields[column];
+        }
+        m_given.clear();
         // Covers or cells that got fewer maps than asked, as the command
         // line warns of them; a filter that makes warnings errors raises.
-        for (const QString &line : shortfalls)
-            if (PyErr_WarnEx(shortfallWarning, respelled(line, pythonSpelling).toUtf8().constData(),
-                             1) != 0)
+        for (const Phrase &line : shortfalls)
+            if (PyErr_WarnEx(shortfallWarning, spelled(line).toUtf8().constData(), 1) != 0)
                 throw py::error_already_set();
     }
 
     ManifestColumns m_columns;
     std::unique_ptr<MapQueue> m_queue;
+    // The records given of a batch with targets, to complete at its end.
+    QList<py::dict> m_given;
     // Only read and written with the GIL held.
     bool m_reading = false;
     pid_t m_process;
@@ -304,8 +322,29 @@ OptionValue optionValue(const char *key, const py::handle &value)
             length > 0 ? start + (length - 1) * step : (step > 0 ? stop - 1 : stop + 1);
         return QStringLiteral("%1:%2:%3").arg(start).arg(last).arg(step);
     }
+    // A NumPy array of one dimension or more is a list of its values, as
+    // any other sequence; one of none is the number it holds.
+    if (py::isinstance<py::array>(value)) {
+        const auto array = py::reinterpret_borrow<py::array>(value);
+        if (array.ndim() == 0)
+            return optionValue(key, array.attr("item")());
+        if (array.ndim() > 1)
+            refuseType(QStringLiteral("%1 must be a sequence of numbers, not an array of %2 "
+                                      "dimensions")
+                           .arg(QLatin1String(key))
+                           .arg(array.ndim())
+                           .toStdString());
+        if (array.dtype().kind() == 'b' || !std::strchr("iuf", array.dtype().kind()))
+            refuseType(QStringLiteral("%1 must hold numbers, not an array of %2")
+                           .arg(QLatin1String(key),
+                                QString::fromStdString(py::str(array.dtype()).cast<std::string>()))
+                           .toStdString());
+        return array.attr("astype")("float64").attr("tolist")().cast<std::vector<double>>();
+    }
     if (PyIndex_Check(object)) {
         const py::int_ whole = py::reinterpret_steal<py::int_>(PyNumber_Index(object));
+        if (!whole)
+            throw py::error_already_set();
         int overflow = 0;
         const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
         // Beyond 64 bits a number is beyond every limit, and is refused with
@@ -369,8 +408,7 @@ OptionValue optionValue(const char *key, const py::handle &value)
 
 // Sets one option of a request from a Python value; `name` is the keyword
 // as the caller wrote it, which the error names.
-template <typename Request>
-void applyKeyword(Request &request, const BatchOption &option, const std::string &name,
+void applyKeyword(FamilyRequest &request, const BatchOption &option, const std::string &name,
                   const py::handle &value)
 {
     // Text is the command line's way of writing numbers, not Python's.
@@ -387,58 +425,57 @@ void applyKeyword(Request &request, const BatchOption &option, const std::string
     }
 }
 
-// A request of a kind from a function's keywords, as the batch description
-// reads them: only the options that change maps or records, since an array
-// is no file.
-template <typename Request>
-Request requestOf(BatchKind kind, const char *function, const py::dict &keywords)
+const MapFamily &familyOf(const std::string &word)
 {
-    Request request;
-    request.output.prefix = defaultPrefix(kind);
+    if (const MapFamily *family = familyNamed(QString::fromStdString(word)))
+        return *family;
+    throw py::value_error("there is no family '" + word + "'; there are " +
+                          familyWords(QStringLiteral("and")).toStdString());
+}
+
+// A request of a family from a function's keywords, as the batch
+// description reads them: only the options that change maps or records,
+// since an array is no file. Options the request's other choices leave
+// unused are warned of, as the command line warns of them.
+std::unique_ptr<FamilyRequest> requestOf(const MapFamily &family, const std::string &function,
+                                         const py::dict &keywords)
+{
+    std::unique_ptr<FamilyRequest> request = family.newRequest();
+    QStringList given;
     for (const auto &[name, value] : keywords) {
         const std::string key = py::str(name);
-        const BatchOption *option = findBatchOption(kind, QString::fromStdString(key));
+        const BatchOption *option = findBatchOption(family, QString::fromStdString(key));
         if (!option || option->scope != OptionScope::Maps || key != option->key)
             refuseType(QStringLiteral("%1() got an unexpected keyword argument '%2'")
-                           .arg(QLatin1String(function), QString::fromStdString(key))
+                           .arg(QString::fromStdString(function), QString::fromStdString(key))
                            .toStdString());
         // None stands for an option that is off by default (shard): given
         // back, as the signature shows it, it leaves the option out.
-        if (value.is_none() && std::holds_alternative<QString>(optionDefault(kind, *option)) &&
-            std::get<QString>(optionDefault(kind, *option)).isEmpty())
+        if (value.is_none() && std::holds_alternative<QString>(optionDefault(family, *option)) &&
+            std::get<QString>(optionDefault(family, *option)).isEmpty())
             continue;
-        applyKeyword(request, *option, key, value);
+        applyKeyword(*request, *option, key, value);
+        given.append(QLatin1String(option->key));
     }
-    if (const auto refusal = request.refusal())
+    if (const auto refusal = request->refusal())
         refuse(*refusal);
+    for (const Phrase &advice : requestAdvice(*request, given))
+        if (PyErr_WarnEx(PyExc_UserWarning, spelled(advice).toUtf8().constData(), 2) != 0)
+            throw py::error_already_set();
     return request;
 }
 
-std::unique_ptr<Batch> randomBatch(const py::dict &keywords)
+std::unique_ptr<Batch> batchOf(const std::string &word, const py::dict &keywords)
 {
-    const auto request = requestOf<RandomBatchRequest>(BatchKind::Random, "random_batch", keywords);
-    return std::make_unique<Batch>(std::make_unique<RandomMapGenerator>(request),
-                                   request.output.prefix);
-}
-
-std::unique_ptr<Batch> fractalBatch(const py::dict &keywords)
-{
-    const auto request =
-        requestOf<FractalBatchRequest>(BatchKind::Fractal, "fractal_batch", keywords);
-    return std::make_unique<Batch>(std::make_unique<FractalMapGenerator>(request),
-                                   request.output.prefix);
-}
-
-std::unique_ptr<Batch> gaussianBatch(const py::dict &keywords)
-{
-    const auto request =
-        requestOf<GaussianBatchRequest>(BatchKind::Gaussian, "gaussian_batch", keywords);
-    auto generator = std::make_unique<GaussianMapGenerator>(request);
-    // A model the embedding cannot draw exactly is refused here, as the
-    // command line refuses it, before the first map.
-    if (const auto refusal = withoutGil([&] { return generator->refusal(); }))
+    const MapFamily &family = familyOf(word);
+    const std::unique_ptr<FamilyRequest> request = requestOf(family, word + "_batch", keywords);
+    std::unique_ptr<MapSource> source = family.source(*request);
+    // What the source itself refuses (a model the embedding cannot draw
+    // exactly) is refused here, as the command line refuses it, before the
+    // first map.
+    if (const auto refusal = withoutGil([&] { return source->refusal(); }))
         refuse(*refusal);
-    return std::make_unique<Batch>(std::move(generator), request.output.prefix);
+    return std::make_unique<Batch>(std::move(source), request->output.prefix);
 }
 
 py::object pythonValue(const OptionValue &value)
@@ -448,28 +485,65 @@ py::object pythonValue(const OptionValue &value)
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, QString>)
                 return v.isEmpty() ? py::object(py::none()) : py::object(py::str(v.toStdString()));
-            else if constexpr (std::is_same_v<T, std::vector<double>>)
-                return py::cast(v);
             else
                 return py::cast(v);
         },
         value);
 }
 
-// The description of a kind's keywords, for the package's signatures,
-// docstrings and stubs: key, default, help and, for choices, the words.
-py::list describeOptions(const std::string &kindName)
+// An option's type as the package's stubs name it.
+const char *typeWord(OptionType type)
 {
-    const BatchKind kind =
-        batchKindNamed(QLatin1String(kindName.data(), qsizetype(kindName.size())))
-            .value_or(BatchKind::Fractal);
+    switch (type) {
+    case OptionType::Flag:
+        return "flag";
+    case OptionType::Whole:
+        return "whole";
+    case OptionType::Number:
+        return "number";
+    case OptionType::Text:
+        return "text";
+    case OptionType::Choice:
+        return "choice";
+    case OptionType::CoverSweep:
+    case OptionType::HurstSweep:
+        return "sweep";
+    case OptionType::Point:
+        return "point";
+    case OptionType::TargetList:
+        return "targets";
+    case OptionType::Share:
+        break;
+    }
+    return "share";
+}
+
+// The families, for the package's functions: word and title.
+py::list describeFamilies()
+{
+    py::list families;
+    for (const MapFamily *family : mapFamilies()) {
+        py::dict entry;
+        entry["word"] = family->word();
+        entry["title"] = family->title().toStdString();
+        entry["summary"] = family->summary().toStdString();
+        families.append(entry);
+    }
+    return families;
+}
+
+// The description of a family's keywords, for the package's signatures,
+// docstrings and stubs: key, default, help and, for choices, the words.
+py::list describeOptions(const std::string &word)
+{
+    const MapFamily &family = familyOf(word);
     py::list options;
-    for (const BatchOption &option : batchOptions(kind)) {
+    for (const BatchOption &option : family.options()) {
         if (option.scope != OptionScope::Maps)
             continue;
         py::dict entry;
         entry["key"] = option.key;
-        py::object fallback = pythonValue(optionDefault(kind, option));
+        py::object fallback = pythonValue(optionDefault(family, option));
         // Covers are whole numbers, and read best as the range they are.
         if (option.type == OptionType::CoverSweep) {
             const auto covers = fallback.cast<std::vector<double>>();
@@ -483,8 +557,9 @@ py::list describeOptions(const std::string &kindName)
             fallback = py::dict();
         }
         entry["default"] = fallback;
-        entry["help"] = optionHelp(kind, option).toStdString();
+        entry["help"] = spelled(optionHelp(family, option)).toStdString();
         entry["flag"] = option.type == OptionType::Flag;
+        entry["type"] = typeWord(option.type);
         py::list words;
         for (const QString &word : option.words())
             words.append(word.toStdString());
@@ -520,7 +595,7 @@ public:
         return *freed;
     }
 
-    FbmBlock::Values take(std::size_t count)
+    SurfaceValues take(std::size_t count)
     {
         const std::lock_guard lock(m_mutex);
         if (m_values.size() != count)
@@ -530,7 +605,7 @@ public:
 
     static void give(void *storage)
     {
-        std::unique_ptr<FbmBlock::Values> values(static_cast<FbmBlock::Values *>(storage));
+        std::unique_ptr<SurfaceValues> values(static_cast<SurfaceValues *>(storage));
         FreedBlock &freed = instance();
         const std::lock_guard lock(freed.m_mutex);
         std::swap(freed.m_values, *values);
@@ -538,99 +613,55 @@ public:
 
 private:
     std::mutex m_mutex;
-    FbmBlock::Values m_values;
+    SurfaceValues m_values;
 };
 
-py::array_t<double> fbmSurface(const py::object &sizeValue, const py::object &hValue,
-                               const py::object &seedValue, const py::object &generatorValue)
+// The whole number a Python value is, beyond 64 bits at the edge of its
+// side, so that a limit refuses it with the limit's words.
+qint64 wholeNumber(const char *name, const py::object &value)
 {
-    // The surface a fractal batch of this size, H, first seed and generator
-    // would cut its first maps from, so the batch's words and limits apply.
-    FractalBatchRequest request;
-    const auto set = [&](const char *key, const char *name, const py::object &value) {
-        applyKeyword(request, *findBatchOption(BatchKind::Fractal, QLatin1String(key)), name,
-                     value);
-    };
-    set("size", "size", sizeValue);
-    set("hurst", "h", hValue);
-    set("first_seed", "seed", seedValue);
-    if (!generatorValue.is_none())
-        set("generator", "generator", generatorValue);
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
-    if (request.hurst.values().size() != 1)
-        refuse(QStringLiteral("h is one H value, not a range"));
-    const int size = request.size;
-    const int seed = request.firstSeed;
-    const double H = request.hurst.first;
-    const Generator generator = request.generator;
-    FbmBlock block;
-    const FastFbmSurface::Status status = withoutGil([&] {
-        const std::size_t count = (std::size_t(size) + 1) * (std::size_t(size) + 1);
-        // A block of the whole lattice is built within this capacity, so the
-        // advice holds for it; a smaller one needs a margin beyond its values
-        // and gets new storage, as it costs little.
-        block.values = FreedBlock::instance().take(count);
-        if (block.values.empty()) {
-            block.values.reserve(count);
-            adviseHugePages(block.values.data(), count * sizeof(double));
-        }
-        // The engine keeps no lattice of its own: a surface is built in the
-        // storage of its block.
-        return FastFbmSurface().generate(H, size, FbmSurface::defaultMaxLevel, seed, block,
-                                         generator);
-    });
-    if (status != FastFbmSurface::Status::Ok)
-        throw std::bad_alloc();
-    const py::ssize_t side = block.size + 1;
-    const double *values = block.values.data();
-    return owningArray(std::move(block.values), values, side, side, FreedBlock::give);
+    if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+        refuseType(QStringLiteral("%1 must be a whole number, not %2")
+                       .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
+                       .toStdString());
+    const auto whole = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+    if (!whole)
+        throw py::error_already_set();
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+    if (overflow != 0)
+        return overflow > 0 ? std::numeric_limits<qint64>::max()
+                            : std::numeric_limits<qint64>::min();
+    return qint64(number);
 }
 
-py::array_t<double> gaussianSurface(const py::object &sizeValue, const py::object &modelValue,
-                                    const py::object &rangeValue, const py::object &seedValue,
-                                    const py::object &nuValue, const py::object &coverValue,
-                                    const py::object &replicateValue)
+// The real values a map of a batch of these keywords was made from, for a
+// cover and a replicate (see MapFamily::surface), as a float64 array.
+py::array_t<double> surfaceOf(const std::string &word, const py::dict &keywords,
+                              const py::object &coverValue, const py::object &replicateValue)
 {
-    // The field a Gaussian batch of this size, model, range (H for fbm) and
-    // seed draws for a cover and replicate, so the batch's words and limits
-    // apply.
-    GaussianBatchRequest request;
-    const auto set = [&](const char *key, const char *name, const py::object &value) {
-        applyKeyword(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)), name,
-                     value);
-    };
-    set("size", "size", sizeValue);
-    set("model", "model", modelValue);
-    const bool fbm = request.model == CovarianceModel::Fbm;
-    set(fbm ? "hurst" : "range", "range", rangeValue);
-    set("seed", "seed", seedValue);
-    if (!nuValue.is_none())
-        set("nu", "nu", nuValue);
-    // Whole numbers as Python takes them; their limits are the batch's.
-    const auto whole = [](const char *name, const py::object &value) {
-        if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
-            refuseType(QStringLiteral("%1 must be a whole number, not %2")
-                           .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
-                           .toStdString());
-        // Beyond 64 bits is beyond every limit; it stays on its side.
-        int overflow = 0;
-        const long long number = PyLong_AsLongLongAndOverflow(py::int_(value).ptr(), &overflow);
-        if (overflow != 0)
-            return overflow > 0 ? std::numeric_limits<qint64>::max()
-                                : std::numeric_limits<qint64>::min();
-        return qint64(number);
-    };
-    const qint64 cover = whole("cover", coverValue);
-    const qint64 replicate = whole("replicate", replicateValue);
-    std::vector<double> values;
-    const std::optional<QString> failure = withoutGil(
-        [&] { return GaussianMapGenerator::drawField(request, cover, replicate, values); });
+    const MapFamily &family = familyOf(word);
+    const std::unique_ptr<FamilyRequest> request = requestOf(family, word + "_surface", keywords);
+    const qint64 cover = wholeNumber("cover", coverValue);
+    const qint64 replicate = wholeNumber("replicate", replicateValue);
+    MapFamily::Surface surface;
+    const std::optional<Phrase> failure = withoutGil([&] {
+        const std::size_t count =
+            (std::size_t(request->size) + 1) * (std::size_t(request->size) + 1);
+        // A loop that builds, measures and drops surfaces of one size fills
+        // the same memory again.
+        surface.values = FreedBlock::instance().take(count);
+        if (surface.values.empty()) {
+            surface.values.reserve(count);
+            adviseHugePages(surface.values.data(), count * sizeof(double));
+        }
+        return family.surface(*request, cover, replicate, surface);
+    });
     if (failure)
         refuse(*failure);
-    const py::ssize_t side = request.size;
-    const double *data = values.data();
-    return owningArray(std::move(values), data, side, side);
+    const double *values = surface.values.data();
+    return owningArray(std::move(surface.values), values, surface.rows, surface.columns,
+                       FreedBlock::give);
 }
 
 QString pathOf(const py::object &path)
@@ -689,13 +720,13 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
                     const py::object &cellSizeValue, const py::object &neighboursValue)
 {
     // A batch's measuring options, with their words, limits and defaults.
-    RandomBatchRequest request;
+    const MapFamily &family = *mapFamilies().front();
+    const std::unique_ptr<FamilyRequest> request = family.newRequest();
     for (const auto &[key, value] :
          {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
         if (!value.is_none())
-            applyKeyword(request, *findBatchOption(BatchKind::Random, QLatin1String(key)), key,
-                         value);
-    const BatchOutput &output = request.output;
+            applyKeyword(*request, *findBatchOption(family, QLatin1String(key)), key, value);
+    const BatchOutput &output = request->output;
     if (const auto refusal = output.refusal())
         refuse(*refusal);
     const int neighbours = output.neighbours;
@@ -779,14 +810,11 @@ PYBIND11_MODULE(_patchwright, m)
             return false;
         });
 
-    m.def("random_batch", &randomBatch, py::arg("keywords"));
-    m.def("fractal_batch", &fractalBatch, py::arg("keywords"));
-    m.def("gaussian_batch", &gaussianBatch, py::arg("keywords"));
-    m.def("options", &describeOptions, py::arg("kind"));
-    m.def("fbm_surface", &fbmSurface, py::arg("size"), py::arg("h"), py::arg("seed"),
-          py::arg("generator"));
-    m.def("gaussian_surface", &gaussianSurface, py::arg("size"), py::arg("model"), py::arg("range"),
-          py::arg("seed"), py::arg("nu"), py::arg("cover"), py::arg("replicate"));
+    m.def("families", &describeFamilies);
+    m.def("batch", &batchOf, py::arg("family"), py::arg("keywords"));
+    m.def("options", &describeOptions, py::arg("family"));
+    m.def("surface", &surfaceOf, py::arg("family"), py::arg("keywords"), py::arg("cover"),
+          py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "random/dialogrnd.h"
 
-#include "core/batch/batchrequest.h"
 #include "core/batch/choicebox.h"
+#include "random/randomfamily.h"
 #include "ui_dialogrnd.h"
 #include "widgets/batchdialogframe.h"
+#include "widgets/optionwidgets.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -23,12 +24,12 @@ DialogRnd::DialogRnd(QWidget *parent)
     , ui(new Ui::DialogRnd)
 {
     ui->setupUi(this);
-    using Request = RandomBatchRequest;
-    ui->Ci->setRange(Request::firstCoverLimits.min, Request::firstCoverLimits.max);
-    ui->Cf->setRange(Request::lastCoverLimits.min, Request::lastCoverLimits.max);
-    ui->Cp->setRange(Request::coverStepLimits.min, Request::coverStepLimits.max);
-    ui->Tam->setRange(Request::sizeLimits.min, Request::sizeLimits.max);
-    ui->amo->setRange(Request::replicateLimits.min, Request::replicateLimits.max);
+    // Ranges and first values are the description's, as the command line's.
+    const MapFamily &family = randomFamily();
+    for (int part = 0; part < 3; ++part)
+        showOption(QList{ui->Ci, ui->Cf, ui->Cp}[part], family, "cover", part);
+    showOption(ui->Tam, family, "size");
+    showOption(ui->amo, family, "replicates");
     // Where the randomness comes from, remembered across starts; a new row
     // above the folder's, so the form's own rows stay as they were.
     auto *sampling = new QHBoxLayout;
@@ -125,9 +126,9 @@ void DialogRnd::on_amo_valueChanged(int)
 RandomBatchRequest DialogRnd::request() const
 {
     RandomBatchRequest request;
-    request.covers = {initialCover(), finalCover(), coverStep()};
-    request.size = mapSize();
-    request.replicates = replicateCount();
+    setFromBoxes(request, "cover", {ui->Ci, ui->Cf, ui->Cp});
+    setFromBoxes(request, "size", {ui->Tam});
+    setFromBoxes(request, "replicates", {ui->amo});
     m_frame->applyTo(request.output);
     request.generator = Generator(m_generator->currentData().toInt());
     return request;

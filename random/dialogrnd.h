@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
+#include "random/randombatchrequest.h"
 
 #include <QDialog>
 #include <QString>

@@ -42,7 +42,7 @@ PW_PHILOX_CLONES bool fillCells(philox::Key key, std::uint32_t row, std::uint32_
 } // namespace
 
 PhiloxRandomMap::PhiloxRandomMap(quint32 seed, int size, int cover, int replicate)
-    : m_key(philox::key(seed, philox::Domain::RandomMap, std::uint32_t(size)))
+    : m_key(philox::key(seed, philox::randomMapDomain, std::uint32_t(size)))
     , m_size(size)
     , m_cover(std::uint32_t(cover))
     , m_replicate(std::uint32_t(replicate))

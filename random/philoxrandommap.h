@@ -7,6 +7,41 @@
 
 #include <cstdint>
 
+// The random map's draws (see core/rng/philox.h for the key, whose size word
+// holds the map's size).
+//
+// Counter of a random map's cells, four cells per call, one 32-bit word
+// each, word i for the cell at column 4 * group + i:
+//   ctr[0]           the group of four cells within the row, column / 4
+//   ctr[1]           the row
+//   ctr[2]           the replicate
+//   ctr[3] bits 0-7  the cover, 0 to 100
+//   ctr[3] bits 8-15 the redraw round: 0 for the first draws, 1 to 255 for
+//                    the draws that replace rejected words (see below)
+//
+namespace philox {
+
+constexpr Domain randomMapDomain{0x52u};
+
+// A word u is habitat at cover c when u < c * habitatStep. Words from
+// acceptedLimit up are rejected and redrawn, so that the accepted words are
+// uniform on 0..100 * habitatStep - 1 and a cell is habitat with
+// probability exactly c / 100: cover 0 gives no habitat, cover 100 only
+// habitat. A rejected word of round r is replaced by the same cell's word of
+// round r + 1; a word is rejected with probability 96 / 2^32, so a map of
+// ten million cells redraws about two of them.
+constexpr std::uint32_t habitatStep = 42949672u;
+constexpr std::uint32_t acceptedLimit = 100u * habitatStep;
+constexpr int lastRedrawRound = 255;
+
+constexpr Counter cellCounter(std::uint32_t group, std::uint32_t row, std::uint32_t replicate,
+                              std::uint32_t cover, std::uint32_t round = 0)
+{
+    return Counter{{group, row, replicate, (cover & 0xFFu) | (round << 8)}};
+}
+
+} // namespace philox
+
 // One random map drawn with Philox: every cell is habitat with probability
 // exactly cover / 100, independently of every other cell and of every other
 // map. The map is a pure function of (seed, size, cover, replicate), so it is
@@ -17,7 +52,7 @@
 //
 // The object holds only those numbers, and filling a row changes nothing,
 // so any number of threads may fill rows of one map, or of several, at once.
-// See random/philox.h for where each number goes in the key and the counter
+// See above for where each number goes in the key and the counter
 // and for the rule that turns a 32-bit word into habitat.
 class PhiloxRandomMap final {
 public:

@@ -2,14 +2,10 @@
 #include "random/randommapgenerator.h"
 
 #include "core/batch/batchoptions.h"
-#include "core/batch/diskspace.h"
-#include "core/batch/mapnames.h"
 #include "core/batch/mapwriter.h"
 #include "core/files/helperthread.h"
 #include "core/rng/rand15.h"
 #include "random/philoxrandommap.h"
-
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
@@ -29,28 +25,30 @@ RandomMapGenerator::RandomMapGenerator(const RandomBatchRequest &request)
     : m_request(request)
 {}
 
-std::optional<QString> RandomMapGenerator::diskSpaceRefusal(const QString &folder,
-                                                            const FilesPresent &present) const
-{
-    return DiskSpace(folder).batchRefusal(m_request, present);
-}
-
-qint64 RandomMapGenerator::recordBytes() const
-{
-    return DiskSpace::randomRecordBytes(m_request);
-}
-
 QString RandomMapGenerator::longestMapName(const QString &nameStem) const
 {
-    return randomMapName(nameStem, 100, m_request.size, m_request.replicates,
-                         m_request.output.format);
+    return mapFileName(m_request.replicates - 1, 100, nameStem);
 }
 
 QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
                                         const QString &nameStem) const
 {
-    return randomMapName(nameStem, cover, m_request.size, replicateIndex + 1,
-                         m_request.output.format);
+    NamePlace place;
+    place.cover = cover;
+    place.size = m_request.size;
+    place.replicate = replicateIndex + 1;
+    place.format = m_request.output.format;
+    return nameStem + family().names().tail(place);
+}
+
+ManifestColumns RandomMapGenerator::manifestColumns() const
+{
+    ManifestColumns columns;
+    if (m_request.samplingChanged())
+        columns.family = samplingColumns();
+    columns.metrics = m_request.output.metrics;
+    columns.selection = m_request.output.selects();
+    return columns;
 }
 
 RandomMapGenerator::MapPlace RandomMapGenerator::placeOf(qint64 index) const
@@ -87,36 +85,18 @@ bool RandomMapGenerator::ownsUnit(qint64 unit) const
     return m_request.output.ownsUnit(unit, m_request.shareUnits());
 }
 
-qint64 RandomMapGenerator::plannedMaps() const
+bool RandomMapGenerator::ownsPlace(const NamePlace &place) const
 {
-    return plannedMapsOf(m_request);
-}
-
-QStringList RandomMapGenerator::requestRecord() const
-{
-    return ::requestRecord(m_request);
-}
-
-bool RandomMapGenerator::writesFile(const QString &fileName) const
-{
-    const QString &prefix = m_request.output.prefix;
-    static const QRegularExpression tail(QStringLiteral("^(\\d{3})_\\d+x\\d+_a(\\d+)\\."));
-    if (!fileName.startsWith(prefix))
-        return false;
-    const QRegularExpressionMatch match = tail.match(QStringView(fileName).mid(prefix.size()));
-    if (!match.hasMatch())
-        return false;
-    const int cover = match.captured(1).toInt();
-    const qint64 replicate = match.captured(2).toLongLong();
     const std::vector<int> covers = m_request.covers.values();
-    const auto found = std::find(covers.begin(), covers.end(), cover);
-    if (found == covers.end() || replicate < 1 || replicate > m_request.replicates ||
-        randomMapName(prefix, cover, m_request.size, int(replicate), m_request.output.format) !=
-            fileName)
+    const auto found = std::find(covers.begin(), covers.end(), place.cover);
+    if (place.surface || found == covers.end() || place.replicate < 1 ||
+        place.replicate > m_request.replicates || place.size != m_request.size ||
+        place.format != m_request.output.format)
         return false;
     const qint64 coverIndex = found - covers.begin();
-    return ownsUnit(m_request.output.selects() ? coverIndex
-                                               : coverIndex * m_request.replicates + replicate - 1);
+    return ownsUnit(m_request.output.selects()
+                        ? coverIndex
+                        : coverIndex * m_request.replicates + place.replicate - 1);
 }
 
 FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int draw,
@@ -150,20 +130,15 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
         return error;
 
     MapRecord &record = map.record;
-    record.fileName = name;
-    record.kind = MapRecord::Kind::Random;
-    record.rowCount = size;
-    record.columnCount = size;
-    record.requestedCover = place.cover;
-    record.cellCount = writer.cellCount();
-    record.habitatCells = writer.habitatCellCount();
+    fillRecord(record, name, writer, size, size, place.cover, place.replicateIndex + 1);
     record.seed = m_request.seed;
-    record.replicate = place.replicateIndex + 1;
-    record.coverValue = output.coverValue;
-    record.matrixValue = output.matrixValue;
-    record.generator = m_request.generator;
     record.stream = m_request.generator == Generator::Philox ? quint64(draw) : firstDraw;
-    if (m_request.output.selects())
+    if (m_request.samplingChanged()) {
+        record.parameters = samplingColumns();
+        record.parameters[0].value = wordOf(m_request.generator).toLatin1();
+        record.parameters[1].value = QByteArray::number(record.stream);
+    }
+    if (output.selects())
         record.draw = draw;
     return std::nullopt;
 }
@@ -215,7 +190,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
     return end(BatchResult::completed());
 }
 
-QStringList RandomMapGenerator::shortfalls(const MapTally &) const
+QList<Phrase> RandomMapGenerator::shortfalls(const MapTally &) const
 {
     if (!m_request.output.selects())
         return {};
@@ -306,9 +281,4 @@ BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &
     if (FileResult error = publisher.flush())
         return BatchResult::failed(error->message());
     return BatchResult::completed();
-}
-
-BatchJob randomBatchJob(const RandomBatchRequest &request)
-{
-    return BatchJob(std::make_unique<RandomMapGenerator>(request));
 }

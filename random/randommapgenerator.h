@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchjob.h"
-#include "core/batch/batchrequest.h"
 #include "core/batch/mappublisher.h"
 #include "core/batch/maprecord.h"
+#include "core/batch/mapsource.h"
+#include "core/batch/maptargets.h"
 #include "core/files/fileerror.h"
+#include "random/randombatchrequest.h"
 
 #include <QList>
 #include <QString>
@@ -28,26 +29,14 @@ class RandomMapGenerator final : public MapSource {
 public:
     explicit RandomMapGenerator(const RandomBatchRequest &request);
 
-    MapRecord::Kind kind() const override { return MapRecord::Kind::Random; }
-    const BatchOutput &output() const override { return m_request.output; }
-    std::optional<QString> refusal() const override { return m_request.refusal(); }
-    std::optional<QString> diskSpaceRefusal(const QString &folder,
-                                            const FilesPresent &present) const override;
+    const FamilyRequest &request() const override { return m_request; }
     QString longestMapName(const QString &nameStem) const override;
-    qint64 recordBytes() const override;
-    qint64 plannedMaps() const override;
-    ManifestColumns manifestColumns() const override
-    {
-        return {m_request.samplingChanged(), false, m_request.output.metrics,
-                m_request.output.selects()};
-    }
-    QStringList shortfalls(const MapTally &written) const override;
+    ManifestColumns manifestColumns() const override;
+    QList<Phrase> shortfalls(const MapTally &written) const override;
     QStringList acceptance() const override;
     void settleRecords(QList<MapRecord> &records) const override;
     BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
                          BatchProgress &progress) override;
-    QStringList requestRecord() const override;
-    bool writesFile(const QString &fileName) const override;
 
     // Whether this run makes the unit-th unit of the batch's shares
     // (RandomBatchRequest::shareUnits).
@@ -60,6 +49,9 @@ public:
     // A draw k in 0..32767 is habitat when k / 32767 <= cover / 100, decided
     // in integers so no rounding can move the boundary.
     static constexpr bool isHabitat(int draw, int cover) { return 100 * draw <= 32767 * cover; }
+
+protected:
+    bool ownsPlace(const NamePlace &place) const override;
 
 private:
     // The index-th map of the batch, in the order covers and replicates are
@@ -85,6 +77,3 @@ private:
     RandomBatchRequest m_request;
     SelectionLedger m_ledger;
 };
-
-// The batch job of a random request.
-BatchJob randomBatchJob(const RandomBatchRequest &request);

@@ -211,40 +211,90 @@ ConfigSupply readConfig(AppSettings &settings, QIODevice &device)
     return supply;
 }
 
-std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings &settings,
-                                  const QList<ConfigValue> &wanted, const QString &fileName)
+QString configText(const AppSettings &settings, ConfigValue value)
+{
+    switch (value) {
+    case ConfigValue::RandomPrefix:
+        return settings.randomPrefix;
+    case ConfigValue::RandomPostString:
+        return settings.randomPostString;
+    case ConfigValue::FractalPrefix:
+        return settings.fractalPrefix;
+    case ConfigValue::FractalPostString:
+        return settings.fractalPostString;
+    case ConfigValue::CoverValue:
+        return QString::number(settings.coverValue);
+    case ConfigValue::MatrixValue:
+        break;
+    }
+    return QString::number(settings.matrixValue);
+}
+
+void setConfigText(AppSettings &settings, ConfigValue value, const QString &text)
+{
+    switch (value) {
+    case ConfigValue::RandomPrefix:
+        settings.randomPrefix = text;
+        return;
+    case ConfigValue::RandomPostString:
+        settings.randomPostString = text;
+        return;
+    case ConfigValue::FractalPrefix:
+        settings.fractalPrefix = text;
+        return;
+    case ConfigValue::FractalPostString:
+        settings.fractalPostString = text;
+        return;
+    case ConfigValue::CoverValue:
+        settings.coverValue = text.toInt();
+        return;
+    case ConfigValue::MatrixValue:
+        settings.matrixValue = text.toInt();
+        return;
+    }
+}
+
+QString configValueName(ConfigValue value)
 {
     const auto tr = [](const char *text) {
         return QCoreApplication::translate("AppSettings", text);
     };
+    switch (value) {
+    case ConfigValue::RandomPrefix:
+        return tr("the random prefix");
+    case ConfigValue::RandomPostString:
+        return tr("the random post-string");
+    case ConfigValue::FractalPrefix:
+        return tr("the fractal prefix");
+    case ConfigValue::FractalPostString:
+        return tr("the fractal post-string");
+    case ConfigValue::CoverValue:
+        return tr("the habitat code");
+    case ConfigValue::MatrixValue:
+        break;
+    }
+    return tr("the matrix code");
+}
+
+std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings &settings,
+                                  const QList<ConfigValue> &wanted, const QString &fileName)
+{
     QStringList gaps;
     for (const ConfigValue value : wanted) {
         if (supply.has(value))
             continue;
-        switch (value) {
-        case ConfigValue::RandomPrefix:
-            gaps << tr("the random prefix (\"%1\" is used)").arg(settings.randomPrefix);
-            break;
-        case ConfigValue::RandomPostString:
-            gaps << tr("the random post-string (\"%1\" is used)").arg(settings.randomPostString);
-            break;
-        case ConfigValue::FractalPrefix:
-            gaps << tr("the fractal prefix (\"%1\" is used)").arg(settings.fractalPrefix);
-            break;
-        case ConfigValue::FractalPostString:
-            gaps << tr("the fractal post-string (\"%1\" is used)").arg(settings.fractalPostString);
-            break;
-        case ConfigValue::CoverValue:
-            gaps << tr("the habitat code (%1 is used)").arg(settings.coverValue);
-            break;
-        case ConfigValue::MatrixValue:
-            gaps << tr("the matrix code (%1 is used)").arg(settings.matrixValue);
-            break;
-        }
+        // Texts are quoted, codes are not.
+        const bool code = value == ConfigValue::CoverValue || value == ConfigValue::MatrixValue;
+        const QString shown =
+            code ? configText(settings, value)
+                 : QLatin1Char('"') + configText(settings, value) + QLatin1Char('"');
+        gaps << QCoreApplication::translate("AppSettings", "%1 (%2 is used)")
+                    .arg(configValueName(value), shown);
     }
     if (gaps.isEmpty())
         return std::nullopt;
-    return tr("%1 does not supply %2").arg(fileName, gaps.join(QStringLiteral(", ")));
+    return QCoreApplication::translate("AppSettings", "%1 does not supply %2")
+        .arg(fileName, gaps.join(QStringLiteral(", ")));
 }
 
 FileResult saveConfig(const AppSettings &settings, const QString &fileName)

@@ -47,6 +47,12 @@ struct ConfigSupply {
     bool has(ConfigValue value) const { return supplied[std::size_t(value)]; }
 };
 
+// A value as text (codes in decimal), set from text, and named as a message
+// names it ("the habitat code").
+QString configText(const AppSettings &settings, ConfigValue value);
+void setConfigText(AppSettings &settings, ConfigValue value, const QString &text);
+QString configValueName(ConfigValue value);
+
 // Names the values among `wanted` that `supply` lacks, with what `settings`
 // holds for each instead; nothing when the file supplied them all.
 std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings &settings,

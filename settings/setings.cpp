@@ -2,7 +2,9 @@
 #include "settings/setings.h"
 
 #include "core/batch/batchrequest.h"
+#include "core/batch/mapfamily.h"
 #include "ui_setings.h"
+#include "widgets/optionwidgets.h"
 #include "widgets/refusalline.h"
 
 #include <QLineEdit>
@@ -16,7 +18,10 @@ setings::setings(QWidget *parent)
     ui->coverValue->setRange(BatchOutput::coverValueLimits.min, BatchOutput::coverValueLimits.max);
     ui->matrixValue->setRange(BatchOutput::matrixValueLimits.min,
                               BatchOutput::matrixValueLimits.max);
-    ui->seedRnd->setRange(RandomBatchRequest::seedLimits.min, RandomBatchRequest::seedLimits.max);
+    // The seed of random runs, which this dialog has always held, takes
+    // the random family's limits and first value.
+    if (const MapFamily *random = familyNamed(QStringLiteral("random")))
+        showOption(ui->seedRnd, *random, "seed");
     // As in the batch dialogs, OK waits for values that can be kept rather
     // than refusing them once pressed; the seed is never kept, so it has no
     // say.

@@ -106,13 +106,13 @@ void BatchDialogFrame::chooseFolder(const QString &caption)
                                                              QFileDialog::ShowDirsOnly));
 }
 
-void BatchDialogFrame::show(qint64 total, std::optional<QString> refusal)
+void BatchDialogFrame::show(qint64 total, std::optional<Phrase> refusal)
 {
     QSpinBox *box = m_form.total;
     box->setValue(static_cast<int>(std::clamp<qint64>(total, box->minimum(), box->maximum())));
     // The batch job refuses a run without a folder too, but only once OK
     // has closed the dialog.
     if (!refusal && folder().trimmed().isEmpty())
-        refusal = tr("choose a folder for the maps");
+        refusal = Phrase(tr("choose a folder for the maps"));
     m_refusal.show(refusal);
 }

@@ -54,7 +54,7 @@ public:
     void chooseFolder(const QString &caption);
     // Shows the total and lets OK through when nothing refuses the request
     // and a folder is given.
-    void show(qint64 total, std::optional<QString> refusal);
+    void show(qint64 total, std::optional<Phrase> refusal);
 
 Q_SIGNALS:
     // The user changed something the frame holds.

@@ -107,3 +107,11 @@ void OutputGroup::applyTo(BatchOutput &output) const
     output.georeference.crs = m_crs->text().trimmed();
     output.metrics = m_metrics->isChecked();
 }
+
+bool OutputGroup::holds(const char *key)
+{
+    static const QStringList keys{QStringLiteral("format"), QStringLiteral("cell_size"),
+                                  QStringLiteral("origin"), QStringLiteral("crs"),
+                                  QStringLiteral("metrics")};
+    return keys.contains(QLatin1String(key));
+}

@@ -26,6 +26,9 @@ public:
     void setOpen(bool open);
     // Everything but the folder, the names and the codes.
     void applyTo(BatchOutput &output) const;
+    // The options of the description the group sets, by their keys, so
+    // that a dialog built from rows leaves them to it.
+    static bool holds(const char *key);
 
 Q_SIGNALS:
     void edited();

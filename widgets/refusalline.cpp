@@ -7,6 +7,15 @@
 #include <QLayout>
 #include <QPushButton>
 
+QString asSentence(const Phrase &phrase)
+{
+    return asSentence(phrase.spelled([](const QString &key, const QString &value) {
+        QString words = key;
+        words.replace(QLatin1Char('_'), QLatin1Char(' '));
+        return value.isEmpty() ? words : words + QLatin1Char(' ') + value;
+    }));
+}
+
 QString asSentence(QString phrase)
 {
     if (!phrase.isEmpty())
@@ -24,6 +33,11 @@ RefusalLine::RefusalLine(QBoxLayout *layout, QDialogButtonBox *buttons)
     m_label->setWordWrap(true);
     m_label->hide();
     layout->insertWidget(layout->indexOf(buttons), m_label);
+}
+
+void RefusalLine::show(const std::optional<Phrase> &phrase)
+{
+    show(phrase ? std::optional(asSentence(*phrase)) : std::nullopt);
 }
 
 void RefusalLine::show(const std::optional<QString> &phrase)

@@ -143,18 +143,17 @@ QString writeRefusalReason(const QString &folder)
 
 } // namespace
 
-BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                                 BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming,
-                                 std::optional<MapPublisher::Resumption> resumption)
+QStringList BatchReport::failures() const
 {
-    MapPublisher publisher(written, output().sync);
-    publisher.setBeforeNaming(std::move(beforeNaming));
-    if (resumption)
-        publisher.resumeFrom(std::move(*resumption));
-    publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
-        progress.mapsMade(++made, planned);
-    });
-    return makeMaps(nameStem, publisher, progress);
+    QStringList lines;
+    if (result.status == BatchResult::Status::Failed)
+        lines.append(tr("stopped after %1 maps: %2").arg(maps.size()).arg(result.message));
+    for (const auto &[what, error] :
+         {std::pair{tr("batch list"), &batchListError}, std::pair{tr("manifest"), &manifestError},
+          std::pair{tr("record of the share"), &shardRecordError}})
+        if (*error)
+            lines.append(tr("%1 not written: %2").arg(what, (*error)->message()));
+    return lines;
 }
 
 QStringList BatchReport::fileNames() const
@@ -170,13 +169,17 @@ BatchJob::BatchJob(std::unique_ptr<MapSource> source)
     : m_source(std::move(source))
 {}
 
+BatchJob::BatchJob(const FamilyRequest &request)
+    : m_source(request.family().source(request))
+{}
+
 BatchJob::~BatchJob() = default;
 BatchJob::BatchJob(BatchJob &&) noexcept = default;
 BatchJob &BatchJob::operator=(BatchJob &&) noexcept = default;
 
 RunRecord BatchJob::runRecord() const
 {
-    return {QLatin1String(kindWord(m_source->kind())), shareText(m_source->output().shard),
+    return {QLatin1String(m_source->family().word()), shareText(m_source->output().shard),
             QString::fromLatin1(patchwrightVersion), m_source->requestRecord()};
 }
 
@@ -323,26 +326,35 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
 {
     const BatchOutput &output = m_source->output();
     const QDir folder(QDir(output.folder).absolutePath());
-    const MapRecord::Kind kind = m_source->kind();
-    const QRegularExpression ownMaps = mapNamesOf(kind, output.prefix);
-    std::vector<QRegularExpression> otherMaps;
-    for (MapRecord::Kind other :
-         {MapRecord::Kind::Random, MapRecord::Kind::Fractal, MapRecord::Kind::Gaussian})
-        if (other != kind)
-            otherMaps.push_back(mapNamesOf(other, output.prefix));
-    // The surfaces of a kind that writes them go with its maps.
-    const std::optional<QRegularExpression> surfaceFiles =
-        kind == MapRecord::Kind::Fractal    ? std::optional(surfaceFileNames(output.prefix))
-        : kind == MapRecord::Kind::Gaussian ? std::optional(gaussianSurfaceNames(output.prefix))
-                                            : std::nullopt;
+    const MapFamily &family = m_source->family();
+    // What a name in the folder is to this run: a map or a surface of its
+    // family's, by the family's own names, after the prefix.
+    const auto placeOf = [&output](const MapFamily &of,
+                                   const QString &entry) -> std::optional<NamePlace> {
+        if (!entry.startsWith(output.prefix))
+            return std::nullopt;
+        return of.names().read(QStringView(entry).mid(output.prefix.size()));
+    };
+    const auto ownMap = [&](const QString &entry) {
+        const auto place = placeOf(family, entry);
+        return place && !place->surface;
+    };
+    const auto otherMap = [&](const QString &entry) {
+        for (const MapFamily *other : mapFamilies())
+            if (other != &family)
+                if (const auto place = placeOf(*other, entry); place && !place->surface)
+                    return true;
+        return false;
+    };
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
     const QString journal = QFileInfo(journalName(stem)).fileName();
     const QString shareRecord = QFileInfo(shardRecordName(stem)).fileName();
+    // The surfaces of a family that writes them go with its maps.
     const auto isOurs = [&](const QString &entry) {
-        return ownMaps.match(entry).hasMatch() || entry == listName || entry == manifest ||
-               entry == shareRecord || (surfaceFiles && surfaceFiles->match(entry).hasMatch());
+        return placeOf(family, entry) || entry == listName || entry == manifest ||
+               entry == shareRecord;
     };
 
     QStringList earlier;
@@ -359,7 +371,6 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
         const QString entry = info.fileName();
         if (info.isDir() && !info.isSymLink())
             continue;
-        const bool ownMap = ownMaps.match(entry).hasMatch();
         const bool ours = isOurs(entry);
         if (entry == journal) {
             if (info.isSymLink())
@@ -376,17 +387,14 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
             continue;
         }
         if (!ours) {
-            if (std::any_of(otherMaps.begin(), otherMaps.end(),
-                            [&entry](const QRegularExpression &names) {
-                                return names.match(entry).hasMatch();
-                            }))
+            if (otherMap(entry))
                 otherKind.append(entry);
             continue;
         }
         if (info.isSymLink())
             links.append(entry);
         earlier.append(entry);
-        if (ownMap)
+        if (ownMap(entry))
             m_earlierMaps.append(entry);
     }
 
@@ -405,10 +413,7 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
                "prefix would share their batch list and manifest: choose another prefix or "
                "folder")
                 .arg(shownFolder, QString::number(otherKind.size()), output.prefix,
-                     someNames(otherKind),
-                     kind == MapRecord::Kind::Random    ? tr("random")
-                     : kind == MapRecord::Kind::Fractal ? tr("fractal")
-                                                        : tr("Gaussian field"))};
+                     someNames(otherKind), QLatin1String(family.word()))};
     if (output.resume)
         return resumeRefusal(earlier, unfinished);
     if (unfinished && !earlier.isEmpty() && !(output.overwrite || m_overwrite)) {
@@ -423,9 +428,10 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
             tr("\"%1\" holds the files of a run with the prefix \"%2\" that did not finish: "
                "%3 maps and surfaces written by it (named in \"%4\") beside %5 files of an "
                "earlier run (%6); ask to overwrite them, or choose another folder or prefix")
-                .arg(shownFolder, output.prefix, QString::number(own.size()),
-                     QDir::toNativeSeparators(folder.filePath(journal)),
-                     QString::number(older.size()), someNames(older)),
+                    .arg(shownFolder, output.prefix, QString::number(own.size()),
+                         QDir::toNativeSeparators(folder.filePath(journal)),
+                         QString::number(older.size()), someNames(older)) +
+                Phrase::marked(QStringLiteral(" ({overwrite})")),
             earlier.size()};
     }
     if (!earlier.isEmpty() && !(output.overwrite || m_overwrite))
@@ -433,8 +439,9 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
                             tr("\"%1\" already holds %2 files of an earlier run with the prefix "
                                "\"%3\" (%4); this batch would replace them or sit beside them: "
                                "ask to overwrite them, or choose another folder or prefix")
-                                .arg(shownFolder, QString::number(earlier.size()), output.prefix,
-                                     someNames(earlier)),
+                                    .arg(shownFolder, QString::number(earlier.size()),
+                                         output.prefix, someNames(earlier)) +
+                                Phrase::marked(QStringLiteral(" ({overwrite})")),
                             earlier.size()};
     return std::nullopt;
 }
@@ -450,10 +457,13 @@ std::optional<BatchRefusal> BatchJob::resumeRefusal(const QStringList &earlier, 
     m_stopped.killed = killed;
     const auto anotherRequest = [&](const QString &source, const QStringList &differences) {
         return BatchRefusal{Kind::Conflict,
-                            tr("\"%1\" holds another request's run, not this one's (%2 records "
-                               "%3); it is left as it is: resume with that request, or choose "
-                               "another folder, or replace it with --overwrite")
-                                .arg(shownFolder, source, differences.join(QStringLiteral(", ")))};
+                            Phrase::marked(tr("\"%1\" holds another request's run, not this "
+                                              "one's (%2 records %3); it is left as it is: resume "
+                                              "with that request, or choose another folder, or "
+                                              "replace it with {overwrite}"))
+                                .arg(shownFolder)
+                                .arg(source)
+                                .arg(differences.join(QStringLiteral(", ")))};
     };
 
     // What the folder records of the run that stopped there, most telling
@@ -520,12 +530,15 @@ std::optional<BatchRefusal> BatchJob::resumeRefusal(const QStringList &earlier, 
             foreign.append(entry);
     if (!foreign.isEmpty() && !m_stopped.recorded)
         return BatchRefusal{Kind::Conflict,
-                            tr("\"%1\" holds %2 files with the prefix \"%3\" that this request "
-                               "does not make (%4), and no record of a run of this request: it "
-                               "holds another request's run, which is left as it is; choose "
-                               "another folder, or replace it with --overwrite")
-                                .arg(shownFolder, QString::number(foreign.size()),
-                                     m_source->output().prefix, someNames(foreign))};
+                            Phrase::marked(tr("\"%1\" holds %2 files with the prefix \"%3\" that "
+                                              "this request does not make (%4), and no record of "
+                                              "a run of this request: it holds another request's "
+                                              "run, which is left as it is; choose another "
+                                              "folder, or replace it with {overwrite}"))
+                                .arg(shownFolder)
+                                .arg(QString::number(foreign.size()))
+                                .arg(m_source->output().prefix)
+                                .arg(someNames(foreign))};
     return std::nullopt;
 }
 

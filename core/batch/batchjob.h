@@ -8,6 +8,7 @@
 #include "core/batch/diskspace.h"
 #include "core/batch/mappublisher.h"
 #include "core/batch/maprecord.h"
+#include "core/batch/mapsource.h"
 #include "core/batch/runrecord.h"
 #include "core/files/fileerror.h"
 
@@ -22,65 +23,6 @@
 #include <optional>
 
 class QLockFile;
-
-// What makes the maps of one kind of batch. The random and the fractal
-// generators implement it; the batch job around them does everything that is
-// the same for both.
-class MapSource {
-public:
-    virtual ~MapSource() = default;
-
-    virtual MapRecord::Kind kind() const = 0;
-    virtual const BatchOutput &output() const = 0;
-    // The request's own refusal; see RandomBatchRequest::refusal.
-    virtual std::optional<QString> refusal() const = 0;
-    // The free-space check's reason to refuse the batch on `folder`'s disk,
-    // where the files `present` of it are already.
-    virtual std::optional<QString> diskSpaceRefusal(const QString &folder,
-                                                    const FilesPresent &present) const = 0;
-    // The longest name a map of this batch, or a file written with it, can
-    // have.
-    virtual QString longestMapName(const QString &nameStem) const = 0;
-    // The bytes the batch list, the manifest and the journal can take at
-    // most; the run sets them aside before its first map.
-    virtual qint64 recordBytes() const = 0;
-    // What the batch's manifest tells beyond the classic columns.
-    virtual ManifestColumns manifestColumns() const = 0;
-    // Makes the maps, each named nameStem and its own tail, and hands each
-    // to the publisher once it is complete: as files it names in order, or
-    // in memory. Whatever the outcome, what the publisher passed on is
-    // exactly the maps a user can rely on.
-    virtual BatchResult makeMaps(const QString &nameStem, MapPublisher &publisher,
-                                 BatchProgress &progress) = 0;
-    // The options of the request that decide what the run writes, as
-    // requestRecord() in core/batch/batchoptions.h gives them.
-    virtual QStringList requestRecord() const = 0;
-    // Whether a file of the folder (its name without the folder) is one
-    // this run could write under that name: a map or surface of its request
-    // and of its share.
-    virtual bool writesFile(const QString &fileName) const = 0;
-
-    // Makes the maps as files, appending each to `written` once it has its
-    // name; `beforeNaming` sees every file just before it is named.
-    BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
-                          BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {},
-                          std::optional<MapPublisher::Resumption> resumption = {});
-    // The maps the request asks for, for progress displays; a run can make
-    // fewer.
-    virtual qint64 plannedMaps() const { return 0; }
-    // For a run that went to its end: the requested maps it could not make,
-    // and why, one line a reason.
-    virtual QStringList shortfalls(const MapTally &written) const
-    {
-        Q_UNUSED(written);
-        return {};
-    }
-    // For a run with targets: how each cell that got its maps fared.
-    virtual QStringList acceptance() const { return {}; }
-    // Completes what the records of a run say about the run as a whole (how
-    // the cells of a batch with targets fared) before the manifest is written.
-    virtual void settleRecords(QList<MapRecord> &records) const { Q_UNUSED(records); }
-};
 
 // Why a batch did not start. Nothing has been written when it is refused.
 struct BatchRefusal {
@@ -103,7 +45,7 @@ struct BatchRefusal {
         Conflict,
     };
     Kind kind = Kind::Request;
-    QString message;
+    Phrase message;
     // For ExistingFiles: how many there are.
     qsizetype existingFiles = 0;
 };
@@ -130,12 +72,15 @@ struct BatchReport {
     // list of but did not rewrite: still in the folder, in no list.
     qsizetype olderMapsKept = 0;
     // Requested maps a completed run could not make, and why.
-    QStringList shortfalls;
+    QList<Phrase> shortfalls;
     // How each cell of a batch with targets that got its maps fared.
     QStringList acceptance;
 
     bool refused() const { return refusal.has_value(); }
     QStringList fileNames() const;
+    // What went wrong in a run that started, one line a failure: a map that
+    // could not be written, a record that was not written.
+    QStringList failures() const;
 };
 
 // The one way a batch runs, from whichever front end: check the request and
@@ -146,6 +91,8 @@ struct BatchReport {
 class BatchJob final {
 public:
     explicit BatchJob(std::unique_ptr<MapSource> source);
+    // The job of a request, made by its family's source.
+    explicit BatchJob(const FamilyRequest &request);
     ~BatchJob();
     BatchJob(BatchJob &&) noexcept;
     BatchJob &operator=(BatchJob &&) noexcept;

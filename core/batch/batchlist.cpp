@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchlist.h"
 
+#include "core/grid/mapformat.h"
+
 #include "core/batch/mapnames.h"
 #include "core/files/writefully.h"
 
@@ -40,10 +42,11 @@ QList<qsizetype> pathEnds(const QByteArray &line)
 {
     QList<qsizetype> ends;
     const QByteArray lower = line.toLower();
-    for (const char *extension : {".txt", ".asc", ".tif"}) {
-        for (qsizetype at = lower.indexOf(extension); at >= 0 && at + 4 <= longestPath;
-             at = lower.indexOf(extension, at + 1))
-            ends << at + 4;
+    for (const MapFormatExtension &format : mapFormatExtensions) {
+        const QByteArray extension(format.extension);
+        for (qsizetype at = lower.indexOf(extension);
+             at >= 0 && at + extension.size() <= longestPath; at = lower.indexOf(extension, at + 1))
+            ends << at + extension.size();
     }
     std::sort(ends.begin(), ends.end(), std::greater<>());
     ends << line.size();

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchmanifest.h"
 
-#include "core/batch/batchoptions.h"
-#include "core/batch/batchrequest.h"
+#include "core/batch/mapfamily.h"
 #include "core/batch/mapnames.h"
 #include "core/files/writefully.h"
 #include "core/version.h"
@@ -29,18 +28,12 @@ QByteArray csvField(QByteArray bytes)
 
 QByteArray number(const char *format, double value)
 {
-    return QString::asprintf(format, value).toLatin1();
+    return manifestNumber(format, value);
 }
 
-// The shortest text that reads back as the same double, in the C locale;
-// nothing for a value that is undefined (a mean over no patches).
 QByteArray shortest(double value)
 {
-    if (!std::isfinite(value))
-        return {};
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return QByteArray(text, int(result.ptr - text));
+    return manifestShortest(value);
 }
 
 // The realised cover in hundredths of a per cent, from the counts alone:
@@ -67,6 +60,20 @@ QByteArray realisedCoverText(const MapRecord &record)
 
 } // namespace
 
+QByteArray manifestNumber(const char *format, double value)
+{
+    return QString::asprintf(format, value).toLatin1();
+}
+
+QByteArray manifestShortest(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return QByteArray(text, int(result.ptr - text));
+}
+
 QString manifestFileName(const QString &pathPrefix)
 {
     return manifestName(pathPrefix);
@@ -74,12 +81,8 @@ QString manifestFileName(const QString &pathPrefix)
 
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns)
 {
-    const bool fractal = record.kind == MapRecord::Kind::Fractal;
-    const bool gaussian = record.kind == MapRecord::Kind::Gaussian;
-    const bool fbm = gaussian && record.model == CovarianceModel::Fbm;
-    const QByteArray kind(kindWord(record.kind));
-    // Both front ends make square maps; a caller of the core that does not
-    // still gets both sides.
+    const QByteArray kind = record.family ? QByteArray(record.family->word()) : QByteArray();
+    // Non-square maps give both sides.
     const QByteArray size =
         record.rowCount == record.columnCount
             ? QByteArray::number(record.rowCount)
@@ -90,52 +93,20 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         {"size", size, ManifestType::Whole},
         {"requested_cover", QByteArray::number(record.requestedCover), ManifestType::Whole},
         {"realised_cover", realisedCoverText(record), ManifestType::Measure},
-        // H is the value asked for, as the file name gives it: a run of
-        // several H values reaches them by repeated addition and may hold
-        // 0.7999999999999999 where the user typed 0.8, which no one should
-        // have to filter for.
-        {"H", fractal || fbm ? number("%.2f", record.H) : QByteArray(), ManifestType::Measure},
+        // H is the value asked for, as the file name gives it, with two
+        // decimals.
+        {"H", record.H ? number("%.2f", *record.H) : QByteArray(), ManifestType::Measure},
         {"seed", QByteArray::number(record.seed), ManifestType::Whole},
         {"replicate", QByteArray::number(record.replicate), ManifestType::Whole},
-        {"threshold", fractal || gaussian ? number("%.17g", record.threshold) : QByteArray(),
+        {"threshold", record.threshold ? number("%.17g", *record.threshold) : QByteArray(),
          ManifestType::Measure},
         {"cover_value", QByteArray::number(record.coverValue), ManifestType::Whole},
         {"matrix_value", QByteArray::number(record.matrixValue), ManifestType::Whole},
     };
-    if (columns.sampling) {
-        fields.append({"generator", wordOf(record.generator).toLatin1(), ManifestType::Text});
-        fields.append({"stream", QByteArray::number(record.stream), ManifestType::LargeWhole});
-        fields.append(
-            {"cut", fractal ? wordOf(record.cut).toLatin1() : QByteArray(), ManifestType::Text});
-        fields.append({"tied_habitat",
-                       fractal ? QByteArray::number(record.tiedHabitat) : QByteArray(),
-                       ManifestType::LargeWhole});
-        fields.append({"distinct_surfaces",
-                       !fractal                  ? QByteArray()
-                       : record.distinctSurfaces ? QByteArrayLiteral("yes")
-                                                 : QByteArrayLiteral("no"),
-                       ManifestType::Text});
-        fields.append({"surfaces_per_h",
-                       fractal ? QByteArray::number(record.surfacesPerH) : QByteArray(),
-                       ManifestType::Whole});
-        fields.append({"first_seed", fractal ? QByteArray::number(record.firstSeed) : QByteArray(),
-                       ManifestType::Whole});
-    }
-    if (columns.gaussian) {
-        fields.append({"model", gaussian ? wordOf(record.model).toLatin1() : QByteArray(),
-                       ManifestType::Text});
-        fields.append({"range", gaussian && !fbm ? number("%.2f", record.range) : QByteArray(),
-                       ManifestType::Measure});
-        fields.append({"nu",
-                       gaussian && record.model == CovarianceModel::Matern
-                           ? number("%.2f", record.nu)
-                           : QByteArray(),
-                       ManifestType::Measure});
-        fields.append(
-            {"cut", gaussian ? wordOf(record.cut).toLatin1() : QByteArray(), ManifestType::Text});
-        fields.append({"tied_habitat",
-                       gaussian ? QByteArray::number(record.tiedHabitat) : QByteArray(),
-                       ManifestType::LargeWhole});
+    for (qsizetype i = 0; i < columns.family.size(); ++i) {
+        ManifestField field = columns.family[i];
+        field.value = i < record.parameters.size() ? record.parameters[i].value : QByteArray();
+        fields.append(field);
     }
     if (columns.selection) {
         fields.append({"draw", QByteArray::number(record.draw), ManifestType::LargeWhole});
@@ -153,6 +124,19 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         fields.append(manifestMetricFields(record.metrics.value_or(LandscapeMetrics())));
     fields.append({"version", QByteArray(patchwrightVersion), ManifestType::Text});
     return fields;
+}
+
+QList<ManifestField> samplingColumns()
+{
+    return {
+        {"generator", {}, ManifestType::Text},
+        {"stream", {}, ManifestType::LargeWhole},
+        {"cut", {}, ManifestType::Text},
+        {"tied_habitat", {}, ManifestType::LargeWhole},
+        {"distinct_surfaces", {}, ManifestType::Text},
+        {"surfaces_per_h", {}, ManifestType::Whole},
+        {"first_seed", {}, ManifestType::Whole},
+    };
 }
 
 QList<ManifestField> manifestMetricFields(const LandscapeMetrics &m)

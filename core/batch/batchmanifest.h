@@ -26,39 +26,37 @@
 // column of every manifest, version, names the release that wrote it, so
 // that any map can be traced to the code that made it.
 struct ManifestColumns {
-    // generator, stream, cut, tied_habitat, distinct_surfaces, surfaces_per_h,
-    // first_seed
-    bool sampling = false;
+    // The family's own columns (see MapRecord::parameters), after the
+    // classic ones: their names and types, as the family's generator says
+    // for its request; none for a batch that chose nothing beyond the
+    // classic ways.
+    QList<ManifestField> family;
     // surface_file
     bool surfaceFile = false;
     // habitat_cells, np, lpi, area_mn, area_am, ed, gyrate_am
     bool metrics = false;
     // draw, cell_draws, cell_acceptance: batches with metric targets
     bool selection = false;
-    // model, range, nu, cut, tied_habitat (after the sampling columns,
-    // before surface_file): every Gaussian field batch
-    bool gaussian = false;
 };
 
-// What a column holds, for the front ends that hand records over as typed
-// values rather than text: words, measures (with decimals), whole numbers
-// that fit 32 bits, and whole numbers that may outgrow them (a 64-bit
-// stream, cells and patches of a map past 46341 cells a side, draws).
-enum class ManifestType { Text, Measure, Whole, LargeWhole };
+// The columns of how a map was sampled, which the random and the fractal
+// families add when a batch chose other than the classic way, in the order
+// their manifests have always had them: generator, stream, cut,
+// tied_habitat, distinct_surfaces, surfaces_per_h, first_seed. A family
+// fills those it has and leaves the others empty.
+QList<ManifestField> samplingColumns();
 
-// One field of a manifest row: its column's name, its text, and what the
-// text holds. An empty text is a value that does not apply to the map.
-struct ManifestField {
-    const char *name;
-    QByteArray value;
-    ManifestType type;
-};
 // A record's fields in column order, as its row gives them.
 QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColumns &columns = {});
 // The metric columns alone, as manifestFields gives them with metrics set.
 QList<ManifestField> manifestMetricFields(const LandscapeMetrics &metrics);
 
 QString manifestFileName(const QString &pathPrefix);
+// A number as the manifest writes it: by a printf format in the C locale,
+// and the shortest text that reads back as the same double (nothing for a
+// value that is undefined).
+QByteArray manifestNumber(const char *format, double value);
+QByteArray manifestShortest(double value);
 QByteArray manifestHeader(const ManifestColumns &columns = {});
 QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns = {});
 // The fields of a row as manifestRow writes it (without its line feed),

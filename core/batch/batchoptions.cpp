@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchoptions.h"
 
+#include "core/batch/mapfamily.h"
 #include "core/batch/rangeparser.h"
 
 #include <QCoreApplication>
 #include <QLocale>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string_view>
 
 namespace {
 
@@ -29,272 +28,11 @@ constexpr ChoiceWord cutTable[] = {
     {"ladder", int(FractalCut::Ladder), QT_TRANSLATE_NOOP("BatchOptions", "Ladder of thresholds")},
     {"exact", int(FractalCut::Exact), QT_TRANSLATE_NOOP("BatchOptions", "Exact cover")},
 };
-constexpr ChoiceWord modelTable[] = {
-    {"exponential", int(CovarianceModel::Exponential),
-     QT_TRANSLATE_NOOP("BatchOptions", "Exponential")},
-    {"gaussian", int(CovarianceModel::Gaussian), QT_TRANSLATE_NOOP("BatchOptions", "Gaussian")},
-    {"matern", int(CovarianceModel::Matern), QT_TRANSLATE_NOOP("BatchOptions", "Matern")},
-    {"fbm", int(CovarianceModel::Fbm),
-     QT_TRANSLATE_NOOP("BatchOptions", "Fractional Brownian motion (exact)")},
-};
 constexpr ChoiceWord formatTable[] = {
     {"plain", int(MapFormat::Plain), QT_TRANSLATE_NOOP("BatchOptions", "Plain text (.txt)")},
     {"asc", int(MapFormat::AsciiGrid), QT_TRANSLATE_NOOP("BatchOptions", "ESRI ASCII grid (.asc)")},
     {"tif", int(MapFormat::GeoTiff), QT_TRANSLATE_NOOP("BatchOptions", "GeoTIFF (.tif)")},
 };
-
-using Type = OptionType;
-using Scope = OptionScope;
-
-// The options every kind of batch has, then each kind's own, in the order
-// of --help: the folder and the sweep first, the output's details last.
-constexpr BatchOption commonHead[] = {
-    {"out", Type::Text, Scope::Files, "DIR",
-     "Folder for the maps and the batch list; created if missing."},
-    {"cover", Type::CoverSweep, Scope::Maps, "FIRST:LAST:STEP", "Cover percentages.", nullptr,
-     "requested_cover"},
-    {"size", Type::Whole, Scope::Maps, "N", "Cells per side of each square map.", nullptr, "size"},
-    {"replicates", Type::Whole, Scope::Maps, "N", "Maps per cover.", nullptr, "replicate"},
-};
-
-constexpr BatchOption commonTail[] = {
-    {"prefix", Type::Text, Scope::Maps, "TEXT", "File name prefix.", nullptr, "file"},
-    {"post_string", Type::Text, Scope::Files, "TEXT", "Text appended to every batch list line."},
-    {"cover_value", Type::Whole, Scope::Maps, "N", "Code written for habitat cells.", nullptr,
-     "cover_value"},
-    {"matrix_value", Type::Whole, Scope::Maps, "N", "Code written for matrix cells.", nullptr,
-     "matrix_value"},
-    {"format", Type::Choice, Scope::Maps, "FORMAT",
-     "File format of the maps: plain (.txt), asc (ESRI ASCII grid, .asc) or tif (GeoTIFF, "
-     ".tif), both for GIS tools.",
-     nullptr, "file", formatTable},
-    {"overwrite", Type::Flag, Scope::Files, nullptr,
-     "Replace the files of an earlier run with the same prefix in the folder; without it such a "
-     "run is refused."},
-    {"no_sync", Type::Flag, Scope::Files, nullptr,
-     "Name maps without waiting for the disk to hold them: faster on a busy disk, but a crash "
-     "can then leave a name on a partial map. For scratch runs on a RAM disk."},
-    {"shard", Type::Share, Scope::Maps, "K/N",
-     "Makes only the K-th of N shares of the batch, to run it as N tasks (a job array, GNU "
-     "parallel): each share makes exactly the maps, names and manifest rows the whole batch "
-     "makes for its part, and `merge` gathers the shares' folders into the whole run. Shares "
-     "are balanced by work: random and Gaussian field batches by map (by cell with --target), "
-     "fractal batches by cell of H and cover (by H with --write-surfaces). Every generator, "
-     "cut and option splits exactly; the classic generator jumps ahead to where a share's "
-     "draws start.",
-     nullptr, "file"},
-    {"resume", Type::Flag, Scope::Files, nullptr,
-     "Finishes a run of the same request that stopped (killed, a full disk) in the folder: "
-     "every map is made again, one already there is kept when it holds the same bytes, only "
-     "the missing ones are written, and the folder ends as after a run that never stopped. A "
-     "folder that holds another request's run is refused."},
-    {"generator", Type::Choice, Scope::Maps, "NAME",
-     "Where the randomness comes from: classic (the 15-bit generator every earlier batch used) "
-     "or philox (independent replicates; see the README).",
-     nullptr, "generator", generatorTable},
-    {"nodata", Type::Whole, Scope::Files, "N",
-     "NODATA value of asc and tif maps, neither code (by default -9999 for asc, for tif -9999 or "
-     "the largest value of the cell type that is not a code)."},
-    {"cell_size", Type::Number, Scope::Maps, "S",
-     "Side of a cell in map units, for asc and tif maps and the metrics' areas.", nullptr,
-     "area_mn"},
-    {"origin", Type::Point, Scope::Place, "X,Y", "Lower-left corner of asc and tif maps."},
-    {"crs", Type::Text, Scope::Place, "CRS",
-     "Coordinate reference system of tif maps, as GDAL takes it (for example EPSG:3035)."},
-    {"metrics", Type::Flag, Scope::Maps, nullptr,
-     "Adds each map's landscape metrics to the manifest: habitat cells, NP, LPI, AREA_MN, "
-     "AREA_AM, ED and GYRATE_AM.",
-     nullptr, "np"},
-    {"neighbours", Type::Whole, Scope::Maps, "N",
-     "Cells that join into one patch for the metrics: 8 (sides and corners) or 4 (sides).", nullptr,
-     "np"},
-    {"target", Type::TargetList, Scope::Maps, "METRIC=MIN:MAX",
-     "Keeps only maps whose metric lies in MIN..MAX (inclusive; either may be empty); METRIC is "
-     "np, lpi, area_mn, area_am, ed or gyrate_am. Give it once per metric. Maps are drawn in "
-     "order and measured in memory; rejected maps are never written. Needs --generator philox "
-     "(and for fractal maps --cut exact --distinct-surfaces).",
-     nullptr, "draw"},
-    {"max_draws", Type::Whole, Scope::Maps, "N",
-     "With --target: maps drawn at most for each cover (and H) before it is given up as short; "
-     "for fractal maps also the surfaces each H may build.",
-     nullptr, "draw"},
-};
-
-constexpr BatchOption randomOwn[] = {
-    {"seed", Type::Whole, Scope::Maps, "N", "Seed of the batch.", nullptr, "seed"},
-};
-
-constexpr BatchOption fractalOwn[] = {
-    {"hurst", Type::HurstSweep, Scope::Maps, "FIRST:LAST:STEP",
-     "Hurst exponents, with at most two decimals.", "H", "H"},
-    {"surfaces", Type::Whole, Scope::Maps, "N", "Surfaces each H may build.", nullptr,
-     "surfaces_per_h"},
-    {"first_seed", Type::Whole, Scope::Maps, "S",
-     "Seed of each H's first surface; give runs of different H disjoint seeds with it.", nullptr,
-     "first_seed"},
-    {"distinct_surfaces", Type::Flag, Scope::Maps, nullptr,
-     "No surface gives two maps of one H and cover: replicates come from different surfaces.",
-     nullptr, "distinct_surfaces"},
-    {"cut", Type::Choice, Scope::Maps, "HOW",
-     "How a surface is cut: ladder (80 fixed thresholds) or exact (at its own quantile, so each "
-     "map holds exactly round(cover x cells / 100) habitat cells).",
-     nullptr, "cut", cutTable},
-    {"write_surfaces", Type::Flag, Scope::Files, nullptr,
-     "Also writes, for every surface that gave a map, the rescaled surface the maps were cut "
-     "from (PREFIX + H + _surface_ + seed; float32 .tif with --format tif, else an ESRI grid "
-     "with 7 significant digits); the manifest then names it.",
-     nullptr, "surface_file"},
-};
-
-// Gaussian fields are drawn from Philox alone; every other kind also
-// offers the classic generator.
-constexpr BatchOption gaussianOwn[] = {
-    {"model", Type::Choice, Scope::Maps, "MODEL",
-     "Covariance of the fields: exponential, gaussian or matern (each with the correlation "
-     "range --range, in cells), or fbm, an exact fractional Brownian surface of Hurst exponent "
-     "--hurst (see the README for the formulas).",
-     nullptr, "model", modelTable},
-    {"range", Type::HurstSweep, Scope::Maps, "FIRST:LAST:STEP",
-     "Correlation ranges in cells, with at most two decimals; one field per range, cover and "
-     "replicate. Not for fbm.",
-     nullptr, "range"},
-    {"hurst", Type::HurstSweep, Scope::Maps, "FIRST:LAST:STEP",
-     "Hurst exponents of fbm fields, with at most two decimals.", "H", "H"},
-    {"nu", Type::Number, Scope::Maps, "NU",
-     "Smoothness of the matern model, with at most two decimals (0.5 is the exponential model).",
-     nullptr, "nu"},
-    {"seed", Type::Whole, Scope::Maps, "N",
-     "Seed of the batch; each field is drawn from it, its range (or H), cover and replicate.",
-     nullptr, "seed"},
-    {"cut", Type::Choice, Scope::Maps, "HOW",
-     "How a field is cut: exact (at its own quantile, so each map holds exactly round(cover x "
-     "cells / 100) habitat cells) or ladder (rescaled to 0..1 and cut at the lowest of 80 fixed "
-     "thresholds whose whole percentage is the cover; a field none of them fits gives no map).",
-     nullptr, "cut", cutTable},
-    {"write_surfaces", Type::Flag, Scope::Files, nullptr,
-     "Also writes the field every map was cut from, named as the map with _surface (float32 "
-     ".tif with --format tif, else an ESRI grid with 7 significant digits); the manifest then "
-     "names it.",
-     nullptr, "surface_file"},
-};
-
-std::vector<BatchOption> joined(std::span<const BatchOption> own, bool classicGenerator = true)
-{
-    std::vector<BatchOption> options(std::begin(commonHead), std::end(commonHead));
-    options.insert(options.end(), own.begin(), own.end());
-    for (const BatchOption &option : commonTail)
-        if (classicGenerator || std::string_view(option.key) != "generator")
-            options.push_back(option);
-    return options;
-}
-
-// A field of a request as the options see it. The origin is two fields that
-// one option sets together; --no-sync is the opposite of the request's sync.
-struct Point {
-    double *x;
-    double *y;
-};
-struct Negated {
-    bool *value;
-};
-using Field =
-    std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, Generator *,
-                 FractalCut *, MapFormat *, CovarianceModel *, CoverRange *, HurstRange *, Point,
-                 Negated, std::vector<MetricTarget> *, std::optional<BatchShard> *>;
-
-template <typename Request> std::optional<Field> commonField(Request &request, std::string_view key)
-{
-    BatchOutput &out = request.output;
-    if (key == "out")
-        return &out.folder;
-    if (key == "cover")
-        return &request.covers;
-    if (key == "size")
-        return &request.size;
-    if (key == "replicates")
-        return &request.replicates;
-    if constexpr (requires { request.generator; })
-        if (key == "generator")
-            return &request.generator;
-    if (key == "prefix")
-        return &out.prefix;
-    if (key == "post_string")
-        return &out.postString;
-    if (key == "cover_value")
-        return &out.coverValue;
-    if (key == "matrix_value")
-        return &out.matrixValue;
-    if (key == "format")
-        return &out.format;
-    if (key == "overwrite")
-        return &out.overwrite;
-    if (key == "no_sync")
-        return Negated{&out.sync};
-    if (key == "shard")
-        return &out.shard;
-    if (key == "resume")
-        return &out.resume;
-    if (key == "nodata")
-        return &out.noData;
-    if (key == "cell_size")
-        return &out.georeference.cellSize;
-    if (key == "origin")
-        return Point{&out.georeference.originX, &out.georeference.originY};
-    if (key == "crs")
-        return &out.georeference.crs;
-    if (key == "metrics")
-        return &out.metrics;
-    if (key == "neighbours")
-        return &out.neighbours;
-    if (key == "target")
-        return &out.targets;
-    if (key == "max_draws")
-        return &out.maxDraws;
-    return std::nullopt;
-}
-
-std::optional<Field> fieldOf(RandomBatchRequest &request, std::string_view key)
-{
-    if (key == "seed")
-        return &request.seed;
-    return commonField(request, key);
-}
-
-std::optional<Field> fieldOf(FractalBatchRequest &request, std::string_view key)
-{
-    if (key == "hurst")
-        return &request.hurst;
-    if (key == "surfaces")
-        return &request.surfaces;
-    if (key == "first_seed")
-        return &request.firstSeed;
-    if (key == "distinct_surfaces")
-        return &request.distinctSurfaces;
-    if (key == "cut")
-        return &request.cut;
-    if (key == "write_surfaces")
-        return &request.writeSurfaces;
-    return commonField(request, key);
-}
-
-std::optional<Field> fieldOf(GaussianBatchRequest &request, std::string_view key)
-{
-    if (key == "model")
-        return &request.model;
-    if (key == "range")
-        return &request.ranges;
-    if (key == "hurst")
-        return &request.hurst;
-    if (key == "nu")
-        return &request.nu;
-    if (key == "seed")
-        return &request.seed;
-    if (key == "cut")
-        return &request.cut;
-    if (key == "write_surfaces")
-        return &request.writeSurfaces;
-    return commonField(request, key);
-}
 
 template <typename... F> struct Overloaded : F... {
     using F::operator()...;
@@ -494,7 +232,7 @@ std::optional<OptionError> assignHurst(HurstRange &hurst, const OptionValue &val
     return std::nullopt;
 }
 
-std::optional<OptionError> assignPoint(Point point, const OptionValue &value)
+std::optional<OptionError> assignPoint(PointField point, const OptionValue &value)
 {
     std::vector<double> xy;
     if (const auto *text = std::get_if<QString>(&value)) {
@@ -554,7 +292,7 @@ std::optional<OptionError> assignFlag(bool &flag, const OptionValue &value)
     return typeError("true or false");
 }
 
-std::optional<OptionError> assign(const Field &field, const BatchOption &option,
+std::optional<OptionError> assign(const OptionField &field, const BatchOption &option,
                                   const OptionValue &value)
 {
     const auto choice = [&]() -> std::variant<int, OptionError> {
@@ -566,11 +304,11 @@ std::optional<OptionError> assign(const Field &field, const BatchOption &option,
         return valueError(
             tr("must be %1, not %2").arg(option.words().join(tr(" or ")), quoted(*text)));
     };
-    const auto setChoice = [&](auto *target) -> std::optional<OptionError> {
+    const auto setChoice = [&](ChoiceField target) -> std::optional<OptionError> {
         const auto chosen = choice();
         if (const auto *error = std::get_if<OptionError>(&chosen))
             return *error;
-        *target = std::remove_pointer_t<decltype(target)>(std::get<int>(chosen));
+        target.write(target.target, std::get<int>(chosen));
         return std::nullopt;
     };
     return std::visit(
@@ -604,25 +342,21 @@ std::optional<OptionError> assign(const Field &field, const BatchOption &option,
                 return std::nullopt;
             },
             [&](bool *target) { return assignFlag(*target, value); },
-            [&](Negated target) {
+            [&](NegatedField target) {
                 bool given = false;
                 auto error = assignFlag(given, value);
                 if (!error)
                     *target.value = !given;
                 return error;
             },
-            [&](Generator *target) { return setChoice(target); },
-            [&](FractalCut *target) { return setChoice(target); },
-            [&](MapFormat *target) { return setChoice(target); },
-            [&](CovarianceModel *target) { return setChoice(target); },
+            [&](ChoiceField target) { return setChoice(target); },
             [&](CoverRange *target) { return assignCovers(*target, value); },
             [&](HurstRange *target) {
-                return assignHurst(*target, value,
-                                   std::string_view(option.key) == "hurst"
-                                       ? QStringLiteral("H")
-                                       : QString::fromLatin1(option.key));
+                return assignHurst(
+                    *target, value,
+                    QString::fromLatin1(option.valueNoun ? option.valueNoun : option.key));
             },
-            [&](Point target) { return assignPoint(target, value); },
+            [&](PointField target) { return assignPoint(target, value); },
             [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
                 const auto *text = std::get_if<QString>(&value);
                 if (!text)
@@ -665,31 +399,22 @@ template <typename T> QString listText(const std::vector<T> &values)
     return texts.join(QLatin1Char(','));
 }
 
-QString choiceWord(std::span<const ChoiceWord> words, int value)
-{
-    for (const ChoiceWord &word : words)
-        if (word.value == value)
-            return QString::fromLatin1(word.word);
-    return {};
-}
-
 // The value of a field as a front end would pass it back.
-OptionValue valueOf(const Field &field, const BatchOption &option)
+OptionValue valueOf(const OptionField &field, const BatchOption &option)
 {
     return std::visit(
         Overloaded{
             [](int *v) -> OptionValue { return qint64(*v); },
             [](bool *v) -> OptionValue { return *v; },
-            [](Negated v) -> OptionValue { return !*v.value; },
+            [](NegatedField v) -> OptionValue { return !*v.value; },
             [](double *v) -> OptionValue { return *v; },
             [](QString *v) -> OptionValue { return *v; },
             [](std::optional<qint64> *v) -> OptionValue {
                 return v->has_value() ? OptionValue(**v) : OptionValue(QString());
             },
-            [&](Generator *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
-            [&](FractalCut *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
-            [&](MapFormat *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
-            [&](CovarianceModel *v) -> OptionValue { return choiceWord(option.choices, int(*v)); },
+            [&](ChoiceField v) -> OptionValue {
+                return choiceWord(option.choices, v.read(v.target));
+            },
             [](CoverRange *v) -> OptionValue {
                 std::vector<double> values;
                 for (const int cover : v->values())
@@ -702,7 +427,7 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
                     values.push_back(hundredths(h));
                 return values;
             },
-            [](Point v) -> OptionValue {
+            [](PointField v) -> OptionValue {
                 return std::vector<double>{*v.x, *v.y};
             },
             [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
@@ -711,55 +436,33 @@ OptionValue valueOf(const Field &field, const BatchOption &option)
         field);
 }
 
-QString textOf(const Field &field, const BatchOption &option)
+QString textOf(const OptionField &field, const BatchOption &option)
 {
-    return std::visit(
-        Overloaded{
-            [](CoverRange *v) {
-                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                         : listText(v->listed);
-            },
-            [](HurstRange *v) {
-                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                         : listText(v->listed);
-            },
-            [](Point v) { return QStringLiteral("%1,%2").arg(numberText(*v.x), numberText(*v.y)); },
-            [&](const auto &) {
-                const OptionValue value = valueOf(field, option);
-                if (const auto *whole = std::get_if<qint64>(&value))
-                    return QString::number(*whole);
-                if (const auto *number = std::get_if<double>(&value))
-                    return numberText(*number);
-                if (const auto *flag = std::get_if<bool>(&value))
-                    return *flag ? QStringLiteral("on") : QString();
-                return std::get<QString>(value);
-            },
-        },
-        field);
-}
-
-// The request a front end starts from: the request's own defaults, with the
-// kind's prefix.
-template <typename Request> Request startingRequest(BatchKind kind)
-{
-    Request request;
-    request.output.prefix = defaultPrefix(kind);
-    return request;
-}
-
-template <typename Result, typename Use>
-Result withDefaultField(BatchKind kind, const BatchOption &option, Use use)
-{
-    if (kind == BatchKind::Random) {
-        auto request = startingRequest<RandomBatchRequest>(kind);
-        return use(*fieldOf(request, option.key));
-    }
-    if (kind == BatchKind::Gaussian) {
-        auto request = startingRequest<GaussianBatchRequest>(kind);
-        return use(*fieldOf(request, option.key));
-    }
-    auto request = startingRequest<FractalBatchRequest>(kind);
-    return use(*fieldOf(request, option.key));
+    return std::visit(Overloaded{
+                          [](CoverRange *v) {
+                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                                       : listText(v->listed);
+                          },
+                          [](HurstRange *v) {
+                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                                       : listText(v->listed);
+                          },
+                          [](PointField v) {
+                              return QStringLiteral("%1,%2").arg(numberText(*v.x),
+                                                                 numberText(*v.y));
+                          },
+                          [&](const auto &) {
+                              const OptionValue value = valueOf(field, option);
+                              if (const auto *whole = std::get_if<qint64>(&value))
+                                  return QString::number(*whole);
+                              if (const auto *number = std::get_if<double>(&value))
+                                  return numberText(*number);
+                              if (const auto *flag = std::get_if<bool>(&value))
+                                  return *flag ? QStringLiteral("on") : QString();
+                              return std::get<QString>(value);
+                          },
+                      },
+                      field);
 }
 
 QString span(IntLimits limits)
@@ -772,87 +475,55 @@ QString span(HundredthsLimits limits)
     return QStringLiteral("%1..%2").arg(limits.min).arg(limits.max);
 }
 
-template <typename Request> QString sweepLimits(const Request &)
+template <typename Limits> QString sweepSpan(const Limits (&limits)[3])
 {
-    return tr("FIRST %1, LAST %2, STEP %3")
-        .arg(span(Request::firstCoverLimits), span(Request::lastCoverLimits),
-             span(Request::coverStepLimits));
+    return tr("FIRST %1, LAST %2, STEP %3").arg(span(limits[0]), span(limits[1]), span(limits[2]));
 }
 
-template <typename Request> QString commonLimits(std::string_view key)
+OptionField fieldIn(FamilyRequest &request, const BatchOption &option)
 {
-    if (key == "cover")
-        return sweepLimits(Request());
-    if (key == "size")
-        return span(Request::sizeLimits);
-    if (key == "replicates")
-        return span(Request::replicateLimits);
-    if (key == "cover_value")
-        return span(BatchOutput::coverValueLimits);
-    if (key == "max_draws")
-        return span(BatchOutput::maxDrawLimits);
-    if (key == "matrix_value")
-        return span(BatchOutput::matrixValueLimits);
-    return {};
-}
-
-QString sweepSpan(HundredthsLimits first, HundredthsLimits last, HundredthsLimits step)
-{
-    return tr("FIRST %1, LAST %2, STEP %3").arg(span(first), span(last), span(step));
-}
-
-QString gaussianLimits(std::string_view key)
-{
-    using Request = GaussianBatchRequest;
-    if (key == "range")
-        return sweepSpan(Request::firstRangeLimits, Request::lastRangeLimits,
-                         Request::rangeStepLimits);
-    if (key == "hurst")
-        return sweepSpan(Request::firstHurstLimits, Request::lastHurstLimits,
-                         Request::hurstStepLimits);
-    if (key == "nu")
-        return span(Request::nuLimits);
-    if (key == "seed")
-        return span(Request::seedLimits);
-    return commonLimits<Request>(key);
-}
-
-QString limitsOf(BatchKind kind, std::string_view key)
-{
-    if (kind == BatchKind::Random) {
-        if (key == "seed")
-            return span(RandomBatchRequest::seedLimits);
-        return commonLimits<RandomBatchRequest>(key);
-    }
-    if (kind == BatchKind::Gaussian)
-        return gaussianLimits(key);
-    using Request = FractalBatchRequest;
-    if (key == "hurst")
-        return sweepSpan(Request::firstHurstLimits, Request::lastHurstLimits,
-                         Request::hurstStepLimits);
-    if (key == "size")
-        return tr("%1, at most %2 for fractal maps")
-            .arg(span(Request::sizeLimits))
-            .arg(Request::maxMapSize);
-    if (key == "surfaces")
-        return span(Request::surfaceLimits);
-    if (key == "first_seed")
-        return span(Request::firstSeedLimits);
-    return commonLimits<Request>(key);
+    return option.field(request);
 }
 
 } // namespace
 
-QString optionHelp(BatchKind kind, const BatchOption &option)
+QString OptionLimits::text() const
+{
+    QString text;
+    switch (kind) {
+    case Kind::None:
+        return {};
+    case Kind::Whole:
+        text = span(whole[0]);
+        break;
+    case Kind::Decimal:
+        text = span(decimal[0]);
+        break;
+    case Kind::WholeSweep:
+        text = sweepSpan(whole);
+        break;
+    case Kind::DecimalSweep:
+        text = sweepSpan(decimal);
+        break;
+    }
+    if (note)
+        text += QStringLiteral(", ") + tr(note);
+    return text;
+}
+
+Phrase optionHelp(const MapFamily &family, const BatchOption &option)
 {
     QString text = tr(option.help);
-    const QString limits = limitsOf(kind, option.key);
+    if (option.helpTail)
+        text += QLatin1Char(' ') + tr(option.helpTail);
+    Phrase help = Phrase::marked(text);
+    const QString limits = option.limits.text();
     if (!limits.isEmpty())
-        text += QLatin1Char(' ') + tr("Limits: %1.").arg(limits);
-    const QString fallback = optionDefaultText(kind, option);
+        help += Phrase(QLatin1Char(' ') + tr("Limits: %1.").arg(limits));
+    const QString fallback = optionDefaultText(family, option);
     if (!fallback.isEmpty())
-        text += QLatin1Char(' ') + tr("Default: %1.").arg(fallback);
-    return text;
+        help += Phrase(QLatin1Char(' ') + tr("Default: %1.").arg(fallback));
+    return help;
 }
 
 QString BatchOption::cliName() const
@@ -873,137 +544,65 @@ QStringList choiceWords(std::span<const ChoiceWord> words)
     return list;
 }
 
-std::span<const BatchOption> batchOptions(BatchKind kind)
+const BatchOption *findBatchOption(const MapFamily &family, QAnyStringView name)
 {
-    static const std::vector<BatchOption> random = joined(randomOwn);
-    static const std::vector<BatchOption> fractal = joined(fractalOwn);
-    static const std::vector<BatchOption> gaussian = joined(gaussianOwn, false);
-    switch (kind) {
-    case BatchKind::Random:
-        return random;
-    case BatchKind::Fractal:
-        return fractal;
-    case BatchKind::Gaussian:
-        break;
-    }
-    return gaussian;
-}
-
-const BatchOption *findBatchOption(BatchKind kind, QAnyStringView name)
-{
-    for (const BatchOption &option : batchOptions(kind))
+    for (const BatchOption &option : family.options())
         if (QAnyStringView::compare(name, QLatin1String(option.key)) == 0 ||
             QAnyStringView::compare(name, option.cliName()) == 0)
             return &option;
     return nullptr;
 }
 
-QString respelled(const QString &message, OptionSpelling spell)
+const BatchOption *anyBatchOption(QAnyStringView key)
 {
-    // A mention starts a word; its value, when the option takes one, is
-    // the next word if that is a value the option can take.
-    static const QRegularExpression mention(QStringLiteral("(?<![^\\s(])--([a-z][a-z-]*)"));
-    static const QRegularExpression nextWord(QStringLiteral(" ([A-Za-z0-9_/+-]+(?:\\.[0-9]+)?)"));
-    QString out;
-    qsizetype copied = 0;
-    auto mentions = mention.globalMatch(message);
-    while (mentions.hasNext()) {
-        const QRegularExpressionMatch match = mentions.next();
-        if (match.capturedStart() < copied)
-            continue;
-        const BatchOption *option = nullptr;
-        for (const BatchKind kind : {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian})
-            if (!option)
-                option = findBatchOption(kind, match.capturedView(1));
-        if (!option)
-            continue;
-        qsizetype end = match.capturedEnd();
-        QString value;
-        if (option->type != OptionType::Flag) {
-            const QRegularExpressionMatch word =
-                nextWord.match(message, end, QRegularExpression::NormalMatch,
-                               QRegularExpression::AnchorAtOffsetMatchOption);
-            const QString token = word.captured(1);
-            bool number = false;
-            token.toDouble(&number);
-            static const QRegularExpression share(QStringLiteral("^(\\d+|K)/(\\d+|N)$"));
-            const bool fits =
-                word.hasMatch() &&
-                ((option->type == OptionType::Choice && option->words().contains(token)) ||
-                 ((option->type == OptionType::Whole || option->type == OptionType::Number) &&
-                  (number || token == QLatin1String(option->valueName))) ||
-                 (option->type == OptionType::Share && share.match(token).hasMatch()));
-            if (fits) {
-                value = token;
-                end = word.capturedEnd();
-            }
-        }
-        out += QStringView(message).sliced(copied, match.capturedStart() - copied);
-        out += spell(*option, value);
-        copied = end;
-    }
-    out += QStringView(message).sliced(copied);
-    return out;
+    for (const MapFamily *family : mapFamilies())
+        for (const BatchOption &option : family->options())
+            if (QAnyStringView::compare(key, QLatin1String(option.key)) == 0)
+                return &option;
+    return nullptr;
 }
 
-QString optionDefaultText(BatchKind kind, const BatchOption &option)
+QString optionDefaultText(const MapFamily &family, const BatchOption &option)
 {
-    return withDefaultField<QString>(kind, option,
-                                     [&](const Field &field) { return textOf(field, option); });
+    const std::unique_ptr<FamilyRequest> request = family.newRequest();
+    return textOf(fieldIn(*request, option), option);
 }
 
-QString optionText(const RandomBatchRequest &request, const BatchOption &option)
+OptionValue optionDefault(const MapFamily &family, const BatchOption &option)
 {
-    RandomBatchRequest copy = request;
-    return textOf(*fieldOf(copy, option.key), option);
+    const std::unique_ptr<FamilyRequest> request = family.newRequest();
+    return valueOf(fieldIn(*request, option), option);
 }
 
-QString optionText(const FractalBatchRequest &request, const BatchOption &option)
+QString optionText(const FamilyRequest &request, const BatchOption &option)
 {
-    FractalBatchRequest copy = request;
-    return textOf(*fieldOf(copy, option.key), option);
+    // The fields are read, never written, through the copy.
+    const std::unique_ptr<FamilyRequest> copy = request.clone();
+    return textOf(fieldIn(*copy, option), option);
 }
 
-QString optionText(const GaussianBatchRequest &request, const BatchOption &option)
+QStringList requestRecord(const FamilyRequest &request)
 {
-    GaussianBatchRequest copy = request;
-    return textOf(*fieldOf(copy, option.key), option);
-}
-
-bool isRunOption(const BatchOption &option)
-{
-    const std::string_view key = option.key;
-    return key == "out" || key == "overwrite" || key == "no_sync" || key == "shard" ||
-           key == "resume";
-}
-
-namespace {
-
-template <typename Request> QStringList recordOf(BatchKind kind, const Request &request)
-{
+    const std::unique_ptr<FamilyRequest> copy = request.clone();
     QStringList lines;
-    for (const BatchOption &option : batchOptions(kind))
-        if (!isRunOption(option))
+    for (const BatchOption &option : request.family().options())
+        if (option.role == OptionRole::Request)
             lines.append(QLatin1String(option.key) + QLatin1Char('=') +
-                         optionText(request, option));
+                         textOf(fieldIn(*copy, option), option));
     return lines;
 }
 
-} // namespace
-
-QStringList requestRecord(const RandomBatchRequest &request)
+QList<Phrase> requestAdvice(const FamilyRequest &request, const QStringList &given)
 {
-    return recordOf(BatchKind::Random, request);
-}
-
-QStringList requestRecord(const FractalBatchRequest &request)
-{
-    return recordOf(BatchKind::Fractal, request);
-}
-
-QStringList requestRecord(const GaussianBatchRequest &request)
-{
-    return recordOf(BatchKind::Gaussian, request);
+    QList<Phrase> advice = request.unusedOptions(given);
+    // A reference system puts the map's corner at the origin, which for a
+    // projected system is rarely where a study lies.
+    const Georeference &place = request.output.georeference;
+    if (!place.crs.isEmpty() && !given.contains(QStringLiteral("origin")))
+        advice.append(Phrase::marked(tr("{crs} without {origin} puts the map's lower-left corner "
+                                        "at 0,0 of %1"))
+                          .arg(place.crs));
+    return advice;
 }
 
 QString shareText(const std::optional<BatchShard> &shard)
@@ -1011,62 +610,18 @@ QString shareText(const std::optional<BatchShard> &shard)
     return shard ? QStringLiteral("%1/%2").arg(shard->index).arg(shard->count) : QString();
 }
 
-OptionValue optionDefault(BatchKind kind, const BatchOption &option)
-{
-    return withDefaultField<OptionValue>(
-        kind, option, [&](const Field &field) { return valueOf(field, option); });
-}
-
-std::optional<OptionError> setOption(RandomBatchRequest &request, const BatchOption &option,
+std::optional<OptionError> setOption(FamilyRequest &request, const BatchOption &option,
                                      const OptionValue &value)
 {
-    return assign(*fieldOf(request, option.key), option, value);
+    return assign(fieldIn(request, option), option, value);
 }
 
-std::optional<OptionError> setOption(FractalBatchRequest &request, const BatchOption &option,
-                                     const OptionValue &value)
+QString choiceWord(std::span<const ChoiceWord> words, int value)
 {
-    return assign(*fieldOf(request, option.key), option, value);
-}
-
-std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchOption &option,
-                                     const OptionValue &value)
-{
-    return assign(*fieldOf(request, option.key), option, value);
-}
-
-const char *kindWord(BatchKind kind)
-{
-    switch (kind) {
-    case BatchKind::Random:
-        return "random";
-    case BatchKind::Fractal:
-        return "fractal";
-    case BatchKind::Gaussian:
-        break;
-    }
-    return "gaussian";
-}
-
-std::optional<BatchKind> batchKindNamed(QAnyStringView word)
-{
-    for (const BatchKind kind : batchKinds)
-        if (QAnyStringView::compare(word, QLatin1String(kindWord(kind))) == 0)
-            return kind;
-    return std::nullopt;
-}
-
-QString defaultPrefix(BatchKind kind)
-{
-    switch (kind) {
-    case BatchKind::Random:
-        return QStringLiteral("RND_");
-    case BatchKind::Fractal:
-        return QStringLiteral("FBM_");
-    case BatchKind::Gaussian:
-        break;
-    }
-    return QStringLiteral("GRF_");
+    for (const ChoiceWord &word : words)
+        if (word.value == value)
+            return QString::fromLatin1(word.word);
+    return {};
 }
 
 QString wordOf(Generator generator)
@@ -1084,11 +639,6 @@ QString wordOf(MapFormat format)
     return choiceWord(formatTable, int(format));
 }
 
-QString wordOf(CovarianceModel model)
-{
-    return choiceWord(modelTable, int(model));
-}
-
 std::span<const ChoiceWord> generatorWords()
 {
     return generatorTable;
@@ -1102,11 +652,6 @@ std::span<const ChoiceWord> cutWords()
 std::span<const ChoiceWord> formatWords()
 {
     return formatTable;
-}
-
-std::span<const ChoiceWord> modelWords()
-{
-    return modelTable;
 }
 
 std::optional<int> choiceValue(std::span<const ChoiceWord> words, QAnyStringView word)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/batch/batchrequest.h"
+#include "core/batch/phrase.h"
 
 #include <QAnyStringView>
 #include <QString>
@@ -12,33 +13,17 @@
 #include <variant>
 #include <vector>
 
-// The one description of what a batch can be asked for. Every front end
-// reads its options from here: the command line builds its parser and
-// --help, the Python module and the R package parse their keywords, the
-// manifest writes its words, the dialogs fill their choices. A new option is
-// a row here, the field it sets in the request, and the generator that uses
-// it; no front end names it again.
+class FamilyRequest;
+class MapFamily;
 
-enum class BatchKind { Random, Fractal, Gaussian };
-constexpr BatchKind batchKinds[] = {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian};
-
-// The word of a kind, as the command line's commands, the Python module's
-// and the R package's kind arguments write it, and the kind of a word.
-const char *kindWord(BatchKind kind);
-std::optional<BatchKind> batchKindNamed(QAnyStringView word);
-// The kind of a request's type.
-constexpr BatchKind kindOf(const RandomBatchRequest &)
-{
-    return BatchKind::Random;
-}
-constexpr BatchKind kindOf(const FractalBatchRequest &)
-{
-    return BatchKind::Fractal;
-}
-constexpr BatchKind kindOf(const GaussianBatchRequest &)
-{
-    return BatchKind::Gaussian;
-}
+// The one description of what a batch can be asked for: a row for every
+// option of every family (core/batch/mapfamily.h), which says everything
+// about it. Every front end reads its options from here: the command line
+// builds its parser and --help, the Python module and the R package their
+// keywords and signatures, the manifest its words, the dialogs their ranges,
+// first values and choices. A new option is a row, the member it sets in the
+// family's request, and the generator that uses it; no front end names it
+// again.
 
 // A value as a front end hands it over: the command line's text, or what a
 // Python or R caller passed, already in the nearest C++ type. Sequences of
@@ -56,8 +41,8 @@ enum class OptionType {
     Choice,
     // Covers: FIRST:LAST:STEP, or a list of whole numbers.
     CoverSweep,
-    // H values, or the ranges of Gaussian fields: FIRST:LAST:STEP, or a
-    // list, each with at most two decimals.
+    // Values with two decimals (H, correlation ranges): FIRST:LAST:STEP, or
+    // a list.
     HurstSweep,
     // X,Y, or a list of two numbers.
     Point,
@@ -79,6 +64,16 @@ enum class OptionScope {
     Files,
 };
 
+// Whether an option says which maps a batch makes and how it lists them, or
+// how one run of it goes (its folder, the disk, its share, whether it
+// finishes an earlier run): the shares of a batch, and a run and the run
+// that finishes it, differ only in the latter.
+enum class OptionRole { Request, Run };
+
+// Where a front end that reads config.txt (the window, the command line)
+// takes an option's value from when it is not given.
+enum class ConfigSource { None, Prefix, PostString, CoverValue, MatrixValue };
+
 // One word a choice option takes, the value it stands for, and how a
 // dialog shows it.
 struct ChoiceWord {
@@ -87,6 +82,66 @@ struct ChoiceWord {
     const char *label;
 };
 
+// The allowed values of an option, as --help, the docstrings and the
+// dialogs' ranges show them. The requests check against the same limits
+// (their static members) in refusal().
+struct OptionLimits {
+    enum class Kind { None, Whole, Decimal, WholeSweep, DecimalSweep };
+    Kind kind = Kind::None;
+    // FIRST, LAST and STEP of a sweep; the first alone for a single value.
+    IntLimits whole[3] = {};
+    HundredthsLimits decimal[3] = {};
+    // What the limits do not say ("at most 4096 for fractal maps").
+    const char *note = nullptr;
+
+    static constexpr OptionLimits of(IntLimits limits, const char *note = nullptr)
+    {
+        return {Kind::Whole, {limits}, {}, note};
+    }
+    static constexpr OptionLimits of(HundredthsLimits limits)
+    {
+        return {Kind::Decimal, {}, {limits}, nullptr};
+    }
+    static constexpr OptionLimits sweep(IntLimits first, IntLimits last, IntLimits step)
+    {
+        return {Kind::WholeSweep, {first, last, step}, {}, nullptr};
+    }
+    static constexpr OptionLimits sweep(HundredthsLimits first, HundredthsLimits last,
+                                        HundredthsLimits step)
+    {
+        return {Kind::DecimalSweep, {}, {first, last, step}, nullptr};
+    }
+    // "2..8192", "FIRST 0..99, LAST 1..100, STEP 1..100"; empty without
+    // limits.
+    QString text() const;
+};
+
+// The member of a request an option sets, as the options see it. A choice
+// is an enum of the request read and written as the value of its word; the
+// origin is two members that one option sets together; --no-sync is the
+// opposite of the request's sync.
+struct ChoiceField {
+    void *target;
+    int (*read)(const void *target);
+    void (*write)(void *target, int value);
+};
+template <typename Enum> ChoiceField choiceField(Enum *target)
+{
+    return {target, [](const void *t) { return int(*static_cast<const Enum *>(t)); },
+            [](void *t, int value) { *static_cast<Enum *>(t) = Enum(value); }};
+}
+struct PointField {
+    double *x;
+    double *y;
+};
+struct NegatedField {
+    bool *value;
+};
+using OptionField = std::variant<int *, bool *, double *, QString *, std::optional<qint64> *,
+                                 ChoiceField, CoverRange *, HurstRange *, PointField, NegatedField,
+                                 std::vector<MetricTarget> *, std::optional<BatchShard> *>;
+
+// A row of the description: everything about one option of one family.
 struct BatchOption {
     // The keyword in Python and R; the command line writes it with '-' for
     // '_' (cover_value is --cover-value).
@@ -95,55 +150,73 @@ struct BatchOption {
     OptionScope scope;
     // The placeholder of --help (N, FIRST:LAST:STEP); none for a flag.
     const char *valueName;
-    // One sentence or two for --help and the docs; the default and the
-    // limits are added from the request.
+    // One sentence or two for --help and the docs, with the options it
+    // names marked as {key} or {key value} (see Phrase); the limits and the
+    // default are added from the row and the request.
     const char *help;
+    // What only the family can add to the help (what --target needs of
+    // its other options), or nothing.
+    const char *helpTail = nullptr;
+    // The member of the family's request it sets. Its default is what a new
+    // request of the family holds there (MapFamily::newRequest), so that
+    // defaults are written once, in the requests' member initialisers.
+    OptionField (*field)(FamilyRequest &request);
+    OptionLimits limits = {};
     // A one-letter command-line alias (-H), or none.
     const char *shortName = nullptr;
+    // What one value of a sweep is called in messages ("the range holds no
+    // H"); the key when none.
+    const char *valueNoun = nullptr;
     // The manifest column that records the option's effect on a map, for
     // options that change maps.
     const char *manifestColumn = nullptr;
     std::span<const ChoiceWord> choices = {};
+    OptionRole role = OptionRole::Request;
+    ConfigSource config = ConfigSource::None;
+    // A run that writes files cannot do without it (the folder).
+    bool neededForFiles = false;
+    // A pilot sample (`scan`) takes it: it shapes the maps, not how many
+    // there are, how they are written or how they are sampled.
+    bool pilot = false;
 
     QString cliName() const;
     // The words of a choice option, in the order of its table.
     QStringList words() const;
 };
 
-// The options of a kind of batch, in the order --help lists them.
-std::span<const BatchOption> batchOptions(BatchKind kind);
-// The option of that kind with this keyword (or command-line name), if any.
-const BatchOption *findBatchOption(BatchKind kind, QAnyStringView name);
+// The option of a family with this keyword (or command-line name), if any.
+const BatchOption *findBatchOption(const MapFamily &family, QAnyStringView name);
+// The first family's option with this keyword: what an option named in a
+// message is, whichever family's batch the message is about. Options of one
+// key have one type in every family.
+const BatchOption *anyBatchOption(QAnyStringView key);
 
 // The option's help with its limits and its default, as --help, the Python
 // docstrings and the R manual show it.
-QString optionHelp(BatchKind kind, const BatchOption &option);
+Phrase optionHelp(const MapFamily &family, const BatchOption &option);
 
-// What the request of a kind holds for an option when nobody sets it, as the
-// command line writes it (1:100:1, classic); empty for a flag that is off or
-// a value that has no default. The front ends show it; no front end keeps
-// defaults of its own.
-QString optionDefaultText(BatchKind kind, const BatchOption &option);
+// What a new request of the family holds for an option, as the command line
+// writes it (1:100:1, classic); empty for a flag that is off or a value that
+// has no default. The front ends show it; no front end keeps defaults of its
+// own.
+QString optionDefaultText(const MapFamily &family, const BatchOption &option);
+// The same default in its own type, for front ends that show typed values.
+OptionValue optionDefault(const MapFamily &family, const BatchOption &option);
 // The value an option has in a request, as the command line writes it: with
 // every option's text, a request can be written down and read back whole.
-QString optionText(const RandomBatchRequest &request, const BatchOption &option);
-QString optionText(const FractalBatchRequest &request, const BatchOption &option);
-QString optionText(const GaussianBatchRequest &request, const BatchOption &option);
-// Whether an option says how one run goes (its folder, the disk, its share,
-// whether it finishes an earlier run) rather than which maps the batch makes
-// and how it lists them: the shares of a batch, and a run and the run that
-// finishes it, differ only in these.
-bool isRunOption(const BatchOption &option);
-// Every other option of the request, as "key=text" lines in the order of
-// --help: what a run records of its request, so that a merge or a resumed
-// run can tell whether two runs belong to one request.
-QStringList requestRecord(const RandomBatchRequest &request);
-QStringList requestRecord(const FractalBatchRequest &request);
-QStringList requestRecord(const GaussianBatchRequest &request);
+QString optionText(const FamilyRequest &request, const BatchOption &option);
+// Every option of the request but the run's own, as "key=text" lines in the
+// order of --help: what a run records of its request, so that a merge or a
+// resumed run can tell whether two runs belong to one request.
+QStringList requestRecord(const FamilyRequest &request);
 // "K/N", or nothing for a whole batch.
 QString shareText(const std::optional<BatchShard> &shard);
-// The same default in its own type, for front ends that show typed values.
-OptionValue optionDefault(BatchKind kind, const BatchOption &option);
+
+// What a request given with these options (their keys) does otherwise than
+// its user may think, one warning a line: an option its other choices leave
+// unused (FamilyRequest::unusedOptions), a reference system without an
+// origin. Front ends warn of them; nothing is refused for them.
+QList<Phrase> requestAdvice(const FamilyRequest &request, const QStringList &given);
 
 // Why a value does not fit an option, as a front end shows it after the
 // option's name in its own spelling ("--size", "size"): "is not a whole
@@ -157,35 +230,18 @@ struct OptionError {
 
 // Stores the value of one option in the request. The limits are checked
 // afterwards, all together, by the request's refusal().
-std::optional<OptionError> setOption(RandomBatchRequest &request, const BatchOption &option,
-                                     const OptionValue &value);
-std::optional<OptionError> setOption(FractalBatchRequest &request, const BatchOption &option,
-                                     const OptionValue &value);
-std::optional<OptionError> setOption(GaussianBatchRequest &request, const BatchOption &option,
+std::optional<OptionError> setOption(FamilyRequest &request, const BatchOption &option,
                                      const OptionValue &value);
 
-// How a front end other than the command line writes an option where a
-// message names it: with the value the message gives it, or, for a switch
-// or a mention without a value, an empty one.
-using OptionSpelling = QString (*)(const BatchOption &option, const QString &value);
-// The core's messages name options as the command line writes them ("add
-// --cut exact", "(--max-draws 5)"). The same message with every such
-// mention written by `spell`, as the Python module and the R package show
-// it; anything else in it is left as it is.
-QString respelled(const QString &message, OptionSpelling spell);
-
-// The prefix a front end without config.txt gives a kind's file names.
-QString defaultPrefix(BatchKind kind);
-
-// The words of the enums, for the manifest, the dialogs and the front ends.
+// The words of the choices every family may offer, for the manifest, the
+// dialogs and the front ends.
 QString wordOf(Generator generator);
 QString wordOf(FractalCut cut);
 QString wordOf(MapFormat format);
-QString wordOf(CovarianceModel model);
 std::span<const ChoiceWord> generatorWords();
 std::span<const ChoiceWord> cutWords();
 std::span<const ChoiceWord> formatWords();
-std::span<const ChoiceWord> modelWords();
 QStringList choiceWords(std::span<const ChoiceWord> words);
-// The value a word stands for in a table, or nothing.
+// The word of a value in a table, or nothing; the value a word stands for.
+QString choiceWord(std::span<const ChoiceWord> words, int value);
 std::optional<int> choiceValue(std::span<const ChoiceWord> words, QAnyStringView word);

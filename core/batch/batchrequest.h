@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/batch/generator.h"
+#include "core/batch/limits.h"
 #include "core/batch/maptargets.h"
 #include "core/grid/georeference.h"
 #include "core/grid/mapformat.h"
@@ -12,25 +13,13 @@
 #include <optional>
 #include <vector>
 
-// What a user asks of a batch, as plain values: the dialogs fill these from
-// their widgets, the command line from its options, and the batch job runs
-// them. The limits below are the only place the allowed values are written
-// down; the dialogs take their spin-box ranges from them and the command line
-// checks against them, so both accept exactly the same batches.
-
-// Inclusive bounds of a whole-number setting.
-struct IntLimits {
-    int min;
-    int max;
-    constexpr bool contains(qint64 value) const { return value >= min && value <= max; }
-};
-
-// Inclusive bounds of a setting shown with two decimals.
-struct HundredthsLimits {
-    double min;
-    double max;
-    bool contains(double value) const;
-};
+// The values every family's request is made of (see FamilyRequest in
+// core/batch/mapfamily.h): limits, the sweeps, the shares of a split batch,
+// and where the maps go. The limits written here and in the families'
+// requests are the only place the allowed values are written down; the
+// description's rows show them, the dialogs take their ranges from them and
+// the requests check against them, so every front end accepts exactly the
+// same batches.
 
 // The covers a batch visits: first, first + step, ... up to and including
 // last; or, when `listed` holds any, exactly those, in that order.
@@ -58,7 +47,7 @@ struct CoverRange {
 };
 
 // The Hurst exponents a fractal batch visits; any other sweep of values
-// with two decimals (the correlation ranges of a Gaussian field batch) is
+// with two decimals (the correlation ranges of a field) is
 // walked the same way.
 struct HurstRange {
     HurstRange() = default;
@@ -171,141 +160,3 @@ struct BatchOutput {
     // Latin-1 cannot hold.
     static std::optional<QString> postStringRefusal(const QString &postString);
 };
-
-struct RandomBatchRequest {
-    static constexpr IntLimits firstCoverLimits{0, 99};
-    static constexpr IntLimits lastCoverLimits{1, 100};
-    static constexpr IntLimits coverStepLimits{1, 100};
-    static constexpr IntLimits sizeLimits{2, 9999999};
-    static constexpr IntLimits replicateLimits{1, 999999};
-    static constexpr IntLimits seedLimits{-999999, 999999};
-
-    CoverRange covers;
-    int size = 100;
-    int replicates = 1;
-    // The settings dialog starts every process at 5.
-    qint32 seed = 5;
-    Generator generator = Generator::Classic;
-    BatchOutput output;
-
-    // Why the batch cannot run as given, in words for the user; nothing when
-    // it can. A range that visits no cover is refused: it would write an
-    // empty list over the folder's old one.
-    std::optional<QString> refusal() const;
-    // The maps the batch writes: covers times replicates, 0 when reversed.
-    qint64 mapCount() const;
-    bool samplingChanged() const { return generator != Generator::Classic; }
-    // The units a split batch is shared out by: its maps, each made alone
-    // (the classic generator jumps to a map's first draw), or with targets
-    // its covers, whose maps depend on the draws before them.
-    qint64 shareUnits() const { return output.selects() ? covers.count() : mapCount(); }
-};
-
-struct FractalBatchRequest {
-    static constexpr HundredthsLimits firstHurstLimits{0.1, 1.0};
-    static constexpr HundredthsLimits lastHurstLimits{0.01, 1.0};
-    static constexpr HundredthsLimits hurstStepLimits{0.01, 1.0};
-    static constexpr IntLimits firstCoverLimits{0, 99};
-    static constexpr IntLimits lastCoverLimits{1, 100};
-    static constexpr IntLimits coverStepLimits{1, 100};
-    // The dialog takes any size a random map could have; a fractal map is
-    // cut from a lattice of 4097 points a side and cannot be larger.
-    static constexpr IntLimits sizeLimits{2, 9999999};
-    static constexpr int maxMapSize = 4096;
-    static constexpr IntLimits replicateLimits{1, 999999};
-    // Every H builds up to `surfaces` surfaces from the seeds firstSeed,
-    // firstSeed + 1, ... and cuts each at a ladder of this many thresholds.
-    static constexpr int surfacesPerH = 200;
-    static constexpr int ladderSteps = 80;
-    static constexpr IntLimits surfaceLimits{1, 10000000};
-    static constexpr IntLimits firstSeedLimits{0, 1000000000};
-
-    HurstRange hurst;
-    CoverRange covers;
-    int size = 100;
-    int replicates = 1;
-    Generator generator = Generator::Classic;
-    FractalCut cut = FractalCut::Ladder;
-    // No surface gives two maps of one H and cover: the replicates of a
-    // cover come from different surfaces.
-    bool distinctSurfaces = false;
-    int surfaces = surfacesPerH;
-    int firstSeed = 0;
-    // Also writes, for every surface that gave a map, the rescaled surface
-    // block the maps were cut from.
-    bool writeSurfaces = false;
-    BatchOutput output;
-
-    // Whether any choice of how maps are sampled differs from the classic
-    // one, which the manifest then records for every map.
-    bool samplingChanged() const;
-
-    std::optional<QString> refusal() const;
-    // The maps the dialog promises: H values times covers times
-    // replicates. A run can write fewer when no surface reaches a cover.
-    qint64 mapCount() const;
-    // The units a split batch is shared out by: its cells of H and cover,
-    // or with surface files its H values (see FractalMapGenerator::ownsCell).
-    qint64 shareUnits() const;
-};
-
-// A batch of maps cut from Gaussian random fields (gaussian/gaussianfield.h):
-// for every range (or, for fbm, every H), cover and replicate, a field of its
-// own drawn from the seed, cut at that cover.
-struct GaussianBatchRequest {
-    static constexpr HundredthsLimits firstRangeLimits{0.1, 10000.0};
-    static constexpr HundredthsLimits lastRangeLimits{0.1, 10000.0};
-    static constexpr HundredthsLimits rangeStepLimits{0.01, 10000.0};
-    // The exact construction of fbm has a surface for H strictly between 0
-    // and 1; the embedding refuses, with its reason, an H it cannot draw at
-    // the requested size.
-    static constexpr HundredthsLimits firstHurstLimits{0.01, 0.99};
-    static constexpr HundredthsLimits lastHurstLimits{0.01, 0.99};
-    static constexpr HundredthsLimits hurstStepLimits{0.01, 0.98};
-    static constexpr HundredthsLimits nuLimits{0.1, 10.0};
-    static constexpr IntLimits firstCoverLimits{0, 99};
-    static constexpr IntLimits lastCoverLimits{1, 100};
-    static constexpr IntLimits coverStepLimits{1, 100};
-    // A field of 8192 x 8192 cells takes a periodic grid of 16384 points a
-    // side, 2 GiB of spectrum while it is drawn.
-    static constexpr IntLimits sizeLimits{2, 8192};
-    static constexpr IntLimits replicateLimits{1, 999999};
-    static constexpr IntLimits seedLimits{0, 1000000000};
-
-    CovarianceModel model = CovarianceModel::Exponential;
-    // In cells; not used by fbm.
-    HurstRange ranges{5.0, 45.0, 5.0};
-    // fbm only.
-    HurstRange hurst;
-    // matern only.
-    double nu = 1.0;
-    CoverRange covers;
-    int size = 100;
-    int replicates = 1;
-    qint32 seed = 0;
-    // This family has no earlier maps to stay the same as: its cuts are
-    // exact unless asked otherwise.
-    FractalCut cut = FractalCut::Exact;
-    // Also writes the field every map was cut from.
-    bool writeSurfaces = false;
-    BatchOutput output;
-
-    // The values of the batch's sweep: the ranges, or the H values for fbm.
-    const HurstRange &axis() const { return model == CovarianceModel::Fbm ? hurst : ranges; }
-    std::vector<double> axisValues() const { return axis().values(); }
-    std::optional<QString> refusal() const;
-    // Axis values times covers times replicates.
-    qint64 mapCount() const;
-    // The units a split batch is shared out by: its maps, each drawn from
-    // its own stream, or with targets its cells of a sweep value and a
-    // cover, whose maps depend on the draws before them.
-    qint64 shareUnits() const;
-};
-
-// The maps a run of a batch shared out by map, or with targets by cell of
-// `replicates` maps (random and Gaussian batches), sets out to make.
-template <typename Request> qint64 plannedMapsOf(const Request &request)
-{
-    const qint64 own = request.output.ownUnits(request.shareUnits());
-    return request.output.selects() ? own * request.replicates : own;
-}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/batch/batchrequest.h"
+#include "core/batch/mapfamily.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -20,36 +21,33 @@ struct FilesPresent {
 // that cannot fit (a million 10-megacell maps, say) is refused up front
 // instead of failing hours later on a full disk.
 //
-// Sizes are doubles: the largest requests the dialogs allow need some 10^23
-// bytes, beyond any integer type the check could use, and an estimate does
-// not need more than 15 significant digits.
+// Each family estimates its own batches (FamilyRequest::diskEstimate) from
+// the pieces below. Sizes are doubles: the largest requests the dialogs
+// allow need some 10^23 bytes, beyond any integer type the check could use,
+// and an estimate does not need more than 15 significant digits.
 class DiskSpace final {
 public:
-    // A random map of cover c has, on average, c per cent of its cells
-    // written as the cover code, so the estimate follows the covers: it is
-    // exact when both codes have the same length and close otherwise. Each
-    // file is rounded up to whole blocks, which dominates for tiny maps.
-    static double randomBatchBytes(const RandomBatchRequest &request, qint64 blockSize);
-    static qint64 randomBatchFiles(const RandomBatchRequest &request);
-
-    // An upper bound: every requested cover gets all its replicates for
-    // every H (a surface gives at most one map per threshold), and each cell
-    // is counted with the longer code the map's cover allows.
-    static double fractalBatchBytes(const FractalBatchRequest &request, qint64 blockSize);
-    static qint64 fractalBatchFiles(const FractalBatchRequest &request);
-
-    // The batch list, the manifest and the run's journal at their largest,
-    // unrounded: what a run sets aside before its first map, so that a disk
-    // filling up under it still takes the records of the maps it holds.
-    static qint64 randomRecordBytes(const RandomBatchRequest &request);
-    static qint64 fractalRecordBytes(const FractalBatchRequest &request);
-    static qint64 gaussianRecordBytes(const GaussianBatchRequest &request);
-
-    // Every map of a Gaussian field batch: exact cuts hold their cover to the
-    // cell, ladder cuts between it and the next whole percentage. A surface
-    // file, when asked for, takes at most 16 bytes a cell.
-    static double gaussianBatchBytes(const GaussianBatchRequest &request, qint64 blockSize);
-    static qint64 gaussianBatchFiles(const GaussianBatchRequest &request);
+    // The pieces the families' estimates (FamilyRequest::diskEstimate) are
+    // made of.
+    // Characters of the decimal text of `value`.
+    static int decimalLength(qint64 value);
+    static double roundUpToBlocks(double bytes, qint64 blockSize);
+    // A map of size rows of size cells, a line feed each, with `fraction` of
+    // the cells written as the cover code: exact when both codes have the
+    // same length and close otherwise.
+    static double mapBytes(const BatchOutput &output, int size, double coverFraction);
+    // The batch list, the manifest, the journal and a share's record of a
+    // run of `maps` maps (surfaces count as maps) whose names are the prefix
+    // and `nameTailBytes`: rounded up to whole blocks, and at their largest,
+    // unrounded, which is what a run sets aside before its first map.
+    static double runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes,
+                                 qint64 blockSize);
+    static qint64 recordBytes(const BatchOutput &output, double maps, int nameTailBytes);
+    // The part of a batch a share of it makes; the whole of an unsplit batch.
+    static double shareOf(const FamilyRequest &request);
+    // The batch list, the manifest, the temporary file of the map being
+    // written, and a share's record for a split batch.
+    static qint64 recordFiles(const BatchOutput &output) { return 3 + (output.shard ? 1 : 0); }
 
     // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
     static QString humanSize(double bytes);
@@ -66,11 +64,8 @@ public:
     // nothing when it fits or when the file system does not say how much
     // room is left.
     std::optional<QString> refusal(double bytes, qint64 files) const;
-    std::optional<QString> batchRefusal(const RandomBatchRequest &request,
-                                        const FilesPresent &present = {}) const;
-    std::optional<QString> batchRefusal(const FractalBatchRequest &request,
-                                        const FilesPresent &present = {}) const;
-    std::optional<QString> batchRefusal(const GaussianBatchRequest &request,
+    // The same for a request, whose files `present` are on the disk already.
+    std::optional<QString> batchRefusal(const FamilyRequest &request,
                                         const FilesPresent &present = {}) const;
 
 private:

@@ -14,7 +14,3 @@ enum class Generator { Classic, Philox };
 // Exact cuts each surface once per requested cover at the value that leaves
 // exactly round(cover * cells / 100) cells above it.
 enum class FractalCut { Ladder, Exact };
-
-// The covariance of a Gaussian random field map; see gaussian/gaussianfield.h
-// for the formulas.
-enum class CovarianceModel { Exponential, Gaussian, Matern, Fbm };

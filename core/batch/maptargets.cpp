@@ -157,14 +157,18 @@ QStringList SelectionLedger::acceptance(int replicates) const
     return lines;
 }
 
-QStringList SelectionLedger::shortfalls(int replicates, qint64 maxDraws) const
+QList<Phrase> SelectionLedger::shortfalls(int replicates, qint64 maxDraws) const
 {
-    QStringList lines;
+    QList<Phrase> lines;
     for (const auto &[key, cell] : m_cells)
         if (cell.kept < replicates)
             lines.append(
-                tr("%1 fell short: %2 of %3 maps met the targets in %4 draws (--max-draws %5)")
-                    .arg(cell.name, QString::number(cell.kept), QString::number(replicates),
-                         QString::number(cell.draws), QString::number(maxDraws)));
+                Phrase::marked(tr("%1 fell short: %2 of %3 maps met the targets in %4 "
+                                  "draws (%5)"))
+                    .arg(cell.name)
+                    .arg(qint64(cell.kept))
+                    .arg(qint64(replicates))
+                    .arg(cell.draws)
+                    .arg(Phrase::mention(QStringLiteral("max_draws"), QString::number(maxDraws))));
     return lines;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/batch/maprecord.h"
+#include "core/batch/phrase.h"
 #include "core/metrics/landscapemetrics.h"
 
 #include <QList>
@@ -95,7 +96,7 @@ public:
     // One line a cell that got its maps: kept, draws, acceptance.
     QStringList acceptance(int replicates) const;
     // One line a cell that fell short of its maps.
-    QStringList shortfalls(int replicates, qint64 maxDraws) const;
+    QList<Phrase> shortfalls(int replicates, qint64 maxDraws) const;
 
 private:
     std::map<std::pair<int, int>, Cell> m_cells;

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <limits>
 
-std::array<double, FractalBatchRequest::ladderSteps> ladderThresholds()
+std::array<double, ladderSteps> ladderThresholds()
 {
-    std::array<double, FractalBatchRequest::ladderSteps> ladder{};
+    std::array<double, ladderSteps> ladder{};
     double t = 0.1;
     for (double &threshold : ladder) {
         threshold = t;

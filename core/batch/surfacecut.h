@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchrequest.h"
-
 #include <QtGlobal>
 
 #include <array>
@@ -18,7 +16,8 @@ class MapWriter;
 // The fixed thresholds of a ladder cut, 0.10, 0.11, ... 0.89, built by
 // repeated addition, drift included: which maps a seed gives depends on
 // every rounding of them.
-std::array<double, FractalBatchRequest::ladderSteps> ladderThresholds();
+constexpr int ladderSteps = 80;
+std::array<double, ladderSteps> ladderThresholds();
 
 // The cut that leaves exactly round(cover * cells / 100) of the cells above
 // it, halves rounded up: the threshold is the value of the last cell taken,

@@ -153,8 +153,6 @@ public:
     GeoTiffMapWriter(qint32 matrixValue, qint32 coverValue,
                      std::optional<qint64> noData = std::nullopt);
 
-    static QString extension() { return QStringLiteral(".tif"); }
-
     // Applies to every later open().
     void setOptions(const GeoTiffOptions &options) { m_options = options; }
 

@@ -63,8 +63,11 @@ private:
 
 } // namespace
 
-FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop)
+FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop,
+                   MapFormat *format)
 {
+    MapFormat ignored;
+    MapFormat &read = format ? *format : ignored;
     grid.clear();
     // One open for both the look at the first bytes and the read, so that
     // what is read is the file that was looked at.
@@ -74,6 +77,7 @@ FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &sto
     const QString shown = QDir::toNativeSeparators(path);
     const QByteArray start = file.peek(AsciiGridReader::bytesToTell);
     if (AsciiGridReader::isAsciiGrid(start)) {
+        read = MapFormat::AsciiGrid;
         if (!stop)
             return AsciiGridReader::read(file, shown, grid);
         CheckedDevice device(file, nullptr, stop);
@@ -81,8 +85,11 @@ FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &sto
     }
     // GDAL opens a GeoTIFF by its name; the file checked above is a regular
     // one, so the open cannot wait on a pipe or a device.
-    if (looksLikeTiff(start))
+    if (looksLikeTiff(start)) {
+        read = MapFormat::GeoTiff;
         return readGeoTiff(path, grid, stop);
+    }
+    read = MapFormat::Plain;
 
     MapContentCheck check;
     CheckedDevice device(file, &check, stop);

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Patchwright's landscape maps and fBm surfaces as NumPy arrays.
+"""Patchwright's landscape maps and surfaces as NumPy arrays.
 
 The maps are made by the same engine as ``patchwright-cli``, in memory: for
 the same request, every array equals, cell for cell, the map file the command
@@ -12,20 +12,23 @@ line writes, and every record equals its row of the command line's manifest.
 
 Functions:
 
-- ``random_batch``, ``fractal_batch`` and ``gaussian_batch`` iterate over the
-  ``(record, array)`` pairs of a batch;
-- ``fbm_surface`` gives the rescaled surface block fractal maps are cut from,
-  ``gaussian_surface`` the field a Gaussian field map is cut from;
+- ``<family>_batch`` for every family of maps (``random_batch``,
+  ``fractal_batch``, ``gaussian_batch``, ...) iterates over the
+  ``(record, array)`` pairs of a batch; ``families()`` lists them;
+- ``surface`` gives the real values a map of any family was made from;
+  ``fbm_surface`` and ``gaussian_surface`` are its fractal and Gaussian
+  field forms;
 - ``read_map`` reads a map file of any format the viewer reads;
 - ``metrics`` measures a map as the manifest's metric columns do.
 
 Bad arguments raise ``ValueError`` with the words ``patchwright-cli`` uses
 for the same mistake, options written as keywords; arguments of the wrong
 type raise ``ArgumentTypeError``, which is both a ``TypeError`` and a
-``ValueError``. A batch that ends with fewer maps than it asked for (covers
-no cut can give, cells whose draws missed the targets) warns with
-``ShortfallWarning`` once its maps are all read, as the command line warns
-on stderr.
+``ValueError``. Options that the other choices of a request leave unused
+(``nu`` with a model other than Matern) warn with ``UserWarning``. A batch
+that ends with fewer maps than it asked for (covers no cut can give, cells
+whose draws missed the targets) warns with ``ShortfallWarning`` once its
+maps are all read, as the command line warns on stderr.
 """
 
 import inspect
@@ -40,96 +43,97 @@ from ._version import __version__
 __all__ = [
     "ArgumentTypeError",
     "Batch",
+    "families",
     "fbm_surface",
-    "fractal_batch",
-    "gaussian_batch",
     "gaussian_surface",
     "metrics",
-    "random_batch",
     "read_map",
     "ShortfallWarning",
+    "surface",
 ]
 
 # The largest side a map may have: the engine counts sides in 32 bits.
 _INT_MAX = 2**31 - 1
 
-def _described(function, kind):
-    """Gives a batch function the signature and keyword list of the batch
-    description, which the compiled module reads: the keywords, their
-    defaults and their help are written there once for every front end."""
-    options = _patchwright.options(kind)
-    function.__signature__ = inspect.Signature(
+_BATCH_DOC = """The maps of a {word} batch, as ``patchwright-cli {word}`` makes them: {summary}.
+
+    Returns a ``Batch``: an iterator of ``(record, array)`` pairs in the order
+    the command line writes the maps. ``array`` is the map as an ``int32``
+    array of shape ``(rows, columns)``, row ``i`` being line ``i`` of the
+    file; it owns its memory. ``record`` is the map's row of the manifest as
+    a dict in column order: whole numbers as ``int``, other numbers as
+    ``float``, words as ``str``, empty fields as ``None``. In a batch with
+    ``target``, a record's ``cell_draws`` and ``cell_acceptance`` are filled
+    in once the batch has ended.
+
+    The keywords are the command line's options (``--cover`` is ``cover``,
+    ``--cover-value`` is ``cover_value`` and so on) with its defaults; the
+    command line takes its prefix and codes from a ``config.txt`` when there
+    is one, this function never does. Sweeps (``cover``, ``hurst``,
+    ``range``) are a range (``range(10, 91, 10)`` is ``--cover 10:90:10``), an
+    evenly spaced list or NumPy array, or one value; values with two
+    decimals are taken to the nearest hundredth. ``format`` changes only the
+    file names in the records; files that go with maps (surfaces) are not
+    written, ``surface`` gives them.
+
+    The batch runs on a thread of its own, at most two maps ahead of the
+    reader, without the GIL; Ctrl-C stops it between maps. Leaving the loop
+    early, ``close()`` or a ``with`` block stop it too.
+"""
+
+
+def families():
+    """The families of maps, as ``[{"word": ..., "title": ..., "summary": ...}]``:
+    each has its ``<word>_batch`` function here and its command in
+    ``patchwright-cli``."""
+    return _patchwright.families()
+
+
+def _batch_function(family):
+    """The batch function of a family, with the signature and keyword list
+    of the batch description, which the compiled module reads: the
+    keywords, their defaults and their help are written there once for
+    every front end."""
+    word = family["word"]
+
+    def batch(**keywords):
+        return _patchwright.batch(word, keywords)
+
+    options = _patchwright.options(word)
+    batch.__name__ = batch.__qualname__ = word + "_batch"
+    batch.__signature__ = inspect.Signature(
         [
             inspect.Parameter(o["key"], inspect.Parameter.KEYWORD_ONLY, default=o["default"])
             for o in options
         ]
     )
-    lines = [f"``{o['key']}``: {o['help']}" for o in options]
-    function.__doc__ = (function.__doc__ or "") + "\n    Keywords:\n\n" + "\n".join(
-        "    - " + line for line in lines
-    ) + "\n"
-    return function
+    batch.__doc__ = (
+        _BATCH_DOC.format(word=word, summary=family["summary"])
+        + "\n    Keywords:\n\n"
+        + "\n".join(f"    - ``{o['key']}``: {o['help']}" for o in options)
+        + "\n"
+    )
+    return batch
 
 
-def random_batch(**keywords):
-    """The maps of a random batch, as ``patchwright-cli random`` makes them.
+for _family in _patchwright.families():
+    globals()[_family["word"] + "_batch"] = _batch_function(_family)
+    __all__.append(_family["word"] + "_batch")
+del _family
 
-    Returns a ``Batch``: an iterator of ``(record, array)`` pairs in the order
-    the command line writes the maps. ``array`` is the map as an ``int32``
-    array of shape ``(size, size)``, row ``i`` being line ``i`` of the file;
-    it owns its memory. ``record`` is the map's row of the manifest as a dict
-    in column order: whole numbers as ``int``, other numbers as ``float``,
-    words as ``str``, empty fields as ``None``.
 
-    The keywords are the command line's options (``--cover`` is ``cover``,
-    ``--cover-value`` is ``cover_value`` and so on) with its defaults; the
-    command line takes its prefix and codes from a ``config.txt`` when there
-    is one, this function never does. ``cover`` is a range (``range(10, 91,
-    10)`` is ``--cover 10:90:10``), an evenly spaced list, or one cover.
-    ``format`` changes only the file names in the records. ``metrics=True``
-    adds the metric columns; ``neighbours`` and ``cell_size`` are theirs.
+def surface(family, *, cover=0, replicate=1, **keywords):
+    """The real values a map of a ``family`` batch of these keywords was
+    made from, for one cover and one replicate (its ``draw`` in a batch with
+    targets), as a ``float64`` array that owns its memory.
 
-    The batch runs on a thread of its own, at most two maps ahead of the
-    reader, without the GIL; Ctrl-C stops it between maps. Leaving the loop
-    early, ``close()`` or a ``with`` block stop it too.
+    The keywords are the batch function's; a sweep must hold one value.
+    Fractal surfaces are the rescaled block of ``size + 1`` points a side
+    that the batch's ``replicate``-th surface of its first seed gives;
+    Gaussian fields are ``size`` cells a side, as drawn. A family whose maps
+    are not cut from a surface raises ``ValueError``.
     """
-    return _patchwright.random_batch(keywords)
-
-
-def fractal_batch(**keywords):
-    """The maps of a fractal batch, as ``patchwright-cli fractal`` makes them.
-
-    As ``random_batch``, with the fractal options: ``hurst`` is an evenly
-    spaced list of H values with at most two decimals (``[0.3, 0.5, 0.7]`` is
-    ``--hurst 0.3:0.7:0.2``; ``numpy.arange`` values are taken to the nearest
-    hundredth) or one H. ``cut``, ``distinct_surfaces``, ``surfaces`` and ``first_seed`` are
-    ``--cut``, ``--distinct-surfaces``, ``--surfaces`` and ``--first-seed``.
-    Surface files are not written (no ``--write-surfaces``): ``fbm_surface``
-    gives a map's surface from its record.
-    """
-    return _patchwright.fractal_batch(keywords)
-
-
-def gaussian_batch(**keywords):
-    """The maps of a Gaussian field batch, as ``patchwright-cli gaussian``
-    makes them.
-
-    As ``random_batch``, with the options of Gaussian fields: ``model`` is
-    ``"exponential"``, ``"gaussian"``, ``"matern"`` (with ``nu``) or
-    ``"fbm"``; ``range`` (the correlation ranges in cells) and, for fbm,
-    ``hurst`` are evenly spaced lists of values with at most two decimals or
-    one value. Every map is cut from a field of its own, exactly to its cover
-    unless ``cut="ladder"``. Surface files are not written (no
-    ``--write-surfaces``): ``gaussian_surface`` gives a map's field from its
-    record. A model that cannot be drawn exactly at this size raises
-    ``ValueError`` with the reason before the first map.
-    """
-    return _patchwright.gaussian_batch(keywords)
-
-
-random_batch = _described(random_batch, "random")
-fractal_batch = _described(fractal_batch, "fractal")
-gaussian_batch = _described(gaussian_batch, "gaussian")
+    return _patchwright.surface(family, keywords, cover, replicate)
 
 
 def fbm_surface(size, h, seed, *, generator=None):
@@ -143,16 +147,16 @@ def fbm_surface(size, h, seed, *, generator=None):
     the first ``record["tied_habitat"]`` cells equal to the threshold, in
     row-major order. ``size``, ``h`` and ``seed`` take the limits of a
     fractal batch's size, H and first seed, and ``generator`` its generator
-    (``None`` is the batch's default). A batch of several H values
-    reaches them by repeated addition, so its H may lie a few units in the
-    last place from the two-decimal value this function is given. The array
-    owns its memory.
+    (``None`` is the batch's default).
 
     The memory of the last surface array that was let go is kept for the
     next surface of the same size, which then fills it: a loop that builds,
     measures and drops surfaces runs at the engine's own speed.
     """
-    return _patchwright.fbm_surface(size, h, seed, generator)
+    keywords = {"size": size, "hurst": h, "first_seed": seed}
+    if generator is not None:
+        keywords["generator"] = generator
+    return _patchwright.surface("fractal", keywords, 0, 1)
 
 
 def gaussian_surface(size, model, range, seed, *, nu=None, cover=0, replicate=1):
@@ -169,9 +173,13 @@ def gaussian_surface(size, model, range, seed, *, nu=None, cover=0, replicate=1)
     targets). A ladder cut reads the field rescaled to 0..1. ``nu`` is the
     Matern smoothness (``None`` is the batch's default). The arguments take
     the limits of a batch's; a model that cannot be drawn exactly at this
-    size raises ``ValueError`` with the reason. The array owns its memory.
+    size raises ``ValueError`` with the reason.
     """
-    return _patchwright.gaussian_surface(size, model, range, seed, nu, cover, replicate)
+    keywords = {"size": size, "model": model, "seed": seed}
+    keywords["hurst" if model == "fbm" else "range"] = range
+    if nu is not None:
+        keywords["nu"] = nu
+    return _patchwright.surface("gaussian", keywords, cover, replicate)
 
 
 def read_map(path):

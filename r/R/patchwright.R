@@ -23,10 +23,18 @@
   structure(columns, class = "data.frame", row.names = .set_row_names(length(columns[[1]])))
 }
 
+.advise <- function(result) {
+  # Options the request's other choices leave unused, as the command line
+  # warns of them.
+  for (line in result$advice) warning(line, call. = FALSE)
+}
+
 .batch <- function(result) {
+  .advise(result)
   # What the command line's summary says: covers that fell short, and how
   # each cell of a batch with targets fared.
   if (length(result$shortfalls) > 0) message(paste(result$shortfalls, collapse = "\n"))
+  if (length(result$acceptance) > 0) message(paste(result$acceptance, collapse = "\n"))
   records <- .records(result$records)
   if (is.null(result$cells)) return(records)
   size <- result$size
@@ -40,33 +48,82 @@
   list(maps = maps, records = records)
 }
 
-random_batch <- function(...) {
-  .batch(.Call(pw_random_batch, list(...)))
+# The default of a keyword as the function's signature shows it: a sweep
+# as the seq() it is, NULL where the command line has none.
+.default_of <- function(type, text, value) {
+  if (type == "flag") return(isTRUE(value))
+  if (type == "sweep") {
+    parts <- as.numeric(strsplit(text, ":", fixed = TRUE)[[1]])
+    if (length(parts) == 3) return(call("seq", parts[1], parts[2], parts[3]))
+  }
+  if (type %in% c("targets", "share") || !nzchar(text)) return(NULL)
+  if (is.integer(value)) value <- as.numeric(value)
+  value
 }
 
-fractal_batch <- function(...) {
-  .batch(.Call(pw_fractal_batch, list(...)))
+# The batch function of a family, with a formal argument for every keyword
+# of the description and its default, so that args() and completion show
+# them. Only the arguments a call gives go to the engine: a default is what
+# the engine takes anyway. The keywords follow `...`, so that they match by
+# their whole names only, and whatever else a call gives reaches the engine,
+# which refuses it in its words.
+.batch_function <- function(family) {
+  options <- .Call(pw_batch_options, family)
+  defaults <- Map(.default_of, options$type, options$text, options$default)
+  names(defaults) <- options$keyword
+  batch <- function(...) {
+    given <- setdiff(names(match.call(expand.dots = FALSE))[-1], "...")
+    .batch(.Call(pw_batch, family, c(list(...), mget(given, environment()))))
+  }
+  formals(batch) <- c(alist(... = ), defaults)
+  batch
 }
 
-gaussian_batch <- function(...) {
-  .batch(.Call(pw_gaussian_batch, list(...)))
+.onLoad <- function(libname, pkgname) {
+  namespace <- topenv()
+  for (family in .Call(pw_families)$word)
+    assign(paste0(family, "_batch"), .batch_function(family), envir = namespace)
 }
 
-batch_options <- function(kind = c("random", "fractal", "gaussian")) {
-  options <- .Call(pw_batch_options, match.arg(kind))
-  data.frame(keyword = options$keyword, default = I(options$default),
-             choices = I(options$choices), help = options$help)
+batch_options <- function(kind = families()$word) {
+  kind <- match.arg(kind)
+  options <- .Call(pw_batch_options, kind)
+  structure(data.frame(keyword = options$keyword, default = I(options$default),
+                       choices = I(options$choices), help = options$help,
+                       shown = I(Map(.default_of, options$type, options$text, options$default))),
+            class = c("batch_options", "data.frame"))
+}
+
+print.batch_options <- function(x, ...) {
+  # One keyword a paragraph, as the function's signature shows it, its help
+  # wrapped to the console's width.
+  width <- max(40L, getOption("width", 80L))
+  for (i in seq_len(nrow(x))) {
+    shown <- paste(deparse(x$shown[[i]]), collapse = "")
+    cat(x$keyword[i], " = ", shown, "\n", sep = "")
+    cat(strwrap(x$help[i], width = width - 4L, indent = 4L, exdent = 4L), sep = "\n")
+  }
+  invisible(x)
+}
+
+families <- function() {
+  as.data.frame(.Call(pw_families))
+}
+
+surface <- function(family, ..., cover = 0, replicate = 1) {
+  result <- .Call(pw_surface, family, list(...), cover, replicate)
+  .advise(result)
+  .raster(result$values, result$rows, result$columns)
 }
 
 fbm_surface <- function(size, hurst, seed, generator = NULL) {
-  values <- .Call(pw_fbm_surface, size, hurst, seed, generator)
-  side <- as.integer(round(sqrt(length(values))))
-  .raster(values, side, side)
+  surface("fractal", size = size, hurst = hurst, first_seed = seed, generator = generator)
 }
 
 gaussian_surface <- function(size, model, range, seed, nu = NULL, cover = 0, replicate = 1) {
-  values <- .Call(pw_gaussian_surface, size, model, range, seed, nu, cover, replicate)
-  .raster(values, size, size)
+  sweep <- if (identical(model, "fbm")) list(hurst = range) else list(range = range)
+  do.call(surface, c(list("gaussian", size = size, model = model, seed = seed, nu = nu),
+                     sweep, list(cover = cover, replicate = replicate)))
 }
 
 read_map <- function(path) {
@@ -76,7 +133,7 @@ read_map <- function(path) {
                     names = sub("\\.[^.]*$", "", basename(path)))
   # Grids GIS tools read say where they lie; terra reads that from the
   # header alone, and the cells stay the engine's.
-  if (grepl("\\.(asc|tif|tiff)$", path, ignore.case = TRUE)) {
+  if (map$georeferenced) {
     header <- tryCatch(terra::rast(path), error = function(e) NULL)
     if (!is.null(header) && terra::nrow(header) == map$rows && terra::ncol(header) == map$columns) {
       terra::ext(raster) <- terra::ext(header)

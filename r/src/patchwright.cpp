@@ -10,17 +10,13 @@
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/batchprogress.h"
-#include "core/batch/batchrequest.h"
-#include "core/batch/mappublisher.h"
+#include "core/batch/mapfamily.h"
+#include "core/batch/mapqueue.h"
 #include "core/files/bulkmemory.h"
 #include "core/grid/gridshape.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapreader.h"
 #include "core/metrics/landscapemetrics.h"
-#include "fractal/fastfbmsurface.h"
-#include "fractal/fractalmapgenerator.h"
-#include "gaussian/gaussianmapgenerator.h"
-#include "random/randommapgenerator.h"
 
 #include <R_ext/Rallocators.h>
 #include <R_ext/Rdynload.h>
@@ -29,6 +25,7 @@
 #include <QDir>
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -43,24 +40,30 @@
 namespace {
 
 // An option named in a message, as a caller writes it in R.
-QString rSpelling(const BatchOption &option, const QString &value)
+QString rSpelling(const QString &key, const QString &value)
 {
-    const QString key = QLatin1String(option.key);
-    if (option.type == OptionType::Flag)
+    const BatchOption *option = anyBatchOption(key);
+    const OptionType type = option ? option->type : OptionType::Text;
+    if (type == OptionType::Flag)
         return key + QStringLiteral(" = TRUE");
     if (value.isEmpty())
         return key;
-    if (option.type == OptionType::Share)
+    if (type == OptionType::Share)
         return QStringLiteral("%1 = c(%2)")
             .arg(key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
-    if (option.type == OptionType::Choice || option.type == OptionType::Text)
+    if (type == OptionType::Choice || type == OptionType::Text)
         return QStringLiteral("%1 = \"%2\"").arg(key, value);
     return QStringLiteral("%1 = %2").arg(key, value);
 }
 
-[[noreturn]] void refuse(const QString &message)
+QString spelled(const Phrase &phrase)
 {
-    throw Rcpp::exception(respelled(message, rSpelling).toUtf8().constData(), false);
+    return phrase.spelled(&rSpelling);
+}
+
+[[noreturn]] void refuse(const Phrase &message)
+{
+    throw Rcpp::exception(spelled(message).toUtf8().constData(), false);
 }
 
 QString fromR(SEXP text)
@@ -169,37 +172,57 @@ std::optional<OptionValue> optionValue(const BatchOption &option, const QString 
 }
 
 // Sets one option of a request from an R value, with the core's words.
-template <typename Request>
-void applyArgument(Request &request, const BatchOption &option, const QString &name, SEXP value)
+void applyArgument(FamilyRequest &request, const BatchOption &option, const QString &name,
+                   SEXP value)
 {
     if (const auto given = optionValue(option, name, value))
         if (const auto error = setOption(request, option, *given))
             refuse(name + QLatin1Char(' ') + error->reason);
 }
 
-// A request of a kind from a call's named arguments, which are the
-// description's keywords. Every option is taken: in memory, the ones that
-// only shape files are kept for a call that names a folder.
-template <typename Request> Request requestOf(SEXP arguments)
+const MapFamily &familyOf(SEXP wordValue)
 {
-    Request request;
-    const BatchKind kind = kindOf(request);
-    request.output.prefix = defaultPrefix(kind);
+    const QString word = Rf_isString(wordValue) && Rf_xlength(wordValue) == 1
+                             ? fromR(STRING_ELT(wordValue, 0))
+                             : QString();
+    if (const MapFamily *family = familyNamed(word))
+        return *family;
+    refuse(
+        QStringLiteral("family must be %1, not '%2'").arg(familyWords(QStringLiteral("or")), word));
+}
+
+// A request of a family from a call's named arguments, which are the
+// description's keywords. Every option is taken: in memory, the ones that
+// only shape files are kept for a call that names a folder. Options the
+// request's other choices leave unused are warned of, as the command line
+// warns of them.
+std::unique_ptr<FamilyRequest> requestOf(const MapFamily &family, SEXP arguments,
+                                         QStringList &advice)
+{
+    std::unique_ptr<FamilyRequest> request = family.newRequest();
     const SEXP names = Rf_getAttrib(arguments, R_NamesSymbol);
+    QStringList given;
     for (R_xlen_t i = 0; i < Rf_xlength(arguments); ++i) {
         const QString name = Rf_isNull(names) ? QString() : fromR(STRING_ELT(names, i));
         if (name.isEmpty())
             refuse(QStringLiteral("every argument needs its name, as option = value"));
-        const BatchOption *option = findBatchOption(kind, name);
+        const BatchOption *option = findBatchOption(family, name);
         if (!option || name != QLatin1String(option->key))
             refuse(QStringLiteral("Unknown option '%1'; batch_options(\"%2\") lists them.")
-                       .arg(name, QLatin1String(kindWord(kind))));
-        applyArgument(request, *option, name, VECTOR_ELT(arguments, i));
+                       .arg(name, QLatin1String(family.word())));
+        if (Rf_isNull(VECTOR_ELT(arguments, i)))
+            continue;
+        applyArgument(*request, *option, name, VECTOR_ELT(arguments, i));
+        given.append(name);
     }
-    if (!request.output.folder.isEmpty())
-        request.output.folder =
-            QDir(QString::fromLocal8Bit(R_ExpandFileName(request.output.folder.toLocal8Bit())))
+    if (!request->output.folder.isEmpty())
+        request->output.folder =
+            QDir(QString::fromLocal8Bit(R_ExpandFileName(request->output.folder.toLocal8Bit())))
                 .absolutePath();
+    // Warned of by the R code, where a warning may become an error without
+    // jumping over these frames.
+    for (const Phrase &line : requestAdvice(*request, given))
+        advice.append(spelled(line));
     return request;
 }
 
@@ -359,23 +382,13 @@ SEXP recordColumns(const std::vector<QList<ManifestField>> &rows,
     return list;
 }
 
-SEXP recordColumns(const QList<MapRecord> &records, MapRecord::Kind kind,
-                   const ManifestColumns &columns)
+SEXP recordColumns(const QList<MapRecord> &records, const ManifestColumns &columns)
 {
-    MapRecord blank;
-    blank.kind = kind;
     std::vector<QList<ManifestField>> rows;
     rows.reserve(std::size_t(records.size()));
     for (const MapRecord &record : records)
         rows.push_back(manifestFields(record, columns));
-    return recordColumns(rows, manifestFields(blank, columns));
-}
-
-QStringList respelledLines(QStringList lines)
-{
-    for (QString &line : lines)
-        line = respelled(line, rSpelling);
-    return lines;
+    return recordColumns(rows, manifestFields(MapRecord(), columns));
 }
 
 SEXP textVector(const QStringList &lines)
@@ -384,6 +397,14 @@ SEXP textVector(const QStringList &lines)
     for (qsizetype i = 0; i < lines.size(); ++i)
         vector[i] = lines[i].toStdString();
     return vector;
+}
+
+SEXP textVector(const QList<Phrase> &lines)
+{
+    QStringList texts;
+    for (const Phrase &line : lines)
+        texts.append(spelled(line));
+    return textVector(texts);
 }
 
 SEXP georeferenceList(const Georeference &georeference)
@@ -396,90 +417,87 @@ SEXP georeferenceList(const Georeference &georeference)
 }
 
 // Runs a batch job into the request's folder: the job's refusals, lock and
-// overwrite rules, as the command line meets them.
-SEXP runJob(std::unique_ptr<MapSource> source)
+// overwrite rules and failures, as the command line meets them.
+SEXP runJob(std::unique_ptr<MapSource> source, const QStringList &advice)
 {
-    const MapRecord::Kind kind = source->kind();
     const ManifestColumns columns = source->manifestColumns();
     BatchJob job(std::move(source));
-    if (const auto refusal = job.prepare()) {
-        if (refusal->kind == BatchRefusal::Kind::ExistingFiles)
-            refuse(QStringLiteral("%1 (overwrite = TRUE)").arg(refusal->message));
+    if (const auto refusal = job.prepare())
         refuse(refusal->message);
-    }
     InterruptProgress progress;
     const BatchReport report = job.run(progress);
-    const auto written = report.maps.size();
-    if (report.result.status == BatchResult::Status::Failed)
-        refuse(QStringLiteral("stopped after %1 maps: %2").arg(written).arg(report.result.message));
-    if (report.batchListError)
-        refuse(QStringLiteral("batch list not written: %1").arg(report.batchListError->message()));
-    if (report.manifestError)
-        refuse(QStringLiteral("manifest not written: %1").arg(report.manifestError->message()));
+    if (const QStringList failures = report.failures(); !failures.isEmpty())
+        refuse(failures.join(QLatin1Char('\n')));
     if (report.result.status == BatchResult::Status::Canceled)
         throw Rcpp::internal::InterruptedException();
-    return Rcpp::List::create(Rcpp::Named("records") = recordColumns(report.maps, kind, columns),
-                              Rcpp::Named("shortfalls") =
-                                  textVector(respelledLines(report.shortfalls)));
+    return Rcpp::List::create(Rcpp::Named("records") = recordColumns(report.maps, columns),
+                              Rcpp::Named("shortfalls") = textVector(report.shortfalls),
+                              Rcpp::Named("acceptance") = textVector(report.acceptance),
+                              Rcpp::Named("advice") = textVector(advice));
 }
 
-// Makes the maps in memory: their records, and their cells as one integer
-// vector, map after map, each map's rows one after the other from the top,
-// as terra orders a raster's cells. The maps go into it as they are made,
-// so a batch holds its maps once.
-SEXP runInMemory(std::unique_ptr<MapSource> source, int size)
+// Makes the maps in memory, through the core's one in-memory run: their
+// records, and their cells as one integer vector, map after map, each map's
+// rows one after the other from the top, as terra orders a raster's cells.
+// The maps go into it as they are taken, so a batch holds its maps once;
+// between two waits for the next map, Ctrl-C is let through.
+SEXP runInMemory(std::unique_ptr<MapSource> source, const QStringList &advice)
 {
-    const MapRecord::Kind kind = source->kind();
+    static constexpr std::chrono::milliseconds interruptInterval{50};
     const ManifestColumns columns = source->manifestColumns();
     const BatchOutput output = source->output();
-    const R_xlen_t mapCells = R_xlen_t(size) * size;
+    const int rows = source->request().size;
+    const R_xlen_t mapCells = R_xlen_t(rows) * rows;
     const R_xlen_t planned = R_xlen_t(source->plannedMaps());
     if (mapCells > 0 && planned > R_XLEN_T_MAX / mapCells)
         refuse(QStringLiteral("%1 maps of %2 x %2 cells are more than R holds in one vector; "
                               "write them to a folder with out = instead")
                    .arg(planned)
-                   .arg(size));
+                   .arg(rows));
     Rcpp::IntegerVector cells(bulkVector(INTSXP, planned * mapCells));
     QList<MapRecord> records;
-    InterruptProgress progress;
-    BatchResult result;
+    InterruptProgress interrupt;
     {
-        MapPublisher publisher([&](MapRecord record, std::vector<qint32> map) {
-            if (records.size() >= planned)
-                throw std::logic_error("a batch made more maps than it planned");
-            std::memcpy(INTEGER(cells) + records.size() * mapCells, map.data(),
-                        std::size_t(mapCells) * sizeof(qint32));
-            records.append(std::move(record));
-        });
-        result = source->makeMaps(output.prefix, publisher, progress);
+        MapQueue queue(std::move(source), output.prefix);
+        for (;;) {
+            std::optional<QueuedMap> map;
+            const MapQueue::Status status = queue.next(interruptInterval, map);
+            if (status == MapQueue::Status::End)
+                break;
+            if (status == MapQueue::Status::Map) {
+                if (records.size() >= planned)
+                    throw std::logic_error("a batch made more maps than it planned");
+                std::memcpy(INTEGER(cells) + records.size() * mapCells, map->cells.data(),
+                            std::size_t(mapCells) * sizeof(qint32));
+                records.append(std::move(map->record));
+            }
+            if (interrupt.wasCanceled()) {
+                queue.cancel();
+                throw Rcpp::internal::InterruptedException();
+            }
+        }
+        if (queue.failure())
+            std::rethrow_exception(queue.failure());
+        if (queue.result().status == BatchResult::Status::Failed)
+            refuse(QStringLiteral("stopped after %1 maps: %2")
+                       .arg(records.size())
+                       .arg(queue.result().message));
+        if (!queue.settledRecords().isEmpty())
+            records = queue.settledRecords();
+        // Covers that fell short leave the end unused.
+        if (R_xlen_t(records.size()) < planned) {
+            Rcpp::IntegerVector made(bulkVector(INTSXP, R_xlen_t(records.size()) * mapCells));
+            std::memcpy(INTEGER(made), INTEGER(cells), std::size_t(Rf_xlength(made)) * sizeof(int));
+            cells = made;
+        }
+        return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, columns),
+                                  Rcpp::Named("cells") = cells, Rcpp::Named("size") = rows,
+                                  Rcpp::Named("georeference") =
+                                      georeferenceList(output.georeference),
+                                  Rcpp::Named("shortfalls") = textVector(queue.shortfalls()),
+                                  Rcpp::Named("acceptance") = textVector(queue.acceptance()),
+                                  Rcpp::Named("advice") = textVector(advice));
     }
-    if (result.status == BatchResult::Status::Canceled)
-        throw Rcpp::internal::InterruptedException();
-    if (result.status == BatchResult::Status::Failed)
-        refuse(QStringLiteral("stopped after %1 maps: %2").arg(records.size()).arg(result.message));
-    source->settleRecords(records);
-    const QStringList shortfalls = source->shortfalls(MapTally::of(records));
-    source.reset();
-    // Covers that fell short leave the end unused.
-    if (R_xlen_t(records.size()) < planned) {
-        Rcpp::IntegerVector made(bulkVector(INTSXP, R_xlen_t(records.size()) * mapCells));
-        std::memcpy(INTEGER(made), INTEGER(cells), std::size_t(Rf_xlength(made)) * sizeof(int));
-        cells = made;
-    }
-    return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, kind, columns),
-                              Rcpp::Named("cells") = cells, Rcpp::Named("size") = size,
-                              Rcpp::Named("georeference") = georeferenceList(output.georeference),
-                              Rcpp::Named("shortfalls") = textVector(respelledLines(shortfalls)));
-}
-
-template <typename Generator, typename Request> SEXP runBatch(SEXP arguments)
-{
-    const Request request = requestOf<Request>(arguments);
-    if (!request.output.folder.isEmpty())
-        return runJob(std::make_unique<Generator>(request));
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
-    return runInMemory(std::make_unique<Generator>(request), request.size);
 }
 
 SEXP rValue(const OptionValue &value)
@@ -502,113 +520,103 @@ SEXP rValue(const OptionValue &value)
         value);
 }
 
-BatchKind batchKind(SEXP kindValue)
+// An option's type as the R code builds its default.
+const char *typeWord(OptionType type)
 {
-    const QString word = QString::fromStdString(Rcpp::as<std::string>(kindValue));
-    if (const auto kind = batchKindNamed(word))
-        return *kind;
-    refuse(QStringLiteral("kind must be random, fractal or gaussian, not '%1'").arg(word));
+    switch (type) {
+    case OptionType::Flag:
+        return "flag";
+    case OptionType::CoverSweep:
+    case OptionType::HurstSweep:
+        return "sweep";
+    case OptionType::Whole:
+    case OptionType::Number:
+        return "number";
+    case OptionType::Point:
+        return "point";
+    case OptionType::TargetList:
+        return "targets";
+    case OptionType::Share:
+        return "share";
+    case OptionType::Text:
+    case OptionType::Choice:
+        break;
+    }
+    return "text";
 }
 
 } // namespace
 
 extern "C" {
 
-SEXP pw_random_batch(SEXP arguments)
+// A batch of a family, in memory or, with out =, into a folder.
+SEXP pw_batch(SEXP wordValue, SEXP arguments)
 {
     BEGIN_RCPP
-    return runBatch<RandomMapGenerator, RandomBatchRequest>(arguments);
+    const MapFamily &family = familyOf(wordValue);
+    QStringList advice;
+    const std::unique_ptr<FamilyRequest> request = requestOf(family, arguments, advice);
+    std::unique_ptr<MapSource> source = family.source(*request);
+    if (!request->output.folder.isEmpty())
+        return runJob(std::move(source), advice);
+    if (const auto refusal = source->refusal())
+        refuse(*refusal);
+    return runInMemory(std::move(source), advice);
     END_RCPP
 }
 
-SEXP pw_fractal_batch(SEXP arguments)
+// The families, for the package's functions.
+SEXP pw_families()
 {
     BEGIN_RCPP
-    return runBatch<FractalMapGenerator, FractalBatchRequest>(arguments);
+    QStringList words;
+    QStringList summaries;
+    for (const MapFamily *family : mapFamilies()) {
+        words.append(QLatin1String(family->word()));
+        summaries.append(family->summary());
+    }
+    return Rcpp::List::create(Rcpp::Named("word") = textVector(words),
+                              Rcpp::Named("summary") = textVector(summaries));
     END_RCPP
 }
 
-SEXP pw_gaussian_batch(SEXP arguments)
+// The keywords of a family's batch, as the description gives them: each
+// one's default in R's type (NULL where there is none) and as the command
+// line writes it, its type and its help.
+SEXP pw_batch_options(SEXP wordValue)
 {
     BEGIN_RCPP
-    return runBatch<GaussianMapGenerator, GaussianBatchRequest>(arguments);
-    END_RCPP
-}
-
-// The keywords of a kind of batch, as the description gives them: each
-// one's default in R's type (NULL where there is none) and its help.
-SEXP pw_batch_options(SEXP kindValue)
-{
-    BEGIN_RCPP
-    const BatchKind kind = batchKind(kindValue);
-    const auto options = batchOptions(kind);
+    const MapFamily &family = familyOf(wordValue);
+    const auto options = family.options();
     Rcpp::CharacterVector keys(options.size());
     Rcpp::CharacterVector helps(options.size());
+    Rcpp::CharacterVector types(options.size());
+    Rcpp::CharacterVector texts(options.size());
     Rcpp::List defaults(options.size());
     Rcpp::List words(options.size());
     for (std::size_t i = 0; i < options.size(); ++i) {
         keys[i] = options[i].key;
-        helps[i] = optionHelp(kind, options[i]).toStdString();
-        defaults[i] = rValue(optionDefault(kind, options[i]));
+        helps[i] = spelled(optionHelp(family, options[i])).toStdString();
+        types[i] = typeWord(options[i].type);
+        texts[i] = optionDefaultText(family, options[i]).toStdString();
+        defaults[i] = rValue(optionDefault(family, options[i]));
         words[i] = textVector(options[i].words());
     }
     return Rcpp::List::create(Rcpp::Named("keyword") = keys, Rcpp::Named("default") = defaults,
+                              Rcpp::Named("text") = texts, Rcpp::Named("type") = types,
                               Rcpp::Named("choices") = words, Rcpp::Named("help") = helps);
     END_RCPP
 }
 
-SEXP pw_fbm_surface(SEXP sizeValue, SEXP hurstValue, SEXP seedValue, SEXP generatorValue)
+// The real values a map of a batch of these arguments was made from, for a
+// cover and a replicate (MapFamily::surface).
+SEXP pw_surface(SEXP wordValue, SEXP arguments, SEXP coverValue, SEXP replicateValue)
 {
     BEGIN_RCPP
-    // The surface a fractal batch of this size, H, first seed and generator
-    // would cut its first maps from, so the batch's words and limits apply.
-    FractalBatchRequest request;
-    const auto set = [&](const char *key, const char *name, SEXP value) {
-        applyArgument(request, *findBatchOption(BatchKind::Fractal, QLatin1String(key)),
-                      QLatin1String(name), value);
-    };
-    set("size", "size", sizeValue);
-    set("hurst", "hurst", hurstValue);
-    set("first_seed", "seed", seedValue);
-    set("generator", "generator", generatorValue);
-    if (const auto refusal = request.refusal())
-        refuse(*refusal);
-    if (request.hurst.values().size() != 1)
-        refuse(QStringLiteral("hurst is one H value, not a range"));
-    // The storage of the last block is kept for the next surface of the same
-    // size: a loop of surfaces then fills memory that is already there.
-    static FbmBlock block;
-    const FastFbmSurface::Status status =
-        FastFbmSurface().generate(request.hurst.first, request.size, FbmSurface::defaultMaxLevel,
-                                  request.firstSeed, block, request.generator);
-    if (status != FastFbmSurface::Status::Ok)
-        throw std::bad_alloc();
-    const R_xlen_t side = block.size + 1;
-    Rcpp::NumericVector values(bulkVector(REALSXP, side * side));
-    std::memcpy(REAL(values), block.values.data(), std::size_t(side * side) * sizeof(double));
-    return values;
-    END_RCPP
-}
-
-SEXP pw_gaussian_surface(SEXP sizeValue, SEXP modelValue, SEXP rangeValue, SEXP seedValue,
-                         SEXP nuValue, SEXP coverValue, SEXP replicateValue)
-{
-    BEGIN_RCPP
-    // The field a Gaussian batch of this size, model, range (H for fbm) and
-    // seed draws for a cover and replicate, so the batch's words and limits
-    // apply.
-    GaussianBatchRequest request;
-    const auto set = [&](const char *key, const char *name, SEXP value) {
-        applyArgument(request, *findBatchOption(BatchKind::Gaussian, QLatin1String(key)),
-                      QLatin1String(name), value);
-    };
-    set("size", "size", sizeValue);
-    set("model", "model", modelValue);
-    const bool fbm = request.model == CovarianceModel::Fbm;
-    set(fbm ? "hurst" : "range", "range", rangeValue);
-    set("seed", "seed", seedValue);
-    set("nu", "nu", nuValue);
-    // Whole numbers as R holds them; their limits are the batch's.
+    const MapFamily &family = familyOf(wordValue);
+    QStringList advice;
+    const std::unique_ptr<FamilyRequest> request = requestOf(family, arguments, advice);
+    // Whole numbers as R holds them; their limits are the family's.
     const auto whole = [](const char *name, SEXP value) {
         if (!Rf_isNumeric(value) || Rf_isLogical(value) || Rf_xlength(value) != 1 ||
             !std::isfinite(Rf_asReal(value)) || Rf_asReal(value) != std::floor(Rf_asReal(value)))
@@ -616,13 +624,19 @@ SEXP pw_gaussian_surface(SEXP sizeValue, SEXP modelValue, SEXP rangeValue, SEXP 
                        .arg(QLatin1String(name), shown(value)));
         return qint64(std::clamp(Rf_asReal(value), -1e15, 1e15));
     };
-    std::vector<double> values;
-    if (const auto failure = GaussianMapGenerator::drawField(
-            request, whole("cover", coverValue), whole("replicate", replicateValue), values))
+    const qint64 cover = whole("cover", coverValue);
+    const qint64 replicate = whole("replicate", replicateValue);
+    // The storage of the last surface is kept for the next of the same
+    // size: a loop of surfaces then fills memory that is already there.
+    static MapFamily::Surface surface;
+    if (const auto failure = family.surface(*request, cover, replicate, surface))
         refuse(*failure);
-    Rcpp::NumericVector field(bulkVector(REALSXP, R_xlen_t(values.size())));
-    std::memcpy(REAL(field), values.data(), values.size() * sizeof(double));
-    return field;
+    const R_xlen_t count = R_xlen_t(surface.rows) * surface.columns;
+    Rcpp::NumericVector values(bulkVector(REALSXP, count));
+    std::memcpy(REAL(values), surface.values.data(), std::size_t(count) * sizeof(double));
+    return Rcpp::List::create(Rcpp::Named("values") = values, Rcpp::Named("rows") = surface.rows,
+                              Rcpp::Named("columns") = surface.columns,
+                              Rcpp::Named("advice") = textVector(advice));
     END_RCPP
 }
 
@@ -634,7 +648,8 @@ SEXP pw_read_map(SEXP pathValue)
         refuse(QStringLiteral("path must be one file name, not %1").arg(shown(pathValue)));
     const QString path = fromR(STRING_ELT(pathValue, 0));
     LandscapeGrid grid;
-    if (const FileResult error = readMap(path, grid))
+    MapFormat format = MapFormat::Plain;
+    if (const FileResult error = readMap(path, grid, {}, &format))
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
     const std::size_t columns = rows > 0 ? grid.row(0).size() : 0;
@@ -643,8 +658,12 @@ SEXP pw_read_map(SEXP pathValue)
     Rcpp::IntegerVector cells(bulkVector(INTSXP, R_xlen_t(grid.cellCount())));
     if (rows > 0)
         std::memcpy(INTEGER(cells), grid.row(0).data(), grid.cellCount() * sizeof(qint32));
+    // Grids GIS tools read say where they lie, which terra reads from the
+    // header.
+    const bool georeferenced = format != MapFormat::Plain;
     return Rcpp::List::create(Rcpp::Named("cells") = cells, Rcpp::Named("rows") = int(rows),
-                              Rcpp::Named("columns") = int(columns));
+                              Rcpp::Named("columns") = int(columns),
+                              Rcpp::Named("georeferenced") = georeferenced);
     END_RCPP
 }
 
@@ -656,12 +675,13 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
 {
     BEGIN_RCPP
     // A batch's measuring options, with their words, limits and defaults.
-    RandomBatchRequest request;
+    const MapFamily &family = *mapFamilies().front();
+    const std::unique_ptr<FamilyRequest> request = family.newRequest();
     for (const auto &[key, value] :
          {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
-        applyArgument(request, *findBatchOption(BatchKind::Random, QLatin1String(key)),
-                      QLatin1String(key), value);
-    const BatchOutput &output = request.output;
+        applyArgument(*request, *findBatchOption(family, QLatin1String(key)), QLatin1String(key),
+                      value);
+    const BatchOutput &output = request->output;
     if (const auto refusal = output.refusal())
         refuse(*refusal);
     const int rows = Rf_asInteger(rowsValue);
@@ -699,12 +719,10 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
 }
 
 static const R_CallMethodDef callMethods[] = {
-    {"pw_random_batch", reinterpret_cast<DL_FUNC>(&pw_random_batch), 1},
-    {"pw_fractal_batch", reinterpret_cast<DL_FUNC>(&pw_fractal_batch), 1},
-    {"pw_gaussian_batch", reinterpret_cast<DL_FUNC>(&pw_gaussian_batch), 1},
+    {"pw_batch", reinterpret_cast<DL_FUNC>(&pw_batch), 2},
+    {"pw_families", reinterpret_cast<DL_FUNC>(&pw_families), 0},
     {"pw_batch_options", reinterpret_cast<DL_FUNC>(&pw_batch_options), 1},
-    {"pw_fbm_surface", reinterpret_cast<DL_FUNC>(&pw_fbm_surface), 4},
-    {"pw_gaussian_surface", reinterpret_cast<DL_FUNC>(&pw_gaussian_surface), 7},
+    {"pw_surface", reinterpret_cast<DL_FUNC>(&pw_surface), 4},
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},
     {"pw_metrics", reinterpret_cast<DL_FUNC>(&pw_metrics), 6},
     {nullptr, nullptr, 0},

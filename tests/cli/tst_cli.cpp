@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchoptions.h"
+#include "core/batch/mapfamily.h"
 #include "core/batch/rangeparser.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
@@ -113,13 +114,14 @@ private Q_SLOTS:
 
     void helpDocumentsTheOptions()
     {
-        // Every option of the batch description, in each command's help.
-        for (const auto &[command, kind] :
-             {std::pair{"random", BatchKind::Random}, std::pair{"fractal", BatchKind::Fractal},
-              std::pair{"gaussian", BatchKind::Gaussian}}) {
-            const CliRun run = runCli({QLatin1String(command), QStringLiteral("--help")});
+        // Every option of the batch description, in each family's command's
+        // help, and every family in the list of commands.
+        const QString commands = runCli({QStringLiteral("--help")}).out;
+        for (const MapFamily *family : mapFamilies()) {
+            QVERIFY2(commands.contains(QLatin1String(family->word())), family->word());
+            const CliRun run = runCli({QLatin1String(family->word()), QStringLiteral("--help")});
             QCOMPARE(run.exitCode, 0);
-            for (const BatchOption &option : batchOptions(kind))
+            for (const BatchOption &option : family->options())
                 QVERIFY2(run.out.contains(QStringLiteral("--") + option.cliName()), option.key);
             // It ends with examples.
             const QString examples = run.out.section(QStringLiteral("Examples:\n"), 1);

@@ -3,6 +3,8 @@
 #include "core/grid/mapfilewriter.h"
 #include "core/grid/mapreader.h"
 #include "core/version.h"
+#include "fractal/fractalfamily.h"
+#include "random/randomfamily.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/files.h"
@@ -20,7 +22,7 @@ MapRecord randomRecord()
 {
     MapRecord record;
     record.fileName = QStringLiteral("/data/run/RND_050_10x10_a3.txt");
-    record.kind = MapRecord::Kind::Random;
+    record.family = &randomFamily();
     record.rowCount = 10;
     record.columnCount = 10;
     record.requestedCover = 50;
@@ -37,7 +39,7 @@ MapRecord fractalRecord()
 {
     MapRecord record;
     record.fileName = QStringLiteral("/data/run/FBM_0.80_030_00002.txt");
-    record.kind = MapRecord::Kind::Fractal;
+    record.family = &fractalFamily();
     record.rowCount = 3;
     record.columnCount = 3;
     record.requestedCover = 30;
@@ -45,6 +47,7 @@ MapRecord fractalRecord()
     record.habitatCells = 3;
     // What repeated addition makes of 0.8 and of the sixth threshold.
     record.H = 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1 + 0.1;
+    record.axis = *record.H;
     record.threshold = 0.1 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01;
     record.seed = 199;
     record.replicate = 2;
@@ -145,8 +148,16 @@ private Q_SLOTS:
         metrics.edgeDensity = 1e6;
         metrics.areaWeightedMeanGyration = 0.5;
         record.metrics = metrics;
-        const QList<ManifestField> fields = manifestFields(record, {true, true, true, true});
-        QCOMPARE(fields.size(), manifestHeader({true, true, true, true}).count(',') + 1);
+        ManifestColumns columns;
+        columns.family = samplingColumns();
+        columns.surfaceFile = columns.metrics = columns.selection = true;
+        record.parameters = samplingColumns();
+        const QByteArray values[] = {
+            "philox", "18446744073709551615", "exact", "9223372036854775807", "yes", "200", "0"};
+        for (qsizetype i = 0; i < record.parameters.size(); ++i)
+            record.parameters[i].value = values[i];
+        const QList<ManifestField> fields = manifestFields(record, columns);
+        QCOMPARE(fields.size(), manifestHeader(columns).count(',') + 1);
         for (const ManifestField &field : fields) {
             QVERIFY2(!field.value.isEmpty(), field.name);
             bool isDouble = false;

@@ -1,46 +1,49 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
+#include "core/batch/mapsource.h"
+#include "fractal/fractalbatchrequest.h"
+#include "fractal/fractalfamily.h"
+#include "gaussian/gaussianbatchrequest.h"
+#include "gaussian/gaussianfamily.h"
+#include "random/randombatchrequest.h"
+#include "random/randomfamily.h"
 
 #include <QTest>
 
 namespace {
 
-const BatchKind kinds[] = {BatchKind::Random, BatchKind::Fractal, BatchKind::Gaussian};
-
-// Sets one option of a fresh request of the kind and returns the request's
-// refusal-free state as the manifest and names would see it, or the error.
-template <typename Request>
-std::optional<OptionError> set(Request &request, BatchKind kind, const char *key,
+// Sets one option of a request of the family, or says why it cannot.
+std::optional<OptionError> set(FamilyRequest &request, const MapFamily &family, const char *key,
                                const OptionValue &value)
 {
-    const BatchOption *option = findBatchOption(kind, QLatin1String(key));
+    const BatchOption *option = findBatchOption(family, QLatin1String(key));
     Q_ASSERT(option);
     return setOption(request, *option, value);
 }
 
 // A request written down whole, option by option.
-template <typename Request> QStringList written(const Request &request, BatchKind kind)
+QStringList written(const FamilyRequest &request, const MapFamily &family)
 {
     QStringList texts;
-    for (const BatchOption &option : batchOptions(kind))
+    for (const BatchOption &option : family.options())
         texts.append(optionText(request, option));
     return texts;
 }
 
-template <typename Request> void checkDefaultsReadBack(BatchKind kind)
+template <typename Request> void checkDefaultsReadBack(const MapFamily &family)
 {
     Request untouched;
-    untouched.output.prefix = defaultPrefix(kind);
-    for (const BatchOption &option : batchOptions(kind)) {
-        const QString text = optionDefaultText(kind, option);
+    untouched.output.prefix = family.defaultPrefix();
+    for (const BatchOption &option : family.options()) {
+        const QString text = optionDefaultText(family, option);
         if (text.isEmpty())
             continue;
         Request fromText = untouched, fromValue = untouched;
         QVERIFY2(!setOption(fromText, option, text), option.key);
-        QVERIFY2(!setOption(fromValue, option, optionDefault(kind, option)), option.key);
-        QCOMPARE(written(fromText, kind), written(untouched, kind));
-        QCOMPARE(written(fromValue, kind), written(untouched, kind));
+        QVERIFY2(!setOption(fromValue, option, optionDefault(family, option)), option.key);
+        QCOMPARE(written(fromText, family), written(untouched, family));
+        QCOMPARE(written(fromValue, family), written(untouched, family));
     }
 }
 
@@ -54,9 +57,9 @@ private Q_SLOTS:
     // back through the parser, every default leaves the request as it was.
     void defaultsReadBackAsDefaults()
     {
-        checkDefaultsReadBack<RandomBatchRequest>(BatchKind::Random);
-        checkDefaultsReadBack<FractalBatchRequest>(BatchKind::Fractal);
-        checkDefaultsReadBack<GaussianBatchRequest>(BatchKind::Gaussian);
+        checkDefaultsReadBack<RandomBatchRequest>(randomFamily());
+        checkDefaultsReadBack<FractalBatchRequest>(fractalFamily());
+        checkDefaultsReadBack<GaussianBatchRequest>(gaussianFamily());
     }
 
     // The Gaussian family sweeps its ranges as H is swept, lists included,
@@ -65,29 +68,29 @@ private Q_SLOTS:
     void gaussianRangesAreSweptAsH()
     {
         GaussianBatchRequest request;
-        QVERIFY(!set(request, BatchKind::Gaussian, "range", std::vector<double>{2.5, 10, 40}));
+        QVERIFY(!set(request, gaussianFamily(), "range", std::vector<double>{2.5, 10, 40}));
         QCOMPARE(request.ranges.values(), (std::vector<double>{2.5, 10, 40}));
-        QCOMPARE(optionText(request, *findBatchOption(BatchKind::Gaussian, "range")),
+        QCOMPARE(optionText(request, *findBatchOption(gaussianFamily(), "range")),
                  QStringLiteral("2.5,10,40"));
         QVERIFY(!request.refusal());
-        const auto empty = set(request, BatchKind::Gaussian, "range", std::vector<double>{});
+        const auto empty = set(request, gaussianFamily(), "range", std::vector<double>{});
         QVERIFY(empty && empty->reason.contains(QStringLiteral("range")));
-        QVERIFY(!set(request, BatchKind::Gaussian, "range", QStringLiteral("1:5:0.333")));
-        QVERIFY(request.refusal()->contains(QStringLiteral("range values have at most two")));
+        QVERIFY(!set(request, gaussianFamily(), "range", QStringLiteral("1:5:0.333")));
+        QVERIFY(
+            request.refusal()->text().contains(QStringLiteral("range values have at most two")));
         // H is the sweep of fbm, and the range is then not looked at.
-        QVERIFY(!set(request, BatchKind::Gaussian, "model", QStringLiteral("fbm")));
+        QVERIFY(!set(request, gaussianFamily(), "model", QStringLiteral("fbm")));
         QVERIFY(!request.refusal());
         QCOMPARE(request.axisValues().size(), std::size_t(9));
-        QVERIFY(!set(request, BatchKind::Gaussian, "hurst", QStringLiteral("1")));
+        QVERIFY(!set(request, gaussianFamily(), "hurst", QStringLiteral("1")));
         QVERIFY(request.refusal());
-        QVERIFY(set(request, BatchKind::Gaussian, "model", QStringLiteral("cauchy")));
-        QVERIFY(!findBatchOption(BatchKind::Gaussian, "generator"));
-        QCOMPARE(
-            optionDefaultText(BatchKind::Gaussian, *findBatchOption(BatchKind::Gaussian, "cut")),
-            QStringLiteral("exact"));
+        QVERIFY(set(request, gaussianFamily(), "model", QStringLiteral("cauchy")));
+        QVERIFY(!findBatchOption(gaussianFamily(), "generator"));
+        QCOMPARE(optionDefaultText(gaussianFamily(), *findBatchOption(gaussianFamily(), "cut")),
+                 QStringLiteral("exact"));
         // Ladder cuts tie a map to a threshold, not to a draw of its own.
         GaussianBatchRequest chosen;
-        QVERIFY(!set(chosen, BatchKind::Gaussian, "target", QStringLiteral("np=1:5")));
+        QVERIFY(!set(chosen, gaussianFamily(), "target", QStringLiteral("np=1:5")));
         QVERIFY(!chosen.refusal());
         chosen.cut = FractalCut::Ladder;
         QVERIFY(chosen.refusal());
@@ -97,27 +100,27 @@ private Q_SLOTS:
     void textAndTypedValuesAgree()
     {
         RandomBatchRequest text, list, doubles, single;
-        QVERIFY(!set(text, BatchKind::Random, "cover", QStringLiteral("10:90:20")));
-        QVERIFY(!set(list, BatchKind::Random, "cover", std::vector<double>{10, 30, 50, 70, 90}));
-        QVERIFY(!set(doubles, BatchKind::Random, "size", 64.0));
+        QVERIFY(!set(text, randomFamily(), "cover", QStringLiteral("10:90:20")));
+        QVERIFY(!set(list, randomFamily(), "cover", std::vector<double>{10, 30, 50, 70, 90}));
+        QVERIFY(!set(doubles, randomFamily(), "size", 64.0));
         QCOMPARE(doubles.size, 64);
-        QCOMPARE(written(text, BatchKind::Random), written(list, BatchKind::Random));
-        QVERIFY(!set(single, BatchKind::Random, "cover", QStringLiteral("50")));
+        QCOMPARE(written(text, randomFamily()), written(list, randomFamily()));
+        QVERIFY(!set(single, randomFamily(), "cover", QStringLiteral("50")));
         QCOMPARE(single.covers.count(), 1);
         QCOMPARE(single.covers.first, 50);
 
         FractalBatchRequest fromSeq, fromText;
         // What R's seq(0.1, 0.9, 0.2) and numpy.arange hold.
-        QVERIFY(!set(fromSeq, BatchKind::Fractal, "hurst",
+        QVERIFY(!set(fromSeq, fractalFamily(), "hurst",
                      std::vector<double>{0.1, 0.30000000000000004, 0.5, 0.7000000000000001, 0.9}));
-        QVERIFY(!set(fromText, BatchKind::Fractal, "hurst", QStringLiteral("0.1:0.9:0.2")));
+        QVERIFY(!set(fromText, fractalFamily(), "hurst", QStringLiteral("0.1:0.9:0.2")));
         QCOMPARE(fromSeq.hurst.values(), fromText.hurst.values());
         QVERIFY(!fromSeq.refusal());
-        QVERIFY(!set(fromText, BatchKind::Fractal, "cut", QStringLiteral("exact")));
+        QVERIFY(!set(fromText, fractalFamily(), "cut", QStringLiteral("exact")));
         QCOMPARE(fromText.cut, FractalCut::Exact);
-        QVERIFY(!set(fromText, BatchKind::Fractal, "no_sync", true));
+        QVERIFY(!set(fromText, fractalFamily(), "no_sync", true));
         QVERIFY(!fromText.output.sync);
-        QVERIFY(!set(fromText, BatchKind::Fractal, "origin", QStringLiteral("-5.5,2")));
+        QVERIFY(!set(fromText, fractalFamily(), "origin", QStringLiteral("-5.5,2")));
         QCOMPARE(fromText.output.georeference.originX, -5.5);
     }
 
@@ -126,26 +129,26 @@ private Q_SLOTS:
     void listsThatNoStepReaches()
     {
         RandomBatchRequest fromText, fromList;
-        QVERIFY(!set(fromText, BatchKind::Random, "cover", QStringLiteral("10,25,50")));
-        QVERIFY(!set(fromList, BatchKind::Random, "cover", std::vector<double>{10, 25, 50}));
+        QVERIFY(!set(fromText, randomFamily(), "cover", QStringLiteral("10,25,50")));
+        QVERIFY(!set(fromList, randomFamily(), "cover", std::vector<double>{10, 25, 50}));
         QCOMPARE(fromText.covers.values(), (std::vector<int>{10, 25, 50}));
-        QCOMPARE(written(fromText, BatchKind::Random), written(fromList, BatchKind::Random));
+        QCOMPARE(written(fromText, randomFamily()), written(fromList, randomFamily()));
         QCOMPARE(fromText.mapCount(), 3);
         QVERIFY(!fromText.refusal());
         QVERIFY(!fromText.covers.contains(20));
-        QVERIFY(!set(fromText, BatchKind::Random, "cover", std::vector<double>{50, 40}));
+        QVERIFY(!set(fromText, randomFamily(), "cover", std::vector<double>{50, 40}));
         QVERIFY(fromText.refusal());
-        QVERIFY(!set(fromText, BatchKind::Random, "cover", std::vector<double>{10, 101}));
+        QVERIFY(!set(fromText, randomFamily(), "cover", std::vector<double>{10, 101}));
         QVERIFY(fromText.refusal());
 
         FractalBatchRequest hurst;
-        QVERIFY(!set(hurst, BatchKind::Fractal, "hurst", QStringLiteral("0.3,0.45,0.9")));
+        QVERIFY(!set(hurst, fractalFamily(), "hurst", QStringLiteral("0.3,0.45,0.9")));
         QCOMPARE(hurst.hurst.values(), (std::vector<double>{0.3, 0.45, 0.9}));
         QVERIFY(!hurst.refusal());
-        QVERIFY(!set(hurst, BatchKind::Fractal, "hurst", std::vector<double>{0.3, 0.333}));
+        QVERIFY(!set(hurst, fractalFamily(), "hurst", std::vector<double>{0.3, 0.333}));
         QVERIFY(hurst.refusal());
         // A range given again is a range, not the list before it.
-        QVERIFY(!set(hurst, BatchKind::Fractal, "hurst", QStringLiteral("0.1:0.9:0.1")));
+        QVERIFY(!set(hurst, fractalFamily(), "hurst", QStringLiteral("0.1:0.9:0.1")));
         QCOMPARE(hurst.hurst.values().size(), std::size_t(9));
     }
 
@@ -154,27 +157,28 @@ private Q_SLOTS:
     void sharesAreReadAndChecked()
     {
         RandomBatchRequest text, list;
-        QVERIFY(!set(text, BatchKind::Random, "shard", QStringLiteral("2/3")));
-        QVERIFY(!set(list, BatchKind::Random, "shard", std::vector<double>{2, 3}));
+        QVERIFY(!set(text, randomFamily(), "shard", QStringLiteral("2/3")));
+        QVERIFY(!set(list, randomFamily(), "shard", std::vector<double>{2, 3}));
         QCOMPARE(text.output.shard, list.output.shard);
         QCOMPARE(text.output.shard, (std::optional<BatchShard>(BatchShard{2, 3})));
         QVERIFY(!text.refusal());
         for (const char *bad : {"2", "2/3/4", "a/3", "2/", "2.5/3"}) {
-            const auto error = set(text, BatchKind::Random, "shard", QString::fromLatin1(bad));
+            const auto error = set(text, randomFamily(), "shard", QString::fromLatin1(bad));
             QVERIFY2(error && error->kind == OptionError::Kind::Value, bad);
         }
-        QCOMPARE(set(text, BatchKind::Random, "shard", std::vector<double>{2.5, 3})->kind,
+        QCOMPARE(set(text, randomFamily(), "shard", std::vector<double>{2.5, 3})->kind,
                  OptionError::Kind::Value);
-        QCOMPARE(set(text, BatchKind::Random, "shard", qint64(2))->kind, OptionError::Kind::Type);
+        QCOMPARE(set(text, randomFamily(), "shard", qint64(2))->kind, OptionError::Kind::Type);
         for (const char *missing : {"0/3", "4/3", "1/0", "1/100001"}) {
-            QVERIFY(!set(text, BatchKind::Random, "shard", QString::fromLatin1(missing)));
+            QVERIFY(!set(text, randomFamily(), "shard", QString::fromLatin1(missing)));
             QVERIFY2(text.refusal(), missing);
         }
-        QVERIFY(!set(text, BatchKind::Random, "resume", true));
-        QVERIFY(!set(text, BatchKind::Random, "overwrite", true));
-        QVERIFY(!set(text, BatchKind::Random, "shard", QStringLiteral("1/3")));
-        QVERIFY2(text.refusal() && text.refusal()->contains(QStringLiteral("one of the two")),
-                 qPrintable(text.refusal().value_or(QString())));
+        QVERIFY(!set(text, randomFamily(), "resume", true));
+        QVERIFY(!set(text, randomFamily(), "overwrite", true));
+        QVERIFY(!set(text, randomFamily(), "shard", QStringLiteral("1/3")));
+        QVERIFY2(text.refusal() &&
+                     text.refusal()->text().contains(QStringLiteral("one of the two")),
+                 qPrintable(text.refusal().value_or(Phrase()).text()));
 
         // Shares of a batch take every unit once, in order, and differ by at
         // most one.
@@ -198,17 +202,17 @@ private Q_SLOTS:
     void requestRecordsTellRequestsApart()
     {
         FractalBatchRequest request;
-        request.output.prefix = defaultPrefix(BatchKind::Fractal);
-        QVERIFY(!set(request, BatchKind::Fractal, "hurst", QStringLiteral("0.3,0.45,0.9")));
-        QVERIFY(!set(request, BatchKind::Fractal, "cell_size", QStringLiteral("0.1234567891")));
-        QVERIFY(!set(request, BatchKind::Fractal, "origin", QStringLiteral("4321000.25,0.5")));
-        QVERIFY(!set(request, BatchKind::Fractal, "target", QStringLiteral("np=5:10")));
+        request.output.prefix = fractalFamily().defaultPrefix();
+        QVERIFY(!set(request, fractalFamily(), "hurst", QStringLiteral("0.3,0.45,0.9")));
+        QVERIFY(!set(request, fractalFamily(), "cell_size", QStringLiteral("0.1234567891")));
+        QVERIFY(!set(request, fractalFamily(), "origin", QStringLiteral("4321000.25,0.5")));
+        QVERIFY(!set(request, fractalFamily(), "target", QStringLiteral("np=5:10")));
         const QStringList record = requestRecord(request);
         FractalBatchRequest back;
         for (const QString &line : record) {
             const qsizetype equals = line.indexOf(QLatin1Char('='));
-            const BatchOption *option = findBatchOption(BatchKind::Fractal, line.left(equals));
-            QVERIFY2(option && !isRunOption(*option), qPrintable(line));
+            const BatchOption *option = findBatchOption(fractalFamily(), line.left(equals));
+            QVERIFY2(option && option->role == OptionRole::Request, qPrintable(line));
             const QString text = line.mid(equals + 1);
             if (!text.isEmpty())
                 QVERIFY2(!setOption(back, *option,
@@ -220,11 +224,11 @@ private Q_SLOTS:
         QCOMPARE(back.output.georeference.cellSize, 0.1234567891);
 
         FractalBatchRequest run = request;
-        QVERIFY(!set(run, BatchKind::Fractal, "shard", QStringLiteral("2/5")));
-        QVERIFY(!set(run, BatchKind::Fractal, "resume", true));
-        QVERIFY(!set(run, BatchKind::Fractal, "out", QStringLiteral("elsewhere")));
+        QVERIFY(!set(run, fractalFamily(), "shard", QStringLiteral("2/5")));
+        QVERIFY(!set(run, fractalFamily(), "resume", true));
+        QVERIFY(!set(run, fractalFamily(), "out", QStringLiteral("elsewhere")));
         QCOMPARE(requestRecord(run), record);
-        QVERIFY(!set(run, BatchKind::Fractal, "cell_size", QStringLiteral("0.12345678910000002")));
+        QVERIFY(!set(run, fractalFamily(), "cell_size", QStringLiteral("0.12345678910000002")));
         QVERIFY(requestRecord(run) != record);
     }
 
@@ -233,7 +237,7 @@ private Q_SLOTS:
         RandomBatchRequest request;
         const auto expectError = [&](const char *key, const OptionValue &value,
                                      OptionError::Kind kind) {
-            const auto error = set(request, BatchKind::Random, key, value);
+            const auto error = set(request, randomFamily(), key, value);
             QVERIFY2(error, key);
             QCOMPARE(error->kind, kind);
         };
@@ -249,7 +253,7 @@ private Q_SLOTS:
         expectError("origin", std::vector<double>{1}, OptionError::Kind::Value);
         // Numbers beyond 32 bits reach the request's limits, not a wrapped
         // value inside them.
-        QVERIFY(!set(request, BatchKind::Random, "size", qint64(1) << 40));
+        QVERIFY(!set(request, randomFamily(), "size", qint64(1) << 40));
         QVERIFY(request.refusal());
     }
 
@@ -258,18 +262,18 @@ private Q_SLOTS:
     void targetsAreOneListHoweverGiven()
     {
         RandomBatchRequest request;
-        QVERIFY(!set(request, BatchKind::Random, "target", QStringLiteral("np=5:10,LPI=20:")));
+        QVERIFY(!set(request, randomFamily(), "target", QStringLiteral("np=5:10,LPI=20:")));
         QCOMPARE(request.output.targets.size(), std::size_t(2));
         QCOMPARE(request.output.targets[0].max, std::optional<double>(10));
         QVERIFY(!request.output.targets[1].max);
-        const BatchOption *target = findBatchOption(BatchKind::Random, "target");
+        const BatchOption *target = findBatchOption(randomFamily(), "target");
         QCOMPARE(optionText(request, *target), QStringLiteral("np=5:10,lpi=20:"));
         // A metric named again keeps its last bounds.
-        QVERIFY(!set(request, BatchKind::Random, "target", QStringLiteral("np=1:2,np=3:")));
+        QVERIFY(!set(request, randomFamily(), "target", QStringLiteral("np=1:2,np=3:")));
         QCOMPARE(request.output.targets.size(), std::size_t(1));
         QCOMPARE(request.output.targets[0].min, std::optional<double>(3));
         for (const char *bad : {"np", "np=5", "patches=1:2", "np=10:5", "np=a:b", "np=1:2:3"}) {
-            const auto error = set(request, BatchKind::Random, "target", QString::fromLatin1(bad));
+            const auto error = set(request, randomFamily(), "target", QString::fromLatin1(bad));
             QVERIFY2(error && error->kind == OptionError::Kind::Value, bad);
         }
         // The text is only stored when it is good.
@@ -286,48 +290,61 @@ private Q_SLOTS:
         QVERIFY(meetsTargets(empty, {{TargetMetric::Np, 0.0, 0.0}}));
     }
 
+    // Every choice reads back as its word, and an option that changes maps
+    // says where the manifest of its family shows it.
     void choicesAndManifestColumnsAreOneTable()
     {
-        const QList<QByteArray> columns =
-            manifestHeader({true, true, true, true, true}).trimmed().split(',');
-        for (const BatchKind kind : kinds) {
-            for (const BatchOption &option : batchOptions(kind)) {
+        for (const MapFamily *family : mapFamilies()) {
+            // Every switch on, every choice at its last word: the request
+            // whose manifest has every column the family can give.
+            const std::unique_ptr<FamilyRequest> request = family->newRequest();
+            for (const BatchOption &option : family->options()) {
                 for (const ChoiceWord &word : option.choices)
                     QCOMPARE(choiceValue(option.choices, QLatin1String(word.word)), word.value);
-                // An option that changes maps says where the manifest shows it.
+                if (option.type == OptionType::Flag && option.role == OptionRole::Request)
+                    QVERIFY(!setOption(*request, option, true));
+                if (option.type == OptionType::Choice)
+                    QVERIFY(!setOption(*request, option, option.words().constLast()));
+            }
+            QVERIFY(!set(*request, *family, "target", QStringLiteral("np=1:2")));
+            const QList<QByteArray> columns =
+                manifestHeader(family->source(*request)->manifestColumns()).trimmed().split(',');
+            for (const BatchOption &option : family->options())
                 if (option.scope == OptionScope::Maps) {
                     QVERIFY2(option.manifestColumn, option.key);
                     QVERIFY2(columns.contains(option.manifestColumn), option.manifestColumn);
                 }
-            }
         }
         QCOMPARE(wordOf(Generator::Philox), QStringLiteral("philox"));
         QCOMPARE(choiceValue(cutWords(), wordOf(FractalCut::Exact)), int(FractalCut::Exact));
     }
 
-    // Options named in a message are found with the value they are given
-    // there, and nothing else is taken for one.
-    void optionsInMessagesAreRespelled()
+    // A phrase names options apart from its words, which no front end has
+    // to search: user text with braces and %1 stays text, and each front
+    // end writes a mention its own way.
+    void phrasesNameTheirOptions()
     {
-        const OptionSpelling marked = [](const BatchOption &option, const QString &value) {
-            return QStringLiteral("<%1|%2>").arg(QLatin1String(option.key), value);
+        const Phrase phrase =
+            Phrase::marked(QStringLiteral("{target} needs %1: add {generator philox} (%2)"))
+                .arg(QStringLiteral("{cut} %1"))
+                .arg(Phrase::mention(QStringLiteral("max_draws"), QStringLiteral("7")));
+        QCOMPARE(phrase.text(), QStringLiteral("--target needs {cut} %1: add --generator philox "
+                                               "(--max-draws 7)"));
+        const auto marked = [](const QString &key, const QString &value) {
+            return QStringLiteral("<%1|%2>").arg(key, value);
         };
-        const std::pair<const char *, const char *> cases[] = {
-            {"--target needs independent draws: add --generator philox --cut exact "
-             "--distinct-surfaces",
-             "<target|> needs independent draws: add <generator|philox> <cut|exact> "
-             "<distinct_surfaces|>"},
-            {"cover 30 fell short: 0 of 2 maps met the targets in 7 draws (--max-draws 7)",
-             "cover 30 fell short: 0 of 2 maps met the targets in 7 draws (<max_draws|7>)"},
-            {"write --shard K/N into it, or finish it with --resume",
-             "write <shard|K/N> into it, or finish it with <resume|>"},
-            {"--cut sideways, --size big, --cell-size 2.5.", "<cut|> sideways, <size|> big, "
-                                                             "<cell_size|2.5>."},
-            {"--nonsense /tmp/x--cut and --overwrite", "--nonsense /tmp/x--cut and <overwrite|>"},
-            {"no option here", "no option here"},
-        };
-        for (const auto &[message, expected] : cases)
-            QCOMPARE(respelled(QString::fromUtf8(message), marked), QString::fromUtf8(expected));
+        QCOMPARE(
+            phrase.spelled(marked),
+            QStringLiteral("<target|> needs {cut} %1: add <generator|philox> (<max_draws|7>)"));
+        QCOMPARE(phrase.mentions().size(), 3);
+        // What a request refuses names what it concerns.
+        RandomBatchRequest request;
+        QVERIFY(!set(request, randomFamily(), "target", QStringLiteral("np=1:2")));
+        QStringList named;
+        for (const Phrase::Mention &mention : request.refusal()->mentions())
+            named.append(mention.key + QLatin1Char(' ') + mention.value);
+        QCOMPARE(named,
+                 (QStringList{QStringLiteral("target "), QStringLiteral("generator philox")}));
     }
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/rng/philox.h"
 #include "fractal/fbmsurface.h"
+#include "fractal/surfacedraws.h"
 #include "random/philoxrandommap.h"
 
 #include <QTest>
@@ -94,7 +95,7 @@ private Q_SLOTS:
     // group of four at the end of each row.
     void extremeCoversAreEmptyAndFull()
     {
-        const philox::Key key = philox::key(258, philox::Domain::RandomMap, 256);
+        const philox::Key key = philox::key(258, philox::randomMapDomain, 256);
         bool rejected = false;
         for (std::uint32_t row = 0; row < 256; ++row) {
             for (std::uint32_t group = 0; group < 64; ++group) {
@@ -173,7 +174,7 @@ private Q_SLOTS:
     // fields change one or the other.
     void surfaceDrawsAreFiveUniforms()
     {
-        const philox::Key key = philox::key(5, philox::Domain::FractalSurface);
+        const philox::Key key = philox::key(5, philox::fractalSurfaceDomain);
         constexpr int n = 1 << 16;
         double sum = 0.0;
         double squares = 0.0;

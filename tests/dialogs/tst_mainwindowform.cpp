@@ -103,8 +103,7 @@ private Q_SLOTS:
         QCOMPARE(file.at(1), ui.actionExportPicture);
         QVERIFY(file.at(2)->isSeparator());
         QCOMPARE(file.at(3), ui.actionQuit);
-        QCOMPARE(ui.menuCreate->actions(),
-                 QList<QAction *>({ui.actionRandom, ui.actionFractal, ui.actionGaussian}));
+        QCOMPARE(ui.menuCreate->actions(), QList<QAction *>({ui.actionRandom, ui.actionFractal}));
         QCOMPARE(ui.menuConfigura_es->actions(), QList<QAction *>({ui.actionParametros}));
     }
 

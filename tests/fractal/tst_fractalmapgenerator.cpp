@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/batchjob.h"
 #include "fractal/fractalmapgenerator.h"
 
 #include "fractal/covercut.h"
@@ -309,12 +310,12 @@ private Q_SLOTS:
         b.covers.step = coverStep;
         b.output.folder = dir.filePath(QStringLiteral("out"));
         FakeProgress progress;
-        const BatchReport report = fractalBatchJob(b).run(progress);
+        const BatchReport report = BatchJob(b).run(progress);
         QVERIFY(report.refused());
         QCOMPARE(report.refusal->kind, BatchRefusal::Kind::Request);
         if (!message.isEmpty())
-            QCOMPARE(report.refusal->message, message);
-        QVERIFY(!report.refusal->message.isEmpty());
+            QCOMPARE(report.refusal->message.text(), message);
+        QVERIFY(!report.refusal->message.text().isEmpty());
         QVERIFY(report.maps.isEmpty());
         QVERIFY(progress.labels.isEmpty());
         QVERIFY(QDir(dir.path()).isEmpty());

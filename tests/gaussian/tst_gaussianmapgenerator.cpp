@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/batchjob.h"
 #include "gaussian/gaussianmapgenerator.h"
 
 #include "core/grid/mapfilereader.h"
@@ -50,8 +51,8 @@ private Q_SLOTS:
         request.model = CovarianceModel::Matern;
         request.nu = 1.5;
         FakeProgress progress;
-        const BatchReport report = gaussianBatchJob(request).run(progress);
-        QVERIFY2(!report.refused(), qPrintable(report.refusal->message));
+        const BatchReport report = BatchJob(request).run(progress);
+        QVERIFY2(!report.refused(), qPrintable(report.refusal->message.text()));
         QCOMPARE(report.result.status, BatchResult::Status::Completed);
         QCOMPARE(report.maps.size(), 2 * 3 * 2);
         QCOMPARE(progress.maximum, 12);
@@ -68,7 +69,7 @@ private Q_SLOTS:
             QCOMPARE(manifest.field(i, "model"), QByteArray("matern"));
             QCOMPARE(manifest.field(i, "nu"), QByteArray("1.50"));
             QCOMPARE(manifest.field(i, "cut"), QByteArray("exact"));
-            QCOMPARE(manifest.field(i, "range"), QByteArray::number(map.range, 'f', 2));
+            QCOMPARE(manifest.field(i, "range"), QByteArray::number(map.axis, 'f', 2));
             contents.insert(readAll(map.fileName));
         }
         QCOMPARE(contents.size(), report.maps.size());
@@ -84,13 +85,13 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const GaussianBatchRequest request = smallBatch(dir.filePath(QStringLiteral("all")));
         FakeProgress progress;
-        const BatchReport all = gaussianBatchJob(request).run(progress);
+        const BatchReport all = BatchJob(request).run(progress);
         QCOMPARE(all.result.status, BatchResult::Status::Completed);
 
         GaussianBatchRequest alone = smallBatch(dir.filePath(QStringLiteral("alone")));
         alone.ranges = {6.0, 6.0, 1.0};
         alone.covers = {50, 50, 1};
-        const BatchReport one = gaussianBatchJob(alone).run(progress);
+        const BatchReport one = BatchJob(alone).run(progress);
         QCOMPARE(one.maps.size(), 2);
         for (const MapRecord &map : one.maps) {
             const QString name = QFileInfo(map.fileName).fileName();
@@ -112,22 +113,22 @@ private Q_SLOTS:
         request.writeSurfaces = true;
         request.output.format = MapFormat::AsciiGrid;
         FakeProgress progress;
-        const BatchReport report = gaussianBatchJob(request).run(progress);
+        const BatchReport report = BatchJob(request).run(progress);
         QCOMPARE(report.result.status, BatchResult::Status::Completed);
         QVERIFY(!report.maps.isEmpty());
         const Manifest manifest(report.manifestPath);
         for (qsizetype i = 0; i < report.maps.size(); ++i) {
             const MapRecord &map = report.maps[i];
             QCOMPARE(int(map.habitatCells * 100 / map.cellCount), map.requestedCover);
-            QCOMPARE(manifest.field(i, "H"), QByteArray::number(map.H, 'f', 2));
+            QCOMPARE(manifest.field(i, "H"), QByteArray::number(*map.H, 'f', 2));
             QCOMPARE(manifest.field(i, "range"), QByteArray());
-            QVERIFY(map.threshold >= 0.1 && map.threshold < 0.9);
+            QVERIFY(*map.threshold >= 0.1 && *map.threshold < 0.9);
             const QString surface = dir.filePath(map.surfaceFile);
             QList<QByteArray> lines = readAll(surface).split('\n');
             qint64 above = 0;
             for (qsizetype l = 5; l < lines.size(); ++l)
                 for (const QByteArray &value : lines[l].split(' '))
-                    if (!value.isEmpty() && value.toDouble() > map.threshold)
+                    if (!value.isEmpty() && value.toDouble() > *map.threshold)
                         ++above;
             QCOMPARE(above, map.habitatCells);
         }
@@ -148,14 +149,14 @@ private Q_SLOTS:
         request.model = CovarianceModel::Gaussian;
         request.ranges = {5.0, 300.0, 295.0};
         FakeProgress progress;
-        const BatchReport wide = gaussianBatchJob(request).run(progress);
+        const BatchReport wide = BatchJob(request).run(progress);
         QVERIFY(wide.refused());
-        QVERIFY2(wide.refusal->message.contains(QStringLiteral("range 300.00")),
-                 qPrintable(wide.refusal->message));
+        QVERIFY2(wide.refusal->message.text().contains(QStringLiteral("range 300.00")),
+                 qPrintable(wide.refusal->message.text()));
         QVERIFY(filesIn(dir.path()).isEmpty());
 
         writeFile(dir.filePath(QStringLiteral("g_0.50_010_00001.txt")), "1\n");
-        const BatchReport beside = gaussianBatchJob(smallBatch(dir.path())).run(progress);
+        const BatchReport beside = BatchJob(smallBatch(dir.path())).run(progress);
         QVERIFY(beside.refused());
         QCOMPARE(beside.refusal->kind, BatchRefusal::Kind::Conflict);
         QCOMPARE(filesIn(dir.path()).size(), 1);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/manifestlookup.h"
 #include "core/batch/batchmanifest.h"
+#include "fractal/fractalfamily.h"
+#include "random/randomfamily.h"
 #include "tests/support/files.h"
 
 #include <QDir>
@@ -9,11 +11,12 @@
 
 namespace {
 
-MapRecord record(const QString &path, MapRecord::Kind kind, int cover, double H, int replicate)
+MapRecord record(const QString &path, const MapFamily &family, int cover, std::optional<double> H,
+                 int replicate)
 {
     MapRecord map;
     map.fileName = path;
-    map.kind = kind;
+    map.family = &family;
     map.rowCount = map.columnCount = 4;
     map.cellCount = 16;
     map.habitatCells = 4;
@@ -40,9 +43,9 @@ private Q_SLOTS:
         // name that needs quoting.
         const QString shortMap = folder.filePath(QStringLiteral("A_010_4x4_a1.txt"));
         const QString longMap = folder.filePath(QStringLiteral("A_B,C_0.50_010_00002.txt"));
-        QVERIFY(!writeManifest({record(shortMap, MapRecord::Kind::Random, 10, 0, 1)},
+        QVERIFY(!writeManifest({record(shortMap, randomFamily(), 10, std::nullopt, 1)},
                                folder.filePath(QStringLiteral("A_"))));
-        QVERIFY(!writeManifest({record(longMap, MapRecord::Kind::Fractal, 10, 0.5, 2)},
+        QVERIFY(!writeManifest({record(longMap, fractalFamily(), 10, 0.5, 2)},
                                folder.filePath(QStringLiteral("A_B,C_"))));
 
         ManifestLookup lookup;
@@ -60,7 +63,7 @@ private Q_SLOTS:
         // A map no manifest lists, and a map whose manifest changed since
         // it was read.
         QVERIFY(!lookup.find(folder.filePath(QStringLiteral("A_020_4x4_a1.txt"))));
-        QVERIFY(!writeManifest({record(shortMap, MapRecord::Kind::Random, 30, 0, 19)},
+        QVERIFY(!writeManifest({record(shortMap, randomFamily(), 30, std::nullopt, 19)},
                                folder.filePath(QStringLiteral("A_"))));
         QCOMPARE(lookup.find(shortMap)->replicate, QStringLiteral("19"));
     }

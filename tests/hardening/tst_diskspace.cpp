@@ -92,7 +92,7 @@ private Q_SLOTS:
                                               progress)
                     .ok());
         QCOMPARE(names.size(), 18);
-        QCOMPARE(DiskSpace::randomBatchFiles(batch), qint64(names.size()) + 3);
+        QCOMPARE(batch.diskEstimate(4096).files, qint64(names.size()) + 3);
 
         // With one-byte blocks the estimate is the maps, the batch list
         // (one line per map) and a modest allowance for the run's other
@@ -101,7 +101,7 @@ private Q_SLOTS:
         for (const QString &name : names)
             listBytes += name.size() + 5 + 1;
         const double maps = double(bytesIn(names));
-        const double estimate = DiskSpace::randomBatchBytes(batch, 1);
+        const double estimate = batch.diskEstimate(1).bytes;
         const double records = estimate - maps - listBytes;
         QVERIFY2(records >= -tolerance * maps &&
                      records <= names.size() * recordAllowancePerMap + tolerance * maps,
@@ -113,7 +113,7 @@ private Q_SLOTS:
         // 303 maps of 10 bytes take 303 blocks on disk, not 3 KB.
         const RandomBatchRequest batch =
             randomRequest({0, 100, 1}, 2, 3, 0, 1, QStringLiteral("/x"));
-        const double bytes = DiskSpace::randomBatchBytes(batch, 4096);
+        const double bytes = batch.diskEstimate(4096).bytes;
         QVERIFY(bytes >= 303 * 4096.0);
         QVERIFY(bytes <= 303 * (4096.0 + recordAllowancePerMap) + 2 * 4096.0);
     }
@@ -124,13 +124,13 @@ private Q_SLOTS:
         // cells and a line feed: about 2 x 10^22 bytes.
         const RandomBatchRequest batch =
             randomRequest({1, 100, 1}, 9999999, 999999, 0, 1, QStringLiteral("/x"));
-        const double bytes = DiskSpace::randomBatchBytes(batch, 4096);
+        const double bytes = batch.diskEstimate(4096).bytes;
         const double maps = 100.0 * 999999.0;
         const double mapBytes = 9999999.0 * (9999999.0 * 2.0 + 1.0);
         QVERIFY(bytes >= maps * mapBytes);
         QVERIFY(bytes < maps * mapBytes * 1.0001);
         QCOMPARE(DiskSpace::humanSize(bytes), QStringLiteral("16.9 ZiB"));
-        QCOMPARE(DiskSpace::randomBatchFiles(batch), qint64(99999900) + 3);
+        QCOMPARE(batch.diskEstimate(4096).files, qint64(99999900) + 3);
     }
 
     void fractalBoundHoldsWhatARunWrites()
@@ -150,8 +150,8 @@ private Q_SLOTS:
                                                progress)
                     .ok());
         QVERIFY(!names.isEmpty());
-        QVERIFY(DiskSpace::fractalBatchFiles(batch) >= names.size());
-        QVERIFY(DiskSpace::fractalBatchBytes(batch, 1) >= double(bytesIn(names)));
+        QVERIFY(batch.diskEstimate(4096).files >= names.size());
+        QVERIFY(batch.diskEstimate(1).bytes >= double(bytesIn(names)));
 
         // However many replicates are asked for, a surface gives at most
         // one map per threshold.
@@ -159,7 +159,7 @@ private Q_SLOTS:
         many.hurst = {0.1, 1.0, 0.01};
         many.covers = {0, 100, 1};
         many.replicates = 999999;
-        QCOMPARE(DiskSpace::fractalBatchFiles(many), qint64(91) * 200 * 80 + 3);
+        QCOMPARE(many.diskEstimate(4096).files, qint64(91) * 200 * 80 + 3);
     }
 
     void humanSizes_data()

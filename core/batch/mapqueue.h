@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/batch/batchjob.h"
 #include "core/batch/batchresult.h"
 #include "core/batch/maprecord.h"
+#include "core/batch/mapsource.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,8 +27,10 @@ struct QueuedMap {
     std::vector<qint32> cells;
 };
 
-// Runs a batch on a thread of its own and keeps the maps it makes in a short
-// queue, for a reader that takes them one at a time, at its own pace. The
+// The one way a batch runs in memory, for every front end that keeps maps
+// rather than files (Python, R without a folder): on a thread of its own,
+// with the maps it makes in a short queue, for a reader that takes them one
+// at a time, at its own pace. The
 // maker waits while the queue is full, so a batch of thousands of large maps
 // never holds more than a few of them; the reader waits with a time limit, so
 // that it can look after other things (a Python interpreter's signals)
@@ -67,8 +69,14 @@ public:
     const BatchResult &result() const { return m_result; }
     std::exception_ptr failure() const { return m_failure; }
     // Once next() gave End after a whole batch: the covers or cells that got
-    // fewer maps than asked, in the source's words.
-    const QStringList &shortfalls() const { return m_shortfalls; }
+    // fewer maps than asked, in the source's words, and how each cell of a
+    // batch with targets fared.
+    const QList<Phrase> &shortfalls() const { return m_shortfalls; }
+    const QStringList &acceptance() const { return m_acceptance; }
+    // Once next() gave End: for a batch with targets, the records of its
+    // maps in the order they were taken, with what they say of their cells
+    // (MapSource::settleRecords), which only the end of a cell tells.
+    const QList<MapRecord> &settledRecords() const { return m_settled; }
 
 private:
     void add(MapRecord record, std::vector<qint32> cells);
@@ -91,6 +99,9 @@ private:
     // The maps made, a count a cell, for the shortfalls; written by the
     // batch's thread only.
     MapTally m_made;
-    QStringList m_shortfalls;
+    QList<Phrase> m_shortfalls;
+    QStringList m_acceptance;
+    // The records of a batch with targets, kept to be settled.
+    QList<MapRecord> m_settled;
     std::thread m_thread;
 };

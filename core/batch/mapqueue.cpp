@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "python/mapqueue.h"
+#include "core/batch/mapqueue.h"
 
 #include "core/batch/batchprogress.h"
 #include "core/batch/mappublisher.h"
@@ -42,9 +42,13 @@ void MapQueue::run(const QString &nameStem)
     FlagProgress progress(m_canceled);
     BatchResult result;
     std::exception_ptr failure;
+    const bool settles = m_source->output().selects();
+    QList<MapRecord> kept;
     try {
-        MapPublisher publisher([this](MapRecord record, std::vector<qint32> cells) {
+        MapPublisher publisher([this, settles, &kept](MapRecord record, std::vector<qint32> cells) {
             m_made.add(record);
+            if (settles)
+                kept.append(record);
             add(std::move(record), std::move(cells));
         });
         result = m_source->makeMaps(nameStem, publisher, progress);
@@ -53,15 +57,22 @@ void MapQueue::run(const QString &nameStem)
         // memory; the reader hears of it instead of the process ending.
         failure = std::current_exception();
     }
-    QStringList shortfalls;
+    QList<Phrase> shortfalls;
+    QStringList acceptance;
     if (!failure && result.status == BatchResult::Status::Completed)
         shortfalls = m_source->shortfalls(m_made);
+    if (!failure) {
+        acceptance = m_source->acceptance();
+        m_source->settleRecords(kept);
+    }
     // The source's threads and storage go with the batch, not with the
     // reader, who may keep the queue for a long time after its end.
     m_source.reset();
     m_made = {};
     const std::lock_guard lock(m_mutex);
     m_shortfalls = std::move(shortfalls);
+    m_acceptance = std::move(acceptance);
+    m_settled = std::move(kept);
     m_result = std::move(result);
     m_failure = failure;
     m_done = true;

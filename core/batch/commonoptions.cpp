@@ -1,0 +1,181 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/commonoptions.h"
+
+namespace commonoptions {
+
+std::vector<BatchOption> outputHead(const char *shareNote)
+{
+    return {
+        {.key = "prefix",
+         .type = Type::Text,
+         .scope = Scope::Maps,
+         .valueName = "TEXT",
+         .help = "File name prefix.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.prefix; },
+         .manifestColumn = "file",
+         .config = ConfigSource::Prefix},
+        {.key = "post_string",
+         .type = Type::Text,
+         .scope = Scope::Files,
+         .valueName = "TEXT",
+         .help = "Text appended to every batch list line.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.postString; },
+         .config = ConfigSource::PostString},
+        {.key = "cover_value",
+         .type = Type::Whole,
+         .scope = Scope::Maps,
+         .valueName = "N",
+         .help = "Code written for habitat cells.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.coverValue; },
+         .limits = OptionLimits::of(BatchOutput::coverValueLimits),
+         .manifestColumn = "cover_value",
+         .config = ConfigSource::CoverValue},
+        {.key = "matrix_value",
+         .type = Type::Whole,
+         .scope = Scope::Maps,
+         .valueName = "N",
+         .help = "Code written for matrix cells.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.matrixValue; },
+         .limits = OptionLimits::of(BatchOutput::matrixValueLimits),
+         .manifestColumn = "matrix_value",
+         .config = ConfigSource::MatrixValue},
+        {.key = "format",
+         .type = Type::Choice,
+         .scope = Scope::Maps,
+         .valueName = "FORMAT",
+         .help = "File format of the maps: plain (.txt), asc (ESRI ASCII grid, .asc) or tif "
+                 "(GeoTIFF, .tif), both for GIS tools.",
+         .field = [](FamilyRequest &r) -> OptionField { return choiceField(&r.output.format); },
+         .manifestColumn = "file",
+         .choices = formatWords()},
+        {.key = "overwrite",
+         .type = Type::Flag,
+         .scope = Scope::Files,
+         .valueName = nullptr,
+         .help = "Replace the files of an earlier run with the same prefix in the folder; "
+                 "without it such a run is refused.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.overwrite; },
+         .role = OptionRole::Run},
+        {.key = "no_sync",
+         .type = Type::Flag,
+         .scope = Scope::Files,
+         .valueName = nullptr,
+         .help = "Name maps without waiting for the disk to hold them: faster on a busy disk, "
+                 "but a crash can then leave a name on a partial map. For scratch runs on a RAM "
+                 "disk.",
+         .field = [](FamilyRequest &r) -> OptionField { return NegatedField{&r.output.sync}; },
+         .role = OptionRole::Run},
+        {.key = "shard",
+         .type = Type::Share,
+         .scope = Scope::Maps,
+         .valueName = "K/N",
+         .help = "Makes only the K-th of N shares of the batch, to run it as N tasks (a job "
+                 "array, GNU parallel): each share makes exactly the maps, names and manifest "
+                 "rows the whole batch makes for its part, and `merge` gathers the shares' "
+                 "folders into the whole run. Shares are balanced by work; every generator, "
+                 "cut and option splits exactly.",
+         .helpTail = shareNote,
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.shard; },
+         .manifestColumn = "file",
+         .role = OptionRole::Run},
+        {.key = "resume",
+         .type = Type::Flag,
+         .scope = Scope::Files,
+         .valueName = nullptr,
+         .help = "Finishes a run of the same request that stopped (killed, a full disk) in the "
+                 "folder: every map is made again, one already there is kept when it holds the "
+                 "same bytes, only the missing ones are written, and the folder ends as after a "
+                 "run that never stopped. A folder that holds another request's run is refused.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.resume; },
+         .role = OptionRole::Run},
+    };
+}
+
+BatchOption generatorRow(OptionField (*field)(FamilyRequest &request))
+{
+    return {.key = "generator",
+            .type = Type::Choice,
+            .scope = Scope::Maps,
+            .valueName = "NAME",
+            .help = "Where the randomness comes from: classic (the 15-bit generator every "
+                    "earlier batch used) or philox (independent replicates; see the README).",
+            .field = field,
+            .manifestColumn = "generator",
+            .choices = generatorWords()};
+}
+
+std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote)
+{
+    return {
+        {.key = "nodata",
+         .type = Type::Whole,
+         .scope = Scope::Files,
+         .valueName = "N",
+         .help = "NODATA value of asc and tif maps, neither code (by default -9999 for asc, for "
+                 "tif -9999 or the largest value of the cell type that is not a code).",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.noData; }},
+        {.key = "cell_size",
+         .type = Type::Number,
+         .scope = Scope::Maps,
+         .valueName = "S",
+         .help = "Side of a cell in map units, for asc and tif maps and the metrics' areas.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.georeference.cellSize; },
+         .manifestColumn = "area_mn",
+         .pilot = true},
+        {.key = "origin",
+         .type = Type::Point,
+         .scope = Scope::Place,
+         .valueName = "X,Y",
+         .help = "Lower-left corner of asc and tif maps.",
+         .field = [](FamilyRequest &r) -> OptionField {
+             return PointField{&r.output.georeference.originX, &r.output.georeference.originY};
+         }},
+        {.key = "crs",
+         .type = Type::Text,
+         .scope = Scope::Place,
+         .valueName = "CRS",
+         .help = "Coordinate reference system of tif maps, as GDAL takes it (for example "
+                 "EPSG:3035).",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.georeference.crs; }},
+        {.key = "metrics",
+         .type = Type::Flag,
+         .scope = Scope::Maps,
+         .valueName = nullptr,
+         .help = "Adds each map's landscape metrics to the manifest: habitat cells, NP, LPI, "
+                 "AREA_MN, AREA_AM, ED and GYRATE_AM.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.metrics; },
+         .manifestColumn = "np"},
+        {.key = "neighbours",
+         .type = Type::Whole,
+         .scope = Scope::Maps,
+         .valueName = "N",
+         .help = "Cells that join into one patch for the metrics: 8 (sides and corners) or 4 "
+                 "(sides).",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.neighbours; },
+         .manifestColumn = "np",
+         .pilot = true},
+        {.key = "target",
+         .type = Type::TargetList,
+         .scope = Scope::Maps,
+         .valueName = "METRIC=MIN:MAX",
+         .help = "Keeps only maps whose metric lies in MIN..MAX (inclusive; either may be "
+                 "empty); METRIC is np, lpi, area_mn, area_am, ed or gyrate_am. Give it once "
+                 "per metric. Maps are drawn in order and measured in memory; rejected maps are "
+                 "never written.",
+         .helpTail = targetNote,
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.targets; },
+         .manifestColumn = "draw"},
+        {.key = "max_draws",
+         .type = Type::Whole,
+         .scope = Scope::Maps,
+         .valueName = "N",
+         .help = "With {target}: maps drawn at most for each cell of the batch before it is "
+                 "given up as short.",
+         .helpTail = drawNote,
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.maxDraws; },
+         .limits = OptionLimits::of(BatchOutput::maxDrawLimits),
+         .manifestColumn = "draw"},
+    };
+}
+
+} // namespace commonoptions

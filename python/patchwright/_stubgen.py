@@ -1,0 +1,126 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+"""Writes the package's stub, __init__.pyi, from the batch description the
+compiled module reads: every family's batch function with its keywords, as
+the package defines them. The build runs it once the module is built:
+
+    python3 -m patchwright._stubgen OUT.pyi
+"""
+
+import sys
+
+from . import _patchwright
+
+# What each type of option takes, in the stub's words.
+_TYPES = {
+    "flag": "bool",
+    "whole": "SupportsIndex",
+    "number": "SupportsFloat",
+    "text": "str",
+    "choice": "str",
+    "sweep": "Sweep",
+    "point": "tuple[SupportsFloat, SupportsFloat]",
+    "targets": "Targets",
+    "share": "Optional[tuple[SupportsIndex, SupportsIndex]]",
+}
+
+_HEAD = """# SPDX-License-Identifier: GPL-3.0-or-later
+from os import PathLike
+from types import TracebackType
+from typing import Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, Union
+
+import numpy
+import numpy.typing
+
+__all__ = [
+__ALL__]
+
+__version__: str
+
+# A manifest row: whole numbers as int, other numbers as float, words as
+# str, empty fields as None.
+Record = dict[str, Union[int, float, str, None]]
+Map = numpy.ndarray[tuple[int, int], numpy.dtype[numpy.int32]]
+Surface = numpy.ndarray[tuple[int, int], numpy.dtype[numpy.float64]]
+
+# A range, a list of values, or one value.
+Sweep = Union[range, Sequence[SupportsFloat], SupportsFloat]
+# {metric: (min, max)}, None for an open side.
+Targets = dict[str, tuple[Optional[SupportsFloat], Optional[SupportsFloat]]]
+
+class ArgumentTypeError(TypeError, ValueError): ...
+class ShortfallWarning(UserWarning): ...
+
+class Batch(Iterator[tuple[Record, Map]]):
+    def __iter__(self) -> Batch: ...
+    def __next__(self) -> tuple[Record, Map]: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> Batch: ...
+    def __exit__(
+        self,
+        exc_type: Optional[type[BaseException]],
+        exc: Optional[BaseException],
+        traceback: Optional[TracebackType],
+    ) -> bool: ...
+
+"""
+
+_TAIL = """def families() -> list[dict[str, str]]: ...
+def surface(
+    family: str,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def fbm_surface(
+    size: SupportsIndex,
+    h: SupportsFloat,
+    seed: SupportsIndex,
+    *,
+    generator: Optional[str] = None,
+) -> Surface: ...
+def gaussian_surface(
+    size: SupportsIndex,
+    model: str,
+    range: SupportsFloat,
+    seed: SupportsIndex,
+    *,
+    nu: Optional[SupportsFloat] = None,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+) -> Surface: ...
+def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
+def metrics(
+    array: numpy.typing.ArrayLike,
+    cell_size: Optional[SupportsFloat] = None,
+    neighbours: Optional[SupportsIndex] = None,
+    *,
+    habitat: Optional[SupportsIndex] = None,
+) -> dict[str, Union[int, float, None]]: ...
+"""
+
+
+def stub():
+    """The stub's text."""
+    families = [f["word"] for f in _patchwright.families()]
+    names = sorted(
+        ["ArgumentTypeError", "Batch", "families", "fbm_surface", "gaussian_surface", "metrics",
+         "read_map", "ShortfallWarning", "surface"] + [word + "_batch" for word in families],
+        key=str.lower,
+    )
+    lines = [_HEAD.replace("__ALL__", "".join(f'    "{name}",\n' for name in names))]
+    lines.append("# The keywords, their defaults and their words are the batch description's\n"
+                 "# (patchwright.random_batch.__signature__ shows them); the build writes\n"
+                 "# these from it.\n")
+    for word in families:
+        lines.append(f"def {word}_batch(\n    *,\n")
+        for option in _patchwright.options(word):
+            lines.append(f"    {option['key']}: {_TYPES[option['type']]} = ...,\n")
+        lines.append(") -> Batch: ...\n")
+    lines.append(_TAIL)
+    return "".join(lines)
+
+
+if __name__ == "__main__":
+    with open(sys.argv[1], "w", encoding="utf-8") as file:
+        file.write(stub())

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "random/randombatchrequest.h"
+
+#include "core/batch/diskspace.h"
+#include "core/batch/requestchecks.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("RandomBatchRequest", text);
+}
+
+// cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
+int nameTail(const RandomBatchRequest &request)
+{
+    return 3 + 1 + 2 * DiskSpace::decimalLength(request.size) + 1 + 2 +
+           DiskSpace::decimalLength(request.replicates) + 4;
+}
+
+} // namespace
+
+std::optional<Phrase> RandomBatchRequest::refusal() const
+{
+    // Classic replicates continue one running sequence, so a map rejected
+    // would change every map after it: only independent draws can be chosen.
+    const auto dependentDraws = [this]() -> std::optional<Phrase> {
+        if (output.selects() && generator != Generator::Philox)
+            return Phrase::marked(tr("{target} needs independent draws: add {generator philox}"));
+        return std::nullopt;
+    };
+    return firstRefusal(
+        [this] { return sweepRefusal(*this); },
+        [this] { return outside("the number of replicates", replicates, replicateLimits); },
+        [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
+        [this] { return output.refusal(); });
+}
+
+qint64 RandomBatchRequest::mapCount() const
+{
+    return std::max<qint64>(0, covers.count() * replicates);
+}
+
+DiskEstimate RandomBatchRequest::diskEstimate(qint64 blockSize) const
+{
+    // A random map of cover c has, on average, c per cent of its cells
+    // written as the cover code, so the estimate follows the covers. Each
+    // file is rounded up to whole blocks, which dominates for tiny maps.
+    DiskEstimate estimate;
+    const double share = DiskSpace::shareOf(*this);
+    const double maps = std::ceil(double(mapCount()) * share);
+    estimate.files = qint64(maps) + DiskSpace::recordFiles(output);
+    estimate.recordBytes = DiskSpace::recordBytes(output, maps, nameTail(*this));
+    if (size < 1 || replicates < 1)
+        return estimate;
+    double bytes = 0;
+    double all = 0;
+    for (const int cover : covers.values()) {
+        const double fraction = std::clamp(cover / 100.0, 0.0, 1.0);
+        bytes += replicates *
+                 DiskSpace::roundUpToBlocks(DiskSpace::mapBytes(output, size, fraction), blockSize);
+        all += replicates;
+    }
+    estimate.bytes = bytes * share + DiskSpace::runRecordBytes(output, std::ceil(all * share),
+                                                               nameTail(*this), blockSize);
+    return estimate;
+}
+
+void RandomBatchRequest::makePilot(int samples)
+{
+    generator = Generator::Philox;
+    replicates = samples;
+}

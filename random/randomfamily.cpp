@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "random/randomfamily.h"
+
+#include "core/batch/commonoptions.h"
+#include "random/randombatchrequest.h"
+#include "random/randommapgenerator.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("RandomFamily", text);
+}
+
+// cover "%03i", "_", size, "x", size, "_a", replicate (from 1), extension.
+class RandomNames final : public NameScheme {
+public:
+    QString tail(const NamePlace &place) const override
+    {
+        const QString side = QString::number(place.size);
+        return QString::asprintf("%03i", place.cover) + QLatin1Char('_') + side + QLatin1Char('x') +
+               side + QStringLiteral("_a") + QString::number(place.replicate) +
+               mapFormatExtension(place.format);
+    }
+
+protected:
+    std::optional<NamePlace> parse(QStringView tail) const override
+    {
+        NamePlace place;
+        const qsizetype dot = tail.lastIndexOf(QLatin1Char('.'));
+        const auto format = dot < 0 ? std::nullopt : mapFormatOfExtension(tail.mid(dot));
+        const qsizetype cross = tail.indexOf(QLatin1Char('x'));
+        const qsizetype replicate = tail.indexOf(QStringLiteral("_a"));
+        if (!format || tail.size() < 4 || tail.at(3) != QLatin1Char('_') || cross < 0 ||
+            replicate < cross || replicate > dot)
+            return std::nullopt;
+        bool ok[3] = {};
+        place.format = *format;
+        place.cover = tail.first(3).toInt(&ok[0]);
+        place.size = tail.sliced(4, cross - 4).toInt(&ok[1]);
+        place.replicate = tail.sliced(replicate + 2, dot - replicate - 2).toLongLong(&ok[2]);
+        if (!ok[0] || !ok[1] || !ok[2])
+            return std::nullopt;
+        return place;
+    }
+};
+
+class RandomFamily final : public MapFamily {
+public:
+    const char *word() const override { return "random"; }
+    QString summary() const override
+    {
+        return tr("random maps: each cell is habitat with the cover as probability");
+    }
+    QString title() const override { return tr("Random landscapes"); }
+    QString description() const override
+    {
+        return tr("Writes a batch of random maps: for every cover FIRST, FIRST+STEP, ... up to "
+                  "LAST,\n"
+                  "REPLICATES maps in which each cell is habitat with the cover as probability.\n"
+                  "The same seed and values give byte-identical files. Files are named\n"
+                  "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (.asc, .tif);\n"
+                  "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
+                  "manifest.csv are written beside them.");
+    }
+    QString examples() const override
+    {
+        return QStringLiteral(
+            "  %1 random --out maps --cover 10:90:10 --size 200 --replicates 5\n"
+            "  %1 random --out maps-philox --cover 10,25,50 --generator philox --metrics\n"
+            "  %1 random --out gis --cover 30 --format tif --crs EPSG:3035 "
+            "--origin 4321000,3210000 --cell-size 25\n");
+    }
+    QString defaultPrefix() const override { return QStringLiteral("RND_"); }
+    int configLine() const override { return 0; }
+
+    std::span<const BatchOption> options() const override
+    {
+        static const BatchOption own[] = {
+            {.key = "seed",
+             .type = OptionType::Whole,
+             .scope = OptionScope::Maps,
+             .valueName = "N",
+             .help = "Seed of the batch.",
+             .field = [](FamilyRequest &r) -> OptionField {
+                 return &static_cast<RandomBatchRequest &>(r).seed;
+             },
+             .limits = OptionLimits::of(RandomBatchRequest::seedLimits),
+             .manifestColumn = "seed",
+             .pilot = true},
+        };
+        static const std::vector<BatchOption> rows = commonoptions::rows<RandomBatchRequest>(own);
+        return rows;
+    }
+    std::unique_ptr<FamilyRequest> newRequest() const override
+    {
+        auto request = std::make_unique<RandomBatchRequest>();
+        request->output.prefix = defaultPrefix();
+        return request;
+    }
+    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
+    {
+        return std::make_unique<RandomMapGenerator>(
+            static_cast<const RandomBatchRequest &>(request));
+    }
+    const NameScheme &names() const override
+    {
+        static const RandomNames names;
+        return names;
+    }
+};
+
+} // namespace
+
+const MapFamily &randomFamily()
+{
+    static const RandomFamily family;
+    return family;
+}
+
+const MapFamily &RandomBatchRequest::family() const
+{
+    return randomFamily();
+}
