@@ -4,12 +4,9 @@
 #include "core/files/runtimemodule.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
-
-#include <dlfcn.h>
 
 #include <cmath>
 
@@ -22,21 +19,14 @@ struct Loaded {
     QString failure;
 };
 
-// The folder of the program or shared library this code is part of: the
-// command line, the application, a test or the Python module.
-QString folderOfThisBinary()
-{
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void *>(&gdalBackend), &info) == 0 || !info.dli_fname)
-        return {};
-    return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath();
-}
-
 Loaded load()
 {
+    // The program or library this code is part of: the command line, the
+    // application, a test, the Python module or the R package.
     const QStringList candidates = moduleCandidates(
-        folderOfThisBinary(), QStringLiteral(PW_GDAL_MODULE_NAME),
-        QStringLiteral(PW_GDAL_MODULE_INSTALLED), QStringLiteral(PW_GDAL_MODULE_BUILD_PATH));
+        folderOfBinaryHolding(reinterpret_cast<const void *>(&gdalBackend)),
+        QStringLiteral(PW_GDAL_MODULE_NAME), QStringLiteral(PW_GDAL_MODULE_INSTALLED),
+        QStringLiteral(PW_GDAL_MODULE_BUILD_PATH), QStringLiteral(PW_GDAL_MODULE_BUILD_TREE));
     QStringList reasons;
     GdalBackend *backend = nullptr;
     using Entry = GdalBackend *(*)();
