@@ -21,7 +21,7 @@
 #include <memory>
 #include <optional>
 
-class QLockFile;
+class FileLock;
 
 // What makes the maps of one kind of batch. The random and the fractal
 // generators implement it; the batch job around them does everything that is
@@ -211,7 +211,7 @@ private:
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
     std::optional<std::optional<BatchRefusal>> m_prepared;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<FileLock> m_lock;
     // File names (without folder) of the earlier run's maps found by
     // prepare().
     QStringList m_earlierMaps;

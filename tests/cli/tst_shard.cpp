@@ -277,15 +277,26 @@ private Q_SLOTS:
         }
     }
 
-    // A run stopped by a full disk lists what it made; resumed where there
-    // is room, it ends as the run that had room from the start.
+    // A run stopped by a full disk lists what it made and records its
+    // request, so that a request that differs even where only the metrics
+    // see it is refused before anything is made; resumed where there is
+    // room, it ends as the run that had room from the start.
+    void fullDiskRunResumesToTheUninterruptedRun_data()
+    {
+        QTest::addColumn<QStringList>("split");
+        QTest::newRow("whole") << QStringList();
+        QTest::newRow("share") << QStringList{"--shard", "1/1"};
+    }
+
     void fullDiskRunResumesToTheUninterruptedRun()
     {
+        QFETCH(QStringList, split);
         QTemporaryDir dir;
         // Maps of higher covers are larger: the limit stops the run halfway.
         const QStringList batch =
             words("fractal --hurst 0.5 --cover 10:90:20 --replicates 2 --size 32 --cut exact "
-                  "--cover-value 1000 --metrics --shard 1/1");
+                  "--cover-value 1000 --metrics") +
+            split;
         const QString whole = dir.filePath(QStringLiteral("whole"));
         QCOMPARE(runInto(batch, whole).exitCode, 0);
         const QString folder = dir.filePath(QStringLiteral("full"));
@@ -296,6 +307,15 @@ private Q_SLOTS:
                  qPrintable(stopped.err));
         QVERIFY(!filesIn(folder).filter(QStringLiteral("_00001.txt")).isEmpty());
         QVERIFY(readAll(folder + QStringLiteral("/FBM_shard.json")).contains("\"stopped\""));
+        for (const auto &[more, recorded] :
+             {std::pair{QStringList{"--neighbours", "4"}, "--neighbours 8"},
+              std::pair{QStringList{"--cell-size", "2"}, "--cell-size 1"}}) {
+            const QMap<QString, QByteArray> before = contentOf(folder);
+            const CliRun other = runInto(batch, folder, more + QStringList{"--resume"});
+            QVERIFY2(other.exitCode == 2 && other.err.contains(QLatin1String(recorded)),
+                     qPrintable(other.err));
+            QVERIFY(contentOf(folder) == before);
+        }
         const CliRun resumed = runInto(batch, folder, {QStringLiteral("--resume")});
         QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
         const QString difference = runDifference(whole, folder);
