@@ -110,10 +110,12 @@ bool rewrittenColumn(const QByteArray &name)
 
 BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
                                  BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming,
-                                 std::optional<MapPublisher::Resumption> resumption)
+                                 std::optional<MapPublisher::Resumption> resumption,
+                                 QHash<QString, Fingerprint> *fingerprints)
 {
     MapPublisher publisher(written, output().sync);
     publisher.setBeforeNaming(std::move(beforeNaming));
+    publisher.recordFingerprints(fingerprints);
     if (resumption)
         publisher.resumeFrom(std::move(*resumption));
     publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {
@@ -539,7 +541,8 @@ FileResult BatchJob::checkKeptRow(const MapRecord &record) const
     return std::nullopt;
 }
 
-FileResult BatchJob::writeShareRecord(const BatchReport &report) const
+FileResult BatchJob::writeShareRecord(const BatchReport &report,
+                                      const QHash<QString, Fingerprint> &fingerprints) const
 {
     const BatchOutput &output = m_source->output();
     ShareRecord record;
@@ -564,8 +567,13 @@ FileResult BatchJob::writeShareRecord(const BatchReport &report) const
         return std::nullopt;
     }
     record.maps.reserve(std::size_t(report.maps.size()));
-    for (const MapRecord &map : report.maps)
-        record.maps.push_back({map.position, QFileInfo(map.fileName).fileName(), map.surfaceFile});
+    const ManifestColumns columns = m_source->manifestColumns();
+    for (const MapRecord &map : report.maps) {
+        const QString file = QFileInfo(map.fileName).fileName();
+        record.maps.push_back({map.position, file, map.surfaceFile, fingerprints.value(file),
+                               fingerprints.value(map.surfaceFile),
+                               fingerprintOf(manifestRow(map, columns).chopped(1))});
+    }
     return ::writeShareRecord(shardRecordName(nameStem()), record,
                               output.sync ? OnDisk::Wait : OnDisk::DontWait);
 }
@@ -681,9 +689,12 @@ BatchReport BatchJob::run(BatchProgress &progress)
         }
     }
     removeLeftovers();
+    // What a share's files hold is recorded for `merge` to check.
+    QHash<QString, Fingerprint> fingerprints;
     report.result =
         m_source->writeMaps(stem, report.maps, progress, journalNames,
-                            output.resume ? std::optional(resumption(touched)) : std::nullopt);
+                            output.resume ? std::optional(resumption(touched)) : std::nullopt,
+                            output.shard ? &fingerprints : nullptr);
     // The room set aside goes to the list and the manifest; the names stay
     // until both are written.
     journal.resize(journal.pos());
@@ -703,7 +714,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
-    report.shardRecordError = writeShareRecord(report);
+    report.shardRecordError = writeShareRecord(report, fingerprints);
     // Once the batch list names the run's maps, it is the record of the
     // run; the journal stays only for a run that could not write it.
     journal.close();

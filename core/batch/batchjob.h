@@ -61,10 +61,12 @@ public:
     virtual bool writesFile(const QString &fileName) const = 0;
 
     // Makes the maps as files, appending each to `written` once it has its
-    // name; `beforeNaming` sees every file just before it is named.
+    // name; `beforeNaming` sees every file just before it is named, and
+    // `fingerprints`, when given, gets each file's (see MapPublisher).
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {},
-                          std::optional<MapPublisher::Resumption> resumption = {});
+                          std::optional<MapPublisher::Resumption> resumption = {},
+                          QHash<QString, Fingerprint> *fingerprints = nullptr);
     // The maps the request asks for, for progress displays; a run can make
     // fewer.
     virtual qint64 plannedMaps() const { return 0; }
@@ -206,7 +208,8 @@ private:
     // What a resumed run checks of each file and map it keeps.
     MapPublisher::Resumption resumption(std::atomic<bool> &touched) const;
     FileResult checkKeptRow(const MapRecord &record) const;
-    FileResult writeShareRecord(const BatchReport &report) const;
+    FileResult writeShareRecord(const BatchReport &report,
+                                const QHash<QString, Fingerprint> &fingerprints) const;
 
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
