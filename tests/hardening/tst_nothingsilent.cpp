@@ -258,6 +258,8 @@ private Q_SLOTS:
         QTest::newRow("too large") << QByteArray("R_\n\nF_\n\n99999999999\n0\n") << "habitat code";
         QTest::newRow("empty") << QByteArray() << "habitat code";
         QTest::newRow("dangling link") << QByteArray("->") << "config.txt";
+        QTest::newRow("NUL in a text")
+            << QByteArray("R_\nx\0y\nF_\n\n1\n0\n", 14) << "line 2 holds a NUL";
     }
 
     void configValuesNotSuppliedAreNamed()

@@ -78,6 +78,12 @@ echo "Depends: $depends"
 for library in libqt6core6 libqt6widgets6 libgdal; do
   [[ $depends == *"$library"* ]] || fail "the package does not depend on $library"
 done
+for family in random fractal Gaussian; do
+  dpkg-deb -f "$deb" Description | grep -q "$family" || fail "the description does not name $family maps"
+done
+# The binaries go stripped, their symbols into a package of their own.
+dbgsym=$(echo "$work"/package/patchwright-dbgsym_"$version"_*.ddeb)
+[[ -f $dbgsym ]] || fail "no patchwright-dbgsym_${version}_*.ddeb in $work/package"
 
 installed=yes
 DEBIAN_FRONTEND=noninteractive "${apt[@]}" install --no-install-recommends "$deb" >/dev/null
@@ -104,6 +110,18 @@ grep -q "file=/usr/lib/.*patchwright/libpatchwright_render.so" "$work/render.log
 
 zcat /usr/share/man/man1/patchwright-cli.1.gz | grep -q -- 'hurst' ||
   fail "the manual page does not describe the fractal command's options"
+zcat /usr/share/man/man1/patchwright.1.gz | grep -q 'Gaussian field' ||
+  fail "the window has no manual page naming its batches"
+# Every document and picture the README links is where the link leads.
+for linked in $(grep -o '(docs/[^)#]*' /usr/share/doc/patchwright/README.md | cut -c2- | sort -u); do
+  [[ -f /usr/share/doc/patchwright/$linked ]] || fail "the README links $linked, which is not installed"
+done
+build_id=$(readelf -n /usr/bin/patchwright-cli | awk '/Build ID/ { print $3 }')
+if readelf -S /usr/bin/patchwright-cli | grep -q debug_info; then
+  fail "/usr/bin/patchwright-cli is not stripped"
+fi
+[[ $(dpkg-deb -c "$dbgsym") == *"/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug"* ]] ||
+  fail "the dbgsym package holds no symbols for /usr/bin/patchwright-cli (build id $build_id)"
 # shellcheck disable=SC2016
 bash -c 'source /usr/share/bash-completion/completions/patchwright-cli
   COMP_WORDS=(patchwright-cli fractal --hur); COMP_CWORD=2; _patchwright_cli
