@@ -207,7 +207,7 @@ QString linkInto(const QString &from, const QString &to)
     // reason for a full disk where QFile::copy and std::filesystem do not.
     QFile source;
     if (const FileResult error = openRegularFile(from, source))
-        return tr("cannot copy \"%1\": %2").arg(shown(from), error->message());
+        return tr("cannot copy \"%1\": %2").arg(shown(from), error->reason);
     QFile copy(to);
     if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return tr("cannot copy \"%1\" to \"%2\": %3")
