@@ -160,6 +160,7 @@ private Q_SLOTS:
             QStringLiteral("+init=%1:4326").arg(fifo),
             longlat + QStringLiteral("+nadgrids=%1").arg(fifo),
             longlat + QStringLiteral("+nadgrids=@%1").arg(fifo),
+            longlat + QStringLiteral("+geoidgrids=%1").arg(fifo),
             longlat + QStringLiteral("+towgs84=@%1").arg(fifo),
             QStringLiteral("+proj=tinshift +file=%1").arg(fifo),
             QStringLiteral("+proj=defmodel +model=%1").arg(fifo),
