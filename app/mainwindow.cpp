@@ -58,6 +58,11 @@ QString actionName(const MapFamily &family)
     return QStringLiteral("action") + word.left(1).toUpper() + word.mid(1);
 }
 
+bool isBatchList(const QString &path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("fbt"), Qt::CaseInsensitive) == 0;
+}
+
 QPixmap swatch(QRgb colour)
 {
     QPixmap pixmap(12, 12);
@@ -177,6 +182,8 @@ MainWindow::~MainWindow()
     // A read still running would post its map to a window that is gone.
     stopLoading();
     mapReaders.waitForDone();
+    *listsStop = true;
+    listReaders.waitForDone();
     delete ui;
 }
 
@@ -258,37 +265,68 @@ void MainWindow::on_actionOpen_triggered()
             .arg(mapNameFilters.join(QLatin1Char(' '))));
     if (!chosen.isEmpty())
         stored.setValue(openFolderKey, QFileInfo(chosen.first()).absolutePath());
-    fileNames = expandPaths(chosen);
-    addFiles(fileNames);
+    openInOrder(chosen, true);
 }
 
 void MainWindow::openPaths(const QStringList &paths)
 {
-    addFiles(expandPaths(paths));
+    openInOrder(paths, false);
 }
 
-QStringList MainWindow::expandPaths(const QStringList &paths)
+void MainWindow::openInOrder(const QStringList &paths, bool chosen)
 {
-    QStringList maps;
-    QStringList problems;
+    if (listsBeingRead == 0 && std::none_of(paths.begin(), paths.end(), isBatchList)) {
+        showExpansion(expandPaths(paths, {}), chosen);
+        return;
+    }
+    // One thread reads them in turn, so what was opened later is listed
+    // later, whichever took longer to read.
+    listReaders.setMaxThreadCount(1);
+    ++listsBeingRead;
+    listReaders.start([this, paths, chosen, stop = listsStop] {
+        const Expansion expansion = expandPaths(paths, [&stop] { return stop->load(); });
+        // The window waits for this read before it goes, so it is still
+        // there to post to.
+        if (!*stop)
+            QMetaObject::invokeMethod(
+                this,
+                [this, expansion, chosen] {
+                    --listsBeingRead;
+                    showExpansion(expansion, chosen);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::showExpansion(const Expansion &expansion, bool chosen)
+{
+    if (chosen)
+        fileNames = expansion.maps;
+    addFiles(expansion.maps);
+    if (!expansion.problems.isEmpty())
+        statusBar()->showMessage(
+            tr("Could not open %1").arg(expansion.problems.join(QStringLiteral("; "))));
+}
+
+MainWindow::Expansion MainWindow::expandPaths(const QStringList &paths, const ReadStop &stop)
+{
+    Expansion expansion;
     for (const QString &path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
             const QDir folder(path);
             for (const QString &name : folder.entryList(mapNameFilters, QDir::Files, QDir::Name))
-                maps << QDir::toNativeSeparators(folder.absoluteFilePath(name));
-        } else if (info.suffix().compare(QLatin1String("fbt"), Qt::CaseInsensitive) == 0) {
+                expansion.maps << QDir::toNativeSeparators(folder.absoluteFilePath(name));
+        } else if (isBatchList(path)) {
             QStringList named;
-            if (const FileResult error = readBatchList(path, named))
-                problems << error->message();
-            maps << named;
+            if (const FileResult error = readBatchList(path, named, stop))
+                expansion.problems << error->message();
+            expansion.maps << named;
         } else {
-            maps << path;
+            expansion.maps << path;
         }
     }
-    if (!problems.isEmpty())
-        statusBar()->showMessage(tr("Could not open %1").arg(problems.join(QStringLiteral("; "))));
-    return maps;
+    return expansion;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)

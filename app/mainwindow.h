@@ -4,6 +4,7 @@
 #include "app/manifestlookup.h"
 #include "core/batch/batchjob.h"
 #include "core/batch/mapfamily.h"
+#include "core/files/readstop.h"
 #include "core/grid/landscapegrid.h"
 #include "fractal/dialogfbm.h"
 #include "random/dialogrnd.h"
@@ -99,7 +100,19 @@ private:
     void showLoadedMap(quint64 load, const QString &path, LandscapeGrid &loaded,
                        const FileResult &error);
     void stopLoading();
-    QStringList expandPaths(const QStringList &paths);
+    // What opening some paths gives: the maps in the order to list them,
+    // and why some could not be read.
+    struct Expansion {
+        QStringList maps;
+        QStringList problems;
+    };
+    static Expansion expandPaths(const QStringList &paths, const ReadStop &stop);
+    // Lists what `paths` give: at once when no batch list is among them and
+    // none is being read, otherwise once they are read on a thread of their
+    // own, in the order they were opened. What File > Open chose (`chosen`)
+    // is also remembered as the files last opened.
+    void openInOrder(const QStringList &paths, bool chosen);
+    void showExpansion(const Expansion &expansion, bool chosen);
     void removeSelectedEntry();
 
     // Adds to the Create menu every family the form has no entry for.
@@ -156,4 +169,9 @@ private:
     QThreadPool mapReaders;
     quint64 loadCount = 0;
     std::shared_ptr<std::atomic<bool>> loadStop;
+    // Batch lists are read on a thread of their own too, one at a time, so
+    // that a list on a slow disk, or a long one, never holds the window.
+    QThreadPool listReaders;
+    int listsBeingRead = 0;
+    const std::shared_ptr<std::atomic<bool>> listsStop = std::make_shared<std::atomic<bool>>(false);
 };

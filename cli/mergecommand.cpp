@@ -14,9 +14,10 @@ int MergeCommand::run(const QStringList &arguments)
         "Gathers the folders of the shares of a batch run with --shard K/N into OUT: every map\n"
         "(hard-linked, so the share folders stay whole), one batch list naming them in OUT\n"
         "and one manifest in the order of the whole batch, as the batch run at once into OUT\n"
-        "would have written them. Refuses shares of different requests or releases, a missing,\n"
-        "repeated or unfinished share, and an OUT that exists and is not an empty folder; OUT\n"
-        "appears only when it is whole."));
+        "would have written them. Refuses (exit status 2) shares of different requests or\n"
+        "releases, a missing, repeated or unfinished share, a share whose maps, surfaces or\n"
+        "manifest rows are no longer those it wrote, and an OUT that exists and is not an empty\n"
+        "folder; OUT appears only when it is whole."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No summary."));
@@ -33,8 +34,14 @@ int MergeCommand::run(const QStringList &arguments)
     if (positional.size() < 2)
         return m_cli.usageError(QStringLiteral("merge needs OUT and at least one share folder"));
     const auto merged = mergeShards(positional.first(), positional.mid(1));
-    if (const auto *error = std::get_if<QString>(&merged))
-        return m_cli.runFailure(*error);
+    if (const auto *failure = std::get_if<MergeFailure>(&merged)) {
+        if (!failure->refused)
+            return m_cli.runFailure(failure->message);
+        // Shares that cannot be merged as given are a request that cannot
+        // run, whose status is 2 as for any other; the help would not help.
+        m_cli.printErr(QStringLiteral("%1: %2\n").arg(m_cli.program(), failure->message));
+        return CommandLine::UsageError;
+    }
     const MergeResult &result = std::get<MergeResult>(merged);
     if (!parser.isSet(quiet))
         m_cli.printOut(QStringLiteral("%1 maps of %2 shares merged; batch list %3\n")

@@ -3,13 +3,12 @@
 
 #include "core/files/runtimemodule.h"
 
-#include <QCoreApplication>
-
 RenderModule loadRenderModule()
 {
     const QStringList candidates = moduleCandidates(
-        QCoreApplication::applicationDirPath(), QStringLiteral(PW_RENDER_MODULE_NAME),
-        QStringLiteral(PW_RENDER_MODULE_INSTALLED), QStringLiteral(PW_RENDER_MODULE_BUILD_PATH));
+        folderOfBinaryHolding(reinterpret_cast<const void *>(&loadRenderModule)),
+        QStringLiteral(PW_RENDER_MODULE_NAME), QStringLiteral(PW_RENDER_MODULE_INSTALLED),
+        QStringLiteral(PW_RENDER_MODULE_BUILD_PATH), QStringLiteral(PW_RENDER_MODULE_BUILD_TREE));
     QStringList reasons;
     if (const QFunctionPointer entry = loadModuleSymbol(candidates, "patchwrightRender", reasons))
         return {reinterpret_cast<RenderModule::Entry>(entry), {}};

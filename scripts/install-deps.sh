@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
   libbenchmark-dev
   librandom123-dev
+  libxxhash-dev
   libfftw3-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev

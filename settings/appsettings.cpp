@@ -156,13 +156,6 @@ private:
     bool m_fail = false;
 };
 
-QString textFromLatin1(const QByteArray &bytes)
-{
-    // The setting ends at the first NUL, as a C string would.
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
-}
-
 } // namespace
 
 std::optional<QString> loadConfig(AppSettings &settings, const QString &fileName,
@@ -201,7 +194,14 @@ ConfigSupply readConfig(AppSettings &settings, QIODevice &device)
         // A line read after the stream failed repeats the last one read.
         const bool wasGood = stream.good();
         stream.readLine(line);
-        *text = textFromLatin1(line);
+        // A line that holds a NUL is not taken, also where it is repeated.
+        if (line.contains('\0')) {
+            if (wasGood)
+                supply.lineWithNul[index] = int(index) + 1;
+            ++index;
+            continue;
+        }
+        *text = QString::fromLatin1(line);
         supply.supplied[index++] = wasGood && !stream.failed();
     }
     for (qint32 *code : {&settings.coverValue, &settings.matrixValue}) {
@@ -290,6 +290,9 @@ std::optional<QString> configGaps(const ConfigSupply &supply, const AppSettings 
                  : QLatin1Char('"') + configText(settings, value) + QLatin1Char('"');
         gaps << QCoreApplication::translate("AppSettings", "%1 (%2 is used)")
                     .arg(configValueName(value), shown);
+        if (const int line = supply.lineWithNul[std::size_t(value)]; line > 0)
+            gaps.last() +=
+                QCoreApplication::translate("AppSettings", ": line %1 holds a NUL byte").arg(line);
     }
     if (gaps.isEmpty())
         return std::nullopt;

@@ -44,6 +44,10 @@ enum class ConfigValue {
 // holds no whole number where a code belongs, leaves the rest as they were.
 struct ConfigSupply {
     std::array<bool, 6> supplied{};
+    // A text whose line holds a NUL is no text a user typed (a file saved
+    // by a tool in UTF-16, or binary data): it is not taken, and its line
+    // (from 1) is kept here to be named; 0 for the others.
+    std::array<int, 6> lineWithNul{};
     bool has(ConfigValue value) const { return supplied[std::size_t(value)]; }
 };
 

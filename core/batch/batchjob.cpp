@@ -5,26 +5,23 @@
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/mapnames.h"
+#include "core/files/filelock.h"
 #include "core/files/outputpaths.h"
 #include "core/files/regularfile.h"
 #include "core/files/writefully.h"
 #include "core/version.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSet>
-#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +36,8 @@ QString tr(const char *text)
 }
 
 // QSaveFile writes beside its target under the target's name and a dot and
-// six characters; QLockFile clears a stale lock through its name and
-// ".rmlock". Both must fit the file system as well as the names themselves.
+// six characters, which must fit the file system as well as the names
+// themselves.
 constexpr qsizetype temporarySuffixLength = 7;
 
 // Names, with their folder, shown in a message: the first few, and how many
@@ -107,38 +104,6 @@ Journal readJournal(const QString &path)
 bool rewrittenColumn(const QByteArray &name)
 {
     return name == "version" || name == "cell_draws" || name == "cell_acceptance";
-}
-
-// A run killed between creating its lock file and writing its process into
-// it leaves an empty lock that no process holds: QLockFile holds a lock of
-// the system on the file for as long as its run lives, and a run creating
-// its own writes its process at once, so a lock that stays empty for a
-// moment with no holder is a killed run's.
-bool isKilledRunsEmptyLock(const QString &path)
-{
-    constexpr qint64 settleMs = 500;
-    const QFileInfo info(path);
-    if (!info.isFile() || info.isSymLink() || info.size() != 0)
-        return false;
-    const qint64 age = info.lastModified().msecsTo(QDateTime::currentDateTime());
-    if (age < settleMs)
-        QThread::msleep(std::clamp<qint64>(settleMs - age, 0, settleMs));
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat after = {};
-    const bool unheld = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &after) == 0 &&
-                        S_ISREG(after.st_mode) && after.st_size == 0;
-    ::close(fd);
-    return unheld;
-}
-
-// Why nothing can be created in `folder`, in the system's words.
-QString writeRefusalReason(const QString &folder)
-{
-    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    return tr("the system gave no reason");
 }
 
 } // namespace
@@ -287,39 +252,42 @@ std::optional<BatchRefusal> BatchJob::lock()
                             tr("\"%1\" is %2, not the lock file of a run, so no run holds it; "
                                "remove it, or choose another folder or prefix")
                                 .arg(shownName, *what)};
-    auto lock = std::make_unique<QLockFile>(name);
-    // A lock is stale only when its process is gone, however long a run
-    // takes; QLockFile checks the process id on this host.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0) && lock->error() == QLockFile::LockFailedError &&
-        isKilledRunsEmptyLock(name) && QFile::remove(name))
-        lock->tryLock(0);
-    if (lock->isLocked()) {
-        m_lock = std::move(lock);
+    // The kernel holds the lock for as long as this run lives: a killed
+    // run's lock is free at once, whatever process has its id by then.
+    auto taken = FileLock::take(name);
+    if (auto *lock = std::get_if<FileLock>(&taken)) {
+        m_lock = std::make_unique<FileLock>(std::move(*lock));
         return std::nullopt;
     }
-    if (lock->error() == QLockFile::LockFailedError) {
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        if (!lock->getLockInfo(&pid, &host, &application) || pid <= 0)
-            return BatchRefusal{BatchRefusal::Kind::Conflict,
-                                tr("\"%1\" is not the lock file of a run (it names no process), "
-                                   "so no run holds it; remove it, or choose another folder or "
-                                   "prefix")
-                                    .arg(shownName)};
+    const FileLock::Refusal &refusal = std::get<FileLock::Refusal>(taken);
+    const QString shownFolder =
+        QDir::toNativeSeparators(QDir(m_source->output().folder).absolutePath());
+    switch (refusal.kind) {
+    case FileLock::Refusal::Kind::Held:
+        if (refusal.holder.pid <= 0)
+            return BatchRefusal{BatchRefusal::Kind::Locked,
+                                tr("another run is writing into \"%1\" with the prefix \"%2\"; "
+                                   "wait for it to end, or choose another folder or prefix")
+                                    .arg(shownFolder, m_source->output().prefix)};
         return BatchRefusal{
             BatchRefusal::Kind::Locked,
             tr("another run (process %1 on %2) is writing into \"%3\" with the prefix \"%4\"; "
                "wait for it to end, or choose another folder or prefix")
-                .arg(QString::number(pid), host.isEmpty() ? tr("this computer") : host,
-                     QDir::toNativeSeparators(QDir(m_source->output().folder).absolutePath()),
-                     m_source->output().prefix)};
+                .arg(QString::number(refusal.holder.pid),
+                     refusal.holder.host.isEmpty() ? tr("this computer") : refusal.holder.host,
+                     shownFolder, m_source->output().prefix)};
+    case FileLock::Refusal::Kind::NotALock:
+        return BatchRefusal{BatchRefusal::Kind::Conflict,
+                            tr("\"%1\" is %2, not the lock file of a run, so no run holds it; "
+                               "remove it, or choose another folder or prefix")
+                                .arg(shownName, refusal.reason)};
+    case FileLock::Refusal::Kind::Failed:
+        break;
     }
     return BatchRefusal{BatchRefusal::Kind::Folder,
                         tr("cannot create the lock file \"%1\" that keeps other runs out of the "
                            "folder while this one writes: %2")
-                            .arg(shownName, writeRefusalReason(QFileInfo(name).path()))};
+                            .arg(shownName, refusal.reason)};
 }
 
 std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
@@ -584,20 +552,39 @@ FileResult BatchJob::checkKeptRow(const MapRecord &record) const
     return std::nullopt;
 }
 
-FileResult BatchJob::writeShareRecord(const BatchReport &report) const
+FileResult BatchJob::writeShareRecord(const BatchReport &report,
+                                      const QHash<QString, Fingerprint> &fingerprints) const
 {
     const BatchOutput &output = m_source->output();
-    if (!output.shard)
-        return std::nullopt;
     ShareRecord record;
     record.run = runRecord();
     // A share is complete only when it made every map of its part and
     // wrote their list and manifest; merge takes nothing else.
     record.complete = report.result.status == BatchResult::Status::Completed &&
                       !report.batchListError && !report.manifestError;
+    // A whole batch that ran to its end is described by its list and
+    // manifest. One that stopped short keeps its request in the record a
+    // share keeps, since its list and manifest do not say all of it (the
+    // cell size and neighbours of metrics it has not yet measured): a run
+    // that differs is refused before it makes a map, not at the first.
+    if (!output.shard && record.complete) {
+        const QString name = shardRecordName(nameStem());
+        const QFileInfo earlier(name);
+        QFile file(name);
+        if ((earlier.isFile() || earlier.isSymLink()) && !file.remove())
+            return FileError{
+                QDir::toNativeSeparators(name),
+                tr("the record of the run this one finished stays: %1").arg(file.errorString())};
+        return std::nullopt;
+    }
     record.maps.reserve(std::size_t(report.maps.size()));
-    for (const MapRecord &map : report.maps)
-        record.maps.push_back({map.position, QFileInfo(map.fileName).fileName(), map.surfaceFile});
+    const ManifestColumns columns = m_source->manifestColumns();
+    for (const MapRecord &map : report.maps) {
+        const QString file = QFileInfo(map.fileName).fileName();
+        record.maps.push_back({map.position, file, map.surfaceFile, fingerprints.value(file),
+                               fingerprints.value(map.surfaceFile),
+                               fingerprintOf(manifestRow(map, columns).chopped(1))});
+    }
     return ::writeShareRecord(shardRecordName(nameStem()), record,
                               output.sync ? OnDisk::Wait : OnDisk::DontWait);
 }
@@ -713,9 +700,12 @@ BatchReport BatchJob::run(BatchProgress &progress)
         }
     }
     removeLeftovers();
+    // What a share's files hold is recorded for `merge` to check.
+    QHash<QString, Fingerprint> fingerprints;
     report.result =
         m_source->writeMaps(stem, report.maps, progress, journalNames,
-                            output.resume ? std::optional(resumption(touched)) : std::nullopt);
+                            output.resume ? std::optional(resumption(touched)) : std::nullopt,
+                            output.shard ? &fingerprints : nullptr);
     // The room set aside goes to the list and the manifest; the names stay
     // until both are written.
     journal.resize(journal.pos());
@@ -735,7 +725,7 @@ BatchReport BatchJob::run(BatchProgress &progress)
     report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
-    report.shardRecordError = writeShareRecord(report);
+    report.shardRecordError = writeShareRecord(report, fingerprints);
     // Once the batch list names the run's maps, it is the record of the
     // run; the journal stays only for a run that could not write it.
     journal.close();

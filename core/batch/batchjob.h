@@ -22,7 +22,7 @@
 #include <memory>
 #include <optional>
 
-class QLockFile;
+class FileLock;
 
 // Why a batch did not start. Nothing has been written when it is refused.
 struct BatchRefusal {
@@ -153,12 +153,13 @@ private:
     // What a resumed run checks of each file and map it keeps.
     MapPublisher::Resumption resumption(std::atomic<bool> &touched) const;
     FileResult checkKeptRow(const MapRecord &record) const;
-    FileResult writeShareRecord(const BatchReport &report) const;
+    FileResult writeShareRecord(const BatchReport &report,
+                                const QHash<QString, Fingerprint> &fingerprints) const;
 
     std::unique_ptr<MapSource> m_source;
     bool m_overwrite = false;
     std::optional<std::optional<BatchRefusal>> m_prepared;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<FileLock> m_lock;
     // File names (without folder) of the earlier run's maps found by
     // prepare().
     QStringList m_earlierMaps;

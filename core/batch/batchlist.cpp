@@ -4,13 +4,16 @@
 #include "core/grid/mapformat.h"
 
 #include "core/batch/mapnames.h"
+#include "core/files/regularfile.h"
 #include "core/files/writefully.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <climits>
 
 QString batchListFileName(const QString &pathPrefix)
 {
@@ -34,7 +37,12 @@ FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefi
 namespace {
 
 // No file system takes a longer path, so a line's path ends within these.
-constexpr qsizetype longestPath = 4096;
+constexpr qsizetype longestPath = PATH_MAX;
+// A run takes its post-string from one command-line argument, which the
+// system holds to 128 KiB (config.txt holds less): a line of a list is
+// never longer than a path and that.
+constexpr qsizetype longestPostString = qsizetype(128) << 10;
+constexpr qsizetype longestLine = longestPath + longestPostString;
 
 // Where a path may end in `line`: after each map extension, the last first,
 // then the whole line.
@@ -73,21 +81,37 @@ QString mapOfLine(const QByteArray &line, const QDir &listFolder)
 
 } // namespace
 
-FileResult readBatchList(const QString &listPath, QStringList &maps)
+FileResult readBatchList(const QString &listPath, QStringList &maps, const ReadStop &stop)
 {
     maps.clear();
-    QFile file(listPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return FileError{QDir::toNativeSeparators(listPath), file.errorString()};
+    const QString shown = QDir::toNativeSeparators(listPath);
+    QFile file;
+    if (FileResult error = openRegularFile(listPath, file))
+        return error;
     const QDir listFolder = QFileInfo(listPath).absoluteDir();
-    while (!file.atEnd()) {
-        QByteArray line = file.readLine();
+    for (qint64 number = 1; !file.atEnd(); ++number) {
+        if (stop && stop()) {
+            maps.clear();
+            return FileError{shown, readStoppedReason()};
+        }
+        QByteArray line = file.readLine(longestLine + 1);
+        if (!line.endsWith('\n') && !file.atEnd()) {
+            maps.clear();
+            return FileError{shown, QCoreApplication::translate(
+                                        "BatchList", "line %1 is longer than a map's path and "
+                                                     "post-string can be (%2 bytes): not a "
+                                                     "batch list")
+                                        .arg(number)
+                                        .arg(longestLine)};
+        }
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
         if (!line.isEmpty())
             maps << QDir::toNativeSeparators(mapOfLine(line, listFolder));
     }
-    if (file.error() != QFileDevice::NoError)
-        return FileError{QDir::toNativeSeparators(listPath), file.errorString()};
+    if (file.error() != QFileDevice::NoError) {
+        maps.clear();
+        return FileError{shown, file.errorString()};
+    }
     return {};
 }

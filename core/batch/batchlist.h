@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/files/fileerror.h"
+#include "core/files/readstop.h"
 #include "core/files/writefully.h"
 
 #include <QString>
@@ -29,4 +30,10 @@ FileResult writeBatchList(const QStringList &fileNames, const QString &pathPrefi
 // file gives its longest such part (or the whole line) all the same, so that
 // a missing map is listed and says so when it is opened. Relative paths are
 // taken from the list's folder; empty lines are skipped.
-FileResult readBatchList(const QString &listPath, QStringList &maps);
+//
+// Only a regular file is read: a FIFO or a device is refused without being
+// waited on. A line is read no further than the longest path the system
+// allows and the longest post-string a run can be given; a longer one is
+// refused by its number, so that a list of one endless line costs no more
+// memory than a line can hold. `stop` is asked between lines.
+FileResult readBatchList(const QString &listPath, QStringList &maps, const ReadStop &stop = {});

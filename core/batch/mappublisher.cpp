@@ -121,6 +121,13 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
     PendingFile *written = nullptr;
     for (FinishedMap &map : maps)
         for (PendingFile &file : map.files) {
+            if (m_fingerprints && file.isPending()) {
+                auto taken = fingerprintOfFile(file.temporaryPath());
+                if (const auto *error = std::get_if<FileError>(&taken))
+                    return *error;
+                m_fingerprints->insert(QFileInfo(file.target()).fileName(),
+                                       std::get<Fingerprint>(taken));
+            }
             if (m_resumption && isKept(file))
                 file.discard();
             else if (!written)

@@ -3,9 +3,11 @@
 
 #include "core/batch/maprecord.h"
 #include "core/files/fileerror.h"
+#include "core/files/fingerprint.h"
 #include "core/files/helperthread.h"
 #include "core/files/pendingfile.h"
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 
@@ -71,6 +73,12 @@ public:
     };
     void resumeFrom(Resumption resumption) { m_resumption = std::move(resumption); }
 
+    // Keeps the fingerprint of every file named, or kept by a resumed run,
+    // under its name without the folder: what a share records, so that
+    // `merge` can tell whether the files are still those the run wrote.
+    // Each is taken as its file is complete, on the thread that names it.
+    void recordFingerprints(QHash<QString, Fingerprint> *into) { m_fingerprints = into; }
+
     // Queues a finished map and starts naming the queue once it holds a
     // group's worth of maps or bytes.
     FileResult add(FinishedMap map);
@@ -105,6 +113,7 @@ private:
     Consumer m_consumer;
     BeforeNaming m_beforeNaming;
     std::optional<Resumption> m_resumption;
+    QHash<QString, Fingerprint> *m_fingerprints = nullptr;
     std::function<void()> m_made;
     std::vector<FinishedMap> m_pending;
     qint64 m_pendingBytes = 0;

@@ -47,10 +47,12 @@ void MapSource::fillRecord(MapRecord &record, const QString &fileName, const Map
 
 BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &written,
                                  BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming,
-                                 std::optional<MapPublisher::Resumption> resumption)
+                                 std::optional<MapPublisher::Resumption> resumption,
+                                 QHash<QString, Fingerprint> *fingerprints)
 {
     MapPublisher publisher(written, output().sync);
     publisher.setBeforeNaming(std::move(beforeNaming));
+    publisher.recordFingerprints(fingerprints);
     if (resumption)
         publisher.resumeFrom(std::move(*resumption));
     publisher.onEachMap([&progress, made = qint64(0), planned = plannedMaps()]() mutable {

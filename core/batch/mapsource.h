@@ -11,6 +11,7 @@
 #include "core/batch/mapwriter.h"
 #include "core/batch/phrase.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -58,10 +59,12 @@ public:
     bool writesFile(const QString &fileName) const;
 
     // Makes the maps as files, appending each to `written` once it has its
-    // name; `beforeNaming` sees every file just before it is named.
+    // name; `beforeNaming` sees every file just before it is named, and
+    // `fingerprints`, when given, gets each file's (see MapPublisher).
     BatchResult writeMaps(const QString &nameStem, QList<MapRecord> &written,
                           BatchProgress &progress, MapPublisher::BeforeNaming beforeNaming = {},
-                          std::optional<MapPublisher::Resumption> resumption = {});
+                          std::optional<MapPublisher::Resumption> resumption = {},
+                          QHash<QString, Fingerprint> *fingerprints = nullptr);
     // The maps the request asks for, for progress displays; a run can make
     // fewer.
     qint64 plannedMaps() const { return request().plannedMaps(); }

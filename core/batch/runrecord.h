@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/files/fileerror.h"
+#include "core/files/fingerprint.h"
 #include "core/files/writefully.h"
 
 #include <QByteArray>
@@ -37,14 +38,21 @@ struct RunRecord {
 };
 
 // The record a share of a split batch leaves beside its maps
-// (shardRecordName in core/batch/mapnames.h): the run's record, whether it ran to
-// its end, and each of its maps' place in the whole batch's order, name and
-// surface file, in the order it wrote them.
+// (shardRecordName in core/batch/mapnames.h), as does a whole batch that
+// stopped short: the run's record, whether it ran to its end, and each of
+// its maps' place in the whole batch's order, name and surface file, in the
+// order it wrote them. A share also records what its map, its surface and
+// its manifest row held when it wrote them, for `merge` to check; records
+// of earlier releases hold no fingerprints, which read as not taken.
 struct ShareRecord {
     struct Map {
         qint64 position = 0;
         QString file;
         QString surface;
+        Fingerprint content;
+        Fingerprint surfaceContent;
+        // The manifest row, without its line feed.
+        Fingerprint row;
     };
 
     RunRecord run;

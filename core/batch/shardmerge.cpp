@@ -5,6 +5,9 @@
 #include "core/batch/batchmanifest.h"
 #include "core/batch/mapnames.h"
 #include "core/batch/runrecord.h"
+#include "core/files/filelock.h"
+#include "core/files/fingerprint.h"
+#include "core/files/fullwrite.h"
 #include "core/files/outputpaths.h"
 #include "core/files/regularfile.h"
 #include "core/files/writefully.h"
@@ -13,12 +16,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QScopeGuard>
 #include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +91,18 @@ std::variant<Share, QString> readShare(const QString &given)
         return tr("the share in \"%1\" is incomplete: it stopped before its end; finish it with "
                   "--resume, then merge")
             .arg(shown(share.folder));
+    // Without what its files held, a share's files cannot be checked, and
+    // merge takes nothing it cannot check. Resuming the share makes each map
+    // again, keeps those that hold the same bytes, and records them anew.
+    if (std::any_of(share.record.maps.begin(), share.record.maps.end(),
+                    [](const ShareRecord::Map &map) {
+                        return !map.content.isTaken() || map.row.hash.isEmpty() ||
+                               (!map.surface.isEmpty() && !map.surfaceContent.isTaken());
+                    }))
+        return tr("\"%1\" was written by a release that did not record what a share's files "
+                  "hold, so merge cannot check them: run the share again with the same options "
+                  "and --resume, which checks each map and records it, then merge")
+            .arg(shown(folder.filePath(records.first())));
     const QStringList shard = share.record.run.shard.split(QLatin1Char('/'));
     bool indexOk = false;
     bool countOk = false;
@@ -124,25 +141,103 @@ std::variant<Share, QString> readShare(const QString &given)
     return share;
 }
 
+// Why a file of a share is not the one its record says the share wrote, or
+// nothing when it is.
+QString changedSince(const QString &path, const Fingerprint &written)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return tr("\"%1\" is a symbolic link, not the file its share wrote").arg(shown(path));
+    const auto taken = fingerprintOfFile(path);
+    if (const auto *error = std::get_if<FileError>(&taken))
+        return tr("cannot read a file its share wrote: %1").arg(error->message());
+    const Fingerprint &now = std::get<Fingerprint>(taken);
+    if (now.size != written.size)
+        return tr("\"%1\" holds %2 bytes where its share wrote %3: it was changed or replaced "
+                  "after the share ran")
+            .arg(shown(path))
+            .arg(now.size)
+            .arg(written.size);
+    if (now.hash != written.hash)
+        return tr("\"%1\" holds other bytes than its share wrote (the same size, the "
+                  "fingerprint %2 where it was %3): it was changed or replaced after the share "
+                  "ran")
+            .arg(shown(path), now.hash, written.hash);
+    return {};
+}
+
+// Why a share's maps, surfaces or manifest rows are not those it recorded,
+// or nothing when they all are.
+QString shareChangedSince(const Share &share)
+{
+    const QDir folder(share.folder);
+    QSet<QString> surfaces;
+    const QString manifestPath = manifestName(folder.filePath(share.prefix));
+    for (std::size_t i = 0; i < share.record.maps.size(); ++i) {
+        const ShareRecord::Map &map = share.record.maps[i];
+        if (QString changed = changedSince(folder.filePath(map.file), map.content);
+            !changed.isEmpty())
+            return changed;
+        if (!map.surface.isEmpty() && !surfaces.contains(map.surface)) {
+            surfaces.insert(map.surface);
+            if (QString changed = changedSince(folder.filePath(map.surface), map.surfaceContent);
+                !changed.isEmpty())
+                return changed;
+        }
+        if (fingerprintOf(share.rows[qsizetype(i)]).hash != map.row.hash)
+            return tr("\"%1\" gives the map \"%2\" another row than its share wrote (row %3): "
+                      "it was changed after the share ran")
+                .arg(shown(manifestPath), map.file)
+                .arg(i + 1);
+    }
+    return {};
+}
+
 // Puts a file of a share's folder into the merged folder: a hard link, or a
 // copy across file systems.
 QString linkInto(const QString &from, const QString &to)
 {
-    const QFileInfo source(from);
-    if (source.isSymLink() || !source.isFile())
-        return tr("\"%1\" is missing from its share's folder, or is no file the share wrote")
-            .arg(shown(from));
     if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return {};
     const int error = errno;
     if (error != EXDEV && error != EPERM && error != EMLINK)
         return tr("cannot link \"%1\" to \"%2\": %3")
             .arg(shown(from), shown(to), QString::fromLocal8Bit(std::strerror(error)));
-    QFile file(from);
-    if (!file.copy(to))
+    // Copied a block at a time through writeFully, which gives the system's
+    // reason for a full disk where QFile::copy and std::filesystem do not.
+    QFile source;
+    if (const FileResult error = openRegularFile(from, source))
+        return tr("cannot copy \"%1\": %2").arg(shown(from), error->reason);
+    QFile copy(to);
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return tr("cannot copy \"%1\" to \"%2\": %3")
-            .arg(shown(from), shown(to), file.errorString());
-    return {};
+            .arg(shown(from), shown(to), copy.errorString());
+    constexpr qint64 blockBytes = qint64(1) << 20;
+    for (;;) {
+        const QByteArray block = source.read(blockBytes);
+        if (source.error() != QFileDevice::NoError)
+            return tr("cannot copy \"%1\": %2").arg(shown(from), source.errorString());
+        if (block.isEmpty())
+            return {};
+        if (const auto reason = writeFully(copy, block))
+            return tr("cannot copy \"%1\" to \"%2\": %3").arg(shown(from), shown(to), *reason);
+    }
+}
+
+// "1-4, 7, 9-99999": the numbers, in order, with each run of consecutive
+// ones given by its ends.
+QString rangesText(const QList<int> &numbers)
+{
+    QStringList ranges;
+    for (qsizetype i = 0; i < numbers.size();) {
+        qsizetype last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
+            ++last;
+        ranges.append(last == i ? QString::number(numbers[i])
+                                : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[last]));
+        i = last + 1;
+    }
+    return ranges.join(QStringLiteral(", "));
 }
 
 // Why the shares cannot make one batch: another request, release or split,
@@ -169,35 +264,38 @@ QString sharesRefusal(const std::vector<Share> &shares)
                 .arg(share.count)
                 .arg(shown(it->second->folder), shown(share.folder));
     }
-    QStringList missing;
+    QList<int> missing;
     for (int k = 1; k <= first.count; ++k)
         if (!byIndex.count(k))
-            missing.append(QString::number(k));
+            missing.append(k);
     if (!missing.isEmpty())
         return (missing.size() == 1 ? tr("share %1 of %2 is missing; merge needs every share of "
                                          "the batch")
                                     : tr("shares %1 of %2 are missing; merge needs every share "
                                          "of the batch"))
-            .arg(missing.join(QStringLiteral(", ")))
+            .arg(rangesText(missing))
             .arg(first.count);
     return {};
 }
 
 } // namespace
 
-std::variant<MergeResult, QString> mergeShards(const QString &out, const QStringList &shareFolders)
+std::variant<MergeResult, MergeFailure> mergeShards(const QString &out,
+                                                    const QStringList &shareFolders)
 {
+    const auto refused = [](const QString &message) { return MergeFailure{true, message}; };
+    const auto failed = [](const QString &message) { return MergeFailure{false, message}; };
     if (shareFolders.isEmpty())
-        return tr("no share folder given");
+        return refused(tr("no share folder given"));
     std::vector<Share> shares;
     for (const QString &folder : shareFolders) {
         auto read = readShare(folder);
         if (const auto *error = std::get_if<QString>(&read))
-            return *error;
+            return refused(*error);
         shares.push_back(std::move(std::get<Share>(read)));
     }
     if (QString refusal = sharesRefusal(shares); !refusal.isEmpty())
-        return refusal;
+        return refused(refusal);
     const Share &first = shares.front();
     QString postString;
     for (const QString &line : first.record.run.request)
@@ -217,10 +315,10 @@ std::variant<MergeResult, QString> mergeShards(const QString &out, const QString
             const ShareRecord::Map &map = share.record.maps[i];
             if (!plainName(map.file, first.prefix) ||
                 (!map.surface.isEmpty() && !plainName(map.surface, first.prefix)))
-                return tr("the record of \"%1\" names a map outside its folder")
-                    .arg(shown(share.folder));
+                return refused(tr("the record of \"%1\" names a map outside its folder")
+                                   .arg(shown(share.folder)));
             if (names.contains(map.file))
-                return tr("two shares hold \"%1\": the shares overlap").arg(map.file);
+                return refused(tr("two shares hold \"%1\": the shares overlap").arg(map.file));
             names.insert(map.file);
             entries.push_back({map.position, &share, i});
         }
@@ -229,7 +327,11 @@ std::variant<MergeResult, QString> mergeShards(const QString &out, const QString
               [](const Entry &a, const Entry &b) { return a.position < b.position; });
     for (std::size_t i = 1; i < entries.size(); ++i)
         if (entries[i].position == entries[i - 1].position)
-            return tr("two shares place a map at one place of the batch: the shares overlap");
+            return refused(
+                tr("two shares place a map at one place of the batch: the shares overlap"));
+    for (const Share &share : shares)
+        if (QString changed = shareChangedSince(share); !changed.isEmpty())
+            return refused(changed);
 
     const QString target = QDir(out).absolutePath();
     const QFileInfo targetInfo(target);
@@ -237,21 +339,60 @@ std::variant<MergeResult, QString> mergeShards(const QString &out, const QString
         if (!targetInfo.isDir() || targetInfo.isSymLink() ||
             !QDir(target).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot))
-            return tr("\"%1\" already exists and is not an empty folder; merge into a new "
-                      "folder")
-                .arg(shown(target));
+            return refused(tr("\"%1\" already exists and is not an empty folder; merge into a "
+                              "new folder")
+                               .arg(shown(target)));
     }
     const QString parent = targetInfo.absolutePath();
     if (const auto refusal = prepareOutputFolder(parent))
-        return *refusal;
+        return refused(*refusal);
+    // One merge into `out` at a time. Its lock goes with it however it
+    // ends, so that whatever a merge into `out` left can only be a stopped
+    // one's, and goes.
+    const QString lockPath =
+        QStringLiteral("%1/.%2.merging.lock").arg(parent, targetInfo.fileName());
+    auto taken = FileLock::take(lockPath);
+    if (const auto *refusal = std::get_if<FileLock::Refusal>(&taken)) {
+        switch (refusal->kind) {
+        case FileLock::Refusal::Kind::Held:
+            return refused(
+                tr("another merge (process %1 on %2) is making \"%3\"; wait for it to end")
+                    .arg(refusal->holder.pid > 0 ? QString::number(refusal->holder.pid)
+                                                 : tr("unknown"),
+                         refusal->holder.host.isEmpty() ? tr("this computer")
+                                                        : refusal->holder.host,
+                         shown(target)));
+        case FileLock::Refusal::Kind::NotALock:
+            return refused(tr("\"%1\" is %2, not the lock of a merge: remove it")
+                               .arg(shown(lockPath), refusal->reason));
+        case FileLock::Refusal::Kind::Failed:
+            break;
+        }
+        return failed(tr("cannot create \"%1\", which keeps other merges out of \"%2\": %3")
+                          .arg(shown(lockPath), shown(target), refusal->reason));
+    }
+    const FileLock lock = std::move(std::get<FileLock>(taken));
+    const QString leftoverPrefix = QStringLiteral(".%1.merging-").arg(targetInfo.fileName());
+    for (const QFileInfo &entry : QDir(parent).entryInfoList(QDir::Dirs | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot)) {
+        if (!entry.fileName().startsWith(leftoverPrefix) || entry.isSymLink())
+            continue;
+        std::error_code removeError;
+        std::filesystem::remove_all(QFile::encodeName(entry.filePath()).toStdString(), removeError);
+        if (removeError)
+            return failed(tr("cannot remove \"%1\", which a merge into \"%2\" that was stopped "
+                             "left: %3")
+                              .arg(shown(entry.filePath()), shown(target),
+                                   QString::fromLocal8Bit(removeError.message())));
+    }
     // Made as any new folder is, with the permissions the user's mask
     // gives; gone again unless it becomes `out`.
     const QString stagingPath = QStringLiteral("%1/.%2.merging-%3")
                                     .arg(parent, targetInfo.fileName())
                                     .arg(QCoreApplication::applicationPid());
     if (::mkdir(QFile::encodeName(stagingPath).constData(), 0777) != 0)
-        return tr("cannot create the folder \"%1\" to merge in: %2")
-            .arg(shown(stagingPath), QString::fromLocal8Bit(std::strerror(errno)));
+        return failed(tr("cannot create the folder \"%1\" to merge in: %2")
+                          .arg(shown(stagingPath), QString::fromLocal8Bit(std::strerror(errno))));
     bool renamed = false;
     const auto cleanUp = qScopeGuard([&] {
         if (!renamed)
@@ -271,16 +412,16 @@ std::variant<MergeResult, QString> mergeShards(const QString &out, const QString
             surfaces.insert(map.surface);
             if (QString error = linkInto(from.filePath(map.surface), stage.filePath(map.surface));
                 !error.isEmpty())
-                return error;
+                return failed(error);
         }
         if (QString error = linkInto(from.filePath(map.file), stage.filePath(map.file));
             !error.isEmpty())
-            return error;
+            return failed(error);
         listed.append(nameStem(target, QString()) + map.file);
     }
     const QString stem = stage.filePath(first.prefix);
     if (const FileResult error = writeBatchList(listed, stem, postString))
-        return error->message();
+        return failed(error->message());
     if (const FileResult error =
             saveLines(manifestName(stem), first.header + '\n', qsizetype(entries.size()),
                       [&entries](qsizetype i, QByteArray &line) {
@@ -288,12 +429,13 @@ std::variant<MergeResult, QString> mergeShards(const QString &out, const QString
                           line += entry.share->rows[qsizetype(entry.row)];
                           line += '\n';
                       }))
-        return error->message();
+        return failed(error->message());
 
     if (::rename(QFile::encodeName(stagingPath).constData(),
                  QFile::encodeName(target).constData()) != 0)
-        return tr("cannot rename \"%1\" to \"%2\": %3")
-            .arg(shown(stagingPath), shown(target), QString::fromLocal8Bit(std::strerror(errno)));
+        return failed(tr("cannot rename \"%1\" to \"%2\": %3")
+                          .arg(shown(stagingPath), shown(target),
+                               QString::fromLocal8Bit(std::strerror(errno))));
     renamed = true;
     return MergeResult{qsizetype(entries.size()), qsizetype(shares.size()),
                        batchListName(nameStem(target, first.prefix))};

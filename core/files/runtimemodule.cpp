@@ -2,19 +2,41 @@
 #include "core/files/runtimemodule.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 
+#include <dlfcn.h>
+#include <link.h>
+
+QString folderOfBinaryHolding(const void *address)
+{
+    Dl_info info{};
+    link_map *map = nullptr;
+    if (dladdr1(address, &info, reinterpret_cast<void **>(&map), RTLD_DL_LINKMAP) == 0 || !map)
+        return {};
+    // The program's own entry has no name; dladdr() would give its argv[0].
+    const bool program = !map->l_name || map->l_name[0] == '\0';
+    const QString real =
+        QFileInfo(program ? QStringLiteral("/proc/self/exe") : QFile::decodeName(map->l_name))
+            .canonicalFilePath();
+    return real.isEmpty() ? QString() : QFileInfo(real).path();
+}
+
 QStringList moduleCandidates(const QString &folder, QStringView name, QStringView installed,
-                             QStringView buildPath)
+                             QStringView buildPath, QStringView buildTree)
 {
     QStringList candidates;
-    if (!folder.isEmpty()) {
-        const QDir here(folder);
-        candidates << here.filePath(name.toString())
-                   << QDir::cleanPath(here.filePath(installed.toString()));
-    }
-    candidates << buildPath.toString();
+    if (folder.isEmpty())
+        return candidates;
+    const QDir here(folder);
+    candidates << here.filePath(name.toString())
+               << QDir::cleanPath(here.filePath(installed.toString()));
+    const QString tree =
+        buildTree.isEmpty() ? QString() : QFileInfo(buildTree.toString()).canonicalFilePath();
+    if (!tree.isEmpty() && !buildPath.isEmpty() &&
+        (folder == tree || folder.startsWith(tree + QLatin1Char('/'))))
+        candidates << buildPath.toString();
     return candidates;
 }
 

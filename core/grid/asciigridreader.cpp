@@ -167,8 +167,9 @@ std::optional<QString> GridParser::cell(const std::string &text)
     const auto value = wholeNumber(text);
     if (!value || *value < std::numeric_limits<qint32>::min() ||
         *value > std::numeric_limits<qint32>::max())
-        return QStringLiteral("row %1 holds '%2', which is not a 32-bit whole number")
+        return QStringLiteral("row %1, column %2 holds '%3', which is not a 32-bit whole number")
             .arg(m_cells / m_columns + 1)
+            .arg(m_cells % m_columns + 1)
             .arg(QString::fromStdString(text));
     if (m_cells % m_columns == 0)
         m_grid.beginRow();

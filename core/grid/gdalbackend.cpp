@@ -4,13 +4,14 @@
 #include "core/files/runtimemodule.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <dlfcn.h>
-
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -22,21 +23,14 @@ struct Loaded {
     QString failure;
 };
 
-// The folder of the program or shared library this code is part of: the
-// command line, the application, a test or the Python module.
-QString folderOfThisBinary()
-{
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void *>(&gdalBackend), &info) == 0 || !info.dli_fname)
-        return {};
-    return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath();
-}
-
 Loaded load()
 {
+    // The program or library this code is part of: the command line, the
+    // application, a test, the Python module or the R package.
     const QStringList candidates = moduleCandidates(
-        folderOfThisBinary(), QStringLiteral(PW_GDAL_MODULE_NAME),
-        QStringLiteral(PW_GDAL_MODULE_INSTALLED), QStringLiteral(PW_GDAL_MODULE_BUILD_PATH));
+        folderOfBinaryHolding(reinterpret_cast<const void *>(&gdalBackend)),
+        QStringLiteral(PW_GDAL_MODULE_NAME), QStringLiteral(PW_GDAL_MODULE_INSTALLED),
+        QStringLiteral(PW_GDAL_MODULE_BUILD_PATH), QStringLiteral(PW_GDAL_MODULE_BUILD_TREE));
     QStringList reasons;
     GdalBackend *backend = nullptr;
     using Entry = GdalBackend *(*)();
@@ -75,6 +69,65 @@ bool namesAFileOrAddress(const QString &crs)
     return file.exists() || file.isSymLink();
 }
 
+// Whether a PROJJSON object holds a parameter given as text: only a file
+// (a grid) is, every other parameter being a number.
+bool holdsParameterFile(const QJsonValue &value)
+{
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(), holdsParameterFile);
+    }
+    if (!value.isObject())
+        return false;
+    const QJsonObject object = value.toObject();
+    const QJsonArray parameters = object.value(QLatin1String("parameters")).toArray();
+    if (std::any_of(parameters.begin(), parameters.end(), [](const QJsonValue &parameter) {
+            return parameter.toObject().value(QLatin1String("value")).isString();
+        }))
+        return true;
+    return std::any_of(object.begin(), object.end(), holdsParameterFile);
+}
+
+// The part of a definition that has PROJ or GDAL read a file or a grid,
+// wherever it lies and whatever it is (a FIFO waits for ever, a grid may be
+// fetched from the network), or nothing: the PROJ parameters that name
+// init files, grids, triangulations and models, a grid named with '@' in
+// any parameter, GDAL's dictionary files, and the parameter files of WKT
+// and PROJJSON transformations.
+std::optional<QString> partNamingAFile(const QString &text)
+{
+    static const QRegularExpression projParameter(
+        QStringLiteral("(?:^|[\\s+])(init|nadgrids|geoidgrids|grids|file|model|xy_grids|z_grids)"
+                       "\\s*=\\s*([^\\s]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    for (auto found = projParameter.globalMatch(text); found.hasNext();) {
+        const QRegularExpressionMatch match = found.next();
+        // The null grid is built into PROJ; the usual definition of web
+        // maps names it.
+        const QStringList grids = match.captured(2).split(QLatin1Char(','));
+        const bool nullGrid =
+            match.captured(1).compare(QLatin1String("nadgrids"), Qt::CaseInsensitive) == 0 &&
+            std::all_of(grids.begin(), grids.end(), [](const QString &grid) {
+                return grid == QLatin1String("null") || grid == QLatin1String("@null");
+            });
+        if (!nullGrid)
+            return QLatin1Char('+') + match.captured(1).toLower() + QLatin1Char('=');
+    }
+    static const QRegularExpression gridReference(QStringLiteral("=\\s*@(?!null(?:[\\s,]|$))"));
+    if (gridReference.match(text).hasMatch())
+        return QStringLiteral("=@");
+    if (text.startsWith(QLatin1String("DICT:"), Qt::CaseInsensitive))
+        return QStringLiteral("DICT:");
+    for (const QLatin1String keyword :
+         {QLatin1String("PARAMETERFILE"), QLatin1String("PROJ4_GRIDS")})
+        if (text.contains(keyword, Qt::CaseInsensitive))
+            return QString(keyword);
+    if (text.startsWith(QLatin1Char('{')) &&
+        holdsParameterFile(QJsonDocument::fromJson(text.toUtf8()).object()))
+        return QStringLiteral("a parameter file");
+    return std::nullopt;
+}
+
 } // namespace
 
 GdalBackend *gdalBackend(QString &failure)
@@ -96,6 +149,14 @@ std::optional<QString> crsRefusal(const QString &crs)
                                            "or a PROJ string), which is never read from a file or "
                                            "the network")
             .arg(crs);
+    if (const std::optional<QString> part = partNamingAFile(crs.trimmed()))
+        return QCoreApplication::translate("Georeference",
+                                           "\"%1\" names a file or a grid for PROJ to read (%2), "
+                                           "which a map's reference system never does: give a "
+                                           "definition that names none (EPSG:3035, WKT or a PROJ "
+                                           "string without +init, +nadgrids, +geoidgrids, "
+                                           "+grids and the like)")
+            .arg(crs, *part);
     QString failure;
     GdalBackend *gdal = gdalBackend(failure);
     if (!gdal)

@@ -8,6 +8,10 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <limits>
+#include <utility>
+#include <vector>
+
 #include <cpl_string.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -152,15 +156,19 @@ public:
     bool readRows(Raster *raster, int firstRow, int rowCount, qint32 *cells,
                   QString &failure) override
     {
-        GdalErrorCapture errors;
         GDALDataset *dataset = datasetOf(raster);
-        const int columnCount = dataset->GetRasterXSize();
-        if (dataset->GetRasterBand(1)->RasterIO(GF_Read, 0, firstRow, columnCount, rowCount, cells,
-                                                columnCount, rowCount, GDT_Int32, 0, 0,
-                                                nullptr) == CE_None)
-            return true;
-        failure = errors.reason(tr("GDAL could not read the raster"));
-        return false;
+        // GDAL reads wider integers as 32-bit codes by clamping them, which
+        // would merge every class beyond the range into one: they are read
+        // whole and refused when they do not fit.
+        switch (dataset->GetRasterBand(1)->GetRasterDataType()) {
+        case GDT_UInt32:
+        case GDT_Int64:
+            return readWide<qint64>(dataset, GDT_Int64, firstRow, rowCount, cells, failure);
+        case GDT_UInt64:
+            return readWide<quint64>(dataset, GDT_UInt64, firstRow, rowCount, cells, failure);
+        default:
+            return readAs(dataset, GDT_Int32, firstRow, rowCount, cells, failure);
+        }
     }
 
     bool close(Raster *raster, QString &failure) override
@@ -189,6 +197,43 @@ private:
     static GDALDataset *datasetOf(Raster *raster)
     {
         return reinterpret_cast<GDALDataset *>(raster);
+    }
+
+    static bool readAs(GDALDataset *dataset, GDALDataType type, int firstRow, int rowCount,
+                       void *cells, QString &failure)
+    {
+        GdalErrorCapture errors;
+        const int columnCount = dataset->GetRasterXSize();
+        if (dataset->GetRasterBand(1)->RasterIO(GF_Read, 0, firstRow, columnCount, rowCount, cells,
+                                                columnCount, rowCount, type, 0, 0,
+                                                nullptr) == CE_None)
+            return true;
+        failure = errors.reason(tr("GDAL could not read the raster"));
+        return false;
+    }
+
+    template <typename Wide>
+    static bool readWide(GDALDataset *dataset, GDALDataType type, int firstRow, int rowCount,
+                         qint32 *cells, QString &failure)
+    {
+        const auto columnCount = std::size_t(dataset->GetRasterXSize());
+        std::vector<Wide> wide(std::size_t(rowCount) * columnCount);
+        if (!readAs(dataset, type, firstRow, rowCount, wide.data(), failure))
+            return false;
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            if (!std::in_range<qint32>(wide[i])) {
+                failure = tr("row %1, column %2 holds %3, beyond the codes a map can hold (%4 "
+                             "to %5)")
+                              .arg(qint64(firstRow) + qint64(i / columnCount) + 1)
+                              .arg(i % columnCount + 1)
+                              .arg(wide[i])
+                              .arg(std::numeric_limits<qint32>::min())
+                              .arg(std::numeric_limits<qint32>::max());
+                return false;
+            }
+            cells[i] = qint32(wide[i]);
+        }
+        return true;
     }
 };
 

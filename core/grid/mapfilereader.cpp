@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -62,10 +63,14 @@ void MapFileReader::endToken()
     }
     qint32 value = 0;
     if (m_phase == Phase::Digits || m_phase == Phase::Trailing || m_phase == Phase::Ended) {
-        if (m_negative && m_magnitude <= magnitudeLimit)
+        if (m_negative && m_magnitude <= magnitudeLimit) {
             value = qint32(-m_magnitude);
-        else if (!m_negative && m_magnitude < magnitudeLimit)
+        } else if (!m_negative && m_magnitude < magnitudeLimit) {
             value = qint32(m_magnitude);
+        } else {
+            const auto row = m_grid.row(m_grid.rowCount() - 1);
+            m_beyondRange.emplace(m_line, std::int64_t(row.size()) + 1);
+        }
     }
     m_grid.pushCell(value);
     m_phase = Phase::Leading;
@@ -76,6 +81,7 @@ void MapFileReader::endToken()
 void MapFileReader::endLine()
 {
     // The token in progress is the line's last one and is never used.
+    ++m_line;
     m_rowOpen = false;
     m_lineHasBytes = false;
     m_phase = Phase::Leading;
@@ -87,7 +93,7 @@ void MapFileReader::feed(std::string_view bytes)
 {
     const char *p = bytes.data();
     const char *const end = p + bytes.size();
-    while (p < end) {
+    while (p < end && !m_beyondRange) {
         // Stretches of one-digit cells inside an open row, the bulk of a
         // written map, sixteen bytes at a time. A few thousand cells at most
         // are asked for at once, so that the grid grows with what the file
@@ -195,8 +201,21 @@ void MapFileReader::feed(std::string_view bytes)
 
 void MapFileReader::finish()
 {
-    if (m_lineHasBytes || m_rowOpen)
+    if (!m_beyondRange && (m_lineHasBytes || m_rowOpen))
         endLine();
+}
+
+std::optional<QString> MapFileReader::failure() const
+{
+    if (!m_beyondRange)
+        return std::nullopt;
+    return QCoreApplication::translate("MapFileReader",
+                                       "line %1, column %2 holds a number beyond the codes a map "
+                                       "can hold (%3 to %4)")
+        .arg(m_beyondRange->first)
+        .arg(m_beyondRange->second)
+        .arg(std::numeric_limits<qint32>::min())
+        .arg(std::numeric_limits<qint32>::max());
 }
 
 FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
@@ -234,6 +253,8 @@ FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, Landsc
                 reserveFor(grid, bytes, file.size());
             }
             reader.feed(bytes);
+            if (const std::optional<QString> failure = reader.failure())
+                return FileError{shownPath, *failure};
         }
         reader.finish();
     } catch (const std::bad_alloc &) {

@@ -168,7 +168,8 @@ private Q_SLOTS:
     void manifestThatCannotBeWrittenFailsTheRun()
     {
         // A folder in the way of the manifest: the maps and the batch list
-        // are written, the run still fails and says which file and why.
+        // are written, the run still fails and says which file and why, and
+        // leaves its record for --resume.
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("maps/RND_manifest.csv"))));
         const CliRun run =
@@ -180,10 +181,10 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(QStringLiteral("manifest not written")), qPrintable(run.err));
         QVERIFY2(run.err.contains(QStringLiteral("RND_manifest.csv")), qPrintable(run.err));
         const QDir folder(dir.filePath(QStringLiteral("maps")));
-        QCOMPARE(
-            folder.entryList(QDir::Files | QDir::Hidden),
-            (QStringList{QStringLiteral("RND_010_4x4_a1.txt"), QStringLiteral("RND_020_4x4_a1.txt"),
-                         QStringLiteral("RND_ListFragStat.fbt")}));
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{
+                     QStringLiteral("RND_010_4x4_a1.txt"), QStringLiteral("RND_020_4x4_a1.txt"),
+                     QStringLiteral("RND_ListFragStat.fbt"), QStringLiteral("RND_shard.json")}));
     }
 
     void unknownFormatIsRefused()

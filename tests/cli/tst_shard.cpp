@@ -3,10 +3,12 @@
 #include "tests/support/files.h"
 #include "tests/support/runfolders.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -187,38 +189,92 @@ private Q_SLOTS:
         const QByteArray whole = readAll(dir.filePath("cut/RND_shard.json"));
         writeFile(dir.filePath("cut/RND_shard.json"), whole.left(whole.lastIndexOf(']')));
 
+        // Shares changed after they ran, each in one way: a map edited in
+        // place, a map replaced by another's bytes, a manifest value edited,
+        // and a record from before records kept what the files hold.
+        const auto copyOf = [&](const QString &name) {
+            const QString folder = dir.filePath(name);
+            QDir().mkpath(folder);
+            for (const QString &file : filesIn(dir.filePath("b")))
+                QFile::copy(dir.filePath("b/" + file), folder + QLatin1Char('/') + file);
+            return folder;
+        };
+        const QStringList maps = filesIn(dir.filePath("b")).filter(QStringLiteral("_a"));
+        const QString edited = copyOf(QStringLiteral("edited")) + QLatin1Char('/') + maps[0];
+        QByteArray bytes = readAll(edited);
+        bytes[bytes.indexOf("0 ")] = '7';
+        writeFile(edited, bytes);
+        const QString swapped = copyOf(QStringLiteral("swapped"));
+        writeFile(swapped + QLatin1Char('/') + maps[0],
+                  readAll(swapped + QLatin1Char('/') + maps[1]));
+        const QString rows = copyOf(QStringLiteral("rows")) + QStringLiteral("/RND_manifest.csv");
+        writeFile(rows, readAll(rows).replace(",1000,", ",1001,"));
+        const QString old = copyOf(QStringLiteral("old")) + QStringLiteral("/RND_shard.json");
+        QJsonObject oldRecord = QJsonDocument::fromJson(readAll(old)).object();
+        QJsonArray oldMaps;
+        for (const QJsonValue &map : oldRecord.value(QStringLiteral("maps")).toArray())
+            oldMaps.append(QJsonArray{map[0], map[1], map[2]});
+        oldRecord.insert(QStringLiteral("maps"), oldMaps);
+        oldRecord.remove(QStringLiteral("surfaces"));
+        writeFile(old, QJsonDocument(oldRecord).toJson(QJsonDocument::Compact));
+        // Two shares of nine: the missing ones are told as ranges.
+        QCOMPARE(share("five", "5/9"), 0);
+        QCOMPARE(share("eight", "8/9"), 0);
+
         const QString out = dir.filePath(QStringLiteral("out"));
-        auto refused = [&](const QStringList &folders, const char *reason) {
+        const QStringList folders =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        auto refused = [&](const QStringList &given, const QString &reason) {
             QStringList arguments{QStringLiteral("merge"), out};
-            for (const QString &folder : folders)
+            for (const QString &folder : given)
                 arguments.append(dir.filePath(folder));
             const CliRun merge = runCli(arguments);
-            QVERIFY2(merge.exitCode == 1 && merge.err.contains(QLatin1String(reason)),
-                     qPrintable(merge.err));
+            QVERIFY2(merge.exitCode == 2 && merge.err.contains(reason), qPrintable(merge.err));
             // Nothing half-merged is left, under OUT or beside it.
             QVERIFY(!QFileInfo::exists(out));
             QCOMPARE(
                 QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                QStringList({"a", "b", "cut", "full", "release", "seed"}));
+                folders);
         };
         refused({"a"}, "share 2 of 2 is missing");
+        refused({"five", "eight"}, "shares 1-4, 6-7, 9 of 9 are missing");
         refused({"a", "b", "b"}, "given twice");
         refused({"a", "seed"}, "different requests");
         refused({"a", "full"}, "is incomplete");
         refused({"a", "release"}, "different releases");
         refused({"a", "cut"}, "not a whole record");
+        refused({"a", "edited"}, QStringLiteral("\"%1\" holds other bytes").arg(edited));
+        refused({"a", "swapped"}, maps[0]);
+        refused({"a", "rows"}, QStringLiteral("\"%1\" gives the map").arg(rows));
+        refused({"a", "old"}, "--resume");
 
         QDir().mkpath(out + QStringLiteral("/x"));
         const CliRun occupied = runCli({"merge", out, dir.filePath("a"), dir.filePath("b")});
-        QVERIFY2(occupied.exitCode == 1 && occupied.err.contains("not an empty folder"),
+        QVERIFY2(occupied.exitCode == 2 && occupied.err.contains("not an empty folder"),
                  qPrintable(occupied.err));
+        QVERIFY(QDir(out).removeRecursively());
+
+        // What a killed merge leaves, under a process id that is alive (this
+        // test's), goes with the next merge into the same folder.
+        const QString leftover =
+            dir.filePath(QStringLiteral(".out.merging-%1").arg(QCoreApplication::applicationPid()));
+        QVERIFY(QDir().mkpath(leftover));
+        writeFile(leftover + QStringLiteral("/RND_010_20x20_a1.txt"), "1 0 \n");
+        writeFile(dir.filePath(QStringLiteral(".out.merging.lock")),
+                  QByteArray::number(QCoreApplication::applicationPid()) + "\npatchwright-cli\n");
+        const CliRun merged = runCli({"merge", out, dir.filePath("a"), dir.filePath("b")});
+        QVERIFY2(merged.exitCode == 0, qPrintable(merged.err));
+        QStringList withOut = QStringList(folders) << QStringLiteral("out");
+        withOut.sort();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 withOut);
         QVERIFY(QDir(out).removeRecursively());
 
         // A share whose map went missing after it ran.
         const QString firstMap = filesIn(dir.filePath("b")).first();
         QVERIFY(QFile::remove(dir.filePath("b/" + firstMap)));
         const CliRun broken = runCli({"merge", out, dir.filePath("a"), dir.filePath("b")});
-        QVERIFY2(broken.exitCode == 1 && broken.err.contains(firstMap), qPrintable(broken.err));
+        QVERIFY2(broken.exitCode == 2 && broken.err.contains(firstMap), qPrintable(broken.err));
         QVERIFY(!QFileInfo::exists(out));
     }
 
@@ -277,15 +333,26 @@ private Q_SLOTS:
         }
     }
 
-    // A run stopped by a full disk lists what it made; resumed where there
-    // is room, it ends as the run that had room from the start.
+    // A run stopped by a full disk lists what it made and records its
+    // request, so that a request that differs even where only the metrics
+    // see it is refused before anything is made; resumed where there is
+    // room, it ends as the run that had room from the start.
+    void fullDiskRunResumesToTheUninterruptedRun_data()
+    {
+        QTest::addColumn<QStringList>("split");
+        QTest::newRow("whole") << QStringList();
+        QTest::newRow("share") << QStringList{"--shard", "1/1"};
+    }
+
     void fullDiskRunResumesToTheUninterruptedRun()
     {
+        QFETCH(QStringList, split);
         QTemporaryDir dir;
         // Maps of higher covers are larger: the limit stops the run halfway.
         const QStringList batch =
             words("fractal --hurst 0.5 --cover 10:90:20 --replicates 2 --size 32 --cut exact "
-                  "--cover-value 1000 --metrics --shard 1/1");
+                  "--cover-value 1000 --metrics") +
+            split;
         const QString whole = dir.filePath(QStringLiteral("whole"));
         QCOMPARE(runInto(batch, whole).exitCode, 0);
         const QString folder = dir.filePath(QStringLiteral("full"));
@@ -296,6 +363,15 @@ private Q_SLOTS:
                  qPrintable(stopped.err));
         QVERIFY(!filesIn(folder).filter(QStringLiteral("_00001.txt")).isEmpty());
         QVERIFY(readAll(folder + QStringLiteral("/FBM_shard.json")).contains("\"stopped\""));
+        for (const auto &[more, recorded] :
+             {std::pair{QStringList{"--neighbours", "4"}, "--neighbours 8"},
+              std::pair{QStringList{"--cell-size", "2"}, "--cell-size 1"}}) {
+            const QMap<QString, QByteArray> before = contentOf(folder);
+            const CliRun other = runInto(batch, folder, more + QStringList{"--resume"});
+            QVERIFY2(other.exitCode == 2 && other.err.contains(QLatin1String(recorded)),
+                     qPrintable(other.err));
+            QVERIFY(contentOf(folder) == before);
+        }
         const CliRun resumed = runInto(batch, folder, {QStringLiteral("--resume")});
         QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.err));
         const QString difference = runDifference(whole, folder);

@@ -229,9 +229,12 @@ private Q_SLOTS:
         QTest::newRow("too many values")
             << QByteArray("ncols 2\nnrows 2\n1 0\n0 1\n1\n") << "more values";
         QTest::newRow("decimal value")
-            << QByteArray("ncols 2\nnrows 2\n1 0\n0.5 1\n") << "row 2 holds '0.5'";
+            << QByteArray("ncols 2\nnrows 2\n1 0\n0.5 1\n") << "row 2, column 1 holds '0.5'";
         QTest::newRow("value beyond 32 bits")
-            << QByteArray("ncols 1\nnrows 1\n2147483648\n") << "2147483648";
+            << QByteArray("ncols 1\nnrows 1\n2147483648\n") << "row 1, column 1 holds '2147483648'";
+        QTest::newRow("twenty digits")
+            << QByteArray("ncols 3\nnrows 2\n1 0 1\n0 1 99999999999999999999\n")
+            << "row 2, column 3 holds '99999999999999999999'";
         QTest::newRow("unknown entry")
             << QByteArray("ncols 1\nnrows 1\nprojection utm\n1\n") << "projection";
         QTest::newRow("entry without value") << QByteArray("ncols 1\nnrows") << "nrows";

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 class TestBatchList : public QObject {
     Q_OBJECT
 
@@ -105,6 +107,29 @@ private Q_SLOTS:
         QVERIFY(missing.has_value());
         QVERIFY(missing->path.endsWith(QStringLiteral("none.fbt")));
         QVERIFY(read.isEmpty());
+    }
+
+    // What is not a list file is refused without being waited on, and a
+    // line longer than a path and a post-string can be is refused by its
+    // number rather than read whole.
+    void whatIsNoListIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("fifo.fbt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString zero = dir.filePath(QStringLiteral("zero.fbt"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        const QString long3 = dir.filePath(QStringLiteral("long.fbt"));
+        writeFile(long3, "a.txt\nb.txt\n" + QByteArray(1 << 20, 'x') + "\nc.txt\n");
+        for (const auto &[path, said] :
+             {std::pair{fifo, "pipe"}, std::pair{zero, "device"}, std::pair{long3, "line 3"}}) {
+            QStringList read;
+            const FileResult refused = readBatchList(path, read);
+            QVERIFY2(refused && refused->reason.contains(QLatin1String(said)) &&
+                         refused->path == path,
+                     refused ? qPrintable(refused->message()) : qPrintable(path));
+            QVERIFY(read.isEmpty());
+        }
     }
 
     void nameStemJoinsWithTheNativeSeparator()

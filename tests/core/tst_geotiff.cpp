@@ -297,6 +297,52 @@ private Q_SLOTS:
         QVERIFY(grid == expected);
     }
 
+    // GDAL reads any integer raster as 32-bit codes by clamping, which would
+    // merge every class beyond the range into one: such a cell is refused
+    // with its row and column, in whatever integer type it is stored.
+    void valuesBeyondTheCodesAreRefused_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("UInt32 beyond") << int(GDT_UInt32) << 3e9 << true;
+        QTest::newRow("Int64 beyond") << int(GDT_Int64) << 1099511627776.0 << true;
+        QTest::newRow("Int64 below") << int(GDT_Int64) << -1099511627776.0 << true;
+        QTest::newRow("UInt64 beyond") << int(GDT_UInt64) << 4294967296.0 << true;
+        QTest::newRow("Int64 within") << int(GDT_Int64) << -2147483648.0 << false;
+    }
+
+    void valuesBeyondTheCodesAreRefused()
+    {
+        QFETCH(int, type);
+        QFETCH(double, value);
+        QFETCH(bool, refused);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("wide.tif"));
+        GDALAllRegister();
+        GDALDriver *driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+        GDALDatasetUniquePtr dataset(driver->Create(QFile::encodeName(path).constData(), 3, 2, 1,
+                                                    GDALDataType(type), nullptr));
+        QVERIFY(dataset);
+        double cells[] = {1, 0, 1, 0, 1, value};
+        QCOMPARE(dataset->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, 3, 2, cells, 3, 2, GDT_Float64,
+                                                     0, 0, nullptr),
+                 CE_None);
+        dataset.reset();
+        LandscapeGrid grid;
+        const FileResult result = readGeoTiff(path, grid);
+        if (!refused) {
+            QVERIFY_DONE(result);
+            QCOMPARE(grid.at(1, 2), qint32(value));
+            return;
+        }
+        QVERIFY(result);
+        QVERIFY2(result->reason.contains(QStringLiteral("row 2, column 3 ")),
+                 qPrintable(result->reason));
+        QVERIFY(result->path.endsWith(QStringLiteral("wide.tif")));
+        QVERIFY(grid.isEmpty());
+    }
+
     void textIsNotTaken()
     {
         QTemporaryDir dir;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/grid/mapfilereader.h"
+#include "tests/support/files.h"
 #include "tests/support/grids.h"
 
 #include <QRandomGenerator>
@@ -52,8 +53,9 @@ private Q_SLOTS:
             << QByteArray("1 2 3 \n4 \n") << Rows{{1, 2, 3}, {4}};
         QTest::newRow("line of spaces") << QByteArray("   \n") << Rows{{0, 0, 0}};
         QTest::newRow("range limits")
-            << QByteArray("2147483647 -2147483648 2147483648 -2147483649 \n")
-            << Rows{{2147483647, -2147483647 - 1, 0, 0}};
+            << QByteArray("2147483647 -2147483648 \n") << Rows{{2147483647, -2147483647 - 1}};
+        QTest::newRow("last token beyond the range, never used")
+            << QByteArray("1 99999999999999999999\n") << Rows{{1}};
         QTest::newRow("sign and padding as toInt accepts them")
             << QByteArray("+5 \t6\t 007 -0 \n") << Rows{{5, 6, 7, 0}};
         // The toolkit's conversion reads a token as a C string, so "9" and
@@ -69,18 +71,51 @@ private Q_SLOTS:
         QCOMPARE(parse(text), expected);
     }
 
+    // A number beyond the 32-bit codes would merge two classes whatever it
+    // read as: the file is refused at its line and column.
+    void numbersBeyondTheCodesAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("place");
+        QTest::newRow("one above") << QByteArray("1 2147483648 \n") << "line 1, column 2 ";
+        QTest::newRow("one below") << QByteArray("0 \n1 -2147483649 0 \n") << "line 2, column 2 ";
+        QTest::newRow("twenty digits")
+            << QByteArray("1 0 \n\n0 1 99999999999999999999 \n") << "line 3, column 3 ";
+        QTest::newRow("then NUL") << QByteArray("12345678901\0 \n", 14) << "line 1, column 1 ";
+    }
+
+    void numbersBeyondTheCodesAreRefused()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, place);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("big.txt"));
+        writeFile(path, text);
+        LandscapeGrid grid;
+        const FileResult error = MapFileReader::read(path, grid);
+        QVERIFY(error);
+        QVERIFY2(error->reason.contains(place), qPrintable(error->reason));
+        QVERIFY(error->path.endsWith(QStringLiteral("big.txt")));
+    }
+
     void blockBoundariesDoNotMatter()
     {
-        const QByteArray text("12 -34 +5 abc 2147483648 \n\n7 8\r\n 9 10 ");
-        const Rows whole = parse(text);
-        for (int split = 0; split <= text.size(); ++split) {
-            LandscapeGrid grid;
-            MapFileReader reader(grid);
-            reader.feed(std::string_view(text.constData(), std::size_t(split)));
-            reader.feed(
-                std::string_view(text.constData() + split, std::size_t(text.size() - split)));
-            reader.finish();
-            QCOMPARE(rowsOf(grid), whole);
+        for (const QByteArray &text : {QByteArray("12 -34 +5 abc 4294967296 \n\n7 8\r\n 9 10 "),
+                                       QByteArray("12 -34 +5 abc 2147483647 \n\n7 8\r\n 9 10 ")}) {
+            LandscapeGrid whole;
+            MapFileReader wholeReader(whole);
+            wholeReader.feed(std::string_view(text.constData(), std::size_t(text.size())));
+            wholeReader.finish();
+            for (int split = 0; split <= text.size(); ++split) {
+                LandscapeGrid grid;
+                MapFileReader reader(grid);
+                reader.feed(std::string_view(text.constData(), std::size_t(split)));
+                reader.feed(
+                    std::string_view(text.constData() + split, std::size_t(text.size() - split)));
+                reader.finish();
+                QCOMPARE(rowsOf(grid), rowsOf(whole));
+                QCOMPARE(reader.failure(), wholeReader.failure());
+            }
         }
     }
 
@@ -95,9 +130,16 @@ private Q_SLOTS:
             const int length = rng.bounded(1, 14);
             for (int j = 0; j < length; ++j)
                 token += alphabet[rng.bounded(int(sizeof alphabet - 1))];
-            const Rows rows = parse(token + " x\n");
-            QCOMPARE(rows.size(), std::size_t(1));
-            if (rows[0][0] != qtValue(token))
+            const QByteArray line = token + " x\n";
+            LandscapeGrid grid;
+            MapFileReader reader(grid);
+            reader.feed(std::string_view(line.constData(), std::size_t(line.size())));
+            reader.finish();
+            const bool beyond =
+                plainReference(std::string_view(line.constData(), std::size_t(line.size())))
+                    .beyondRange.has_value();
+            if (beyond != reader.failure().has_value() ||
+                (!beyond && (grid.rowCount() != 1 || grid.at(0, 0) != qtValue(token))))
                 QFAIL(
                     qPrintable(QStringLiteral("token %1").arg(QString::fromLatin1(token.toHex()))));
         }

@@ -79,16 +79,21 @@ class TestReaderAgreement : public QObject {
     {
         const QString path = m_dir.filePath(QStringLiteral("map.txt"));
         writeFile(path, bytes);
+        const PlainMap expected =
+            plainReference(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+        const auto check = [&](const LandscapeGrid &grid, const FileResult &result) {
+            if (expected.beyondRange)
+                return result && namesPlace(result->reason, *expected.beyondRange);
+            return !result && rowsOf(grid) == expected.rows;
+        };
         LandscapeGrid fast;
         const FileResult fastResult = MapFileReader::read(path, fast);
-        QVERIFY2(!fastResult, qPrintable(what));
-        const Rows expected = plainReference(std::string_view(bytes.constData(), bytes.size()));
-        QVERIFY2(rowsOf(fast) == expected, qPrintable(what));
+        QVERIFY2(check(fast, fastResult), qPrintable(what));
         for (const qint64 most : {1, 7, 15}) {
             TrickleDevice device(bytes, most);
             LandscapeGrid plain;
-            QVERIFY2(!MapFileReader::read(device, path, plain), qPrintable(what));
-            QVERIFY2(rowsOf(plain) == expected, qPrintable(what));
+            const FileResult plainResult = MapFileReader::read(device, path, plain);
+            QVERIFY2(check(plain, plainResult), qPrintable(what));
         }
     }
 

@@ -17,11 +17,14 @@ ShareRecord shareOf(int maps)
                   QStringLiteral("1.0.0"),
                   {QStringLiteral("hurst=0.1:0.9:0.1"), QStringLiteral("post_string=\"a\",b")}};
     record.complete = true;
-    for (int i = 0; i < maps; ++i)
-        record.maps.push_back(
-            {qint64(i) * 128 + 3,
-             QStringLiteral("FBM,\"é\"_0.10_%1.txt").arg(i, 5, 10, QLatin1Char('0')),
-             i % 2 ? QStringLiteral("FBM_0.10_surface_00000.asc") : QString()});
+    for (int i = 0; i < maps; ++i) {
+        const QString file =
+            QStringLiteral("FBM,\"é\"_0.10_%1.txt").arg(i, 5, 10, QLatin1Char('0'));
+        const QString surface = i % 2 ? QStringLiteral("FBM_0.10_surface_00000.asc") : QString();
+        record.maps.push_back({qint64(i) * 128 + 3, file, surface, fingerprintOf(file.toUtf8()),
+                               surface.isEmpty() ? Fingerprint{} : fingerprintOf("surface"),
+                               fingerprintOf(QByteArray::number(i))});
+    }
     return record;
 }
 
@@ -49,6 +52,9 @@ private Q_SLOTS:
             QCOMPARE(back.maps[i].position, written.maps[i].position);
             QCOMPARE(back.maps[i].file, written.maps[i].file);
             QCOMPARE(back.maps[i].surface, written.maps[i].surface);
+            QCOMPARE(back.maps[i].content, written.maps[i].content);
+            QCOMPARE(back.maps[i].surfaceContent, written.maps[i].surfaceContent);
+            QCOMPARE(back.maps[i].row.hash, written.maps[i].row.hash);
         }
 
         // Cut anywhere before its last line feed, it is no record, not a

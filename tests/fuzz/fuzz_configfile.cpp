@@ -3,8 +3,9 @@
 // C++ text stream the file format was defined with: std::getline for the
 // four texts and operator>> for the two numbers, on a failure that sticks.
 // The reader's own additions are modelled on top: a carriage return before
-// the line feed is dropped, a text ends at its first NUL, a text keeps at
-// most its first 64 KiB, and a number that fails leaves its field alone.
+// the line feed is dropped, a text keeps at most its first 64 KiB, a text
+// that holds a NUL there is not taken, and a number that fails leaves its
+// field alone.
 #include "settings/appsettings.h"
 
 #include <QBuffer>
@@ -36,7 +37,9 @@ AppSettings referenceSettings(const std::string &bytes, AppSettings settings)
             kept.pop_back();
         if (kept.size() > maxTextLength)
             kept.resize(maxTextLength);
-        *text = QString::fromLatin1(kept.c_str());
+        if (kept.find('\0') != std::string::npos)
+            continue;
+        *text = QString::fromLatin1(kept.data(), qsizetype(kept.size()));
     }
     for (qint32 *number : {&settings.coverValue, &settings.matrixValue}) {
         int value = 0;

@@ -2,7 +2,8 @@
 // Feeds arbitrary bytes to the streaming map reader in arbitrary blocks and
 // checks the grid against a plain transcription of the reading rules: split
 // the data into lines, each line into tokens at every space, and convert all
-// tokens but the last with the toolkit's own integer conversion.
+// tokens but the last with the toolkit's own integer conversion, refusing a
+// whole number beyond its range at its line and column.
 #include "core/grid/mapfilereader.h"
 #include "tests/support/grids.h"
 
@@ -32,7 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     reader.finish();
 
-    const Rows expected = plainReference(bytes);
+    const PlainMap map = plainReference(bytes);
+    if (map.beyondRange.has_value() != reader.failure().has_value())
+        std::abort();
+    if (map.beyondRange) {
+        if (!namesPlace(*reader.failure(), *map.beyondRange))
+            std::abort();
+        return 0;
+    }
+    const Rows &expected = map.rows;
     if (grid.rowCount() != expected.size())
         std::abort();
     for (std::size_t r = 0; r < expected.size(); ++r) {

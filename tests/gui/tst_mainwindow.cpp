@@ -36,7 +36,13 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -884,7 +890,7 @@ private Q_SLOTS:
 
         // File -> Open hands what was chosen to the same expansion.
         w.openPaths({batchList});
-        QCOMPARE(listed(), QStringList({"c.txt", "a.asc"}));
+        QTRY_COMPARE(listed(), QStringList({"c.txt", "a.asc"}));
 
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(maps.path()),
@@ -893,11 +899,56 @@ private Q_SLOTS:
         QApplication::sendEvent(&w, &enter);
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(&w, &drop);
-        QCOMPARE(listed(), QStringList({"c.txt", "a.asc", "a.asc", "b.txt", "c.txt"}));
+        QTRY_COMPARE(listed(), QStringList({"c.txt", "a.asc", "a.asc", "b.txt", "c.txt"}));
         QCOMPARE(MainWindow::pathOf(list->item(3)),
                  QDir::toNativeSeparators(maps.filePath(QStringLiteral("b.txt"))));
         QVERIFY2(w.statusBar()->currentMessage().contains(QStringLiteral("gone.fbt")),
                  qPrintable(w.statusBar()->currentMessage()));
+    }
+
+    // A batch list is read off the window's thread: a FIFO, a device or a
+    // list of one endless line is named in the status bar while the window
+    // goes on answering, and what was opened after it keeps its place.
+    void hostileBatchListsLeaveTheWindowAnswering()
+    {
+        const QDir here(m_dir.path());
+        const QString fifo = here.filePath(QStringLiteral("fifo.fbt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString zero = here.filePath(QStringLiteral("zero.fbt"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        const QString huge = here.filePath(QStringLiteral("huge.fbt"));
+        {
+            QFile file(huge);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(100) << 20));
+        }
+        writeFile(here.filePath(QStringLiteral("after.txt")), "1 0 \n");
+        MainWindow w;
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        // Should the window wait on the FIFO, a writer that comes and goes
+        // lets it go on, so that the test fails rather than hangs.
+        std::atomic<bool> returned = false;
+        std::atomic<bool> rescued = false;
+        std::thread rescuer([&] {
+            for (int i = 0; i < 1000 && !returned; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (returned)
+                return;
+            rescued = true;
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        });
+        w.openPaths({fifo, zero, huge});
+        returned = true;
+        w.openPaths({here.filePath(QStringLiteral("after.txt"))});
+        rescuer.join();
+        QVERIFY(!rescued);
+        for (const char *said : {"fifo.fbt", "zero.fbt", "huge.fbt: line 1"})
+            QTRY_VERIFY2(w.statusBar()->currentMessage().contains(QLatin1String(said)),
+                         qPrintable(w.statusBar()->currentMessage()));
+        QTRY_COMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("after.txt"));
     }
 
     // The status bar tells the cell under the pointer, counted from 1 as the

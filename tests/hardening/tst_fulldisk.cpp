@@ -205,7 +205,7 @@ private Q_SLOTS:
             QCOMPARE(document[QStringLiteral("state")].toString(), QStringLiteral("stopped"));
         }
         const CliRun merge = runCli({"merge", dir.filePath(QStringLiteral("merged")), out});
-        QCOMPARE(merge.exitCode, 1);
+        QCOMPARE(merge.exitCode, 2);
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("merged"))));
 
         QVERIFY(QFile::remove(disk + QStringLiteral("/filler")));
@@ -215,6 +215,42 @@ private Q_SLOTS:
         QCOMPARE(runCli(share + QStringList{"--out", whole}).exitCode, 0);
         const QString difference = runDifference(whole, out);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    // A merge onto another file system copies: a copy that does not fit
+    // says the system's reason and leaves nothing, and what a stopped
+    // merge left there goes with the next merge, which then fits.
+    void mergeOntoAnotherFileSystem()
+    {
+        QTemporaryDir dir;
+        const QString disk = dir.filePath(QStringLiteral("disk"));
+        TmpfsMount mount(disk, qint64(2) << 20);
+        if (!mount.isMounted())
+            QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs: %1").arg(mount.error())));
+        const QStringList batch{"random", "--cover",      "10:90:10", "--size",
+                                "200",    "--replicates", "2",        "--quiet"};
+        QStringList merge{"merge", disk + QStringLiteral("/out")};
+        for (const char *share : {"1/2", "2/2"}) {
+            const QString folder = dir.filePath(QString::fromLatin1(share).left(1));
+            QCOMPARE(runCli(batch + QStringList{"--shard", share, "--out", folder}).exitCode, 0);
+            merge.append(folder);
+        }
+        QVERIFY(fillLeaving(disk, qint64(1) << 20));
+        const CliRun full = runCli(merge);
+        QVERIFY2(full.exitCode == 1 && full.err.contains(noSpaceText()), qPrintable(full.err));
+        QCOMPARE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("filler")});
+
+        // A merge killed while it copied: its folder holds most of a copy.
+        QVERIFY(QFile::remove(disk + QStringLiteral("/filler")));
+        const QString leftover = disk + QStringLiteral("/.out.merging-1");
+        QVERIFY(QDir().mkpath(leftover));
+        writeFile(leftover + QStringLiteral("/RND_010_200x200_a1.txt"),
+                  QByteArray(qint64(1200) << 10, '0'));
+        const CliRun merged = runCli(merge);
+        QVERIFY2(merged.exitCode == 0, qPrintable(merged.err));
+        QCOMPARE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("out")});
     }
 
     void fractalBatchOnAFullTmpfs()

@@ -141,12 +141,53 @@ private Q_SLOTS:
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         const QString wkt = dir.filePath(QStringLiteral("crs.prj"));
         writeFile(wkt, "EPSG:3035\n");
-        for (const QString &crs :
-             {QStringLiteral("/vsicurl/") + url, url, fifo, QStringLiteral("/dev/stdin"), wkt}) {
+        // Definitions that name a file or a grid for PROJ or GDAL to read,
+        // each naming the FIFO: read, any of them would wait for ever.
+        const QString longlat = QStringLiteral("+proj=longlat +ellps=WGS84 ");
+        const QString geographic = QStringLiteral(
+            "GEOGCRS[\"x\",DATUM[\"d\",ELLIPSOID[\"WGS 84\",6378137,298.257223563]],"
+            "CS[ellipsoidal,2],AXIS[\"lat\",north],AXIS[\"lon\",east],ANGLEUNIT[\"degree\","
+            "0.0174532925199433]]");
+        const QString json = QStringLiteral(
+            "{\"type\":\"GeographicCRS\",\"name\":\"x\",\"datum\":{\"type\":"
+            "\"GeodeticReferenceFrame\",\"name\":\"d\",\"ellipsoid\":{\"name\":\"WGS 84\","
+            "\"semi_major_axis\":6378137,\"inverse_flattening\":298.257223563}},"
+            "\"coordinate_system\":{\"subtype\":\"ellipsoidal\",\"axis\":[{\"name\":\"Lat\","
+            "\"abbreviation\":\"lat\",\"direction\":\"north\",\"unit\":\"degree\"},"
+            "{\"name\":\"Lon\",\"abbreviation\":\"lon\",\"direction\":\"east\",\"unit\":"
+            "\"degree\"}]}}");
+        const QStringList namingFiles{
+            QStringLiteral("+init=%1:4326").arg(fifo),
+            longlat + QStringLiteral("+nadgrids=%1").arg(fifo),
+            longlat + QStringLiteral("+nadgrids=@%1").arg(fifo),
+            longlat + QStringLiteral("+geoidgrids=%1").arg(fifo),
+            longlat + QStringLiteral("+towgs84=@%1").arg(fifo),
+            QStringLiteral("+proj=tinshift +file=%1").arg(fifo),
+            QStringLiteral("+proj=defmodel +model=%1").arg(fifo),
+            QStringLiteral("+proj=hgridshift +grids=%1").arg(fifo),
+            QStringLiteral("+proj=deformation +xy_grids=%1 +t_epoch=2000").arg(fifo),
+            QStringLiteral("DICT:crs.fifo,1"),
+            QStringLiteral("BOUNDCRS[SOURCECRS[%1],TARGETCRS[%1],ABRIDGEDTRANSFORMATION[\"t\","
+                           "METHOD[\"NTv2\"],PARAMETERFILE[\"Latitude and longitude difference "
+                           "file\",\"%2\"]]]")
+                .arg(geographic, fifo),
+            QStringLiteral("GEOGCS[\"x\",DATUM[\"d\",SPHEROID[\"WGS 84\",6378137,298.257223563],"
+                           "EXTENSION[\"PROJ4_GRIDS\",\"%1\"]],PRIMEM[\"Greenwich\",0],"
+                           "UNIT[\"degree\",0.0174532925199433]]")
+                .arg(fifo),
+            QStringLiteral("{\"type\":\"BoundCRS\",\"source_crs\":%1,\"target_crs\":%1,"
+                           "\"transformation\":{\"name\":\"t\",\"method\":{\"name\":\"NTv2\"},"
+                           "\"parameters\":[{\"name\":\"Latitude and longitude difference "
+                           "file\",\"value\":\"%2\"}]}}")
+                .arg(json, fifo)};
+        for (const QString &crs : QStringList{QStringLiteral("/vsicurl/") + url, url, fifo,
+                                              QStringLiteral("/dev/stdin"), wkt} +
+                                      namingFiles) {
             CliOptions options;
             options.timeoutMs = 20000;
             QElapsedTimer clock;
             clock.start();
+            options.workingDirectory = dir.path();
             const CliRun run = runCli({"random", "--out", dir.filePath("out"), "--size", "4",
                                        "--cover", "10:10:1", "--format", "tif", "--crs", crs},
                                       options);
@@ -157,6 +198,14 @@ private Q_SLOTS:
             QVERIFY2(!listener.wasConnected(), qPrintable(crs));
         }
         QVERIFY(!QFileInfo::exists(dir.filePath("out")));
+        // The one grid PROJ holds in itself, which the usual definition of
+        // web maps names, is no file.
+        const CliRun web = runCli(
+            {"random", "--out", dir.filePath("web"), "--size", "4", "--cover", "10", "--format",
+             "tif", "--origin", "0,0", "--quiet", "--crs",
+             "+proj=merc +a=6378137 +b=6378137 +lat_ts=0 +lon_0=0 +x_0=0 +y_0=0 +k=1 +units=m "
+             "+nadgrids=@null +wktext +no_defs"});
+        QVERIFY2(web.exitCode == 0, qPrintable(web.err));
     }
 
     // Something other than a lock file at the lock's name holds no run: the
@@ -210,6 +259,8 @@ private Q_SLOTS:
         QTest::newRow("too large") << QByteArray("R_\n\nF_\n\n99999999999\n0\n") << "habitat code";
         QTest::newRow("empty") << QByteArray() << "habitat code";
         QTest::newRow("dangling link") << QByteArray("->") << "config.txt";
+        QTest::newRow("NUL in a text")
+            << QByteArray("R_\nx\0y\nF_\n\n1\n0\n", 14) << "line 2 holds a NUL";
     }
 
     void configValuesNotSuppliedAreNamed()

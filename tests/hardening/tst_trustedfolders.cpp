@@ -230,23 +230,39 @@ private Q_SLOTS:
         const QString out = dir.filePath(QStringLiteral("out"));
         const QStringList slow{"random", "--out",        out,  "--cover", "1:100:1", "--size",
                                "400",    "--replicates", "50", "--quiet"};
+        const auto lockOf = [](const QString &folder) {
+            return folder + QStringLiteral("/RND_ListFragStat.fbt.lock");
+        };
+        const auto startSlow = [&](QProcess &process, const QString &folder) {
+            process.start(QStringLiteral(PW_CLI_PATH),
+                          QStringList(slow).replaceInStrings(out, folder));
+            for (int i = 0; i < 2000 && !QFileInfo::exists(lockOf(folder)); ++i)
+                QThread::msleep(5);
+        };
         QProcess first;
-        first.start(QStringLiteral(PW_CLI_PATH), slow);
-        QVERIFY(first.waitForStarted());
-        const QString lock = out + QStringLiteral("/RND_ListFragStat.fbt.lock");
-        for (int i = 0; i < 2000 && !QFileInfo::exists(lock); ++i)
-            QThread::msleep(5);
+        startSlow(first, out);
+        const QString lock = lockOf(out);
         const CliRun second = runCli(slow + QStringList{"--overwrite"});
         QCOMPARE(second.exitCode, 2);
         QVERIFY2(second.err.contains(QStringLiteral("process %1").arg(first.processId())),
                  qPrintable(second.err));
 
-        // A lock whose process was killed is stale, and the next run goes.
+        // A lock whose process was killed is free, and the next run goes,
+        // even when the killed run's process id has since gone to another
+        // live run, as it may on a machine that starts many.
         first.kill();
         QVERIFY(first.waitForFinished(30000));
         QVERIFY(QFileInfo::exists(lock));
-        QCOMPARE(runCli(small(QStringLiteral("random"), out) + QStringList{"--overwrite"}).exitCode,
-                 0);
+        QProcess other;
+        startSlow(other, dir.filePath(QStringLiteral("other")));
+        QByteArray held = readAll(lock);
+        held.replace(0, held.indexOf('\n'), QByteArray::number(other.processId()));
+        writeFile(lock, held);
+        const CliRun afterReuse =
+            runCli(small(QStringLiteral("random"), out) + QStringList{"--overwrite"});
+        other.kill();
+        QVERIFY(other.waitForFinished(30000));
+        QVERIFY2(afterReuse.exitCode == 0, qPrintable(afterReuse.err));
         QVERIFY(!QFileInfo::exists(lock));
 
         // Killed between creating its lock and writing its process there, a

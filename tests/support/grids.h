@@ -6,10 +6,13 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QString>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A grid's rows as plain vectors, which QCOMPARE can show when they differ.
@@ -43,13 +46,34 @@ inline Rows parsePlain(const QByteArray &bytes)
     return rowsOf(grid);
 }
 
+// The rows of a plain map, or the line and column (from 1) of the first
+// number in it beyond the codes a map holds.
+struct PlainMap {
+    Rows rows;
+    std::optional<std::pair<qint64, qint64>> beyondRange;
+};
+
 // The plain format's rules transcribed as plainly as they are stated: split
 // the bytes into lines, each line into tokens at every space, and convert
-// all tokens but the last with the toolkit's own integer conversion.
-inline Rows plainReference(std::string_view bytes)
+// all tokens but the last with the toolkit's own integer conversion. A token
+// that conversion refuses although it is a whole number (a sign and digits
+// between the white space it trims, read up to a NUL as a C string) is
+// beyond the codes, and the map is refused there.
+inline PlainMap plainReference(std::string_view bytes)
 {
-    Rows rows;
+    const auto beyondRange = [](std::string_view token) {
+        QByteArray text(token.data(), qsizetype(token.size()));
+        if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+            text.truncate(nul);
+        static const QRegularExpression wholeNumber(
+            QStringLiteral("^[\t\n\v\f\r]*[+-]?[0-9]+[\t\n\v\f\r]*$"));
+        bool converted = false;
+        QString::fromLatin1(text).toInt(&converted, 10);
+        return !converted && wholeNumber.match(QString::fromLatin1(text)).hasMatch();
+    };
+    PlainMap map;
     std::size_t start = 0;
+    qint64 lineNumber = 1;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);
         if (end == std::string_view::npos)
@@ -68,14 +92,27 @@ inline Rows plainReference(std::string_view bytes)
         }
         if (tokens.size() >= 2) {
             std::vector<qint32> row;
-            for (std::size_t i = 0; i + 1 < tokens.size(); ++i)
+            for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+                if (beyondRange(tokens[i])) {
+                    map.beyondRange.emplace(lineNumber, qint64(i) + 1);
+                    return map;
+                }
                 row.push_back(QString::fromLatin1(tokens[i].data(), qsizetype(tokens[i].size()))
                                   .toInt(nullptr, 10));
-            rows.push_back(std::move(row));
+            }
+            map.rows.push_back(std::move(row));
         }
         start = end + 1;
+        ++lineNumber;
     }
-    return rows;
+    return map;
+}
+
+// Whether the reader's refusal names the place the transcription found.
+inline bool namesPlace(const QString &reason, const std::pair<qint64, qint64> &place)
+{
+    return reason.contains(
+        QStringLiteral("line %1, column %2 ").arg(place.first).arg(place.second));
 }
 
 // Hands out its bytes a few at a time, so that a reader fed from it never
