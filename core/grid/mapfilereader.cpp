@@ -61,12 +61,19 @@ void MapFileReader::endToken()
         m_rowOpen = true;
     }
     qint32 value = 0;
+    bool whole = false;
     if (m_phase == Phase::Digits || m_phase == Phase::Trailing || m_phase == Phase::Ended) {
-        if (m_negative && m_magnitude <= magnitudeLimit)
+        if (m_negative && m_magnitude <= magnitudeLimit) {
             value = qint32(-m_magnitude);
-        else if (!m_negative && m_magnitude < magnitudeLimit)
+            whole = true;
+        } else if (!m_negative && m_magnitude < magnitudeLimit) {
             value = qint32(m_magnitude);
+            whole = true;
+        }
     }
+    if (!whole && !m_firstMadeUpCell)
+        m_firstMadeUpCell = CellPosition{qint64(m_grid.rowCount()),
+                                         qint64(m_grid.row(m_grid.rowCount() - 1).size()) + 1};
     m_grid.pushCell(value);
     m_phase = Phase::Leading;
     m_negative = false;
@@ -208,7 +215,8 @@ FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
     return read(file, QDir::toNativeSeparators(path), grid);
 }
 
-FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid)
+FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid,
+                               std::optional<CellPosition> *firstMadeUpCell)
 {
     grid.clear();
 
@@ -236,6 +244,8 @@ FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, Landsc
             reader.feed(bytes);
         }
         reader.finish();
+        if (firstMadeUpCell)
+            *firstMadeUpCell = reader.firstMadeUpCell();
     } catch (const std::bad_alloc &) {
         grid.clear();
         return FileError{shownPath, QCoreApplication::translate(

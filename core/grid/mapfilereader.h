@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 // Reads the plain map format, and anything else a user may point it at,
@@ -28,6 +29,17 @@ public:
     // Ends the last line when the file does not end in a line feed.
     void finish();
 
+    // The first cell the lenient rules made up: a used token that is not a
+    // whole number in the 32-bit range (an empty one between two spaces, a
+    // fraction, a word), which reads as 0. Its row and cell are counted from
+    // 1. The viewer draws such files as it always has; whoever measures a
+    // map must know that a cell of it is not in the file.
+    struct CellPosition {
+        qint64 row;
+        qint64 cell;
+    };
+    std::optional<CellPosition> firstMadeUpCell() const { return m_firstMadeUpCell; }
+
     // Replaces `grid` with the map in the file. On failure the grid holds
     // what was read before the failure (nothing when the file cannot be
     // opened, or when its map does not fit in memory) and the error says why.
@@ -35,7 +47,8 @@ public:
     static FileResult read(const QString &path, LandscapeGrid &grid);
     // The same from a device already open for reading, named `shownPath` in
     // errors; everything from its current position to its end is read.
-    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid,
+                           std::optional<CellPosition> *firstMadeUpCell = nullptr);
 
 private:
     void endToken();
@@ -55,4 +68,5 @@ private:
     Phase m_phase = Phase::Leading;
     bool m_negative = false;
     std::int64_t m_magnitude = 0;
+    std::optional<CellPosition> m_firstMadeUpCell;
 };

@@ -63,9 +63,12 @@ private:
 
 } // namespace
 
-FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop)
+FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop,
+                   MapFileInfo *info)
 {
     grid.clear();
+    if (info)
+        *info = {};
     // One open for both the look at the first bytes and the read, so that
     // what is read is the file that was looked at.
     QFile file;
@@ -75,26 +78,32 @@ FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &sto
     const QByteArray start = file.peek(AsciiGridReader::bytesToTell);
     if (AsciiGridReader::isAsciiGrid(start)) {
         if (!stop)
-            return AsciiGridReader::read(file, shown, grid);
+            return AsciiGridReader::read(file, shown, grid, info);
         CheckedDevice device(file, nullptr, stop);
-        return AsciiGridReader::read(device, shown, grid);
+        return AsciiGridReader::read(device, shown, grid, info);
     }
     // GDAL opens a GeoTIFF by its name; the file checked above is a regular
     // one, so the open cannot wait on a pipe or a device.
     if (looksLikeTiff(start))
-        return readGeoTiff(path, grid, stop);
+        return readGeoTiff(path, grid, stop, info);
 
     MapContentCheck check;
     CheckedDevice device(file, &check, stop);
-    if (FileResult error = MapFileReader::read(device, shown, grid)) {
+    std::optional<MapFileReader::CellPosition> madeUp;
+    if (FileResult error = MapFileReader::read(device, shown, grid, &madeUp)) {
         // The plain format keeps the rows read before a failure of the disk;
         // a read that was stopped is not wanted at all.
         if (device.stopped())
             grid.clear();
         return error;
     }
-    if (check.isMap())
+    if (check.isMap()) {
+        if (info && madeUp)
+            info->madeUpCell = QCoreApplication::translate("readMap", "row %1, cell %2")
+                                   .arg(madeUp->row)
+                                   .arg(madeUp->cell);
         return std::nullopt;
+    }
     grid.clear();
     return FileError{
         shown,

@@ -3,6 +3,7 @@
 
 #include "core/files/fileerror.h"
 #include "core/grid/landscapegrid.h"
+#include "core/grid/mapfileinfo.h"
 
 #include "core/files/readstop.h"
 
@@ -18,4 +19,9 @@
 // whole number; see MapContentCheck) is refused with a reason that starts
 // with "not a map file", and the grid is left empty. Ragged, hand-made text
 // still reads as the plain format reads it.
-FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop = {});
+//
+// `info`, if given, gets what the file says besides its codes: the cell
+// size and NoData code of a grid or a GeoTIFF, and the first cell the plain
+// format made up.
+FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop = {},
+                   MapFileInfo *info = nullptr);
