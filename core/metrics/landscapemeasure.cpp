@@ -72,6 +72,10 @@ struct LandscapeMeasurer::State {
     std::vector<std::int32_t> parent;
     std::vector<LabelSums> sums;
     std::vector<PatchRun> runs;
+    std::vector<Patch> patches;
+    std::vector<std::int32_t> patchOfRoot;
+    std::vector<std::int32_t> patchClass;
+    NearestNeighbours nearest;
 
     std::int32_t classOf(qint32 code);
     std::int32_t find(std::int32_t label);
@@ -287,6 +291,11 @@ void LandscapeMeasurer::addRow(const std::uint8_t *habitat, qint32 matrixCode, q
     addRow(codes);
 }
 
+qint64 LandscapeMeasurer::classCount() const
+{
+    return qint64(m->classCodes.size());
+}
+
 std::vector<MetricRow> LandscapeMeasurer::finish()
 {
     State &s = *m;
@@ -294,8 +303,14 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
         s.counts.addBorder(segment.cls, segment.end - segment.start + 1);
 
     // Patches numbered in the order of their first run.
-    std::vector<std::int32_t> patchOfRoot(s.parent.size(), -1);
-    std::vector<Patch> patches;
+    std::vector<std::int32_t> &patchOfRoot = s.patchOfRoot;
+    patchOfRoot.assign(s.parent.size(), -1);
+    std::vector<Patch> &patches = s.patches;
+    patches.clear();
+    std::size_t roots = 0;
+    for (std::size_t label = 0; label < s.parent.size(); ++label)
+        roots += s.parent[label] == std::int32_t(label);
+    patches.reserve(roots);
     for (PatchRun &run : s.runs) {
         const std::int32_t root = s.find(run.patch);
         std::int32_t &patch = patchOfRoot[std::size_t(root)];
@@ -318,11 +333,12 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
         selection.has(LandscapeMetric::GyrateMn))
         addGyration(s.runs, patches, s.options.cellSize);
     if (selection.has(ClassMetric::EnnMn) || selection.has(LandscapeMetric::EnnMn)) {
-        std::vector<std::int32_t> patchClass(patches.size());
+        std::vector<std::int32_t> &patchClass = s.patchClass;
+        patchClass.resize(patches.size());
         for (std::size_t p = 0; p < patches.size(); ++p)
             patchClass[p] = patches[p].cls;
-        const std::vector<std::int64_t> squares =
-            nearestNeighbourSquares(s.runs, patchClass, int(s.classCodes.size()));
+        const std::span<const std::int64_t> squares =
+            s.nearest.squares(s.runs, patchClass, int(s.classCodes.size()), s.options.neighbours);
         for (std::size_t p = 0; p < patches.size(); ++p)
             patches[p].nearestSquare = squares[p];
     }

@@ -11,6 +11,12 @@
 #include <span>
 #include <vector>
 
+// Land-cover maps have tens of classes, rarely hundreds. A map with more
+// distinct codes than this is most likely one of measurements (heights,
+// counts) stored as whole numbers, whose table would be ever longer and
+// mean nothing; front ends refuse it rather than measure it.
+constexpr qint64 maxMeasuredClasses = 10000;
+
 // How a landscape is measured. The defaults are the reference tool's:
 // patches join at sides and corners, and a cell is one map unit wide.
 struct MetricOptions {
@@ -56,6 +62,9 @@ public:
     // The next row of a two-class map as batches make them: nonzero bytes
     // are coverCode cells, the others matrixCode cells.
     void addRow(const std::uint8_t *habitat, qint32 matrixCode, qint32 coverCode);
+
+    // The classes met in the rows added so far.
+    qint64 classCount() const;
 
     // The selected metrics of the rows added so far: the class level first,
     // then the landscape; within a level by metric name, then by class code,

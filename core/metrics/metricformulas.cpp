@@ -126,10 +126,8 @@ using LandscapeValues = std::array<double, landscapeMetricCount>;
 
 } // namespace
 
-void PairCounts::add(std::int32_t a, std::int32_t b, qint64 sides)
+void PairCounts::addRarely(std::int32_t a, std::int32_t b, qint64 sides)
 {
-    if (a > b)
-        std::swap(a, b);
     if (!m_sparse && b >= denseClasses) {
         for (std::int32_t i = 0; i < m_classes; ++i)
             for (std::int32_t j = i + 1; j < m_classes; ++j)
@@ -150,12 +148,12 @@ void PairCounts::add(std::int32_t a, std::int32_t b, qint64 sides)
 
 void PairCounts::clear()
 {
-    if (m_sparse) {
-        m_map.clear();
-        m_sparse = false;
+    m_map.clear();
+    m_sparse = false;
+    if (!m_dense.empty()) {
+        for (std::int32_t i = 0; i < m_classes; ++i)
+            std::fill_n(m_dense.begin() + i * denseClasses, m_classes, 0);
     }
-    for (std::int32_t i = 0; i < m_classes; ++i)
-        std::fill_n(m_dense.begin() + i * denseClasses, m_classes, 0);
     m_classes = 0;
 }
 
@@ -186,19 +184,6 @@ void LandscapeCounts::clear()
     for (std::vector<qint64> *column : {&cells, &like, &unlike, &noData, &border})
         column->clear();
     pairs.clear();
-}
-
-void LandscapeCounts::addSides(std::int32_t a, std::int32_t b, qint64 sides)
-{
-    if (a >= 0 && b >= 0) {
-        unlike[std::size_t(a)] += sides;
-        unlike[std::size_t(b)] += sides;
-        pairs.add(a, b, sides);
-    } else if (a >= 0) {
-        noData[std::size_t(a)] += sides;
-    } else if (b >= 0) {
-        noData[std::size_t(b)] += sides;
-    }
 }
 
 void addGyration(std::span<const PatchRun> runs, std::vector<Patch> &patches, double cellSize)

@@ -6,10 +6,12 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The counts a measurer gathers and the metrics made of them, apart from
@@ -21,12 +23,25 @@
 // millions of zeros.
 class PairCounts final {
 public:
-    void add(std::int32_t a, std::int32_t b, qint64 sides);
+    // Inline: a random map adds a pair for every other side.
+    void add(std::int32_t a, std::int32_t b, qint64 sides)
+    {
+        if (a > b)
+            std::swap(a, b);
+        if (!m_sparse && b < denseClasses && !m_dense.empty()) {
+            m_classes = std::max(m_classes, b + 1);
+            m_dense[std::size_t(a * denseClasses + b)] += sides;
+            return;
+        }
+        addRarely(a, b, sides);
+    }
     void clear();
     // Every pair with sides, a < b, in the order of (a, b).
     std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, qint64>> pairs() const;
 
 private:
+    void addRarely(std::int32_t a, std::int32_t b, qint64 sides);
+
     static constexpr std::int32_t denseClasses = 256;
     std::vector<qint64> m_dense;
     std::int32_t m_classes = 0;
@@ -50,7 +65,18 @@ struct LandscapeCounts {
     void clear();
     // `sides` sides between a cell of class a and one of class b, either of
     // which may be -1 for NoData; a and b differ.
-    void addSides(std::int32_t a, std::int32_t b, qint64 sides);
+    void addSides(std::int32_t a, std::int32_t b, qint64 sides)
+    {
+        if (a >= 0 && b >= 0) {
+            unlike[std::size_t(a)] += sides;
+            unlike[std::size_t(b)] += sides;
+            pairs.add(a, b, sides);
+        } else if (a >= 0) {
+            noData[std::size_t(a)] += sides;
+        } else if (b >= 0) {
+            noData[std::size_t(b)] += sides;
+        }
+    }
     // `sides` sides of class cls (or NoData, -1) on the map's border.
     void addBorder(std::int32_t cls, qint64 sides)
     {
@@ -71,7 +97,7 @@ struct Patch {
     // The mean distance of its cells' centres from that centroid, in map
     // units.
     double gyration = std::numeric_limits<double>::quiet_NaN();
-    // See nearestNeighbourSquares(); -1 for none.
+    // See NearestNeighbours; -1 for none.
     std::int64_t nearestSquare = -1;
 };
 

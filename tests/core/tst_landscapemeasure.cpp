@@ -206,7 +206,8 @@ private Q_SLOTS:
                 options.cellSize = seed % 2 ? 1.0 : 30.0;
                 options.noData = -9999;
                 LandscapeMeasurer measurer(columns, options);
-                for (const int classes : {1, 3, 6}) {
+                // Hundreds of classes keep their adjacencies in a hash table.
+                for (const int classes : {1, 3, 6, 700}) {
                     const Grid grid = blobs(rows, columns, classes, 0.15, seed++);
                     for (int r = 0; r < rows; ++r)
                         measurer.addRow(
@@ -410,6 +411,46 @@ private:
                      where.constData());
         }
         QVERIFY(near(valueOf(rows, MetricLevel::Landscape, 0, "np"), double(patches.size())));
+        // Edges, contagion and interspersion from every pair of cells that
+        // share a side.
+        std::map<std::pair<qint32, qint32>, double> pairs;
+        for (int r = 0; r < grid.rows; ++r) {
+            for (int c = 0; c < grid.columns; ++c) {
+                for (const auto &[nr, nc] : {std::pair{r + 1, c}, std::pair{r, c + 1}}) {
+                    if (nr == grid.rows || nc == grid.columns || grid.at(r, c) == -9999 ||
+                        grid.at(nr, nc) == -9999)
+                        continue;
+                    ++pairs[std::minmax(grid.at(r, c), grid.at(nr, nc))];
+                }
+            }
+        }
+        double edges = 0;
+        double adjacencies = 0;
+        for (const auto &[pair, count] : pairs) {
+            adjacencies += 2 * count;
+            edges += pair.first != pair.second ? count : 0;
+        }
+        double contagion = 0;
+        double interspersion = 0;
+        // The table counts a like pair in its one cell twice, an unlike one
+        // once in each of its two cells.
+        for (const auto &[pair, count] : pairs) {
+            const bool like = pair.first == pair.second;
+            const double cell = (like ? 2 : 1) * count / adjacencies;
+            contagion += (like ? 1 : 2) * cell * std::log(cell);
+            if (!like)
+                interspersion -= count / edges * std::log(count / edges);
+        }
+        const auto classes = double(byClass.size());
+        QVERIFY(near(valueOf(rows, MetricLevel::Landscape, 0, "te"), edges * cellSize, 1e-12));
+        QVERIFY(near(valueOf(rows, MetricLevel::Landscape, 0, "contag"),
+                     classes > 1 ? (1 + contagion / (2 * std::log(classes))) * 100 : std::nan(""),
+                     1e-12));
+        QVERIFY(near(valueOf(rows, MetricLevel::Landscape, 0, "iji"),
+                     classes > 2 && edges > 0
+                         ? interspersion / std::log(classes * (classes - 1) / 2) * 100
+                         : std::nan(""),
+                     1e-12));
         QVERIFY(near(valueOf(rows, MetricLevel::Landscape, 0, "enn_mn"),
                      withNeighbour > 0 ? landscapeDistances / withNeighbour : std::nan(""), 1e-12));
     }
