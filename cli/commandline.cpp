@@ -3,6 +3,7 @@
 
 #include "cli/batchcommand.h"
 #include "cli/mergecommand.h"
+#include "cli/metricscommand.h"
 #include "cli/renderloader.h"
 #include "cli/scancommand.h"
 #include "core/batch/batchoptions.h"
@@ -26,6 +27,7 @@ QString topLevelHelp(const QString &program)
                "  fractal   fractal (midpoint-displacement) maps cut at the requested covers\n"
                "  gaussian  maps cut from Gaussian random fields or exact fBm surfaces\n"
                "  merge     gathers the shares of a batch split with --shard into one folder\n"
+               "  metrics   the class- and landscape-level metrics of map files, as a long table\n"
                "  render    PNG previews of map files, drawn as the main window draws them\n"
                "  scan      the spread of each metric over a pilot sample, per H or range and "
                "cover\n"
@@ -123,6 +125,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         MergeCommand merge(*this);
         return merge.run(rest);
+    }
+    if (command == QLatin1String("metrics")) {
+        m_command = command;
+        MetricsCommand metrics(*this);
+        return metrics.run(rest);
     }
     if (command == QLatin1String("render")) {
         m_command = command;
