@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <gdal_priv.h>
 #include <sys/stat.h>
 
 namespace {
@@ -105,6 +106,22 @@ private Q_SLOTS:
                   "ncols 2\nnrows 1\ncellsize 1\n0.25 0.5\n");
         QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(),
                          0600) == 0);
+        // Codes that count something, one per cell.
+        QByteArray counts;
+        for (int r = 0; r < 101; ++r) {
+            for (int c = 0; c < 100; ++c)
+                counts += QByteArray::number(r * 100 + c) + ' ';
+            counts += '\n';
+        }
+        writeFile(dir.filePath(QStringLiteral("counts.txt")), counts);
+        // Cells 30 wide and 20 high.
+        GDALAllRegister();
+        GDALDatasetUniquePtr oblong(GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
+            QFile::encodeName(dir.filePath(QStringLiteral("oblong.tif"))).constData(), 2, 2, 1,
+            GDT_Byte, nullptr));
+        double transform[6] = {0, 30, 0, 40, 0, -20};
+        QVERIFY(oblong && oblong->SetGeoTransform(transform) == CE_None);
+        oblong.reset();
         const struct {
             QString file;
             QString reason;
@@ -113,7 +130,9 @@ private Q_SLOTS:
             {QStringLiteral("heights.asc"), QStringLiteral("'0.25', which is not a 32-bit whole")},
             {QStringLiteral("fraction.txt"), QStringLiteral("row 2, cell 2 is not a whole")},
             {QStringLiteral("ragged.txt"), QStringLiteral("rows differ in length")},
-            {QStringLiteral("fifo"), QStringLiteral("not a regular file")}};
+            {QStringLiteral("fifo"), QStringLiteral("not a regular file")},
+            {QStringLiteral("counts.txt"), QStringLiteral("more than 10000 different codes")},
+            {QStringLiteral("oblong.tif"), QStringLiteral("cells are 30 x 20 map units")}};
         writeFile(dir.filePath(QStringLiteral("table.csv")), "kept\n");
         for (const auto &[file, reason] : refused) {
             // The map that can be measured comes first: its rows must not
