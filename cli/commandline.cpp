@@ -20,7 +20,7 @@ QString topLevelHelp(const QString &program)
                "Usage: %1 COMMAND [options]\n"
                "\n"
                "Generates batches of synthetic two-class landscape maps, and previews of them,\n"
-               "without a display.\n"
+               "without a display, and measures the landscape metrics of any map file.\n"
                "\n"
                "Commands:\n"
                "  random    random maps: each cell is habitat with the cover as probability\n"
