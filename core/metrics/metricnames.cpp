@@ -89,3 +89,13 @@ std::optional<MetricSelection> MetricSelection::parse(const QString &text, QStri
     }
     return selection;
 }
+
+std::optional<double> findMetricValue(std::span<const MetricRow> rows, MetricLevel level,
+                                      qint32 classCode, QAnyStringView metric)
+{
+    for (const MetricRow &row : rows)
+        if (row.level == level && (level == MetricLevel::Landscape || row.classCode == classCode) &&
+            QAnyStringView::compare(metric, QLatin1String(row.metric)) == 0)
+            return row.value;
+    return std::nullopt;
+}

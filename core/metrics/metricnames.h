@@ -5,9 +5,12 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <QAnyStringView>
+
 #include <bitset>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 // The metrics a landscape is measured by, at the level of each class and of
 // the whole landscape, under the short names of the field's reference tool
@@ -117,3 +120,9 @@ struct MetricRow {
     // ten patches; docs/metrics.md lists every case.
     double value;
 };
+
+// The value of `metric` at `level` (for class `classCode` at class level) in
+// a map's rows, or nothing when they do not hold it: what a target on any
+// metric reads.
+std::optional<double> findMetricValue(std::span<const MetricRow> rows, MetricLevel level,
+                                      qint32 classCode, QAnyStringView metric);

@@ -29,11 +29,10 @@ std::map<Key, double> byKey(const std::vector<MetricRow> &rows)
 double valueOf(const std::vector<MetricRow> &rows, MetricLevel level, qint32 cls,
                const char *metric)
 {
-    for (const MetricRow &row : rows)
-        if (row.level == level && (level == MetricLevel::Landscape || row.classCode == cls) &&
-            qstrcmp(row.metric, metric) == 0)
-            return row.value;
-    qFatal("no %s", metric);
+    const std::optional<double> value = findMetricValue(rows, level, cls, QLatin1String(metric));
+    if (!value)
+        qFatal("no %s", metric);
+    return *value;
 }
 
 bool near(double actual, double expected, double tolerance = 1e-9)
