@@ -3,6 +3,7 @@
 
 #include "cli/batchcommand.h"
 #include "cli/mergecommand.h"
+#include "cli/metricscommand.h"
 #include "cli/renderloader.h"
 #include "cli/scancommand.h"
 #include "core/batch/mapfamily.h"
@@ -23,6 +24,9 @@ QString topLevelHelp(const QString &program)
     for (const MapFamily *family : mapFamilies())
         commands.append({QLatin1String(family->word()), family->summary()});
     commands.append(
+        {QStringLiteral("metrics"),
+         QStringLiteral("the class- and landscape-level metrics of map files, as a long table")});
+    commands.append(
         {QStringLiteral("merge"),
          QStringLiteral("gathers the shares of a batch split with --shard into one folder")});
     commands.append(
@@ -41,7 +45,7 @@ QString topLevelHelp(const QString &program)
     return QStringLiteral("Usage: %1 COMMAND [options]\n"
                           "\n"
                           "Generates batches of synthetic landscape maps, and previews of them,\n"
-                          "without a display.\n"
+                          "without a display, and measures the landscape metrics of any map file.\n"
                           "\n"
                           "Commands:\n"
                           "%2"
@@ -131,6 +135,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         MergeCommand merge(*this);
         return merge.run(rest);
+    }
+    if (command == QLatin1String("metrics")) {
+        m_command = command;
+        MetricsCommand metrics(*this);
+        return metrics.run(rest);
     }
     if (command == QLatin1String("render")) {
         m_command = command;

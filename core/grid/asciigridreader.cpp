@@ -53,13 +53,28 @@ std::optional<qint64> wholeNumber(const std::string &token)
     return value;
 }
 
+// A header's number as the C locale writes it; nothing for anything else.
+std::optional<double> realNumber(const std::string &token)
+{
+    const char *begin = token.data();
+    const char *end = begin + token.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
 class GridParser {
 public:
     // `bytesLeft` is what the file holds after the bytes parsed so far; it
     // bounds the memory taken before the cells are read.
-    GridParser(LandscapeGrid &grid, qint64 bytesLeft)
+    GridParser(LandscapeGrid &grid, qint64 bytesLeft, MapFileInfo *info)
         : m_grid(grid)
         , m_bytesLeft(bytesLeft)
+        , m_info(info)
     {}
 
     // Each returns a reason when the grid is malformed.
@@ -79,6 +94,7 @@ private:
 
     LandscapeGrid &m_grid;
     qint64 m_bytesLeft;
+    MapFileInfo *m_info;
     std::string m_key;
     bool m_inData = false;
     qint64 m_columns = -1;
@@ -154,8 +170,18 @@ std::optional<QString> GridParser::headerEntry(const std::string &value)
         (key == "ncols" ? m_columns : m_rows) = *number;
         return std::nullopt;
     }
-    if (key == "xllcorner" || key == "xllcenter" || key == "yllcorner" || key == "yllcenter" ||
-        key == "cellsize" || key == "nodata_value")
+    // The picture needs neither the cell size nor the NoData code, so a
+    // value that is no number is passed over, as it always was; it is then
+    // simply not reported.
+    if (key == "cellsize" || key == "nodata_value") {
+        const auto number = realNumber(value);
+        if (number && m_info && key == "cellsize")
+            m_info->cellWidth = m_info->cellHeight = *number;
+        else if (number && m_info)
+            m_info->noData = *number;
+        return std::nullopt;
+    }
+    if (key == "xllcorner" || key == "xllcenter" || key == "yllcorner" || key == "yllcenter")
         return std::nullopt;
     return QStringLiteral("unknown header entry '%1'").arg(QString::fromStdString(key));
 }
@@ -212,22 +238,27 @@ bool AsciiGridReader::isAsciiGrid(const QByteArray &start)
     return false;
 }
 
-FileResult AsciiGridReader::read(const QString &path, LandscapeGrid &grid)
+FileResult AsciiGridReader::read(const QString &path, LandscapeGrid &grid, MapFileInfo *info)
 {
     grid.clear();
     QFile file;
     if (FileResult error = openRegularFile(path, file))
         return error;
-    return read(file, QDir::toNativeSeparators(path), grid);
+    return read(file, QDir::toNativeSeparators(path), grid, info);
 }
 
-FileResult AsciiGridReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid)
+FileResult AsciiGridReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid,
+                                 MapFileInfo *info)
 {
     grid.clear();
+    if (info)
+        *info = {};
 
-    GridParser parser(grid, file.size() - file.pos());
-    auto fail = [&grid, &shownPath](const QString &reason) {
+    GridParser parser(grid, file.size() - file.pos(), info);
+    auto fail = [&grid, &shownPath, info](const QString &reason) {
         grid.clear();
+        if (info)
+            *info = {};
         return FileError{shownPath, reason};
     };
     constexpr qint64 blockSize = qint64(1) << 20;

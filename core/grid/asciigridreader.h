@@ -3,6 +3,7 @@
 
 #include "core/files/fileerror.h"
 #include "core/grid/landscapegrid.h"
+#include "core/grid/mapfileinfo.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -16,9 +17,10 @@
 // The header is a list of "key value" lines, in any order and any case:
 // ncols and nrows are required, xllcorner or xllcenter, yllcorner or
 // yllcenter, cellsize and NODATA_value are accepted and play no part in the
-// picture. Then come nrows x ncols whole numbers separated by any white
-// space; how they are spread over lines does not matter. A NODATA cell keeps
-// its code like any other.
+// picture (the cell size and the NoData code go into a MapFileInfo for
+// those who measure the map). Then come nrows x ncols whole numbers
+// separated by any white space; how they are spread over lines does not
+// matter. A NODATA cell keeps its code like any other.
 class AsciiGridReader final {
 public:
     // Whether a file that begins with these bytes is a grid: its first word
@@ -28,9 +30,11 @@ public:
 
     // Replaces `grid` with the cells, one row per grid row. A file that is
     // not a complete grid leaves `grid` empty, and the error says what is
-    // wrong and where. Only a regular file is read.
-    static FileResult read(const QString &path, LandscapeGrid &grid);
+    // wrong and where. Only a regular file is read. `info`, if given, gets
+    // the header's cell size and NoData code.
+    static FileResult read(const QString &path, LandscapeGrid &grid, MapFileInfo *info = nullptr);
     // The same from a device already open for reading, named `shownPath` in
     // errors.
-    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid,
+                           MapFileInfo *info = nullptr);
 };

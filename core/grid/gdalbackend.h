@@ -60,6 +60,10 @@ public:
                             QString &failure) = 0;
     virtual bool readRows(Raster *raster, int firstRow, int rowCount, qint32 *cells,
                           QString &failure) = 0;
+    // The size of a map's cells, from its geotransform (unset without one),
+    // and its band's NoData value, if any.
+    virtual void describeMap(Raster *raster, std::optional<double> &cellWidth,
+                             std::optional<double> &cellHeight, std::optional<double> &noData) = 0;
     // Closes the raster, writing what is left; false when GDAL reported a
     // failure while doing so (a full disk, say).
     virtual bool close(Raster *raster, QString &failure) = 0;

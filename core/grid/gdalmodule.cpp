@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -169,6 +170,24 @@ public:
         default:
             return readAs(dataset, GDT_Int32, firstRow, rowCount, cells, failure);
         }
+    }
+
+    void describeMap(Raster *raster, std::optional<double> &cellWidth,
+                     std::optional<double> &cellHeight, std::optional<double> &noData) override
+    {
+        GdalErrorCapture errors;
+        GDALDataset *dataset = datasetOf(raster);
+        double transform[6] = {};
+        // A rotated raster's cell sides are the lengths of the geotransform's
+        // column and row steps.
+        if (dataset->GetGeoTransform(transform) == CE_None) {
+            cellWidth = std::hypot(transform[1], transform[4]);
+            cellHeight = std::hypot(transform[2], transform[5]);
+        }
+        int hasNoData = 0;
+        const double value = dataset->GetRasterBand(1)->GetNoDataValue(&hasNoData);
+        if (hasNoData)
+            noData = value;
     }
 
     bool close(Raster *raster, QString &failure) override

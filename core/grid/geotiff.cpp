@@ -309,9 +309,12 @@ bool looksLikeTiff(const QByteArray &start)
            head == QByteArrayLiteral("II+\0") || head == QByteArrayLiteral("MM\0+");
 }
 
-FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped)
+FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped,
+                       MapFileInfo *info)
 {
     grid.clear();
+    if (info)
+        *info = {};
     const QString shownPath = QDir::toNativeSeparators(path);
     QString failure;
     GdalBackend *gdal = gdalBackend(failure);
@@ -328,6 +331,8 @@ FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop 
     });
     if (const auto refusal = declaredSizeRefusal(rowCount, columnCount))
         return FileError{shownPath, *refusal};
+    if (info)
+        gdal->describeMap(raster, info->cellWidth, info->cellHeight, info->noData);
     // Whole blocks at a time spare GDAL from decoding a tile once per row.
     const int chunkRows = std::clamp(blockRows, 1, std::max(1, rowCount));
     try {

@@ -7,6 +7,7 @@
 #include "core/grid/gdalbackend.h"
 #include "core/grid/georeference.h"
 #include "core/grid/landscapegrid.h"
+#include "core/grid/mapfileinfo.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -270,5 +271,7 @@ bool looksLikeTiff(const QByteArray &start);
 // map's codes are clamped to it. On failure the grid holds the rows read
 // before it.
 // `stopped`, asked between blocks of rows, ends the read with
-// readStoppedReason() when it says so.
-FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped = {});
+// readStoppedReason() when it says so. `info`, if given, gets the cell size
+// and the band's NoData value.
+FileResult readGeoTiff(const QString &path, LandscapeGrid &grid, const ReadStop &stopped = {},
+                       MapFileInfo *info = nullptr);

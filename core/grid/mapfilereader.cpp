@@ -62,16 +62,24 @@ void MapFileReader::endToken()
         m_rowOpen = true;
     }
     qint32 value = 0;
+    bool whole = false;
     if (m_phase == Phase::Digits || m_phase == Phase::Trailing || m_phase == Phase::Ended) {
         if (m_negative && m_magnitude <= magnitudeLimit) {
             value = qint32(-m_magnitude);
+            whole = true;
         } else if (!m_negative && m_magnitude < magnitudeLimit) {
             value = qint32(m_magnitude);
+            whole = true;
         } else {
+            // Refused once the token ends, not read as a cell made up.
             const auto row = m_grid.row(m_grid.rowCount() - 1);
             m_beyondRange.emplace(m_line, std::int64_t(row.size()) + 1);
+            whole = true;
         }
     }
+    if (!whole && !m_firstMadeUpCell)
+        m_firstMadeUpCell = CellPosition{qint64(m_grid.rowCount()),
+                                         qint64(m_grid.row(m_grid.rowCount() - 1).size()) + 1};
     m_grid.pushCell(value);
     m_phase = Phase::Leading;
     m_negative = false;
@@ -227,7 +235,8 @@ FileResult MapFileReader::read(const QString &path, LandscapeGrid &grid)
     return read(file, QDir::toNativeSeparators(path), grid);
 }
 
-FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid)
+FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, LandscapeGrid &grid,
+                               std::optional<CellPosition> *firstMadeUpCell)
 {
     grid.clear();
 
@@ -257,6 +266,8 @@ FileResult MapFileReader::read(QIODevice &file, const QString &shownPath, Landsc
                 return FileError{shownPath, *failure};
         }
         reader.finish();
+        if (firstMadeUpCell)
+            *firstMadeUpCell = reader.firstMadeUpCell();
     } catch (const std::bad_alloc &) {
         grid.clear();
         return FileError{shownPath, QCoreApplication::translate(

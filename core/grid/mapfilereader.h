@@ -36,6 +36,17 @@ public:
     // Where a number beyond the codes stands, in words, or nothing.
     std::optional<QString> failure() const;
 
+    // The first cell the lenient rules made up: a used token that is not a
+    // whole number in the 32-bit range (an empty one between two spaces, a
+    // fraction, a word), which reads as 0. Its row and cell are counted from
+    // 1. The viewer draws such files as it always has; whoever measures a
+    // map must know that a cell of it is not in the file.
+    struct CellPosition {
+        qint64 row;
+        qint64 cell;
+    };
+    std::optional<CellPosition> firstMadeUpCell() const { return m_firstMadeUpCell; }
+
     // Replaces `grid` with the map in the file. On failure the grid holds
     // what was read before the failure (nothing when the file cannot be
     // opened, or when its map does not fit in memory) and the error says why.
@@ -43,7 +54,8 @@ public:
     static FileResult read(const QString &path, LandscapeGrid &grid);
     // The same from a device already open for reading, named `shownPath` in
     // errors; everything from its current position to its end is read.
-    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid);
+    static FileResult read(QIODevice &device, const QString &shownPath, LandscapeGrid &grid,
+                           std::optional<CellPosition> *firstMadeUpCell = nullptr);
 
 private:
     void endToken();
@@ -67,4 +79,5 @@ private:
     std::int64_t m_line = 1;
     // The line and column of the first number beyond the codes.
     std::optional<std::pair<std::int64_t, std::int64_t>> m_beyondRange;
+    std::optional<CellPosition> m_firstMadeUpCell;
 };

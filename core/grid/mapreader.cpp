@@ -64,11 +64,11 @@ private:
 } // namespace
 
 FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop,
-                   MapFormat *format)
+                   MapFileInfo *info)
 {
-    MapFormat ignored;
-    MapFormat &read = format ? *format : ignored;
     grid.clear();
+    if (info)
+        *info = {};
     // One open for both the look at the first bytes and the read, so that
     // what is read is the file that was looked at.
     QFile file;
@@ -77,31 +77,43 @@ FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &sto
     const QString shown = QDir::toNativeSeparators(path);
     const QByteArray start = file.peek(AsciiGridReader::bytesToTell);
     if (AsciiGridReader::isAsciiGrid(start)) {
-        read = MapFormat::AsciiGrid;
-        if (!stop)
-            return AsciiGridReader::read(file, shown, grid);
-        CheckedDevice device(file, nullptr, stop);
-        return AsciiGridReader::read(device, shown, grid);
+        FileResult result;
+        if (!stop) {
+            result = AsciiGridReader::read(file, shown, grid, info);
+        } else {
+            CheckedDevice device(file, nullptr, stop);
+            result = AsciiGridReader::read(device, shown, grid, info);
+        }
+        if (info)
+            info->format = MapFormat::AsciiGrid;
+        return result;
     }
     // GDAL opens a GeoTIFF by its name; the file checked above is a regular
     // one, so the open cannot wait on a pipe or a device.
     if (looksLikeTiff(start)) {
-        read = MapFormat::GeoTiff;
-        return readGeoTiff(path, grid, stop);
+        FileResult result = readGeoTiff(path, grid, stop, info);
+        if (info)
+            info->format = MapFormat::GeoTiff;
+        return result;
     }
-    read = MapFormat::Plain;
 
     MapContentCheck check;
     CheckedDevice device(file, &check, stop);
-    if (FileResult error = MapFileReader::read(device, shown, grid)) {
+    std::optional<MapFileReader::CellPosition> madeUp;
+    if (FileResult error = MapFileReader::read(device, shown, grid, &madeUp)) {
         // The plain format keeps the rows read before a failure of the disk;
         // a read that was stopped is not wanted at all.
         if (device.stopped())
             grid.clear();
         return error;
     }
-    if (check.isMap())
+    if (check.isMap()) {
+        if (info && madeUp)
+            info->madeUpCell = QCoreApplication::translate("readMap", "row %1, cell %2")
+                                   .arg(madeUp->row)
+                                   .arg(madeUp->cell);
         return std::nullopt;
+    }
     grid.clear();
     return FileError{
         shown,

@@ -3,7 +3,7 @@
 
 #include "core/files/fileerror.h"
 #include "core/grid/landscapegrid.h"
-#include "core/grid/mapformat.h"
+#include "core/grid/mapfileinfo.h"
 
 #include "core/files/readstop.h"
 
@@ -18,7 +18,10 @@
 // A file that is no map at all (binary content, or text without a single
 // whole number; see MapContentCheck) is refused with a reason that starts
 // with "not a map file", and the grid is left empty. Ragged, hand-made text
-// still reads as the plain format reads it. `format`, when given, learns
-// which format the file held.
+// still reads as the plain format reads it.
+//
+// `info`, if given, gets what the file says besides its codes: the cell
+// size and NoData code of a grid or a GeoTIFF, and the first cell the plain
+// format made up, and which format the file held.
 FileResult readMap(const QString &path, LandscapeGrid &grid, const ReadStop &stop = {},
-                   MapFormat *format = nullptr);
+                   MapFileInfo *info = nullptr);

@@ -648,8 +648,8 @@ SEXP pw_read_map(SEXP pathValue)
         refuse(QStringLiteral("path must be one file name, not %1").arg(shown(pathValue)));
     const QString path = fromR(STRING_ELT(pathValue, 0));
     LandscapeGrid grid;
-    MapFormat format = MapFormat::Plain;
-    if (const FileResult error = readMap(path, grid, {}, &format))
+    MapFileInfo info;
+    if (const FileResult error = readMap(path, grid, {}, &info))
         refuse(error->message());
     const std::size_t rows = grid.rowCount();
     const std::size_t columns = rows > 0 ? grid.row(0).size() : 0;
@@ -660,7 +660,7 @@ SEXP pw_read_map(SEXP pathValue)
         std::memcpy(INTEGER(cells), grid.row(0).data(), grid.cellCount() * sizeof(qint32));
     // Grids GIS tools read say where they lie, which terra reads from the
     // header.
-    const bool georeferenced = format != MapFormat::Plain;
+    const bool georeferenced = info.format != MapFormat::Plain;
     return Rcpp::List::create(Rcpp::Named("cells") = cells, Rcpp::Named("rows") = int(rows),
                               Rcpp::Named("columns") = int(columns),
                               Rcpp::Named("georeferenced") = georeferenced);
