@@ -409,13 +409,6 @@ QList<Phrase> FractalMapGenerator::shortfalls(const MapTally &written) const
     if (m_request.output.selects())
         return m_ledger.shortfalls(m_request.replicates, m_request.output.maxDraws);
     const std::vector<double> &hs = m_hs;
-    std::vector<std::array<qint64, 101>> counts(hs.size());
-    for (const auto &[cell, count] : written.cells()) {
-        const auto &[H, cover] = cell;
-        const auto h = std::size_t(std::find(hs.begin(), hs.end(), H) - hs.begin());
-        if (h < hs.size() && cover >= 0 && cover <= 100)
-            counts[h][std::size_t(cover)] += count;
-    }
     const std::array<bool, 101> reachable = reachableCovers();
     auto tr = [](const char *text) {
         return QCoreApplication::translate("FractalMapGenerator", text);
@@ -436,7 +429,7 @@ QList<Phrase> FractalMapGenerator::shortfalls(const MapTally &written) const
         for (std::size_t h = 0; h < hs.size(); ++h) {
             if (!ownsCell(h, cover))
                 continue;
-            const qint64 count = counts[h][std::size_t(cover)];
+            const qint64 count = written.count(hs[h], cover);
             if (count < m_request.replicates)
                 short_.append(tr("%1 of %2 at H %3")
                                   .arg(count)

@@ -169,21 +169,16 @@ bool GaussianMapGenerator::ownsUnit(qint64 unit) const
 
 bool GaussianMapGenerator::ownsPlace(const NamePlace &place) const
 {
-    const std::vector<int> covers = m_request.covers.values();
-    const auto coverAt = std::find(covers.begin(), covers.end(), place.cover);
+    const qint64 coverIndex = m_request.covers.indexOf(place.cover);
     const MapFormat format =
         place.surface ? surfaceFormat(m_request.output.format) : m_request.output.format;
-    if (coverAt == covers.end() || place.replicate < 1 || place.replicate > m_request.replicates ||
-        (place.surface && !m_request.writeSurfaces) || place.format != format ||
+    if (coverIndex < 0 || (place.surface && !m_request.writeSurfaces) || place.format != format ||
         place.variant != wordOf(m_request.model))
         return false;
-    for (std::size_t a = 0; a < m_axis.size(); ++a) {
-        if (QString::asprintf("%.2f", m_axis[a]) != QString::asprintf("%.2f", place.axis))
-            continue;
-        const qint64 cell = qint64(a) * qint64(covers.size()) + (coverAt - covers.begin());
-        return ownsUnit(
-            m_request.output.selects() ? cell : cell * m_request.replicates + place.replicate - 1);
-    }
+    for (std::size_t a = 0; a < m_axis.size(); ++a)
+        if (QString::asprintf("%.2f", m_axis[a]) == QString::asprintf("%.2f", place.axis))
+            return m_request.ownsMapOf(qint64(a) * m_request.covers.count() + coverIndex,
+                                       place.replicate);
     return false;
 }
 
@@ -518,13 +513,6 @@ QList<Phrase> GaussianMapGenerator::shortfalls(const MapTally &written) const
     if (m_request.cut == FractalCut::Exact)
         return {};
     // Ladder cuts: a field none of whose thresholds gives its cover.
-    std::vector<std::array<qint64, 101>> counts(m_axis.size());
-    for (const auto &[cell, count] : written.cells()) {
-        const auto &[value, cover] = cell;
-        const auto a = std::size_t(std::find(m_axis.begin(), m_axis.end(), value) - m_axis.begin());
-        if (a < m_axis.size() && cover >= 0 && cover <= 100)
-            counts[a][std::size_t(cover)] += count;
-    }
     QList<Phrase> lines;
     const std::vector<int> covers = m_request.covers.values();
     for (std::size_t c = 0; c < covers.size(); ++c) {
@@ -537,7 +525,7 @@ QList<Phrase> GaussianMapGenerator::shortfalls(const MapTally &written) const
             int asked = 0;
             for (int r = 0; r < m_request.replicates; ++r)
                 asked += ownsUnit(first + r) ? 1 : 0;
-            const qint64 count = counts[a][std::size_t(cover)];
+            const qint64 count = written.count(m_axis[a], cover);
             if (count < asked)
                 short_.append(tr("%1 of %2 at %3")
                                   .arg(count)

@@ -491,33 +491,6 @@ py::object pythonValue(const OptionValue &value)
         value);
 }
 
-// An option's type as the package's stubs name it.
-const char *typeWord(OptionType type)
-{
-    switch (type) {
-    case OptionType::Flag:
-        return "flag";
-    case OptionType::Whole:
-        return "whole";
-    case OptionType::Number:
-        return "number";
-    case OptionType::Text:
-        return "text";
-    case OptionType::Choice:
-        return "choice";
-    case OptionType::CoverSweep:
-    case OptionType::HurstSweep:
-        return "sweep";
-    case OptionType::Point:
-        return "point";
-    case OptionType::TargetList:
-        return "targets";
-    case OptionType::Share:
-        break;
-    }
-    return "share";
-}
-
 // The families, for the package's functions: word and title.
 py::list describeFamilies()
 {
@@ -559,7 +532,7 @@ py::list describeOptions(const std::string &word)
         entry["default"] = fallback;
         entry["help"] = spelled(optionHelp(family, option)).toStdString();
         entry["flag"] = option.type == OptionType::Flag;
-        entry["type"] = typeWord(option.type);
+        entry["type"] = optionTypeWord(option.type);
         py::list words;
         for (const QString &word : option.words())
             words.append(word.toStdString());

@@ -87,16 +87,10 @@ bool RandomMapGenerator::ownsUnit(qint64 unit) const
 
 bool RandomMapGenerator::ownsPlace(const NamePlace &place) const
 {
-    const std::vector<int> covers = m_request.covers.values();
-    const auto found = std::find(covers.begin(), covers.end(), place.cover);
-    if (place.surface || found == covers.end() || place.replicate < 1 ||
-        place.replicate > m_request.replicates || place.size != m_request.size ||
-        place.format != m_request.output.format)
-        return false;
-    const qint64 coverIndex = found - covers.begin();
-    return ownsUnit(m_request.output.selects()
-                        ? coverIndex
-                        : coverIndex * m_request.replicates + place.replicate - 1);
+    const qint64 coverIndex = m_request.covers.indexOf(place.cover);
+    return !place.surface && coverIndex >= 0 && place.size == m_request.size &&
+           place.format == m_request.output.format &&
+           m_request.ownsMapOf(coverIndex, place.replicate);
 }
 
 FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int draw,

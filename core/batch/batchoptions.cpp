@@ -487,6 +487,32 @@ OptionField fieldIn(FamilyRequest &request, const BatchOption &option)
 
 } // namespace
 
+const char *optionTypeWord(OptionType type)
+{
+    switch (type) {
+    case OptionType::Flag:
+        return "flag";
+    case OptionType::Whole:
+        return "whole";
+    case OptionType::Number:
+        return "number";
+    case OptionType::Text:
+        return "text";
+    case OptionType::Choice:
+        return "choice";
+    case OptionType::CoverSweep:
+    case OptionType::HurstSweep:
+        return "sweep";
+    case OptionType::Point:
+        return "point";
+    case OptionType::TargetList:
+        return "targets";
+    case OptionType::Share:
+        break;
+    }
+    return "share";
+}
+
 QString OptionLimits::text() const
 {
     QString text;

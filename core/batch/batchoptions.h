@@ -52,6 +52,11 @@ enum class OptionType {
     Share,
 };
 
+// The type's word, as the front ends' signatures and stubs take it: flag,
+// whole, number, text, choice, sweep (covers or values with two decimals),
+// point, targets or share.
+const char *optionTypeWord(OptionType type);
+
 // Which front ends an option belongs to. Maps kept in memory (Python, R
 // without a folder) know nothing of files; rasters (R) also carry where
 // they lie.

@@ -49,6 +49,15 @@ std::vector<int> CoverRange::values() const
     return values;
 }
 
+qint64 CoverRange::indexOf(int cover) const
+{
+    if (!contains(cover))
+        return -1;
+    if (!listed.empty())
+        return std::find(listed.begin(), listed.end(), cover) - listed.begin();
+    return (qint64(cover) - first) / step;
+}
+
 std::vector<double> HurstRange::values() const
 {
     if (!listed.empty())

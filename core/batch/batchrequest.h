@@ -42,8 +42,10 @@ struct CoverRange {
     // is what the dialogs have always shown; 0 or less for a reversed range.
     qint64 count() const;
     bool contains(int cover) const;
-    // The covers in the order the batch visits them.
+    // The covers in the order the batch visits them, and where a cover
+    // stands among them (-1 for one the batch does not visit).
     std::vector<int> values() const;
+    qint64 indexOf(int cover) const;
 };
 
 // The Hurst exponents a fractal batch visits; any other sweep of values

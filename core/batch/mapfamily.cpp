@@ -15,6 +15,14 @@ qint64 FamilyRequest::plannedMaps() const
     return output.selects() ? own * replicates : own;
 }
 
+bool FamilyRequest::ownsMapOf(qint64 cell, qint64 replicate) const
+{
+    if (replicate < 1 || replicate > replicates)
+        return false;
+    return output.ownsUnit(output.selects() ? cell : cell * replicates + replicate - 1,
+                           shareUnits());
+}
+
 std::optional<NamePlace> NameScheme::read(QStringView tail) const
 {
     std::optional<NamePlace> place = parse(tail);

@@ -64,6 +64,11 @@ public:
     virtual qint64 shareUnits() const = 0;
     // The maps a run sets out to make, for progress displays.
     virtual qint64 plannedMaps() const;
+    // For a family shared out by map, or with targets by cell (a cover, or
+    // a value of its sweep and a cover, counted in the order the batch
+    // visits them): whether this run makes the replicate-th map of the
+    // cell-th cell, a replicate of the request that is.
+    bool ownsMapOf(qint64 cell, qint64 replicate) const;
     // At most what the batch puts on disk, for a file system of this
     // allocation unit.
     virtual DiskEstimate diskEstimate(qint64 blockSize) const = 0;

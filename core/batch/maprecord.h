@@ -108,6 +108,12 @@ public:
     }
     // Each cell with its count, in no order a caller should rely on.
     const std::map<Cell, qint64> &cells() const { return m_counts; }
+    // The maps of one cell.
+    qint64 count(double axis, int cover) const
+    {
+        const auto found = m_counts.find({axis, cover});
+        return found == m_counts.end() ? 0 : found->second;
+    }
 
 private:
     std::map<Cell, qint64> m_counts;

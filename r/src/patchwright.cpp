@@ -520,31 +520,6 @@ SEXP rValue(const OptionValue &value)
         value);
 }
 
-// An option's type as the R code builds its default.
-const char *typeWord(OptionType type)
-{
-    switch (type) {
-    case OptionType::Flag:
-        return "flag";
-    case OptionType::CoverSweep:
-    case OptionType::HurstSweep:
-        return "sweep";
-    case OptionType::Whole:
-    case OptionType::Number:
-        return "number";
-    case OptionType::Point:
-        return "point";
-    case OptionType::TargetList:
-        return "targets";
-    case OptionType::Share:
-        return "share";
-    case OptionType::Text:
-    case OptionType::Choice:
-        break;
-    }
-    return "text";
-}
-
 } // namespace
 
 extern "C" {
@@ -597,7 +572,7 @@ SEXP pw_batch_options(SEXP wordValue)
     for (std::size_t i = 0; i < options.size(); ++i) {
         keys[i] = options[i].key;
         helps[i] = spelled(optionHelp(family, options[i])).toStdString();
-        types[i] = typeWord(options[i].type);
+        types[i] = optionTypeWord(options[i].type);
         texts[i] = optionDefaultText(family, options[i]).toStdString();
         defaults[i] = rValue(optionDefault(family, options[i]));
         words[i] = textVector(options[i].words());
