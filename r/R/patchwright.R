@@ -68,12 +68,12 @@
 # their whole names only, and whatever else a call gives reaches the engine,
 # which refuses it in its words.
 .batch_function <- function(family) {
-  options <- .Call(pw_batch_options, family)
+  options <- .Call(C_pw_batch_options, family)
   defaults <- Map(.default_of, options$type, options$text, options$default)
   names(defaults) <- options$keyword
   batch <- function(...) {
     given <- setdiff(names(match.call(expand.dots = FALSE))[-1], "...")
-    .batch(.Call(pw_batch, family, c(list(...), mget(given, environment()))))
+    .batch(.Call(C_pw_batch, family, c(list(...), mget(given, environment()))))
   }
   formals(batch) <- c(alist(... = ), defaults)
   batch
@@ -81,13 +81,13 @@
 
 .onLoad <- function(libname, pkgname) {
   namespace <- topenv()
-  for (family in .Call(pw_families)$word)
+  for (family in .Call(C_pw_families)$word)
     assign(paste0(family, "_batch"), .batch_function(family), envir = namespace)
 }
 
 batch_options <- function(kind = families()$word) {
   kind <- match.arg(kind)
-  options <- .Call(pw_batch_options, kind)
+  options <- .Call(C_pw_batch_options, kind)
   structure(data.frame(keyword = options$keyword, default = I(options$default),
                        choices = I(options$choices), help = options$help,
                        shown = I(Map(.default_of, options$type, options$text, options$default))),
@@ -107,11 +107,11 @@ print.batch_options <- function(x, ...) {
 }
 
 families <- function() {
-  as.data.frame(.Call(pw_families))
+  as.data.frame(.Call(C_pw_families))
 }
 
 surface <- function(family, ..., cover = 0, replicate = 1) {
-  result <- .Call(pw_surface, family, list(...), cover, replicate)
+  result <- .Call(C_pw_surface, family, list(...), cover, replicate)
   .advise(result)
   .raster(result$values, result$rows, result$columns)
 }
@@ -128,7 +128,7 @@ gaussian_surface <- function(size, model, range, seed, nu = NULL, cover = 0, rep
 
 read_map <- function(path) {
   path <- path.expand(path)
-  map <- .Call(pw_read_map, path)
+  map <- .Call(C_pw_read_map, path)
   raster <- .raster(map$cells, map$rows, map$columns,
                     names = sub("\\.[^.]*$", "", basename(path)))
   # Grids GIS tools read say where they lie; terra reads that from the
@@ -160,5 +160,5 @@ metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL) {
   } else {
     stop("x must be a SpatRaster or a numeric matrix", call. = FALSE)
   }
-  .records(.Call(pw_metrics, values, rows, columns, habitat, cell_size, neighbours))
+  .records(.Call(C_pw_metrics, values, rows, columns, habitat, cell_size, neighbours))
 }
