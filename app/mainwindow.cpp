@@ -661,12 +661,17 @@ QString MainWindow::mapSummary(const QString &path)
             : tr("%1: %2 rows of %3 to %4 cells, cover %5 %")
                   .arg(name, rows, QString::number(shortest), QString::number(longest), share);
     if (const auto entry = manifests.find(path)) {
-        summary += entry->H.isEmpty()
-                       ? tr(" · %1, requested cover %2 %, seed %3, replicate %4")
-                             .arg(entry->kind, entry->requestedCover, entry->seed, entry->replicate)
-                       : tr(" · %1, H %2, requested cover %3 %, seed %4, replicate %5")
-                             .arg(entry->kind, entry->H, entry->requestedCover, entry->seed,
-                                  entry->replicate);
+        // The family's own words (a field's model and range) after the
+        // kind, then what every map has.
+        QString kind = entry->kind;
+        for (const auto &[column, value] : entry->details)
+            kind += QStringLiteral(", %1 %2").arg(column, value);
+        summary +=
+            entry->H.isEmpty()
+                ? tr(" · %1, requested cover %2 %, seed %3, replicate %4")
+                      .arg(kind, entry->requestedCover, entry->seed, entry->replicate)
+                : tr(" · %1, H %2, requested cover %3 %, seed %4, replicate %5")
+                      .arg(kind, entry->H, entry->requestedCover, entry->seed, entry->replicate);
     }
     return summary;
 }

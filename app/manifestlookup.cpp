@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/manifestlookup.h"
 
+#include "core/batch/mapfamily.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -90,9 +92,14 @@ bool ManifestLookup::load(const QString &path)
         const QStringList fields = csvFields(QString::fromUtf8(file.readLine()).trimmed());
         if (fields.size() != header.size())
             continue;
-        m_rows.insert(fields.at(fileColumn),
-                      ManifestEntry{fields.at(kind), fields.at(cover), fields.at(h),
-                                    fields.at(seed), fields.at(replicate)});
+        ManifestEntry entry{fields.at(kind), fields.at(cover),     fields.at(h),
+                            fields.at(seed), fields.at(replicate), {}};
+        if (const MapFamily *family = familyNamed(entry.kind))
+            for (const QString &column : family->statusColumns())
+                if (const qsizetype at = header.indexOf(column);
+                    at >= 0 && !fields.at(at).isEmpty())
+                    entry.details.append({column, fields.at(at)});
+        m_rows.insert(fields.at(fileColumn), entry);
     }
     m_path = path;
     m_size = info.size();

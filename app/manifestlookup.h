@@ -3,9 +3,11 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 // What a batch's manifest says about one of its maps, in the words the
 // manifest itself uses (see core/batch/batchmanifest.h).
@@ -16,6 +18,9 @@ struct ManifestEntry {
     QString H;
     QString seed;
     QString replicate;
+    // What the map's family says of it besides (a field's model and range),
+    // column and value, in the order of the family's status columns.
+    QList<std::pair<QString, QString>> details;
 };
 
 // Finds the manifest row of a map file, for the status bar. A batch writes

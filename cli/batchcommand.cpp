@@ -219,8 +219,15 @@ int BatchCommand::run(BatchJob &job)
     for (const Phrase &line : report.shortfalls)
         m_cli.printErr(QStringLiteral("%1: warning: %2\n").arg(m_cli.program(), line.text()));
     if (status == CommandLine::Success && !m_parser.isSet(m_quiet)) {
-        m_cli.printOut(QStringLiteral("%1 maps written; batch list %2\n")
-                           .arg(QString::number(written), listName));
+        // A resumed run tells the maps it found whole from those it made.
+        if (report.resumed)
+            m_cli.printOut(QStringLiteral("%1 maps were complete and kept, %2 written; batch "
+                                          "list %3\n")
+                               .arg(QString::number(report.mapsResumed),
+                                    QString::number(written - report.mapsResumed), listName));
+        else
+            m_cli.printOut(QStringLiteral("%1 maps written; batch list %2\n")
+                               .arg(QString::number(written), listName));
         for (const QString &line : report.acceptance)
             m_cli.printOut(line + QLatin1Char('\n'));
     }

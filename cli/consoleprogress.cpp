@@ -54,10 +54,18 @@ void ConsoleProgress::mapsMade(qint64 made, qint64 planned)
     draw(made == planned);
 }
 
-QString ConsoleProgress::line(qint64 made, qint64 planned, double seconds, bool done)
+void ConsoleProgress::drawsMade(qint64 draws)
+{
+    m_draws = draws;
+    draw(false);
+}
+
+QString ConsoleProgress::line(qint64 made, qint64 planned, double seconds, bool done, qint64 draws)
 {
     QString text = planned > 0 ? QStringLiteral("%1/%2 maps").arg(made).arg(planned)
                                : QStringLiteral("%1 maps").arg(made);
+    if (draws > 0)
+        text += QStringLiteral(" (%1 drawn)").arg(draws);
     if (seconds <= 0 || made == 0)
         return text;
     const double rate = double(made) / seconds;
@@ -86,7 +94,7 @@ void ConsoleProgress::draw(bool force)
     m_drawn = true;
     const QByteArray text =
         (QLatin1Char('\r') +
-         line(m_made, m_planned, double(m_sinceStart.elapsed()) / 1000.0, m_finished) +
+         line(m_made, m_planned, double(m_sinceStart.elapsed()) / 1000.0, m_finished, m_draws) +
          QStringLiteral("\x1b[K"))
             .toLocal8Bit();
     std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
@@ -97,7 +105,7 @@ void ConsoleProgress::finish()
 {
     // The last count stands, even when the run made fewer maps than planned
     // or ended between two drawings.
-    if (m_show && m_made > 0 && !m_finished) {
+    if (m_show && (m_made > 0 || m_draws > 0) && !m_finished) {
         m_finished = true;
         draw(true);
     }

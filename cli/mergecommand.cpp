@@ -24,11 +24,13 @@ int MergeCommand::run(const QStringList &arguments)
     parser.addOption(help);
     parser.addOption(quiet);
     parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("Folder to merge into."));
-    parser.addPositionalArgument(QStringLiteral("SHARE_FOLDER"),
-                                 QStringLiteral("The --out folder of each share."),
-                                 QStringLiteral("SHARE_FOLDER..."));
-    if (const auto done = m_cli.parseArguments(
-            parser, help, arguments, QStringLiteral("Usage: %1 merge OUT SHARE_FOLDER...")))
+    // A short name: QCommandLineParser sizes its column by the options
+    // alone and breaks a longer argument's name.
+    parser.addPositionalArgument(QStringLiteral("SHARE"),
+                                 QStringLiteral("The --out folder of a share."),
+                                 QStringLiteral("SHARE..."));
+    if (const auto done = m_cli.parseArguments(parser, help, arguments,
+                                               QStringLiteral("Usage: %1 merge OUT SHARE...")))
         return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() < 2)

@@ -5,7 +5,7 @@
 
 class CommandLine;
 
-// patchwright-cli merge OUT SHARE_FOLDER...: gathers the shares of a batch
+// patchwright-cli merge OUT SHARE...: gathers the shares of a batch
 // split with --shard into one folder, as the whole batch run there.
 class MergeCommand final {
 public:

@@ -2,6 +2,7 @@
 #include "cli/scancommand.h"
 
 #include "cli/commandline.h"
+#include "cli/consoleprogress.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/batchprogress.h"
 #include "core/batch/mapfamily.h"
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -61,27 +64,31 @@ struct Row {
 
 // Every map of a request, kept in memory and measured, in rows by H and
 // cover.
-std::optional<QString> sample(MapSource &source, bool swept, std::vector<Row> &rows)
+std::optional<QString> sample(MapSource &source, bool swept, std::vector<Row> &rows,
+                              BatchProgress &progress)
 {
-    MapPublisher publisher([&rows, swept](MapRecord record, std::vector<qint32>) {
-        // A row is a value of the family's sweep (H, a field's range) and a
-        // cover.
-        const QString h = swept ? QString::asprintf("%.2f", record.axis) : QStringLiteral("-");
-        auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
-            return r.h == h && r.cover == record.requestedCover;
+    qint64 made = 0;
+    const qint64 planned = source.plannedMaps();
+    MapPublisher publisher(
+        [&rows, swept, &made, planned, &progress](MapRecord record, std::vector<qint32>) {
+            progress.mapsMade(++made, planned);
+            // A row is a value of the family's sweep (H, a field's range) and a
+            // cover.
+            const QString h = swept ? QString::asprintf("%.2f", record.axis) : QStringLiteral("-");
+            auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
+                return r.h == h && r.cover == record.requestedCover;
+            });
+            if (row == rows.end()) {
+                rows.push_back({h, record.requestedCover});
+                row = rows.end() - 1;
+            }
+            ++row->maps;
+            for (std::size_t m = 0; m < std::size(scanned); ++m) {
+                const double value = metricValue(*record.metrics, scanned[m]);
+                if (!std::isnan(value))
+                    row->values[m].push_back(value);
+            }
         });
-        if (row == rows.end()) {
-            rows.push_back({h, record.requestedCover});
-            row = rows.end() - 1;
-        }
-        ++row->maps;
-        for (std::size_t m = 0; m < std::size(scanned); ++m) {
-            const double value = metricValue(*record.metrics, scanned[m]);
-            if (!std::isnan(value))
-                row->values[m].push_back(value);
-        }
-    });
-    NullProgress progress;
     const BatchResult result = source.makeMaps(QString(), publisher, progress);
     if (!result.ok())
         return result.message;
@@ -195,8 +202,20 @@ int ScanCommand::run(const QStringList &arguments)
     if (const auto refusal = source->refusal())
         return m_cli.usageError(refusal->text());
     const SweepAxis sweep = request->sweepAxis();
-    if (const auto failure = sample(*source, !sweep.name.isEmpty(), rows))
+    // A large sample takes long: a terminal sees it count, as a batch's does.
+    ConsoleProgress::installSignalHandlers();
+    ConsoleProgress progress(::isatty(STDERR_FILENO) == 1);
+    const std::optional<QString> failure = sample(*source, !sweep.name.isEmpty(), rows, progress);
+    progress.finish();
+    if (failure)
         return m_cli.runFailure(*failure);
+    // Stopped by a signal: a table of part of the sample would pass for all
+    // of it.
+    if (const int signal = ConsoleProgress::stopSignal()) {
+        m_cli.printErr(QStringLiteral("%1: stopped by signal %2; no table is printed\n")
+                           .arg(m_cli.program(), QString::number(signal)));
+        return 128 + signal;
+    }
 
     const bool asCsv = parser.isSet(csv);
     // A family without a second sweep heads the column as every family

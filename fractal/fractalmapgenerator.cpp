@@ -53,7 +53,7 @@ QString FractalMapGenerator::progressLabel(double H, int seed)
 FractalMapGenerator::FractalMapGenerator(const FractalBatchRequest &request, Engine engine)
     : m_request(request)
     , m_engine(engine)
-    , m_hs(request.hurst.values())
+    , m_hs(request.hurst.walked())
 {
     m_coverIndex.fill(-1);
     const std::vector<int> covers = request.covers.values();
@@ -171,7 +171,7 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selec
                 {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
                                                     .arg(QString::asprintf("%.2f", selection.H))
                                                     .arg(cover));
-            ++cell.draws;
+            m_drawn = m_ledger.drew(cell);
             CutCells cells(block.values.data(), block.size + 1, exact.threshold, exact.tiesAbove);
             const bool kept = selection.selector->accepts(
                 block.size, [&block, &cells, &exact](int row, std::uint8_t *out) {
@@ -249,6 +249,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     const BatchOutput &output = m_request.output;
     const int surfacesPerH = this->surfacesPerH();
     m_ledger = SelectionLedger();
+    m_drawn = 0;
     std::optional<MapSelector> selector;
     if (output.selects())
         selector.emplace(output.targets, m_request.size, output.neighbours,
@@ -312,6 +313,8 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                     ? exactCuts(surface.block, coverCounts,
                                 {selector ? &*selector : nullptr, int(hIndex), H, seedIndex + 1})
                     : ladderCuts(surface, coverCounts, hIndex);
+            if (selector)
+                progress.drawsMade(m_drawn);
             // A surface gives fewer than 128 maps: one per threshold of the
             // ladder, or per requested cover.
             const qint64 surfacePosition = (qint64(hIndex) * surfacesPerH + seedIndex) * 128;

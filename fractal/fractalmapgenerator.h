@@ -124,6 +124,8 @@ private:
 
     FractalBatchRequest m_request;
     SelectionLedger m_ledger;
+    // The draws of every cell so far, with targets.
+    qint64 m_drawn = 0;
     Engine m_engine;
     // The H values the batch visits, and the place of each requested cover
     // among the covers (-1 for the others).

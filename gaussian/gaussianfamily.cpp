@@ -53,6 +53,10 @@ public:
             "--write-surfaces --format asc\n");
     }
     QString defaultPrefix() const override { return QStringLiteral("GRF_"); }
+    QStringList statusColumns() const override
+    {
+        return {QStringLiteral("model"), QStringLiteral("range"), QStringLiteral("nu")};
+    }
 
     std::span<const BatchOption> options() const override
     {

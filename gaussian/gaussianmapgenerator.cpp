@@ -394,7 +394,7 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
                 if (!e->draw(fieldStream(m_request, field.axisValue, cover, draw), field.values,
                              workspace))
                     return BatchResult::failed(notEnoughMemory(a));
-                ++cell.draws;
+                progress.drawsMade(m_ledger.drew(cell));
                 const std::optional<Cut> cut = cutOf(field, scratch);
                 CutCells cells(field.values.data(), m_request.size, cut->threshold, cut->tiesAbove);
                 const bool kept =

@@ -13,5 +13,7 @@ for command in $("$cli" --help | awk '/^Commands:/ { on = 1; next } on && /^  [a
   # A heading of its own for each command, which help2man makes a
   # subsection of the page.
   printf '\nThe %s command:\n' "$command"
-  "$cli" "$command" --help | sed -e '1s/^Usage: /  /' -e "s/^Options:/Options of $command:/"
+  # Each example a paragraph of its own: roff would fill them into one.
+  "$cli" "$command" --help | sed -e '1s/^Usage: /  /' -e "s/^Options:/Options of $command:/" \
+    -e '/^Examples:/,/^$/{/^  /G}'
 done

@@ -162,7 +162,7 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
         SelectionLedger::Cell &cell =
             m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
         for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
-            ++cell.draws;
+            progress.drawsMade(m_ledger.drew(cell));
             const PhiloxRandomMap cells(quint32(m_request.seed), size, int(cover), draw);
             if (selector.accepts(
                     size, [&cells](int row, std::uint8_t *out) { cells.fillRow(row, out); })) {

@@ -510,9 +510,11 @@ std::optional<BatchRefusal> BatchJob::resumeRefusal(const QStringList &earlier, 
     return std::nullopt;
 }
 
-MapPublisher::Resumption BatchJob::resumption(std::atomic<bool> &touched) const
+MapPublisher::Resumption BatchJob::resumption(std::atomic<bool> &touched,
+                                              std::atomic<qint64> &kept) const
 {
     MapPublisher::Resumption resumption;
+    resumption.kept = [&kept] { ++kept; };
     // A file the stopped run did not write, at a name it was to write, is
     // the earlier run's that it would have replaced, had it not stopped; so
     // is any that differs where a killed run's journal held this request.
@@ -702,10 +704,13 @@ BatchReport BatchJob::run(BatchProgress &progress)
     removeLeftovers();
     // What a share's files hold is recorded for `merge` to check.
     QHash<QString, Fingerprint> fingerprints;
+    std::atomic<qint64> kept = 0;
     report.result =
         m_source->writeMaps(stem, report.maps, progress, journalNames,
-                            output.resume ? std::optional(resumption(touched)) : std::nullopt,
+                            output.resume ? std::optional(resumption(touched, kept)) : std::nullopt,
                             output.shard ? &fingerprints : nullptr);
+    report.resumed = output.resume;
+    report.mapsResumed = kept;
     // The room set aside goes to the list and the manifest; the names stay
     // until both are written.
     journal.resize(journal.pos());

@@ -71,6 +71,11 @@ struct BatchReport {
     // Maps of an earlier run with this prefix that the run replaced the
     // list of but did not rewrite: still in the folder, in no list.
     qsizetype olderMapsKept = 0;
+    // Whether the run finished an earlier one (--resume), and the maps
+    // among `maps` it found complete and kept as they were; the others it
+    // made.
+    bool resumed = false;
+    qint64 mapsResumed = 0;
     // Requested maps a completed run could not make, and why.
     QList<Phrase> shortfalls;
     // How each cell of a batch with targets that got its maps fared.
@@ -151,7 +156,8 @@ private:
     FileResult removeEarlierRecords() const;
     void removeLeftovers() const;
     // What a resumed run checks of each file and map it keeps.
-    MapPublisher::Resumption resumption(std::atomic<bool> &touched) const;
+    MapPublisher::Resumption resumption(std::atomic<bool> &touched,
+                                        std::atomic<qint64> &kept) const;
     FileResult checkKeptRow(const MapRecord &record) const;
     FileResult writeShareRecord(const BatchReport &report,
                                 const QHash<QString, Fingerprint> &fingerprints) const;

@@ -62,6 +62,27 @@ std::vector<double> HurstRange::values() const
 {
     if (!listed.empty())
         return listed;
+    // Counted in whole hundredths, which the request holds the sweep to, so
+    // that nothing is added up: each value is one division, the double
+    // nearest its decimal.
+    std::vector<double> values;
+    const auto hundredths = [](double value) {
+        return std::isfinite(value) ? std::llround(std::clamp(value * 100.0, -1e15, 1e15)) : 0;
+    };
+    const long long from = hundredths(first);
+    const long long to = hundredths(last);
+    const long long by = hundredths(step);
+    if (by <= 0 || !std::isfinite(first) || !std::isfinite(last))
+        return values;
+    for (long long value = from; 2 * value <= 2 * to + by; value += by)
+        values.push_back(double(value) / 100.0);
+    return values;
+}
+
+std::vector<double> HurstRange::walked() const
+{
+    if (!listed.empty())
+        return listed;
     std::vector<double> values;
     if (!(step > 0.0))
         return values;

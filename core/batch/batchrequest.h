@@ -48,9 +48,8 @@ struct CoverRange {
     qint64 indexOf(int cover) const;
 };
 
-// The Hurst exponents a fractal batch visits; any other sweep of values
-// with two decimals (the correlation ranges of a field) is
-// walked the same way.
+// A sweep of values with two decimals: the Hurst exponents of a batch, the
+// correlation ranges of fields.
 struct HurstRange {
     HurstRange() = default;
     HurstRange(double first, double last, double step)
@@ -65,11 +64,16 @@ struct HurstRange {
     // H values that no step reaches, visited as listed.
     std::vector<double> listed;
 
-    // From first in steps of step, by repeated addition, while H does not
-    // exceed last + step / 2 (or the listed values). The dialog's total,
-    // the progress range and the run all walk this same sequence, so what
-    // the user is promised is what the run does.
+    // first + i x step, each the very decimal of two places it names, while
+    // it does not exceed last + step / 2 (or the listed values). The
+    // dialog's total, the progress range, the run and every front end take
+    // this same sequence, so what the user is promised is what the run
+    // does, and a value of a sweep is the value asked for alone.
     std::vector<double> values() const;
+    // The same values reached by repeated addition from first, drift
+    // included (0.7999999999999999 for 0.8): the walk fractal batches have
+    // always made their surfaces of, which their maps depend on.
+    std::vector<double> walked() const;
 };
 
 // One share of a batch split over several processes: the index-th of count,

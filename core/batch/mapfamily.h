@@ -177,6 +177,9 @@ public:
     }
     // Whether a pilot sample (`scan`) can be drawn of the family.
     virtual bool scans() const { return true; }
+    // The manifest columns of the family's own that the window's status bar
+    // names beside a map (a field's model and range).
+    virtual QStringList statusColumns() const { return {}; }
     // Whether the window lists a finished batch's maps by name rather than
     // in the order they were written.
     virtual bool listsByName() const { return false; }

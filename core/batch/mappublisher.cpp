@@ -171,6 +171,8 @@ FileResult MapPublisher::name(std::vector<FinishedMap> &maps)
         }
         if (!failure && m_resumption && allKept && map.listed && m_resumption->checkKept)
             failure = m_resumption->checkKept(map.record);
+        if (!failure && m_resumption && allKept && map.listed && m_resumption->kept)
+            m_resumption->kept();
         if (!failure && map.listed)
             m_written.append(std::move(map.record));
     }

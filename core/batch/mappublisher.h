@@ -70,6 +70,8 @@ public:
     struct Resumption {
         std::function<bool(const QString &target)> mayReplace;
         std::function<FileResult(const MapRecord &record)> checkKept;
+        // Told of every map kept whole, on whichever thread names it.
+        std::function<void()> kept;
     };
     void resumeFrom(Resumption resumption) { m_resumption = std::move(resumption); }
 

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -109,7 +110,12 @@ std::optional<QString> parseTargets(QStringView text, std::vector<MetricTarget> 
         }
         if (target.min && target.max && *target.min > *target.max)
             return tr("has a lower bound above its upper bound: '%1'").arg(part.toString());
-        std::erase_if(parsed, [&](const MetricTarget &t) { return t.metric == target.metric; });
+        // Two bounds of one metric say two things; keeping either would
+        // keep maps the other refuses.
+        if (std::any_of(parsed.begin(), parsed.end(),
+                        [&](const MetricTarget &t) { return t.metric == target.metric; }))
+            return tr("names %1 twice; give each metric once, with both its bounds")
+                .arg(QLatin1String(metricWord(target.metric)));
         parsed.push_back(target);
     }
     if (parsed.empty())

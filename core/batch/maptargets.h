@@ -41,7 +41,7 @@ double metricValue(const LandscapeMetrics &metrics, TargetMetric metric);
 bool meetsTargets(const LandscapeMetrics &metrics, const std::vector<MetricTarget> &targets);
 
 // METRIC=MIN:MAX, several separated by commas; why not, when the text is no
-// such list. A metric named twice keeps its last bounds.
+// such list. A metric named twice is refused.
 std::optional<QString> parseTargets(QStringView text, std::vector<MetricTarget> &targets);
 QString targetsText(const std::vector<MetricTarget> &targets);
 
@@ -82,6 +82,12 @@ public:
     };
     // key orders the cells as the batch visits them.
     Cell &cell(std::pair<int, int> key, const QString &name);
+    // Counts a draw of the cell; the draws of every cell so far.
+    qint64 drew(Cell &cell)
+    {
+        ++cell.draws;
+        return ++m_draws;
+    }
 
     // Gives every record the draws and the acceptance of its cell; the key
     // of a record is the one its cell was counted under.
@@ -100,4 +106,5 @@ public:
 
 private:
     std::map<std::pair<int, int>, Cell> m_cells;
+    qint64 m_draws = 0;
 };

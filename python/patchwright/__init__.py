@@ -147,7 +147,11 @@ def fbm_surface(size, h, seed, *, generator=None):
     the first ``record["tied_habitat"]`` cells equal to the threshold, in
     row-major order. ``size``, ``h`` and ``seed`` take the limits of a
     fractal batch's size, H and first seed, and ``generator`` its generator
-    (``None`` is the batch's default).
+    (``None`` is the batch's default). A fractal batch of several H values
+    reaches them by repeated addition, as its maps always have been, so its
+    H may lie a few units in the last place from the two-decimal value this
+    function is given; the sweeps of every other family are the decimals
+    they name.
 
     The memory of the last surface array that was let go is kept for the
     next surface of the same size, which then fills it: a loop that builds,

@@ -92,10 +92,11 @@ QString shown(SEXP value)
     return QString::fromUtf8(Rf_type2char(TYPEOF(value)));
 }
 
-// A bound of a target; NA leaves that side open.
+// A bound of a target; NA leaves that side open. NaN is no bound, and
+// neither is an infinity: both are refused with the other bad values.
 QString boundText(double bound)
 {
-    return std::isnan(bound) ? QString() : QString::number(bound, 'g', 17);
+    return ISNA(bound) ? QString() : QString::number(bound, 'g', 17);
 }
 
 // Targets as list(np = c(5, 10), lpi = c(20, NA)), in the command line's

@@ -127,6 +127,15 @@ private Q_SLOTS:
             const QString examples = run.out.section(QStringLiteral("Examples:\n"), 1);
             QVERIFY(!examples.isEmpty());
         }
+        // Every argument a command's usage names stands whole in its help.
+        for (const char *command : {"merge", "render", "scan", "metrics"}) {
+            const QString text = runCli({QLatin1String(command), QStringLiteral("--help")}).out;
+            const QString arguments = text.section(QStringLiteral("Arguments:\n"), 1);
+            for (QString name : text.section(QLatin1Char('\n'), 0, 0).split(QLatin1Char(' ')))
+                if (name.remove(QStringLiteral("...")).isUpper() && name.size() > 1)
+                    QVERIFY2(arguments.contains(QStringLiteral("  ") + name + QLatin1Char(' ')),
+                             qPrintable(QLatin1String(command) + QLatin1Char(' ') + name));
+        }
         // A bare --surfaces is neither a count nor --write-surfaces.
         QTemporaryDir dir;
         const CliRun bare =
@@ -140,6 +149,12 @@ private Q_SLOTS:
                                      dir.path());
         QCOMPARE(placed.exitCode, 0);
         QVERIFY2(placed.err.contains(QStringLiteral("--origin")), qPrintable(placed.err));
+        // So does an option the request's other choices leave unused.
+        const CliRun unused = runCli({"gaussian", "--out", "u", "--size", "16", "--cover", "50",
+                                      "--range", "3", "--nu", "2", "--quiet"},
+                                     dir.path());
+        QCOMPARE(unused.exitCode, 0);
+        QVERIFY2(unused.err.contains(QStringLiteral("warning: --nu")), qPrintable(unused.err));
         // -h is help in every command, also where -H is a value.
         for (const char *command : {"random", "fractal", "render"}) {
             const CliRun shortHelp = runCli({QLatin1String(command), QStringLiteral("-h")});
@@ -176,6 +191,23 @@ private Q_SLOTS:
         options.terminal = false;
         const CliRun quiet = runCli({"random", "--out", "r", "--size", "4"}, options);
         QVERIFY(!quiet.err.contains(QStringLiteral("maps")));
+        // A search whose maps are rarely kept counts its draws, and a pilot
+        // sample its maps.
+        options.terminal = true;
+        const CliRun search =
+            runCli({"random", "--out", "t", "--size", "8", "--cover", "50", "--generator", "philox",
+                    "--target", "np=1000:", "--max-draws", "3000"},
+                   options);
+        QVERIFY2(search.err.contains(QStringLiteral("(3000 drawn)")), qPrintable(search.err));
+        const CliRun scan = runCli({"scan", "random", "--samples", "50", "--size", "8"}, options);
+        QVERIFY2(scan.err.contains(QStringLiteral("50/50 maps")), qPrintable(scan.err));
+        options.terminal = false;
+        // A resumed run tells the maps it kept from those it made.
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("r/RND_050_4x4_a1.txt"))));
+        const CliRun resumed = runCli({"random", "--out", "r", "--size", "4", "--resume"}, options);
+        QVERIFY2(
+            resumed.out.startsWith(QStringLiteral("99 maps were complete and kept, 1 written")),
+            qPrintable(resumed.out + resumed.err));
     }
 
     // One value and a list are sweeps too, named as a range's maps are.

@@ -245,7 +245,7 @@ private:
                 m_ledger.cell({0, covers[c]}, QStringLiteral("cover %1").arg(covers[c]));
             for (int drawn = 1; drawn <= output.maxDraws && cell.kept < m_request.replicates;
                  ++drawn) {
-                ++cell.draws;
+                progress.drawsMade(m_ledger.drew(cell));
                 draw(covers[c], drawn);
                 const ExactCoverCut cut = exactCoverCut(m_values.data(), size, size, covers[c]);
                 CutCells cells(m_values.data(), size, cut.threshold, cut.tiesAbove);

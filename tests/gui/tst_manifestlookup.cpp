@@ -2,6 +2,7 @@
 #include "app/manifestlookup.h"
 #include "core/batch/batchmanifest.h"
 #include "fractal/fractalfamily.h"
+#include "gaussian/gaussianfamily.h"
 #include "random/randomfamily.h"
 #include "tests/support/files.h"
 
@@ -66,6 +67,28 @@ private Q_SLOTS:
         QVERIFY(!writeManifest({record(shortMap, randomFamily(), 30, std::nullopt, 19)},
                                folder.filePath(QStringLiteral("A_"))));
         QCOMPARE(lookup.find(shortMap)->replicate, QStringLiteral("19"));
+    }
+
+    // A family's own columns that describe a map (a field's model and
+    // range) come with its entry, for the status bar.
+    void aFamilysOwnColumnsComeWithTheEntry()
+    {
+        QTemporaryDir dir;
+        const QString map = dir.filePath(QStringLiteral("G_matern_r5.00_030_00001.txt"));
+        MapRecord field = record(map, gaussianFamily(), 30, std::nullopt, 1);
+        ManifestColumns columns;
+        for (const char *name : {"model", "range", "nu"})
+            columns.family.append({name, {}, ManifestType::Text});
+        field.parameters = columns.family;
+        field.parameters[0].value = "matern";
+        field.parameters[1].value = "5.00";
+        QVERIFY(!writeManifest({field}, dir.filePath(QStringLiteral("G_")), columns));
+        ManifestLookup lookup;
+        const auto entry = lookup.find(map);
+        QVERIFY(entry);
+        QCOMPARE(entry->details, (QList<std::pair<QString, QString>>{
+                                     {QStringLiteral("model"), QStringLiteral("matern")},
+                                     {QStringLiteral("range"), QStringLiteral("5.00")}}));
     }
 
     void otherFilesNamedLikeAManifestAreIgnored()

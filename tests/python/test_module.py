@@ -88,6 +88,16 @@ class SameAsTheCommandLine(unittest.TestCase):
             ["--cover", "10:90:40", "--size", "7", "--replicates", "2"],
             "RND_",
         )
+        # NumPy's arrays and scalars are the lists and numbers they hold.
+        self.assertBatchMatches(
+            "random",
+            patchwright.random_batch(cover=numpy.arange(10, 91, 40), size=numpy.int64(7),
+                                     replicates=numpy.array(2)),
+            ["--cover", "10:90:40", "--size", "7", "--replicates", "2"],
+            "RND_",
+        )
+        with self.assertRaisesRegex(patchwright.ArgumentTypeError, "2 dimensions"):
+            patchwright.random_batch(cover=numpy.ones((2, 2)))
         self.assertBatchMatches(
             "random",
             patchwright.random_batch(
@@ -120,8 +130,8 @@ class SameAsTheCommandLine(unittest.TestCase):
 
     def test_targets_as_keywords(self):
         """target= and max_draws= keep the maps the command line keeps, each
-        with the draw that made it; a batch kept in memory cannot know how
-        its cells end, so only the command line's manifest has their draws."""
+        with the draw that made it and, once the batch has ended, how its
+        cell fared, as the command line's manifest says."""
         batch = patchwright.fractal_batch(
             hurst=0.3, cover=30, size=48, replicates=2, generator="philox", cut="exact",
             distinct_surfaces=True, target={"np": (10, 25), "lpi": (None, 90)}, max_draws=60,
@@ -135,6 +145,9 @@ class SameAsTheCommandLine(unittest.TestCase):
             rows = manifest_rows(folder, "FBM_")
             maps = list(batch)
             self.assertEqual([r["draw"] for r, _ in maps], [int(row["draw"]) for row in rows])
+            self.assertEqual([(r["cell_draws"], r["cell_acceptance"]) for r, _ in maps],
+                             [(int(row["cell_draws"]), float(row["cell_acceptance"]))
+                              for row in rows])
             for (record, cells), row in zip(maps, rows):
                 expected = read_text_grid(os.path.join(folder, "out", row["file"]))
                 numpy.testing.assert_array_equal(cells, expected, err_msg=row["file"])
@@ -284,9 +297,13 @@ class Surfaces(unittest.TestCase):
     def test_gaussian_maps_are_cuts_of_their_field(self):
         # An exact cut is the cells above the threshold plus the first
         # tied_habitat equal to it; each map has its own field, named by its
-        # range (or H), seed, cover and replicate.
+        # range (or H), seed, cover and replicate. A sweep's value is the
+        # decimal it names, however it is given (NumPy's arange reaches 1.2
+        # as 1.2000000000000002), so its field is the field of that value
+        # asked alone.
         fields = set()
-        for model, sweep in (("exponential", {"range": [4, 8]}), ("fbm", {"hurst": 0.35})):
+        for model, sweep in (("exponential", {"range": [4, 8]}), ("fbm", {"hurst": 0.35}),
+                             ("exponential", {"range": numpy.arange(1.1, 1.95, 0.1)})):
             for record, cells in patchwright.gaussian_batch(
                     model=model, cover=[25, 50], size=20, replicates=2, seed=3, **sweep):
                 axis = record["H"] if model == "fbm" else record["range"]
@@ -300,7 +317,7 @@ class Surfaces(unittest.TestCase):
                 numpy.testing.assert_array_equal(cells == 1, habitat)
                 self.assertEqual(int(habitat.sum()), round(record["requested_cover"] * 4 + 1e-9))
                 fields.add(field.tobytes())
-        self.assertEqual(len(fields), 12)
+        self.assertEqual(len(fields), 12 + 9 * 4)
         # fbm is pinned to 0 at its first cell.
         self.assertEqual(patchwright.gaussian_surface(16, "fbm", 0.5, 1)[0, 0], 0.0)
 

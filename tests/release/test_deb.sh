@@ -110,6 +110,10 @@ grep -q "file=/usr/lib/.*patchwright/libpatchwright_render.so" "$work/render.log
 
 zcat /usr/share/man/man1/patchwright-cli.1.gz | grep -q -- 'hurst' ||
   fail "the manual page does not describe the fractal command's options"
+# Roff fills the lines of a paragraph into one: each example is a paragraph.
+zcat /usr/share/man/man1/patchwright-cli.1.gz |
+  awk '/^\.(IP|PP|SH|SS)/ { n = 0 } /^patchwright\\-cli / { if (++n > 1) bad = 1 } END { exit bad }' ||
+  fail "the manual page runs two examples into one paragraph"
 zcat /usr/share/man/man1/patchwright.1.gz | grep -q 'Gaussian field' ||
   fail "the window has no manual page naming its batches"
 # Every document and picture the README links is where the link leads.

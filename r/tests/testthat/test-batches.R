@@ -70,6 +70,12 @@ test_that("bad arguments stop with the engine's words", {
   expect_error(random_batch(metrics = NA), "metrics cannot be NA")
   expect_error(random_batch(metrics = 1), "metrics must be true or false")
   expect_error(random_batch(cover = c(10, NA)), "cover must not hold NA")
+  # NA leaves a bound open; NaN is no bound, as the command line says.
+  expect_error(random_batch(generator = "philox", target = list(np = c(NaN, 5))),
+               "METRIC=MIN:MAX")
+  # An option the model leaves unused is warned of, as on the command line.
+  expect_warning(gaussian_batch(size = 16, cover = 50, range = 3, nu = 2),
+                 "nu is the smoothness of the matern model")
   expect_error(random_batch(origin = 5, format = "asc"), "origin must be two numbers, X and Y")
   expect_error(random_batch(target = c(5, 10)), "target must be a list of METRIC = c(MIN, MAX)",
                fixed = TRUE)
@@ -89,6 +95,10 @@ test_that("the batch functions take every keyword of the description at its defa
     batch_function <- if (kind == "random") random_batch else fractal_batch
     options <- batch_options(kind)
     expect_true(all(nzchar(options$help)))
+    # The signature shows the same defaults, so args() and completion tell the truth.
+    shown <- lapply(formals(batch_function)[options$keyword], eval)
+    expect_equal(unname(shown), unname(unclass(options$default)))
+    expect_output(print(options), "Default: ")
     defaults <- setNames(options$default, options$keyword)
     defaults[c("cover", "size")] <- list(50, 8)
     given <- suppressMessages(do.call(batch_function, defaults))
