@@ -24,7 +24,7 @@ FractalBatchRequest &fractalOf(FamilyRequest &request)
     return static_cast<FractalBatchRequest &>(request);
 }
 
-class FractalFamily final : public MapFamily {
+class FractalFamily final : public FamilyOf<FractalBatchRequest, FractalMapGenerator> {
 public:
     const char *word() const override { return "fractal"; }
     QString summary() const override
@@ -146,17 +146,6 @@ public:
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<Request>(own);
         return rows;
-    }
-    std::unique_ptr<FamilyRequest> newRequest() const override
-    {
-        auto request = std::make_unique<FractalBatchRequest>();
-        request->output.prefix = defaultPrefix();
-        return request;
-    }
-    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
-    {
-        return std::make_unique<FractalMapGenerator>(
-            static_cast<const FractalBatchRequest &>(request));
     }
     const NameScheme &names() const override { return fractalNames(); }
 

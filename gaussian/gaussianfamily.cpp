@@ -20,7 +20,7 @@ GaussianBatchRequest &gaussianOf(FamilyRequest &request)
     return static_cast<GaussianBatchRequest &>(request);
 }
 
-class GaussianFamily final : public MapFamily {
+class GaussianFamily final : public FamilyOf<GaussianBatchRequest, GaussianMapGenerator> {
 public:
     const char *word() const override { return "gaussian"; }
     QString summary() const override
@@ -145,17 +145,6 @@ public:
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<Request>(own);
         return rows;
-    }
-    std::unique_ptr<FamilyRequest> newRequest() const override
-    {
-        auto request = std::make_unique<GaussianBatchRequest>();
-        request->output.prefix = defaultPrefix();
-        return request;
-    }
-    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
-    {
-        return std::make_unique<GaussianMapGenerator>(
-            static_cast<const GaussianBatchRequest &>(request));
     }
     const NameScheme &names() const override { return gaussianNames(); }
 

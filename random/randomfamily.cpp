@@ -47,7 +47,7 @@ protected:
     }
 };
 
-class RandomFamily final : public MapFamily {
+class RandomFamily final : public FamilyOf<RandomBatchRequest, RandomMapGenerator> {
 public:
     const char *word() const override { return "random"; }
     QString summary() const override
@@ -93,17 +93,6 @@ public:
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<RandomBatchRequest>(own);
         return rows;
-    }
-    std::unique_ptr<FamilyRequest> newRequest() const override
-    {
-        auto request = std::make_unique<RandomBatchRequest>();
-        request->output.prefix = defaultPrefix();
-        return request;
-    }
-    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
-    {
-        return std::make_unique<RandomMapGenerator>(
-            static_cast<const RandomBatchRequest &>(request));
     }
     const NameScheme &names() const override
     {

@@ -198,6 +198,22 @@ public:
                                           qint64 replicate, Surface &surface) const;
 };
 
+// A family whose requests are Request and whose maps come from a Source
+// built on one: what every family would otherwise write out again.
+template <typename Request, typename Source> class FamilyOf : public MapFamily {
+public:
+    std::unique_ptr<FamilyRequest> newRequest() const override
+    {
+        auto request = std::make_unique<Request>();
+        request->output.prefix = defaultPrefix();
+        return request;
+    }
+    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
+    {
+        return std::make_unique<Source>(static_cast<const Request &>(request));
+    }
+};
+
 // The families a program knows, in the order its menus, commands and help
 // list them: the list of families (families/) first, then any a program
 // adds for itself.

@@ -271,7 +271,7 @@ private:
     std::vector<double> m_values;
 };
 
-class CheckerFamily final : public MapFamily {
+class CheckerFamily final : public FamilyOf<CheckerRequest, CheckerSource> {
 public:
     const char *word() const override { return "checker"; }
     QString summary() const override
@@ -316,16 +316,6 @@ public:
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<CheckerRequest>(own);
         return rows;
-    }
-    std::unique_ptr<FamilyRequest> newRequest() const override
-    {
-        auto request = std::make_unique<CheckerRequest>();
-        request->output.prefix = defaultPrefix();
-        return request;
-    }
-    std::unique_ptr<MapSource> source(const FamilyRequest &request) const override
-    {
-        return std::make_unique<CheckerSource>(static_cast<const CheckerRequest &>(request));
     }
     const NameScheme &names() const override
     {
