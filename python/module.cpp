@@ -301,6 +301,21 @@ private:
     pid_t m_process;
 };
 
+// The whole number an index-like object is; beyond 64 bits a number is
+// beyond every limit, and is refused with the limit's words.
+qint64 clampedIndex(PyObject *object)
+{
+    const auto whole = py::reinterpret_steal<py::int_>(PyNumber_Index(object));
+    if (!whole)
+        throw py::error_already_set();
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+    if (overflow != 0)
+        return overflow > 0 ? std::numeric_limits<qint64>::max()
+                            : std::numeric_limits<qint64>::min();
+    return qint64(number);
+}
+
 // A keyword's value in the type the batch description takes: Python's
 // bool, int, float and str as themselves, any other iterable of numbers
 // (a range, a list, a NumPy array) as a list.
@@ -341,19 +356,8 @@ OptionValue optionValue(const char *key, const py::handle &value)
                            .toStdString());
         return array.attr("astype")("float64").attr("tolist")().cast<std::vector<double>>();
     }
-    if (PyIndex_Check(object)) {
-        const py::int_ whole = py::reinterpret_steal<py::int_>(PyNumber_Index(object));
-        if (!whole)
-            throw py::error_already_set();
-        int overflow = 0;
-        const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
-        // Beyond 64 bits a number is beyond every limit, and is refused with
-        // the limit's words.
-        if (overflow != 0)
-            return overflow > 0 ? std::numeric_limits<qint64>::max()
-                                : std::numeric_limits<qint64>::min();
-        return qint64(number);
-    }
+    if (PyIndex_Check(object))
+        return clampedIndex(object);
     if (PyFloat_Check(object) || py::hasattr(value, "__float__"))
         return value.cast<double>();
     // Targets are {metric: (min, max)}, None for an open side; the
@@ -597,15 +601,7 @@ qint64 wholeNumber(const char *name, const py::object &value)
         refuseType(QStringLiteral("%1 must be a whole number, not %2")
                        .arg(QLatin1String(name), QString::fromStdString(py::repr(value)))
                        .toStdString());
-    const auto whole = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
-    if (!whole)
-        throw py::error_already_set();
-    int overflow = 0;
-    const long long number = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
-    if (overflow != 0)
-        return overflow > 0 ? std::numeric_limits<qint64>::max()
-                            : std::numeric_limits<qint64>::min();
-    return qint64(number);
+    return clampedIndex(value.ptr());
 }
 
 // The real values a map of a batch of these keywords was made from, for a
