@@ -75,7 +75,24 @@ std::optional<int> BatchCommand::parse(const QStringList &arguments)
     }
     m_parser.addOption(m_quiet);
 
-    if (!m_parser.parse(arguments))
+    // The parser has no options whose value may be left out: `--metrics`
+    // alone is a switch, `--metrics all` or `--metrics=np,contag` names
+    // the metrics too. A batch takes no other argument a name could be.
+    QStringList parsed = arguments;
+    for (qsizetype i = 1; i < parsed.size() && parsed[i] != QLatin1String("--"); ++i)
+        for (const auto &[option, parserOption] : m_options) {
+            if (option->type != OptionType::Metrics)
+                continue;
+            const QString name = QStringLiteral("--") + option->cliName();
+            if (parsed[i].startsWith(name + QLatin1Char('='))) {
+                m_metricNames[option] = parsed[i].mid(name.size() + 1);
+                parsed[i] = name;
+            } else if (parsed[i] == name && i + 1 < parsed.size() &&
+                       !parsed[i + 1].startsWith(QLatin1Char('-'))) {
+                m_metricNames[option] = parsed.takeAt(i + 1);
+            }
+        }
+    if (!m_parser.parse(parsed))
         return m_cli.usageError(m_parser.errorText());
     const QString word = QLatin1String(m_family.word());
     if (m_parser.isSet(m_help)) {
@@ -151,6 +168,9 @@ std::optional<QString> BatchCommand::read(FamilyRequest &request)
         // A list option given several times is one list.
         const OptionValue value =
             option->type == OptionType::Flag ? OptionValue(true)
+            : option->type == OptionType::Metrics
+                ? (m_metricNames.contains(option) ? OptionValue(m_metricNames.value(option))
+                                                  : OptionValue(true))
             : option->type == OptionType::TargetList
                 ? OptionValue(m_parser.values(parserOption).join(QLatin1Char(',')))
                 : OptionValue(m_parser.value(parserOption));
@@ -228,6 +248,9 @@ int BatchCommand::run(BatchJob &job)
         else
             m_cli.printOut(QStringLiteral("%1 maps written; batch list %2\n")
                                .arg(QString::number(written), listName));
+        if (!report.metricsTablePath.isEmpty())
+            m_cli.printOut(QStringLiteral("metrics of every map in %1\n")
+                               .arg(QDir::toNativeSeparators(report.metricsTablePath)));
         for (const QString &line : report.acceptance)
             m_cli.printOut(line + QLatin1Char('\n'));
     }

@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -42,4 +43,6 @@ private:
     QCommandLineOption m_help;
     QCommandLineOption m_quiet;
     std::vector<std::pair<const BatchOption *, QCommandLineOption>> m_options;
+    // The metric names given to options that take them after a switch.
+    QHash<const BatchOption *, QString> m_metricNames;
 };

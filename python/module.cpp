@@ -64,14 +64,14 @@ QString pythonSpelling(const QString &key, const QString &value)
 {
     const BatchOption *option = anyBatchOption(key);
     const OptionType type = option ? option->type : OptionType::Text;
-    if (type == OptionType::Flag)
+    if (type == OptionType::Flag || (type == OptionType::Metrics && value.isEmpty()))
         return key + QStringLiteral("=True");
     if (value.isEmpty())
         return key;
     if (type == OptionType::Share)
         return QStringLiteral("%1=(%2)").arg(
             key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
-    if (type == OptionType::Choice || type == OptionType::Text)
+    if (type == OptionType::Choice || type == OptionType::Text || type == OptionType::Metrics)
         return QStringLiteral("%1='%2'").arg(key, value);
     return QStringLiteral("%1=%2").arg(key, value);
 }
@@ -417,11 +417,28 @@ void applyKeyword(FamilyRequest &request, const BatchOption &option, const std::
 {
     // Text is the command line's way of writing numbers, not Python's.
     if (PyUnicode_Check(value.ptr()) && option.type != OptionType::Text &&
-        option.type != OptionType::Choice)
+        option.type != OptionType::Choice && option.type != OptionType::Metrics)
         refuseType(QStringLiteral("%1 must not be text: %2")
                        .arg(QString::fromStdString(name), QString::fromStdString(py::repr(value)))
                        .toStdString());
-    if (const auto error = setOption(request, option, optionValue(name.c_str(), value))) {
+    // Metric names come as a list of str too, as the command line's N,N.
+    OptionValue given;
+    if (option.type == OptionType::Metrics && !PyUnicode_Check(value.ptr()) &&
+        !PyBool_Check(value.ptr()) && py::isinstance<py::iterable>(value)) {
+        QStringList names;
+        for (const py::handle item : value) {
+            if (!PyUnicode_Check(item.ptr()))
+                refuseType(
+                    QStringLiteral("%1 names metrics as str, not %2")
+                        .arg(QString::fromStdString(name), QString::fromStdString(py::repr(item)))
+                        .toStdString());
+            names.append(QString::fromStdString(item.cast<std::string>()));
+        }
+        given = names.join(QLatin1Char(','));
+    } else {
+        given = optionValue(name.c_str(), value);
+    }
+    if (const auto error = setOption(request, option, given)) {
         const std::string message = name + ' ' + error->reason.toStdString();
         if (error->kind == OptionError::Kind::Type)
             refuseType(message);
@@ -473,6 +490,12 @@ std::unique_ptr<Batch> batchOf(const std::string &word, const py::dict &keywords
 {
     const MapFamily &family = familyOf(word);
     const std::unique_ptr<FamilyRequest> request = requestOf(family, word + "_batch", keywords);
+    // The long table is a file beside the manifest, which a batch in
+    // memory does not write; its maps are measured by metrics().
+    if (!request->output.metricTable.isEmpty())
+        throw py::value_error("metrics names the metrics of a table the command line writes "
+                              "beside the manifest; measure the maps of a batch with "
+                              "patchwright.metrics()");
     std::unique_ptr<MapSource> source = family.source(*request);
     // What the source itself refuses (a model the embedding cannot draw
     // exactly) is refused here, as the command line refuses it, before the

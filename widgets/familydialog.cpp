@@ -157,6 +157,9 @@ void OptionDialog::addField(const BatchOption &option, QFormLayout *form)
                                                          : 1;
     const QString key = QLatin1String(option.key);
     switch (option.type) {
+    // The window measures the manifest's metrics; the long table is for
+    // the command line, Python and R.
+    case OptionType::Metrics:
     case OptionType::Flag: {
         auto *box = new QCheckBox(this);
         box->setChecked(std::get<bool>(optionDefault(m_family, option)));

@@ -115,6 +115,7 @@ QStringList BatchReport::failures() const
         lines.append(tr("stopped after %1 maps: %2").arg(maps.size()).arg(result.message));
     for (const auto &[what, error] :
          {std::pair{tr("batch list"), &batchListError}, std::pair{tr("manifest"), &manifestError},
+          std::pair{tr("table of metrics"), &metricsTableError},
           std::pair{tr("record of the share"), &shardRecordError}})
         if (*error)
             lines.append(tr("%1 not written: %2").arg(what, (*error)->message()));
@@ -317,11 +318,12 @@ std::optional<BatchRefusal> BatchJob::earlierRunRefusal()
     const QString stem = nameStem();
     const QString listName = QFileInfo(batchListName(stem)).fileName();
     const QString manifest = QFileInfo(manifestName(stem)).fileName();
+    const QString table = QFileInfo(metricsTableName(stem)).fileName();
     const QString journal = QFileInfo(journalName(stem)).fileName();
     const QString shareRecord = QFileInfo(shardRecordName(stem)).fileName();
     // The surfaces of a family that writes them go with its maps.
     const auto isOurs = [&](const QString &entry) {
-        return placeOf(family, entry) || entry == listName || entry == manifest ||
+        return placeOf(family, entry) || entry == listName || entry == manifest || entry == table ||
                entry == shareRecord;
     };
 
@@ -563,7 +565,7 @@ FileResult BatchJob::writeShareRecord(const BatchReport &report,
     // A share is complete only when it made every map of its part and
     // wrote their list and manifest; merge takes nothing else.
     record.complete = report.result.status == BatchResult::Status::Completed &&
-                      !report.batchListError && !report.manifestError;
+                      !report.batchListError && !report.manifestError && !report.metricsTableError;
     // A whole batch that ran to its end is described by its list and
     // manifest. One that stopped short keeps its request in the record a
     // share keeps, since its list and manifest do not say all of it (the
@@ -581,11 +583,15 @@ FileResult BatchJob::writeShareRecord(const BatchReport &report,
     }
     record.maps.reserve(std::size_t(report.maps.size()));
     const ManifestColumns columns = m_source->manifestColumns();
+    const QString axis = m_source->request().sweepAxis().name;
     for (const MapRecord &map : report.maps) {
         const QString file = QFileInfo(map.fileName).fileName();
         record.maps.push_back({map.position, file, map.surfaceFile, fingerprints.value(file),
                                fingerprints.value(map.surfaceFile),
-                               fingerprintOf(manifestRow(map, columns).chopped(1))});
+                               fingerprintOf(manifestRow(map, columns).chopped(1)),
+                               output.metricTable.isEmpty()
+                                   ? Fingerprint{}
+                                   : fingerprintOf(metricsTableRows(map, axis))});
     }
     return ::writeShareRecord(shardRecordName(nameStem()), record,
                               output.sync ? OnDisk::Wait : OnDisk::DontWait);
@@ -594,7 +600,8 @@ FileResult BatchJob::writeShareRecord(const BatchReport &report,
 FileResult BatchJob::removeEarlierRecords() const
 {
     const QString stem = nameStem();
-    for (const QString &name : {batchListName(stem), manifestName(stem), shardRecordName(stem)}) {
+    for (const QString &name :
+         {batchListName(stem), manifestName(stem), metricsTableName(stem), shardRecordName(stem)}) {
         const QFileInfo info(name);
         // A folder in the way is left to fail the write with its reason.
         if ((!info.exists() && !info.isSymLink()) || (info.isDir() && !info.isSymLink()))
@@ -730,6 +737,11 @@ BatchReport BatchJob::run(BatchProgress &progress)
     report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
     report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
+    if (!output.metricTable.isEmpty()) {
+        report.metricsTablePath = metricsTableName(stem);
+        report.metricsTableError =
+            writeMetricsTable(report.maps, stem, m_source->request().sweepAxis().name, onDisk);
+    }
     report.shardRecordError = writeShareRecord(report, fingerprints);
     // Once the batch list names the run's maps, it is the record of the
     // run; the journal stays only for a run that could not write it.

@@ -62,6 +62,9 @@ struct BatchReport {
     QString manifestPath;
     FileResult batchListError;
     FileResult manifestError;
+    // The long table of metrics, when the batch names any.
+    QString metricsTablePath;
+    FileResult metricsTableError;
     // For a share of a split batch: its record of the request and the maps.
     FileResult shardRecordError;
     // A resumed run that stopped before it named or replaced a file left the

@@ -4,6 +4,7 @@
 #include "core/batch/mapfamily.h"
 #include "core/batch/mapnames.h"
 #include "core/files/writefully.h"
+#include "core/metrics/metricscsv.h"
 #include "core/version.h"
 
 #include <QDir>
@@ -195,6 +196,37 @@ FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPre
         manifestFileName(pathPrefix), manifestHeader(columns), records.size(),
         [&records, &columns](qsizetype i, QByteArray &out) {
             out += manifestRow(records[i], columns);
+        },
+        AtLink::Refuse, onDisk);
+}
+
+QByteArray metricsTableHeader(const QString &axis)
+{
+    QStringList extra;
+    if (!axis.isEmpty())
+        extra << axis;
+    extra << QStringLiteral("cover") << QStringLiteral("replicate");
+    return metricsCsvHeader(extra);
+}
+
+QByteArray metricsTableRows(const MapRecord &record, const QString &axis)
+{
+    QStringList cell;
+    if (!axis.isEmpty())
+        cell << QString::fromLatin1(manifestNumber("%.2f", record.axis));
+    cell << QString::number(record.requestedCover) << QString::number(record.replicate);
+    QByteArray rows;
+    appendMetricsCsv(rows, QFileInfo(record.fileName).fileName(), record.measures, cell);
+    return rows;
+}
+
+FileResult writeMetricsTable(const QList<MapRecord> &records, const QString &pathPrefix,
+                             const QString &axis, OnDisk onDisk)
+{
+    return saveLines(
+        metricsTableName(pathPrefix), metricsTableHeader(axis), records.size(),
+        [&records, &axis](qsizetype i, QByteArray &out) {
+            out += metricsTableRows(records[i], axis);
         },
         AtLink::Refuse, onDisk);
 }

@@ -64,3 +64,12 @@ QByteArray manifestRow(const MapRecord &record, const ManifestColumns &columns =
 QList<QByteArray> splitManifestRow(const QByteArray &row);
 FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPrefix,
                          const ManifestColumns &columns = {}, OnDisk onDisk = OnDisk::Wait);
+
+// The long table of metrics: the header, then each map's rows, named by its
+// file and followed by its cell of the batch (the family's second sweep,
+// `axis`, when it has one, the cover and the replicate), so that tables of
+// several batches pool with each other and with the reference tool's.
+QByteArray metricsTableHeader(const QString &axis);
+QByteArray metricsTableRows(const MapRecord &record, const QString &axis);
+FileResult writeMetricsTable(const QList<MapRecord> &records, const QString &pathPrefix,
+                             const QString &axis, OnDisk onDisk = OnDisk::Wait);

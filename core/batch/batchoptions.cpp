@@ -370,6 +370,22 @@ std::optional<OptionError> assign(const OptionField &field, const BatchOption &o
                 return std::nullopt;
             },
             [&](std::optional<BatchShard> *target) { return assignShard(*target, value); },
+            [&](MetricsField target) -> std::optional<OptionError> {
+                if (std::holds_alternative<bool>(value)) {
+                    *target.table = MetricSelection::none();
+                    return assignFlag(*target.on, value);
+                }
+                const auto *text = std::get_if<QString>(&value);
+                if (!text)
+                    return typeError("true, false or metric names");
+                QString refusal;
+                const auto chosen = MetricSelection::parse(*text, refusal);
+                if (!chosen)
+                    return valueError(refusal);
+                *target.on = true;
+                *target.table = *chosen;
+                return std::nullopt;
+            },
         },
         field);
 }
@@ -432,6 +448,9 @@ OptionValue valueOf(const OptionField &field, const BatchOption &option)
             },
             [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
             [](std::optional<BatchShard> *v) -> OptionValue { return shareText(*v); },
+            [](MetricsField v) -> OptionValue {
+                return v.table->isEmpty() ? OptionValue(*v.on) : OptionValue(v.table->text());
+            },
         },
         field);
 }
@@ -507,6 +526,8 @@ const char *optionTypeWord(OptionType type)
         return "point";
     case OptionType::TargetList:
         return "targets";
+    case OptionType::Metrics:
+        return "metrics";
     case OptionType::Share:
         break;
     }

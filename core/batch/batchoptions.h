@@ -50,6 +50,9 @@ enum class OptionType {
     TargetList,
     // K/N, or a list of two whole numbers: the K-th of N shares.
     Share,
+    // On when given, as a flag; given metric names (all, or np,contag,...)
+    // it also chooses the metrics of each map's long table.
+    Metrics,
 };
 
 // The type's word, as the front ends' signatures and stubs take it: flag,
@@ -142,9 +145,14 @@ struct PointField {
 struct NegatedField {
     bool *value;
 };
-using OptionField = std::variant<int *, bool *, double *, QString *, std::optional<qint64> *,
-                                 ChoiceField, CoverRange *, HurstRange *, PointField, NegatedField,
-                                 std::vector<MetricTarget> *, std::optional<BatchShard> *>;
+struct MetricsField {
+    bool *on;
+    MetricSelection *table;
+};
+using OptionField =
+    std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, ChoiceField,
+                 CoverRange *, HurstRange *, PointField, NegatedField, std::vector<MetricTarget> *,
+                 std::optional<BatchShard> *, MetricsField>;
 
 // A row of the description: everything about one option of one family.
 struct BatchOption {

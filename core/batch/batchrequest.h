@@ -6,6 +6,7 @@
 #include "core/batch/maptargets.h"
 #include "core/grid/georeference.h"
 #include "core/grid/mapformat.h"
+#include "core/metrics/metricnames.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -144,6 +145,9 @@ struct BatchOutput {
     // Adds the landscape metrics of every map to the manifest, counting
     // patches with 8 or 4 neighbours.
     bool metrics = false;
+    // The metrics of every map's long table (PREFIXmetrics.csv), every
+    // class and the landscape; none writes no table.
+    MetricSelection metricTable;
     int neighbours = 8;
     // Keep only maps whose metrics meet every target, drawing at most
     // maxDraws maps for each cell of the batch (a cover, or an H and a

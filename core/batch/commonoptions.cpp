@@ -138,12 +138,17 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
                  "EPSG:3035).",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.georeference.crs; }},
         {.key = "metrics",
-         .type = Type::Flag,
+         .type = Type::Metrics,
          .scope = Scope::Maps,
          .valueName = nullptr,
          .help = "Adds each map's landscape metrics to the manifest: habitat cells, NP, LPI, "
-                 "AREA_MN, AREA_AM, ED and GYRATE_AM.",
-         .field = [](FamilyRequest &r) -> OptionField { return &r.output.metrics; },
+                 "AREA_MN, AREA_AM, ED and GYRATE_AM. Given metric names ({metrics all}, "
+                 "{metrics np,contag,...}), it also writes PREFIXmetrics.csv beside the "
+                 "manifest: those metrics of every class and of the landscape, a row each, in "
+                 "the reference tool's long layout (see docs/metrics.md).",
+         .field = [](FamilyRequest &r) -> OptionField {
+             return MetricsField{&r.output.metrics, &r.output.metricTable};
+         },
          .manifestColumn = "np"},
         {.key = "neighbours",
          .type = Type::Whole,

@@ -31,8 +31,11 @@ struct RecordBytes {
     // The share's record of a split batch: each map's place, name and
     // surface file.
     double share = 0;
+    // The long table of metrics: a row for each chosen metric of each
+    // class, and of the landscape.
+    double table = 0;
 
-    double total() const { return list + manifest + journal + share; }
+    double total() const { return list + manifest + journal + share + table; }
 };
 
 // What a share records of its request besides its maps, at most, its
@@ -44,11 +47,17 @@ RecordBytes recordBytesOf(const BatchOutput &output, double maps, int nameTailBy
     const double name = double(nameStem(output.folder, output.prefix).size() + nameTailBytes);
     const double perMap = recordBytesPerMap * (output.metrics ? 2 : 1);
     const double ownName = double(output.prefix.size() + nameTailBytes);
+    // Batches make two classes: a row names the file, the level, a class
+    // code, the metric, a number of at most 24 characters and the map's
+    // cell of the batch.
+    const double tableRows =
+        2.0 * output.metricTable.classCount() + double(output.metricTable.landscapeCount());
     return {maps * (name + double(output.postString.size()) + 1), maps * (name + perMap),
             maps * (ownName + 1),
             output.shard ? maps * (2 * ownName + 48) + shareRequestBytes +
                                double(output.postString.size() + output.prefix.size())
-                         : 0};
+                         : 0,
+            maps * tableRows * (ownName + 96)};
 }
 
 // A code as written in a map: its decimal text and one space.

@@ -11,6 +11,11 @@ QString manifestName(const QString &stem)
     return stem + QStringLiteral("manifest.csv");
 }
 
+QString metricsTableName(const QString &stem)
+{
+    return stem + QStringLiteral("metrics.csv");
+}
+
 QString shardRecordName(const QString &stem)
 {
     return stem + QStringLiteral("shard.json");

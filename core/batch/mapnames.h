@@ -9,6 +9,9 @@
 
 QString batchListName(const QString &stem);
 QString manifestName(const QString &stem);
+// Beside the manifest: every map's chosen metrics, a row each, when the
+// batch names any.
+QString metricsTableName(const QString &stem);
 // What a share of a split batch records of its request and its maps, for
 // `merge` (see core/batch/runrecord.h).
 QString shardRecordName(const QString &stem);

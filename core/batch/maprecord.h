@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/metrics/landscapemetrics.h"
+#include "core/metrics/metricnames.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <utility>
+#include <vector>
 
 class MapFamily;
 
@@ -84,6 +86,8 @@ struct MapRecord {
 
     // The landscape metrics of the map, when its batch measured them.
     std::optional<LandscapeMetrics> metrics;
+    // Its rows of the batch's long table of metrics, when it writes one.
+    std::vector<MetricRow> measures;
     // The file of the surface a fractal map was cut from, when its batch
     // wrote surfaces.
     QString surfaceFile;

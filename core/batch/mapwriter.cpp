@@ -22,6 +22,12 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
                                                                   m_output.georeference.cellSize);
         m_metricsColumns = columnCount;
     }
+    if (!m_output.metricTable.isEmpty() && columnCount != m_measuredColumns) {
+        m_measurer = std::make_unique<LandscapeMeasurer>(
+            columnCount, MetricOptions{m_output.neighbours, m_output.georeference.cellSize, {}},
+            m_output.metricTable);
+        m_measuredColumns = columnCount;
+    }
     if (m_inMemory) {
         m_cells.clear();
         m_cells.reserve(std::size_t(rowCount) * std::size_t(columnCount));
@@ -51,6 +57,8 @@ void MapWriter::putCells(const std::uint8_t *row, int columnCount)
     }
     if (m_metrics)
         m_metrics->addRow(row);
+    if (m_measurer)
+        m_measurer->addRow(row, m_output.matrixValue, m_output.coverValue);
 }
 
 qint64 MapWriter::cellCount() const
@@ -74,6 +82,9 @@ FileResult MapWriter::finish(FinishedMap &map)
     map.record.metrics.reset();
     if (m_metrics)
         map.record.metrics = m_metrics->finish();
+    map.record.measures.clear();
+    if (m_measurer)
+        map.record.measures = m_measurer->finish();
     map.files.clear();
     if (m_inMemory) {
         map.cells = std::move(m_cells);
@@ -88,6 +99,8 @@ void MapWriter::discard()
 {
     if (m_metrics)
         m_metrics->finish();
+    if (m_measurer)
+        m_measurer->finish();
     if (m_tiff)
         m_tiff->discard();
     m_text.discard();

@@ -7,6 +7,7 @@
 #include "core/files/pendingfile.h"
 #include "core/grid/geotiff.h"
 #include "core/grid/mapfilewriter.h"
+#include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
 
 #include <QString>
@@ -68,5 +69,7 @@ private:
     std::unique_ptr<GeoTiffMapWriter> m_tiff;
     std::unique_ptr<LandscapeMetricsAccumulator> m_metrics;
     int m_metricsColumns = -1;
+    std::unique_ptr<LandscapeMeasurer> m_measurer;
+    int m_measuredColumns = -1;
     std::vector<std::uint8_t> m_row;
 };

@@ -112,11 +112,14 @@ FileResult writeShareRecord(const QString &path, const ShareRecord &record, OnDi
             }
             const ShareRecord::Map &map = record.maps[std::size_t(i)];
             out += i == 0 ? "\n" : ",\n";
-            out += QJsonDocument(QJsonArray{double(map.position), map.file, map.surface,
-                                            double(map.content.size), map.content.hash,
-                                            double(map.surfaceContent.size),
-                                            map.surfaceContent.hash, map.row.hash})
-                       .toJson(QJsonDocument::Compact);
+            QJsonArray fields{
+                double(map.position),     map.file,         map.surface,
+                double(map.content.size), map.content.hash, double(map.surfaceContent.size),
+                map.surfaceContent.hash,  map.row.hash};
+            // A batch with a long table of metrics records its rows too.
+            if (!map.measures.hash.isEmpty())
+                fields.append(map.measures.hash);
+            out += QJsonDocument(fields).toJson(QJsonDocument::Compact);
         },
         AtLink::Refuse, onDisk);
 }
@@ -150,23 +153,27 @@ std::variant<ShareRecord, QString> readShareRecord(const QString &path)
     // An earlier release wrote a map's place, name and surface alone.
     constexpr qsizetype placeOnly = 3;
     constexpr qsizetype withFingerprints = 8;
+    constexpr qsizetype withMeasures = 9;
     const auto fingerprint = [](const QJsonValue &size, const QJsonValue &hash) {
         return Fingerprint{qint64(size.toDouble(-1)), hash.toString()};
     };
     for (const QJsonValue &value : maps.toArray()) {
         const QJsonArray map = value.toArray();
         const double position = map.at(0).toDouble(-1);
-        if ((map.size() != placeOnly && map.size() != withFingerprints) || position < 0 ||
-            position > double(std::numeric_limits<qint64>::max() / 2) || !map.at(1).isString() ||
-            !map.at(2).isString())
+        if ((map.size() != placeOnly && map.size() != withFingerprints &&
+             map.size() != withMeasures) ||
+            position < 0 || position > double(std::numeric_limits<qint64>::max() / 2) ||
+            !map.at(1).isString() || !map.at(2).isString())
             return tr("\"%1\" names a map it does not place: it was changed").arg(shown);
         ShareRecord::Map entry{
-            qint64(position), map.at(1).toString(), map.at(2).toString(), {}, {}, {}};
-        if (map.size() == withFingerprints) {
+            qint64(position), map.at(1).toString(), map.at(2).toString(), {}, {}, {}, {}};
+        if (map.size() >= withFingerprints) {
             entry.content = fingerprint(map.at(3), map.at(4));
             entry.surfaceContent = fingerprint(map.at(5), map.at(6));
             entry.row = Fingerprint{0, map.at(7).toString()};
         }
+        if (map.size() == withMeasures)
+            entry.measures = Fingerprint{0, map.at(8).toString()};
         record.maps.push_back(std::move(entry));
     }
     return record;

@@ -53,6 +53,8 @@ struct ShareRecord {
         Fingerprint surfaceContent;
         // The manifest row, without its line feed.
         Fingerprint row;
+        // Its rows of the long table of metrics, when the batch wrote one.
+        Fingerprint measures;
     };
 
     RunRecord run;

@@ -50,7 +50,60 @@ struct Share {
     int count = 0;
     QByteArray header;
     QList<QByteArray> rows;
+    // The long table of metrics, when the batch wrote one: its header and
+    // each map's rows, line feeds included.
+    QByteArray tableHeader;
+    QList<QByteArray> tableRows;
 };
+
+// The first field of a CSV line, unquoted.
+QByteArray firstCsvField(const QByteArray &line)
+{
+    if (!line.startsWith('"'))
+        return line.left(line.indexOf(','));
+    QByteArray field;
+    for (qsizetype i = 1; i < line.size(); ++i) {
+        if (line[i] != '"') {
+            field += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+            field += '"';
+            ++i;
+        } else {
+            break;
+        }
+    }
+    return field;
+}
+
+// Reads a share's long table of metrics into the rows of each of its maps,
+// in the order its record gives them; why not, when the table does not hold
+// them so.
+QString readMetricsTable(Share &share)
+{
+    const QString tablePath = metricsTableName(QDir(share.folder).filePath(share.prefix));
+    QFile table;
+    if (const FileResult error = openRegularFile(tablePath, table))
+        return tr("cannot read the share's table of metrics: %1").arg(error->message());
+    QList<QByteArray> lines = table.readAll().split('\n');
+    if (lines.size() < 2 || !lines.last().isEmpty())
+        return tr("the table of metrics \"%1\" does not end with a whole row")
+            .arg(shown(tablePath));
+    lines.removeLast();
+    share.tableHeader = lines.takeFirst();
+    qsizetype line = 0;
+    for (const ShareRecord::Map &map : share.record.maps) {
+        const QByteArray file = map.file.toUtf8();
+        QByteArray rows;
+        for (; line < lines.size() && firstCsvField(lines[line]) == file; ++line)
+            rows += lines[line] + '\n';
+        share.tableRows.append(rows);
+    }
+    if (line != lines.size())
+        return tr("the table of metrics \"%1\" holds rows of \"%2\" where its share's record "
+                  "has none: it was changed after the share ran")
+            .arg(shown(tablePath), QString::fromUtf8(firstCsvField(lines[line])));
+    return {};
+}
 
 // A name a record may give: a file of the folder itself, with the prefix.
 bool plainName(const QString &name, const QString &prefix)
@@ -138,6 +191,14 @@ std::variant<Share, QString> readShare(const QString &given)
                       "the share was changed after it ran")
                 .arg(shown(manifestPath))
                 .arg(i + 1);
+    // A share of a batch with a table writes one, with no rows when it made
+    // no map.
+    const QFileInfo table(metricsTableName(folder.filePath(share.prefix)));
+    if ((table.exists() || table.isSymLink() ||
+         std::any_of(share.record.maps.begin(), share.record.maps.end(),
+                     [](const ShareRecord::Map &map) { return !map.measures.hash.isEmpty(); })))
+        if (QString error = readMetricsTable(share); !error.isEmpty())
+            return error;
     return share;
 }
 
@@ -189,6 +250,11 @@ QString shareChangedSince(const Share &share)
                       "it was changed after the share ran")
                 .arg(shown(manifestPath), map.file)
                 .arg(i + 1);
+        if (!map.measures.hash.isEmpty() &&
+            fingerprintOf(share.tableRows[qsizetype(i)]).hash != map.measures.hash)
+            return tr("\"%1\" gives the map \"%2\" other metrics than its share wrote: it was "
+                      "changed after the share ran")
+                .arg(shown(metricsTableName(folder.filePath(share.prefix))), map.file);
     }
     return {};
 }
@@ -250,7 +316,8 @@ QString sharesRefusal(const std::vector<Share> &shares)
         const RunRecord &a = first.record.run;
         const RunRecord &b = share.record.run;
         if (a.kind != b.kind || a.request != b.request || share.prefix != first.prefix ||
-            share.count != first.count || share.header != first.header)
+            share.count != first.count || share.header != first.header ||
+            share.tableHeader != first.tableHeader)
             return tr("\"%1\" and \"%2\" hold shares of different requests; only the shares of "
                       "one batch can be merged")
                 .arg(shown(first.folder), shown(share.folder));
@@ -430,6 +497,14 @@ std::variant<MergeResult, MergeFailure> mergeShards(const QString &out,
                           line += '\n';
                       }))
         return failed(error->message());
+    if (!first.tableHeader.isEmpty())
+        if (const FileResult error =
+                saveLines(metricsTableName(stem), first.tableHeader + '\n',
+                          qsizetype(entries.size()), [&entries](qsizetype i, QByteArray &rows) {
+                              const Entry &entry = entries[std::size_t(i)];
+                              rows += entry.share->tableRows[qsizetype(entry.row)];
+                          }))
+            return failed(error->message());
 
     if (::rename(QFile::encodeName(stagingPath).constData(),
                  QFile::encodeName(target).constData()) != 0)

@@ -44,6 +44,21 @@ MetricSelection MetricSelection::all()
     return selection;
 }
 
+QString MetricSelection::text() const
+{
+    if (*this == all())
+        return QStringLiteral("all");
+    QStringList names;
+    for (int m = 0; m < classMetricCount; ++m)
+        if (m_class.test(std::size_t(m)))
+            names.append(QLatin1String(classNames[std::size_t(m)]));
+    for (int m = 0; m < landscapeMetricCount; ++m)
+        if (m_landscape.test(std::size_t(m)) &&
+            !names.contains(QLatin1String(landscapeNames[std::size_t(m)])))
+            names.append(QLatin1String(landscapeNames[std::size_t(m)]));
+    return names.join(QLatin1Char(','));
+}
+
 QStringList MetricSelection::knownNames(MetricLevel level)
 {
     QStringList names;

@@ -92,6 +92,9 @@ public:
     // "all", or names separated by commas ("np,contag, enn_mn"). A name no
     // level knows is refused with a reason that lists the known names.
     static std::optional<MetricSelection> parse(const QString &text, QString &refusal);
+    // What parse() reads back as this selection: "all", or its names in
+    // order, each once.
+    QString text() const;
     // The known names of each level, in order, for help texts and refusals.
     static QStringList knownNames(MetricLevel level);
 
@@ -100,6 +103,8 @@ public:
     bool has(ClassMetric metric) const { return m_class.test(std::size_t(metric)); }
     bool has(LandscapeMetric metric) const { return m_landscape.test(std::size_t(metric)); }
     bool isEmpty() const { return m_class.none() && m_landscape.none(); }
+    int classCount() const { return int(m_class.count()); }
+    int landscapeCount() const { return int(m_landscape.count()); }
 
     friend bool operator==(const MetricSelection &, const MetricSelection &) = default;
 

@@ -21,6 +21,7 @@ _TYPES = {
     "point": "tuple[SupportsFloat, SupportsFloat]",
     "targets": "Targets",
     "share": "Optional[tuple[SupportsIndex, SupportsIndex]]",
+    "metrics": "Union[bool, str, Sequence[str]]",
 }
 
 _HEAD = """# SPDX-License-Identifier: GPL-3.0-or-later

@@ -51,7 +51,7 @@
 # The default of a keyword as the function's signature shows it: a sweep
 # as the seq() it is, NULL where the command line has none.
 .default_of <- function(type, text, value) {
-  if (type == "flag") return(isTRUE(value))
+  if (type %in% c("flag", "metrics")) return(isTRUE(value))
   if (type == "sweep") {
     parts <- as.numeric(strsplit(text, ":", fixed = TRUE)[[1]])
     if (length(parts) == 3) return(call("seq", parts[1], parts[2], parts[3]))

@@ -44,14 +44,14 @@ QString rSpelling(const QString &key, const QString &value)
 {
     const BatchOption *option = anyBatchOption(key);
     const OptionType type = option ? option->type : OptionType::Text;
-    if (type == OptionType::Flag)
+    if (type == OptionType::Flag || (type == OptionType::Metrics && value.isEmpty()))
         return key + QStringLiteral(" = TRUE");
     if (value.isEmpty())
         return key;
     if (type == OptionType::Share)
         return QStringLiteral("%1 = c(%2)")
             .arg(key, value.toLower().replace(QLatin1Char('/'), QStringLiteral(", ")));
-    if (type == OptionType::Choice || type == OptionType::Text)
+    if (type == OptionType::Choice || type == OptionType::Text || type == OptionType::Metrics)
         return QStringLiteral("%1 = \"%2\"").arg(key, value);
     return QStringLiteral("%1 = %2").arg(key, value);
 }
@@ -146,6 +146,16 @@ std::optional<OptionValue> optionValue(const BatchOption &option, const QString 
             return LOGICAL(value)[0] != 0;
         break;
     case STRSXP:
+        if (option.type == OptionType::Metrics && length >= 1) {
+            // Metric names as a vector, as the command line's N,N.
+            QStringList names;
+            for (R_xlen_t i = 0; i < length; ++i) {
+                if (STRING_ELT(value, i) == NA_STRING)
+                    refuse(QStringLiteral("%1 must not hold NA").arg(name));
+                names.append(fromR(STRING_ELT(value, i)));
+            }
+            return names.join(QLatin1Char(','));
+        }
         if (option.type != OptionType::Text && option.type != OptionType::Choice)
             refuse(QStringLiteral("%1 must not be text: %2").arg(name, shown(value)));
         if (length == 1 && STRING_ELT(value, 0) != NA_STRING)
@@ -535,6 +545,11 @@ SEXP pw_batch(SEXP wordValue, SEXP arguments)
     std::unique_ptr<MapSource> source = family.source(*request);
     if (!request->output.folder.isEmpty())
         return runJob(std::move(source), advice);
+    // The long table is a file beside the manifest; a batch in memory has
+    // neither, and its maps are measured by metrics().
+    if (!request->output.metricTable.isEmpty())
+        refuse(QStringLiteral("metrics names the metrics of a table written beside the manifest, "
+                              "which needs out =; measure maps in memory with metrics()"));
     if (const auto refusal = source->refusal())
         refuse(*refusal);
     return runInMemory(std::move(source), advice);

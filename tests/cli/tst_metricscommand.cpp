@@ -46,7 +46,8 @@ private Q_SLOTS:
                 {QStringLiteral("random"), QStringLiteral("--out"), QString::fromLatin1(format),
                  QStringLiteral("--cover"), QStringLiteral("45"), QStringLiteral("--size"),
                  QStringLiteral("60"), QStringLiteral("--format"), QString::fromLatin1(format),
-                 QStringLiteral("--quiet"), QStringLiteral("--cell-size"), QStringLiteral("30")},
+                 QStringLiteral("--quiet"), QStringLiteral("--cell-size"), QStringLiteral("30"),
+                 QStringLiteral("--metrics"), QStringLiteral("all")},
                 dir.path());
             QVERIFY2(batch.exitCode == 0, qPrintable(batch.err));
             const QString map = QDir(dir.filePath(QString::fromLatin1(format)))
@@ -59,6 +60,13 @@ private Q_SLOTS:
             const CliRun run = metrics(arguments, dir.path());
             QVERIFY2(run.exitCode == 0, qPrintable(run.err));
             tables.append(withoutFiles(run.out).join(QLatin1Char('\n')));
+            // The batch's own table holds the same rows, followed by the
+            // map's cover and replicate.
+            QStringList batchRows;
+            for (const QString &row : withoutFiles(QString::fromUtf8(readAll(dir.filePath(
+                     QString::fromLatin1(format) + QStringLiteral("/RND_metrics.csv"))))))
+                batchRows.append(row.section(QLatin1Char(','), 0, -3));
+            QCOMPARE(batchRows.join(QLatin1Char('\n')), tables.last());
         }
         QCOMPARE(tables[1], tables[0]);
         QCOMPARE(tables[2], tables[0]);

@@ -123,9 +123,9 @@ private Q_SLOTS:
             << words("gaussian --cover 20:60:20 --size 32 --replicates 2 --range 5:15:5");
         // Ladder cuts leave some fields without a map; each field's surface
         // file goes with its map.
-        QTest::newRow("gaussian fbm ladder, surface files, metrics")
+        QTest::newRow("gaussian fbm ladder, surface files, table of metrics")
             << words("gaussian --cover 30,50 --size 32 --replicates 2 --model fbm --hurst 0.3,0.7 "
-                     "--cut ladder --write-surfaces --metrics");
+                     "--cut ladder --write-surfaces --metrics all");
         QTest::newRow("gaussian targets")
             << words("gaussian --cover 30,50 --size 32 --replicates 2 --model matern --nu 1.5 "
                      "--range 8 --target np=2:20");
@@ -290,7 +290,7 @@ private Q_SLOTS:
             << words("fractal --hurst 0.1:0.5:0.2 --cover 10:90:10 --replicates 3 --size 128");
         QTest::newRow("fractal exact, share 2/3")
             << words("fractal --hurst 0.3:0.7:0.2 --cover 10:90:20 --replicates 3 --size 128 "
-                     "--cut exact --metrics --shard 2/3");
+                     "--cut exact --metrics=pland,enn_mn,contag --shard 2/3");
         QTest::newRow("random targets")
             << words("random --cover 20:60:20 --replicates 4 --size 128 --generator philox "
                      "--target np=20:");

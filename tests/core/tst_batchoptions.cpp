@@ -300,7 +300,8 @@ private Q_SLOTS:
             for (const BatchOption &option : family->options()) {
                 for (const ChoiceWord &word : option.choices)
                     QCOMPARE(choiceValue(option.choices, QLatin1String(word.word)), word.value);
-                if (option.type == OptionType::Flag && option.role == OptionRole::Request)
+                if ((option.type == OptionType::Flag || option.type == OptionType::Metrics) &&
+                    option.role == OptionRole::Request)
                     QVERIFY(!setOption(*request, option, true));
                 if (option.type == OptionType::Choice)
                     QVERIFY(!setOption(*request, option, option.words().constLast()));

@@ -23,7 +23,8 @@ ShareRecord shareOf(int maps)
         const QString surface = i % 2 ? QStringLiteral("FBM_0.10_surface_00000.asc") : QString();
         record.maps.push_back({qint64(i) * 128 + 3, file, surface, fingerprintOf(file.toUtf8()),
                                surface.isEmpty() ? Fingerprint{} : fingerprintOf("surface"),
-                               fingerprintOf(QByteArray::number(i))});
+                               fingerprintOf(QByteArray::number(i)),
+                               i % 3 ? Fingerprint{} : fingerprintOf(QByteArray::number(-i))});
     }
     return record;
 }
@@ -55,6 +56,7 @@ private Q_SLOTS:
             QCOMPARE(back.maps[i].content, written.maps[i].content);
             QCOMPARE(back.maps[i].surfaceContent, written.maps[i].surfaceContent);
             QCOMPARE(back.maps[i].row.hash, written.maps[i].row.hash);
+            QCOMPARE(back.maps[i].measures.hash, written.maps[i].measures.hash);
         }
 
         // Cut anywhere before its last line feed, it is no record, not a

@@ -244,6 +244,9 @@ class SameAsTheCommandLine(unittest.TestCase):
             patchwright.fbm_surface(4097, 0.5, 0)
         with self.assertRaises(ValueError):
             patchwright.random_batch(cover=[40, 20])
+        # A table of metrics is a file; a batch in memory has none to write.
+        with self.assertRaisesRegex(ValueError, "patchwright.metrics"):
+            patchwright.random_batch(metrics=["np", "contag"])
         with self.assertRaises(ValueError):
             patchwright.fractal_batch(hurst=float("inf"))
         names = [record["file"] for record, _ in patchwright.random_batch(cover=[10, 25], size=4)]

@@ -54,6 +54,12 @@ test_that("a batch written to a folder is the batch made in memory", {
   expect_error(do.call(fractal_batch, c(args, out = folder)), "(overwrite = TRUE)",
                fixed = TRUE)
   expect_identical(do.call(fractal_batch, c(args, out = folder, overwrite = TRUE)), records)
+  # Metric names as a vector are the command line's N,N: the same table.
+  cli_folder <- run_cli("fractal", c(args, metrics = "np,contag"))
+  do.call(fractal_batch, c(args, out = folder, overwrite = TRUE, metrics = list(c("np", "contag"))))
+  expect_identical(readLines(file.path(folder, "FBM_metrics.csv")),
+                   readLines(file.path(cli_folder, "FBM_metrics.csv")))
+  expect_error(random_batch(metrics = "all"), "needs out =")
 })
 
 test_that("bad arguments stop with the engine's words", {
@@ -68,7 +74,7 @@ test_that("bad arguments stop with the engine's words", {
   expect_error(random_batch(20), "every argument needs its name")
   expect_error(random_batch(size = "20"), "size must not be text: '20'")
   expect_error(random_batch(metrics = NA), "metrics cannot be NA")
-  expect_error(random_batch(metrics = 1), "metrics must be true or false")
+  expect_error(random_batch(metrics = 1), "metrics must be true, false or metric names")
   expect_error(random_batch(cover = c(10, NA)), "cover must not hold NA")
   # NA leaves a bound open; NaN is no bound, as the command line says.
   expect_error(random_batch(generator = "philox", target = list(np = c(NaN, 5))),
