@@ -15,6 +15,7 @@
 #include "core/grid/gridshape.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapreader.h"
+#include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
 
 #include <pybind11/numpy.h>
@@ -708,10 +709,15 @@ py::array_t<qint32> readMapFile(const py::object &pathObject)
     return owningArray(std::move(grid), cells, py::ssize_t(rows), py::ssize_t(columns));
 }
 
-py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat,
-                    const py::object &cellSizeValue, const py::object &neighboursValue)
+// A batch's measuring options, with their words, limits and defaults:
+// patches join by `neighbours`, a cell is `cellSize` map units wide.
+struct Measuring {
+    int neighbours;
+    double cellSize;
+};
+
+Measuring measuringOf(const py::object &cellSizeValue, const py::object &neighboursValue)
 {
-    // A batch's measuring options, with their words, limits and defaults.
     const MapFamily &family = *mapFamilies().front();
     const std::unique_ptr<FamilyRequest> request = family.newRequest();
     for (const auto &[key, value] :
@@ -721,21 +727,35 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     const BatchOutput &output = request->output;
     if (const auto refusal = output.refusal())
         refuse(*refusal);
-    const int neighbours = output.neighbours;
-    const double cellSize = output.georeference.cellSize;
-    if (habitat.ndim() != 2)
+    return {output.neighbours, output.georeference.cellSize};
+}
+
+// The rows and columns of a 2D array; sides are counted in 32 bits further
+// on, NumPy's are 64.
+std::pair<int, int> mapShape(const py::array &map)
+{
+    if (map.ndim() != 2)
         throw py::value_error("a map is a 2D array");
-    // Sides are counted in 32 bits further on; NumPy's are 64.
     for (py::ssize_t axis = 0; axis < 2; ++axis)
-        if (habitat.shape(axis) > std::numeric_limits<int>::max())
+        if (map.shape(axis) > std::numeric_limits<int>::max())
             throw py::value_error(
                 QStringLiteral("a map of %1 %2 is beyond the %3 a side may have")
-                    .arg(QString::number(habitat.shape(axis)),
+                    .arg(QString::number(map.shape(axis)),
                          axis == 0 ? QStringLiteral("rows") : QStringLiteral("columns"),
                          QString::number(std::numeric_limits<int>::max()))
                     .toStdString());
-    const int rows = int(habitat.shape(0));
-    const int columns = int(habitat.shape(1));
+    return {int(map.shape(0)), int(map.shape(1))};
+}
+
+py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat,
+                    const py::object &cellSizeValue, const py::object &neighboursValue)
+{
+    const Measuring measuring = measuringOf(cellSizeValue, neighboursValue);
+    const int neighbours = measuring.neighbours;
+    const double cellSize = measuring.cellSize;
+    const std::pair<int, int> shape = mapShape(habitat);
+    const int rows = shape.first;
+    const int columns = shape.second;
     const LandscapeMetrics metrics = withoutGil([&] {
         if (rows == 0 || columns == 0)
             return landscapeMetrics(habitat.data(), rows, columns, neighbours, cellSize);
@@ -769,6 +789,67 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
         }
     });
     return fieldDict(manifestMetricFields(metrics));
+}
+
+// The long table of the metrics `names` picks ("all", or names separated by
+// commas) of a map of any codes, cells of `noData` outside the landscape, as
+// `patchwright-cli metrics` measures a file: columns (whether a row is of the
+// class level, its class, its metric, its value) that the package makes a
+// table of.
+py::tuple metricTable(const py::array_t<qint32, py::array::c_style> &codes,
+                      const std::string &names, const py::object &cellSizeValue,
+                      const py::object &neighboursValue, std::optional<qint32> noData)
+{
+    const Measuring measuring = measuringOf(cellSizeValue, neighboursValue);
+    QString refusal;
+    const std::optional<MetricSelection> selection =
+        MetricSelection::parse(QString::fromStdString(names), refusal);
+    if (!selection)
+        throw py::value_error(QStringLiteral("metric: %1").arg(refusal).toStdString());
+    const std::pair<int, int> shape = mapShape(codes);
+    const int rows = shape.first;
+    const int columns = shape.second;
+    const MetricOptions options{measuring.neighbours, measuring.cellSize, noData};
+    bool tooMany = false;
+    const std::vector<MetricRow> table = withoutGil([&]() -> std::vector<MetricRow> {
+        if (rows == 0 || columns == 0)
+            return measureLandscape({}, rows, columns, options, *selection);
+        LandscapeMeasurer measurer(columns, options, *selection);
+        for (int r = 0; r < rows; ++r) {
+            measurer.addRow({codes.data() + qint64(r) * columns, std::size_t(columns)});
+            if (measurer.classCount() > maxMeasuredClasses) {
+                tooMany = true;
+                return {};
+            }
+        }
+        return measurer.finish();
+    });
+    if (tooMany)
+        throw py::value_error(QStringLiteral("a map of more than %1 different codes; metrics "
+                                             "need a map of classes, such as land cover, not of "
+                                             "measurements such as heights")
+                                  .arg(maxMeasuredClasses)
+                                  .toStdString());
+    const auto count = py::ssize_t(table.size());
+    py::array_t<bool> isClass(count);
+    py::array_t<qint32> classes(count);
+    py::array_t<double> values(count);
+    py::list metrics(count);
+    // A name is static text and a few dozen of them make every row: one
+    // Python string each.
+    std::vector<std::pair<const char *, py::str>> spelled;
+    for (py::ssize_t i = 0; i < count; ++i) {
+        const MetricRow &row = table[std::size_t(i)];
+        isClass.mutable_at(i) = row.level == MetricLevel::Class;
+        classes.mutable_at(i) = row.classCode;
+        values.mutable_at(i) = row.value;
+        auto known = std::find_if(spelled.begin(), spelled.end(),
+                                  [&row](const auto &name) { return name.first == row.metric; });
+        if (known == spelled.end())
+            known = spelled.insert(spelled.end(), {row.metric, py::str(row.metric)});
+        metrics[std::size_t(i)] = known->second;
+    }
+    return py::make_tuple(isClass, classes, metrics, values);
 }
 
 } // namespace
@@ -809,4 +890,6 @@ PYBIND11_MODULE(_patchwright, m)
           py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
+    m.def("metric_table", &metricTable, py::arg("codes"), py::arg("names"), py::arg("cell_size"),
+          py::arg("neighbours"), py::arg("nodata"));
 }

@@ -19,7 +19,8 @@ Functions:
   ``fbm_surface`` and ``gaussian_surface`` are its fractal and Gaussian
   field forms;
 - ``read_map`` reads a map file of any format the viewer reads;
-- ``metrics`` measures a map as the manifest's metric columns do.
+- ``metrics`` measures a map as the manifest's metric columns do, or, with
+  ``metric=``, gives the long table of ``patchwright-cli metrics``.
 
 Bad arguments raise ``ValueError`` with the words ``patchwright-cli`` uses
 for the same mistake, options written as keywords; arguments of the wrong
@@ -198,19 +199,31 @@ def read_map(path):
     return _patchwright.read_map(os.fspath(path))
 
 
-def metrics(array, cell_size=None, neighbours=None, *, habitat=None):
-    """The landscape metrics of a map, as the manifest's metric columns give
-    them: a dict of ``habitat_cells``, ``np``, ``lpi``, ``area_mn``,
-    ``area_am``, ``ed`` and ``gyrate_am``.
+def metrics(array, cell_size=None, neighbours=None, *, habitat=None, metric=None, nodata=None):
+    """The landscape metrics of a map.
 
-    ``array`` is a 2D array; its habitat cells are those equal to
-    ``habitat`` or, when ``habitat`` is ``None``, those that are not 0. For a
-    map with other codes pass its record's ``cover_value``. Areas are in
-    ``cell_size`` units squared, patches join by ``neighbours`` (8 or 4);
-    ``None`` takes a batch's default for either.
-    The means over patches of a map without habitat (``area_mn``,
+    By default, as the manifest's metric columns give them: a dict of
+    ``habitat_cells``, ``np``, ``lpi``, ``area_mn``, ``area_am``, ``ed`` and
+    ``gyrate_am``. Its habitat cells are those equal to ``habitat`` or, when
+    ``habitat`` is ``None``, those that are not 0. For a map with other codes
+    pass its record's ``cover_value``. Areas are in ``cell_size`` units
+    squared. The means over patches of a map without habitat (``area_mn``,
     ``area_am``, ``gyrate_am``) are ``None``, as the manifest leaves them
     empty.
+
+    With ``metric`` (``"all"``, or names such as ``["np", "contag"]``), the
+    long table ``patchwright-cli metrics`` writes for a map file, in the
+    reference tool's names and layout: every class and the landscape, areas
+    in hectares of ``cell_size`` map units a side. Its columns are ``level``
+    (``"class"`` or ``"landscape"``), ``class`` (a float, NaN at landscape
+    level), ``metric`` and ``value`` (NaN where a metric has none): a pandas
+    ``DataFrame`` when pandas can be imported, else a dict of NumPy arrays.
+    Every whole-number code is a class; cells equal to ``nodata`` and NaN
+    cells lie outside the landscape, and other cells of a float array must
+    hold whole numbers.
+
+    Patches join by ``neighbours`` (8 or 4); ``None`` takes a batch's default
+    for it and for ``cell_size``.
     """
     try:
         cells = numpy.asarray(array)
@@ -223,18 +236,112 @@ def metrics(array, cell_size=None, neighbours=None, *, habitat=None):
     if cells.ndim != 2:
         raise ValueError(f"a map is a 2D array; this one has {cells.ndim} dimensions")
     if habitat is not None:
-        if isinstance(habitat, (bool, numpy.bool_)) or not isinstance(
-            habitat, (int, float, numpy.integer, numpy.floating)
-        ):
-            raise ArgumentTypeError(f"habitat must be a cell code, not {habitat!r}")
-        if not numpy.isfinite(habitat) or habitat != int(habitat):
-            raise ValueError(f"habitat is a cell code, a whole number, not {habitat!r}")
+        _check_code("habitat", habitat)
+    if nodata is not None:
+        _check_code("nodata", nodata)
     # Checked before the habitat mask is made, which would take a byte a
     # cell; the engine refuses such a side too.
     for side, name in zip(cells.shape, ("rows", "columns")):
         if side > _INT_MAX:
             raise ValueError(f"a map of {side} {name} is beyond the {_INT_MAX} a side may have")
+    if metric is not None:
+        if habitat is not None:
+            raise ValueError(
+                "habitat picks the class of the manifest's metrics; with metric every class "
+                "is measured, so give one or the other"
+            )
+        return _metric_table(cells, metric, cell_size, neighbours, nodata)
+    if nodata is not None:
+        raise ValueError(
+            "nodata applies to the long table of metric; the manifest's metrics measure the "
+            "habitat against every other cell"
+        )
     mask = cells != 0 if habitat is None else cells == habitat
     return _patchwright.metrics(
         numpy.ascontiguousarray(mask).view(numpy.uint8), cell_size, neighbours
     )
+
+
+def _check_code(name, code):
+    if isinstance(code, (bool, numpy.bool_)) or not isinstance(
+        code, (int, float, numpy.integer, numpy.floating)
+    ):
+        raise ArgumentTypeError(f"{name} must be a cell code, not {code!r}")
+    if not numpy.isfinite(code) or code != int(code):
+        raise ValueError(f"{name} is a cell code, a whole number, not {code!r}")
+
+
+_INT32_MIN = -(2**31)
+
+
+def _metric_table(cells, metric, cell_size, neighbours, nodata):
+    """The long table of ``metrics(..., metric=...)``."""
+    if isinstance(metric, str):
+        names = metric
+    else:
+        try:
+            names = list(metric)
+        except TypeError:
+            raise ArgumentTypeError(
+                f"metric must be 'all' or a list of metric names, not {metric!r}"
+            ) from None
+        for name in names:
+            if not isinstance(name, str):
+                raise ArgumentTypeError(f"metric must list metric names, not {name!r}")
+        names = ",".join(names)
+    codes, outside_code = _class_codes(cells, nodata)
+    is_class, classes, names, values = _patchwright.metric_table(
+        codes, names, cell_size, neighbours, outside_code
+    )
+    table = {
+        "level": numpy.where(is_class, "class", "landscape"),
+        "class": numpy.where(is_class, classes, numpy.nan),
+        "metric": numpy.array(names, dtype=str),
+        "value": values,
+    }
+    try:
+        import pandas
+    except ImportError:
+        return table
+    return pandas.DataFrame(table)
+
+
+def _class_codes(cells, nodata):
+    """The map as the engine's 32-bit class codes, and the code of the cells
+    outside the landscape (``None`` when no cell is): ``nodata`` where a code
+    can be it, else one no cell inside holds."""
+    outside = numpy.isnan(cells) if cells.dtype.kind == "f" else None
+    if nodata is not None:
+        equal = cells == nodata
+        outside = equal if outside is None else outside | equal
+    if outside is not None and not outside.any():
+        outside = None
+    inside = cells if outside is None else cells[~outside]
+    if cells.dtype.kind == "f":
+        fractions = numpy.flatnonzero((inside != numpy.trunc(inside)) | ~numpy.isfinite(inside))
+        if fractions.size:
+            raise ValueError(
+                f"the map holds {float(inside.flat[fractions[0]])!r}, which is not a whole number; "
+                "metrics need a class code in every cell (NaN cells or nodata lie outside the "
+                "landscape)"
+            )
+    low, high = (int(inside.min()), int(inside.max())) if inside.size else (0, 0)
+    if low < _INT32_MIN or high > _INT_MAX:
+        raise ValueError(
+            f"the map holds the code {low if low < _INT32_MIN else high}, beyond the 32-bit "
+            f"codes ({_INT32_MIN} to {_INT_MAX}) a class may have"
+        )
+    if nodata is not None and _INT32_MIN <= nodata <= _INT_MAX:
+        code = int(nodata)
+    elif outside is None:
+        code = None
+    elif low > _INT32_MIN or not inside.size:
+        code = _INT32_MIN
+    elif high < _INT_MAX:
+        code = _INT_MAX
+    else:
+        present = numpy.unique(inside)
+        code = int(present[numpy.flatnonzero(numpy.diff(present) > 1)[0]] + 1)
+    if outside is not None:
+        cells = numpy.where(outside, code, cells)
+    return numpy.ascontiguousarray(cells, dtype=numpy.int32), code

@@ -27,7 +27,7 @@ _TYPES = {
 _HEAD = """# SPDX-License-Identifier: GPL-3.0-or-later
 from os import PathLike
 from types import TracebackType
-from typing import Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, Union
+from typing import Any, Iterator, Optional, Sequence, SupportsFloat, SupportsIndex, Union, overload
 
 import numpy
 import numpy.typing
@@ -91,13 +91,28 @@ def gaussian_surface(
     replicate: SupportsIndex = 1,
 ) -> Surface: ...
 def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
+@overload
 def metrics(
     array: numpy.typing.ArrayLike,
     cell_size: Optional[SupportsFloat] = None,
     neighbours: Optional[SupportsIndex] = None,
     *,
     habitat: Optional[SupportsIndex] = None,
+    metric: None = None,
+    nodata: None = None,
 ) -> dict[str, Union[int, float, None]]: ...
+# The long table: a pandas DataFrame when pandas can be imported, else a
+# dict of NumPy arrays with the same columns.
+@overload
+def metrics(
+    array: numpy.typing.ArrayLike,
+    cell_size: Optional[SupportsFloat] = None,
+    neighbours: Optional[SupportsIndex] = None,
+    *,
+    habitat: None = None,
+    metric: Union[str, Sequence[str]],
+    nodata: Optional[SupportsFloat] = None,
+) -> Any: ...
 """
 
 

@@ -146,7 +146,8 @@ read_map <- function(path) {
   raster
 }
 
-metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL) {
+metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL, metric = NULL,
+                    nodata = NULL) {
   if (inherits(x, "SpatRaster")) {
     rows <- terra::nrow(x)
     columns <- terra::ncol(x)
@@ -160,5 +161,15 @@ metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL) {
   } else {
     stop("x must be a SpatRaster or a numeric matrix", call. = FALSE)
   }
-  .records(.Call(C_pw_metrics, values, rows, columns, habitat, cell_size, neighbours))
+  if (is.null(metric)) {
+    if (!is.null(nodata))
+      stop("nodata applies to the long table of metric; the manifest's metrics measure the ",
+           "habitat against every other cell", call. = FALSE)
+    return(.records(.Call(C_pw_metrics, values, rows, columns, habitat, cell_size, neighbours)))
+  }
+  if (!is.null(habitat))
+    stop("habitat picks the class of the manifest's metrics; with metric every class is ",
+         "measured, so give one or the other", call. = FALSE)
+  .records(.Call(C_pw_metric_table, values, rows, columns, metric, nodata, cell_size,
+                 neighbours))
 }

@@ -16,6 +16,7 @@
 #include "core/grid/gridshape.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapreader.h"
+#include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
 
 #include <R_ext/Rallocators.h>
@@ -24,12 +25,15 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -531,6 +535,67 @@ SEXP rValue(const OptionValue &value)
         value);
 }
 
+// A layer's cells as class codes, with the code of the cells outside the
+// landscape (NA, NaN and `noData`): `noData` where a code can be it, else one
+// no cell inside holds. Nothing when every cell is inside and no code was
+// given.
+template <typename Cell>
+std::optional<qint32> classCodes(const Cell *cells, std::vector<qint32> &codes,
+                                 std::optional<double> noData, R_xlen_t layer)
+{
+    constexpr double lowest = std::numeric_limits<qint32>::min();
+    constexpr double highest = std::numeric_limits<qint32>::max();
+    std::vector<bool> outside(codes.size());
+    bool anyOutside = false;
+    double low = highest;
+    double high = lowest;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        double value;
+        if constexpr (std::is_same_v<Cell, int>)
+            value = cells[i] == NA_INTEGER ? std::nan("") : double(cells[i]);
+        else
+            value = cells[i];
+        if (std::isnan(value) || (noData && value == *noData)) {
+            outside[i] = anyOutside = true;
+            continue;
+        }
+        if (value != std::trunc(value) || value < lowest || value > highest)
+            refuse(QStringLiteral("layer %1 holds %2, which is not a whole number of 32 bits; "
+                                  "metrics need a class code in every cell (NA cells and nodata "
+                                  "lie outside the landscape)")
+                       .arg(layer + 1)
+                       .arg(QString::number(value, 'g', 17)));
+        codes[i] = qint32(value);
+        low = std::min(low, value);
+        high = std::max(high, value);
+    }
+    std::optional<qint32> code;
+    if (noData && *noData >= lowest && *noData <= highest)
+        code = qint32(*noData);
+    else if (!anyOutside)
+        return std::nullopt;
+    else if (low > lowest)
+        code = std::numeric_limits<qint32>::min();
+    else if (high < highest)
+        code = std::numeric_limits<qint32>::max();
+    else {
+        // Codes at both ends of 32 bits: the first gap between them.
+        std::vector<qint32> present;
+        for (std::size_t i = 0; i < codes.size(); ++i)
+            if (!outside[i])
+                present.push_back(codes[i]);
+        std::sort(present.begin(), present.end());
+        const auto gap = std::adjacent_find(present.begin(), present.end(), [](qint32 a, qint32 b) {
+            return qint64(b) - qint64(a) > 1;
+        });
+        code = *gap + 1;
+    }
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        if (outside[i])
+            codes[i] = *code;
+    return code;
+}
+
 } // namespace
 
 extern "C" {
@@ -658,6 +723,20 @@ SEXP pw_read_map(SEXP pathValue)
     END_RCPP
 }
 
+// A batch's measuring options, with their words, limits and defaults.
+BatchOutput measuringOf(SEXP cellSizeValue, SEXP neighboursValue)
+{
+    const MapFamily &family = *mapFamilies().front();
+    const std::unique_ptr<FamilyRequest> request = family.newRequest();
+    for (const auto &[key, value] :
+         {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
+        applyArgument(*request, *findBatchOption(family, QLatin1String(key)), QLatin1String(key),
+                      value);
+    if (const auto refusal = request->output.refusal())
+        refuse(*refusal);
+    return request->output;
+}
+
 // The metrics of every layer of `values` (a layer's cells from the top row
 // down, layer after layer), habitat being the cells equal to `habitat` or,
 // when it is NULL, those that are neither 0 nor NA.
@@ -665,16 +744,7 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
                 SEXP cellSizeValue, SEXP neighboursValue)
 {
     BEGIN_RCPP
-    // A batch's measuring options, with their words, limits and defaults.
-    const MapFamily &family = *mapFamilies().front();
-    const std::unique_ptr<FamilyRequest> request = family.newRequest();
-    for (const auto &[key, value] :
-         {std::pair{"cell_size", cellSizeValue}, std::pair{"neighbours", neighboursValue}})
-        applyArgument(*request, *findBatchOption(family, QLatin1String(key)), QLatin1String(key),
-                      value);
-    const BatchOutput &output = request->output;
-    if (const auto refusal = output.refusal())
-        refuse(*refusal);
+    const BatchOutput output = measuringOf(cellSizeValue, neighboursValue);
     const int rows = Rf_asInteger(rowsValue);
     const int columns = Rf_asInteger(columnsValue);
     const R_xlen_t cellCount = R_xlen_t(rows) * columns;
@@ -709,6 +779,94 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
     END_RCPP
 }
 
+// The long table of the metrics `names` picks ("all" or metric names) of
+// every layer of `values`, as `patchwright-cli metrics` measures a file, in
+// the reference tool's columns: layer, level, class, id, metric, value.
+SEXP pw_metric_table(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP namesValue,
+                     SEXP noDataValue, SEXP cellSizeValue, SEXP neighboursValue)
+{
+    BEGIN_RCPP
+    const BatchOutput output = measuringOf(cellSizeValue, neighboursValue);
+    if (!Rf_isString(namesValue) || Rf_xlength(namesValue) == 0)
+        refuse(QStringLiteral("metric must be \"all\" or metric names such as c(\"np\", "
+                              "\"contag\"), not %1")
+                   .arg(shown(namesValue)));
+    QStringList names;
+    for (R_xlen_t i = 0; i < Rf_xlength(namesValue); ++i)
+        names.append(STRING_ELT(namesValue, i) == NA_STRING ? QStringLiteral("NA")
+                                                            : fromR(STRING_ELT(namesValue, i)));
+    QString refusal;
+    const std::optional<MetricSelection> selection =
+        MetricSelection::parse(names.join(QLatin1Char(',')), refusal);
+    if (!selection)
+        refuse(QStringLiteral("metric: %1").arg(refusal));
+    std::optional<double> noData;
+    if (!Rf_isNull(noDataValue)) {
+        if (!Rf_isNumeric(noDataValue) || Rf_isLogical(noDataValue) ||
+            Rf_xlength(noDataValue) != 1 || !std::isfinite(Rf_asReal(noDataValue)) ||
+            Rf_asReal(noDataValue) != std::trunc(Rf_asReal(noDataValue)))
+            refuse(QStringLiteral("nodata must be a cell code, a whole number, not %1")
+                       .arg(shown(noDataValue)));
+        noData = Rf_asReal(noDataValue);
+    }
+    const int rows = Rf_asInteger(rowsValue);
+    const int columns = Rf_asInteger(columnsValue);
+    const R_xlen_t cellCount = R_xlen_t(rows) * columns;
+    const R_xlen_t layers = cellCount > 0 ? Rf_xlength(values) / cellCount : 1;
+    std::vector<qint32> codes(static_cast<std::size_t>(cellCount));
+    std::vector<std::pair<int, MetricRow>> table;
+    InterruptProgress interrupt;
+    for (R_xlen_t layer = 0; layer < layers; ++layer) {
+        MetricOptions options{output.neighbours, output.georeference.cellSize, std::nullopt};
+        if (cellCount > 0)
+            options.noData =
+                Rf_isInteger(values)
+                    ? classCodes(INTEGER(values) + layer * cellCount, codes, noData, layer)
+                    : classCodes(REAL(values) + layer * cellCount, codes, noData, layer);
+        std::vector<MetricRow> measured;
+        if (cellCount == 0) {
+            measured = measureLandscape({}, rows, columns, options, *selection);
+        } else {
+            LandscapeMeasurer measurer(columns, options, *selection);
+            for (int r = 0; r < rows; ++r) {
+                measurer.addRow(std::span(codes).subspan(std::size_t(r) * std::size_t(columns),
+                                                         std::size_t(columns)));
+                if (measurer.classCount() > maxMeasuredClasses)
+                    refuse(QStringLiteral("layer %1 has more than %2 different codes; metrics "
+                                          "need a map of classes, such as land cover, not of "
+                                          "measurements such as heights")
+                               .arg(layer + 1)
+                               .arg(maxMeasuredClasses));
+            }
+            measured = measurer.finish();
+        }
+        for (const MetricRow &row : measured)
+            table.emplace_back(int(layer + 1), row);
+        if (interrupt.wasCanceled())
+            throw Rcpp::internal::InterruptedException();
+    }
+    const auto count = R_xlen_t(table.size());
+    Rcpp::IntegerVector layerColumn(count);
+    Rcpp::CharacterVector levelColumn(count);
+    Rcpp::IntegerVector classColumn(count);
+    Rcpp::IntegerVector idColumn(count, NA_INTEGER);
+    Rcpp::CharacterVector metricColumn(count);
+    Rcpp::NumericVector valueColumn(count);
+    for (R_xlen_t i = 0; i < count; ++i) {
+        const auto &[layer, row] = table[std::size_t(i)];
+        layerColumn[i] = layer;
+        levelColumn[i] = levelName(row.level);
+        classColumn[i] = row.level == MetricLevel::Class ? row.classCode : NA_INTEGER;
+        metricColumn[i] = row.metric;
+        valueColumn[i] = std::isnan(row.value) ? NA_REAL : row.value;
+    }
+    return Rcpp::List::create(
+        Rcpp::Named("layer") = layerColumn, Rcpp::Named("level") = levelColumn,
+        Rcpp::Named("class") = classColumn, Rcpp::Named("id") = idColumn,
+        Rcpp::Named("metric") = metricColumn, Rcpp::Named("value") = valueColumn);
+    END_RCPP
+}
+
 static const R_CallMethodDef callMethods[] = {
     {"pw_batch", reinterpret_cast<DL_FUNC>(&pw_batch), 2},
     {"pw_families", reinterpret_cast<DL_FUNC>(&pw_families), 0},
@@ -716,6 +874,7 @@ static const R_CallMethodDef callMethods[] = {
     {"pw_surface", reinterpret_cast<DL_FUNC>(&pw_surface), 4},
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},
     {"pw_metrics", reinterpret_cast<DL_FUNC>(&pw_metrics), 6},
+    {"pw_metric_table", reinterpret_cast<DL_FUNC>(&pw_metric_table), 7},
     {nullptr, nullptr, 0},
 };
 

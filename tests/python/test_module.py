@@ -18,6 +18,7 @@ import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
 
 import numpy
 
@@ -447,6 +448,25 @@ class Metrics(unittest.TestCase):
         self.assertIsNone(patchwright.metrics(numpy.zeros((3, 3), int))["area_mn"])
         with self.assertRaises(ValueError):
             patchwright.metrics(numpy.ones((3, 3)), neighbours=6)
+        # The long table (test_metrics.py checks its values): without pandas,
+        # the same columns as NumPy arrays.
+        small = numpy.array([[1, 3, 3], [1, 1, 3], [7, 7, 1]])
+        frame = patchwright.metrics(small, metric=["np", "contag"], nodata=7)
+        with unittest.mock.patch.dict(sys.modules, {"pandas": None}):
+            arrays = patchwright.metrics(small, metric="np, contag", nodata=7)
+        self.assertEqual(list(frame.columns), list(arrays))
+        for column in arrays:
+            numpy.testing.assert_array_equal(frame[column].to_numpy(), arrays[column])
+        self.assertEqual(list(frame["metric"]), ["np", "np", "contag", "np"])
+        refused = [
+            (numpy.array([[1.0, 2.5], [numpy.nan, 1.0]]), {}, "2.5, which is not a whole number"),
+            (cells, {"metric": ["np", "nope"]}, "unknown metric 'nope'.* contag"),
+            (cells, {"metric": "np", "habitat": 3}, "habitat"),
+            (cells, {"metric": None, "nodata": 1}, "nodata"),
+        ]
+        for array, keywords, message in refused:
+            with self.assertRaisesRegex(ValueError, message):
+                patchwright.metrics(array, **{"metric": "all", **keywords})
 
 
 class Limits(unittest.TestCase):

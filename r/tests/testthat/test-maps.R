@@ -67,3 +67,41 @@ test_that("metrics measure rasters and matrices as the manifest does", {
   expect_true(is.na(metrics(matrix(0L, 3, 3))$area_mn))
   expect_error(metrics(cells, neighbours = 6), "patches join by 4 or by 8 neighbours, not 6")
 })
+
+test_that("metric gives the command line's long table, layer after layer", {
+  folder <- tempfile("table")
+  dir.create(folder)
+  set.seed(5)
+  maps <- lapply(1:2, function(i) matrix(sample(c(1L, 2L, 5L), 12 * 15, replace = TRUE), 12, 15))
+  maps[[1]][2:4, 3:6] <- NA
+  files <- file.path(folder, c("a.asc", "b.asc"))
+  for (i in 1:2) {
+    cells <- maps[[i]]
+    cells[is.na(cells)] <- -9999L
+    writeLines(c("ncols 15", "nrows 12", "xllcorner 0", "yllcorner 0", "cellsize 5",
+                 "NODATA_value -9999"), files[i])
+    utils::write.table(cells, files[i], append = TRUE, row.names = FALSE, col.names = FALSE)
+  }
+  cli <- utils::read.csv(text = system2(cli_path(), c("metrics", files), stdout = TRUE))
+  rasters <- c(terra::rast(maps[[1]]), terra::rast(maps[[2]]))
+  table <- metrics(rasters, cell_size = 5, metric = "all")
+  expect_identical(names(table), c("layer", "level", "class", "id", "metric", "value"))
+  expect_identical(table$layer, match(cli$file, files))
+  expect_identical(table[c("level", "class", "metric")], cli[c("level", "class", "metric")])
+  expect_true(all(is.na(table$id)))
+  expect_equal(table$value, cli$value, tolerance = 1e-13)
+  # A file's NoData read back as a code.
+  expect_identical(metrics(read_map(files[1]), cell_size = 5, metric = "all", nodata = -9999),
+                   table[table$layer == 1, ], ignore_attr = TRUE)
+  picked <- metrics(maps[[2]], metric = c("np", "contag"))
+  expect_identical(unique(picked$metric), c("np", "contag"))
+  # Binds with the reference tool's table.
+  reference <- data.frame(layer = 1L, level = "landscape", class = NA_integer_, id = NA_integer_,
+                          metric = "ta", value = 0.18)
+  bound <- rbind(picked, reference)
+  expect_identical(nrow(bound), nrow(picked) + 1L)
+  expect_type(bound$class, "integer")
+  expect_error(metrics(matrix(c(1, 2.5, 1, 1), 2), metric = "all"), "2.5, which is not a whole")
+  expect_error(metrics(maps[[2]], metric = c("np", "nope")), "unknown metric 'nope'.* contag")
+  expect_error(metrics(maps[[2]], metric = "np", habitat = 1), "habitat")
+})
