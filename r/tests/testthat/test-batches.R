@@ -81,7 +81,7 @@ test_that("bad arguments stop with the engine's words", {
   expect_error(random_batch(target = c(5, 10)), "target must be a list of METRIC = c(MIN, MAX)",
                fixed = TRUE)
   expect_error(random_batch(target = list(patches = c(1, 2)), generator = "philox"),
-               "--target must be METRIC=MIN:MAX|target must be METRIC=MIN:MAX")
+               "target 'patches=1:2' names no metric 'patches'", fixed = TRUE)
   # The core's words, with options as an R caller writes them.
   expect_error(random_batch(target = list(np = c(1, 2))),
                'target needs independent draws: add generator = "philox"', fixed = TRUE)
