@@ -21,7 +21,7 @@ template <typename Request> void unreachable(Request &request)
     request.size = size;
     request.covers = {30, 30, 1};
     request.generator = Generator::Philox;
-    request.output.targets = {{TargetMetric::Np, 1.0e9, std::nullopt}};
+    request.output.targets = {{ClassMetric::Np, std::nullopt, 1.0e9, std::nullopt}};
     request.output.maxDraws = draws;
 }
 
@@ -43,6 +43,17 @@ void randomSelection(benchmark::State &state)
     run(state, generator);
 }
 BENCHMARK(randomSelection)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A target beyond the manifest's metrics, which the full measurer takes.
+void randomSelectionAnyMetric(benchmark::State &state)
+{
+    RandomBatchRequest request;
+    unreachable(request);
+    request.output.targets = {{LandscapeMetric::Contag, std::nullopt, 1.0e9, std::nullopt}};
+    RandomMapGenerator generator(request);
+    run(state, generator);
+}
+BENCHMARK(randomSelectionAnyMetric)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void fractalSelection(benchmark::State &state)
 {

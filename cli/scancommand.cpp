@@ -8,21 +8,34 @@
 #include "core/batch/mapfamily.h"
 #include "core/batch/mappublisher.h"
 #include "core/batch/mapsource.h"
+#include "core/batch/maptargets.h"
+#include "core/metrics/landscapemeasure.h"
 
 #include <QCommandLineParser>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <variant>
 
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr TargetMetric scanned[] = {TargetMetric::Np,     TargetMetric::Lpi,
-                                    TargetMetric::AreaMn, TargetMetric::AreaAm,
-                                    TargetMetric::Ed,     TargetMetric::GyrateAm};
+// What scan reports unless told: the manifest's metrics, which targets
+// were first set on.
+std::vector<MetricTarget> manifestMetrics()
+{
+    std::vector<MetricTarget> metrics;
+    for (const ClassMetric metric : {ClassMetric::Np, ClassMetric::Lpi, ClassMetric::AreaMn,
+                                     ClassMetric::AreaAm, ClassMetric::Ed, ClassMetric::GyrateAm}) {
+        MetricTarget target;
+        target.metric = metric;
+        metrics.push_back(target);
+    }
+    return metrics;
+}
 
 // The p-th quantile of sorted values, interpolated linearly between order
 // statistics (numpy's default), so that the table can be checked by hand.
@@ -59,36 +72,50 @@ struct Row {
     QString h;
     int cover = 0;
     int maps = 0;
-    std::vector<std::vector<double>> values{std::size(scanned)};
+    std::vector<std::vector<double>> values;
 };
 
 // Every map of a request, kept in memory and measured, in rows by H and
-// cover.
-std::optional<QString> sample(MapSource &source, bool swept, std::vector<Row> &rows,
+// cover. Metrics that are not the manifest's are measured from the map's
+// codes, and only those.
+std::optional<QString> sample(MapSource &source, bool swept,
+                              const std::vector<MetricTarget> &scanned,
+                              const MetricOptions &options, std::vector<Row> &rows,
                               BatchProgress &progress)
 {
+    MetricSelection selection;
+    for (const MetricTarget &metric : scanned)
+        if (!legacyMetric(metric))
+            std::visit([&selection](auto m) { selection.add(m); }, metric.metric);
     qint64 made = 0;
     const qint64 planned = source.plannedMaps();
-    MapPublisher publisher(
-        [&rows, swept, &made, planned, &progress](MapRecord record, std::vector<qint32>) {
-            progress.mapsMade(++made, planned);
-            // A row is a value of the family's sweep (H, a field's range) and a
-            // cover.
-            const QString h = swept ? QString::asprintf("%.2f", record.axis) : QStringLiteral("-");
-            auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
-                return r.h == h && r.cover == record.requestedCover;
-            });
-            if (row == rows.end()) {
-                rows.push_back({h, record.requestedCover});
-                row = rows.end() - 1;
-            }
-            ++row->maps;
-            for (std::size_t m = 0; m < std::size(scanned); ++m) {
-                const double value = metricValue(*record.metrics, scanned[m]);
-                if (!std::isnan(value))
-                    row->values[m].push_back(value);
-            }
+    MapPublisher publisher([&rows, swept, &scanned, &options, &selection, &made, planned,
+                            &progress](MapRecord record, std::vector<qint32> cells) {
+        progress.mapsMade(++made, planned);
+        // A row is a value of the family's sweep (H, a field's range) and a
+        // cover.
+        const QString h = swept ? QString::asprintf("%.2f", record.axis) : QStringLiteral("-");
+        auto row = std::find_if(rows.begin(), rows.end(), [&](const Row &r) {
+            return r.h == h && r.cover == record.requestedCover;
         });
+        if (row == rows.end()) {
+            rows.push_back(
+                {h, record.requestedCover, 0, std::vector<std::vector<double>>(scanned.size())});
+            row = rows.end() - 1;
+        }
+        ++row->maps;
+        const std::vector<MetricRow> measured =
+            selection.isEmpty() ||
+                    qint64(cells.size()) != qint64(record.rowCount) * record.columnCount
+                ? std::vector<MetricRow>()
+                : measureLandscape(cells, record.rowCount, record.columnCount, options, selection);
+        for (std::size_t m = 0; m < scanned.size(); ++m) {
+            const double value =
+                targetValue(scanned[m], *record.metrics, measured, record.coverValue);
+            if (!std::isnan(value))
+                row->values[m].push_back(value);
+        }
+    });
     const BatchResult result = source.makeMaps(QString(), publisher, progress);
     if (!result.ok())
         return result.message;
@@ -119,9 +146,18 @@ int ScanCommand::run(const QStringList &arguments)
                                      QStringLiteral("N"), QStringLiteral("50"));
     const QCommandLineOption csv(QStringLiteral("csv"),
                                  QStringLiteral("Prints the table as CSV, one column a figure."));
+    const QCommandLineOption metricList(
+        QStringLiteral("metrics"),
+        QStringLiteral(
+            "The metrics to report, separated by commas, each named as --target names them: "
+            "METRIC (a class metric of the habitat class, as the manifest's columns give it, "
+            "or one only the landscape level has), landscape:METRIC, or CLASS:METRIC for the "
+            "class of code CLASS. Default: np,lpi,area_mn,area_am,ed,gyrate_am."),
+        QStringLiteral("LIST"));
     parser.addOption(help);
     parser.addOption(samples);
     parser.addOption(csv);
+    parser.addOption(metricList);
     // The options that shape the maps are the batch commands' own: every
     // family's rows that a pilot sample takes. An option some families lack
     // says which have it.
@@ -179,6 +215,17 @@ int ScanCommand::run(const QStringList &arguments)
             QStringLiteral("--samples must be a whole number in 1..100000, not '%1'")
                 .arg(parser.value(samples)));
 
+    std::vector<MetricTarget> scanned = manifestMetrics();
+    if (parser.isSet(metricList)) {
+        scanned.clear();
+        for (const QString &name : parser.value(metricList).split(QLatin1Char(','))) {
+            MetricTarget metric;
+            if (const auto refusal = parseMetricKey(name, metric))
+                return m_cli.usageError(QStringLiteral("--metrics %1").arg(*refusal));
+            scanned.push_back(metric);
+        }
+    }
+
     // Every sample map an independent draw: the choices targets require.
     const std::unique_ptr<FamilyRequest> request = family->newRequest();
     request->makePilot(count);
@@ -205,7 +252,11 @@ int ScanCommand::run(const QStringList &arguments)
     // A large sample takes long: a terminal sees it count, as a batch's does.
     ConsoleProgress::installSignalHandlers();
     ConsoleProgress progress(::isatty(STDERR_FILENO) == 1);
-    const std::optional<QString> failure = sample(*source, !sweep.name.isEmpty(), rows, progress);
+    MetricOptions metricOptions;
+    metricOptions.neighbours = request->output.neighbours;
+    metricOptions.cellSize = request->output.georeference.cellSize;
+    const std::optional<QString> failure =
+        sample(*source, !sweep.name.isEmpty(), scanned, metricOptions, rows, progress);
     progress.finish();
     if (failure)
         return m_cli.runFailure(*failure);
@@ -223,10 +274,9 @@ int ScanCommand::run(const QStringList &arguments)
     const QString axis = sweep.name.isEmpty() ? QStringLiteral("H") : sweep.name;
     const int axisWidth = sweep.width;
     QStringList header{axis, QStringLiteral("cover"), QStringLiteral("maps")};
-    for (TargetMetric metric : scanned)
+    for (const MetricTarget &metric : scanned)
         for (const char *figure : {"mean", "p5", "p50", "p95"})
-            header.append(QStringLiteral("%1_%2").arg(QLatin1String(metricWord(metric)),
-                                                      QLatin1String(figure)));
+            header.append(QStringLiteral("%1_%2").arg(metricKey(metric), QLatin1String(figure)));
     QString out;
     if (asCsv)
         out += header.join(QLatin1Char(',')) + QLatin1Char('\n');
@@ -242,7 +292,7 @@ int ScanCommand::run(const QStringList &arguments)
                    .arg(QStringLiteral("95 %"), 11);
     for (Row &row : rows) {
         QStringList fields{row.h, QString::number(row.cover), QString::number(row.maps)};
-        for (std::size_t m = 0; m < std::size(scanned); ++m) {
+        for (std::size_t m = 0; m < scanned.size(); ++m) {
             std::vector<double> &values = row.values[m];
             std::sort(values.begin(), values.end());
             double sum = 0;
@@ -259,7 +309,7 @@ int ScanCommand::run(const QStringList &arguments)
             out += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
                        .arg(row.h, axisWidth)
                        .arg(row.cover, 5)
-                       .arg(QLatin1String(metricWord(scanned[m])), -10)
+                       .arg(metricKey(scanned[m]), -10)
                        .arg(qint64(values.size()), 5)
                        .arg(number(figures[0]), 11)
                        .arg(number(figures[1]), 11)

@@ -253,7 +253,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     std::optional<MapSelector> selector;
     if (output.selects())
         selector.emplace(output.targets, m_request.size, output.neighbours,
-                         output.georeference.cellSize);
+                         output.georeference.cellSize, output.coverValue, output.matrixValue);
     // The H values with a cell of this run; a share builds no surface of
     // the others.
     std::vector<std::size_t> ownH;

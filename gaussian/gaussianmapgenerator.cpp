@@ -358,7 +358,7 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
     const BatchOutput &output = m_request.output;
     m_ledger = SelectionLedger();
     MapSelector selector(output.targets, m_request.size, output.neighbours,
-                         output.georeference.cellSize);
+                         output.georeference.cellSize, output.coverValue, output.matrixValue);
     const std::vector<int> covers = m_request.covers.values();
     // The bar counts the maps asked for; a cell that is given up moves it
     // on by the maps it still lacked.

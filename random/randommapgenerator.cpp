@@ -146,7 +146,8 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
     progress.setMaximum(int(std::min<qint64>(plannedMaps(), INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
-    MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize);
+    MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize,
+                         output.coverValue, output.matrixValue);
     MapWriter writer(output, publisher.inMemory());
     auto end = [&publisher](BatchResult result) {
         if (FileResult error = publisher.flush(); error && result.ok())

@@ -164,9 +164,16 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
          .scope = Scope::Maps,
          .valueName = "METRIC=MIN:MAX",
          .help = "Keeps only maps whose metric lies in MIN..MAX (inclusive; either may be "
-                 "empty); METRIC is np, lpi, area_mn, area_am, ed or gyrate_am. Give it once "
-                 "per metric. Maps are drawn in order and measured in memory; rejected maps are "
-                 "never written.",
+                 "empty). METRIC is any metric the metrics command gives: a class metric (np, "
+                 "pland, cohesion, ...) is of the habitat class, a name only the landscape level "
+                 "has (contag, shdi, shei, sidi, pr, ta) of the landscape; landscape:METRIC says "
+                 "the landscape level and CLASS:METRIC the class of code CLASS "
+                 "(landscape:np=5:20, 0:pland=10:20). np, lpi, area_mn, area_am, ed and "
+                 "gyrate_am named alone read the manifest's columns (areas in map units "
+                 "squared), any other name the metrics command's values (areas in hectares); "
+                 "a value a map lacks meets no bound. Give it once per metric, level and class. "
+                 "Maps are drawn in order and measured in memory; rejected maps are never "
+                 "written.",
          .helpTail = targetNote,
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.targets; },
          .manifestColumn = "draw"},

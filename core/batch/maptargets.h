@@ -3,7 +3,9 @@
 
 #include "core/batch/maprecord.h"
 #include "core/batch/phrase.h"
+#include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
+#include "core/metrics/metricnames.h"
 
 #include <QList>
 #include <QString>
@@ -12,8 +14,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <utility>
+#include <variant>
 #include <vector>
 
 // Keeping only maps whose metrics fall inside chosen bounds. A family draws
@@ -22,11 +27,19 @@
 // Because the kept maps are the first that pass in draw order, the same
 // request keeps the same maps.
 
+// The six metrics of the manifest's --metrics columns, of the habitat
+// class, which the batch has measured since before it measured anything
+// else: read by their bare names, targets on them keep their meaning (areas
+// in map units squared) and their faster measurer.
 enum class TargetMetric { Np, Lpi, AreaMn, AreaAm, Ed, GyrateAm };
 
-// Inclusive bounds on one metric; either side may be open.
+// Inclusive bounds on one metric; either side may be open. The metric is
+// any of metricnames.h, at class or landscape level.
 struct MetricTarget {
-    TargetMetric metric = TargetMetric::Np;
+    std::variant<ClassMetric, LandscapeMetric> metric = ClassMetric::Np;
+    // The class a class-level metric reads: none is the habitat class,
+    // whatever code the maps give it.
+    std::optional<qint32> classCode;
     std::optional<double> min;
     std::optional<double> max;
 
@@ -36,20 +49,45 @@ struct MetricTarget {
 // The metric's word, as the manifest's column names it (np, lpi, ...).
 const char *metricWord(TargetMetric metric);
 double metricValue(const LandscapeMetrics &metrics, TargetMetric metric);
-// A metric that is undefined for a map (a mean over no patches) meets no
-// bound on it.
-bool meetsTargets(const LandscapeMetrics &metrics, const std::vector<MetricTarget> &targets);
+// The manifest's metric a target reads, when it is one of them.
+std::optional<TargetMetric> legacyMetric(const MetricTarget &target);
 
-// METRIC=MIN:MAX, several separated by commas; why not, when the text is no
-// such list. A metric named twice is refused.
+// [LEVEL:]METRIC, as targets and scan name a metric: a bare class metric
+// is of the habitat class, a bare name only the landscape level has is of
+// the landscape; "landscape:" or a class code ("0:") says which. Why not,
+// when the text names no metric there.
+std::optional<QString> parseMetricKey(QStringView text, MetricTarget &target);
+// The shortest text parseMetricKey() reads back as the same metric.
+QString metricKey(const MetricTarget &target);
+
+// The value a target reads of one map: a metric of the manifest from
+// `habitat`, any other from the reference tool's rows, where coverCode is
+// the habitat class. NaN where the map has none: a metric the reference
+// tool gives as NA, or a class the map lacks.
+double targetValue(const MetricTarget &target, const LandscapeMetrics &habitat,
+                   std::span<const MetricRow> rows, qint32 coverCode);
+// A value that is undefined for a map meets no bound.
+bool meetsTarget(const MetricTarget &target, double value);
+
+// [LEVEL:]METRIC=MIN:MAX, several separated by commas; why not, when the
+// text is no such list. A metric named twice at one level and class is
+// refused.
 std::optional<QString> parseTargets(QStringView text, std::vector<MetricTarget> &targets);
 QString targetsText(const std::vector<MetricTarget> &targets);
 
 // Measures a map row by row in memory and says whether it meets the targets.
+// Targets on the manifest's metrics alone are measured by their own
+// accumulator, which counts bits; any other metric by LandscapeMeasurer,
+// asked only for the metrics the targets name.
 class MapSelector final {
 public:
+    // coverCode and matrixCode are the codes the maps are written with,
+    // which a target naming a class reads.
     MapSelector(const std::vector<MetricTarget> &targets, int columns, int neighbours,
-                double cellSize);
+                double cellSize, qint32 coverCode, qint32 matrixCode);
+    ~MapSelector();
+    MapSelector(const MapSelector &) = delete;
+    MapSelector &operator=(const MapSelector &) = delete;
 
     // fillRow(row, cells) sets cells[0..columns) to 1 for habitat, 0 for
     // matrix.
@@ -57,18 +95,23 @@ public:
     {
         for (int row = 0; row < rows; ++row) {
             fillRow(row, m_row.data());
-            m_accumulator.addRow(m_row.data());
+            if (m_accumulator)
+                m_accumulator->addRow(m_row.data());
+            if (m_measurer)
+                m_measurer->addRow(m_row.data(), m_matrixCode, m_coverCode);
         }
-        m_last = m_accumulator.finish();
-        return meetsTargets(m_last, m_targets);
+        return decide();
     }
-    const LandscapeMetrics &lastMetrics() const { return m_last; }
 
 private:
+    bool decide();
+
     std::vector<MetricTarget> m_targets;
-    LandscapeMetricsAccumulator m_accumulator;
+    qint32 m_coverCode;
+    qint32 m_matrixCode;
+    std::optional<LandscapeMetricsAccumulator> m_accumulator;
+    std::unique_ptr<LandscapeMeasurer> m_measurer;
     std::vector<std::uint8_t> m_row;
-    LandscapeMetrics m_last;
 };
 
 // How each cell of a batch (a cover, or an H and a cover) fared: maps kept

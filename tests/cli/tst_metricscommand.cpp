@@ -3,11 +3,15 @@
 #include "core/metrics/metricscsv.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
+#include "tests/support/manifest.h"
 
 #include <QDir>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <gdal_priv.h>
 #include <sys/stat.h>
 
@@ -25,6 +29,18 @@ QStringList withoutFiles(const QString &table)
     for (const QString &line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         rows.append(line.section(QLatin1Char(','), 1));
     return rows;
+}
+
+// One metric of every file a table measures, by file: `row` is what
+// follows the file ("landscape,NA,contag").
+QHash<QString, double> metricOfFiles(const QString &table, QLatin1String row)
+{
+    QHash<QString, double> values;
+    for (const QString &line : table.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        if (line.section(QLatin1Char(','), 1, 3) == row)
+            values.insert(line.section(QLatin1Char(','), 0, 0),
+                          line.section(QLatin1Char(','), 4).toDouble());
+    return values;
 }
 
 } // namespace
@@ -89,6 +105,76 @@ private Q_SLOTS:
                          measureLandscape(std::vector<qint32>{1, 1, -1, 2, -1, 3, 3, 2, 1, 1, 2, 2},
                                           3, 4, options));
         QCOMPARE(readAll(dir.filePath(QStringLiteral("holes.csv"))), expected);
+    }
+
+    // A target on a landscape metric keeps the first draws whose maps meet
+    // it as this command measures them, and scan reports any metric as this
+    // command measures the same draws.
+    void targetsAndScanReadAnyMetric()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QStringList shape{"--cover", "40", "--size", "24", "--seed", "3"};
+        const QStringList batch =
+            QStringList{"random", "--generator", "philox", "--quiet", "--prefix", "T_"} + shape;
+        const double low = 3;
+        const CliRun kept =
+            runCli(batch + QStringList{"--out", "kept", "--replicates", "3", "--target",
+                                       QStringLiteral("contag=%1:").arg(low)},
+                   dir.path());
+        QVERIFY2(kept.exitCode == 0, qPrintable(kept.err));
+        const Manifest chosen(dir.filePath(QStringLiteral("kept/T_manifest.csv")));
+        QCOMPARE(chosen.rowCount(), 3);
+        const int draws = chosen.field(0, "cell_draws").toInt();
+        // Replicate k of the same request without targets is draw k.
+        const CliRun all = runCli(batch + QStringList{"--out", "all", "--replicates",
+                                                      QString::number(std::max(draws, 4))},
+                                  dir.path());
+        QVERIFY2(all.exitCode == 0, qPrintable(all.err));
+        const Manifest every(dir.filePath(QStringLiteral("all/T_manifest.csv")));
+        QStringList files;
+        for (qsizetype i = 0; i < every.rowCount(); ++i)
+            files.append(QStringLiteral("all/") + QString::fromUtf8(every.field(i, "file")));
+        for (qsizetype i = 0; i < chosen.rowCount(); ++i)
+            files.append(QStringLiteral("kept/") + QString::fromUtf8(chosen.field(i, "file")));
+        const CliRun measured = metrics(files, dir.path());
+        QVERIFY2(measured.exitCode == 0, qPrintable(measured.err));
+        const QHash<QString, double> contag =
+            metricOfFiles(measured.out, QLatin1String("landscape,NA,contag"));
+        QList<QByteArray> passing;
+        for (qsizetype i = 0; i < every.rowCount() && passing.size() < 3; ++i)
+            if (contag.value(files[i]) >= low)
+                passing.append(every.field(i, "replicate"));
+        QList<QByteArray> keptDraws;
+        for (qsizetype i = 0; i < chosen.rowCount(); ++i) {
+            keptDraws.append(chosen.field(i, "draw"));
+            QVERIFY(contag.value(files[every.rowCount() + i]) >= low);
+        }
+        QCOMPARE(keptDraws, passing);
+        QVERIFY2(draws > 3, "the target rejects no draw");
+
+        const CliRun scan = runCli(QStringList{"scan", "random", "--csv", "--samples", "4",
+                                               "--metrics", "contag,0:pland,np"} +
+                                       shape,
+                                   dir.path());
+        QVERIFY2(scan.exitCode == 0, qPrintable(scan.err));
+        const QStringList lines = scan.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QStringList header = lines[0].split(QLatin1Char(','));
+        const QStringList figures = lines[1].split(QLatin1Char(','));
+        for (const auto &[name, row] :
+             {std::pair{"contag", "landscape,NA,contag"}, std::pair{"0:pland", "class,0,pland"},
+              std::pair{"np", "class,1,np"}}) {
+            const QHash<QString, double> values = metricOfFiles(measured.out, QLatin1String(row));
+            double sum = 0;
+            for (int i = 0; i < 4; ++i)
+                sum += values.value(files[i]);
+            const double mean =
+                figures.value(header.indexOf(QLatin1String(name) + QLatin1String("_mean")))
+                    .toDouble();
+            QVERIFY2(std::abs(mean - sum / 4) < 1e-5 * std::max(1.0, std::abs(mean)), name);
+        }
+        QCOMPARE(runCli({"scan", "random", "--metrics", "patches"}, dir.path()).exitCode, 2);
     }
 
     // What cannot be measured is refused with the path and the reason, and

@@ -2,6 +2,7 @@
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/mapsource.h"
+#include "core/batch/maptargets.h"
 #include "fractal/fractalbatchrequest.h"
 #include "fractal/fractalfamily.h"
 #include "gaussian/gaussianbatchrequest.h"
@@ -10,6 +11,10 @@
 #include "random/randomfamily.h"
 
 #include <QTest>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace {
 
@@ -271,10 +276,14 @@ private Q_SLOTS:
         // A metric named again says two things, and is refused.
         QVERIFY(set(request, randomFamily(), "target", QStringLiteral("np=1:2,NP=3:")));
         QVERIFY(!set(request, randomFamily(), "target", QStringLiteral("np=3:")));
-        for (const char *bad : {"np", "np=5", "patches=1:2", "np=10:5", "np=a:b", "np=1:2:3"}) {
+        for (const char *bad : {"np", "np=5", "patches=1:2", "np=10:5", "np=a:b", "np=1:2:3",
+                                "1:contag=1:2", "landscape:pland=1:2", "matrix:np=1:2",
+                                "1:np=1:2,1:NP=3:", "landscape:np=1:,landscape:NP=:9"}) {
             const auto error = set(request, randomFamily(), "target", QString::fromLatin1(bad));
             QVERIFY2(error && error->kind == OptionError::Kind::Value, bad);
         }
+        QVERIFY(set(request, randomFamily(), "target", QStringLiteral("patches=1:2"))
+                    ->reason.contains(QStringLiteral("contag")));
         // The text is only stored when it is good.
         QCOMPARE(request.output.targets.size(), std::size_t(1));
         // Dependent draws cannot be chosen from.
@@ -284,9 +293,50 @@ private Q_SLOTS:
         request.output.maxDraws = 0;
         QVERIFY(request.refusal());
 
-        LandscapeMetrics empty;
-        QVERIFY(!meetsTargets(empty, {{TargetMetric::AreaMn, std::nullopt, std::nullopt}}));
-        QVERIFY(meetsTargets(empty, {{TargetMetric::Np, 0.0, 0.0}}));
+        // Any metric, at either level, of the habitat class or a named one.
+        QVERIFY(!set(request, randomFamily(), "target",
+                     QStringLiteral("contag=50:70, landscape:NP=5:20,0:pland=10:,cohesion=90:,"
+                                    "np=:3,1:np=:4")));
+        const std::vector<MetricTarget> &any = request.output.targets;
+        QCOMPARE(any.size(), std::size_t(6));
+        using Metric = decltype(MetricTarget::metric);
+        QVERIFY(any[0].metric == Metric(LandscapeMetric::Contag));
+        QVERIFY(any[1].metric == Metric(LandscapeMetric::Np));
+        QCOMPARE(any[2].classCode, std::optional<qint32>(0));
+        QVERIFY(any[3].metric == Metric(ClassMetric::Cohesion) && !any[3].classCode);
+        QCOMPARE(optionText(request, *target),
+                 QStringLiteral("contag=50:70,landscape:np=5:20,0:pland=10:,cohesion=90:,np=:3,"
+                                "1:np=:4"));
+
+        // What a map lacks meets no bound: an undefined mean, a class it
+        // does not have, a metric the reference tool gives as NA.
+        const auto meets = [](const char *text, const LandscapeMetrics &habitat,
+                              std::span<const MetricRow> rows) {
+            std::vector<MetricTarget> targets;
+            return !parseTargets(QString::fromLatin1(text), targets) &&
+                   meetsTarget(targets[0], targetValue(targets[0], habitat, rows, 1));
+        };
+        const LandscapeMetrics empty;
+        QVERIFY(!meets("area_mn=:", empty, {}));
+        QVERIFY(meets("np=0:0", empty, {}));
+        QVERIFY(!meets("pland=0:0", empty, {}));
+        const MetricRow na{MetricLevel::Landscape, 0, "pafrac", std::nan("")};
+        QVERIFY(!meets("pafrac=:", empty, {&na, 1}));
+
+        // Maps written with codes 7 and 2: a class named by its code, the
+        // landscape and the manifest's NP of the habitat read the one map.
+        std::vector<MetricTarget> mixed;
+        QVERIFY(!parseTargets(u"2:pland=70:,pr=2:2,np=1:1", mixed));
+        MapSelector selector(mixed, 2, 8, 1.0, 7, 2);
+        const auto accepts = [&selector](std::array<std::uint8_t, 4> cells) {
+            return selector.accepts(2, [&cells](int row, std::uint8_t *out) {
+                std::copy_n(cells.begin() + 2 * row, 2, out);
+            });
+        };
+        QVERIFY(accepts({1, 0, 0, 0}));
+        QVERIFY(!accepts({0, 0, 0, 0}));
+        QVERIFY(!accepts({1, 0, 0, 1}));
+        QVERIFY(accepts({0, 0, 0, 1}));
     }
 
     // Every choice reads back as its word, and an option that changes maps

@@ -236,7 +236,8 @@ private:
     {
         const BatchOutput &output = m_request.output;
         const int size = m_request.size;
-        MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize);
+        MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize,
+                             output.coverValue, output.matrixValue);
         const std::vector<int> covers = m_request.covers.values();
         for (std::size_t c = 0; c < covers.size(); ++c) {
             if (!output.ownsUnit(qint64(c), m_request.shareUnits()))

@@ -135,13 +135,14 @@ class SameAsTheCommandLine(unittest.TestCase):
         cell fared, as the command line's manifest says."""
         batch = patchwright.fractal_batch(
             hurst=0.3, cover=30, size=48, replicates=2, generator="philox", cut="exact",
-            distinct_surfaces=True, target={"np": (10, 25), "lpi": (None, 90)}, max_draws=60,
+            distinct_surfaces=True, max_draws=60,
+            target={"np": (10, 25), "lpi": (None, 90), "landscape:np": (12, None)},
         )
         with tempfile.TemporaryDirectory() as folder:
             result = run_cli("fractal", folder, "--hurst", "0.3", "--cover", "30", "--size", "48",
                              "--replicates", "2", "--generator", "philox", "--cut", "exact",
                              "--distinct-surfaces", "--target", "np=10:25", "--target",
-                             "lpi=:90", "--max-draws", "60")
+                             "lpi=:90", "--target", "landscape:np=12:", "--max-draws", "60")
             self.assertEqual(result.returncode, 0, result.stderr)
             rows = manifest_rows(folder, "FBM_")
             maps = list(batch)
@@ -167,7 +168,7 @@ class SameAsTheCommandLine(unittest.TestCase):
         with self.assertWarnsRegex(patchwright.ShortfallWarning, "cover 100 fell short"):
             self.assertEqual(len(list(patchwright.fractal_batch(size=8, hurst=0.5,
                                                                 cover=[50, 100]))), 1)
-        with self.assertRaisesRegex(ValueError, "METRIC=MIN:MAX"):
+        with self.assertRaisesRegex(ValueError, "names no metric 'patches'"):
             patchwright.random_batch(generator="philox", target={"patches": (1, 2)})
 
     def test_fractal_batches(self):

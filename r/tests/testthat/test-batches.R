@@ -21,10 +21,11 @@ test_that("every map and record equals the command line's file and manifest row"
 
 test_that("targets keep the maps and records the command line keeps", {
   cli_path()
-  # Two targets, one bound open; the records carry each cell's draws.
+  # Three targets, one of the landscape, two bounds open; the records carry
+  # each cell's draws.
   batch <- expect_batch_is_cli("random", list(
     size = 24, cover = c(30, 50), replicates = 3, generator = "philox", metrics = TRUE,
-    target = list(np = c(5, 36), lpi = c(5, NA)), max_draws = 100))
+    target = list(np = c(5, 36), lpi = c(5, NA), "landscape:np" = c(6, NA)), max_draws = 100))
   expect_true(all(batch$records$np >= 5 & batch$records$np <= 36 & batch$records$lpi >= 5))
   expect_true(any(batch$records$cell_draws > 3))
   expect_batch_is_cli("fractal", list(
@@ -86,7 +87,7 @@ test_that("bad arguments stop with the engine's words", {
   expect_error(random_batch(target = c(5, 10)), "target must be a list of METRIC = c(MIN, MAX)",
                fixed = TRUE)
   expect_error(random_batch(target = list(patches = c(1, 2)), generator = "philox"),
-               "--target must be METRIC=MIN:MAX|target must be METRIC=MIN:MAX")
+               "target 'patches=1:2' names no metric 'patches'", fixed = TRUE)
   # The core's words, with options as an R caller writes them.
   expect_error(random_batch(target = list(np = c(1, 2))),
                'target needs independent draws: add generator = "philox"', fixed = TRUE)
