@@ -216,7 +216,8 @@ QByteArray metricsTableRows(const MapRecord &record, const QString &axis)
         cell << QString::fromLatin1(manifestNumber("%.2f", record.axis));
     cell << QString::number(record.requestedCover) << QString::number(record.replicate);
     QByteArray rows;
-    appendMetricsCsv(rows, QFileInfo(record.fileName).fileName(), record.measures, cell);
+    if (record.measures.valid())
+        appendMetricsCsv(rows, QFileInfo(record.fileName).fileName(), record.measures.get(), cell);
     return rows;
 }
 

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <future>
+
 #include <map>
 #include <optional>
 #include <utility>
@@ -86,8 +88,10 @@ struct MapRecord {
 
     // The landscape metrics of the map, when its batch measured them.
     std::optional<LandscapeMetrics> metrics;
-    // Its rows of the batch's long table of metrics, when it writes one.
-    std::vector<MetricRow> measures;
+    // Its rows of the batch's long table of metrics, when it writes one:
+    // measured beside the writing of the maps, and ready once the batch's
+    // maps are.
+    std::shared_future<std::vector<MetricRow>> measures;
     // The file of the surface a fractal map was cut from, when its batch
     // wrote surfaces.
     QString surfaceFile;

@@ -1,6 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/mapwriter.h"
 
+namespace {
+
+// A map of at most this many cells is handed to the table's own thread
+// whole; a few of them wait at a time.
+constexpr qint64 wholeMapBytes = qint64(4) << 20;
+
+} // namespace
+
 MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     : m_output(output)
     , m_inMemory(inMemory)
@@ -22,11 +30,22 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
                                                                   m_output.georeference.cellSize);
         m_metricsColumns = columnCount;
     }
-    if (!m_output.metricTable.isEmpty() && columnCount != m_measuredColumns) {
-        m_measurer = std::make_unique<LandscapeMeasurer>(
-            columnCount, MetricOptions{m_output.neighbours, m_output.georeference.cellSize, {}},
-            m_output.metricTable);
-        m_measuredColumns = columnCount;
+    m_columns = columnCount;
+    m_habitat.clear();
+    m_measuresWhole = false;
+    if (!m_output.metricTable.isEmpty()) {
+        const MetricOptions options{m_output.neighbours, m_output.georeference.cellSize, {}};
+        m_measuresWhole = qint64(rowCount) * columnCount <= wholeMapBytes;
+        if (m_measuresWhole && !m_table) {
+            m_table = std::make_unique<TableMeasurer>(options, m_output.metricTable,
+                                                      m_output.matrixValue, m_output.coverValue);
+        } else if (!m_measuresWhole && columnCount != m_measuredColumns) {
+            m_measurer =
+                std::make_unique<LandscapeMeasurer>(columnCount, options, m_output.metricTable);
+            m_measuredColumns = columnCount;
+        }
+        if (m_measuresWhole)
+            m_habitat.reserve(std::size_t(rowCount) * std::size_t(columnCount));
     }
     if (m_inMemory) {
         m_cells.clear();
@@ -57,7 +76,9 @@ void MapWriter::putCells(const std::uint8_t *row, int columnCount)
     }
     if (m_metrics)
         m_metrics->addRow(row);
-    if (m_measurer)
+    if (m_measuresWhole)
+        m_habitat.insert(m_habitat.end(), row, row + columnCount);
+    else if (m_measurer)
         m_measurer->addRow(row, m_output.matrixValue, m_output.coverValue);
 }
 
@@ -82,9 +103,15 @@ FileResult MapWriter::finish(FinishedMap &map)
     map.record.metrics.reset();
     if (m_metrics)
         map.record.metrics = m_metrics->finish();
-    map.record.measures.clear();
-    if (m_measurer)
-        map.record.measures = m_measurer->finish();
+    map.record.measures = {};
+    if (m_measuresWhole) {
+        map.record.measures = m_table->measure(std::move(m_habitat), m_columns);
+        m_habitat = {};
+    } else if (m_measurer) {
+        std::promise<std::vector<MetricRow>> rows;
+        rows.set_value(m_measurer->finish());
+        map.record.measures = rows.get_future().share();
+    }
     map.files.clear();
     if (m_inMemory) {
         map.cells = std::move(m_cells);
@@ -99,8 +126,9 @@ void MapWriter::discard()
 {
     if (m_metrics)
         m_metrics->finish();
-    if (m_measurer)
+    if (m_measurer && !m_measuresWhole)
         m_measurer->finish();
+    m_habitat.clear();
     if (m_tiff)
         m_tiff->discard();
     m_text.discard();

@@ -3,6 +3,7 @@
 
 #include "core/batch/batchrequest.h"
 #include "core/batch/mappublisher.h"
+#include "core/batch/tablemeasurer.h"
 #include "core/files/fileerror.h"
 #include "core/files/pendingfile.h"
 #include "core/grid/geotiff.h"
@@ -69,6 +70,13 @@ private:
     std::unique_ptr<GeoTiffMapWriter> m_tiff;
     std::unique_ptr<LandscapeMetricsAccumulator> m_metrics;
     int m_metricsColumns = -1;
+    // The long table: small maps are measured whole on a thread of their
+    // own; one too large to hold twice is measured row by row as it is
+    // written, as the manifest's metrics are.
+    std::unique_ptr<TableMeasurer> m_table;
+    std::vector<std::uint8_t> m_habitat;
+    bool m_measuresWhole = false;
+    int m_columns = 0;
     std::unique_ptr<LandscapeMeasurer> m_measurer;
     int m_measuredColumns = -1;
     std::vector<std::uint8_t> m_row;

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/tablemeasurer.h"
+
+namespace {
+
+// Enough to keep the thread busy while the writer finishes the next map.
+constexpr std::size_t mostWaiting = 4;
+
+} // namespace
+
+TableMeasurer::TableMeasurer(const MetricOptions &options, const MetricSelection &selection,
+                             qint32 matrixCode, qint32 coverCode)
+    : m_options(options)
+    , m_selection(selection)
+    , m_matrixCode(matrixCode)
+    , m_coverCode(coverCode)
+    , m_thread([this] { run(); })
+{}
+
+TableMeasurer::~TableMeasurer()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+std::shared_future<std::vector<MetricRow>> TableMeasurer::measure(std::vector<std::uint8_t> habitat,
+                                                                  int columns)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_waiting.size() < mostWaiting; });
+    m_waiting.push_back({std::move(habitat), columns, {}});
+    std::shared_future<std::vector<MetricRow>> rows = m_waiting.back().rows.get_future().share();
+    lock.unlock();
+    m_changed.notify_all();
+    return rows;
+}
+
+void TableMeasurer::run()
+{
+    for (;;) {
+        Map map;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
+            // Stopping waits for the maps already handed over: their rows
+            // are promised.
+            if (m_waiting.empty())
+                return;
+            map = std::move(m_waiting.front());
+            m_waiting.pop_front();
+        }
+        m_changed.notify_all();
+        try {
+            if (map.columns != m_measurerColumns) {
+                m_measurer =
+                    std::make_unique<LandscapeMeasurer>(map.columns, m_options, m_selection);
+                m_measurerColumns = map.columns;
+            }
+            for (std::size_t at = 0; at + std::size_t(map.columns) <= map.habitat.size();
+                 at += std::size_t(map.columns))
+                m_measurer->addRow(map.habitat.data() + at, m_matrixCode, m_coverCode);
+            map.rows.set_value(m_measurer->finish());
+        } catch (...) {
+            // A measurer that failed halfway is not used again.
+            m_measurer.reset();
+            m_measurerColumns = -1;
+            map.rows.set_exception(std::current_exception());
+        }
+    }
+}

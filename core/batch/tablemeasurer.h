@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/metrics/landscapemeasure.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Measures the maps of a batch for its long table of metrics on a thread of
+// its own, so that a batch of many small maps, which spends most of its
+// time writing files, is not held up by measuring them one after another.
+// The rows of a map are a function of its cells alone, so when they are
+// measured changes nothing in them.
+//
+// A map is handed over whole, as bytes (nonzero for habitat); a few maps
+// wait at most, so the memory it takes is bounded by the batch's map size.
+class TableMeasurer final {
+public:
+    TableMeasurer(const MetricOptions &options, const MetricSelection &selection, qint32 matrixCode,
+                  qint32 coverCode);
+    // Measures every map handed over before it returns.
+    ~TableMeasurer();
+    TableMeasurer(const TableMeasurer &) = delete;
+    TableMeasurer &operator=(const TableMeasurer &) = delete;
+
+    // The rows of a map of `columns` columns, once measured; waits while
+    // the maps already handed over fill the queue.
+    std::shared_future<std::vector<MetricRow>> measure(std::vector<std::uint8_t> habitat,
+                                                       int columns);
+
+private:
+    struct Map {
+        std::vector<std::uint8_t> habitat;
+        int columns = 0;
+        std::promise<std::vector<MetricRow>> rows;
+    };
+    void run();
+
+    const MetricOptions m_options;
+    const MetricSelection m_selection;
+    const qint32 m_matrixCode;
+    const qint32 m_coverCode;
+    std::unique_ptr<LandscapeMeasurer> m_measurer;
+    int m_measurerColumns = -1;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Map> m_waiting;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
