@@ -121,28 +121,15 @@ public:
                  return &fractalOf(r).distinctSurfaces;
              },
              .manifestColumn = "distinct_surfaces"},
-            {.key = "cut",
-             .type = OptionType::Choice,
-             .scope = OptionScope::Maps,
-             .valueName = "HOW",
-             .help = "How a surface is cut: ladder (80 fixed thresholds) or exact (at its own "
-                     "quantile, so each map holds exactly round(cover x cells / 100) habitat "
-                     "cells).",
-             .field = [](FamilyRequest &r) -> OptionField {
-                 return choiceField(&fractalOf(r).cut);
-             },
-             .manifestColumn = "cut",
-             .choices = cutWords()},
-            {.key = "write_surfaces",
-             .type = OptionType::Flag,
-             .scope = OptionScope::Files,
-             .valueName = nullptr,
-             .help = "Also writes, for every surface that gave a map, the rescaled surface the "
-                     "maps were cut from (PREFIX + H + _surface_ + seed; float32 .tif with "
-                     "{format tif}, else an ESRI grid with 7 significant digits); the manifest "
-                     "then names it.",
-             .field = [](FamilyRequest &r) -> OptionField { return &fractalOf(r).writeSurfaces; },
-             .manifestColumn = "surface_file"},
+            commonoptions::cutRow<Request>(
+                "How a surface is cut: ladder (80 fixed thresholds) or exact (at its own "
+                "quantile, so each map holds exactly round(cover x cells / 100) habitat "
+                "cells)."),
+            commonoptions::writeSurfacesRow<Request>(
+                "Also writes, for every surface that gave a map, the rescaled surface the "
+                "maps were cut from (PREFIX + H + _surface_ + seed; float32 .tif with "
+                "{format tif}, else an ESRI grid with 7 significant digits); the manifest "
+                "then names it."),
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<Request>(own);
         return rows;

@@ -120,28 +120,15 @@ public:
              .limits = OptionLimits::of(Request::seedLimits),
              .manifestColumn = "seed",
              .pilot = true},
-            {.key = "cut",
-             .type = OptionType::Choice,
-             .scope = OptionScope::Maps,
-             .valueName = "HOW",
-             .help = "How a field is cut: exact (at its own quantile, so each map holds exactly "
-                     "round(cover x cells / 100) habitat cells) or ladder (rescaled to 0..1 and "
-                     "cut at the lowest of 80 fixed thresholds whose whole percentage is the "
-                     "cover; a field none of them fits gives no map).",
-             .field = [](FamilyRequest &r) -> OptionField {
-                 return choiceField(&gaussianOf(r).cut);
-             },
-             .manifestColumn = "cut",
-             .choices = cutWords()},
-            {.key = "write_surfaces",
-             .type = OptionType::Flag,
-             .scope = OptionScope::Files,
-             .valueName = nullptr,
-             .help = "Also writes the field every map was cut from, named as the map with "
-                     "_surface (float32 .tif with {format tif}, else an ESRI grid with 7 "
-                     "significant digits); the manifest then names it.",
-             .field = [](FamilyRequest &r) -> OptionField { return &gaussianOf(r).writeSurfaces; },
-             .manifestColumn = "surface_file"},
+            commonoptions::cutRow<Request>(
+                "How a field is cut: exact (at its own quantile, so each map holds exactly "
+                "round(cover x cells / 100) habitat cells) or ladder (rescaled to 0..1 and "
+                "cut at the lowest of 80 fixed thresholds whose whole percentage is the "
+                "cover; a field none of them fits gives no map)."),
+            commonoptions::writeSurfacesRow<Request>(
+                "Also writes the field every map was cut from, named as the map with "
+                "_surface (float32 .tif with {format tif}, else an ESRI grid with 7 "
+                "significant digits); the manifest then names it."),
         };
         static const std::vector<BatchOption> rows = commonoptions::rows<Request>(own);
         return rows;

@@ -71,6 +71,35 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
 // The choice of generator, for a family whose request has one.
 BatchOption generatorRow(OptionField (*field)(FamilyRequest &request));
 
+// How a surface becomes maps (`cut`), and whether the surfaces are written
+// too (`write_surfaces`), for a family of surfaces; `help` says what its
+// surfaces are.
+template <typename Request> BatchOption cutRow(const char *help)
+{
+    return {.key = "cut",
+            .type = Type::Choice,
+            .scope = Scope::Maps,
+            .valueName = "HOW",
+            .help = help,
+            .field = [](FamilyRequest &r) -> OptionField {
+                return choiceField(&static_cast<Request &>(r).cut);
+            },
+            .manifestColumn = "cut",
+            .choices = cutWords()};
+}
+template <typename Request> BatchOption writeSurfacesRow(const char *help)
+{
+    return {.key = "write_surfaces",
+            .type = Type::Flag,
+            .scope = Scope::Files,
+            .valueName = nullptr,
+            .help = help,
+            .field = [](FamilyRequest &r) -> OptionField {
+                return &static_cast<Request &>(r).writeSurfaces;
+            },
+            .manifestColumn = "surface_file"};
+}
+
 // The whole list of a family's rows.
 template <typename Request> std::vector<BatchOption> rows(std::span<const BatchOption> own)
 {
