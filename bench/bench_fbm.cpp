@@ -189,7 +189,7 @@ FractalBatchRequest requestOf(HurstRange hurst, CoverRange covers, int size)
     FractalBatchRequest request;
     request.hurst = hurst;
     request.covers = covers;
-    request.size = size;
+    request.shape = {size, size};
     return request;
 }
 

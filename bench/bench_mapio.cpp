@@ -17,7 +17,7 @@ RandomBatchRequest requestOf(CoverRange covers, int size, qint32 seed)
 {
     RandomBatchRequest request;
     request.covers = covers;
-    request.size = size;
+    request.shape = {size, size};
     request.seed = seed;
     return request;
 }

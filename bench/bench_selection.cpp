@@ -18,7 +18,7 @@ constexpr int draws = 200;
 
 template <typename Request> void unreachable(Request &request)
 {
-    request.size = size;
+    request.shape = {size, size};
     request.covers = {30, 30, 1};
     request.generator = Generator::Philox;
     request.output.targets = {{ClassMetric::Np, std::nullopt, 1.0e9, std::nullopt}};

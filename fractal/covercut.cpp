@@ -8,7 +8,7 @@ namespace covercut {
 
 double coverFraction(const FbmBlock &block, double threshold)
 {
-    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
+    const qint64 pointCount = block.pointCount();
     qint64 above = 0;
     for (qint64 i = 0; i < pointCount; ++i)
         if (block.values[std::size_t(i)] > threshold)
@@ -37,7 +37,7 @@ std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block)
     // exceeded[e] counts the values that are above exactly the e lowest
     // thresholds; a value is above threshold k when its e is more than k.
     std::array<qint64, thresholdCount + 1> exceeded{};
-    const qint64 pointCount = qint64(block.size + 1) * qint64(block.size + 1);
+    const qint64 pointCount = block.pointCount();
     for (qint64 i = 0; i < pointCount; ++i) {
         const double v = block.values[std::size_t(i)];
         if (!(v > bounded.front())) [[unlikely]] {
@@ -75,10 +75,10 @@ FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double 
                          qint64 *habitatCells)
 {
     MapFileWriter writer(belowCode, aboveCode, format);
-    if (FileResult error = writer.open(fileName, block.size, block.size))
+    if (FileResult error = writer.open(fileName, block.rows, block.columns))
         return error;
-    for (int row = 0; row < block.size; ++row)
-        writer.putRow(block.size,
+    for (int row = 0; row < block.rows; ++row)
+        writer.putRow(block.columns,
                       [&block, row, threshold](int col) { return block.at(row, col) > threshold; });
     if (FileResult error = writer.commit())
         return error;
@@ -89,13 +89,13 @@ FileResult writeCoverMap(const FbmBlock &block, const QString &fileName, double 
 
 ExactCutter exactCutter(const FbmBlock &block)
 {
-    return ExactCutter(block.values.data(), block.size, block.size + 1);
+    return ExactCutter(block.values.data(), block.rows, block.columns, block.stride());
 }
 
-std::array<bool, 101> reachableCovers(int size)
+std::array<bool, 101> reachableCovers(int rows, int columns)
 {
     std::array<bool, 101> reachable{};
-    const qint64 n = qint64(size + 1) * qint64(size + 1);
+    const qint64 n = qint64(rows + 1) * qint64(columns + 1);
     // The percentage is what the run computes for a count, so that rounding
     // at a whole percentage falls the same way here as there; it never
     // falls as k grows, so the smallest k reaching c tells whether c is hit.

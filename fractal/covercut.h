@@ -15,7 +15,7 @@
 // Where a surface is cut to make a map, and what cover the cut gives: the
 // arithmetic that the fractal batch and the surface pipeline share. A cut
 // of the ladder is measured as it always has been (on the whole
-// (size + 1) x (size + 1) block, truncated to a whole percentage, at
+// (rows + 1) x (columns + 1) block, truncated to a whole percentage, at
 // thresholds built by repeated addition), since which maps a seed gives
 // depends on every rounding of it.
 namespace covercut {
@@ -25,7 +25,7 @@ constexpr int thresholdCount = ladderSteps;
 // 0.10, 0.11, ... 0.89, built by repeated addition, drift included.
 std::array<double, thresholdCount> thresholds();
 
-// Share of the (size + 1) x (size + 1) block strictly above the threshold.
+// Share of the (rows + 1) x (columns + 1) block strictly above the threshold.
 double coverFraction(const FbmBlock &block, double threshold);
 // The whole percentage a fraction counts as, truncated toward zero.
 inline int coverPercent(double fraction)
@@ -37,19 +37,19 @@ inline int coverPercent(double fraction)
 // above it: what coverFraction counts, for all thresholds in one pass.
 std::array<qint64, thresholdCount> aboveCounts(const FbmBlock &block);
 
-// The covers some threshold cut of a map of `size` can give: those c for
-// which some count k of block points above the threshold, 1 <= k < n with
-// n = (size + 1)^2, has coverPercent(k / n) == c. The block always holds a
+// The covers some threshold cut of a map of rows x columns can give: those
+// c for which some count k of block points above the threshold, 1 <= k < n
+// with n = (rows + 1)(columns + 1), has coverPercent(k / n) == c. The block always holds a
 // 0, which no threshold leaves above it, and a 1, which every threshold
 // does, so k = 0 and k = n never occur; every other k does for some
 // surface.
-std::array<bool, 101> reachableCovers(int size);
+std::array<bool, 101> reachableCovers(int rows, int columns);
 
-// The exact cuts (see ExactCutter) of the map's size x size cells.
+// The exact cuts (see ExactCutter) of the map's rows x columns cells.
 using ExactCut = ExactCoverCut;
 ExactCutter exactCutter(const FbmBlock &block);
 
-// Writes the top-left size x size cells of the block: aboveCode where the
+// Writes the top-left rows x columns cells of the block: aboveCode where the
 // value is strictly above the threshold, belowCode elsewhere. Nothing
 // appears under the name unless the whole file could be written. The
 // number of aboveCode cells written goes to habitatCells when given.

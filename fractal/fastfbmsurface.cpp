@@ -276,7 +276,7 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
         block.values.resize(half);
     } catch (const std::exception &) {
         block.values.clear();
-        block.size = 0;
+        block.setSquare(0);
         return Status::AllocationFailed;
     }
     std::int32_t *const storage = reinterpret_cast<std::int32_t *>(block.values.data());
@@ -284,7 +284,7 @@ FastFbmSurface::Status FastFbmSurface::generate(double H, int size, int maxLevel
         return (maxLevel - stageIndex) % 2 == 0 ? storage + 2 * half - cells : storage;
     };
     m_fine.shape(0, N, maxLevel, place(0, Grid::cellCount(0, N, maxLevel)));
-    block.size = size;
+    block.setSquare(size);
 
     m_generator = generator;
     // The seed's bits are taken unchanged, as srand takes them.

@@ -182,7 +182,7 @@ FbmSurface::Status FbmSurface::generate(double H, int size, int maxLevel, int se
 
 void FbmSurface::copyBlock(FbmBlock &out) const
 {
-    out.size = mapSize;
+    out.setSquare(mapSize);
     if (!allocated) {
         out.values.clear();
         return;

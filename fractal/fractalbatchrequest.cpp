@@ -47,7 +47,7 @@ double surfaceNameBytes(const FractalBatchRequest &request)
 // outgrow by a little, and its tags and offsets.
 double surfaceFileBytes(const FractalBatchRequest &request, qint64 blockSize)
 {
-    const double points = (double(request.size) + 1) * (double(request.size) + 1);
+    const double points = (double(request.shape.rows) + 1) * (double(request.shape.columns) + 1);
     const double bytes = request.output.format == MapFormat::GeoTiff ? points * 4 * 1.01 + 65536
                                                                      : points * 15 + 1024;
     return DiskSpace::roundUpToBlocks(bytes, blockSize);
@@ -58,11 +58,11 @@ double surfaceFileBytes(const FractalBatchRequest &request, qint64 blockSize)
 std::optional<Phrase> FractalBatchRequest::refusal() const
 {
     const auto tooLarge = [this]() -> std::optional<QString> {
-        if (size <= maxMapSize)
+        if (shape.longerSide() <= maxMapSize)
             return std::nullopt;
         return tr("fractal maps can be at most %1 cells per side; %2 was requested")
             .arg(maxMapSize)
-            .arg(size);
+            .arg(shape.longerSide());
     };
     // Ladder cuts and shared surfaces tie one map to another; a map kept
     // for its metrics must be a sample of its own.
@@ -144,14 +144,14 @@ DiskEstimate FractalBatchRequest::diskEstimate(qint64 blockSize) const
     // journal names them too.
     estimate.recordBytes = DiskSpace::recordBytes(output, double(ownFiles), nameTail(*this) + 4);
     const auto hCount = double(hurst.values().size());
-    if (size < 1 || replicates < 1 || hCount < 1)
+    if (shape.rows < 1 || shape.columns < 1 || replicates < 1 || hCount < 1)
         return estimate;
     // A map counted for cover c holds between c and c + 1 per cent habitat.
     auto largestMap = [&](int cover) {
         const double low = std::clamp(cover / 100.0, 0.0, 1.0);
         const double high = std::clamp((cover + 1) / 100.0, 0.0, 1.0);
-        return DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, size, low),
-                                                   DiskSpace::mapBytes(output, size, high)),
+        return DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, shape, low),
+                                                   DiskSpace::mapBytes(output, shape, high)),
                                           blockSize);
     };
     double bytesPerH = 0;

@@ -154,12 +154,14 @@ public:
         FbmBlock block;
         block.values = std::move(surface.values);
         const FastFbmSurface::Status status = FastFbmSurface().generate(
-            fractal.hurst.values().front(), fractal.size, FbmSurface::defaultMaxLevel, int(seed),
-            block, fractal.generator);
+            fractal.hurst.values().front(), fractal.shape.longerSide(), FbmSurface::defaultMaxLevel,
+            int(seed), block, fractal.generator);
         if (status != FastFbmSurface::Status::Ok)
             throw std::bad_alloc();
+        block.cropTo(fractal.shape.rows, fractal.shape.columns);
         surface.values = std::move(block.values);
-        surface.rows = surface.columns = block.size + 1;
+        surface.rows = block.rows + 1;
+        surface.columns = block.columns + 1;
         return std::nullopt;
     }
 };

@@ -89,12 +89,10 @@ int FractalMapGenerator::surfacesPerH() const
 
 ManifestColumns FractalMapGenerator::manifestColumns() const
 {
-    ManifestColumns columns;
+    ManifestColumns columns = commonColumns();
     if (m_request.samplingChanged())
         columns.family = samplingColumns();
     columns.surfaceFile = m_request.writeSurfaces;
-    columns.metrics = m_request.output.metrics;
-    columns.selection = m_request.output.selects();
     return columns;
 }
 
@@ -115,7 +113,7 @@ std::array<bool, 101> FractalMapGenerator::reachableCovers() const
         all.fill(true);
         return all;
     }
-    return covercut::reachableCovers(m_request.size);
+    return covercut::reachableCovers(m_request.shape.rows, m_request.shape.columns);
 }
 
 bool FractalMapGenerator::allCoversDone(const CoverCounts &counts,
@@ -172,18 +170,18 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selec
                                                     .arg(QString::asprintf("%.2f", selection.H))
                                                     .arg(cover));
             m_drawn = m_ledger.drew(cell);
-            CutCells cells(block.values.data(), block.size + 1, exact.threshold, exact.tiesAbove);
+            CutCells cells(block.values.data(), block.stride(), exact.threshold, exact.tiesAbove);
             const bool kept = selection.selector->accepts(
-                block.size, [&block, &cells, &exact](int row, std::uint8_t *out) {
+                block.rows, [&block, &cells, &exact](int row, std::uint8_t *out) {
                     // Without ties a row is one comparison a cell, which the
                     // compiler does many at a time.
                     if (exact.tiesAbove == 0) {
-                        const double *line = block.values.data() + row * (block.size + 1);
-                        for (int col = 0; col < block.size; ++col)
+                        const double *line = block.values.data() + row * block.stride();
+                        for (int col = 0; col < block.columns; ++col)
                             out[col] = line[col] > exact.threshold;
                         return;
                     }
-                    for (int col = 0; col < block.size; ++col)
+                    for (int col = 0; col < block.columns; ++col)
                         out[col] = cells(row, col);
                 });
             if (!kept)
@@ -252,7 +250,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     m_drawn = 0;
     std::optional<MapSelector> selector;
     if (output.selects())
-        selector.emplace(output.targets, m_request.size, output.neighbours,
+        selector.emplace(output.targets, m_request.shape.columns, output.neighbours,
                          output.georeference.cellSize, output.coverValue, output.matrixValue);
     // The H values with a cell of this run; a share builds no surface of
     // the others.
@@ -268,9 +266,9 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     // for it would build every surface of every H in vain.
     const std::array<bool, 101> reachable = reachableCovers();
     // Starts building the first surfaces at once, while the progress is set up.
-    SurfacePipeline surfaces(m_engine,
-                             {ownHValues, m_request.size, m_request.generator, m_request.firstSeed,
-                              surfacesPerH, m_request.cut == FractalCut::Ladder});
+    SurfacePipeline surfaces(m_engine, {ownHValues, m_request.shape.rows, m_request.shape.columns,
+                                        m_request.generator, m_request.firstSeed, surfacesPerH,
+                                        m_request.cut == FractalCut::Ladder});
     MapWriter writer(m_request.output, publisher.inMemory());
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
@@ -342,15 +340,15 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
                                                  MapWriter &writer, MapPublisher &publisher,
                                                  std::vector<FinishedMap> *held) const
 {
-    if (FileResult error = writer.open(cut.fileName, block.size, block.size))
+    if (FileResult error = writer.open(cut.fileName, block.rows, block.columns))
         return error;
-    putCutRows(writer, block.values.data(), block.size, block.size + 1, cut.threshold,
-               cut.tiesAbove);
+    putCutRows(writer, block.values.data(), block.rows, block.columns, block.stride(),
+               cut.threshold, cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;
     MapRecord &record = map.record;
-    fillRecord(record, cut.fileName, writer, block.size, block.size, cut.cover, cut.replicate);
+    fillRecord(record, cut.fileName, writer, block.rows, block.columns, cut.cover, cut.replicate);
     record.H = cut.H;
     record.axis = cut.H;
     record.threshold = cut.threshold;
@@ -447,12 +445,13 @@ QList<Phrase> FractalMapGenerator::shortfalls(const MapTally &written) const
                              .arg(m_request.surfaces));
     }
     if (!never.isEmpty())
-        lines.prepend(tr("%1 %2 fell short at every H: no threshold cut of a %3 x %3 map can "
+        lines.prepend(tr("%1 %2 fell short at every H: no threshold cut of a %3 x %4 map can "
                          "give that share of habitat, since a cut always leaves the surface's "
                          "lowest point below it and its highest above")
                           .arg(never.size() == 1 ? tr("cover") : tr("covers"))
                           .arg(never.join(QStringLiteral(", ")))
-                          .arg(m_request.size));
+                          .arg(m_request.shape.rows)
+                          .arg(m_request.shape.columns));
     return lines;
 }
 

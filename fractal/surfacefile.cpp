@@ -10,6 +10,6 @@ FileResult writeSurfaceFile(const FbmBlock &block, const QString &path, MapForma
     // The block's top-left corner is the map's, and it has one row more.
     Georeference georeference = mapGeoreference;
     georeference.originY -= georeference.cellSize;
-    return writeSurfaceGrid(block.values.data(), block.size + 1, block.size + 1, path, format,
-                            georeference, thresholds, file);
+    return writeSurfaceGrid(block.values.data(), block.rows + 1, block.columns + 1, block.stride(),
+                            path, format, georeference, thresholds, file);
 }

@@ -33,7 +33,7 @@ SurfacePipeline::SurfacePipeline(Engine engine, Plan plan)
         m_slots.push_back(std::make_unique<Slot>());
         return;
     }
-    if (isLarge(m_plan.size)) {
+    if (isLarge(std::max(m_plan.rows, m_plan.columns))) {
         m_slots.push_back(std::make_unique<Slot>());
         m_inline = std::make_unique<FastFbmSurface>();
         m_inline->setThreadCount(2);
@@ -66,23 +66,28 @@ SurfacePipeline::~SurfacePipeline()
 
 void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out) const
 {
-    out.status = generator.generate(hOf(job), m_plan.size, FbmSurface::defaultMaxLevel, seedOf(job),
-                                    out.block, m_plan.generator);
-    if (out.status != FbmSurface::Status::Ok || !m_plan.ladderCovers)
+    out.status =
+        generator.generate(hOf(job), std::max(m_plan.rows, m_plan.columns),
+                           FbmSurface::defaultMaxLevel, seedOf(job), out.block, m_plan.generator);
+    if (out.status != FbmSurface::Status::Ok)
+        return;
+    out.block.cropTo(m_plan.rows, m_plan.columns);
+    if (!m_plan.ladderCovers)
         return;
     const auto above = covercut::aboveCounts(out.block);
-    const double pointCount = double(qint64(m_plan.size + 1) * qint64(m_plan.size + 1));
+    const double pointCount = double(out.block.pointCount());
     for (std::size_t k = 0; k < above.size(); ++k)
         out.covers[k] = covercut::coverPercent(double(above[k]) / pointCount);
 }
 
 void SurfacePipeline::buildPlain(qint64 job, Surface &out)
 {
-    out.status = m_plain.generate(hOf(job), m_plan.size, FbmSurface::defaultMaxLevel, seedOf(job),
-                                  m_plan.generator);
+    out.status = m_plain.generate(hOf(job), std::max(m_plan.rows, m_plan.columns),
+                                  FbmSurface::defaultMaxLevel, seedOf(job), m_plan.generator);
     if (out.status != FbmSurface::Status::Ok)
         return;
     m_plain.copyBlock(out.block);
+    out.block.cropTo(m_plan.rows, m_plan.columns);
     if (!m_plan.ladderCovers)
         return;
     const auto ladder = covercut::thresholds();

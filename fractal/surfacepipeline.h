@@ -59,7 +59,10 @@ public:
     // seeds firstSeed to firstSeed + surfaces - 1, drawn with `generator`.
     struct Plan {
         std::vector<double> hValues;
-        int size = 0;
+        // The maps' cells: the lattice covers the longer side, and the
+        // block is its top-left corner.
+        int rows = 0;
+        int columns = 0;
         Generator generator = Generator::Classic;
         int firstSeed = 0;
         int surfaces = FractalBatchRequest::surfacesPerH;

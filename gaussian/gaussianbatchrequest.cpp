@@ -50,8 +50,13 @@ std::optional<Phrase> GaussianBatchRequest::refusal() const
             return Phrase::marked(tr("{target} needs independent draws: add {cut exact}"));
         return std::nullopt;
     };
+    const auto squareOnly = [this]() -> std::optional<QString> {
+        if (shape.isSquare())
+            return std::nullopt;
+        return tr("Gaussian fields are square for now: give one size");
+    };
     return firstRefusal(
-        axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); },
+        axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); }, squareOnly,
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
         [this] { return output.refusal(); });
@@ -81,24 +86,24 @@ DiskEstimate GaussianBatchRequest::diskEstimate(qint64 blockSize) const
     // Fields are counted as maps, as the journal names them too.
     estimate.recordBytes = DiskSpace::recordBytes(output, double(ownFiles), nameTail(*this));
     const auto axisCount = double(axisValues().size());
-    if (size < 1 || replicates < 1 || axisCount < 1)
+    if (shape.rows < 1 || shape.columns < 1 || replicates < 1 || axisCount < 1)
         return estimate;
     const double upper = cut == FractalCut::Exact ? 0.0 : 1.0;
-    const double side = size;
+    const double cells = double(shape.cells());
     // A field as an ESRI grid takes at most 15 characters a value, as a
     // GeoTIFF 4 bytes and its tags; its name goes into the manifest too.
-    const double surface =
-        writeSurfaces ? DiskSpace::roundUpToBlocks(16.0 * side * side + 65536.0, blockSize) +
-                            double(output.prefix.toUtf8().size() + nameTail(*this))
-                      : 0.0;
+    const double surface = writeSurfaces
+                               ? DiskSpace::roundUpToBlocks(16.0 * cells + 65536.0, blockSize) +
+                                     double(output.prefix.toUtf8().size() + nameTail(*this))
+                               : 0.0;
     double perAxis = 0;
     double mapsPerAxis = 0;
     for (const int cover : covers.values()) {
         const double low = std::clamp(cover / 100.0, 0.0, 1.0);
         const double high = std::clamp((cover + upper) / 100.0, 0.0, 1.0);
         perAxis += replicates *
-                   (DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, size, low),
-                                                        DiskSpace::mapBytes(output, size, high)),
+                   (DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, shape, low),
+                                                        DiskSpace::mapBytes(output, shape, high)),
                                                blockSize) +
                     surface);
         mapsPerAxis += replicates;

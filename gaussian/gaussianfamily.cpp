@@ -145,7 +145,8 @@ public:
         if (auto refusal = GaussianMapGenerator::drawField(gaussian, cover, replicate, values))
             return refusal;
         surface.values.assign(values.begin(), values.end());
-        surface.rows = surface.columns = gaussian.size;
+        surface.rows = gaussian.shape.rows;
+        surface.columns = gaussian.shape.columns;
         return std::nullopt;
     }
 };

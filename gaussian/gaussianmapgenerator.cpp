@@ -23,6 +23,11 @@
 
 namespace {
 
+CirculantEmbedding::Built embeddingOf(const FieldModel &model, MapShape shape)
+{
+    return CirculantEmbedding::build(model, shape.rows);
+}
+
 QString tr(const char *text)
 {
     return QCoreApplication::translate("GaussianMapGenerator", text);
@@ -98,7 +103,7 @@ std::optional<Phrase> GaussianMapGenerator::drawField(const GaussianBatchRequest
     if (const auto refusal = outside("replicate", replicate, {1, BatchOutput::maxDrawLimits.max}))
         return refusal;
     const double axis = request.axisValues().front();
-    const auto built = CirculantEmbedding::build(fieldModel(request, axis), request.size);
+    const auto built = embeddingOf(fieldModel(request, axis), request.shape);
     if (!built.embedding)
         return Phrase(built.refusal);
     if (!built.embedding->draw(fieldStream(request, axis, int(cover), int(replicate)), values))
@@ -130,8 +135,7 @@ QString GaussianMapGenerator::progressLabel(const GaussianBatchRequest &request,
 const CirculantEmbedding *GaussianMapGenerator::embedding(std::size_t index, QString *refusal) const
 {
     if (!m_embeddings[index]) {
-        auto built =
-            CirculantEmbedding::build(fieldModel(m_request, m_axis[index]), m_request.size);
+        auto built = embeddingOf(fieldModel(m_request, m_axis[index]), m_request.shape);
         if (!built.embedding) {
             if (refusal)
                 *refusal = tr("no exact %1 field at %2 %3: %4")
@@ -156,7 +160,7 @@ std::optional<Phrase> GaussianMapGenerator::refusal() const
         QString reason;
         if (!embedding(i, &reason))
             return Phrase(reason);
-        if (m_request.size > largeSide && i > 0)
+        if (m_request.shape.longerSide() > largeSide && i > 0)
             m_embeddings[i - 1].reset();
     }
     return std::nullopt;
@@ -184,7 +188,7 @@ bool GaussianMapGenerator::ownsPlace(const NamePlace &place) const
 
 ManifestColumns GaussianMapGenerator::manifestColumns() const
 {
-    ManifestColumns columns;
+    ManifestColumns columns = commonColumns();
     columns.family = {
         {"model", {}, ManifestType::Text},
         {"range", {}, ManifestType::Measure},
@@ -193,8 +197,6 @@ ManifestColumns GaussianMapGenerator::manifestColumns() const
         {"tied_habitat", {}, ManifestType::LargeWhole},
     };
     columns.surfaceFile = m_request.writeSurfaces;
-    columns.metrics = m_request.output.metrics;
-    columns.selection = m_request.output.selects();
     return columns;
 }
 
@@ -265,7 +267,7 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
     progress.setMaximum(int(std::min<qint64>(fieldCount, std::numeric_limits<int>::max())));
     progress.setValue(0);
 
-    const int ahead = m_request.size > largeSide ? 0 : drawnAhead;
+    const int ahead = m_request.shape.longerSide() > largeSide ? 0 : drawnAhead;
     // Builds every embedding on this thread first: the helpers only read them.
     for (std::size_t a = 0; a < m_axis.size(); ++a)
         if (ahead > 0 && !embedding(a, nullptr))
@@ -334,7 +336,7 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
         }
         Field &field = slotOf(k);
         progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));
-        if (m_request.size > largeSide && k + 1 < fieldCount) {
+        if (m_request.shape.longerSide() > largeSide && k + 1 < fieldCount) {
             fieldAt(k + 1, following);
             if (following.axisIndex != field.axisIndex)
                 m_embeddings[field.axisIndex].reset();
@@ -357,7 +359,7 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
 {
     const BatchOutput &output = m_request.output;
     m_ledger = SelectionLedger();
-    MapSelector selector(output.targets, m_request.size, output.neighbours,
+    MapSelector selector(output.targets, m_request.shape.columns, output.neighbours,
                          output.georeference.cellSize, output.coverValue, output.matrixValue);
     const std::vector<int> covers = m_request.covers.values();
     // The bar counts the maps asked for; a cell that is given up moves it
@@ -396,10 +398,11 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
                     return BatchResult::failed(notEnoughMemory(a));
                 progress.drawsMade(m_ledger.drew(cell));
                 const std::optional<Cut> cut = cutOf(field, scratch);
-                CutCells cells(field.values.data(), m_request.size, cut->threshold, cut->tiesAbove);
-                const bool kept =
-                    selector.accepts(m_request.size, [this, &cells](int row, std::uint8_t *out) {
-                        for (int col = 0; col < m_request.size; ++col)
+                CutCells cells(field.values.data(), m_request.shape.columns, cut->threshold,
+                               cut->tiesAbove);
+                const bool kept = selector.accepts(
+                    m_request.shape.rows, [this, &cells](int row, std::uint8_t *out) {
+                        for (int col = 0; col < m_request.shape.columns; ++col)
                             out[col] = cells(row, col);
                     });
                 if (kept) {
@@ -415,7 +418,7 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
             done += m_request.replicates - cell.kept;
             progress.setValue(int(std::min<qint64>(done, INT_MAX)));
         }
-        if (m_request.size > largeSide)
+        if (m_request.shape.longerSide() > largeSide)
             m_embeddings[a].reset();
     }
     return BatchResult::completed();
@@ -424,10 +427,12 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
 std::optional<GaussianMapGenerator::Cut>
 GaussianMapGenerator::cutOf(Field &field, std::vector<double> &scratch) const
 {
-    const int size = m_request.size;
+    const MapShape shape = m_request.shape;
     if (m_request.cut == FractalCut::Exact) {
         // An exact cut reads the field as drawn.
-        const ExactCoverCut cut = exactCoverCut(field.values.data(), size, size, field.cover);
+        const ExactCoverCut cut =
+            ExactCutter(field.values.data(), shape.rows, shape.columns, shape.columns)
+                .cut(field.cover);
         return Cut{cut.threshold, cut.tiesAbove};
     }
     // A ladder cut reads the field rescaled to [0, 1], as fractal surfaces
@@ -440,7 +445,7 @@ GaussianMapGenerator::cutOf(Field &field, std::vector<double> &scratch) const
         v = span > 0 ? (v - lowest) / span : 0.0;
     scratch.assign(values.begin(), values.end());
     std::sort(scratch.begin(), scratch.end());
-    const qint64 cells = qint64(size) * size;
+    const qint64 cells = shape.cells();
     static const auto ladder = ladderThresholds();
     for (const double t : ladder) {
         const qint64 above =
@@ -455,13 +460,14 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
                                           const QString &nameStem, MapWriter &writer,
                                           MapPublisher &publisher) const
 {
-    const int size = m_request.size;
+    const int rows = m_request.shape.rows;
+    const int columns = m_request.shape.columns;
     const double *values = field.values.data();
     const BatchOutput &output = m_request.output;
     const QString name = fileName(nameStem, field.axisValue, field.cover, field.replicate, false);
-    if (FileResult error = writer.open(name, size, size))
+    if (FileResult error = writer.open(name, rows, columns))
         return error;
-    putCutRows(writer, values, size, size, cut.threshold, cut.tiesAbove);
+    putCutRows(writer, values, rows, columns, columns, cut.threshold, cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;
@@ -470,7 +476,7 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
         writeSurface ? fileName(nameStem, field.axisValue, field.cover, field.replicate, true)
                      : QString();
     MapRecord &record = map.record;
-    fillRecord(record, name, writer, size, size, field.cover, field.replicate);
+    fillRecord(record, name, writer, rows, columns, field.cover, field.replicate);
     const bool fbm = m_request.model == CovarianceModel::Fbm;
     if (fbm)
         record.H = field.axisValue;
@@ -498,8 +504,8 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     surface.listed = false;
     surface.files.emplace_back();
     if (FileResult error =
-            writeSurfaceGrid(values, size, size, surfaceName, output.format, output.georeference,
-                             {cut.threshold}, surface.files.back()))
+            writeSurfaceGrid(values, rows, columns, columns, surfaceName, output.format,
+                             output.georeference, {cut.threshold}, surface.files.back()))
         return error;
     if (FileResult error = publisher.add(std::move(surface)))
         return error;

@@ -639,8 +639,10 @@ py::array_t<double> surfaceOf(const std::string &word, const py::dict &keywords,
     const qint64 replicate = wholeNumber("replicate", replicateValue);
     MapFamily::Surface surface;
     const std::optional<Phrase> failure = withoutGil([&] {
-        const std::size_t count =
-            (std::size_t(request->size) + 1) * (std::size_t(request->size) + 1);
+        // A fractal surface is built on the lattice of the longer side
+        // before its corner is kept.
+        const std::size_t side = std::size_t(request->shape.longerSide()) + 1;
+        const std::size_t count = side * side;
         // A loop that builds, measures and drops surfaces of one size fills
         // the same memory again.
         surface.values = FreedBlock::instance().take(count);

@@ -41,37 +41,39 @@ PW_PHILOX_CLONES bool fillCells(philox::Key key, std::uint32_t row, std::uint32_
 
 } // namespace
 
-PhiloxRandomMap::PhiloxRandomMap(quint32 seed, int size, int cover, int replicate)
-    : m_key(philox::key(seed, philox::randomMapDomain, std::uint32_t(size)))
-    , m_size(size)
+PhiloxRandomMap::PhiloxRandomMap(quint32 seed, int rows, int columns, int cover, int replicate)
+    : m_key(philox::key(seed, philox::randomMapDomain, std::uint32_t(std::max(rows, columns))))
+    , m_rows(rows)
+    , m_columns(columns)
     , m_cover(std::uint32_t(cover))
     , m_replicate(std::uint32_t(replicate))
     , m_habitatLimit(std::uint32_t(cover) * philox::habitatStep)
 {
-    Q_ASSERT(size >= 1 && std::uint32_t(size) <= philox::largestMapSize);
+    Q_ASSERT(rows >= 1 && columns >= 1 &&
+             std::uint32_t(std::max(rows, columns)) <= philox::largestMapSize);
     Q_ASSERT(cover >= 0 && cover <= 100);
     Q_ASSERT(replicate >= 0);
 }
 
 void PhiloxRandomMap::fillRow(int row, std::uint8_t *habitat) const
 {
-    Q_ASSERT(row >= 0 && row < m_size);
+    Q_ASSERT(row >= 0 && row < m_rows);
     const std::uint32_t r = std::uint32_t(row);
     constexpr int chunk = cellsPerGroup * groupsPerChunk;
     bool rejected = false;
-    for (int first = 0; first < m_size; first += chunk)
+    for (int first = 0; first < m_columns; first += chunk)
         rejected |= fillCells(m_key, r, m_replicate, m_cover, m_habitatLimit, first / cellsPerGroup,
-                              std::min(chunk, m_size - first), habitat + first);
+                              std::min(chunk, m_columns - first), habitat + first);
     if (!rejected)
         return;
 
     // A word at or above the accepted limit is replaced by the same cell's
     // word of the next round until one is accepted. After the last round,
     // which has probability below 10^-2000, the cell stays matrix.
-    for (int group = 0; group * cellsPerGroup < m_size; ++group) {
+    for (int group = 0; group * cellsPerGroup < m_columns; ++group) {
         const philox::Counter first =
             philox::bits(m_key, philox::cellCounter(std::uint32_t(group), r, m_replicate, m_cover));
-        for (int i = 0; i < cellsPerGroup && group * cellsPerGroup + i < m_size; ++i) {
+        for (int i = 0; i < cellsPerGroup && group * cellsPerGroup + i < m_columns; ++i) {
             if (first.v[i] < philox::acceptedLimit)
                 continue;
             for (int round = 1; round <= philox::lastRedrawRound; ++round) {

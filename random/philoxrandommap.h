@@ -44,7 +44,7 @@ constexpr Counter cellCounter(std::uint32_t group, std::uint32_t row, std::uint3
 
 // One random map drawn with Philox: every cell is habitat with probability
 // exactly cover / 100, independently of every other cell and of every other
-// map. The map is a pure function of (seed, size, cover, replicate), so it is
+// map. The map is a pure function of (seed, shape, cover, replicate), so it is
 // the same whatever else its batch holds and in whatever order the batch
 // draws, and a user can remake it from those four numbers alone. Where the
 // classic generator links replicates through its one running state, two
@@ -56,22 +56,31 @@ constexpr Counter cellCounter(std::uint32_t group, std::uint32_t row, std::uint3
 // and for the rule that turns a 32-bit word into habitat.
 class PhiloxRandomMap final {
 public:
-    // size is the number of rows and of columns, 1 to
+    // The map has `rows` rows of `columns` cells, each side 1 to
     // philox::largestMapSize; cover lies in 0..100. replicate may be any
     // number from 0; a batch passes the one it writes into the map's file
     // name and manifest, counted from 1, so that the record is all a user
     // needs to make the map again.
-    PhiloxRandomMap(quint32 seed, int size, int cover, int replicate);
+    //
+    // The key holds the longer side: a map of R x C cells is the top-left
+    // corner of the square map of that side, as a fractal map is cut from
+    // the lattice of its longer side.
+    PhiloxRandomMap(quint32 seed, int rows, int columns, int cover, int replicate);
+    PhiloxRandomMap(quint32 seed, int size, int cover, int replicate)
+        : PhiloxRandomMap(seed, size, size, cover, replicate)
+    {}
 
-    int size() const { return m_size; }
+    int rows() const { return m_rows; }
+    int columns() const { return m_columns; }
 
-    // Writes the cells of row `row` (0 to size() - 1) into
-    // habitat[0] .. habitat[size() - 1]: 1 for habitat, 0 for matrix.
+    // Writes the cells of row `row` (0 to rows() - 1) into
+    // habitat[0] .. habitat[columns() - 1]: 1 for habitat, 0 for matrix.
     void fillRow(int row, std::uint8_t *habitat) const;
 
 private:
     philox::Key m_key;
-    int m_size = 0;
+    int m_rows = 0;
+    int m_columns = 0;
     std::uint32_t m_cover = 0;
     std::uint32_t m_replicate = 0;
     std::uint32_t m_habitatLimit = 0;

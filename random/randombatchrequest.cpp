@@ -16,10 +16,11 @@ QString tr(const char *text)
     return QCoreApplication::translate("RandomBatchRequest", text);
 }
 
-// cover "%03i", "_", size, "x", size, "_a", replicate, ".txt"
+// cover "%03i", "_", rows, "x", columns, "_a", replicate, ".txt"
 int nameTail(const RandomBatchRequest &request)
 {
-    return 3 + 1 + 2 * DiskSpace::decimalLength(request.size) + 1 + 2 +
+    return 3 + 1 + DiskSpace::decimalLength(request.shape.rows) +
+           DiskSpace::decimalLength(request.shape.columns) + 1 + 2 +
            DiskSpace::decimalLength(request.replicates) + 4;
 }
 
@@ -56,14 +57,14 @@ DiskEstimate RandomBatchRequest::diskEstimate(qint64 blockSize) const
     const double maps = std::ceil(double(mapCount()) * share);
     estimate.files = qint64(maps) + DiskSpace::recordFiles(output);
     estimate.recordBytes = DiskSpace::recordBytes(output, maps, nameTail(*this));
-    if (size < 1 || replicates < 1)
+    if (shape.rows < 1 || shape.columns < 1 || replicates < 1)
         return estimate;
     double bytes = 0;
     double all = 0;
     for (const int cover : covers.values()) {
         const double fraction = std::clamp(cover / 100.0, 0.0, 1.0);
-        bytes += replicates *
-                 DiskSpace::roundUpToBlocks(DiskSpace::mapBytes(output, size, fraction), blockSize);
+        bytes += replicates * DiskSpace::roundUpToBlocks(
+                                  DiskSpace::mapBytes(output, shape, fraction), blockSize);
         all += replicates;
     }
     estimate.bytes = bytes * share + DiskSpace::runRecordBytes(output, std::ceil(all * share),

@@ -14,15 +14,16 @@ QString tr(const char *text)
     return QCoreApplication::translate("RandomFamily", text);
 }
 
-// cover "%03i", "_", size, "x", size, "_a", replicate (from 1), extension.
+// cover "%03i", "_", rows, "x", columns, "_a", replicate (from 1),
+// extension.
 class RandomNames final : public NameScheme {
 public:
     QString tail(const NamePlace &place) const override
     {
-        const QString side = QString::number(place.size);
-        return QString::asprintf("%03i", place.cover) + QLatin1Char('_') + side + QLatin1Char('x') +
-               side + QStringLiteral("_a") + QString::number(place.replicate) +
-               mapFormatExtension(place.format);
+        return QString::asprintf("%03i", place.cover) + QLatin1Char('_') +
+               QString::number(place.shape.rows) + QLatin1Char('x') +
+               QString::number(place.shape.columns) + QStringLiteral("_a") +
+               QString::number(place.replicate) + mapFormatExtension(place.format);
     }
 
 protected:
@@ -36,12 +37,13 @@ protected:
         if (!format || tail.size() < 4 || tail.at(3) != QLatin1Char('_') || cross < 0 ||
             replicate < cross || replicate > dot)
             return std::nullopt;
-        bool ok[3] = {};
+        bool ok[4] = {};
         place.format = *format;
         place.cover = tail.first(3).toInt(&ok[0]);
-        place.size = tail.sliced(4, cross - 4).toInt(&ok[1]);
+        place.shape.rows = tail.sliced(4, cross - 4).toInt(&ok[1]);
+        place.shape.columns = tail.sliced(cross + 1, replicate - cross - 1).toInt(&ok[3]);
         place.replicate = tail.sliced(replicate + 2, dot - replicate - 2).toLongLong(&ok[2]);
-        if (!ok[0] || !ok[1] || !ok[2])
+        if (!ok[0] || !ok[1] || !ok[2] || !ok[3])
             return std::nullopt;
         return place;
     }
@@ -61,7 +63,7 @@ public:
                   "LAST,\n"
                   "REPLICATES maps in which each cell is habitat with the cover as probability.\n"
                   "The same seed and values give byte-identical files. Files are named\n"
-                  "PREFIX + cover (3 digits) + _SIZExSIZE_a + replicate + .txt (.asc, .tif);\n"
+                  "PREFIX + cover (3 digits) + _ROWSxCOLUMNS_a + replicate + .txt (.asc, .tif);\n"
                   "the batch list PREFIX + ListFragStat.fbt and the manifest PREFIX +\n"
                   "manifest.csv are written beside them.");
     }

@@ -35,7 +35,7 @@ QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
 {
     NamePlace place;
     place.cover = cover;
-    place.size = m_request.size;
+    place.shape = m_request.shape;
     place.replicate = replicateIndex + 1;
     place.format = m_request.output.format;
     return nameStem + family().names().tail(place);
@@ -43,11 +43,9 @@ QString RandomMapGenerator::mapFileName(int replicateIndex, int cover,
 
 ManifestColumns RandomMapGenerator::manifestColumns() const
 {
-    ManifestColumns columns;
+    ManifestColumns columns = commonColumns();
     if (m_request.samplingChanged())
         columns.family = samplingColumns();
-    columns.metrics = m_request.output.metrics;
-    columns.selection = m_request.output.selects();
     return columns;
 }
 
@@ -71,8 +69,8 @@ FileResult RandomMapGenerator::makeMap(qint64 index, const QString &nameStem, Ma
                                        FinishedMap &map) const
 {
     const MapPlace place = placeOf(index);
-    // The maps before this one took size * size draws each.
-    const quint64 firstDraw = quint64(index) * quint64(m_request.size) * quint64(m_request.size);
+    // The maps before this one took one draw a cell each.
+    const quint64 firstDraw = quint64(index) * quint64(m_request.shape.cells());
     if (FileResult error =
             makeMapAt(place, firstDraw, place.replicateIndex + 1, nameStem, writer, map))
         return error;
@@ -88,7 +86,7 @@ bool RandomMapGenerator::ownsUnit(qint64 unit) const
 bool RandomMapGenerator::ownsPlace(const NamePlace &place) const
 {
     const qint64 coverIndex = m_request.covers.indexOf(place.cover);
-    return !place.surface && coverIndex >= 0 && place.size == m_request.size &&
+    return !place.surface && coverIndex >= 0 && place.shape == m_request.shape &&
            place.format == m_request.output.format &&
            m_request.ownsMapOf(coverIndex, place.replicate);
 }
@@ -98,16 +96,17 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
                                          FinishedMap &map) const
 {
     const BatchOutput &output = m_request.output;
-    const int size = m_request.size;
+    const int rows = m_request.shape.rows;
+    const int columns = m_request.shape.columns;
     const QString name = mapFileName(place.replicateIndex, place.cover, nameStem);
-    if (FileResult error = writer.open(name, size, size))
+    if (FileResult error = writer.open(name, rows, columns))
         return error;
-    std::vector<std::uint8_t> row(std::size_t(size), 0);
+    std::vector<std::uint8_t> row(std::size_t(columns), 0);
     if (m_request.generator == Generator::Philox) {
-        const PhiloxRandomMap cells(quint32(m_request.seed), size, place.cover, draw);
-        for (int i = 0; i < size; ++i) {
+        const PhiloxRandomMap cells(quint32(m_request.seed), rows, columns, place.cover, draw);
+        for (int i = 0; i < rows; ++i) {
             cells.fillRow(i, row.data());
-            writer.putCells(row.data(), size);
+            writer.putCells(row.data(), columns);
         }
     } else {
         // The seed's bits are taken unchanged, as srand takes them.
@@ -115,16 +114,16 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
         rng.discard(firstDraw);
         // Largest draw that still gives habitat for this cover.
         const int habitatLimit = (32767 * place.cover) / 100;
-        for (int i = 0; i < size; ++i) {
-            rng.fillAtMost(row.data(), size, habitatLimit);
-            writer.putCells(row.data(), size);
+        for (int i = 0; i < rows; ++i) {
+            rng.fillAtMost(row.data(), columns, habitatLimit);
+            writer.putCells(row.data(), columns);
         }
     }
     if (FileResult error = writer.finish(map))
         return error;
 
     MapRecord &record = map.record;
-    fillRecord(record, name, writer, size, size, place.cover, place.replicateIndex + 1);
+    fillRecord(record, name, writer, rows, columns, place.cover, place.replicateIndex + 1);
     record.seed = m_request.seed;
     record.stream = m_request.generator == Generator::Philox ? quint64(draw) : firstDraw;
     if (m_request.samplingChanged()) {
@@ -141,13 +140,13 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
                                                  BatchProgress &progress)
 {
     const BatchOutput &output = m_request.output;
-    const int size = m_request.size;
+    const MapShape shape = m_request.shape;
     m_ledger = SelectionLedger();
     progress.setMaximum(int(std::min<qint64>(plannedMaps(), INT_MAX)));
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
-    MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize,
-                         output.coverValue, output.matrixValue);
+    MapSelector selector(output.targets, shape.columns, output.neighbours,
+                         output.georeference.cellSize, output.coverValue, output.matrixValue);
     MapWriter writer(output, publisher.inMemory());
     auto end = [&publisher](BatchResult result) {
         if (FileResult error = publisher.flush(); error && result.ok())
@@ -164,9 +163,11 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
             m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
         for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
             progress.drawsMade(m_ledger.drew(cell));
-            const PhiloxRandomMap cells(quint32(m_request.seed), size, int(cover), draw);
-            if (selector.accepts(
-                    size, [&cells](int row, std::uint8_t *out) { cells.fillRow(row, out); })) {
+            const PhiloxRandomMap cells(quint32(m_request.seed), shape.rows, shape.columns,
+                                        int(cover), draw);
+            if (selector.accepts(shape.rows, [&cells](int row, std::uint8_t *out) {
+                    cells.fillRow(row, out);
+                })) {
                 progress.setLabelText(progressLabel(kept));
                 FinishedMap map;
                 if (FileResult error =
@@ -218,7 +219,7 @@ BatchResult RandomMapGenerator::makeMaps(const QString &nameStem, MapPublisher &
     progress.setLabelText(QStringLiteral("Calculando..."));
     progress.setValue(0);
 
-    const qint64 cells = qint64(m_request.size) * m_request.size;
+    const qint64 cells = m_request.shape.cells();
     std::unique_ptr<HelperThread> helper;
     if (cells >= parallelCells && total - first > 1)
         helper = std::make_unique<HelperThread>();

@@ -153,8 +153,8 @@ void OptionDialog::addField(const BatchOption &option, QFormLayout *form)
     const OptionLimits &limits = option.limits;
     const int parts = option.type == OptionType::CoverSweep || option.type == OptionType::HurstSweep
                           ? 3
-                      : option.type == OptionType::Point ? 2
-                                                         : 1;
+                      : option.type == OptionType::Point || option.type == OptionType::Shape ? 2
+                                                                                             : 1;
     const QString key = QLatin1String(option.key);
     switch (option.type) {
     // The window measures the manifest's metrics; the long table is for
@@ -185,6 +185,7 @@ void OptionDialog::addField(const BatchOption &option, QFormLayout *form)
         break;
     }
     case OptionType::Whole:
+    case OptionType::Shape:
     case OptionType::CoverSweep:
         for (int part = 0; part < parts; ++part) {
             QSpinBox *box = wholeBox(this);

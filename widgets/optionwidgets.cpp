@@ -16,8 +16,11 @@ namespace {
 // value is every part.
 QString defaultPart(const MapFamily &family, const BatchOption &option, int part)
 {
-    const QStringList parts = optionDefaultText(family, option).split(QLatin1Char(':'));
-    return parts.value(parts.size() == 3 ? part : 0);
+    // A square's one number stands for its rows and its columns alike.
+    const QStringList parts =
+        optionDefaultText(family, option)
+            .split(option.type == OptionType::Shape ? QLatin1Char('x') : QLatin1Char(':'));
+    return parts.value(parts.size() > 1 ? part : 0);
 }
 
 } // namespace
@@ -27,8 +30,10 @@ void showOption(QSpinBox *box, const MapFamily &family, const char *key, int par
     const BatchOption *option = findBatchOption(family, QLatin1String(key));
     Q_ASSERT(option);
     const OptionLimits &limits = option->limits;
-    if (limits.kind == OptionLimits::Kind::Whole || limits.kind == OptionLimits::Kind::WholeSweep)
+    if (limits.kind == OptionLimits::Kind::WholeSweep)
         box->setRange(limits.whole[part].min, limits.whole[part].max);
+    else if (limits.kind == OptionLimits::Kind::Whole)
+        box->setRange(limits.whole[0].min, limits.whole[0].max);
     box->setValue(defaultPart(family, *option, part).toInt());
 }
 
@@ -55,7 +60,8 @@ std::optional<OptionError> setFromBoxes(FamilyRequest &request, const char *key,
     }
     const BatchOption *option = findBatchOption(request.family(), QLatin1String(key));
     Q_ASSERT(option);
-    return setOption(
-        request, *option,
-        texts.join(option->type == OptionType::Point ? QLatin1Char(',') : QLatin1Char(':')));
+    return setOption(request, *option,
+                     texts.join(option->type == OptionType::Point   ? QLatin1Char(',')
+                                : option->type == OptionType::Shape ? QLatin1Char('x')
+                                                                    : QLatin1Char(':')));
 }

@@ -91,7 +91,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     QList<ManifestField> fields{
         {"file", QFileInfo(record.fileName).fileName().toUtf8(), ManifestType::Text},
         {"kind", kind, ManifestType::Text},
-        {"size", size, ManifestType::Whole},
+        {"size", size, columns.shape ? ManifestType::Text : ManifestType::Whole},
         {"requested_cover", QByteArray::number(record.requestedCover), ManifestType::Whole},
         {"realised_cover", realisedCoverText(record), ManifestType::Measure},
         // H is the value asked for, as the file name gives it, with two
@@ -104,6 +104,10 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         {"cover_value", QByteArray::number(record.coverValue), ManifestType::Whole},
         {"matrix_value", QByteArray::number(record.matrixValue), ManifestType::Whole},
     };
+    if (columns.shape) {
+        fields.append({"rows", QByteArray::number(record.rowCount), ManifestType::Whole});
+        fields.append({"cols", QByteArray::number(record.columnCount), ManifestType::Whole});
+    }
     for (qsizetype i = 0; i < columns.family.size(); ++i) {
         ManifestField field = columns.family[i];
         field.value = i < record.parameters.size() ? record.parameters[i].value : QByteArray();

@@ -37,6 +37,9 @@ struct ManifestColumns {
     bool metrics = false;
     // draw, cell_draws, cell_acceptance: batches with metric targets
     bool selection = false;
+    // rows, cols: batches of maps that are not square (the size column
+    // then gives RxC as text)
+    bool shape = false;
 };
 
 // The columns of how a map was sampled, which the random and the fractal

@@ -254,6 +254,40 @@ std::optional<OptionError> assignPoint(PointField point, const OptionValue &valu
     return std::nullopt;
 }
 
+std::optional<OptionError> assignShape(MapShape &shape, const OptionValue &value)
+{
+    std::vector<qint64> sides;
+    bool complete = false;
+    if (const auto *text = std::get_if<QString>(&value)) {
+        const QString lower = text->trimmed().toLower();
+        const QList<QStringView> fields = QStringView(lower).split(QLatin1Char('x'));
+        for (const QStringView field : fields)
+            if (const auto parsed = parseInt(field.trimmed()))
+                sides.push_back(*parsed);
+        complete = fields.size() <= 2 && sides.size() == std::size_t(fields.size());
+        if (!complete)
+            return valueError(tr("must be N (N x N cells) or RxC (R rows of C columns), not %1")
+                                  .arg(quoted(*text)));
+    } else if (const auto *whole = std::get_if<qint64>(&value)) {
+        sides.push_back(*whole);
+    } else if (const auto *list = std::get_if<std::vector<double>>(&value)) {
+        for (const double v : *list)
+            if (const auto exact = wholeOf(v))
+                sides.push_back(*exact);
+        if (list->empty() || list->size() > 2 || sides.size() != list->size())
+            return valueError(tr("must be one or two whole numbers: N, or rows and columns"));
+    } else if (const auto *number = std::get_if<double>(&value)) {
+        const auto exact = wholeOf(*number);
+        if (!exact)
+            return valueError(tr("is not a whole number: %1").arg(*number));
+        sides.push_back(*exact);
+    } else {
+        return typeError("N, or rows and columns");
+    }
+    shape = {clampedInt(sides.front()), clampedInt(sides.back())};
+    return std::nullopt;
+}
+
 std::optional<OptionError> assignShard(std::optional<BatchShard> &shard, const OptionValue &value)
 {
     std::vector<qint64> parts;
@@ -370,6 +404,7 @@ std::optional<OptionError> assign(const OptionField &field, const BatchOption &o
                 return std::nullopt;
             },
             [&](std::optional<BatchShard> *target) { return assignShard(*target, value); },
+            [&](MapShape *target) { return assignShape(*target, value); },
             [&](MetricsField target) -> std::optional<OptionError> {
                 if (std::holds_alternative<bool>(value)) {
                     *target.table = MetricSelection::none();
@@ -448,6 +483,11 @@ OptionValue valueOf(const OptionField &field, const BatchOption &option)
             },
             [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
             [](std::optional<BatchShard> *v) -> OptionValue { return shareText(*v); },
+            [](MapShape *v) -> OptionValue {
+                if (v->isSquare())
+                    return qint64(v->rows);
+                return std::vector<double>{double(v->rows), double(v->columns)};
+            },
             [](MetricsField v) -> OptionValue {
                 return v.table->isEmpty() ? OptionValue(*v.on) : OptionValue(v.table->text());
             },
@@ -470,6 +510,7 @@ QString textOf(const OptionField &field, const BatchOption &option)
                               return QStringLiteral("%1,%2").arg(numberText(*v.x),
                                                                  numberText(*v.y));
                           },
+                          [](MapShape *v) { return v->text(); },
                           [&](const auto &) {
                               const OptionValue value = valueOf(field, option);
                               if (const auto *whole = std::get_if<qint64>(&value))
@@ -524,6 +565,8 @@ const char *optionTypeWord(OptionType type)
         return "sweep";
     case OptionType::Point:
         return "point";
+    case OptionType::Shape:
+        return "shape";
     case OptionType::TargetList:
         return "targets";
     case OptionType::Metrics:

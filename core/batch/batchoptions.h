@@ -46,6 +46,9 @@ enum class OptionType {
     HurstSweep,
     // X,Y, or a list of two numbers.
     Point,
+    // N for N x N cells, RxC for R rows of C columns, or a list of one or
+    // two whole numbers.
+    Shape,
     // METRIC=MIN:MAX; given again (or as a list A,B) it adds a target.
     TargetList,
     // K/N, or a list of two whole numbers: the K-th of N shares.
@@ -152,7 +155,7 @@ struct MetricsField {
 using OptionField =
     std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, ChoiceField,
                  CoverRange *, HurstRange *, PointField, NegatedField, std::vector<MetricTarget> *,
-                 std::optional<BatchShard> *, MetricsField>;
+                 std::optional<BatchShard> *, MetricsField, MapShape *>;
 
 // A row of the description: everything about one option of one family.
 struct BatchOption {

@@ -23,6 +23,13 @@ bool isControl(QChar c)
 
 } // namespace
 
+QString MapShape::text() const
+{
+    if (isSquare())
+        return QString::number(rows);
+    return QStringLiteral("%1x%2").arg(rows).arg(columns);
+}
+
 qint64 CoverRange::count() const
 {
     if (!listed.empty())

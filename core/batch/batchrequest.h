@@ -22,6 +22,20 @@
 // the requests check against them, so every front end accepts exactly the
 // same batches.
 
+// The rows and columns of a batch's maps. A square map keeps the single
+// number every earlier batch was asked for, in its option and its names.
+struct MapShape {
+    int rows = 100;
+    int columns = 100;
+    bool isSquare() const { return rows == columns; }
+    qint64 cells() const { return qint64(rows) * columns; }
+    int longerSide() const { return rows > columns ? rows : columns; }
+    // "100" for a square, "300x200" (rows x columns) otherwise: how the
+    // option is written and how names and records carry it.
+    QString text() const;
+    bool operator==(const MapShape &) const = default;
+};
+
 // The covers a batch visits: first, first + step, ... up to and including
 // last; or, when `listed` holds any, exactly those, in that order.
 struct CoverRange {

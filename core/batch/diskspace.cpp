@@ -82,12 +82,11 @@ double DiskSpace::roundUpToBlocks(double bytes, qint64 blockSize)
     return std::ceil(bytes / block) * block;
 }
 
-double DiskSpace::mapBytes(const BatchOutput &output, int size, double coverFraction)
+double DiskSpace::mapBytes(const BatchOutput &output, MapShape shape, double coverFraction)
 {
-    const double side = size;
     const double perCell = coverFraction * cellBytes(output.coverValue) +
                            (1.0 - coverFraction) * cellBytes(output.matrixValue);
-    return side * (side * perCell + 1.0);
+    return double(shape.rows) * (double(shape.columns) * perCell + 1.0);
 }
 
 double DiskSpace::runRecordBytes(const BatchOutput &output, double maps, int nameTailBytes,

@@ -32,10 +32,10 @@ public:
     // Characters of the decimal text of `value`.
     static int decimalLength(qint64 value);
     static double roundUpToBlocks(double bytes, qint64 blockSize);
-    // A map of size rows of size cells, a line feed each, with `fraction` of
+    // A map of its rows of its columns' cells, a line feed each, with `fraction` of
     // the cells written as the cover code: exact when both codes have the
     // same length and close otherwise.
-    static double mapBytes(const BatchOutput &output, int size, double coverFraction);
+    static double mapBytes(const BatchOutput &output, MapShape shape, double coverFraction);
     // The batch list, the manifest, the journal and a share's record of a
     // run of `maps` maps (surfaces count as maps) whose names are the prefix
     // and `nameTailBytes`: rounded up to whole blocks, and at their largest,

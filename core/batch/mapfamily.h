@@ -85,7 +85,7 @@ public:
     }
 
     CoverRange covers;
-    int size = 100;
+    MapShape shape;
     int replicates = 1;
     BatchOutput output;
 
@@ -104,7 +104,7 @@ struct NamePlace {
     double axis = 0;
     // A family's own word in the name (the model of a field).
     QString variant;
-    int size = 0;
+    MapShape shape{0, 0};
     // The surface a file holds, by its seed, for families that name
     // surfaces so.
     qint64 seed = 0;

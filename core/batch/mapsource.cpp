@@ -60,3 +60,12 @@ BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &writ
     });
     return makeMaps(nameStem, publisher, progress);
 }
+
+ManifestColumns MapSource::commonColumns() const
+{
+    ManifestColumns columns;
+    columns.metrics = output().metrics;
+    columns.selection = output().selects();
+    columns.shape = !request().shape.isSquare();
+    return columns;
+}

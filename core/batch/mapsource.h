@@ -44,6 +44,10 @@ public:
     qint64 recordBytes() const;
     // What the batch's manifest tells beyond the classic columns.
     virtual ManifestColumns manifestColumns() const = 0;
+    // The columns every family's batch has alike for its output: metrics,
+    // selection, the sides of maps that are not square. A family's
+    // manifestColumns() starts from these.
+    ManifestColumns commonColumns() const;
     // Makes the maps, each named nameStem and its own tail, and hands each
     // to the publisher once it is complete: as files it names in order, or
     // in memory. Whatever the outcome, what the publisher passed on is

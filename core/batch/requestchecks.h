@@ -34,9 +34,11 @@ template <typename Request> std::optional<QString> sweepRefusal(const Request &r
     if (auto refusal = coverRefusal(request.covers, Request::firstCoverLimits,
                                     Request::lastCoverLimits, Request::coverStepLimits))
         return refusal;
-    if (auto refusal = outside("the map size", request.size, Request::sizeLimits))
+    if (request.shape.isSquare())
+        return outside("the map size", request.shape.rows, Request::sizeLimits);
+    if (auto refusal = outside("the number of rows", request.shape.rows, Request::sizeLimits))
         return refusal;
-    return std::nullopt;
+    return outside("the number of columns", request.shape.columns, Request::sizeLimits);
 }
 
 // The reason of the first check that has one, in order; the checks after it

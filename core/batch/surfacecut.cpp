@@ -25,24 +25,25 @@ constexpr qint64 bracketFrom = 4096;
 
 } // namespace
 
-ExactCutter::ExactCutter(const double *values, int size, qsizetype stride)
+ExactCutter::ExactCutter(const double *values, int rows, int columns, qsizetype stride)
     : m_values(values)
-    , m_size(size)
+    , m_rows(rows)
+    , m_columns(columns)
     , m_stride(stride)
 {}
 
 template <typename Visit> void ExactCutter::forEachValue(Visit visit) const
 {
-    for (int row = 0; row < m_size; ++row) {
+    for (int row = 0; row < m_rows; ++row) {
         const double *line = m_values + row * m_stride;
-        for (int col = 0; col < m_size; ++col)
+        for (int col = 0; col < m_columns; ++col)
             visit(line[col]);
     }
 }
 
 ExactCoverCut ExactCutter::cut(int cover)
 {
-    const qint64 cells = qint64(m_size) * m_size;
+    const qint64 cells = qint64(m_rows) * m_columns;
     const qint64 taken = (qint64(cover) * cells + 50) / 100;
     if (taken <= 0)
         return {std::numeric_limits<double>::infinity(), 0};
@@ -56,7 +57,7 @@ ExactCoverCut ExactCutter::cut(int cover)
 
 std::optional<ExactCoverCut> ExactCutter::bracketedCut(qint64 taken)
 {
-    const qint64 cells = qint64(m_size) * m_size;
+    const qint64 cells = qint64(m_rows) * m_columns;
     if (m_sample.empty()) {
         // Evenly spaced in row-major order: a sixteenth of the cells, at
         // most 65536, enough to bracket the threshold within about a
@@ -66,7 +67,7 @@ std::optional<ExactCoverCut> ExactCutter::bracketedCut(qint64 taken)
         m_sample.resize(std::size_t(count));
         for (qint64 i = 0; i < count; ++i) {
             const qint64 at = i * step;
-            m_sample[std::size_t(i)] = m_values[(at / m_size) * m_stride + at % m_size];
+            m_sample[std::size_t(i)] = m_values[(at / m_columns) * m_stride + at % m_columns];
         }
     }
     // The threshold's rank in the sample, counted from the top, is about
@@ -125,7 +126,7 @@ std::optional<ExactCoverCut> ExactCutter::bracketedCut(qint64 taken)
 
 ExactCoverCut ExactCutter::wholeCut(qint64 taken)
 {
-    const qint64 cells = qint64(m_size) * m_size;
+    const qint64 cells = qint64(m_rows) * m_columns;
     std::vector<double> &scratch = m_candidates;
     scratch.clear();
     forEachValue([&scratch](double v) { scratch.push_back(v); });
@@ -148,20 +149,20 @@ ExactCoverCut ExactCutter::wholeCut(qint64 taken)
 
 ExactCoverCut exactCoverCut(const double *values, int size, qsizetype stride, int cover)
 {
-    return ExactCutter(values, size, stride).cut(cover);
+    return ExactCutter(values, size, size, stride).cut(cover);
 }
 
-void putCutRows(MapWriter &writer, const double *values, int size, qsizetype stride,
+void putCutRows(MapWriter &writer, const double *values, int rows, int columns, qsizetype stride,
                 double threshold, qint64 tiesAbove)
 {
     if (tiesAbove == 0) {
-        for (int row = 0; row < size; ++row) {
+        for (int row = 0; row < rows; ++row) {
             const double *line = values + row * stride;
-            writer.putRow(size, [line, threshold](int col) { return line[col] > threshold; });
+            writer.putRow(columns, [line, threshold](int col) { return line[col] > threshold; });
         }
         return;
     }
     CutCells cells(values, stride, threshold, tiesAbove);
-    for (int row = 0; row < size; ++row)
-        writer.putRow(size, [&cells, row](int col) { return cells(row, col); });
+    for (int row = 0; row < rows; ++row)
+        writer.putRow(columns, [&cells, row](int col) { return cells(row, col); });
 }

@@ -10,7 +10,7 @@
 class MapWriter;
 
 // Cutting a surface of real values into a two-class map, shared by every
-// family whose maps come from a surface. The surface is `size` x `size`
+// family whose maps come from a surface. The surface is `rows` x `columns`
 // values, row-major, `stride` values from one row to the next.
 
 // The fixed thresholds of a ladder cut, 0.10, 0.11, ... 0.89, built by
@@ -38,7 +38,10 @@ struct ExactCoverCut {
 // the same either way. The surface must stay as it is while cuts are asked.
 class ExactCutter {
 public:
-    ExactCutter(const double *values, int size, qsizetype stride);
+    ExactCutter(const double *values, int rows, int columns, qsizetype stride);
+    ExactCutter(const double *values, int size, qsizetype stride)
+        : ExactCutter(values, size, size, stride)
+    {}
     ExactCoverCut cut(int cover);
 
 private:
@@ -47,7 +50,8 @@ private:
     template <typename Visit> void forEachValue(Visit visit) const;
 
     const double *m_values;
-    int m_size;
+    int m_rows;
+    int m_columns;
     qsizetype m_stride;
     std::vector<double> m_sample;
     std::vector<double> m_candidates;
@@ -81,5 +85,5 @@ private:
 };
 
 // Writes the rows of the map the cut gives.
-void putCutRows(MapWriter &writer, const double *values, int size, qsizetype stride,
+void putCutRows(MapWriter &writer, const double *values, int rows, int columns, qsizetype stride,
                 double threshold, qint64 tiesAbove);

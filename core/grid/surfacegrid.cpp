@@ -61,20 +61,20 @@ double nextFloat(double value, int direction)
 
 } // namespace
 
-FileResult writeSurfaceGrid(const double *values, int side, qsizetype stride, const QString &path,
-                            MapFormat format, const Georeference &georeference,
+FileResult writeSurfaceGrid(const double *values, int rows, int columns, qsizetype stride,
+                            const QString &path, MapFormat format, const Georeference &georeference,
                             const std::vector<double> &thresholds, PendingFile &file)
 {
     std::vector<double> sorted = thresholds;
     std::sort(sorted.begin(), sorted.end());
-    std::vector<double> row(static_cast<std::size_t>(side));
+    std::vector<double> row(static_cast<std::size_t>(columns));
 
     if (format == MapFormat::GeoTiff) {
         GeoTiffSurfaceWriter writer;
-        if (FileResult error = writer.open(path, side, side, georeference))
+        if (FileResult error = writer.open(path, rows, columns, georeference))
             return error;
-        for (int r = 0; r < side; ++r) {
-            for (int c = 0; c < side; ++c)
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < columns; ++c)
                 row[std::size_t(c)] =
                     onTheSameSide(values[r * stride + c], sorted, roundToFloat, nextFloat);
             writer.putRow(row);
@@ -93,12 +93,12 @@ FileResult writeSurfaceGrid(const double *values, int side, qsizetype stride, co
         return QByteArray(number, int(result.ptr - number));
     };
     QByteArray text;
-    text += "ncols " + QByteArray::number(side) + "\nnrows " + QByteArray::number(side);
+    text += "ncols " + QByteArray::number(columns) + "\nnrows " + QByteArray::number(rows);
     text += "\nxllcorner " + shortest(georeference.originX);
     text += "\nyllcorner " + shortest(georeference.originY);
     text += "\ncellsize " + shortest(georeference.cellSize) + '\n';
-    for (int r = 0; r < side; ++r) {
-        for (int c = 0; c < side; ++c) {
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
             const double value =
                 onTheSameSide(values[r * stride + c], sorted, roundToText, nextText);
             const int length = std::snprintf(number, sizeof number, "%.7g", value);
@@ -107,7 +107,7 @@ FileResult writeSurfaceGrid(const double *values, int side, qsizetype stride, co
             text.append(number, length);
         }
         text += '\n';
-        if (text.size() >= (1 << 20) || r == side - 1) {
+        if (text.size() >= (1 << 20) || r == rows - 1) {
             if (FileResult error = file.write(text.constData(), text.size())) {
                 file.discard();
                 return error;

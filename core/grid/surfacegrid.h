@@ -12,7 +12,7 @@
 
 // A surface that maps were cut from, as a file a user can classify again or
 // measure: a float32 GeoTIFF, or an ESRI grid with 7 significant digits for
-// the text formats. The surface is side x side values, row-major, `stride`
+// the text formats. The surface is rows x columns values, row-major, `stride`
 // values from one row to the next; its top-left corner lies where
 // `georeference` puts it.
 //
@@ -23,6 +23,6 @@
 // map's threshold (habitat strictly above it) gives back the map, except
 // for the cells of an exact cut that equal its threshold, which the map
 // takes in row-major order.
-FileResult writeSurfaceGrid(const double *values, int side, qsizetype stride, const QString &path,
-                            MapFormat format, const Georeference &georeference,
+FileResult writeSurfaceGrid(const double *values, int rows, int columns, qsizetype stride,
+                            const QString &path, MapFormat format, const Georeference &georeference,
                             const std::vector<double> &thresholds, PendingFile &file);

@@ -19,6 +19,7 @@ _TYPES = {
     "choice": "str",
     "sweep": "Sweep",
     "point": "tuple[SupportsFloat, SupportsFloat]",
+    "shape": "SupportsIndex | tuple[SupportsIndex, SupportsIndex]",
     "targets": "Targets",
     "share": "Optional[tuple[SupportsIndex, SupportsIndex]]",
     "metrics": "Union[bool, str, Sequence[str]]",

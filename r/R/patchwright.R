@@ -37,12 +37,11 @@
   if (length(result$acceptance) > 0) message(paste(result$acceptance, collapse = "\n"))
   records <- .records(result$records)
   if (is.null(result$cells)) return(records)
-  size <- result$size
   if (nrow(records) == 0) {
     maps <- terra::rast()
   } else {
     # Layers are named as terra names a layer it reads from the map's file.
-    maps <- .raster(result$cells, size, size, nrow(records), result$georeference,
+    maps <- .raster(result$cells, result$rows, result$columns, nrow(records), result$georeference,
                     sub("\\.[^.]*$", "", records$file))
   }
   list(maps = maps, records = records)

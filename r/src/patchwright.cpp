@@ -461,14 +461,16 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, const QStringList &advice)
     static constexpr std::chrono::milliseconds interruptInterval{50};
     const ManifestColumns columns = source->manifestColumns();
     const BatchOutput output = source->output();
-    const int rows = source->request().size;
-    const R_xlen_t mapCells = R_xlen_t(rows) * rows;
+    const int rows = source->request().shape.rows;
+    const int columnCount = source->request().shape.columns;
+    const R_xlen_t mapCells = R_xlen_t(rows) * columnCount;
     const R_xlen_t planned = R_xlen_t(source->plannedMaps());
     if (mapCells > 0 && planned > R_XLEN_T_MAX / mapCells)
-        refuse(QStringLiteral("%1 maps of %2 x %2 cells are more than R holds in one vector; "
+        refuse(QStringLiteral("%1 maps of %2 x %3 cells are more than R holds in one vector; "
                               "write them to a folder with out = instead")
                    .arg(planned)
-                   .arg(rows));
+                   .arg(rows)
+                   .arg(columnCount));
     Rcpp::IntegerVector cells(bulkVector(INTSXP, planned * mapCells));
     QList<MapRecord> records;
     InterruptProgress interrupt;
@@ -505,13 +507,13 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, const QStringList &advice)
             std::memcpy(INTEGER(made), INTEGER(cells), std::size_t(Rf_xlength(made)) * sizeof(int));
             cells = made;
         }
-        return Rcpp::List::create(Rcpp::Named("records") = recordColumns(records, columns),
-                                  Rcpp::Named("cells") = cells, Rcpp::Named("size") = rows,
-                                  Rcpp::Named("georeference") =
-                                      georeferenceList(output.georeference),
-                                  Rcpp::Named("shortfalls") = textVector(queue.shortfalls()),
-                                  Rcpp::Named("acceptance") = textVector(queue.acceptance()),
-                                  Rcpp::Named("advice") = textVector(advice));
+        return Rcpp::List::create(
+            Rcpp::Named("records") = recordColumns(records, columns), Rcpp::Named("cells") = cells,
+            Rcpp::Named("rows") = rows, Rcpp::Named("columns") = columnCount,
+            Rcpp::Named("georeference") = georeferenceList(output.georeference),
+            Rcpp::Named("shortfalls") = textVector(queue.shortfalls()),
+            Rcpp::Named("acceptance") = textVector(queue.acceptance()),
+            Rcpp::Named("advice") = textVector(advice));
     }
 }
 

@@ -248,7 +248,7 @@ private Q_SLOTS:
         NullProgress progress;
         RandomBatchRequest request;
         request.covers = {0, 100, 25};
-        request.size = 12;
+        request.shape = {12, 12};
         request.replicates = 3;
         request.seed = -42;
         QVERIFY(writeMaps<RandomMapGenerator>(request, reference.filePath(QStringLiteral("RND_")),

@@ -234,7 +234,7 @@ private Q_SLOTS:
         NullProgress progress;
         RandomBatchRequest request;
         request.covers = {10, 90, 40};
-        request.size = 9;
+        request.shape = {9, 9};
         request.replicates = 2;
         request.seed = -17;
         request.output.coverValue = coverValue;

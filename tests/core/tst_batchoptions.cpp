@@ -108,7 +108,14 @@ private Q_SLOTS:
         QVERIFY(!set(text, randomFamily(), "cover", QStringLiteral("10:90:20")));
         QVERIFY(!set(list, randomFamily(), "cover", std::vector<double>{10, 30, 50, 70, 90}));
         QVERIFY(!set(doubles, randomFamily(), "size", 64.0));
-        QCOMPARE(doubles.size, 64);
+        QVERIFY(doubles.shape == (MapShape{64, 64}));
+        RandomBatchRequest shapeText, shapeList;
+        QVERIFY(!set(shapeText, randomFamily(), "size", QStringLiteral("300x200")));
+        QVERIFY(!set(shapeList, randomFamily(), "size", std::vector<double>{300, 200}));
+        QVERIFY(shapeText.shape == (MapShape{300, 200}));
+        QCOMPARE(written(shapeText, randomFamily()), written(shapeList, randomFamily()));
+        for (const char *bad : {"300x", "x200", "3x2x1", "300x2.5", "300 by 200"})
+            QVERIFY2(set(shapeText, randomFamily(), "size", QString::fromLatin1(bad)), bad);
         QCOMPARE(written(text, randomFamily()), written(list, randomFamily()));
         QVERIFY(!set(single, randomFamily(), "cover", QStringLiteral("50")));
         QCOMPARE(single.covers.count(), 1);

@@ -14,11 +14,11 @@ namespace {
 
 std::vector<std::uint8_t> cellsOf(const PhiloxRandomMap &map)
 {
-    const std::size_t size = std::size_t(map.size());
+    const std::size_t columns = std::size_t(map.columns());
     // Anything but 0 and 1, so that a cell left unwritten shows.
-    std::vector<std::uint8_t> cells(size * size, 7);
-    for (int row = 0; row < map.size(); ++row)
-        map.fillRow(row, cells.data() + std::size_t(row) * size);
+    std::vector<std::uint8_t> cells(std::size_t(map.rows()) * columns, 7);
+    for (int row = 0; row < map.rows(); ++row)
+        map.fillRow(row, cells.data() + std::size_t(row) * columns);
     return cells;
 }
 
@@ -38,6 +38,22 @@ class TestPhilox : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A map of R x C cells is the corner of the square map of its longer
+    // side, whichever side that is: one cell of it never depends on the
+    // other side's length.
+    void rectanglesAreCornersOfTheirSquare()
+    {
+        const std::vector<std::uint8_t> square = cellsOf(PhiloxRandomMap(31, 37, 37, 45, 2));
+        for (const auto &[rows, columns] :
+             {std::pair{37, 5}, std::pair{5, 37}, std::pair{37, 36}}) {
+            const std::vector<std::uint8_t> corner =
+                cellsOf(PhiloxRandomMap(31, rows, columns, 45, 2));
+            for (int r = 0; r < rows; ++r)
+                for (int c = 0; c < columns; ++c)
+                    QCOMPARE(corner[std::size_t(r * columns + c)], square[std::size_t(r * 37 + c)]);
+        }
+    }
+
     // How often a cell flips between consecutive replicates: for
     // independent maps at cover 50 a binomial count over 99 pairs, of
     // variance 99 / 4 across the cells. The classic generator gives about

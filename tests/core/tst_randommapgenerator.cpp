@@ -21,7 +21,7 @@ RandomBatchRequest requestOf(int first = 1, int last = 100, int step = 1, int si
 {
     RandomBatchRequest request;
     request.covers = {first, last, step};
-    request.size = size;
+    request.shape = {size, size};
     request.replicates = replicates;
     return request;
 }

@@ -406,7 +406,7 @@ private Q_SLOTS:
         QCOMPARE(again.covers.first, 20);
         QCOMPARE(again.covers.last, 60);
         QCOMPARE(again.covers.step, 10);
-        QCOMPARE(again.size, 40);
+        QCOMPARE(again.shape.rows, 40);
         QCOMPARE(again.replicates, 2);
         QCOMPARE(again.generator, Generator::Philox);
         // The total is that of the values brought back.
@@ -417,7 +417,7 @@ private Q_SLOTS:
         QCOMPARE(fbm.hurst.last, 0.7);
         QCOMPARE(fbm.hurst.step, 0.2);
         QCOMPARE(fbm.covers.first, 5);
-        QCOMPARE(fbm.size, 64);
+        QCOMPARE(fbm.shape.rows, 64);
         QCOMPARE(fbm.cut, FractalCut::Exact);
         QCOMPARE(setings().seed(), 5);
     }

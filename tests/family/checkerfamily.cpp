@@ -60,7 +60,7 @@ struct CheckerRequest final : FamilyRequest {
         const double maps = std::ceil(double(mapCount()) * DiskSpace::shareOf(*this));
         const int tail = 16;
         return {
-            maps * DiskSpace::roundUpToBlocks(DiskSpace::mapBytes(output, size, 1.0), blockSize) +
+            maps * DiskSpace::roundUpToBlocks(DiskSpace::mapBytes(output, shape, 1.0), blockSize) +
                 DiskSpace::runRecordBytes(output, maps, tail, blockSize),
             qint64(maps) + DiskSpace::recordFiles(output),
             DiskSpace::recordBytes(output, maps, tail)};
@@ -73,7 +73,7 @@ class CheckerNames final : public NameScheme {
 public:
     QString tail(const NamePlace &place) const override
     {
-        return QStringLiteral("t%1_").arg(place.size) +
+        return QStringLiteral("t%1_").arg(place.shape.rows) +
                QString::asprintf("%03i_%05lli", place.cover, place.replicate) +
                mapFormatExtension(place.format);
     }
@@ -89,7 +89,7 @@ protected:
         NamePlace place;
         place.format = *format;
         bool ok[3] = {};
-        place.size = parts[0].mid(1).toInt(&ok[0]);
+        place.shape.rows = parts[0].mid(1).toInt(&ok[0]);
         place.cover = parts[1].toInt(&ok[1]);
         place.replicate = parts[2].toLongLong(&ok[2]);
         if (!ok[0] || !ok[1] || !ok[2])
@@ -111,10 +111,8 @@ public:
     }
     ManifestColumns manifestColumns() const override
     {
-        ManifestColumns columns;
+        ManifestColumns columns = commonColumns();
         columns.family = {{"tile", {}, ManifestType::Whole}};
-        columns.metrics = m_request.output.metrics;
-        columns.selection = m_request.output.selects();
         return columns;
     }
     QList<Phrase> shortfalls(const MapTally &) const override
@@ -146,7 +144,7 @@ protected:
     {
         const std::vector<int> covers = m_request.covers.values();
         const auto found = std::find(covers.begin(), covers.end(), place.cover);
-        if (found == covers.end() || place.size != m_request.tile || place.replicate < 1 ||
+        if (found == covers.end() || place.shape.rows != m_request.tile || place.replicate < 1 ||
             place.replicate > m_request.replicates || place.format != m_request.output.format)
             return false;
         const qint64 cover = found - covers.begin();
@@ -159,7 +157,7 @@ private:
     QString name(const QString &stem, int cover, qint64 replicate) const
     {
         NamePlace place;
-        place.size = m_request.tile;
+        place.shape.rows = m_request.tile;
         place.cover = cover;
         place.replicate = replicate;
         place.format = m_request.output.format;
@@ -168,7 +166,7 @@ private:
 
     void draw(int cover, qint64 replicate)
     {
-        const int size = m_request.size;
+        const int size = m_request.shape.rows;
         m_values.resize(std::size_t(size) * std::size_t(size));
         const philox4x32_key_t key{{std::uint32_t(m_request.seed), 0x43000000u}};
         for (int row = 0; row < size; ++row)
@@ -185,12 +183,12 @@ private:
     FileResult write(const QString &nameStem, int cover, qint64 replicate, qint64 drawn,
                      qint64 position, MapWriter &writer, MapPublisher &publisher)
     {
-        const int size = m_request.size;
+        const int size = m_request.shape.rows;
         const ExactCoverCut cut = exactCoverCut(m_values.data(), size, size, cover);
         const QString file = name(nameStem, cover, replicate);
         if (FileResult error = writer.open(file, size, size))
             return error;
-        putCutRows(writer, m_values.data(), size, size, cut.threshold, cut.tiesAbove);
+        putCutRows(writer, m_values.data(), size, size, size, cut.threshold, cut.tiesAbove);
         FinishedMap map;
         if (FileResult error = writer.finish(map))
             return error;
@@ -235,7 +233,7 @@ private:
                               BatchProgress &progress)
     {
         const BatchOutput &output = m_request.output;
-        const int size = m_request.size;
+        const int size = m_request.shape.rows;
         MapSelector selector(output.targets, size, output.neighbours, output.georeference.cellSize,
                              output.coverValue, output.matrixValue);
         const std::vector<int> covers = m_request.covers.values();

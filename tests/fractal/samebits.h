@@ -14,16 +14,17 @@
 // the first differing point.
 inline bool sameBits(const FbmBlock &a, const FbmBlock &b, QByteArray &where)
 {
-    if (a.size != b.size || a.values.size() != b.values.size()) {
-        where = QByteArray("sizes ") + QByteArray::number(a.size) + " and " +
-                QByteArray::number(b.size);
+    if (a.rows != b.rows || a.columns != b.columns || a.values.size() != b.values.size()) {
+        where = QByteArray("sizes ") + QByteArray::number(a.rows) + "x" +
+                QByteArray::number(a.columns) + " and " + QByteArray::number(b.rows) + "x" +
+                QByteArray::number(b.columns);
         return false;
     }
     if (std::memcmp(a.values.data(), b.values.data(), a.values.size() * sizeof(double)) == 0)
         return true;
     for (std::size_t i = 0; i < a.values.size(); ++i) {
         if (std::bit_cast<quint64>(a.values[i]) != std::bit_cast<quint64>(b.values[i])) {
-            const int width = a.size + 1;
+            const int width = a.columns + 1;
             where = QByteArray("row ") + QByteArray::number(qsizetype(i) / width) + " column " +
                     QByteArray::number(qsizetype(i) % width) + ": " +
                     QByteArray::number(a.values[i], 'g', 17) + " vs " +

@@ -107,7 +107,7 @@ private Q_SLOTS:
         QFETCH(int, seed);
         QFETCH(Generator, generator);
         const FbmBlock expected = plainBlock(reference, H, size, 12, seed, generator);
-        QCOMPARE(expected.size, size);
+        QCOMPARE(expected.rows, size);
         FbmBlock block;
         fast.setThreadCount(1);
         QCOMPARE(fast.generate(H, size, 12, seed, block, generator), FastFbmSurface::Status::Ok);

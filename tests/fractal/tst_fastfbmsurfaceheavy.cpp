@@ -88,7 +88,7 @@ private Q_SLOTS:
             FractalBatchRequest request;
             request.hurst = {initialH, finalH, hStep};
             request.covers = {initialCover, finalCover, coverStep};
-            request.size = size;
+            request.shape = {size, size};
             request.replicates = replicates;
             FractalMapGenerator generator(request, kind);
             QList<MapRecord> written;

@@ -228,7 +228,7 @@ private Q_SLOTS:
 
         FbmBlock block;
         surface.copyBlock(block);
-        QCOMPARE(block.size, size);
+        QCOMPARE(block.rows, size);
         COMPARE_BITS(block.values, blockOf(surface));
     }
 

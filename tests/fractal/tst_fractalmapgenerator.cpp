@@ -25,7 +25,7 @@ namespace {
 FbmBlock makeBlock(int size, std::vector<double> values)
 {
     FbmBlock block;
-    block.size = size;
+    block.setSquare(size);
     block.values.assign(values.begin(), values.end());
     return block;
 }
@@ -44,8 +44,8 @@ FbmBlock squareBlock(std::vector<double> values)
 QByteArray expectedMap(const FbmBlock &block, double t, int below, int above)
 {
     QByteArray text;
-    for (int r = 0; r < block.size; ++r) {
-        for (int c = 0; c < block.size; ++c)
+    for (int r = 0; r < block.rows; ++r) {
+        for (int c = 0; c < block.columns; ++c)
             text += QByteArray::number(block.at(r, c) > t ? above : below) + ' ';
         text += '\n';
     }
@@ -59,7 +59,7 @@ FractalBatchRequest requestOf()
     FractalBatchRequest request;
     request.hurst = {0.5, 0.5, 0.1};
     request.covers = {0, 99, 1};
-    request.size = 8;
+    request.shape = {8, 8};
     return request;
 }
 
@@ -280,10 +280,11 @@ private Q_SLOTS:
             std::array<bool, 101> counted{};
             for (qint64 k = 1; k < n; ++k)
                 counted[std::size_t(covercut::coverPercent(double(k) / double(n)))] = true;
-            QVERIFY2(covercut::reachableCovers(size) == counted, qPrintable(QString::number(size)));
+            QVERIFY2(covercut::reachableCovers(size, size) == counted,
+                     qPrintable(QString::number(size)));
         }
-        QVERIFY(!covercut::reachableCovers(4096)[100]);
-        QVERIFY(covercut::reachableCovers(4096)[99]);
+        QVERIFY(!covercut::reachableCovers(4096, 4096)[100]);
+        QVERIFY(covercut::reachableCovers(4096, 4096)[99]);
     }
 
     void refusedRunWritesNothing_data()
@@ -306,7 +307,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QTemporaryDir dir;
         FractalBatchRequest b = requestOf();
-        b.size = size;
+        b.shape = {size, size};
         b.covers.step = coverStep;
         b.output.folder = dir.filePath(QStringLiteral("out"));
         FakeProgress progress;
@@ -369,7 +370,7 @@ private Q_SLOTS:
         b.hurst.first = 0.5;
         b.hurst.last = 0.6;
         b.covers.first = b.covers.last = 50;
-        b.size = 10;
+        b.shape = {10, 10};
         QTemporaryDir dir;
         const QString base = dir.filePath(QStringLiteral("FBM_"));
         QStringList names;
@@ -387,7 +388,7 @@ private Q_SLOTS:
             int seed = 0;
             double cut = -1;
             for (; seed < FractalMapGenerator::seedsPerH && cut < 0; ++seed) {
-                QCOMPARE(reference.generate(H, b.size, 12, seed), FbmSurface::Status::Ok);
+                QCOMPARE(reference.generate(H, b.shape.rows, 12, seed), FbmSurface::Status::Ok);
                 reference.copyBlock(block);
                 for (const double t : ladder) {
                     if (covercut::coverPercent(covercut::coverFraction(block, t)) == 50) {
@@ -441,7 +442,7 @@ private Q_SLOTS:
         b.covers.first = initialCover;
         b.covers.last = finalCover;
         b.covers.step = coverStep;
-        b.size = size;
+        b.shape = {size, size};
         b.replicates = replicates;
         b.output.matrixValue = 2;
         b.output.coverValue = 9;
@@ -454,7 +455,7 @@ private Q_SLOTS:
         QCOMPARE(progress.values, (QList<int>{0, 1}));
         QCOMPARE(progress.maximum, 5 * 200);
 
-        QCOMPARE(reference.generate(0.5, b.size, 12, 0), FbmSurface::Status::Ok);
+        QCOMPARE(reference.generate(0.5, b.shape.rows, 12, 0), FbmSurface::Status::Ok);
         FbmBlock block;
         reference.copyBlock(block);
         QStringList expectedNames;
@@ -560,7 +561,7 @@ private Q_SLOTS:
         // Nothing but the complete maps: no partial map, no temporary file.
         QCOMPARE(filesIn(folder).size(), 80);
         for (const QString &name : names)
-            QCOMPARE(readAll(name).count('\n'), b.size);
+            QCOMPARE(readAll(name).count('\n'), b.shape.rows);
     }
 
     void enginesWriteTheSameRun_data()
@@ -584,7 +585,7 @@ private Q_SLOTS:
         QTest::newRow("no cover wanted") << none << -1;
         FractalBatchRequest many = requestOf();
         many.hurst.last = 0.9;
-        many.size = 4;
+        many.shape = {4, 4};
         many.replicates = 200;
         QTest::newRow("cancelled while the worker is ahead") << many << 3;
     }

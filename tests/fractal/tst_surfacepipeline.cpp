@@ -57,7 +57,7 @@ private Q_SLOTS:
         const Generator generator = philox ? Generator::Philox : Generator::Classic;
         SurfacePipeline pipeline(
             SurfacePipeline::Engine::Fast,
-            {hs, size, generator, firstSeed, FractalBatchRequest::surfacesPerH});
+            {hs, size, size, generator, firstSeed, FractalBatchRequest::surfacesPerH});
         FastFbmSurface direct;
         FbmBlock expected;
         for (const auto &[hIndex, seed] : requests) {
@@ -78,14 +78,14 @@ private Q_SLOTS:
         // Left after one surface with the worker building ahead, and left
         // without a single request: both must end at once, without a hang.
         {
-            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5}, 100, 100});
             QCOMPARE(pipeline.surface(0, 0).status, FbmSurface::Status::Ok);
         }
         {
-            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5, 0.6}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{0.5, 0.6}, 100, 100});
         }
         {
-            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{}, 100});
+            SurfacePipeline pipeline(SurfacePipeline::Engine::Fast, {{}, 100, 100});
         }
     }
 };

@@ -20,7 +20,7 @@ GaussianBatchRequest smallBatch(const QString &folder)
     GaussianBatchRequest request;
     request.ranges = {3.0, 6.0, 3.0};
     request.covers = {10, 90, 40};
-    request.size = 30;
+    request.shape = {30, 30};
     request.replicates = 2;
     request.seed = 17;
     request.output.folder = folder;

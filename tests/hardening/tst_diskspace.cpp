@@ -40,7 +40,7 @@ RandomBatchRequest randomRequest(CoverRange covers, int size, int replicates, qi
 {
     RandomBatchRequest request;
     request.covers = covers;
-    request.size = size;
+    request.shape = {size, size};
     request.replicates = replicates;
     request.output.folder = folder;
     request.output.prefix = QStringLiteral("RND_");
@@ -139,7 +139,7 @@ private Q_SLOTS:
         FractalBatchRequest batch;
         batch.hurst = {0.5, 0.6, 0.1};
         batch.covers = {30, 70, 20};
-        batch.size = 24;
+        batch.shape = {24, 24};
         batch.replicates = 2;
         batch.output.folder = dir.path();
         batch.output.prefix = QStringLiteral("FBM_");
