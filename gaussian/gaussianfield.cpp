@@ -178,55 +178,85 @@ std::optional<QString> CirculantEmbedding::modelRefusal(const FieldModel &model)
 
 CirculantEmbedding::Built CirculantEmbedding::build(const FieldModel &model, int size)
 {
+    return build(model, size, size);
+}
+
+namespace {
+
+// How a field's shape reads in a message: "n x n" for a square.
+QString shapeText(int rows, int columns)
+{
+    return QStringLiteral("%1 x %2").arg(rows).arg(columns);
+}
+
+} // namespace
+
+CirculantEmbedding::Built CirculantEmbedding::build(const FieldModel &model, int rows, int columns)
+{
     if (const auto refusal = modelRefusal(model))
         return {nullptr, *refusal};
-    if (size < minSize)
+    if (rows < minSize || columns < minSize)
         return {nullptr, tr("a field needs at least %1 x %1 cells").arg(minSize)};
 
     const bool fbm = model.model == CovarianceModel::Fbm;
     const SteinConstants stein = fbm ? steinConstants(model.hurst) : SteinConstants();
     const double alpha = 2.0 * model.hurst;
-    // fbm: every two points of the grid lie at most 1 apart, so its side is
-    // 1 / sqrt(2) of the intrinsic covariance's unit, and the periodic grid
-    // spans 2R of that unit.
-    const double firstSide =
-        fbm ? std::ceil(2.0 * stein.R * std::sqrt(2.0) * double(size - 1)) : 2.0 * double(size);
-    if (firstSide > maxEmbeddingSide)
-        return {nullptr,
-                tr("a %1 x %1 field of this model needs a periodic grid of at least %2 points a "
-                   "side, more than the %3 this engine allows")
-                    .arg(size)
-                    .arg(qint64(firstSide))
-                    .arg(maxEmbeddingSide)};
-    const int first = fastSide(int(firstSide));
-    const int limit =
-        std::min<qint64>(maxEmbeddingSide, qint64(fastSide(int(firstSide))) * growthLimit);
+    // fbm: every two cells of the field lie at most 1 apart in the unit of
+    // the intrinsic covariance, which sets the grid's spacing by the field's
+    // diagonal, and Stein's periodic grid spans 2R of that unit in both
+    // directions. The shorter side of a field first gets a periodic side in
+    // the same proportion to its cells as the longer one.
+    const double diagonal = rows == columns ? std::sqrt(2.0) * double(rows - 1)
+                                            : std::hypot(double(rows - 1), double(columns - 1));
+    const double firstLonger =
+        fbm ? std::ceil(2.0 * stein.R * diagonal) : 2.0 * double(std::max(rows, columns));
+    if (firstLonger > maxEmbeddingSide)
+        return {nullptr, tr("a %1 field of this model needs a periodic grid of at least %2 points "
+                            "a side, more than the %3 this engine allows")
+                             .arg(shapeText(rows, columns))
+                             .arg(qint64(firstLonger))
+                             .arg(maxEmbeddingSide)};
+    const auto firstSideOf = [&](int cells) {
+        if (!fbm)
+            return fastSide(2 * cells);
+        const int steinSide = fastSide(int(firstLonger));
+        if (cells == std::max(rows, columns))
+            return steinSide;
+        return std::min(steinSide, fastSide(int(std::ceil(double(steinSide) * double(cells - 1) /
+                                                          double(std::max(rows, columns) - 1)))));
+    };
+    const Sides first{firstSideOf(rows), firstSideOf(columns)};
+    const int limit = int(std::min<qint64>(
+        maxEmbeddingSide, qint64(std::max(first.rows, first.columns)) * growthLimit));
 
     double worst = 0.0;
-    int side = first;
+    Sides sides = first;
     for (;;) {
-        const int half = side / 2 + 1;
-        const double spacing = fbm ? 2.0 * stein.R / side : 1.0;
+        const int halfRows = sides.rows / 2 + 1;
+        const int halfColumns = sides.columns / 2 + 1;
+        const double spacing = fbm ? 2.0 * stein.R / std::max(sides.rows, sides.columns) : 1.0;
         std::vector<double> quadrant;
         try {
-            quadrant.resize(std::size_t(half) * std::size_t(half));
+            quadrant.resize(std::size_t(halfRows) * std::size_t(halfColumns));
         } catch (const std::bad_alloc &) {
-            return {
-                nullptr,
-                tr("there is not enough memory for a periodic grid of %1 x %1 points").arg(side)};
+            return {nullptr, tr("there is not enough memory for a periodic grid of %1 points")
+                                 .arg(shapeText(sides.rows, sides.columns))};
         }
-        for (int i = 0; i < half; ++i)
-            for (int j = 0; j < half; ++j) {
+        // The first quadrant holds every wrapped distance: i and j are the
+        // offsets along each direction, each no more than half its period.
+        for (int i = 0; i < halfRows; ++i)
+            for (int j = 0; j < halfColumns; ++j) {
                 const double d = std::sqrt(double(i) * i + double(j) * j);
-                quadrant[std::size_t(i) * half + j] =
+                quadrant[std::size_t(i) * halfColumns + j] =
                     fbm ? steinCovariance(stein, alpha, d * spacing) : covariance(model, d);
             }
         // The transform of an even periodic sequence is the cosine
-        // transform of its first half, which REDFT00 is.
+        // transform of its first half, which REDFT00 is, in each direction.
         {
             const std::lock_guard<std::mutex> lock(plannerMutex());
-            fftw_plan plan = fftw_plan_r2r_2d(half, half, quadrant.data(), quadrant.data(),
-                                              FFTW_REDFT00, FFTW_REDFT00, planFlags);
+            fftw_plan plan =
+                fftw_plan_r2r_2d(halfRows, halfColumns, quadrant.data(), quadrant.data(),
+                                 FFTW_REDFT00, FFTW_REDFT00, planFlags);
             fftw_execute(plan);
             fftw_destroy_plan(plan);
         }
@@ -234,34 +264,58 @@ CirculantEmbedding::Built CirculantEmbedding::build(const FieldModel &model, int
         if (worst >= -roundOff) {
             std::unique_ptr<CirculantEmbedding> e(new CirculantEmbedding);
             e->m_model = model;
-            e->m_size = size;
-            e->m_side = side;
+            e->m_rows = rows;
+            e->m_columns = columns;
+            e->m_sides = sides;
             e->m_spacing = spacing;
             e->m_c2 = stein.c2;
             e->m_amplitude.resize(quadrant.size());
+            // sqrt(M_r M_c) is exact, and so M itself, on a square grid.
+            const double norm = std::sqrt(double(sides.rows) * double(sides.columns));
             for (std::size_t k = 0; k < quadrant.size(); ++k)
-                e->m_amplitude[k] = std::sqrt(std::max(quadrant[k], 0.0)) / double(side);
+                e->m_amplitude[k] = std::sqrt(std::max(quadrant[k], 0.0)) / norm;
             const std::lock_guard<std::mutex> lock(plannerMutex());
             // Planned on a token array: with FFTW_ESTIMATE the planner
             // touches no data, and every draw executes the plan on its own.
             double token[4];
-            e->m_plan = fftw_plan_dft_c2r_2d(side, side, reinterpret_cast<fftw_complex *>(token),
-                                             token, planFlags | FFTW_DESTROY_INPUT);
+            e->m_plan = fftw_plan_dft_c2r_2d(sides.rows, sides.columns,
+                                             reinterpret_cast<fftw_complex *>(token), token,
+                                             planFlags | FFTW_DESTROY_INPUT);
             if (!e->m_plan)
-                return {nullptr, tr("no transform of %1 x %1 points could be planned").arg(side)};
+                return {nullptr, tr("no transform of %1 points could be planned")
+                                     .arg(shapeText(sides.rows, sides.columns))};
             return {std::move(e), QString()};
         }
-        if (side >= limit)
-            break;
-        side = fastSide(std::min(limit, side + std::max(2, side / 4)));
+        if (sides.rows == sides.columns) {
+            if (sides.rows >= limit)
+                break;
+            const int grown = fastSide(std::min(limit, sides.rows + std::max(2, sides.rows / 4)));
+            sides = {grown, grown};
+        } else {
+            // The shorter side grows by a quarter, never past the longer:
+            // at equal sides the grid is the one the square of the longer
+            // side starts from, and its growth follows.
+            int &shorter = sides.rows < sides.columns ? sides.rows : sides.columns;
+            shorter = std::min(std::max(sides.rows, sides.columns),
+                               fastSide(shorter + std::max(2, shorter / 4)));
+        }
     }
+    if (first.rows == first.columns)
+        return {nullptr,
+                tr("its covariance has negative eigenvalues (down to %1) on every periodic "
+                   "grid from %2 to %3 points a side, so no exact field of %4 x %4 cells "
+                   "exists this way: choose a smaller range or another model")
+                    .arg(worst, 0, 'g', 3)
+                    .arg(first.rows)
+                    .arg(sides.rows)
+                    .arg(rows)};
     return {nullptr, tr("its covariance has negative eigenvalues (down to %1) on every periodic "
-                        "grid from %2 to %3 points a side, so no exact field of %4 x %4 cells "
-                        "exists this way: choose a smaller range or another model")
+                        "grid from %2 to %3 points, so no exact field of %4 cells exists this "
+                        "way: choose a smaller range or another model")
                          .arg(worst, 0, 'g', 3)
-                         .arg(first)
-                         .arg(side)
-                         .arg(size)};
+                         .arg(shapeText(first.rows, first.columns))
+                         .arg(shapeText(sides.rows, sides.columns))
+                         .arg(shapeText(rows, columns))};
 }
 
 CirculantEmbedding::~CirculantEmbedding()
@@ -280,9 +334,9 @@ FieldWorkspace::~FieldWorkspace()
 bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &out,
                               FieldWorkspace &workspace) const
 {
-    const int m = m_side;
-    const int half = m / 2 + 1;
-    const std::size_t entries = std::size_t(m) * std::size_t(half);
+    const int m = m_sides.rows;
+    const int half = m_sides.columns / 2 + 1;
+    const std::size_t entries = spectralEntries();
     // In place: the real result's rows are padded to 2 * half doubles.
     if (workspace.m_doubles != entries * 2) {
         fftw_free(std::exchange(workspace.m_data, nullptr));
@@ -298,9 +352,9 @@ bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &ou
     const double halfRoot = std::sqrt(0.5);
 
     // Hermitian white noise: entries of the stored half are independent
-    // complex normals of unit variance, except in the columns 0 and M/2,
-    // whose rows k and M - k are each other's conjugates and whose rows 0
-    // and M/2 are real.
+    // complex normals of unit variance, except in the columns 0 and M_c/2,
+    // whose rows k and M_r - k are each other's conjugates and whose rows 0
+    // and M_r/2 are real.
     for (int k1 = 0; k1 < m; ++k1) {
         const int mirrored = std::min(k1, m - k1);
         const double *amplitude = &m_amplitude[std::size_t(mirrored) * half];
@@ -329,11 +383,12 @@ bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &ou
 
     const std::size_t stride = 2 * std::size_t(half);
     const double *field = buffer;
-    out.resize(std::size_t(m_size) * std::size_t(m_size));
+    const std::size_t columns = std::size_t(m_columns);
+    out.resize(std::size_t(m_rows) * columns);
     if (m_model.model != CovarianceModel::Fbm) {
-        for (int i = 0; i < m_size; ++i)
-            std::copy_n(field + std::size_t(i) * stride, m_size,
-                        out.begin() + std::ptrdiff_t(i) * m_size);
+        for (int i = 0; i < m_rows; ++i)
+            std::copy_n(field + std::size_t(i) * stride, columns,
+                        out.begin() + std::ptrdiff_t(std::size_t(i) * columns));
         return true;
     }
     // Y(t) - Y(0) + sqrt(2 c2) (t1 Z1 + t2 Z2), in units of one cell: the
@@ -343,9 +398,11 @@ bool CirculantEmbedding::draw(const FieldStream &stream, std::vector<double> &ou
     const double tilt = std::sqrt(2.0 * m_c2) * m_spacing;
     const double scale = 1.0 / std::pow(m_spacing, m_model.hurst);
     const double origin = field[0];
-    for (int i = 0; i < m_size; ++i)
-        for (int j = 0; j < m_size; ++j)
-            out[std::size_t(i) * m_size + j] =
-                (field[std::size_t(i) * stride + j] - origin + tilt * (i * z1 + j * z2)) * scale;
+    for (int i = 0; i < m_rows; ++i)
+        for (int j = 0; j < m_columns; ++j)
+            out[std::size_t(i) * columns + std::size_t(j)] =
+                (field[std::size_t(i) * stride + std::size_t(j)] - origin +
+                 tilt * (i * z1 + j * z2)) *
+                scale;
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,13 +13,18 @@
 // the formulas.
 enum class CovarianceModel { Exponential, Gaussian, Matern, Fbm };
 
-// Stationary Gaussian random fields and fractional Brownian surfaces on an
-// n x n grid, simulated exactly by circulant embedding: the covariance is
-// laid on a periodic grid of M x M points (M even, at least 2n, a product of
-// 2, 3 and 5 so that the transforms are fast), whose eigenvalues its
-// discrete Fourier transform gives. A field is then the transform of
-// independent normal draws scaled by the square roots of those eigenvalues,
-// and its top-left n x n cells have exactly the model's covariance.
+// Stationary Gaussian random fields and fractional Brownian surfaces on a
+// grid of R rows by C columns, simulated exactly by circulant embedding: the
+// covariance is laid on a periodic grid of M_r x M_c points (each even, a
+// product of 2, 3 and 5 so that the transforms are fast, and for the
+// stationary models at least 2R and 2C),
+// the distance between two points taken with the wrap in each direction
+// separately, and its two-dimensional discrete Fourier transform gives the
+// eigenvalues. A field is then the transform of independent normal draws
+// scaled by the square roots of those eigenvalues, and its top-left R x C
+// cells have exactly the model's covariance. The periodic grid follows each
+// side of the field, not the larger one: a long thin field costs what its
+// own cells need, not what the square around it would.
 //
 // The models, for cells at distance d and range r, all of unit variance:
 //   exponential  C(d) = exp(-d / r)
@@ -35,13 +41,30 @@ enum class CovarianceModel { Exponential, Gaussian, Matern, Fbm };
 // covariance gives fBm as Y(t) - Y(0) + sqrt(2 c2) (t1 Z1 + t2 Z2) for
 // points less than 1 apart, so the grid is laid over [0, 1/sqrt(2)]^2. H must
 // lie strictly between 0 and 1: at H = 1 the construction degenerates into
-// a plane.
+// a plane. The construction is exact for any spacing that keeps every two
+// cells of the field within 1 of each other, and its result in units of one
+// cell does not depend on the spacing, so an R x C surface takes the spacing
+// its own diagonal allows: it is then, in distribution, the top-left R x C
+// block of the square of its longer side, on a periodic grid of Stein's
+// that is smaller than that square's. Its shorter side first gets a
+// periodic side in the same proportion to its cells as the longer one,
+// which is no longer Stein's embedding and is checked like any other (see
+// below); at equal sides it is Stein's again.
 //
 // Negative eigenvalues: an embedding whose negative eigenvalues are all
 // round-off (above -roundOff) has them set to 0, which moves no covariance
-// by more than roundOff. Otherwise the periodic grid grows, up to
-// growthLimit times its first side and never beyond maxEmbeddingSide; if it
-// still has negative eigenvalues, the model is refused with the reason.
+// by more than roundOff. Otherwise the periodic grid grows. Growth starts at
+// the shorter side: the covariance is isotropic, so the wrap cuts it first,
+// and hardest, in the direction whose periodic side is shorter, and
+// lengthening the other would multiply the memory without helping. The
+// shorter side grows by a quarter at a time, never past the longer one; at
+// equal sides the grid is the one the square field of the longer side
+// starts from, and both sides then grow by a quarter at a time, as a
+// square's always have, up to growthLimit times the first longer side and
+// never beyond maxEmbeddingSide. A stationary R x C field is thus never
+// refused where the square of its longer side would be served, since its
+// grids pass through every grid that square would try. If the last grid still has
+// negative eigenvalues, the model is refused with the reason.
 //
 // Determinism: the FFT is FFTW's, planned with FFTW_ESTIMATE (a heuristic,
 // no timing) and FFTW_NO_SIMD (no codelet chosen by the processor found at
@@ -96,21 +119,42 @@ public:
     static constexpr int growthLimit = 16;
     static constexpr double roundOff = 1e-9;
 
-    // The embedding of `model` for n x n fields, or the reason there is none.
+    // The two sides of a periodic grid, or the rows and columns of a field.
+    struct Sides {
+        int rows = 0;
+        int columns = 0;
+    };
+
+    // The embedding of `model` for fields of `rows` x `columns` cells, or
+    // the reason there is none.
     struct Built;
+    static Built build(const FieldModel &model, int rows, int columns);
+    // The square case, n x n; its fields are those of the square-only engine
+    // bit for bit.
     static Built build(const FieldModel &model, int size);
 
     ~CirculantEmbedding();
     CirculantEmbedding(const CirculantEmbedding &) = delete;
     CirculantEmbedding &operator=(const CirculantEmbedding &) = delete;
 
-    int size() const { return m_size; }
-    int side() const { return m_side; }
+    int rows() const { return m_rows; }
+    int columns() const { return m_columns; }
+    // The periodic grid, M_r x M_c.
+    Sides sides() const { return m_sides; }
+    // The larger periodic side, for the callers that describe the grid by
+    // one number; a square field's grid has both sides equal to it.
+    int side() const { return std::max(m_sides.rows, m_sides.columns); }
+    // The complex entries of the half spectrum a field is drawn in, M_r x
+    // (M_c / 2 + 1): what a draw's memory and time follow.
+    std::size_t spectralEntries() const
+    {
+        return std::size_t(m_sides.rows) * std::size_t(m_sides.columns / 2 + 1);
+    }
 
-    // Draws the field of `stream` into `out` (size x size values, row-major).
-    // Any number of threads may draw from one embedding at once, each with
-    // its own out. Returns false when the memory for the spectrum cannot be
-    // had.
+    // Draws the field of `stream` into `out` (rows x columns values,
+    // row-major). Any number of threads may draw from one embedding at once,
+    // each with its own out. Returns false when the memory for the spectrum
+    // cannot be had.
     bool draw(const FieldStream &stream, std::vector<double> &out, FieldWorkspace &workspace) const;
     bool draw(const FieldStream &stream, std::vector<double> &out) const
     {
@@ -133,10 +177,11 @@ private:
     CirculantEmbedding() = default;
 
     FieldModel m_model;
-    int m_size = 0;
-    int m_side = 0;
-    // sqrt(eigenvalue) / M for the frequencies 0..M/2 in both directions;
-    // the others mirror them.
+    int m_rows = 0;
+    int m_columns = 0;
+    Sides m_sides;
+    // sqrt(eigenvalue) / sqrt(M_r M_c) for the frequencies 0..M_r/2 by
+    // 0..M_c/2, row-major; the others mirror them.
     std::vector<double> m_amplitude;
     // fbm: the grid spacing in units of the intrinsic covariance, and c2.
     double m_spacing = 1.0;

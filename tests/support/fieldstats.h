@@ -62,33 +62,48 @@ inline void forEachField(const CirculantEmbedding &embedding, int count, std::ui
     }
 }
 
-// Mean over the field of x(p) x(p + lag) along rows and columns.
-inline double laggedProduct(const std::vector<double> &f, int size, int lag)
+// Mean over the rows x columns field f of pair(x(p), x(p + offset)), offset
+// rowLag rows down and columnLag columns right, over every p where both lie
+// in the field.
+template <class Pair>
+double meanOverPairs(const std::vector<double> &f, int rows, int columns, int rowLag, int columnLag,
+                     Pair pair)
 {
     double sum = 0;
     qint64 pairs = 0;
-    for (int i = 0; i < size; ++i)
-        for (int j = 0; j + lag < size; ++j) {
-            sum += f[std::size_t(i) * size + j] * f[std::size_t(i) * size + j + lag];
-            sum += f[std::size_t(j) * size + i] * f[std::size_t(j + lag) * size + i];
-            pairs += 2;
+    for (int i = 0; i + rowLag < rows; ++i)
+        for (int j = 0; j + columnLag < columns; ++j) {
+            sum += pair(f[std::size_t(i) * columns + j],
+                        f[std::size_t(i + rowLag) * columns + j + columnLag]);
+            ++pairs;
         }
     return sum / double(pairs);
 }
 
-// Mean over the field of (x(p + lag) - x(p))^2 along rows and columns.
+inline double product(double a, double b)
+{
+    return a * b;
+}
+
+inline double squaredDifference(double a, double b)
+{
+    return (b - a) * (b - a);
+}
+
+// Mean over a square field of x(p) x(p + lag) along rows and columns.
+inline double laggedProduct(const std::vector<double> &f, int size, int lag)
+{
+    return (meanOverPairs(f, size, size, 0, lag, product) +
+            meanOverPairs(f, size, size, lag, 0, product)) /
+           2.0;
+}
+
+// Mean over a square field of (x(p + lag) - x(p))^2 along rows and columns.
 inline double squaredIncrement(const std::vector<double> &f, int size, int lag)
 {
-    double sum = 0;
-    qint64 pairs = 0;
-    for (int i = 0; i < size; ++i)
-        for (int j = 0; j + lag < size; ++j) {
-            const double a = f[std::size_t(i) * size + j + lag] - f[std::size_t(i) * size + j];
-            const double b = f[std::size_t(j + lag) * size + i] - f[std::size_t(j) * size + i];
-            sum += a * a + b * b;
-            pairs += 2;
-        }
-    return sum / double(pairs);
+    return (meanOverPairs(f, size, size, 0, lag, squaredDifference) +
+            meanOverPairs(f, size, size, lag, 0, squaredDifference)) /
+           2.0;
 }
 
 // H from the slope of log variogram against log lag, lags 1..maxLag,
@@ -98,7 +113,7 @@ inline double estimatedHurst(const CirculantEmbedding &embedding, int surfaces, 
     std::vector<double> variogram(std::size_t(maxLag) + 1, 0.0);
     forEachField(embedding, surfaces, 11, [&](const std::vector<double> &f) {
         for (int lag = 1; lag <= maxLag; ++lag)
-            variogram[std::size_t(lag)] += squaredIncrement(f, embedding.size(), lag);
+            variogram[std::size_t(lag)] += squaredIncrement(f, embedding.rows(), lag);
     });
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (int lag = 1; lag <= maxLag; ++lag) {
