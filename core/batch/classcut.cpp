@@ -328,8 +328,9 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
             b.tiesAbove = tiedTaken;
         } else {
             // Every cell equal to the threshold is taken: the next lower
-            // value cuts the same cells with no ties to count. It lies
-            // below the bracket only when nothing in it is lower.
+            // value cuts the same cells with no ties to count. There is one,
+            // as fewer cells than the numbers are taken; it lies below the
+            // bracket only when nothing in it is lower.
             b.threshold = anyBelow ? below : nextLowerValue(threshold);
             b.tiesAbove = 0;
         }
@@ -351,16 +352,12 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
 double ClassCutter::nextLowerValue(double value) const
 {
     double below = -infinity;
-    bool any = false;
     forEachRow([&](const double *line, const std::uint8_t *mask) {
-        for (int c = 0; c < m_columns; ++c) {
-            if ((!mask || mask[c]) && line[c] < value) {
+        for (int c = 0; c < m_columns; ++c)
+            if ((!mask || mask[c]) && line[c] < value)
                 below = std::max(below, line[c]);
-                any = true;
-            }
-        }
     });
-    return any ? below : notANumber;
+    return below;
 }
 
 void ClassCutter::wholeCut(std::span<const qint64> taken, ClassCut &cut)
@@ -392,7 +389,8 @@ void ClassCutter::wholeCut(std::span<const qint64> taken, ClassCut &cut)
             cut.thresholds[j] = threshold;
             cut.tiesAbove[j] = tiedTaken;
         } else {
-            cut.thresholds[j] = last == ordered.end() ? notANumber : *last;
+            // Fewer cells than the numbers are taken, so a lower one is left.
+            cut.thresholds[j] = *last;
         }
     }
 }

@@ -106,13 +106,17 @@ Thousandths randomShares(std::mt19937_64 &bits, int classes)
     return shares;
 }
 
-// Values from a handful of levels, NaN among them when asked.
+// Values from a handful of levels, the lowest of them -infinity, and NaN
+// among them when asked.
 std::vector<double> levelled(std::mt19937_64 &bits, std::size_t cells, int levels, bool nans)
 {
     std::vector<double> values(cells);
     for (double &v : values) {
         const auto level = int(bits() % std::uint64_t(levels + (nans ? 1 : 0)));
-        v = level == levels ? std::nan("") : double(level) / 4.0 - 1.0;
+        if (level == levels)
+            v = std::nan("");
+        else
+            v = level == 0 ? -HUGE_VAL : double(level) / 4.0;
     }
     return values;
 }
@@ -155,6 +159,19 @@ private Q_SLOTS:
                     }
                 }
             }
+        }
+    }
+
+    // Thresholds at and beyond the ends of the brackets a sample gives, for
+    // the middle boundary of two classes and of five.
+    void thresholdsAtTheEdgesOfASampleAreFound()
+    {
+        for (int high = 1700; high <= 2100; high += 2) {
+            const std::vector<double> values = sampleEdgeSurface(high);
+            for (const Thousandths &shares :
+                 {Thousandths{500, 500}, Thousandths{250, 100, 150, 400, 100}})
+                QCOMPARE(cutClasses(values, {}, 64, 64, shares),
+                         referenceClasses(values, {}, shares));
         }
     }
 

@@ -65,26 +65,13 @@ private Q_SLOTS:
         }
     }
 
-    // Surfaces whose evenly spaced cells hold a middle run of values and
-    // whose other cells lie far above or below it: as the count above
-    // grows, the threshold walks through the run and past both its ends.
+    // Thresholds at and beyond the ends of the bracket a sample gives.
     void thresholdsAtTheEdgesOfASampleAreFound()
     {
-        const int size = 64;
-        const int cells = size * size;
         for (int high = 1700; high <= 2100; ++high) {
-            std::vector<double> values(std::size_t(cells), 0.0);
-            int other = 0;
-            for (int at = 0; at < cells; ++at) {
-                if (at % 16 == 0)
-                    values[std::size_t(at)] = double(cells - at);
-                else if (other++ < high)
-                    values[std::size_t(at)] = 1e6 + other;
-                else
-                    values[std::size_t(at)] = -1e6 - other;
-            }
+            const std::vector<double> values = sampleEdgeSurface(high);
             const ExactCoverCut want = sortedCut(values, 50);
-            const ExactCoverCut got = ExactCutter(values.data(), size, size).cut(50);
+            const ExactCoverCut got = ExactCutter(values.data(), 64, 64).cut(50);
             QCOMPARE(got.threshold, want.threshold);
             QCOMPARE(got.tiesAbove, want.tiesAbove);
         }

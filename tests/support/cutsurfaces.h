@@ -31,6 +31,26 @@ inline std::vector<std::vector<double>> cutSurfaces(std::size_t cells)
     return all;
 }
 
+// A 64 x 64 surface whose evenly spaced cells (every sixteenth) hold a
+// middle run of values and whose `high` first other cells lie far above
+// it, the rest far below: as `high` grows, the value that leaves half the
+// cells above walks through the run and past both its ends.
+inline std::vector<double> sampleEdgeSurface(int high)
+{
+    constexpr int cells = 64 * 64;
+    std::vector<double> values(std::size_t(cells), 0.0);
+    int other = 0;
+    for (int at = 0; at < cells; ++at) {
+        if (at % 16 == 0)
+            values[std::size_t(at)] = double(cells - at);
+        else if (other++ < high)
+            values[std::size_t(at)] = 1e6 + other;
+        else
+            values[std::size_t(at)] = -1e6 - other;
+    }
+    return values;
+}
+
 // The surface laid out with `padding` more values at the end of each row,
 // which the cuts must never read: they are NaN.
 inline std::vector<double> padded(const std::vector<double> &values, int rows, int columns,
