@@ -200,14 +200,15 @@ void ClassCutter::takeSample()
 {
     // Evenly spaced in row-major order: a sixteenth of the cells, at most
     // 65536, enough to bracket a threshold within about a hundredth of the
-    // values. NaN is left out of the values but counted as sampled.
+    // values. The step is odd so that the sample visits every column: an
+    // even one meets the same few columns in every row, which on a surface
+    // made by halving its lattice are the points of its coarsest levels.
+    // NaN is left out of the values but counted as sampled.
     const qint64 cells = qint64(m_rows) * m_columns;
-    const qint64 count = std::min(cells / 16, mostSampled);
-    const qint64 step = cells / count;
+    const qint64 step = (cells / std::min(cells / 16, mostSampled)) | 1;
     m_sample.clear();
     m_sampledCells = 0;
-    for (qint64 i = 0; i < count; ++i) {
-        const qint64 at = i * step;
+    for (qint64 at = 0; at < cells; at += step) {
         if (m_mask && !m_mask[at])
             continue;
         ++m_sampledCells;
@@ -216,6 +217,49 @@ void ClassCutter::takeSample()
             m_sample.push_back(value);
     }
     std::sort(m_sample.begin(), m_sample.end());
+}
+
+qint64 ClassCutter::gather(std::span<Bracket *const> brackets)
+{
+    qint64 nans = 0;
+    const auto columns = std::size_t(m_columns);
+    for (Bracket *b : brackets) {
+        b->above = 0;
+        b->count = 0;
+    }
+    forEachRow([&](const double *line, const std::uint8_t *mask) {
+        for (Bracket *b : brackets) {
+            if (b->store.size() < std::size_t(b->count) + columns)
+                b->store.resize(std::max(b->store.size() * 2, std::size_t(b->count) + columns));
+            double *out = b->store.data() + b->count;
+            qint64 above = 0;
+            const double low = b->low;
+            const double high = b->high;
+            if (mask) {
+                for (std::size_t c = 0; c < columns; ++c)
+                    above += mask[c] != 0 && line[c] > high;
+                for (std::size_t c = 0; c < columns; ++c)
+                    if (line[c] >= low && line[c] <= high && mask[c] != 0)
+                        *out++ = line[c];
+            } else {
+                for (std::size_t c = 0; c < columns; ++c)
+                    above += line[c] > high;
+                for (std::size_t c = 0; c < columns; ++c)
+                    if (line[c] >= low && line[c] <= high)
+                        *out++ = line[c];
+            }
+            b->above += above;
+            b->count = out - b->store.data();
+        }
+        if (mask) {
+            for (std::size_t c = 0; c < columns; ++c)
+                nans += mask[c] != 0 && std::isnan(line[c]);
+        } else {
+            for (std::size_t c = 0; c < columns; ++c)
+                nans += std::isnan(line[c]);
+        }
+    });
+    return nans;
 }
 
 bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
@@ -232,20 +276,21 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
     // One bracket a distinct count above, leaving out the boundaries with
     // nothing above them.
     m_brackets.resize(taken.size());
-    std::size_t brackets = 0;
+    std::vector<Bracket *> brackets;
     std::vector<std::size_t> bracketOf(taken.size());
     for (std::size_t j = 0; j < taken.size(); ++j) {
         if (taken[j] == 0)
             continue;
-        if (brackets > 0 && m_brackets[brackets - 1].taken == taken[j]) {
-            bracketOf[j] = brackets - 1;
+        if (!brackets.empty() && brackets.back()->taken == taken[j]) {
+            bracketOf[j] = brackets.size() - 1;
             continue;
         }
         // The threshold's rank in the sample, counted from the top, is
         // about taken/valid of it; four standard deviations either side
         // bracket it.
-        Bracket &b = m_brackets[brackets];
-        bracketOf[j] = brackets++;
+        Bracket &b = m_brackets[brackets.size()];
+        bracketOf[j] = brackets.size();
+        brackets.push_back(&b);
         const double share = double(taken[j]) / double(m_valid);
         const double expected = share * double(m_sampledCells);
         const double margin = 4.0 * std::sqrt(double(m_sampledCells) * share * (1.0 - share)) + 2.0;
@@ -254,63 +299,41 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
         b.taken = taken[j];
         b.high = upperRank >= 1 ? ranked(upperRank) : infinity;
         b.low = ranked(lowerRank);
-        b.above = 0;
-        b.count = 0;
     }
+    const qint64 numbers = m_valid - gather(brackets);
 
-    qint64 nans = 0;
-    const auto columns = std::size_t(m_columns);
-    forEachRow([&](const double *line, const std::uint8_t *mask) {
-        for (std::size_t i = 0; i < brackets; ++i) {
-            Bracket &b = m_brackets[i];
-            if (b.store.size() < std::size_t(b.count) + columns)
-                b.store.resize(std::max(b.store.size() * 2, std::size_t(b.count) + columns));
-            double *out = b.store.data() + b.count;
-            qint64 above = 0;
-            const double low = b.low;
-            const double high = b.high;
-            if (mask) {
-                for (std::size_t c = 0; c < columns; ++c)
-                    above += mask[c] != 0 && line[c] > high;
-                for (std::size_t c = 0; c < columns; ++c)
-                    if (line[c] >= low && line[c] <= high && mask[c] != 0)
-                        *out++ = line[c];
-            } else {
-                for (std::size_t c = 0; c < columns; ++c)
-                    above += line[c] > high;
-                for (std::size_t c = 0; c < columns; ++c)
-                    if (line[c] >= low && line[c] <= high)
-                        *out++ = line[c];
+    // A bracket that missed (a surface whose sample is unlike the whole) is
+    // narrowed to the gap between the edges of all brackets that the counts
+    // prove to hold its value, and gathered again: one more read at most.
+    std::vector<Bracket *> missed;
+    for (Bracket *b : brackets)
+        if (b->taken < numbers && !(b->above < b->taken && b->taken <= b->above + b->count))
+            missed.push_back(b);
+    if (!missed.empty()) {
+        for (Bracket *b : missed) {
+            double low = -infinity;
+            double high = infinity;
+            for (const Bracket *edge : brackets) {
+                if (edge->above + edge->count >= b->taken)
+                    low = std::max(low, edge->low);
+                if (edge->above < b->taken)
+                    high = std::min(high, edge->high);
             }
-            b.above += above;
-            b.count = out - b.store.data();
+            b->low = low;
+            b->high = high;
         }
-        if (mask) {
-            for (std::size_t c = 0; c < columns; ++c)
-                nans += mask[c] != 0 && std::isnan(line[c]);
-        } else {
-            for (std::size_t c = 0; c < columns; ++c)
-                nans += std::isnan(line[c]);
-        }
-    });
-    const qint64 numbers = m_valid - nans;
-
-    // Every bracket must hold its boundary's value before any is used.
-    for (std::size_t i = 0; i < brackets; ++i) {
-        const Bracket &b = m_brackets[i];
-        if (b.taken < numbers && !(b.above < b.taken && b.taken <= b.above + b.count))
-            return false;
+        gather(missed);
     }
-    for (std::size_t i = 0; i < brackets; ++i) {
-        Bracket &b = m_brackets[i];
-        if (b.taken >= numbers)
+
+    for (Bracket *b : brackets) {
+        if (b->taken >= numbers)
             continue;
-        const auto begin = b.store.begin();
-        const auto end = begin + std::ptrdiff_t(b.count);
-        const auto nth = end - std::ptrdiff_t(b.taken - b.above);
+        const auto begin = b->store.begin();
+        const auto end = begin + std::ptrdiff_t(b->count);
+        const auto nth = end - std::ptrdiff_t(b->taken - b->above);
         std::nth_element(begin, nth, end);
         const double threshold = *nth;
-        qint64 above = b.above;
+        qint64 above = b->above;
         qint64 equal = 0;
         double below = -infinity;
         bool anyBelow = false;
@@ -322,17 +345,17 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
                 anyBelow = true;
             }
         }
-        const qint64 tiedTaken = b.taken - above;
+        const qint64 tiedTaken = b->taken - above;
         if (tiedTaken < equal) {
-            b.threshold = threshold;
-            b.tiesAbove = tiedTaken;
+            b->threshold = threshold;
+            b->tiesAbove = tiedTaken;
         } else {
             // Every cell equal to the threshold is taken: the next lower
             // value cuts the same cells with no ties to count. There is one,
             // as fewer cells than the numbers are taken; it lies below the
             // bracket only when nothing in it is lower.
-            b.threshold = anyBelow ? below : nextLowerValue(threshold);
-            b.tiesAbove = 0;
+            b->threshold = anyBelow ? below : nextLowerValue(threshold);
+            b->tiesAbove = 0;
         }
     }
     for (std::size_t j = 0; j < taken.size(); ++j) {
@@ -343,8 +366,8 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
             cut.tiesAbove[j] = taken[j] - numbers;
             continue;
         }
-        cut.thresholds[j] = m_brackets[bracketOf[j]].threshold;
-        cut.tiesAbove[j] = m_brackets[bracketOf[j]].tiesAbove;
+        cut.thresholds[j] = brackets[bracketOf[j]]->threshold;
+        cut.tiesAbove[j] = brackets[bracketOf[j]]->tiesAbove;
     }
     return true;
 }

@@ -52,9 +52,10 @@ struct ClassCut {
 // surface once to sample it and once more to gather, for every boundary,
 // the values between two sample values that bracket it; only those are
 // ordered, and nothing else is copied. Should a bracket miss (a surface
-// whose sample is unlike the whole), every valid value is ordered instead;
-// the cut is the same either way. The surface and the mask must stay as
-// they are while cuts are asked.
+// whose sample is unlike the whole), the counts of that read narrow it to
+// a gap between the other brackets, which one more read gathers; the cut is
+// the same either way. Small surfaces are ordered whole. The surface and
+// the mask must stay as they are while cuts are asked.
 class ClassCutter {
 public:
     ClassCutter(const double *values, int rows, int columns, qsizetype stride,
@@ -79,6 +80,7 @@ private:
     };
 
     bool bracketedCut(std::span<const qint64> taken, ClassCut &cut);
+    qint64 gather(std::span<Bracket *const> brackets);
     void wholeCut(std::span<const qint64> taken, ClassCut &cut);
     void takeSample();
     double nextLowerValue(double value) const;

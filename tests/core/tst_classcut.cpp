@@ -130,7 +130,7 @@ private Q_SLOTS:
     // The cut gives every cell the class of its definition, on surfaces full
     // of ties, of odd shapes, inside masks with holes or with a single cell,
     // for few and many classes; the 70 x 90 and 64 x 64 surfaces are large
-    // enough to be bracketed, and the last of cutSurfaces() makes the
+    // enough to be bracketed, and the last of cutSurfaces() makes their
     // brackets miss.
     void classesAreThoseOfTheOrderedCells()
     {
@@ -167,7 +167,7 @@ private Q_SLOTS:
     void thresholdsAtTheEdgesOfASampleAreFound()
     {
         for (int high = 1700; high <= 2100; high += 2) {
-            const std::vector<double> values = sampleEdgeSurface(high);
+            const std::vector<double> values = sampleEdgeSurface(high, 17);
             for (const Thousandths &shares :
                  {Thousandths{500, 500}, Thousandths{250, 100, 150, 400, 100}})
                 QCOMPARE(cutClasses(values, {}, 64, 64, shares),

@@ -69,7 +69,7 @@ private Q_SLOTS:
     void thresholdsAtTheEdgesOfASampleAreFound()
     {
         for (int high = 1700; high <= 2100; ++high) {
-            const std::vector<double> values = sampleEdgeSurface(high);
+            const std::vector<double> values = sampleEdgeSurface(high, 16);
             const ExactCoverCut want = sortedCut(values, 50);
             const ExactCoverCut got = ExactCutter(values.data(), 64, 64).cut(50);
             QCOMPARE(got.threshold, want.threshold);

@@ -7,8 +7,9 @@
 #include <vector>
 
 // Surfaces of `cells` values made to fool a cut: values that crowd into a
-// few bins, tie, span the whole range of doubles, or are all equal, and one
-// whose evenly spaced sample sees only zeros.
+// few bins, tie, span the whole range of doubles, or are all equal, and two
+// whose sample of every sixteenth or every seventeenth cell (the cover cut's
+// and the class cut's below 2^20 cells) sees only zeros.
 inline std::vector<std::vector<double>> cutSurfaces(std::size_t cells)
 {
     std::mt19937_64 bits(7);
@@ -28,20 +29,21 @@ inline std::vector<std::vector<double>> cutSurfaces(std::size_t cells)
     make([&] { return std::exp(normal(bits) * 30.0); });
     make([] { return 0.25; });
     make([&, at = 0]() mutable { return at++ % 16 == 0 ? 0.0 : normal(bits); });
+    make([&, at = 0]() mutable { return at++ % 17 == 0 ? 0.0 : normal(bits); });
     return all;
 }
 
-// A 64 x 64 surface whose evenly spaced cells (every sixteenth) hold a
-// middle run of values and whose `high` first other cells lie far above
-// it, the rest far below: as `high` grows, the value that leaves half the
-// cells above walks through the run and past both its ends.
-inline std::vector<double> sampleEdgeSurface(int high)
+// A 64 x 64 surface whose evenly spaced cells (every `step`th, the
+// sample's) hold a middle run of values and whose `high` first other cells
+// lie far above it, the rest far below: as `high` grows, the value that
+// leaves half the cells above walks through the run and past both its ends.
+inline std::vector<double> sampleEdgeSurface(int high, int step)
 {
     constexpr int cells = 64 * 64;
     std::vector<double> values(std::size_t(cells), 0.0);
     int other = 0;
     for (int at = 0; at < cells; ++at) {
-        if (at % 16 == 0)
+        if (at % step == 0)
             values[std::size_t(at)] = double(cells - at);
         else if (other++ < high)
             values[std::size_t(at)] = 1e6 + other;
