@@ -235,18 +235,23 @@ qint64 ClassCutter::gather(std::span<Bracket *const> brackets)
             qint64 above = 0;
             const double low = b->low;
             const double high = b->high;
+            // Every value is written and kept only when it is inside: no
+            // branch to mispredict where the surface crosses the bracket.
             if (mask) {
-                for (std::size_t c = 0; c < columns; ++c)
-                    above += mask[c] != 0 && line[c] > high;
-                for (std::size_t c = 0; c < columns; ++c)
-                    if (line[c] >= low && line[c] <= high && mask[c] != 0)
-                        *out++ = line[c];
+                for (std::size_t c = 0; c < columns; ++c) {
+                    const double v = line[c];
+                    const bool inside = mask[c] != 0;
+                    above += inside & (v > high);
+                    *out = v;
+                    out += inside & (v >= low) & (v <= high);
+                }
             } else {
-                for (std::size_t c = 0; c < columns; ++c)
-                    above += line[c] > high;
-                for (std::size_t c = 0; c < columns; ++c)
-                    if (line[c] >= low && line[c] <= high)
-                        *out++ = line[c];
+                for (std::size_t c = 0; c < columns; ++c) {
+                    const double v = line[c];
+                    above += v > high;
+                    *out = v;
+                    out += (v >= low) & (v <= high);
+                }
             }
             b->above += above;
             b->count = out - b->store.data();
@@ -299,6 +304,14 @@ bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
         b.taken = taken[j];
         b.high = upperRank >= 1 ? ranked(upperRank) : infinity;
         b.low = ranked(lowerRank);
+        // Room for the cells the sample expects in the bracket and a quarter
+        // more, so that faulting in and copying a growing store is rare.
+        const double expectedCount =
+            double(lowerRank - std::max<qint64>(upperRank, 0) + 1) / double(m_sampledCells);
+        const auto room =
+            std::size_t(1.25 * expectedCount * double(m_valid)) + std::size_t(m_columns);
+        if (b.store.size() < room)
+            b.store.resize(std::min(room, std::size_t(m_valid) + std::size_t(m_columns)));
     }
     const qint64 numbers = m_valid - gather(brackets);
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/files/bulkmemory.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -71,9 +73,11 @@ private:
         double low = 0.0;
         double high = 0.0;
         qint64 above = 0;
-        // Grown and never shrunk, so that a row's candidates can be written
-        // without a check each; `count` of them are filled.
-        std::vector<double> store;
+        // Sized from the sample before the read and grown only should it
+        // fall short, so that a row's candidates can be written without a
+        // check each; `count` of them are filled. Its cells are never
+        // cleared, only written.
+        std::vector<double, BulkAllocator<double>> store;
         qint64 count = 0;
         double threshold = 0.0;
         qint64 tiesAbove = 0;
