@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/surfacecut.h"
 
+#include "tests/support/cutsurfaces.h"
+
 #include <QTest>
 
 #include <algorithm>
@@ -32,32 +34,6 @@ ExactCoverCut sortedCut(const std::vector<double> &values, int cover)
     return {order[std::size_t(taken)], 0};
 }
 
-// Surfaces whose values crowd into a few bins, tie, span the whole range of
-// doubles, or are all equal: every way the binning could go astray.
-std::vector<std::vector<double>> surfaces(int size)
-{
-    std::mt19937_64 bits(7);
-    std::normal_distribution<double> normal;
-    std::vector<std::vector<double>> all;
-    const auto cells = std::size_t(size) * std::size_t(size);
-    auto make = [&](auto value) {
-        std::vector<double> s(cells);
-        for (double &v : s)
-            v = value();
-        all.push_back(std::move(s));
-    };
-    make([&] { return normal(bits); });
-    make([&] { return std::round(normal(bits) * 3.0) / 4.0; });
-    make(
-        [&] { return bits() % 2 ? std::clamp(1e308 * normal(bits), -1.7e308, 1.7e308) : -1e-300; });
-    make([&] { return 1.0 + std::ldexp(double(bits() % 5), -52); });
-    make([&] { return std::exp(normal(bits) * 30.0); });
-    make([] { return 0.25; });
-    // A sample taken every sixteenth cell sees only the zeros.
-    make([&, at = 0]() mutable { return at++ % 16 == 0 ? 0.0 : normal(bits); });
-    return all;
-}
-
 } // namespace
 
 class TestSurfaceCut : public QObject {
@@ -69,12 +45,10 @@ private Q_SLOTS:
     void binnedCutsAreTheCutsOfTheOrderedCells()
     {
         for (const int size : {1, 2, 7, 64}) {
-            for (const std::vector<double> &values : surfaces(size)) {
+            for (const std::vector<double> &values : cutSurfaces(std::size_t(size) * size)) {
                 // One column of padding, as fractal blocks are laid out.
-                std::vector<double> padded(std::size_t(size) * std::size_t(size + 1), std::nan(""));
-                for (int r = 0; r < size; ++r)
-                    std::copy_n(values.begin() + r * size, size, padded.begin() + r * (size + 1));
-                ExactCutter cutter(padded.data(), size, size + 1);
+                const std::vector<double> laidOut = padded(values, size, size, 1);
+                ExactCutter cutter(laidOut.data(), size, size + 1);
                 for (int cover = 0; cover <= 100; ++cover) {
                     const ExactCoverCut want = sortedCut(values, cover);
                     const ExactCoverCut got = cutter.cut(cover);
@@ -91,26 +65,13 @@ private Q_SLOTS:
         }
     }
 
-    // Surfaces whose evenly spaced cells hold a middle run of values and
-    // whose other cells lie far above or below it: as the count above
-    // grows, the threshold walks through the run and past both its ends.
+    // Thresholds at and beyond the ends of the bracket a sample gives.
     void thresholdsAtTheEdgesOfASampleAreFound()
     {
-        const int size = 64;
-        const int cells = size * size;
         for (int high = 1700; high <= 2100; ++high) {
-            std::vector<double> values(std::size_t(cells), 0.0);
-            int other = 0;
-            for (int at = 0; at < cells; ++at) {
-                if (at % 16 == 0)
-                    values[std::size_t(at)] = double(cells - at);
-                else if (other++ < high)
-                    values[std::size_t(at)] = 1e6 + other;
-                else
-                    values[std::size_t(at)] = -1e6 - other;
-            }
+            const std::vector<double> values = sampleEdgeSurface(high, 16);
             const ExactCoverCut want = sortedCut(values, 50);
-            const ExactCoverCut got = ExactCutter(values.data(), size, size).cut(50);
+            const ExactCoverCut got = ExactCutter(values.data(), 64, 64).cut(50);
             QCOMPARE(got.threshold, want.threshold);
             QCOMPARE(got.tiesAbove, want.tiesAbove);
         }

@@ -1,0 +1,513 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/classcut.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace {
+
+// Proportions are held as whole numbers of 10^-24 percent: every decimal a
+// double gives back for a percent of 10^-7 or more is exact at that scale,
+// and a count of up to 2^40 cells times a share of up to 128 % still fits
+// in 128 bits.
+using Wide = unsigned __int128;
+constexpr int places = 24;
+constexpr double largestProportion = 128.0;
+
+constexpr Wide powerOfTen(int exponent)
+{
+    Wide power = 1;
+    for (int i = 0; i < exponent; ++i)
+        power *= 10;
+    return power;
+}
+
+constexpr Wide wholePercent = powerOfTen(places);
+constexpr Wide hundredPercent = 100 * wholePercent;
+constexpr Wide sumSlack = powerOfTen(places - 9);
+
+// The shortest decimal that reads back as `proportion`, in units of
+// 10^-24 percent, rounded half up beyond that. Proportions outside 0 to 128
+// are no one's; they are clamped so that nothing overflows.
+Wide decimalOf(double proportion)
+{
+    proportion = std::clamp(proportion, 0.0, largestProportion);
+    if (!(proportion > 0.0))
+        return 0;
+    char text[40];
+    const auto written =
+        std::to_chars(text, text + sizeof text, proportion, std::chars_format::scientific);
+    std::uint64_t digits = 0;
+    int digitCount = 0;
+    const char *at = text;
+    for (; at != written.ptr && *at != 'e'; ++at) {
+        if (*at == '.')
+            continue;
+        digits = digits * 10 + std::uint64_t(*at - '0');
+        ++digitCount;
+    }
+    int exponent = 0;
+    std::from_chars(at + 1 + (at[1] == '+'), written.ptr, exponent);
+    // proportion = digits * 10^(exponent - digitCount + 1)
+    const int shift = exponent - digitCount + 1 + places;
+    if (shift >= 0)
+        return Wide(digits) * powerOfTen(shift);
+    if (shift < -20)
+        return 0;
+    const Wide divisor = powerOfTen(-shift);
+    return (Wide(digits) + divisor / 2) / divisor;
+}
+
+// A decimal in units of 10^-24 as text, without trailing zeros.
+QString decimalText(Wide value)
+{
+    QString whole;
+    Wide integer = value / wholePercent;
+    do {
+        whole.prepend(QChar(u'0' + int(integer % 10)));
+        integer /= 10;
+    } while (integer != 0);
+    Wide fraction = value % wholePercent;
+    if (fraction == 0)
+        return whole;
+    QString decimals(places, u'0');
+    for (int i = places - 1; i >= 0; --i, fraction /= 10)
+        decimals[i] = QChar(u'0' + int(fraction % 10));
+    while (decimals.endsWith(u'0'))
+        decimals.chop(1);
+    return whole + u'.' + decimals;
+}
+
+// Below this many valid cells ordering every value is as quick as
+// bracketing, and a sample too small to bracket anything.
+constexpr qint64 bracketFrom = 4096;
+constexpr qint64 mostSampled = 65536;
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+} // namespace
+
+std::optional<QString> proportionsRefusal(std::span<const double> proportions)
+{
+    const auto classes = qsizetype(proportions.size());
+    if (classes < fewestClasses)
+        return QStringLiteral("A map needs at least %1 classes, and %2 proportion%3 given.")
+            .arg(fewestClasses)
+            .arg(classes)
+            .arg(classes == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
+    if (classes > mostClasses)
+        return QStringLiteral("A map has at most %1 classes, and %2 proportions were given.")
+            .arg(mostClasses)
+            .arg(classes);
+    Wide sum = 0;
+    for (qsizetype i = 0; i < classes; ++i) {
+        const double p = proportions[std::size_t(i)];
+        if (!std::isfinite(p))
+            return QStringLiteral("The proportion of class %1 is %2, not a number of percent.")
+                .arg(i + 1)
+                .arg(p);
+        if (p < 0.0)
+            return QStringLiteral("The proportion of class %1 is %2, below zero.")
+                .arg(i + 1)
+                .arg(p);
+        if (p > largestProportion)
+            return QStringLiteral("The proportion of class %1 is %2, above 100.").arg(i + 1).arg(p);
+        sum += decimalOf(p);
+    }
+    const Wide off = sum > hundredPercent ? sum - hundredPercent : hundredPercent - sum;
+    if (off > sumSlack)
+        return QStringLiteral("The proportions add up to %1, not 100.").arg(decimalText(sum));
+    return std::nullopt;
+}
+
+std::vector<qint64> classCounts(std::span<const double> proportions, qint64 validCells)
+{
+    Q_ASSERT(!proportionsRefusal(proportions));
+    Q_ASSERT(validCells >= 0 && validCells <= (qint64(1) << 40));
+    const std::size_t classes = proportions.size();
+    std::vector<qint64> counts(classes);
+    std::vector<Wide> remainders(classes);
+    qint64 left = validCells;
+    for (std::size_t i = 0; i < classes; ++i) {
+        const Wide share = decimalOf(proportions[i]) * Wide(validCells);
+        counts[i] = qint64(share / hundredPercent);
+        remainders[i] = share % hundredPercent;
+        left -= counts[i];
+    }
+    // The largest fractions first; of equal ones, the later class.
+    std::vector<std::size_t> order(classes);
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&remainders](std::size_t a, std::size_t b) {
+        return remainders[a] != remainders[b] ? remainders[a] > remainders[b] : a > b;
+    });
+    for (std::size_t i = 0; left > 0; i = (i + 1) % classes, --left)
+        ++counts[order[i]];
+    // Proportions that add up to a little over 100 can round up to more
+    // cells than there are once the count nears 2^40; the smallest fractions
+    // give theirs back first.
+    for (std::size_t i = classes; left < 0; i = (i + classes - 1) % classes) {
+        if (counts[order[(i + classes - 1) % classes]] > 0) {
+            --counts[order[(i + classes - 1) % classes]];
+            ++left;
+        }
+    }
+    return counts;
+}
+
+ClassCutter::ClassCutter(const double *values, int rows, int columns, qsizetype stride,
+                         const std::uint8_t *mask)
+    : m_values(values)
+    , m_rows(rows)
+    , m_columns(columns)
+    , m_stride(stride)
+    , m_mask(mask)
+{
+    const qint64 cells = qint64(rows) * columns;
+    m_valid = mask ? cells - std::count(mask, mask + cells, std::uint8_t(0)) : cells;
+}
+
+template <typename Visit> void ClassCutter::forEachRow(Visit visit) const
+{
+    for (int row = 0; row < m_rows; ++row)
+        visit(m_values + row * m_stride, m_mask ? m_mask + qsizetype(row) * m_columns : nullptr);
+}
+
+ClassCut ClassCutter::cut(std::span<const qint64> counts)
+{
+    Q_ASSERT(counts.size() >= 1 && counts.size() <= std::size_t(mostClasses));
+    Q_ASSERT(std::accumulate(counts.begin(), counts.end(), qint64(0)) == m_valid);
+    const std::size_t boundaries = counts.size() - 1;
+    // The cells above each boundary: those of every class after it.
+    std::vector<qint64> taken(boundaries);
+    qint64 above = 0;
+    for (std::size_t j = boundaries; j-- > 0;) {
+        above += counts[j + 1];
+        taken[j] = std::min(above, m_valid);
+    }
+    ClassCut cut;
+    cut.thresholds.assign(boundaries, infinity);
+    cut.tiesAbove.assign(boundaries, 0);
+    if (!(m_valid >= bracketFrom && bracketedCut(taken, cut)))
+        wholeCut(taken, cut);
+    return cut;
+}
+
+void ClassCutter::takeSample()
+{
+    // Evenly spaced in row-major order: a sixteenth of the cells, at most
+    // 65536, enough to bracket a threshold within about a hundredth of the
+    // values. The step is odd so that the sample visits every column: an
+    // even one meets the same few columns in every row, which on a surface
+    // made by halving its lattice are the points of its coarsest levels.
+    // NaN is left out of the values but counted as sampled.
+    const qint64 cells = qint64(m_rows) * m_columns;
+    const qint64 step = (cells / std::min(cells / 16, mostSampled)) | 1;
+    m_sample.clear();
+    m_sampledCells = 0;
+    for (qint64 at = 0; at < cells; at += step) {
+        if (m_mask && !m_mask[at])
+            continue;
+        ++m_sampledCells;
+        const double value = m_values[(at / m_columns) * m_stride + at % m_columns];
+        if (!std::isnan(value))
+            m_sample.push_back(value);
+    }
+    std::sort(m_sample.begin(), m_sample.end());
+}
+
+qint64 ClassCutter::gather(std::span<Bracket *const> brackets)
+{
+    qint64 nans = 0;
+    const auto columns = std::size_t(m_columns);
+    for (Bracket *b : brackets) {
+        b->above = 0;
+        b->count = 0;
+    }
+    forEachRow([&](const double *line, const std::uint8_t *mask) {
+        for (Bracket *b : brackets) {
+            if (b->store.size() < std::size_t(b->count) + columns)
+                b->store.resize(std::max(b->store.size() * 2, std::size_t(b->count) + columns));
+            double *out = b->store.data() + b->count;
+            qint64 above = 0;
+            const double low = b->low;
+            const double high = b->high;
+            // Every value is written and kept only when it is inside: no
+            // branch to mispredict where the surface crosses the bracket.
+            if (mask) {
+                for (std::size_t c = 0; c < columns; ++c) {
+                    const double v = line[c];
+                    const bool inside = mask[c] != 0;
+                    above += inside & (v > high);
+                    *out = v;
+                    out += inside & (v >= low) & (v <= high);
+                }
+            } else {
+                for (std::size_t c = 0; c < columns; ++c) {
+                    const double v = line[c];
+                    above += v > high;
+                    *out = v;
+                    out += (v >= low) & (v <= high);
+                }
+            }
+            b->above += above;
+            b->count = out - b->store.data();
+        }
+        if (mask) {
+            for (std::size_t c = 0; c < columns; ++c)
+                nans += mask[c] != 0 && std::isnan(line[c]);
+        } else {
+            for (std::size_t c = 0; c < columns; ++c)
+                nans += std::isnan(line[c]);
+        }
+    });
+    return nans;
+}
+
+bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
+{
+    if (m_sampledCells == 0)
+        takeSample();
+    if (m_sampledCells < 64)
+        return false;
+    // The value with `rank` sampled cells at or above it, NaN ranked last.
+    const auto sampled = qint64(m_sample.size());
+    auto ranked = [this, sampled](qint64 rank) {
+        return rank > sampled ? -infinity : m_sample[std::size_t(sampled - rank)];
+    };
+    // One bracket a distinct count above, leaving out the boundaries with
+    // nothing above them.
+    m_brackets.resize(taken.size());
+    std::vector<Bracket *> brackets;
+    std::vector<std::size_t> bracketOf(taken.size());
+    for (std::size_t j = 0; j < taken.size(); ++j) {
+        if (taken[j] == 0)
+            continue;
+        if (!brackets.empty() && brackets.back()->taken == taken[j]) {
+            bracketOf[j] = brackets.size() - 1;
+            continue;
+        }
+        // The threshold's rank in the sample, counted from the top, is
+        // about taken/valid of it; four standard deviations either side
+        // bracket it.
+        Bracket &b = m_brackets[brackets.size()];
+        bracketOf[j] = brackets.size();
+        brackets.push_back(&b);
+        const double share = double(taken[j]) / double(m_valid);
+        const double expected = share * double(m_sampledCells);
+        const double margin = 4.0 * std::sqrt(double(m_sampledCells) * share * (1.0 - share)) + 2.0;
+        const auto upperRank = qint64(std::floor(expected - margin));
+        const auto lowerRank = qint64(std::ceil(expected + margin));
+        b.taken = taken[j];
+        b.high = upperRank >= 1 ? ranked(upperRank) : infinity;
+        b.low = ranked(lowerRank);
+        // Room for the cells the sample expects in the bracket and a quarter
+        // more, so that faulting in and copying a growing store is rare.
+        const double expectedCount =
+            double(lowerRank - std::max<qint64>(upperRank, 0) + 1) / double(m_sampledCells);
+        const auto room =
+            std::size_t(1.25 * expectedCount * double(m_valid)) + std::size_t(m_columns);
+        if (b.store.size() < room)
+            b.store.resize(std::min(room, std::size_t(m_valid) + std::size_t(m_columns)));
+    }
+    const qint64 numbers = m_valid - gather(brackets);
+
+    // A bracket that missed (a surface whose sample is unlike the whole) is
+    // narrowed to the gap between the edges of all brackets that the counts
+    // prove to hold its value, and gathered again: one more read at most.
+    std::vector<Bracket *> missed;
+    for (Bracket *b : brackets)
+        if (b->taken < numbers && !(b->above < b->taken && b->taken <= b->above + b->count))
+            missed.push_back(b);
+    if (!missed.empty()) {
+        for (Bracket *b : missed) {
+            double low = -infinity;
+            double high = infinity;
+            for (const Bracket *edge : brackets) {
+                if (edge->above + edge->count >= b->taken)
+                    low = std::max(low, edge->low);
+                if (edge->above < b->taken)
+                    high = std::min(high, edge->high);
+            }
+            b->low = low;
+            b->high = high;
+        }
+        gather(missed);
+    }
+
+    for (Bracket *b : brackets) {
+        if (b->taken >= numbers)
+            continue;
+        const auto begin = b->store.begin();
+        const auto end = begin + std::ptrdiff_t(b->count);
+        const auto nth = end - std::ptrdiff_t(b->taken - b->above);
+        std::nth_element(begin, nth, end);
+        const double threshold = *nth;
+        qint64 above = b->above;
+        qint64 equal = 0;
+        double below = -infinity;
+        bool anyBelow = false;
+        for (auto it = begin; it != end; ++it) {
+            above += *it > threshold;
+            equal += *it == threshold;
+            if (*it < threshold) {
+                below = std::max(below, *it);
+                anyBelow = true;
+            }
+        }
+        const qint64 tiedTaken = b->taken - above;
+        if (tiedTaken < equal) {
+            b->threshold = threshold;
+            b->tiesAbove = tiedTaken;
+        } else {
+            // Every cell equal to the threshold is taken: the next lower
+            // value cuts the same cells with no ties to count. There is one,
+            // as fewer cells than the numbers are taken; it lies below the
+            // bracket only when nothing in it is lower.
+            b->threshold = anyBelow ? below : nextLowerValue(threshold);
+            b->tiesAbove = 0;
+        }
+    }
+    for (std::size_t j = 0; j < taken.size(); ++j) {
+        if (taken[j] == 0)
+            continue;
+        if (taken[j] >= numbers) {
+            cut.thresholds[j] = notANumber;
+            cut.tiesAbove[j] = taken[j] - numbers;
+            continue;
+        }
+        cut.thresholds[j] = brackets[bracketOf[j]]->threshold;
+        cut.tiesAbove[j] = brackets[bracketOf[j]]->tiesAbove;
+    }
+    return true;
+}
+
+double ClassCutter::nextLowerValue(double value) const
+{
+    double below = -infinity;
+    forEachRow([&](const double *line, const std::uint8_t *mask) {
+        for (int c = 0; c < m_columns; ++c)
+            if ((!mask || mask[c]) && line[c] < value)
+                below = std::max(below, line[c]);
+    });
+    return below;
+}
+
+void ClassCutter::wholeCut(std::span<const qint64> taken, ClassCut &cut)
+{
+    // Every number from the highest down; the ranks of equal values among
+    // themselves follow from row-major order alone, so they need no order.
+    std::vector<double> ordered;
+    ordered.reserve(std::size_t(m_valid));
+    forEachRow([&](const double *line, const std::uint8_t *mask) {
+        for (int c = 0; c < m_columns; ++c)
+            if ((!mask || mask[c]) && !std::isnan(line[c]))
+                ordered.push_back(line[c]);
+    });
+    std::sort(ordered.begin(), ordered.end(), std::greater<>());
+    const auto numbers = qint64(ordered.size());
+    for (std::size_t j = 0; j < taken.size(); ++j) {
+        if (taken[j] == 0)
+            continue;
+        if (taken[j] >= numbers) {
+            cut.thresholds[j] = notANumber;
+            cut.tiesAbove[j] = taken[j] - numbers;
+            continue;
+        }
+        const double threshold = ordered[std::size_t(taken[j] - 1)];
+        const auto [first, last] =
+            std::equal_range(ordered.begin(), ordered.end(), threshold, std::greater<>());
+        const qint64 tiedTaken = taken[j] - (first - ordered.begin());
+        if (tiedTaken < last - first) {
+            cut.thresholds[j] = threshold;
+            cut.tiesAbove[j] = tiedTaken;
+        } else {
+            // Fewer cells than the numbers are taken, so a lower one is left.
+            cut.thresholds[j] = *last;
+        }
+    }
+}
+
+ClassCells::ClassCells(const double *values, qsizetype stride, const std::uint8_t *mask,
+                       int columns, const ClassCut &cut)
+    : m_values(values)
+    , m_stride(stride)
+    , m_mask(mask)
+    , m_columns(columns)
+    , m_thresholds(cut.thresholds)
+    , m_ties(cut.tiesAbove)
+{
+    Q_ASSERT(m_thresholds.size() == m_ties.size());
+    Q_ASSERT(m_thresholds.size() < std::size_t(mostClasses));
+    while (std::size_t(m_nanBoundaries) < m_thresholds.size() &&
+           std::isnan(m_thresholds[std::size_t(m_nanBoundaries)]))
+        ++m_nanBoundaries;
+}
+
+void ClassCells::row(int row, std::uint8_t *out)
+{
+    const double *line = m_values + row * m_stride;
+    const std::uint8_t *mask = m_mask ? m_mask + qsizetype(row) * m_columns : nullptr;
+    const auto columns = std::size_t(m_columns);
+    // Every number is above the boundaries of threshold NaN.
+    const auto numberBase = std::uint8_t(m_nanBoundaries);
+    for (std::size_t c = 0; c < columns; ++c)
+        out[c] = std::isnan(line[c]) ? 0 : numberBase;
+    for (std::size_t j = std::size_t(m_nanBoundaries); j < m_thresholds.size(); ++j) {
+        const double threshold = m_thresholds[j];
+        for (std::size_t c = 0; c < columns; ++c)
+            out[c] = std::uint8_t(out[c] + (line[c] > threshold));
+    }
+    // The cells equal to a threshold, counted off in row-major order. A
+    // boundary's ties do not depend on another's, so each is counted alone.
+    for (std::size_t j = 0; j < m_thresholds.size(); ++j) {
+        qint64 &ties = m_ties[j];
+        const double threshold = m_thresholds[j];
+        const bool nanThreshold = std::isnan(threshold);
+        for (std::size_t c = 0; c < columns && ties > 0; ++c) {
+            const bool tied = nanThreshold ? std::isnan(line[c]) : line[c] == threshold;
+            if (tied && (!mask || mask[c])) {
+                ++out[c];
+                --ties;
+            }
+        }
+    }
+    if (mask)
+        for (std::size_t c = 0; c < columns; ++c)
+            if (!mask[c])
+                out[c] = outsideClass;
+}
+
+ClassDraw::ClassDraw(std::span<const double> proportions)
+{
+    Q_ASSERT(!proportionsRefusal(proportions));
+    std::vector<Wide> decimals;
+    Wide sum = 0;
+    for (const double p : proportions) {
+        decimals.push_back(decimalOf(p));
+        sum += decimals.back();
+    }
+    std::size_t last = decimals.size();
+    while (last > 0 && decimals[last - 1] == 0)
+        --last;
+    // Bound i is floor(share of the classes before i * 2^64), by long
+    // division: the shares are taken of their own sum, which is 100 within
+    // 1e-9, so that the last class ends exactly at 2^64.
+    Wide before = 0;
+    for (std::size_t i = 1; i < last; ++i) {
+        before += decimals[i - 1];
+        Wide remainder = before;
+        std::uint64_t bound = 0;
+        for (int bit = 63; bit >= 0; --bit) {
+            remainder <<= 1;
+            if (remainder >= sum) {
+                remainder -= sum;
+                bound |= std::uint64_t(1) << bit;
+            }
+        }
+        bounds.push_back(bound);
+    }
+}
