@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <optional>
 
 // The cell types a GeoTIFF of ours can hold, named as GDAL names them.
@@ -30,6 +31,31 @@ struct RasterCreation {
     bool predictor = false;
     std::optional<double> noData;
     Georeference georeference;
+};
+
+// What GDAL says of a raster opened to be read as values rather than codes
+// (see rasterinput.h), before any cell is read.
+struct RasterLayout {
+    int rowCount = 0;
+    int columnCount = 0;
+    // Rows in one of the band's blocks, the cheapest unit to read.
+    int blockRows = 1;
+    // Whether band 1 holds floating-point cells (Float32 or Float64).
+    bool floatingType = false;
+    // GDAL's name of the band's cell type, for messages.
+    QString typeName;
+    // The geotransform as GDAL gives it (x of the top-left corner, column
+    // step in x, row step in x, y of the top-left corner, column step in y,
+    // row step in y); unset when the file has none.
+    std::optional<std::array<double, 6>> transform;
+    // Whether the file is placed by ground control points instead, which no
+    // geotransform describes.
+    bool controlPoints = false;
+    // The reference system as WKT, empty for none.
+    QString crs;
+    // Band 1's NoData value, which GDAL rounds to a Float32 band's
+    // precision, so that it equals the cells that hold it.
+    std::optional<double> noData;
 };
 
 // What the GeoTIFF code asks of GDAL. GDAL and the hundred-odd libraries it
@@ -64,6 +90,13 @@ public:
     // and its band's NoData value, if any.
     virtual void describeMap(Raster *raster, std::optional<double> &cellWidth,
                              std::optional<double> &cellHeight, std::optional<double> &noData) = 0;
+    // Opens any numeric raster for reading as values: band 1, of any
+    // integer or floating-point type (complex ones are refused).
+    virtual Raster *openRaster(const QString &path, RasterLayout &layout, QString &failure) = 0;
+    // A window of band 1 as doubles, row-major: `rowCount` rows from
+    // `firstRow`, `columnCount` columns from `firstColumn`.
+    virtual bool readValues(Raster *raster, int firstRow, int rowCount, int firstColumn,
+                            int columnCount, double *values, QString &failure) = 0;
     // Closes the raster, writing what is left; false when GDAL reported a
     // failure while doing so (a full disk, say).
     virtual bool close(Raster *raster, QString &failure) = 0;

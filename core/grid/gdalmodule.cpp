@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -188,6 +189,71 @@ public:
         const double value = dataset->GetRasterBand(1)->GetNoDataValue(&hasNoData);
         if (hasNoData)
             noData = value;
+    }
+
+    Raster *openRaster(const QString &path, RasterLayout &layout, QString &failure) override
+    {
+        registerGdalDrivers();
+        GdalErrorCapture errors;
+        const char *const drivers[] = {"GTiff", nullptr};
+        GDALDatasetUniquePtr dataset(
+            GDALDataset::Open(QFile::encodeName(path).constData(),
+                              GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
+        if (!dataset) {
+            failure = errors.reason(tr("not a GeoTIFF file"));
+            return nullptr;
+        }
+        if (dataset->GetRasterCount() < 1) {
+            failure = tr("a TIFF without raster bands");
+            return nullptr;
+        }
+        GDALRasterBand *band = dataset->GetRasterBand(1);
+        const GDALDataType type = band->GetRasterDataType();
+        if (GDALDataTypeIsComplex(type)) {
+            failure = tr("a complex-valued raster, which holds no single value per cell");
+            return nullptr;
+        }
+        layout = {};
+        layout.rowCount = dataset->GetRasterYSize();
+        layout.columnCount = dataset->GetRasterXSize();
+        int blockColumns = 0;
+        band->GetBlockSize(&blockColumns, &layout.blockRows);
+        layout.floatingType = GDALDataTypeIsFloating(type);
+        layout.typeName = QString::fromLatin1(GDALGetDataTypeName(type));
+        std::array<double, 6> transform = {};
+        if (dataset->GetGeoTransform(transform.data()) == CE_None)
+            layout.transform = transform;
+        layout.controlPoints = dataset->GetGCPCount() > 0;
+        if (const OGRSpatialReference *reference = dataset->GetSpatialRef()) {
+            // WKT2 keeps what WKT1 drops; one line, so that it fits a
+            // manifest's cell.
+            const char *const options[] = {"FORMAT=WKT2_2019", "MULTILINE=NO", nullptr};
+            char *wkt = nullptr;
+            if (reference->exportToWkt(&wkt, options) == OGRERR_NONE && wkt)
+                layout.crs = QString::fromUtf8(wkt);
+            CPLFree(wkt);
+        }
+        int hasNoData = 0;
+        const double noData = band->GetNoDataValue(&hasNoData);
+        // GDAL gives a Float32 band's value rounded to a float, as its
+        // cells hold it.
+        if (hasNoData)
+            layout.noData = noData;
+        // GDAL's errors while describing the file (an unreadable reference
+        // system, say) leave the raster readable; the values are what counts.
+        return reinterpret_cast<Raster *>(dataset.release());
+    }
+
+    bool readValues(Raster *raster, int firstRow, int rowCount, int firstColumn, int columnCount,
+                    double *values, QString &failure) override
+    {
+        GdalErrorCapture errors;
+        if (datasetOf(raster)->GetRasterBand(1)->RasterIO(
+                GF_Read, firstColumn, firstRow, columnCount, rowCount, values, columnCount,
+                rowCount, GDT_Float64, 0, 0, nullptr) == CE_None)
+            return true;
+        failure = errors.reason(tr("GDAL could not read the raster"));
+        return false;
     }
 
     bool close(Raster *raster, QString &failure) override
