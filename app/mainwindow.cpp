@@ -96,7 +96,7 @@ protected:
 
 // The legend lists at most this many codes in the status bar; the rest are
 // in its tooltip, which lists them all.
-constexpr std::size_t legendCodesShown = 12;
+constexpr std::size_t legendCodesShown = 8;
 
 } // namespace
 

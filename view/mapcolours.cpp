@@ -18,8 +18,9 @@ constexpr std::array<QRgb, 8> okabeIto{0xff000000u, 0xffe69f00u, 0xff56b4e9u, 0x
 // lightness, and none is as pale as the NoData grey.
 constexpr std::array<double, 8> roundShift{0, 0.5, -0.4, 0.25, -0.65, 0.7, -0.2, 0.35};
 // Black's rounds, whose darker ones would all stay black: greys spread
-// between black and 70 % white, the lighter for the rounds that lighten.
-constexpr std::array<int, 8> blackRound{0, 128, 51, 77, 26, 179, 102, 153};
+// between black and 75 % white, the lighter for the rounds that lighten,
+// and none so dark that it passes for black.
+constexpr std::array<int, 8> blackRound{0, 150, 70, 110, 50, 190, 90, 130};
 
 // Codes spanning at most this many values get a table of their colours;
 // maps of a few classes nearly always do.
