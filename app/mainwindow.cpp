@@ -7,6 +7,7 @@
 #include "core/grid/mapreader.h"
 #include "core/version.h"
 #include "ui_mainwindow.h"
+#include "view/maplegend.h"
 #include "widgets/refusalline.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QPixmap>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QWheelEvent>
 
@@ -73,6 +75,29 @@ QPixmap swatch(QRgb colour)
     return pixmap;
 }
 
+// Where a list entry keeps the shape of its map once the map was shown.
+constexpr int shapeRole = Qt::UserRole + 1;
+
+// Shows a list entry's name followed by its map's shape, when known, while
+// the entry's own text stays the file's name.
+class FileEntryDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString shape = index.data(shapeRole).toString();
+        if (!shape.isEmpty())
+            option->text = QStringLiteral("%1 (%2)").arg(option->text, shape);
+    }
+};
+
+// The legend lists at most this many codes in the status bar; the rest are
+// in its tooltip, which lists them all.
+constexpr std::size_t legendCodesShown = 8;
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -112,16 +137,11 @@ MainWindow::MainWindow(QWidget *parent)
     connect(remove, &QAction::triggered, this, &MainWindow::removeSelectedEntry);
     ui->fileListView->addAction(remove);
 
-    auto *legendBox = new QWidget(this);
+    ui->fileListView->setItemDelegate(new FileEntryDelegate(ui->fileListView));
+    legendBox = new QWidget(this);
     legendBox->setObjectName(QStringLiteral("legend"));
-    legend = new QLabel(legendBox);
     auto *legendLayout = new QHBoxLayout(legendBox);
     legendLayout->setContentsMargins(0, 0, 0, 0);
-    const auto addSwatch = [&](QRgb colour) {
-        auto *label = new QLabel(legendBox);
-        label->setPixmap(swatch(colour));
-        legendLayout->addWidget(label);
-    };
     pointerCell = new QLabel(this);
     pointerCell->setObjectName(QStringLiteral("pointerCell"));
     statusBar()->addPermanentWidget(pointerCell);
@@ -129,10 +149,6 @@ MainWindow::MainWindow(QWidget *parent)
     zoomLevel->setObjectName(QStringLiteral("zoomLevel"));
     zoomLevel->hide();
     statusBar()->addPermanentWidget(zoomLevel);
-    addSwatch(LandscapePicture::habitatPixel);
-    legendLayout->addWidget(new QLabel(tr("habitat"), legendBox));
-    addSwatch(LandscapePicture::matrixPixel);
-    legendLayout->addWidget(legend);
     statusBar()->addPermanentWidget(legendBox);
     updateLegend();
 
@@ -365,7 +381,9 @@ void MainWindow::showNoMap()
 {
     stopLoading();
     grid.clear();
+    mapNoData.reset();
     picture.setGrid(&grid);
+    updateLegend();
     ui->actionExportPicture->setEnabled(false);
     mapMessage.clear();
     statusBar()->clearMessage();
@@ -392,7 +410,7 @@ void MainWindow::on_actionParametros_triggered()
     settings.fractalPostString = settingsDialog.fractalPostString();
     settings.coverValue = settingsDialog.coverValue();
     settings.matrixValue = settingsDialog.matrixValue();
-    // The matrix code decides which cells are drawn white.
+    // The matrix code decides which cells of a two-class map are drawn white.
     picture.invalidate();
     updateLegend();
     update();
@@ -595,8 +613,9 @@ void MainWindow::loadMap(QString path)
     if (file.size() <= readAtOnce &&
         !file.suffix().startsWith(QLatin1String("tif"), Qt::CaseInsensitive)) {
         LandscapeGrid loaded;
-        const FileResult error = readMap(path, loaded);
-        showLoadedMap(load, path, loaded, error);
+        MapFileInfo info;
+        const FileResult error = readMap(path, loaded, {}, &info);
+        showLoadedMap(load, path, loaded, error, info.noData);
         return;
     }
     mapMessage = tr("Loading %1 ...").arg(QDir::toNativeSeparators(path));
@@ -604,19 +623,23 @@ void MainWindow::loadMap(QString path)
     auto stop = loadStop = std::make_shared<std::atomic<bool>>(false);
     mapReaders.start([this, path, load, stop] {
         auto loaded = std::make_shared<LandscapeGrid>();
-        const FileResult error = readMap(path, *loaded, [&stop] { return stop->load(); });
+        MapFileInfo info;
+        const FileResult error = readMap(
+            path, *loaded, [&stop] { return stop->load(); }, &info);
         // The window waits for this read before it goes, so it is still
         // there to post to.
         if (!*stop)
             QMetaObject::invokeMethod(
                 this,
-                [this, load, path, loaded, error] { showLoadedMap(load, path, *loaded, error); },
+                [this, load, path, loaded, error, noData = info.noData] {
+                    showLoadedMap(load, path, *loaded, error, noData);
+                },
                 Qt::QueuedConnection);
     });
 }
 
 void MainWindow::showLoadedMap(quint64 load, const QString &path, LandscapeGrid &loaded,
-                               const FileResult &error)
+                               const FileResult &error, std::optional<double> noData)
 {
     if (load != loadCount)
         return;
@@ -625,41 +648,71 @@ void MainWindow::showLoadedMap(quint64 load, const QString &path, LandscapeGrid 
     // else is read with the lenient rules of the plain format, unless it is
     // no map at all.
     grid = std::move(loaded);
-    picture.setGrid(&grid);
+    mapNoData = error ? std::nullopt : noData;
+    picture.setGrid(&grid, mapNoData);
+    updateLegend();
     ui->actionExportPicture->setEnabled(!error && !grid.isEmpty());
     mapMessage = error ? tr("Could not open %1").arg(error->message()) : mapSummary(path);
+    if (QListWidgetItem *item = ui->fileListView->currentItem();
+        item && pathOf(item) == path && !error && !grid.isEmpty())
+        item->setData(shapeRole, mapShape());
     statusBar()->showMessage(mapMessage);
     setView(picture.view());
     update();
     Q_EMIT mapShown(path);
 }
 
-QString MainWindow::mapSummary(const QString &path)
+QString MainWindow::mapShape() const
 {
     // Hand-made files can have rows of any length; the extent is then told
     // as it is rather than squeezed into a rectangle it does not have.
     std::size_t shortest = grid.isEmpty() ? 0 : grid.row(0).size();
     std::size_t longest = 0;
-    qint64 cover = 0;
     for (std::size_t r = 0; r < grid.rowCount(); ++r) {
-        const auto row = grid.row(r);
-        shortest = std::min(shortest, row.size());
-        longest = std::max(longest, row.size());
-        for (const qint32 value : row)
-            cover += value != settings.matrixValue;
+        shortest = std::min(shortest, grid.row(r).size());
+        longest = std::max(longest, grid.row(r).size());
+    }
+    const QString rows = QString::number(grid.rowCount());
+    return shortest == longest
+               ? tr("%1 × %2").arg(rows, QString::number(longest))
+               : tr("%1 rows of %2 to %3")
+                     .arg(rows, QString::number(shortest), QString::number(longest));
+}
+
+QString MainWindow::mapSummary(const QString &path)
+{
+    const MapCodes &codes = picture.codes();
+    qint64 cover = 0;
+    qint64 noDataCells = 0;
+    for (std::size_t r = 0; r < grid.rowCount(); ++r) {
+        for (const qint32 value : grid.row(r)) {
+            const bool outside = codes.noData && value == *codes.noData;
+            noDataCells += outside;
+            cover += !outside && value != settings.matrixValue;
+        }
     }
     const QString name = QFileInfo(path).fileName();
     const qint64 cells = qint64(grid.cellCount());
     if (cells == 0)
         return tr("%1: no cells in this file").arg(name);
-    const QString share = QString::asprintf("%.2f", 100.0 * double(cover) / double(cells));
-    // One arg() call each, so that a "%1" in a file name stays as it is.
-    const QString rows = QString::number(grid.rowCount());
-    QString summary =
-        shortest == longest
-            ? tr("%1: %2 × %3 cells, cover %4 %").arg(name, rows, QString::number(longest), share)
-            : tr("%1: %2 rows of %3 to %4 cells, cover %5 %")
-                  .arg(name, rows, QString::number(shortest), QString::number(longest), share);
+    // NoData cells are outside the map, so the cover is a share of the
+    // others, as the manifest's shares are.
+    const qint64 inside = cells - noDataCells;
+    QString content;
+    if (inside == 0) {
+        content = tr("every cell NoData");
+    } else {
+        content =
+            tr("cover %1 %").arg(QString::asprintf("%.2f", 100.0 * double(cover) / double(inside)));
+        if (codes.tooManyToList())
+            content += tr(", more than %1 classes").arg(MapCodes::maximumClasses);
+        else if (codes.codes.size() > 2)
+            content += tr(", %1 classes").arg(codes.codes.size());
+        if (noDataCells > 0)
+            content += tr(", %1 NoData cells").arg(noDataCells);
+    }
+    // Joined, not given to arg(), so that a "%1" in a file name stays as it is.
+    QString summary = name + QStringLiteral(": ") + tr("%1 cells, %2").arg(mapShape(), content);
     if (const auto entry = manifests.find(path)) {
         // The family's own words (a field's model and range) after the
         // kind, then what every map has.
@@ -683,7 +736,47 @@ void MainWindow::showFailure(const QString &title, const QString &message)
 
 void MainWindow::updateLegend()
 {
-    legend->setText(tr("matrix (code %1)").arg(settings.matrixValue));
+    // Rebuilt whole: the entries follow the map's codes.
+    auto *layout = static_cast<QHBoxLayout *>(legendBox->layout());
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const auto addEntry = [&](QRgb colour, const QString &text) {
+        auto *swatchLabel = new QLabel(legendBox);
+        swatchLabel->setPixmap(swatch(colour));
+        layout->addWidget(swatchLabel);
+        layout->addWidget(new QLabel(text, legendBox));
+    };
+    const MapColours colours(picture.codes(), settings.matrixValue);
+    legendBox->setToolTip(QString());
+    if (colours.twoClass()) {
+        // The legend the window has always had, whatever two codes there are.
+        addEntry(LandscapePicture::habitatPixel, tr("habitat"));
+        addEntry(LandscapePicture::matrixPixel, tr("matrix (code %1)").arg(settings.matrixValue));
+    } else if (colours.tooManyToList()) {
+        layout->addWidget(new QLabel(maplegend::tooManyText(), legendBox));
+    } else {
+        // A long list keeps to the status bar's corner; its tooltip gives
+        // every code.
+        QString table;
+        std::size_t shown = 0;
+        for (const MapColours::LegendEntry &entry : colours.legend()) {
+            if (!entry.code)
+                continue;
+            const QString text = maplegend::label(entry, colours, settings.matrixValue);
+            table +=
+                QStringLiteral("<tr><td bgcolor=\"%1\">&nbsp;&nbsp;&nbsp;</td><td>%2</td></tr>")
+                    .arg(QColor(entry.colour).name(), text.toHtmlEscaped());
+            if (++shown <= legendCodesShown)
+                addEntry(entry.colour, text);
+        }
+        if (shown > legendCodesShown)
+            layout->addWidget(new QLabel(tr("… %1 more").arg(shown - legendCodesShown), legendBox));
+        legendBox->setToolTip(QStringLiteral("<table cellspacing=\"3\">%1</table>").arg(table));
+    }
+    if (colours.hasNoDataCells())
+        addEntry(MapColours::noDataPixel, tr("NoData"));
 }
 
 void MainWindow::on_actionExportPicture_triggered()
@@ -703,7 +796,8 @@ void MainWindow::on_actionExportPicture_triggered()
     PictureView view;
     view.rowsAsRows = picture.view().rowsAsRows;
     const QSize size = LandscapePicture::previewSize(grid.rowCount());
-    const QImage image = LandscapePicture::preview(grid, settings.matrixValue, size, view);
+    const QImage image =
+        LandscapePicture::preview(grid, settings.matrixValue, size, view, mapNoData);
     const FileResult error =
         image.isNull()
             ? FileResult(FileError{QDir::toNativeSeparators(target), tr("not enough memory")})
@@ -736,12 +830,15 @@ void MainWindow::showPointerCell(std::optional<QPointF> at)
     const auto cell =
         at ? LandscapePicture::cellAt(grid, drawingArea(), picture.view(), *at) : std::nullopt;
     // Counted from 1, as the lines of a map file are.
-    if (cell)
+    if (cell) {
+        const qint32 code = grid.row(cell->row)[cell->column];
+        const auto noData = picture.codes().noData;
         pointerCell->setText(tr("Row %1, column %2: %3")
                                  .arg(cell->row + 1)
                                  .arg(cell->column + 1)
-                                 .arg(grid.row(cell->row)[cell->column]));
-    else
+                                 .arg(noData && code == *noData ? tr("NoData (%1)").arg(code)
+                                                                : QString::number(code)));
+    } else
         pointerCell->clear();
 }
 

@@ -98,7 +98,7 @@ private:
     void loadMap(QString path);
     // Shows what a read of `path` gave, unless another map was chosen since.
     void showLoadedMap(quint64 load, const QString &path, LandscapeGrid &loaded,
-                       const FileResult &error);
+                       const FileResult &error, std::optional<double> noData);
     void stopLoading();
     // What opening some paths gives: the maps in the order to list them,
     // and why some could not be read.
@@ -132,9 +132,13 @@ private:
     static QString batchSummary(const QString &title, const BatchReport &report);
     void showNoMap();
     // The loaded map's name, extent and cover: the share of cells that are
-    // not matrix, so every code other than the matrix code counts; and what
-    // its batch's manifest says of it, when there is one beside it.
+    // not matrix, so every code other than the matrix code counts, among
+    // the cells that are not NoData; for a map of more than two codes their
+    // number; how many cells are NoData, if any; and what its batch's
+    // manifest says of it, when there is one beside it.
     QString mapSummary(const QString &path);
+    // The map's rows by columns, as the status bar and the list give it.
+    QString mapShape() const;
     void showFailure(const QString &title, const QString &message);
 
     void setView(const PictureView &view);
@@ -155,7 +159,11 @@ private:
     AppSettings settings;
     LandscapePicture picture;
     ManifestLookup manifests;
-    QLabel *legend = nullptr;
+    // The NoData value of the file shown, whose cells are drawn grey.
+    std::optional<double> mapNoData;
+    // The codes and colours of the map shown, rebuilt with every map and
+    // every change of the matrix code.
+    QWidget *legendBox = nullptr;
     // The cell under the pointer and the zoom, beside the legend.
     QLabel *pointerCell = nullptr;
     QLabel *zoomLevel = nullptr;

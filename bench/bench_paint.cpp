@@ -160,6 +160,48 @@ void BM_PaintCellByCell(benchmark::State &state)
 }
 BENCHMARK(BM_PaintCellByCell)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What a new map adds before its first paint: finding its codes, once, on a
+// 4096 x 4096 map of arg 0 codes (2, or 5 classes; 100 stops the search
+// early), and then a rendered paint of a map of 5 classes against the
+// two-class BM_PaintRebuilt/4096.
+const LandscapeGrid &classGrid(int classes)
+{
+    static std::map<int, LandscapeGrid> grids;
+    auto [it, inserted] = grids.try_emplace(classes);
+    if (inserted) {
+        QRandomGenerator random(classes);
+        std::vector<qint32> row(4096);
+        for (int r = 0; r < 4096; ++r) {
+            for (qint32 &cell : row)
+                cell = qint32(random.bounded(classes));
+            it->second.appendRow(row);
+        }
+    }
+    return it->second;
+}
+
+void BM_FindCodes(benchmark::State &state)
+{
+    const LandscapeGrid &grid = classGrid(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(MapCodes::of(grid, -9999.0));
+}
+BENCHMARK(BM_FindCodes)->Arg(2)->Arg(5)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PaintRebuiltClasses(benchmark::State &state)
+{
+    const LandscapeGrid &grid = classGrid(5);
+    QImage image = windowImage();
+    LandscapePicture picture;
+    picture.setGrid(&grid);
+    for (auto _ : state) {
+        picture.invalidate();
+        QPainter painter(&image);
+        picture.paint(painter, frame, 0);
+    }
+}
+BENCHMARK(BM_PaintRebuiltClasses)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -6,6 +6,7 @@
 #include "core/files/outputpaths.h"
 #include "core/grid/mapreader.h"
 #include "settings/appsettings.h"
+#include "view/maplegend.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 #include <utility>
+#include <variant>
 
 RenderCommand::RenderCommand(CommandLine &commandLine)
     : m_cli(commandLine)
@@ -39,14 +41,18 @@ RenderCommand::RenderCommand(CommandLine &commandLine)
     , m_rowsAsRows(QStringLiteral("rows-as-rows"),
                    QStringLiteral("Draws the first line of a map as the top row, as GIS tools "
                                   "show a grid, like the window's View > Rows as rows."))
+    , m_legend(QStringLiteral("legend"),
+               QStringLiteral("Adds a legend to the right of the map: every code with its "
+                              "colour, and NoData."))
     , m_quiet(QStringLiteral("quiet"), QStringLiteral("No summary."))
 {}
 
 int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, qint32 matrixValue,
-                             int width, int height, const PictureView &view)
+                             int width, int height, const PictureView &view, bool legend)
 {
     LandscapeGrid grid;
-    const FileResult error = readMap(mapPath, grid);
+    MapFileInfo info;
+    const FileResult error = readMap(mapPath, grid, {}, &info);
     if (error)
         return m_cli.runFailure(QStringLiteral("cannot read %1").arg(error->message()));
     if (grid.isEmpty())
@@ -56,13 +62,20 @@ int RenderCommand::renderOne(const QString &mapPath, const QString &imagePath, q
     QSize size = LandscapePicture::previewSize(grid.rowCount());
     if (width > 0 || height > 0)
         size = QSize(width > 0 ? width : height, height > 0 ? height : width);
-    const QImage image = LandscapePicture::preview(grid, matrixValue, size, view);
+    QImage image = LandscapePicture::preview(grid, matrixValue, size, view, info.noData);
     const QString shownImage = QDir::toNativeSeparators(imagePath);
     if (image.isNull())
         return m_cli.runFailure(QStringLiteral("%1: not enough memory for %2 x %3 pixels")
                                     .arg(shownImage)
                                     .arg(size.width())
                                     .arg(size.height()));
+    if (legend) {
+        const MapColours colours(MapCodes::of(grid, info.noData), matrixValue);
+        auto withLegend = maplegend::withLegend(image, colours, matrixValue);
+        if (const auto *failure = std::get_if<QString>(&withLegend))
+            return m_cli.runFailure(QStringLiteral("%1: %2").arg(shownImage, *failure));
+        image = std::get<QImage>(std::move(withLegend));
+    }
 
     if (const FileResult error = LandscapePicture::saveImage(image, imagePath))
         return m_cli.runFailure(error->message());
@@ -103,11 +116,14 @@ int RenderCommand::run(const QStringList &arguments)
     m_parser.setApplicationDescription(QStringLiteral(
         "Draws map files (plain, ESRI ASCII grids or GeoTIFF) as PNG previews the way\n"
         "the main window draws them: the first line of a map is the leftmost column\n"
-        "(the top row with --rows-as-rows), matrix cells are white and all others\n"
-        "black. Maps are taken as square, with as many columns as rows; with\n"
-        "--rows-as-rows the longest line sets the columns."));
+        "(the top row with --rows-as-rows). A map of at most two codes is drawn\n"
+        "with matrix cells white and all others black; a map of more codes gets\n"
+        "a colour-blind-safe colour a code, in ascending order of code. Cells\n"
+        "holding the file's NoData value are light grey. Maps are taken as\n"
+        "square, with as many columns as rows; with --rows-as-rows the longest\n"
+        "line sets the columns."));
     m_parser.addOption(m_help);
-    m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_rowsAsRows, m_quiet});
+    m_parser.addOptions({m_out, m_width, m_height, m_matrixValue, m_rowsAsRows, m_legend, m_quiet});
     m_parser.addPositionalArgument(QStringLiteral("MAP"), QStringLiteral("Map files to draw."),
                                    QStringLiteral("MAP..."));
     if (const auto done = m_cli.parseArguments(
@@ -192,8 +208,8 @@ int RenderCommand::run(const QStringList &arguments)
     PictureView view;
     view.rowsAsRows = m_parser.isSet(m_rowsAsRows);
     for (qsizetype i = 0; i < maps.size(); ++i) {
-        if (renderOne(maps.at(i), images.at(i), matrixValue, width, height, view) ==
-            CommandLine::Success)
+        if (renderOne(maps.at(i), images.at(i), matrixValue, width, height, view,
+                      m_parser.isSet(m_legend)) == CommandLine::Success)
             ++written;
         else
             status = CommandLine::RunFailed;

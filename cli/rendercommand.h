@@ -26,7 +26,7 @@ private:
     // to be drawn, or into something that is not a regular file.
     static std::optional<QString> outputRefusal(const QStringList &maps, const QStringList &images);
     int renderOne(const QString &mapPath, const QString &imagePath, qint32 matrixValue, int width,
-                  int height, const PictureView &view);
+                  int height, const PictureView &view, bool legend);
 
     CommandLine &m_cli;
     QCommandLineParser m_parser;
@@ -36,5 +36,6 @@ private:
     QCommandLineOption m_height;
     QCommandLineOption m_matrixValue;
     QCommandLineOption m_rowsAsRows;
+    QCommandLineOption m_legend;
     QCommandLineOption m_quiet;
 };

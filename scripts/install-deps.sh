@@ -11,6 +11,7 @@ packages=(
   librandom123-dev
   libxxhash-dev
   libfftw3-dev
+  libfreetype-dev libfontconfig-dev
   xvfb xauth imagemagick fonts-dejavu-core
   gdal-bin libgdal-dev
   python3-numpy python3-scipy python3-rasterio

@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr QRgb matrixPixel = LandscapePicture::matrixPixel;
-constexpr QRgb otherPixel = LandscapePicture::habitatPixel;
-
 // Far beyond any screen, yet small enough that scaling a coordinate by the
 // largest supported device scale and adding a cell extent cannot overflow.
 constexpr double pixelLimit = 1 << 26;
@@ -103,16 +100,11 @@ AxisCover coverAxis(std::size_t n, double start, double cell, int scale, int off
     return axis;
 }
 
-QRgb pixelFor(qint32 value, qint32 matrixValue)
-{
-    return value == matrixValue ? matrixPixel : otherPixel;
-}
-
 // The grid and the cover of both axes, shared by the two passes below.
 struct CellLayout {
     const LandscapeGrid &grid;
     std::size_t n;
-    qint32 matrixValue;
+    const MapColours &colours;
     const AxisCover &columns;
     const AxisCover &rows;
 
@@ -152,7 +144,7 @@ void paintColumns(QImage &image, const CellLayout &layout)
                 if (rows.lo[std::size_t(v)] >= length)
                     break;
                 const std::ptrdiff_t i = std::min(rows.hi[std::size_t(v)], length - 1);
-                *pixel = pixelFor(row[std::size_t(i)], layout.matrixValue);
+                *pixel = layout.colours(row[std::size_t(i)]);
             }
         }
     }
@@ -191,7 +183,7 @@ void repaintLostCorners(QImage &image, const CellLayout &layout, int cornerWidth
                      i >= rows.lo[std::size_t(v)]; --i) {
                     if (cornerLost && y == rows.startOf(std::size_t(i)) + cornerHeight)
                         continue;
-                    *pixel = pixelFor(row[std::size_t(i)], layout.matrixValue);
+                    *pixel = layout.colours(row[std::size_t(i)]);
                     break;
                 }
             }
@@ -340,9 +332,10 @@ PictureView LandscapePicture::panned(const LandscapeGrid &grid, const QRectF &ar
     return view;
 }
 
-void LandscapePicture::setGrid(const LandscapeGrid *grid)
+void LandscapePicture::setGrid(const LandscapeGrid *grid, std::optional<double> noData)
 {
     m_grid = grid;
+    m_codes = grid ? MapCodes::of(*grid, noData) : MapCodes();
     m_stale = true;
 }
 
@@ -397,14 +390,15 @@ void LandscapePicture::paint(QPainter &painter, const QRect &frameGeometry, qint
         m_stale = false;
         m_frame = frameGeometry;
         m_matrixValue = matrixValue;
+        m_colours = MapColours(m_codes, matrixValue);
         m_placement = placement;
         m_renderedView = m_view;
         m_cells = QImage();
         ++m_renderCount;
         if (m_view.isDefault())
-            renderCells(frameGeometry, matrixValue, placement);
+            renderCells(frameGeometry, placement);
         else
-            renderViewCells(frameGeometry, matrixValue, placement);
+            renderViewCells(frameGeometry, placement);
     }
     if (!m_cells.isNull()) {
         // With an exact placement the image lands on the device pixel for
@@ -418,8 +412,7 @@ void LandscapePicture::paint(QPainter &painter, const QRect &frameGeometry, qint
     painter.restore();
 }
 
-void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValue,
-                                   const Placement &placement)
+void LandscapePicture::renderCells(const QRect &frameGeometry, const Placement &placement)
 {
     if (!m_grid || m_grid->isEmpty() || frameGeometry.width() < 0 || frameGeometry.height() < 0)
         return;
@@ -454,7 +447,7 @@ void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValu
     if (image.isNull())
         return;
     image.fill(Qt::transparent);
-    const CellLayout layout{*m_grid, n, matrixValue, columns, rows};
+    const CellLayout layout{*m_grid, n, m_colours, columns, rows};
     paintColumns(image, layout);
     // Which pixels the clipping of outlines drops is known only on the device
     // itself.
@@ -466,8 +459,7 @@ void LandscapePicture::renderCells(const QRect &frameGeometry, qint32 matrixValu
     m_cellsOrigin = QPoint(columns.first, rows.first);
 }
 
-void LandscapePicture::renderViewCells(const QRect &frameGeometry, qint32 matrixValue,
-                                       const Placement &placement)
+void LandscapePicture::renderViewCells(const QRect &frameGeometry, const Placement &placement)
 {
     if (!m_grid || frameGeometry.width() <= 0 || frameGeometry.height() <= 0)
         return;
@@ -499,7 +491,7 @@ void LandscapePicture::renderViewCells(const QRect &frameGeometry, qint32 matrix
     const qsizetype stride = image.bytesPerLine() / qsizetype(sizeof(QRgb));
     const auto paint = [&](std::span<const qint32> row, std::ptrdiff_t position, QRgb *pixel) {
         if (position >= 0 && std::size_t(position) < row.size())
-            *pixel = pixelFor(row[std::size_t(position)], matrixValue);
+            *pixel = m_colours(row[std::size_t(position)]);
     };
     if (m_view.rowsAsRows) {
         for (int v = 0; v < image.height(); ++v) {
@@ -536,7 +528,7 @@ void LandscapePicture::renderViewCells(const QRect &frameGeometry, qint32 matrix
 
 QImage LandscapePicture::render(const LandscapeGrid &grid, qint32 matrixValue, QSize imageSize,
                                 const QRect &frameGeometry, const QColor &clearColour,
-                                const PictureView &view)
+                                const PictureView &view, std::optional<double> noData)
 {
     QImage image(imageSize, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
@@ -544,7 +536,7 @@ QImage LandscapePicture::render(const LandscapeGrid &grid, qint32 matrixValue, Q
     image.fill(clearColour);
     QPainter painter(&image);
     LandscapePicture picture;
-    picture.setGrid(&grid);
+    picture.setGrid(&grid, noData);
     picture.setView(view);
     picture.paint(painter, frameGeometry, matrixValue);
     return image;
@@ -557,25 +549,45 @@ QSize LandscapePicture::previewSize(std::size_t rowCount)
 }
 
 QImage LandscapePicture::preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size,
-                                 const PictureView &view)
+                                 const PictureView &view, std::optional<double> noData)
 {
     // A frame this far above the image puts the drawing area, which lies
     // frameTopOffset below its frame, exactly on the image.
     const QRect frame(0, -frameTopOffset, size.width(), size.height());
-    const QImage picture = render(grid, matrixValue, size, frame, Qt::black, view);
+    // Drawn on a transparent image, only the cells come out opaque: the
+    // window's background, which shows where no cell reaches (a line along
+    // the right and bottom edges at most, and the positions a short row
+    // lacks), stays translucent, apart from its black outline.
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull())
         return picture;
-    // The window's background shows where no cell reaches: a line along the
-    // right and bottom edges at most, and the positions a short row lacks.
-    // A preview has no background, so only the matrix cells' white is kept.
-    QImage image(size, QImage::Format_Grayscale8);
+    picture.fill(Qt::transparent);
+    LandscapePicture drawn;
+    drawn.setGrid(&grid, noData);
+    drawn.setView(view);
+    {
+        QPainter painter(&picture);
+        drawn.paint(painter, frame, matrixValue);
+    }
+    const MapColours &colours = drawn.m_colours;
+    // A preview has no background, so only the cells' colours are kept.
+    // A two-class map stays the grey image it has always been.
+    QImage image(size, colours.twoClass() ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
     if (image.isNull())
         return image;
     for (int y = 0; y < size.height(); ++y) {
         const auto *in = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-        uchar *out = image.scanLine(y);
-        for (int x = 0; x < size.width(); ++x)
-            out[x] = in[x] == matrixPixel ? 255 : 0;
+        if (colours.twoClass()) {
+            uchar *out = image.scanLine(y);
+            for (int x = 0; x < size.width(); ++x)
+                out[x] = in[x] == matrixPixel               ? 255
+                         : in[x] == MapColours::noDataPixel ? uchar(qGray(MapColours::noDataPixel))
+                                                            : 0;
+        } else {
+            auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < size.width(); ++x)
+                out[x] = qAlpha(in[x]) == 255 ? in[x] : habitatPixel;
+        }
     }
     return image;
 }

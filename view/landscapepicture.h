@@ -3,6 +3,7 @@
 
 #include "core/files/fileerror.h"
 #include "core/grid/landscapegrid.h"
+#include "view/mapcolours.h"
 
 #include <QColor>
 #include <QImage>
@@ -40,9 +41,11 @@ struct PictureView {
 };
 
 // The map as the main window shows it: a translucent green rectangle over the
-// drawing area and, on top, one rectangle per cell, white for the matrix code
-// and black for anything else, the rows running left to right and the
-// positions of a row top to bottom.
+// drawing area and, on top, one rectangle per cell in its code's colour
+// (MapColours: white for the matrix code and black for anything else on a
+// map of two codes, a palette colour a code on a map of more, light grey for
+// NoData), the rows running left to right and the positions of a row top to
+// bottom.
 //
 // Drawing every cell as its own rectangle costs n * n draw calls, which makes
 // a 4096 x 4096 map unusable. Each cell is a rectangle whose outline is drawn
@@ -77,16 +80,20 @@ public:
     // bar push the central widget down. A fixed 35 pixels stands in for them.
     static constexpr int frameTopOffset = 35;
 
-    // The colours of matrix cells and of all other cells.
-    static constexpr QRgb matrixPixel = 0xffffffffu;
-    static constexpr QRgb habitatPixel = 0xff000000u;
+    // The colours of matrix cells and of all other cells of a two-class map.
+    static constexpr QRgb matrixPixel = MapColours::matrixPixel;
+    static constexpr QRgb habitatPixel = MapColours::habitatPixel;
 
     LandscapePicture() = default;
     Q_DISABLE_COPY_MOVE(LandscapePicture)
 
     // The grid is read, never copied, so it must outlive the picture or be
-    // replaced first. Call this again after every change of its content.
-    void setGrid(const LandscapeGrid *grid);
+    // replaced first. Call this again after every change of its content: it
+    // finds the map's codes (MapCodes), once. `noData` is the file's NoData
+    // value (MapFileInfo::noData), whose cells are drawn light grey.
+    void setGrid(const LandscapeGrid *grid, std::optional<double> noData = {});
+    // The codes found by setGrid(), for a legend.
+    const MapCodes &codes() const { return m_codes; }
     // Forces the next paint to render the cells again.
     void invalidate();
 
@@ -111,14 +118,16 @@ public:
     // starts the picture at the image's top.
     static QImage render(const LandscapeGrid &grid, qint32 matrixValue, QSize imageSize,
                          const QRect &frameGeometry, const QColor &clearColour,
-                         const PictureView &view = {});
+                         const PictureView &view = {}, std::optional<double> noData = {});
 
     // A preview to save as a file: what the window shows in a drawing area of
-    // `size` pixels, white where a cell holds the matrix code and black
-    // everywhere else, including the pixels no cell reaches. The command
-    // line's render and the window's export both write this.
+    // `size` pixels, and black where no cell reaches. A two-class map's
+    // preview is an 8-bit grey image, white where a cell holds the matrix
+    // code, black everywhere else and light grey for NoData; a map of more
+    // codes gives a colour image. The command line's render and the window's
+    // export both write this.
     static QImage preview(const LandscapeGrid &grid, qint32 matrixValue, QSize size,
-                          const PictureView &view = {});
+                          const PictureView &view = {}, std::optional<double> noData = {});
     // Previews are one pixel per cell up to this many pixels per side; the
     // default picture takes every map as square with as many columns as it
     // has rows, so the row count alone decides.
@@ -166,11 +175,12 @@ private:
     };
     static Placement placementOf(const QPainter &painter);
 
-    void renderCells(const QRect &frameGeometry, qint32 matrixValue, const Placement &placement);
-    void renderViewCells(const QRect &frameGeometry, qint32 matrixValue,
-                         const Placement &placement);
+    void renderCells(const QRect &frameGeometry, const Placement &placement);
+    void renderViewCells(const QRect &frameGeometry, const Placement &placement);
 
     const LandscapeGrid *m_grid = nullptr;
+    MapCodes m_codes;
+    MapColours m_colours;
     bool m_stale = true;
     QRect m_frame;
     qint32 m_matrixValue = 0;

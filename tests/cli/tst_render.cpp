@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
+#include "core/grid/mapreader.h"
 #include "tests/support/cli.h"
 #include "tests/support/files.h"
 #include "tests/support/modal.h"
@@ -19,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -84,20 +86,42 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
+    void previewIsWhatTheWindowShows_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("strayCode");
+        QTest::newRow("two codes") << QByteArray() << 5;
+        QTest::newRow("three codes") << QByteArray() << 0;
+        QTest::newRow("three codes and NoData")
+            << QByteArray("ncols 7\nnrows 7\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                          "NODATA_value -9\n")
+            << 0;
+    }
+
     void previewIsWhatTheWindowShows()
     {
+        QFETCH(QByteArray, header);
+        QFETCH(int, strayCode);
         // Matrix code 5 from config.txt, read by the window and by the
         // command line alike. Cells hold the matrix code, the cover code 3
-        // or a stray 0; row 4 is short, so part of its column is left to the
-        // window's background, which the preview shows black.
+        // or a stray code; row 4 is short, so part of its column is left to
+        // the window's background, which the preview shows black. In the
+        // grid, whose rows cannot be short, that part is NoData.
         writeFile(path(QStringLiteral("config.txt")), "R_\n\nF_\n\n3\n5\n");
-        QByteArray map = plainMap(7, 7, [](int r, int i) {
+        QByteArray map = plainMap(7, 7, [strayCode](int r, int i) {
             const int k = (r * 5 + i * 3) % 7;
-            return k < 3 ? 5 : (k < 6 ? 3 : 0);
+            return k < 3 ? 5 : (k < 6 ? 3 : strayCode);
         });
         QList<QByteArray> lines = map.split('\n');
-        lines[4] = "5 3 5 ";
-        writeFile(path(QStringLiteral("mixed.txt")), lines.join('\n'));
+        lines[4] = header.isEmpty() ? "5 3 5 " : "5 3 5 -9 -9 -9 -9 ";
+        writeFile(path(QStringLiteral("mixed.txt")), header + lines.join('\n'));
+        LandscapeGrid grid;
+        MapFileInfo info;
+        QVERIFY(!readMap(path(QStringLiteral("mixed.txt")), grid, {}, &info));
+        const MapColours colours(MapCodes::of(grid, info.noData), 5);
+        std::set<QRgb> cellColours;
+        for (const MapColours::LegendEntry &entry : colours.legend())
+            cellColours.insert(entry.colour | 0xff000000u);
 
         MainWindow window;
         window.resize(900, 760);
@@ -127,24 +151,27 @@ private Q_SLOTS:
         const QImage preview(path(QStringLiteral("mixed.png")));
         QCOMPARE(preview.size(), area.size());
 
-        int white = 0;
+        // Every colour of cell the window shows is in the preview, where the
+        // window shows anything else the preview is black.
+        std::set<QRgb> seen;
         int background = 0;
         for (int y = 0; y < area.height(); ++y) {
             for (int x = 0; x < area.width(); ++x) {
                 const QRgb inWindow = shown.pixel(area.x() + x, area.y() + y);
                 const QRgb inPreview = preview.pixel(x, y);
-                if (isWhite(inWindow)) {
-                    ++white;
-                    QVERIFY2(isWhite(inPreview), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                const QString where = QStringLiteral("%1,%2").arg(x).arg(y);
+                if (cellColours.count(inWindow)) {
+                    seen.insert(inWindow);
+                    QVERIFY2(inPreview == inWindow, qPrintable(where));
                 } else {
-                    background += !isBlack(inWindow);
-                    QVERIFY2(isBlack(inPreview), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                    ++background;
+                    QVERIFY2(isBlack(inPreview), qPrintable(where));
                 }
             }
         }
-        // The comparison saw both colours of cell and the background.
-        QVERIFY(white > 0 && white < area.width() * area.height());
-        QVERIFY(background > 0);
+        QCOMPARE(seen, cellColours);
+        if (header.isEmpty())
+            QVERIFY(background > 0);
     }
 
     // File > Export picture writes what render writes for the same map,
@@ -215,6 +242,47 @@ private Q_SLOTS:
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 3; ++x)
                 QCOMPARE(isWhite(top.pixel(x, y)), expected[x][y] == 'W');
+    }
+
+    // --legend adds the codes' colours and NoData's grey beside the map,
+    // and leaves the map's pixels as they were.
+    void legendAddsTheColoursBesideTheMap()
+    {
+        QByteArray map("ncols 40\nnrows 40\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                       "NODATA_value -9999\n");
+        map += plainMap(40, 40, [](int r, int i) {
+            return r > 10 && r < 20 && i > 5 ? -9999 : 1 + (r * 7 + i * 3) % 5;
+        });
+        writeFile(path(QStringLiteral("five.asc")), map);
+        QCOMPARE(render({QStringLiteral("five.asc"), QStringLiteral("--out"),
+                         QStringLiteral("plain.png")},
+                        m_dir->path())
+                     .exitCode,
+                 0);
+        const CliRun run = render({QStringLiteral("five.asc"), QStringLiteral("--out"),
+                                   QStringLiteral("legend.png"), QStringLiteral("--legend")},
+                                  m_dir->path());
+        QCOMPARE(run.exitCode, 0);
+        const QImage plain =
+            QImage(path(QStringLiteral("plain.png"))).convertToFormat(QImage::Format_RGB32);
+        const QImage legend =
+            QImage(path(QStringLiteral("legend.png"))).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(plain.size(), QSize(40, 40));
+        QVERIFY(legend.width() > plain.width() && legend.height() >= plain.height());
+        QCOMPARE(legend.copy(plain.rect()), plain);
+        std::set<QRgb> inMap;
+        std::set<QRgb> inLegend;
+        for (int y = 0; y < legend.height(); ++y) {
+            for (int x = 0; x < legend.width(); ++x) {
+                if (x >= plain.width())
+                    inLegend.insert(legend.pixel(x, y));
+                else if (y < plain.height())
+                    inMap.insert(legend.pixel(x, y));
+            }
+        }
+        QCOMPARE(inMap.size(), std::size_t(6));
+        for (const QRgb colour : inMap)
+            QVERIFY2(inLegend.count(colour), qPrintable(QString::number(colour, 16)));
     }
 
     void sizes_data()

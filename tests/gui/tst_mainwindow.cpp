@@ -4,6 +4,7 @@
 #include "tests/support/literalpicture.h"
 #include "tests/support/modal.h"
 #include "tests/support/settings.h"
+#include "view/landscapepicture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,6 +41,8 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -266,6 +269,58 @@ private Q_SLOTS:
         COMPARE_IMAGES(shown(), expected);
     }
 
+    // The legend's swatches are the colours the map is drawn in: five codes
+    // and NoData for a masked five-class map, and back to the two of a
+    // two-class map after it.
+    void legendShowsTheColoursOfTheMap()
+    {
+        QByteArray five("ncols 30\nnrows 20\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                        "NODATA_value -9999\n");
+        for (int r = 0; r < 20; ++r) {
+            for (int c = 0; c < 30; ++c)
+                five += QByteArray::number(r > 5 && c > 8 && c < 16 ? -9999 : 1 + (r + 2 * c) % 5) +
+                        ' ';
+            five += '\n';
+        }
+        writeFile(QStringLiteral("five.asc"), five);
+        writeFile(QStringLiteral("two.txt"), "0 1 \n1 1 \n");
+        MainWindow w;
+        w.resize(713, 487);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.addFiles({QDir(m_dir.path()).filePath(QStringLiteral("five.asc")),
+                    QDir(m_dir.path()).filePath(QStringLiteral("two.txt"))});
+        auto *list = w.findChild<QListWidget *>(QStringLiteral("fileListView"));
+        const auto swatches = [&w] {
+            std::set<QRgb> colours;
+            for (const QLabel *label :
+                 w.findChild<QWidget *>(QStringLiteral("legend"))->findChildren<QLabel *>())
+                if (!label->pixmap().isNull())
+                    colours.insert(label->pixmap().toImage().pixel(6, 6));
+            return colours;
+        };
+        list->setCurrentRow(0);
+        QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        w.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        // Cells are many pixels each, so a colour of a hundred pixels or more
+        // is a cell's; the background's edges are thin lines.
+        std::map<QRgb, int> drawn;
+        const QRect area = LandscapePicture::drawingArea(w.mapFrame()).toRect();
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++drawn[image.pixel(x, y)];
+        std::set<QRgb> cells;
+        for (const auto &[colour, count] : drawn)
+            if (count >= 100)
+                cells.insert(colour);
+        QCOMPARE(cells.size(), std::size_t(6));
+        QCOMPARE(swatches(), cells);
+
+        list->setCurrentRow(1);
+        QCOMPARE(swatches(), (std::set<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+    }
+
     // The view options, the window's size and the folders come back at the
     // next start; nothing of it goes into config.txt.
     void arrangementIsRememberedAcrossStarts()
@@ -437,10 +492,11 @@ private Q_SLOTS:
         }
         QTest::newRow("rectangle") << QByteArray() << twoHundred
                                    << QStringLiteral("map.txt: 10 × 20 cells, cover 49.50 %");
-        // Every code but the matrix code counts as cover, a stray 7 too.
+        // Every code but the matrix code counts as cover, a stray 7 too,
+        // which makes three classes.
         QTest::newRow("matrix code from the settings")
             << QByteArray("R_\n\nF_\n\n1\n-2\n") << QByteArray("-2 1 \n7 -2 \n-2 -2 \n")
-            << QStringLiteral("map.txt: 3 × 2 cells, cover 33.33 %");
+            << QStringLiteral("map.txt: 3 × 2 cells, cover 33.33 %, 3 classes");
         QTest::newRow("ragged rows")
             << QByteArray() << QByteArray("1 0 0 \n1 \n0 0 0 1 \n")
             << QStringLiteral("map.txt: 3 rows of 1 to 4 cells, cover 37.50 %");
@@ -448,6 +504,12 @@ private Q_SLOTS:
             << QByteArray()
             << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0 0\n0 0 0\n")
             << QStringLiteral("map.txt: 2 × 3 cells, cover 16.67 %");
+        // NoData cells are outside the map: the cover is a share of the rest.
+        QTest::newRow("grid with NoData")
+            << QByteArray()
+            << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                          "NODATA_value -1\n1 -1 0\n0 -1 0\n")
+            << QStringLiteral("map.txt: 2 × 3 cells, cover 25.00 %, 2 NoData cells");
         QTest::newRow("no cells") << QByteArray() << QByteArray("\n\n")
                                   << QStringLiteral("map.txt: no cells in this file");
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/grid/landscapegrid.h"
+#include "view/mapcolours.h"
 
 #include <QImage>
 #include <QPainter>
@@ -16,10 +17,13 @@
 // The picture exactly as the window drew it before there was a cache: one
 // background rectangle, then one rectangle per cell, rows outer and positions
 // inner, with a fresh brush and pen for every cell. Positions past the end of
-// a short row are skipped.
+// a short row are skipped. A map of more than two codes, or with NoData
+// cells, takes its cells' colours from MapColours, whose choice of colours
+// the picture suite checks on its own.
 inline void paintOneByOne(QPainter &painter, const LandscapeGrid &grid, qint32 matrixValue,
-                          const QRect &frame)
+                          const QRect &frame, std::optional<double> noData = {})
 {
+    const MapColours colours(MapCodes::of(grid, noData), matrixValue);
     const double x0 = frame.x();
     const double y0 = frame.y() + 35;
     const double w = frame.width();
@@ -38,7 +42,9 @@ inline void paintOneByOne(QPainter &painter, const LandscapeGrid &grid, qint32 m
         for (int i = 0; i < n; ++i) {
             if (std::size_t(i) >= row.size())
                 continue;
-            const QColor colour = row[std::size_t(i)] == matrixValue ? Qt::white : Qt::black;
+            const QColor colour = colours.twoClass() && !colours.hasNoDataCells()
+                                      ? (row[std::size_t(i)] == matrixValue ? Qt::white : Qt::black)
+                                      : QColor(colours(row[std::size_t(i)]));
             painter.setBrush(QBrush(colour, Qt::SolidPattern));
             painter.setPen(QPen(QBrush(colour), 0));
             const QRect cell(int(k * cw + x0), int(i * ch + y0), int(cw), int(ch));
@@ -57,12 +63,13 @@ inline const QColor clearColour(120, 130, 140);
 // The picture on an image first filled with `fill`, as a window's background
 // fills it.
 inline QImage literalImage(const LandscapeGrid &grid, qint32 matrixValue, QSize size,
-                           const QRect &frame, const QColor &fill = clearColour)
+                           const QRect &frame, const QColor &fill = clearColour,
+                           std::optional<double> noData = {})
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(fill);
     QPainter painter(&image);
-    paintOneByOne(painter, grid, matrixValue, frame);
+    paintOneByOne(painter, grid, matrixValue, frame, noData);
     return image;
 }
 

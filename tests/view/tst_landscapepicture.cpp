@@ -7,6 +7,9 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <map>
+#include <optional>
+#include <set>
 #include <vector>
 
 Q_DECLARE_METATYPE(PictureView)
@@ -342,6 +345,111 @@ private Q_SLOTS:
                                transposed(LandscapePicture::preview(grid, 1, size)));
             }
         }
+    }
+
+    // A two-class preview is still the grey image of white matrix cells on
+    // black that it has always been; only NoData cells, which no earlier
+    // map held, add their grey.
+    void twoClassPreviewIsTheGreyImageItWas()
+    {
+        const LandscapeGrid grid = gridOf(randomRows(90, 37, 37, 37, {3, 5}));
+        for (const QSize size : {QSize(37, 37), QSize(100, 61)}) {
+            const QImage preview = LandscapePicture::preview(grid, 5, size);
+            QCOMPARE(preview.format(), QImage::Format_Grayscale8);
+            const QImage window = literalImage(
+                grid, 5, size,
+                QRect(0, -LandscapePicture::frameTopOffset, size.width(), size.height()),
+                Qt::black);
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    QCOMPARE(qGray(preview.pixel(x, y)),
+                             window.pixel(x, y) == qRgb(255, 255, 255) ? 255 : 0);
+        }
+    }
+
+    // Five codes inside a NoData hole: each code one colour of its own, the
+    // hole light grey, and the same codes the same colours in another map of
+    // them. Two codes inside the same
+    // hole keep white and black.
+    void classesAndNoDataGetColoursOfTheirOwn()
+    {
+        const qint32 noData = -9999;
+        const auto masked = [&](quint32 seed, const std::vector<qint32> &codes) {
+            Rows rows = randomRows(seed, 30, 30, 30, codes);
+            for (std::size_t r = 10; r < 20; ++r)
+                for (std::size_t c = 5; c < 25; ++c)
+                    rows[r][c] = noData;
+            return rows;
+        };
+        const Rows rows = masked(91, {1, 2, 3, 4, 5});
+        const QImage preview =
+            LandscapePicture::preview(gridOf(rows), 0, QSize(30, 30), {}, double(noData));
+        std::map<qint32, QRgb> colourOf;
+        for (int x = 0; x < 30; ++x) {
+            for (int y = 0; y < 30; ++y) {
+                const qint32 code = rows[std::size_t(x)][std::size_t(y)];
+                const QRgb pixel = preview.pixel(x, y);
+                const auto [at, inserted] = colourOf.try_emplace(code, pixel);
+                QCOMPARE(pixel, at->second);
+            }
+        }
+        QCOMPARE(colourOf.size(), std::size_t(6));
+        const QRgb grey = colourOf.at(noData);
+        QVERIFY(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey) && qGray(grey) > 200 &&
+                qGray(grey) < 255);
+        std::set<QRgb> distinct;
+        for (const auto &[code, colour] : colourOf)
+            distinct.insert(colour);
+        QCOMPARE(distinct.size(), colourOf.size());
+
+        const Rows again = randomRows(92, 9, 9, 9, {5, 4, 3, 2, 1});
+        const QImage other = LandscapePicture::preview(gridOf(again), 0, QSize(9, 9));
+        for (int x = 0; x < 9; ++x)
+            for (int y = 0; y < 9; ++y)
+                QCOMPARE(other.pixel(x, y), colourOf.at(again[std::size_t(x)][std::size_t(y)]));
+
+        const Rows two = masked(93, {0, 1});
+        const QImage twoPreview =
+            LandscapePicture::preview(gridOf(two), 0, QSize(30, 30), {}, double(noData));
+        QCOMPARE(twoPreview.format(), QImage::Format_Grayscale8);
+        for (int x = 0; x < 30; ++x)
+            for (int y = 0; y < 30; ++y) {
+                const qint32 code = two[std::size_t(x)][std::size_t(y)];
+                QCOMPARE(twoPreview.pixel(x, y), code == noData
+                                                     ? qRgb(qGray(grey), qGray(grey), qGray(grey))
+                                                 : code == 0 ? qRgb(255, 255, 255)
+                                                             : qRgb(0, 0, 0));
+            }
+    }
+
+    // The legend lists the codes present in ascending order and NoData last,
+    // in the colours the cells are drawn in. Past 64 codes the search stops,
+    // yet NoData in a row it never reached is still found, and the colours
+    // repeat every 64 codes.
+    void legendListsTheCodesAndNoData()
+    {
+        const LandscapeGrid grid = gridOf({{7, -2, 7, 30}, {-2, 12, -9999, 30}});
+        const MapColours colours(MapCodes::of(grid, -9999.0), 0);
+        std::vector<std::optional<qint32>> listed;
+        for (const MapColours::LegendEntry &entry : colours.legend()) {
+            listed.push_back(entry.code);
+            QCOMPARE(entry.colour, colours(entry.code.value_or(-9999)));
+        }
+        QCOMPARE(listed, (std::vector<std::optional<qint32>>{-2, 7, 12, 30, std::nullopt}));
+        QVERIFY(!MapColours(MapCodes::of(grid, 0.5), 0).hasNoDataCells());
+
+        Rows many(3);
+        for (qint32 code = 0; code < 200; ++code)
+            many[0].push_back(code * 3);
+        many[2] = {-1};
+        const MapCodes codes = MapCodes::of(gridOf(many), -1.0);
+        QCOMPARE(codes.codes.size(), MapCodes::maximumClasses + 1);
+        QVERIFY(codes.hasNoDataCells);
+        const MapColours wrapped(codes, 0);
+        QVERIFY(wrapped.tooManyToList());
+        QCOMPARE(wrapped.legend().size(), std::size_t(1));
+        QCOMPARE(wrapped(5), wrapped(5 + 64));
+        QVERIFY(wrapped(5) != wrapped(6));
     }
 
     void zoomHoldsTheAnchorAndKeepsTheMapOverTheArea()
