@@ -41,7 +41,7 @@ const FbmBlock &surface(bool ties)
 void BM_CoverCut(benchmark::State &state)
 {
     const FbmBlock &block = surface(state.range(1) != 0);
-    if (block.size != size) {
+    if (block.rows != size) {
         state.SkipWithError("surface not built");
         return;
     }
@@ -68,7 +68,7 @@ BENCHMARK(BM_CoverCut)
 void BM_ClassCut(benchmark::State &state)
 {
     const FbmBlock &block = surface(state.range(1) != 0);
-    if (block.size != size) {
+    if (block.rows != size) {
         state.SkipWithError("surface not built");
         return;
     }

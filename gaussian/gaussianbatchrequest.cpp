@@ -50,13 +50,8 @@ std::optional<Phrase> GaussianBatchRequest::refusal() const
             return Phrase::marked(tr("{target} needs independent draws: add {cut exact}"));
         return std::nullopt;
     };
-    const auto squareOnly = [this]() -> std::optional<QString> {
-        if (shape.isSquare())
-            return std::nullopt;
-        return tr("Gaussian fields are square for now: give one size");
-    };
     return firstRefusal(
-        axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); }, squareOnly,
+        axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); },
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
         [this] { return output.refusal(); });

@@ -25,7 +25,7 @@ namespace {
 
 CirculantEmbedding::Built embeddingOf(const FieldModel &model, MapShape shape)
 {
-    return CirculantEmbedding::build(model, shape.rows);
+    return CirculantEmbedding::build(model, shape.rows, shape.columns);
 }
 
 QString tr(const char *text)
@@ -107,8 +107,9 @@ std::optional<Phrase> GaussianMapGenerator::drawField(const GaussianBatchRequest
     if (!built.embedding)
         return Phrase(built.refusal);
     if (!built.embedding->draw(fieldStream(request, axis, int(cover), int(replicate)), values))
-        return Phrase(tr("there is not enough memory for a periodic grid of %1 x %1 points")
-                          .arg(built.embedding->side()));
+        return Phrase(tr("there is not enough memory for a periodic grid of %1 x %2 points")
+                          .arg(built.embedding->sides().rows)
+                          .arg(built.embedding->sides().columns));
     return std::nullopt;
 }
 
@@ -240,8 +241,9 @@ QString GaussianMapGenerator::notEnoughMemory(std::size_t axisIndex) const
     QString reason;
     if (!embedding(axisIndex, &reason))
         return reason;
-    return tr("There is not enough memory for a Gaussian field of %1 x %1 points.")
-        .arg(m_embeddings[axisIndex]->side());
+    return tr("There is not enough memory for a Gaussian field of %1 x %2 points.")
+        .arg(m_embeddings[axisIndex]->sides().rows)
+        .arg(m_embeddings[axisIndex]->sides().columns);
 }
 
 BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWriter &writer,
@@ -278,9 +280,8 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
     // is drawn in workspace g % (ahead + 1), and its fields held in the
     // slots of that workspace, since no more than ahead + 1 consecutive
     // groups are drawn or read at once.
-    const qint64 side = ahead > 0 ? m_embeddings.front()->side() : 0;
-    const qint64 group =
-        ahead > 0 ? std::clamp<qint64>((qint64(1) << 21) / (side * (side / 2 + 1)), 1, 64) : 1;
+    const qint64 entries = ahead > 0 ? qint64(m_embeddings.front()->spectralEntries()) : 1;
+    const qint64 group = ahead > 0 ? std::clamp<qint64>((qint64(1) << 21) / entries, 1, 64) : 1;
     std::vector<FieldWorkspace> workspaces(std::size_t(ahead) + 1);
     std::vector<Field> slots(workspaces.size() * std::size_t(group));
     const auto slotOf = [&](qint64 k) -> Field & {
