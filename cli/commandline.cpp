@@ -2,6 +2,7 @@
 #include "cli/commandline.h"
 
 #include "cli/batchcommand.h"
+#include "cli/classifycommand.h"
 #include "cli/mergecommand.h"
 #include "cli/metricscommand.h"
 #include "cli/renderloader.h"
@@ -23,6 +24,8 @@ QString topLevelHelp(const QString &program)
     QList<std::pair<QString, QString>> commands;
     for (const MapFamily *family : mapFamilies())
         commands.append({QLatin1String(family->word()), family->summary()});
+    commands.append({QStringLiteral("classify"),
+                     QStringLiteral("cuts a surface of your own into classes of exact sizes")});
     commands.append(
         {QStringLiteral("metrics"),
          QStringLiteral("the class- and landscape-level metrics of map files, as a long table")});
@@ -135,6 +138,11 @@ int CommandLine::run(const QStringList &arguments)
         m_command = command;
         MergeCommand merge(*this);
         return merge.run(rest);
+    }
+    if (command == QLatin1String("classify")) {
+        m_command = command;
+        ClassifyCommand classify(*this);
+        return classify.run(rest);
     }
     if (command == QLatin1String("metrics")) {
         m_command = command;

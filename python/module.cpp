@@ -8,6 +8,8 @@
 
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
+#include "core/batch/classcut.h"
+#include "core/batch/classify.h"
 #include "core/batch/mapfamily.h"
 #include "core/batch/mapqueue.h"
 #include "core/batch/mapsource.h"
@@ -793,6 +795,44 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     return fieldDict(manifestMetricFields(metrics));
 }
 
+// A surface classified into classes of exact sizes, as `patchwright-cli
+// classify` does a file: the codes of the classes (1 to k unless given),
+// `noData` where `inside` (bytes, nonzero inside; None for all) leaves a
+// cell out or the value is NaN.
+py::array_t<qint32>
+classifySurface(const py::array_t<double, py::array::c_style> &values,
+                const std::vector<double> &proportions, const std::vector<qint32> &classValues,
+                const std::optional<py::array_t<std::uint8_t, py::array::c_style>> &inside,
+                qint64 noData)
+{
+    const ClassifyRequest request{proportions, classValues};
+    if (const auto refusal = request.refusal(noData))
+        throw py::value_error(refusal->toStdString());
+    const std::pair<int, int> shape = mapShape(values);
+    const int rows = shape.first;
+    const int columns = shape.second;
+    if (inside && (inside->ndim() != 2 || inside->shape(0) != rows || inside->shape(1) != columns))
+        throw py::value_error(QStringLiteral("the mask must have the surface's %1 x %2 cells")
+                                  .arg(rows)
+                                  .arg(columns)
+                                  .toStdString());
+    const std::vector<qint32> codes = request.codes();
+    std::vector<qint32> cells(std::size_t(rows) * std::size_t(columns));
+    bool empty = false;
+    withoutGil([&] {
+        std::vector<qint64> counts;
+        const std::vector<std::uint8_t> classes = classifyCells(
+            values.data(), rows, columns, inside ? inside->data() : nullptr, proportions, &counts);
+        empty = std::all_of(counts.begin(), counts.end(), [](qint64 c) { return c == 0; });
+        for (std::size_t i = 0; i < classes.size(); ++i)
+            cells[i] = classes[i] == outsideClass ? qint32(noData) : codes[classes[i]];
+    });
+    if (empty && rows > 0 && columns > 0)
+        throw py::value_error("no cell lies inside the study area: every value is NaN or "
+                              "masked out");
+    return cellArray(std::move(cells), rows, columns);
+}
+
 // The long table of the metrics `names` picks ("all", or names separated by
 // commas) of a map of any codes, cells of `noData` outside the landscape, as
 // `patchwright-cli metrics` measures a file: columns (whether a row is of the
@@ -892,6 +932,8 @@ PYBIND11_MODULE(_patchwright, m)
           py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
+    m.def("classify", &classifySurface, py::arg("values"), py::arg("proportions"),
+          py::arg("class_values"), py::arg("inside"), py::arg("nodata"));
     m.def("metric_table", &metricTable, py::arg("codes"), py::arg("names"), py::arg("cell_size"),
           py::arg("neighbours"), py::arg("nodata"));
 }

@@ -8,6 +8,7 @@
 #include <QScopeGuard>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -220,6 +221,13 @@ void GeoTiffRaster::discard()
 std::optional<GeoTiffMapWriter::Layout>
 GeoTiffMapWriter::layout(qint32 matrixValue, qint32 coverValue, std::optional<qint64> noData)
 {
+    const qint32 codes[] = {matrixValue, coverValue};
+    return layout(codes, noData);
+}
+
+std::optional<GeoTiffMapWriter::Layout> GeoTiffMapWriter::layout(std::span<const qint32> codes,
+                                                                 std::optional<qint64> noData)
+{
     struct Range {
         RasterCellType type;
         qint64 lowest;
@@ -236,10 +244,14 @@ GeoTiffMapWriter::layout(qint32 matrixValue, qint32 coverValue, std::optional<qi
     const auto holds = [](const Range &range, qint64 value) {
         return range.lowest <= value && value <= range.highest;
     };
-    if (noData && (*noData == matrixValue || *noData == coverValue))
+    const auto isCode = [codes](qint64 value) {
+        return std::find(codes.begin(), codes.end(), value) != codes.end();
+    };
+    if (noData && isCode(*noData))
         return std::nullopt;
     for (const Range &range : ranges) {
-        if (!holds(range, matrixValue) || !holds(range, coverValue))
+        if (!std::all_of(codes.begin(), codes.end(),
+                         [&](qint32 code) { return holds(range, code); }))
             continue;
         if (noData) {
             if (!holds(range, *noData))
@@ -247,13 +259,15 @@ GeoTiffMapWriter::layout(qint32 matrixValue, qint32 coverValue, std::optional<qi
             return Layout{range.type, *noData};
         }
         constexpr qint64 preferred = -9999;
-        if (holds(range, preferred) && preferred != matrixValue && preferred != coverValue)
+        if (holds(range, preferred) && !isCode(preferred))
             return Layout{range.type, preferred};
-        // Two codes cannot take both of the type's two largest values.
+        // Codes of at most 64 classes cannot take all of a type's largest
+        // values; a type they fill has no room, and the next is tried.
         qint64 largest = range.highest;
-        while (largest == matrixValue || largest == coverValue)
+        while (largest >= range.lowest && isCode(largest))
             --largest;
-        return Layout{range.type, largest};
+        if (largest >= range.lowest)
+            return Layout{range.type, largest};
     }
     return std::nullopt;
 }
@@ -265,12 +279,52 @@ GeoTiffMapWriter::GeoTiffMapWriter(qint32 matrixValue, qint32 coverValue,
     , m_noData(noData)
 {}
 
+GeoTiffMapWriter::GeoTiffMapWriter(std::vector<qint32> codes, std::optional<qint64> noData)
+    : m_matrixValue(codes.empty() ? 0 : codes.front())
+    , m_coverValue(codes.size() < 2 ? 0 : codes[1])
+    , m_noData(noData)
+    , m_codes(std::move(codes))
+{}
+
+template <typename Cell>
+void GeoTiffMapWriter::fillClasses(std::byte *bytes, const std::uint8_t *classes)
+{
+    Cell *const cells = reinterpret_cast<Cell *>(bytes);
+    std::array<Cell, 256> table;
+    table.fill(Cell(quint64(m_outside)));
+    for (std::size_t i = 0; i < m_codes.size(); ++i)
+        table[i] = Cell(quint32(m_codes[i]));
+    for (int column = 0; column < m_columnCount; ++column)
+        cells[column] = table[classes[column]];
+}
+
+void GeoTiffMapWriter::putClasses(const std::uint8_t *classes)
+{
+    std::byte *row = m_raster.nextRow();
+    if (!row)
+        return;
+    switch (m_cellBytes) {
+    case 1:
+        fillClasses<quint8>(row, classes);
+        break;
+    case 2:
+        fillClasses<quint16>(row, classes);
+        break;
+    default:
+        fillClasses<quint32>(row, classes);
+        break;
+    }
+    m_cells += m_columnCount;
+    m_raster.rowDone();
+}
+
 FileResult GeoTiffMapWriter::open(const QString &path, int rowCount, int columnCount,
                                   const Georeference &georeference)
 {
     m_cells = 0;
     m_habitatCells = 0;
-    const std::optional<Layout> cells = layout(m_matrixValue, m_coverValue, m_noData);
+    const std::optional<Layout> cells =
+        m_codes.empty() ? layout(m_matrixValue, m_coverValue, m_noData) : layout(m_codes, m_noData);
     if (!cells) {
         m_raster.discard();
         return FileError{QDir::toNativeSeparators(path),
@@ -281,6 +335,7 @@ FileResult GeoTiffMapWriter::open(const QString &path, int rowCount, int columnC
     }
     m_columnCount = columnCount;
     m_cellBytes = GeoTiffRaster::cellBytes(cells->type);
+    m_outside = cells->noData;
     return m_raster.open(path, rowCount, columnCount, cells->type, double(cells->noData),
                          georeference, m_options);
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 // How a GeoTIFF is stored. The defaults are what batches use; they were
 // chosen with bench/bench_geotiff.cpp, which also runs the alternatives.
@@ -150,6 +151,9 @@ public:
     };
     static std::optional<Layout> layout(qint32 matrixValue, qint32 coverValue,
                                         std::optional<qint64> noData = std::nullopt);
+    // The same rule for the codes of any number of classes.
+    static std::optional<Layout> layout(std::span<const qint32> codes,
+                                        std::optional<qint64> noData);
 
     GeoTiffMapWriter(qint32 matrixValue, qint32 coverValue,
                      std::optional<qint64> noData = std::nullopt);
@@ -183,6 +187,12 @@ public:
         m_raster.rowDone();
     }
 
+    // A map of classes: the codes of classes 0, 1, ..., and the NoData
+    // value a cell outside the study area (class 255) takes. Rows are then
+    // put with putClasses().
+    GeoTiffMapWriter(std::vector<qint32> codes, std::optional<qint64> noData);
+    void putClasses(const std::uint8_t *classes);
+
     qint64 cellCount() const { return m_cells; }
     qint64 habitatCellCount() const { return m_habitatCells; }
 
@@ -214,9 +224,14 @@ private:
         return habitatCells;
     }
 
+    template <typename Cell> void fillClasses(std::byte *bytes, const std::uint8_t *classes);
+
     qint32 m_matrixValue;
     qint32 m_coverValue;
     std::optional<qint64> m_noData;
+    // The codes of a map of classes; empty for a map of habitat.
+    std::vector<qint32> m_codes;
+    qint64 m_outside = 0;
     int m_columnCount = 0;
     int m_cellBytes = 1;
     qint64 m_cells = 0;

@@ -21,6 +21,33 @@ MapFileWriter::MapFileWriter(qint32 matrixValue, qint32 coverValue, Format forma
 
 MapFileWriter::~MapFileWriter() = default;
 
+void MapFileWriter::setClassCodes(std::span<const qint32> codes, qint64 outside)
+{
+    m_classes.assign(256, format(qint32(outside)));
+    for (std::size_t i = 0; i < codes.size() && i < outsideClass; ++i)
+        m_classes[i] = format(codes[i]);
+}
+
+void MapFileWriter::putClasses(const std::uint8_t *classes, int columnCount)
+{
+    Q_ASSERT(!m_classes.empty());
+    qsizetype used = m_used;
+    for (int column = 0; column < columnCount; ++column) {
+        if (used > bufferSize) [[unlikely]] {
+            m_used = used;
+            flushBuffer();
+            used = m_used;
+        }
+        const Code &code = m_classes[classes[column]];
+        std::memcpy(m_buffer.get() + used, code.text, sizeof code.text);
+        used += code.length;
+        ++m_classCells[classes[column]];
+    }
+    m_used = used;
+    m_cells += columnCount;
+    endRow();
+}
+
 void MapFileWriter::setGridHeader(const Georeference &georeference, std::optional<qint64> noData)
 {
     m_georeference = georeference;
@@ -106,6 +133,7 @@ FileResult MapFileWriter::open(const QString &path, int rowCount, int columnCoun
     m_used = 0;
     m_cells = 0;
     m_habitatCells = 0;
+    m_classCells.fill(0);
     m_failed = false;
     m_failure.clear();
     m_file.discard();

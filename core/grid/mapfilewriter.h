@@ -8,10 +8,14 @@
 
 #include <QtGlobal>
 
+#include <array>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 // Writes one map file in the plain map format: every cell as its decimal
 // code followed by one space, every row ended by a line feed. The two codes
@@ -37,6 +41,16 @@ public:
     // format has no header. Without a call, unit cells from the origin and
     // no NODATA line, as grids were first written.
     void setGridHeader(const Georeference &georeference, std::optional<qint64> noData);
+
+    // The codes of a map of classes, for putClasses(): the code of class i
+    // is codes[i], and a cell outside the study area (class outsideClass)
+    // takes `outside`, the NODATA value.
+    static constexpr std::uint8_t outsideClass = 255;
+    void setClassCodes(std::span<const qint32> codes, qint64 outside);
+    // A whole row of class indices, outsideClass for a cell outside.
+    void putClasses(const std::uint8_t *classes, int columnCount);
+    // Cells put since open() of class i (outsideClass for those outside).
+    qint64 classCellCount(std::uint8_t index) const { return m_classCells[index]; }
     ~MapFileWriter();
 
     MapFileWriter(const MapFileWriter &) = delete;
@@ -139,6 +153,8 @@ private:
 
     Code m_matrix;
     Code m_cover;
+    std::vector<Code> m_classes;
+    std::array<qint64, 256> m_classCells{};
     Format m_format;
     Georeference m_georeference;
     std::optional<qint64> m_noData;

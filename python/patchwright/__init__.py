@@ -44,6 +44,7 @@ from ._version import __version__
 __all__ = [
     "ArgumentTypeError",
     "Batch",
+    "classify",
     "families",
     "fbm_surface",
     "gaussian_surface",
@@ -197,6 +198,36 @@ def read_map(path):
     lengths.
     """
     return _patchwright.read_map(os.fspath(path))
+
+
+def classify(array, proportions, values=None, mask=None, *, nodata=-9999):
+    """A surface of your own cut into classes of exact sizes.
+
+    The cells of ``array`` (2D, numbers) inside the study area are ranked by
+    value, equal values in row-major order, and each class takes its share
+    of them, the first class the lowest values; the counts are the
+    largest-remainder rounding of each proportion (in percent, 2 to 64 of
+    them, adding up to 100) of the cells inside. ``patchwright-cli classify``
+    does the same to a file.
+
+    Returns an ``int32`` array of the array's shape: the codes ``values``
+    (one a class, all different; 1 to k by default), and ``nodata`` where
+    ``mask`` (an array of the same shape, true inside) leaves a cell out or
+    the value is NaN. Bad proportions, codes or masks raise ``ValueError``
+    with the reason.
+    """
+    surface = numpy.asarray(array, dtype=numpy.float64)
+    if surface.ndim != 2:
+        raise ValueError(f"a surface is a 2D array; this one has {surface.ndim} dimensions")
+    inside = None
+    if mask is not None:
+        inside = numpy.ascontiguousarray(numpy.asarray(mask) != 0, dtype=numpy.uint8)
+    shares = [float(p) for p in numpy.atleast_1d(proportions)]
+    codes = [] if values is None else [int(v) for v in numpy.atleast_1d(values)]
+    _check_code("nodata", nodata)
+    return _patchwright.classify(
+        numpy.ascontiguousarray(surface), shares, codes, inside, int(nodata)
+    )
 
 
 def metrics(array, cell_size=None, neighbours=None, *, habitat=None, metric=None, nodata=None):

@@ -172,3 +172,23 @@ metrics <- function(x, cell_size = NULL, neighbours = NULL, habitat = NULL, metr
   .records(.Call(C_pw_metric_table, values, rows, columns, metric, nodata, cell_size,
                  neighbours))
 }
+
+classify <- function(x, proportions, values = NULL, mask = NULL) {
+  if (!inherits(x, "SpatRaster") || terra::nlyr(x) != 1)
+    stop("x must be a SpatRaster of one layer", call. = FALSE)
+  inside <- NULL
+  if (!is.null(mask)) {
+    if (!inherits(mask, "SpatRaster") || terra::nrow(mask) != terra::nrow(x) ||
+        terra::ncol(mask) != terra::ncol(x))
+      stop("mask must be a SpatRaster of the rows and columns of x", call. = FALSE)
+    m <- terra::values(mask, mat = FALSE)
+    inside <- !is.na(m) & m != 0
+  }
+  cells <- .Call(C_pw_classify, as.numeric(terra::values(x, mat = FALSE)), terra::nrow(x),
+                 terra::ncol(x), as.numeric(proportions), values, inside)
+  out <- terra::rast(x)
+  terra::values(out) <- cells
+  names(out) <- "class"
+  out
+}
+

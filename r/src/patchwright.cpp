@@ -6,6 +6,8 @@
 // requests, generators, manifest fields and readers are the core's, so that
 // nothing here can make a map other than the command line would.
 
+#include "core/batch/classcut.h"
+#include "core/batch/classify.h"
 #include "core/batch/batchjob.h"
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
@@ -781,6 +783,59 @@ SEXP pw_metrics(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP habitatValu
     END_RCPP
 }
 
+// A layer of `values` (row-major, NA outside the study area) classified
+// into classes of exact sizes, as `patchwright-cli classify` does a file:
+// the codes of the classes (`classValues`, or 1 to k when NULL), NA outside
+// the study area or where `inside` (logical, NULL for all) is FALSE.
+SEXP pw_classify(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP proportionsValue,
+                 SEXP classValuesValue, SEXP insideValue)
+{
+    BEGIN_RCPP
+    const int rows = Rf_asInteger(rowsValue);
+    const int columns = Rf_asInteger(columnsValue);
+    const R_xlen_t cellCount = R_xlen_t(rows) * columns;
+    ClassifyRequest request;
+    const Rcpp::NumericVector proportions(proportionsValue);
+    request.proportions.assign(proportions.begin(), proportions.end());
+    if (!Rf_isNull(classValuesValue)) {
+        const Rcpp::NumericVector codes(classValuesValue);
+        for (const double code : codes) {
+            if (!std::isfinite(code) || code != std::trunc(code) ||
+                std::fabs(code) > std::numeric_limits<qint32>::max())
+                refuse(QStringLiteral("values are class codes, 32-bit whole numbers, not %1")
+                           .arg(code));
+            request.classValues.push_back(qint32(code));
+        }
+    }
+    if (const auto refusal = request.refusal())
+        refuse(*refusal);
+    if (Rf_xlength(values) != cellCount)
+        refuse(QStringLiteral("x must have one layer"));
+    const Rcpp::NumericVector surface(values);
+    std::vector<std::uint8_t> inside(static_cast<std::size_t>(cellCount), 1);
+    if (!Rf_isNull(insideValue)) {
+        const Rcpp::LogicalVector mask(insideValue);
+        if (mask.size() != cellCount)
+            refuse(QStringLiteral("mask must have the cells of x, %1 x %2").arg(rows).arg(columns));
+        for (R_xlen_t i = 0; i < cellCount; ++i)
+            inside[std::size_t(i)] = mask[i] == TRUE;
+    }
+    std::vector<qint64> counts;
+    const std::vector<std::uint8_t> classes = classifyCells(surface.begin(), rows, columns,
+                                                            inside.data(), request.proportions,
+                                                            &counts);
+    if (cellCount > 0 && std::all_of(counts.begin(), counts.end(), [](qint64 c) { return c == 0; }))
+        refuse(QStringLiteral("no cell lies inside the study area: every value is NA or masked "
+                              "out"));
+    const std::vector<qint32> codes = request.codes();
+    Rcpp::IntegerVector cells(cellCount);
+    for (R_xlen_t i = 0; i < cellCount; ++i)
+        cells[i] = classes[std::size_t(i)] == outsideClass ? NA_INTEGER
+                                                           : codes[classes[std::size_t(i)]];
+    return cells;
+    END_RCPP
+}
+
 // The long table of the metrics `names` picks ("all" or metric names) of
 // every layer of `values`, as `patchwright-cli metrics` measures a file, in
 // the reference tool's columns: layer, level, class, id, metric, value.
@@ -877,6 +932,7 @@ static const R_CallMethodDef callMethods[] = {
     {"pw_read_map", reinterpret_cast<DL_FUNC>(&pw_read_map), 1},
     {"pw_metrics", reinterpret_cast<DL_FUNC>(&pw_metrics), 6},
     {"pw_metric_table", reinterpret_cast<DL_FUNC>(&pw_metric_table), 7},
+    {"pw_classify", reinterpret_cast<DL_FUNC>(&pw_classify), 6},
     {nullptr, nullptr, 0},
 };
 

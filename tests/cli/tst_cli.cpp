@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchoptions.h"
+#include "core/batch/classcut.h"
 #include "core/batch/mapfamily.h"
 #include "core/batch/rangeparser.h"
+#include "core/grid/mapreader.h"
 #include "random/randommapgenerator.h"
 #include "tests/support/batches.h"
 #include "tests/support/cli.h"
@@ -339,6 +341,82 @@ private Q_SLOTS:
                               QStringLiteral("RND_manifest.csv")}));
         QCOMPARE(readAll(out.filePath(QStringLiteral("RND_ListFragStat.fbt"))),
                  out.filePath(QStringLiteral("RND_000_10x10_a1.txt")).toLatin1() + '\n');
+    }
+
+    // A surface of few levels (many ties) with a NoData hole, in a plain mask
+    // that leaves out its first column: the classes take exact counts of the
+    // cells inside both, in the order of the values, and the map keeps the
+    // surface's place.
+    void classifyCutsInsideTheStudyArea()
+    {
+        QTemporaryDir dir;
+        constexpr int rows = 7;
+        constexpr int columns = 13;
+        QByteArray surface = "ncols 13\nnrows 7\nxllcorner 500\nyllcorner 200\ncellsize 25\n"
+                             "NODATA_value -1\n";
+        QByteArray mask;
+        std::vector<double> values;
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < columns; ++c) {
+                const double value = r == 3 && c > 4 && c < 9 ? -1.0 : double((r * 7 + c * 3) % 5);
+                values.push_back(value);
+                surface += QByteArray::number(value) + (c + 1 < columns ? " " : "\n");
+                mask += c == 0 ? "0 " : "1 ";
+            }
+            mask += '\n';
+        }
+        writeFile(dir.filePath(QStringLiteral("s.asc")), surface);
+        writeFile(dir.filePath(QStringLiteral("m.txt")), mask);
+        const QString out = dir.filePath(QStringLiteral("k.asc"));
+        const QStringList base{"classify",       dir.filePath(QStringLiteral("s.asc")),
+                               "--proportions",  "40,25,20,10,5",
+                               "--class-values", "3,1,4,15,9",
+                               "--mask",         dir.filePath(QStringLiteral("m.txt")),
+                               "--mask-value",   "0",
+                               "--out",          out};
+        const CliRun run = runCli(base);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        QVERIFY(readAll(out).contains("xllcorner 500\nyllcorner 200\ncellsize 25\n"));
+        LandscapeGrid grid;
+        MapFileInfo info;
+        QVERIFY(!readMap(out, grid, {}, &info));
+        const std::vector<qint32> codes{3, 1, 4, 15, 9};
+        std::vector<qint64> counts(codes.size(), 0);
+        qint64 inside = 0;
+        // The highest value of each class must lie at or below the lowest
+        // of the next: ranking by value, whatever the codes.
+        std::vector<double> lowest(codes.size(), 1e9), highest(codes.size(), -1e9);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                const double value = values[std::size_t(r * columns + c)];
+                const qint32 code = grid.at(std::size_t(r), std::size_t(c));
+                if (c == 0 || value < 0) {
+                    QCOMPARE(double(code), *info.noData);
+                    continue;
+                }
+                ++inside;
+                const auto k =
+                    std::size_t(std::find(codes.begin(), codes.end(), code) - codes.begin());
+                QVERIFY(k < codes.size());
+                ++counts[k];
+                lowest[k] = std::min(lowest[k], value);
+                highest[k] = std::max(highest[k], value);
+            }
+        const std::vector<double> shares{40, 25, 20, 10, 5};
+        QCOMPARE(counts, classCounts(shares, inside));
+        for (std::size_t k = 0; k + 1 < codes.size(); ++k)
+            QVERIFY(counts[k] == 0 || counts[k + 1] == 0 || highest[k] <= lowest[k + 1]);
+
+        // Refused before anything is written: an existing map, a mask of
+        // another shape, codes that repeat.
+        QCOMPARE(runCli(base).exitCode, 2);
+        writeFile(dir.filePath(QStringLiteral("m.txt")), "1 1\n1 1\n");
+        QStringList other = base;
+        other.last() = dir.filePath(QStringLiteral("other.asc"));
+        QCOMPARE(runCli(other).exitCode, 2);
+        other[5] = QStringLiteral("3,1,4,15,3");
+        QCOMPARE(runCli(other).exitCode, 2);
+        QVERIFY(!QFile::exists(other.last()));
     }
 };
 

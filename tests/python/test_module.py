@@ -470,6 +470,52 @@ class Metrics(unittest.TestCase):
                 patchwright.metrics(array, **{"metric": "all", **keywords})
 
 
+class Classify(unittest.TestCase):
+    # The plain rule: stable descending order by value (ties in row-major
+    # order rank higher), largest remainder with equal remainders to the
+    # later class, the last class taking the highest ranks.
+    @staticmethod
+    def reference(values, inside, proportions):
+        cells = [i for i in range(values.size) if inside.flat[i]]
+        order = sorted(cells, key=lambda i: -values.flat[i])
+        counts = [round(p * 1000) * len(cells) // 100000 for p in proportions]
+        rests = [round(p * 1000) * len(cells) % 100000 for p in proportions]
+        for k in sorted(range(len(proportions)), key=lambda k: (-rests[k], -k))[
+            : len(cells) - sum(counts)
+        ]:
+            counts[k] += 1
+        out = numpy.full(values.size, -1, dtype=numpy.int32)
+        rank = 0
+        for k in reversed(range(len(proportions))):
+            for i in order[rank : rank + counts[k]]:
+                out[i] = k + 1
+            rank += counts[k]
+        return out.reshape(values.shape)
+
+    def test_classes_follow_the_plain_rule_with_ties(self):
+        rng = numpy.random.default_rng(37)
+        for classes in (2, 3, 5, 17, 64):
+            values = rng.integers(0, 6, size=(23, 31)).astype(float)
+            inside = rng.random(values.shape) > 0.15
+            shares = rng.integers(1, 1000, size=classes).astype(float)
+            shares = list(numpy.round(shares / shares.sum() * 100, 3))
+            shares[-1] = round(100 - sum(shares[:-1]), 3)
+            if shares[-1] < 0:
+                continue
+            got = patchwright.classify(values, shares, mask=inside, nodata=-1)
+            numpy.testing.assert_array_equal(got, self.reference(values, inside, shares))
+
+    def test_nan_is_outside_and_bad_classes_are_refused(self):
+        values = numpy.arange(12.0).reshape(3, 4)
+        values[1, 1] = numpy.nan
+        got = patchwright.classify(values, [50, 50], values=[7, 9])
+        self.assertEqual(got[1, 1], -9999)
+        self.assertEqual((got == 9).sum(), 6)
+        for proportions, codes in (([50, 60], None), ([50, 50], [1, 1]), ([100], None)):
+            with self.assertRaises(ValueError):
+                patchwright.classify(values, proportions, values=codes)
+
+
 class Limits(unittest.TestCase):
     def test_sizes_beyond_32_bits_are_refused(self):
         # Takes no memory: every cell is the same byte.

@@ -105,3 +105,16 @@ test_that("metric gives the command line's long table, layer after layer", {
   expect_error(metrics(maps[[2]], metric = c("np", "nope")), "unknown metric 'nope'.* contag")
   expect_error(metrics(maps[[2]], metric = "np", habitat = 1), "habitat")
 })
+
+test_that("classify cuts a raster into classes of exact sizes inside its NA", {
+  s <- terra::rast(nrows = 6, ncols = 9, vals = rep(c(1, 2, 2, 3, 5), length.out = 54))
+  s[2, 3] <- NA
+  k <- classify(s, c(40, 25, 20, 10, 5), values = c(3, 1, 4, 15, 9))
+  expect_true(terra::compareGeom(k, s))
+  expect_true(is.na(k[2, 3][[1]]))
+  counts <- table(factor(terra::values(k), levels = c(3, 1, 4, 15, 9)))
+  # 53 cells inside: 21.2, 13.25, 10.6, 5.3, 2.65 by largest remainder.
+  expect_identical(as.vector(counts), c(21L, 13L, 11L, 5L, 3L))
+  expect_error(classify(s, c(50, 60)), "add up to 110")
+  expect_error(classify(s, c(50, 50), values = c(1, 1)), "given twice")
+})
