@@ -6,12 +6,12 @@
 // requests, generators, manifest fields and readers are the core's, so that
 // nothing here can make a map other than the command line would.
 
-#include "core/batch/classcut.h"
-#include "core/batch/classify.h"
 #include "core/batch/batchjob.h"
 #include "core/batch/batchmanifest.h"
 #include "core/batch/batchoptions.h"
 #include "core/batch/batchprogress.h"
+#include "core/batch/classcut.h"
+#include "core/batch/classify.h"
 #include "core/batch/mapfamily.h"
 #include "core/batch/mapqueue.h"
 #include "core/files/bulkmemory.h"
@@ -821,17 +821,16 @@ SEXP pw_classify(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP proportion
             inside[std::size_t(i)] = mask[i] == TRUE;
     }
     std::vector<qint64> counts;
-    const std::vector<std::uint8_t> classes = classifyCells(surface.begin(), rows, columns,
-                                                            inside.data(), request.proportions,
-                                                            &counts);
+    const std::vector<std::uint8_t> classes =
+        classifyCells(surface.begin(), rows, columns, inside.data(), request.proportions, &counts);
     if (cellCount > 0 && std::all_of(counts.begin(), counts.end(), [](qint64 c) { return c == 0; }))
         refuse(QStringLiteral("no cell lies inside the study area: every value is NA or masked "
                               "out"));
     const std::vector<qint32> codes = request.codes();
     Rcpp::IntegerVector cells(cellCount);
     for (R_xlen_t i = 0; i < cellCount; ++i)
-        cells[i] = classes[std::size_t(i)] == outsideClass ? NA_INTEGER
-                                                           : codes[classes[std::size_t(i)]];
+        cells[i] =
+            classes[std::size_t(i)] == outsideClass ? NA_INTEGER : codes[classes[std::size_t(i)]];
     return cells;
     END_RCPP
 }
