@@ -295,7 +295,52 @@ template <int Width, bool Masked> qint64 ClassCutter::gatherRows(std::span<Brack
         qint64 rowNans = 0;
         if constexpr (Width <= mostCompared) {
             std::array<qint64, Width> rowAbove{};
-            for (std::size_t c = 0; c < columns; ++c) {
+            std::size_t c = 0;
+#if defined(__SSE2__)
+            // Two values at a time; GCC does not find this for itself from
+            // the loop below, which finishes the row. A comparison gives -1
+            // in each 64-bit lane, so that subtracting it counts.
+            __m128d highLanes[Width];
+            __m128d lowLanes[Width];
+            __m128i aboveLanes[Width];
+            for (int b = 0; b < Width; ++b) {
+                highLanes[b] = _mm_set1_pd(highs[std::size_t(b)]);
+                lowLanes[b] = _mm_set1_pd(lows[std::size_t(b)]);
+                aboveLanes[b] = _mm_setzero_si128();
+            }
+            __m128i nanLanes = _mm_setzero_si128();
+            for (; c + 2 <= columns; c += 2) {
+                const __m128d v = _mm_loadu_pd(line + c);
+                __m128d keep = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+                if constexpr (Masked)
+                    keep = _mm_castsi128_pd(_mm_set_epi64x(-std::int64_t(mask[c + 1] != 0),
+                                                           -std::int64_t(mask[c] != 0)));
+                __m128d inBracket = _mm_setzero_pd();
+                for (int b = 0; b < Width; ++b) {
+                    const __m128d higher = _mm_cmpgt_pd(v, highLanes[b]);
+                    aboveLanes[b] =
+                        _mm_sub_epi64(aboveLanes[b], _mm_castpd_si128(_mm_and_pd(higher, keep)));
+                    inBracket =
+                        _mm_or_pd(inBracket, _mm_andnot_pd(higher, _mm_cmpge_pd(v, lowLanes[b])));
+                }
+                nanLanes = _mm_sub_epi64(nanLanes,
+                                         _mm_castpd_si128(_mm_and_pd(_mm_cmpunord_pd(v, v), keep)));
+                const int staging = _mm_movemask_pd(_mm_and_pd(inBracket, keep));
+                staged[stagedCount] = line[c];
+                stagedCount += std::size_t(staging & 1);
+                staged[stagedCount] = line[c + 1];
+                stagedCount += std::size_t(staging >> 1);
+            }
+            for (int b = 0; b < Width; ++b) {
+                alignas(16) std::int64_t lanes[2];
+                _mm_store_si128(reinterpret_cast<__m128i *>(lanes), aboveLanes[b]);
+                rowAbove[std::size_t(b)] += lanes[0] + lanes[1];
+            }
+            alignas(16) std::int64_t lanes[2];
+            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), nanLanes);
+            rowNans += lanes[0] + lanes[1];
+#endif
+            for (; c < columns; ++c) {
                 const double v = line[c];
                 const bool inside = Masked ? mask[c] != 0 : true;
                 int over = 0;
