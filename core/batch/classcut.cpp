@@ -316,6 +316,7 @@ template <int Width, bool Masked> qint64 ClassCutter::gatherRows(std::span<Brack
                     keep = _mm_castsi128_pd(_mm_set_epi64x(-std::int64_t(mask[c + 1] != 0),
                                                            -std::int64_t(mask[c] != 0)));
                 __m128d inBracket = _mm_setzero_pd();
+#pragma GCC unroll 8
                 for (int b = 0; b < Width; ++b) {
                     const __m128d higher = _mm_cmpgt_pd(v, highLanes[b]);
                     aboveLanes[b] =
@@ -716,7 +717,18 @@ void ClassCells::row(int row, std::uint8_t *out)
             for (std::size_t c = 0; c < columns; ++c)
                 equal += (line[c] == threshold) & (mask[c] != 0);
         } else {
-            for (std::size_t c = 0; c < columns; ++c)
+            std::size_t c = 0;
+#if defined(__SSE2__)
+            const __m128d tie = _mm_set1_pd(threshold);
+            __m128i lanes = _mm_setzero_si128();
+            for (; c + 2 <= columns; c += 2)
+                lanes = _mm_sub_epi64(lanes,
+                                      _mm_castpd_si128(_mm_cmpeq_pd(_mm_loadu_pd(line + c), tie)));
+            alignas(16) std::int64_t sums[2];
+            _mm_store_si128(reinterpret_cast<__m128i *>(sums), lanes);
+            equal = sums[0] + sums[1];
+#endif
+            for (; c < columns; ++c)
                 equal += line[c] == threshold;
         }
         if (equal <= ties) {
