@@ -2,10 +2,15 @@
 #include "core/batch/classcut.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <numeric>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -219,52 +224,216 @@ void ClassCutter::takeSample()
     std::sort(m_sample.begin(), m_sample.end());
 }
 
+namespace {
+
+// The widest set of brackets or thresholds compared one by one with every
+// value; beyond it a binary search over them is quicker.
+constexpr int mostCompared = 8;
+// Room for the binary search: every boundary of 64 classes and a pad.
+constexpr int searchWidth = 64;
+
+// How many of the first `count` of `edges` (ascending, padded with NaN up to
+// Width) are below `value`, or at most it when OrEqual.
+template <int Width, bool OrEqual> inline int countBelow(const double *edges, double value)
+{
+    if constexpr (Width <= mostCompared) {
+        int below = 0;
+        for (int i = 0; i < Width; ++i)
+            below += OrEqual ? edges[i] <= value : edges[i] < value;
+        return below;
+    } else {
+        // Branch-free: the NaN pad compares false, like a value above all.
+        int below = 0;
+        for (int step = Width / 2; step >= 1; step /= 2) {
+            const double edge = edges[below + step - 1];
+            below += (OrEqual ? edge <= value : edge < value) ? step : 0;
+        }
+        return below;
+    }
+}
+
+// The smallest width of the compiled gather and row passes that holds
+// `count` edges.
+int compareWidth(std::size_t count)
+{
+    for (const int width : {1, 2, 4, mostCompared})
+        if (count <= std::size_t(width))
+            return width;
+    return searchWidth;
+}
+
+} // namespace
+
+template <int Width, bool Masked> qint64 ClassCutter::gatherRows(std::span<Bracket *const> brackets)
+{
+    // Every value is compared once with the bracket edges, which are
+    // ascending in both ends as the brackets are: a value is inside the
+    // brackets from the number whose high end is below it up to the number
+    // whose low end is at most it. Those inside any are staged without a
+    // branch and shared out afterwards; they are a few in a hundred but for
+    // many classes.
+    const std::size_t count = brackets.size();
+    std::array<double, searchWidth> lows;
+    std::array<double, searchWidth> highs;
+    lows.fill(notANumber);
+    highs.fill(notANumber);
+    for (std::size_t b = 0; b < count; ++b) {
+        lows[b] = brackets[b]->low;
+        highs[b] = brackets[b]->high;
+    }
+    // The cells above each count of high ends, four tallies taken in turn so
+    // that runs of equal counts do not wait on one another.
+    std::array<std::array<qint64, searchWidth + 1>, 4> tallies{};
+    std::array<qint64, mostCompared> above{};
+    const auto columns = std::size_t(m_columns);
+    std::vector<double> staged(columns);
+    qint64 nans = 0;
+    for (int row = 0; row < m_rows; ++row) {
+        const double *line = m_values + row * m_stride;
+        const std::uint8_t *mask = Masked ? m_mask + qsizetype(row) * m_columns : nullptr;
+        std::size_t stagedCount = 0;
+        qint64 rowNans = 0;
+        if constexpr (Width <= mostCompared) {
+            std::array<qint64, Width> rowAbove{};
+            std::size_t c = 0;
+#if defined(__SSE2__)
+            // Two values at a time; GCC does not find this for itself from
+            // the loop below, which finishes the row. A comparison gives -1
+            // in each 64-bit lane, so that subtracting it counts.
+            __m128d highLanes[Width];
+            __m128d lowLanes[Width];
+            __m128i aboveLanes[Width];
+            for (int b = 0; b < Width; ++b) {
+                highLanes[b] = _mm_set1_pd(highs[std::size_t(b)]);
+                lowLanes[b] = _mm_set1_pd(lows[std::size_t(b)]);
+                aboveLanes[b] = _mm_setzero_si128();
+            }
+            __m128i nanLanes = _mm_setzero_si128();
+            for (; c + 2 <= columns; c += 2) {
+                const __m128d v = _mm_loadu_pd(line + c);
+                __m128d keep = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+                if constexpr (Masked)
+                    keep = _mm_castsi128_pd(_mm_set_epi64x(-std::int64_t(mask[c + 1] != 0),
+                                                           -std::int64_t(mask[c] != 0)));
+                __m128d inBracket = _mm_setzero_pd();
+#pragma GCC unroll 8
+                for (int b = 0; b < Width; ++b) {
+                    const __m128d higher = _mm_cmpgt_pd(v, highLanes[b]);
+                    aboveLanes[b] =
+                        _mm_sub_epi64(aboveLanes[b], _mm_castpd_si128(_mm_and_pd(higher, keep)));
+                    inBracket =
+                        _mm_or_pd(inBracket, _mm_andnot_pd(higher, _mm_cmpge_pd(v, lowLanes[b])));
+                }
+                nanLanes = _mm_sub_epi64(nanLanes,
+                                         _mm_castpd_si128(_mm_and_pd(_mm_cmpunord_pd(v, v), keep)));
+                const int staging = _mm_movemask_pd(_mm_and_pd(inBracket, keep));
+                staged[stagedCount] = line[c];
+                stagedCount += std::size_t(staging & 1);
+                staged[stagedCount] = line[c + 1];
+                stagedCount += std::size_t(staging >> 1);
+            }
+            for (int b = 0; b < Width; ++b) {
+                alignas(16) std::int64_t lanes[2];
+                _mm_store_si128(reinterpret_cast<__m128i *>(lanes), aboveLanes[b]);
+                rowAbove[std::size_t(b)] += lanes[0] + lanes[1];
+            }
+            alignas(16) std::int64_t lanes[2];
+            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), nanLanes);
+            rowNans += lanes[0] + lanes[1];
+#endif
+            for (; c < columns; ++c) {
+                const double v = line[c];
+                const bool inside = Masked ? mask[c] != 0 : true;
+                int over = 0;
+                int atLeast = 0;
+                for (int b = 0; b < Width; ++b) {
+                    const bool higher = v > highs[std::size_t(b)];
+                    rowAbove[std::size_t(b)] += inside & higher;
+                    over += higher;
+                    atLeast += v >= lows[std::size_t(b)];
+                }
+                rowNans += inside & (v != v);
+                staged[stagedCount] = v;
+                stagedCount += inside & (atLeast > over);
+            }
+            for (int b = 0; b < Width; ++b)
+                above[std::size_t(b)] += rowAbove[std::size_t(b)];
+        } else {
+            for (std::size_t c = 0; c < columns; ++c) {
+                const double v = line[c];
+                const bool inside = Masked ? mask[c] != 0 : true;
+                const int over = countBelow<Width, false>(highs.data(), v);
+                const int atLeast = countBelow<Width, true>(lows.data(), v);
+                tallies[c & 3][std::size_t(over)] += inside;
+                rowNans += inside & (v != v);
+                staged[stagedCount] = v;
+                stagedCount += inside & (atLeast > over);
+            }
+        }
+        nans += rowNans;
+        for (Bracket *b : brackets)
+            if (b->store.size() < std::size_t(b->count) + columns)
+                b->store.resize(std::max(b->store.size() * 2, std::size_t(b->count) + columns));
+        for (std::size_t i = 0; i < stagedCount; ++i) {
+            const double v = staged[i];
+            const int first = countBelow<Width, false>(highs.data(), v);
+            const int last = countBelow<Width, true>(lows.data(), v);
+            for (int b = first; b < last; ++b) {
+                Bracket &bracket = *brackets[std::size_t(b)];
+                bracket.store[std::size_t(bracket.count++)] = v;
+            }
+        }
+    }
+    if constexpr (Width <= mostCompared) {
+        for (std::size_t b = 0; b < count; ++b)
+            brackets[b]->above = above[b];
+    } else {
+        // A value is above the high ends of as many brackets as it counted.
+        qint64 higher = 0;
+        for (std::size_t over = std::size_t(searchWidth); over-- > 1;) {
+            for (const auto &tally : tallies)
+                higher += tally[over];
+            if (over - 1 < count)
+                brackets[over - 1]->above = higher;
+        }
+    }
+    return nans;
+}
+
 qint64 ClassCutter::gather(std::span<Bracket *const> brackets)
 {
-    qint64 nans = 0;
-    const auto columns = std::size_t(m_columns);
+    Q_ASSERT(brackets.size() < std::size_t(mostClasses));
     for (Bracket *b : brackets) {
+        Q_ASSERT(b->low <= b->high);
         b->above = 0;
         b->count = 0;
     }
-    forEachRow([&](const double *line, const std::uint8_t *mask) {
-        for (Bracket *b : brackets) {
-            if (b->store.size() < std::size_t(b->count) + columns)
-                b->store.resize(std::max(b->store.size() * 2, std::size_t(b->count) + columns));
-            double *out = b->store.data() + b->count;
-            qint64 above = 0;
-            const double low = b->low;
-            const double high = b->high;
-            // Every value is written and kept only when it is inside: no
-            // branch to mispredict where the surface crosses the bracket.
-            if (mask) {
-                for (std::size_t c = 0; c < columns; ++c) {
-                    const double v = line[c];
-                    const bool inside = mask[c] != 0;
-                    above += inside & (v > high);
-                    *out = v;
-                    out += inside & (v >= low) & (v <= high);
-                }
-            } else {
-                for (std::size_t c = 0; c < columns; ++c) {
-                    const double v = line[c];
-                    above += v > high;
-                    *out = v;
-                    out += (v >= low) & (v <= high);
-                }
-            }
-            b->above += above;
-            b->count = out - b->store.data();
+    // The brackets ascend, both ends, as their counts above descend; were
+    // they ever not to, each is gathered by a read of its own.
+    for (std::size_t b = 1; b < brackets.size(); ++b) {
+        if (!(brackets[b - 1]->low <= brackets[b]->low &&
+              brackets[b - 1]->high <= brackets[b]->high)) {
+            qint64 nans = 0;
+            for (Bracket *const &alone : brackets)
+                nans = gather(std::span<Bracket *const>(&alone, 1));
+            return nans;
         }
-        if (mask) {
-            for (std::size_t c = 0; c < columns; ++c)
-                nans += mask[c] != 0 && std::isnan(line[c]);
-        } else {
-            for (std::size_t c = 0; c < columns; ++c)
-                nans += std::isnan(line[c]);
-        }
-    });
-    return nans;
+    }
+    const bool masked = m_mask != nullptr;
+    switch (compareWidth(brackets.size())) {
+    case 1:
+        return masked ? gatherRows<1, true>(brackets) : gatherRows<1, false>(brackets);
+    case 2:
+        return masked ? gatherRows<2, true>(brackets) : gatherRows<2, false>(brackets);
+    case 4:
+        return masked ? gatherRows<4, true>(brackets) : gatherRows<4, false>(brackets);
+    case mostCompared:
+        return masked ? gatherRows<mostCompared, true>(brackets)
+                      : gatherRows<mostCompared, false>(brackets);
+    default:
+        return masked ? gatherRows<searchWidth, true>(brackets)
+                      : gatherRows<searchWidth, false>(brackets);
+    }
 }
 
 bool ClassCutter::bracketedCut(std::span<const qint64> taken, ClassCut &cut)
@@ -445,6 +614,53 @@ ClassCells::ClassCells(const double *values, qsizetype stride, const std::uint8_
     while (std::size_t(m_nanBoundaries) < m_thresholds.size() &&
            std::isnan(m_thresholds[std::size_t(m_nanBoundaries)]))
         ++m_nanBoundaries;
+    // The numbered thresholds ascend as a cut makes them, and then a cell's
+    // class is how many of them are below its value, found in one look at
+    // the thresholds; the NaN pad compares false, like a threshold above
+    // every value.
+    const auto numbered = m_thresholds.begin() + m_nanBoundaries;
+    m_ascending = std::is_sorted(numbered, m_thresholds.end());
+    m_search.fill(notANumber);
+    std::copy(numbered, m_thresholds.end(), m_search.begin());
+    m_width = compareWidth(std::size_t(m_thresholds.end() - numbered));
+    for (std::size_t j = 0; j < m_ties.size(); ++j)
+        if (m_ties[j] > 0)
+            m_tied.push_back(j);
+}
+
+template <int Width> void ClassCells::classify(const double *line, std::uint8_t *out) const
+{
+    const auto numberBase = std::uint8_t(m_nanBoundaries);
+    std::size_t c = 0;
+#if defined(__SSE2__)
+    if constexpr (Width <= mostCompared) {
+        // Eight cells at a time: a comparison gives -1 in each of two 64-bit
+        // lanes, and the eight sums are packed into bytes at the end. GCC
+        // does not find this for itself from the loop below.
+        __m128d thresholds[Width];
+        for (int b = 0; b < Width; ++b)
+            thresholds[b] = _mm_set1_pd(m_search[std::size_t(b)]);
+        const __m128i base = _mm_set1_epi64x(numberBase);
+        auto sums = [&](const double *at) {
+            const __m128d v = _mm_loadu_pd(at);
+            __m128i sum = _mm_and_si128(_mm_castpd_si128(_mm_cmpord_pd(v, v)), base);
+            for (int b = 0; b < Width; ++b)
+                sum = _mm_sub_epi64(sum, _mm_castpd_si128(_mm_cmpgt_pd(v, thresholds[b])));
+            // The sums fit in the low 32 bits of their lanes.
+            return _mm_shuffle_epi32(sum, _MM_SHUFFLE(3, 1, 2, 0));
+        };
+        for (; c + 8 <= std::size_t(m_columns); c += 8) {
+            const __m128i low = _mm_unpacklo_epi64(sums(line + c), sums(line + c + 2));
+            const __m128i high = _mm_unpacklo_epi64(sums(line + c + 4), sums(line + c + 6));
+            const __m128i words = _mm_packs_epi32(low, high);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + c), _mm_packus_epi16(words, words));
+        }
+    }
+#endif
+    for (; c < std::size_t(m_columns); ++c) {
+        const double v = line[c];
+        out[c] = std::uint8_t((v == v) * numberBase + countBelow<Width, false>(m_search.data(), v));
+    }
 }
 
 void ClassCells::row(int row, std::uint8_t *out)
@@ -452,29 +668,88 @@ void ClassCells::row(int row, std::uint8_t *out)
     const double *line = m_values + row * m_stride;
     const std::uint8_t *mask = m_mask ? m_mask + qsizetype(row) * m_columns : nullptr;
     const auto columns = std::size_t(m_columns);
-    // Every number is above the boundaries of threshold NaN.
-    const auto numberBase = std::uint8_t(m_nanBoundaries);
-    for (std::size_t c = 0; c < columns; ++c)
-        out[c] = std::isnan(line[c]) ? 0 : numberBase;
-    for (std::size_t j = std::size_t(m_nanBoundaries); j < m_thresholds.size(); ++j) {
-        const double threshold = m_thresholds[j];
+    if (m_ascending) {
+        switch (m_width) {
+        case 1:
+            classify<1>(line, out);
+            break;
+        case 2:
+            classify<2>(line, out);
+            break;
+        case 4:
+            classify<4>(line, out);
+            break;
+        case mostCompared:
+            classify<mostCompared>(line, out);
+            break;
+        default:
+            classify<searchWidth>(line, out);
+        }
+    } else {
+        // Every number is above the boundaries of threshold NaN.
+        const auto numberBase = std::uint8_t(m_nanBoundaries);
         for (std::size_t c = 0; c < columns; ++c)
-            out[c] = std::uint8_t(out[c] + (line[c] > threshold));
+            out[c] = std::isnan(line[c]) ? 0 : numberBase;
+        for (std::size_t j = std::size_t(m_nanBoundaries); j < m_thresholds.size(); ++j) {
+            const double threshold = m_thresholds[j];
+            for (std::size_t c = 0; c < columns; ++c)
+                out[c] = std::uint8_t(out[c] + (line[c] > threshold));
+        }
     }
     // The cells equal to a threshold, counted off in row-major order. A
-    // boundary's ties do not depend on another's, so each is counted alone.
-    for (std::size_t j = 0; j < m_thresholds.size(); ++j) {
+    // boundary's ties do not depend on another's, so each is counted alone;
+    // a row with no more of them than are left takes them all without a
+    // branch, and once a boundary's are spent it is passed over.
+    std::size_t stillTied = 0;
+    for (const std::size_t j : m_tied) {
         qint64 &ties = m_ties[j];
         const double threshold = m_thresholds[j];
         const bool nanThreshold = std::isnan(threshold);
-        for (std::size_t c = 0; c < columns && ties > 0; ++c) {
-            const bool tied = nanThreshold ? std::isnan(line[c]) : line[c] == threshold;
-            if (tied && (!mask || mask[c])) {
-                ++out[c];
-                --ties;
+        // Split by kind so that each loop is simple enough to vectorize.
+        qint64 equal = 0;
+        if (nanThreshold && mask) {
+            for (std::size_t c = 0; c < columns; ++c)
+                equal += (line[c] != line[c]) & (mask[c] != 0);
+        } else if (nanThreshold) {
+            for (std::size_t c = 0; c < columns; ++c)
+                equal += line[c] != line[c];
+        } else if (mask) {
+            for (std::size_t c = 0; c < columns; ++c)
+                equal += (line[c] == threshold) & (mask[c] != 0);
+        } else {
+            std::size_t c = 0;
+#if defined(__SSE2__)
+            const __m128d tie = _mm_set1_pd(threshold);
+            __m128i lanes = _mm_setzero_si128();
+            for (; c + 2 <= columns; c += 2)
+                lanes = _mm_sub_epi64(lanes,
+                                      _mm_castpd_si128(_mm_cmpeq_pd(_mm_loadu_pd(line + c), tie)));
+            alignas(16) std::int64_t sums[2];
+            _mm_store_si128(reinterpret_cast<__m128i *>(sums), lanes);
+            equal = sums[0] + sums[1];
+#endif
+            for (; c < columns; ++c)
+                equal += line[c] == threshold;
+        }
+        if (equal <= ties) {
+            for (std::size_t c = 0; c < columns && equal > 0; ++c) {
+                const bool tied = nanThreshold ? line[c] != line[c] : line[c] == threshold;
+                out[c] = std::uint8_t(out[c] + (tied & (!mask || mask[c] != 0)));
+            }
+            ties -= equal;
+        } else {
+            for (std::size_t c = 0; c < columns && ties > 0; ++c) {
+                const bool tied = nanThreshold ? std::isnan(line[c]) : line[c] == threshold;
+                if (tied && (!mask || mask[c])) {
+                    ++out[c];
+                    --ties;
+                }
             }
         }
+        if (ties > 0)
+            m_tied[stillTied++] = j;
     }
+    m_tied.resize(stillTied);
     if (mask)
         for (std::size_t c = 0; c < columns; ++c)
             if (!mask[c])

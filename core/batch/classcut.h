@@ -6,9 +6,11 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 // Cutting a surface of real values into k classes of exact sizes. Class i
@@ -48,6 +50,22 @@ struct ClassCut {
     std::vector<qint64> tiesAbove;
 };
 
+// Bulk memory whose doubles are left as they come when a vector grows: a
+// bracket's store is written before it is read, and zeroing it first would
+// cost as much as the gathering.
+template <typename T> struct UninitialisedBulk : BulkAllocator<T> {
+    template <typename U> struct rebind {
+        using other = UninitialisedBulk<U>;
+    };
+    UninitialisedBulk() = default;
+    template <typename U> UninitialisedBulk(const UninitialisedBulk<U> &) noexcept {}
+    template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <typename U, typename... Args> void construct(U *p, Args &&...args)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // The cuts of one surface of `rows` x `columns` values, row-major with
 // `stride` values from one row to the next, inside a mask of rows x columns
 // bytes (nonzero inside; null for every cell inside). A cut reads the
@@ -77,7 +95,7 @@ private:
         // fall short, so that a row's candidates can be written without a
         // check each; `count` of them are filled. Its cells are never
         // cleared, only written.
-        std::vector<double, BulkAllocator<double>> store;
+        std::vector<double, UninitialisedBulk<double>> store;
         qint64 count = 0;
         double threshold = 0.0;
         qint64 tiesAbove = 0;
@@ -85,6 +103,7 @@ private:
 
     bool bracketedCut(std::span<const qint64> taken, ClassCut &cut);
     qint64 gather(std::span<Bracket *const> brackets);
+    template <int Width, bool Masked> qint64 gatherRows(std::span<Bracket *const> brackets);
     void wholeCut(std::span<const qint64> taken, ClassCut &cut);
     void takeSample();
     double nextLowerValue(double value) const;
@@ -121,6 +140,14 @@ private:
     std::vector<qint64> m_ties;
     // The boundaries whose threshold is NaN, which come first.
     int m_nanBoundaries = 0;
+    // The thresholds after those, padded with NaN for a search of fixed
+    // width, when they ascend.
+    template <int Width> void classify(const double *line, std::uint8_t *out) const;
+    std::array<double, mostClasses> m_search;
+    int m_width = 0;
+    bool m_ascending = false;
+    // The boundaries that still have ties to take.
+    std::vector<std::size_t> m_tied;
 };
 
 // Classes drawn cell by cell from a uniform 64-bit integer (two words of a
