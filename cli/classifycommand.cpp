@@ -101,6 +101,8 @@ int ClassifyCommand::run(const QStringList &arguments)
     if (m_parser.isSet(m_proportions) == m_parser.isSet(m_proportionsOf))
         return m_cli.usageError(
             QStringLiteral("give the classes' shares with --proportions or --proportions-of"));
+    if (m_parser.isSet(m_maskValue) && !m_parser.isSet(m_mask))
+        return m_cli.usageError(QStringLiteral("--mask-value marks cells of a --mask; give one"));
     const QString out = m_parser.value(m_out);
     if (out.trimmed().isEmpty())
         return m_cli.usageError(QStringLiteral("--out needs the name of the map to write"));
