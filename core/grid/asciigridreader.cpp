@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/grid/asciigridreader.h"
+#include "core/grid/gridtext.h"
 
 #include "core/files/regularfile.h"
 #include "core/grid/digitpairs.h"
@@ -19,23 +20,10 @@
 
 namespace {
 
-constexpr bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-constexpr char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-std::string lowered(const std::string &text)
-{
-    std::string result = text;
-    for (char &c : result)
-        c = lower(c);
-    return result;
-}
+using gridtext::isBlank;
+using gridtext::lower;
+using gridtext::lowered;
+using gridtext::realNumber;
 
 // Long enough for any number a grid holds; a longer token is not one.
 constexpr std::size_t longestToken = 64;
@@ -47,20 +35,6 @@ std::optional<qint64> wholeNumber(const std::string &token)
     if (begin != end && *begin == '+')
         ++begin;
     qint64 value = 0;
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || ptr != end)
-        return std::nullopt;
-    return value;
-}
-
-// A header's number as the C locale writes it; nothing for anything else.
-std::optional<double> realNumber(const std::string &token)
-{
-    const char *begin = token.data();
-    const char *end = begin + token.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    double value = 0;
     const auto [ptr, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || ptr != end)
         return std::nullopt;

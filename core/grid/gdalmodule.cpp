@@ -25,6 +25,22 @@ QString tr(const char *text)
     return QCoreApplication::translate("GeoTiff", text);
 }
 
+// Opens a GeoTIFF to read, or says why it cannot. Only the GeoTIFF driver
+// may open the file: a map name must never make GDAL follow a virtual
+// raster's references to other files.
+GDALDatasetUniquePtr openGeoTiff(const QString &path, QString &failure)
+{
+    registerGdalDrivers();
+    GdalErrorCapture errors;
+    const char *const drivers[] = {"GTiff", nullptr};
+    GDALDatasetUniquePtr dataset(
+        GDALDataset::Open(QFile::encodeName(path).constData(),
+                          GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
+    if (!dataset)
+        failure = errors.reason(tr("not a GeoTIFF file"));
+    return dataset;
+}
+
 GDALDataType gdalType(RasterCellType type)
 {
     switch (type) {
@@ -122,18 +138,9 @@ public:
     Raster *openMap(const QString &path, int &rowCount, int &columnCount, int &chunkRows,
                     QString &failure) override
     {
-        registerGdalDrivers();
-        GdalErrorCapture errors;
-        // Only the GeoTIFF driver may open the file: a map name must never
-        // make GDAL follow a virtual raster's references to other files.
-        const char *const drivers[] = {"GTiff", nullptr};
-        GDALDatasetUniquePtr dataset(
-            GDALDataset::Open(QFile::encodeName(path).constData(),
-                              GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
-        if (!dataset) {
-            failure = errors.reason(tr("not a GeoTIFF file"));
+        GDALDatasetUniquePtr dataset = openGeoTiff(path, failure);
+        if (!dataset)
             return nullptr;
-        }
         if (dataset->GetRasterCount() < 1) {
             failure = tr("a TIFF without raster bands, not a map");
             return nullptr;
@@ -193,16 +200,9 @@ public:
 
     Raster *openRaster(const QString &path, RasterLayout &layout, QString &failure) override
     {
-        registerGdalDrivers();
-        GdalErrorCapture errors;
-        const char *const drivers[] = {"GTiff", nullptr};
-        GDALDatasetUniquePtr dataset(
-            GDALDataset::Open(QFile::encodeName(path).constData(),
-                              GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR, drivers));
-        if (!dataset) {
-            failure = errors.reason(tr("not a GeoTIFF file"));
+        GDALDatasetUniquePtr dataset = openGeoTiff(path, failure);
+        if (!dataset)
             return nullptr;
-        }
         if (dataset->GetRasterCount() < 1) {
             failure = tr("a TIFF without raster bands");
             return nullptr;

@@ -5,6 +5,7 @@
 #include "core/grid/asciigridreader.h"
 #include "core/grid/gdalbackend.h"
 #include "core/grid/geotiff.h"
+#include "core/grid/gridtext.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapfileinfo.h"
 #include "core/grid/mapreader.h"
@@ -24,6 +25,10 @@
 #include <vector>
 
 namespace {
+
+using gridtext::isBlank;
+using gridtext::lowered;
+using gridtext::realNumber;
 
 QString tr(const char *text)
 {
@@ -55,34 +60,6 @@ QString notSquare(double width, double height)
     return tr("its cells are %1 wide and %2 high; a map's cells are square, and stretching them "
               "would move every cell")
         .arg(number(width), number(height));
-}
-
-constexpr bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string lowered(std::string text)
-{
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return text;
-}
-
-// A number as the C locale writes it, NaN and infinities included;
-// nothing for anything else.
-std::optional<double> realNumber(const std::string &token)
-{
-    const char *begin = token.data();
-    const char *end = begin + token.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    double value = 0;
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || ptr != end)
-        return std::nullopt;
-    return value;
 }
 
 // Hands the cells of a raster to RasterPieces in stretches of at most
