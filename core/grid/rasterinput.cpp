@@ -405,40 +405,68 @@ std::optional<QString> readTiff(const QString &path, const RasterHeaderCheck &ch
     return std::nullopt;
 }
 
-std::optional<QString> readPlain(const QString &path, const RasterHeaderCheck &checkHeader,
+// A plain map as any tool writes it: whole numbers separated by blanks, a
+// row a line, with or without a blank after a row's last number. (The
+// window's reader keeps the classic rule, which drops a last number no
+// blank follows; a template read so would lose its last column unseen.)
+// Two reads: the first finds the sides, so that the header is checked
+// before anything is held; the second hands the rows over.
+std::optional<QString> readPlain(QFile &file, const RasterHeaderCheck &checkHeader,
                                  const RasterPieces &pieces)
 {
-    // The plain format has no header: its size is that of the file, which
-    // the reader holds whole.
-    LandscapeGrid grid;
-    MapFileInfo info;
-    if (const FileResult error = readMap(path, grid, {}, &info))
-        return error->reason;
-    if (info.madeUpCell)
-        return tr("%1 is not a whole number, and a plain map's cells are whole numbers")
-            .arg(*info.madeUpCell);
-    if (grid.isEmpty())
-        return tr("it holds no cells");
-    const std::size_t columns = grid.row(0).size();
-    for (std::size_t r = 1; r < grid.rowCount(); ++r)
-        if (grid.row(r).size() != columns)
+    qint64 rows = 0;
+    qint64 columns = -1;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().simplified();
+        if (line.isEmpty())
+            continue;
+        const qint64 count = line.count(' ') + 1;
+        if (columns < 0)
+            columns = count;
+        else if (count != columns)
             return tr("row %1 has %2 cells and row 1 has %3; a raster's rows are all alike")
-                .arg(r + 1)
-                .arg(grid.row(r).size())
+                .arg(rows + 1)
+                .arg(count)
                 .arg(columns);
-    if (const auto refusal = declaredSizeRefusal(qint64(grid.rowCount()), qint64(columns)))
+        ++rows;
+    }
+    if (rows == 0)
+        return tr("it holds no cells");
+    if (const auto refusal = declaredSizeRefusal(rows, columns))
         return refusal;
     RasterHeader header;
     header.format = MapFormat::Plain;
-    header.rowCount = int(grid.rowCount());
+    header.rowCount = int(rows);
     header.columnCount = int(columns);
     if (const auto refusal = checkHeader(header))
         return refusal;
+    if (!file.seek(0))
+        return file.errorString();
     PieceBuffer buffer(header.columnCount, std::nullopt, pieces);
-    for (std::size_t r = 0; r < grid.rowCount(); ++r)
-        for (const qint32 code : grid.row(r))
+    qint64 row = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().simplified();
+        if (line.isEmpty())
+            continue;
+        ++row;
+        qint64 column = 0;
+        for (const QByteArray &token : line.split(' ')) {
+            ++column;
+            bool whole = false;
+            const qint64 code = token.toLongLong(&whole);
+            if (!whole || code < std::numeric_limits<qint32>::min() ||
+                code > std::numeric_limits<qint32>::max())
+                return tr("row %1, cell %2 holds \"%3\", and a plain map's cells are whole "
+                          "numbers of 32 bits")
+                    .arg(row)
+                    .arg(column)
+                    .arg(QString::fromLatin1(token.left(40)));
             if (const auto refusal = buffer.push(double(code)))
                 return refusal;
+        }
+    }
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
     return std::nullopt;
 }
 
@@ -471,10 +499,11 @@ FileResult readRaster(const QString &path, const RasterHeaderCheck &checkHeader,
         const QByteArray start = file.peek(AsciiGridReader::bytesToTell);
         if (AsciiGridReader::isAsciiGrid(start)) {
             refusal = readAscii(file, checkHeader, watched);
-        } else {
+        } else if (looksLikeTiff(start)) {
             file.close();
-            refusal = looksLikeTiff(start) ? readTiff(path, checkHeader, watched)
-                                           : readPlain(path, checkHeader, watched);
+            refusal = readTiff(path, checkHeader, watched);
+        } else {
+            refusal = readPlain(file, checkHeader, watched);
         }
     }
     if (refusal)
