@@ -82,7 +82,7 @@ std::optional<Phrase> FractalBatchRequest::refusal() const
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the number of surfaces per H", surfaces, surfaceLimits); },
         [this] { return outside("the first seed", firstSeed, firstSeedLimits); }, dependentDraws,
-        [this] { return output.refusal(); });
+        [this] { return output.refusal(); }, [this] { return ladderClassRefusal(cut, output); });
 }
 
 bool FractalBatchRequest::samplingChanged() const

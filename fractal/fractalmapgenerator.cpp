@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -161,6 +162,16 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selec
         if (countOf(counts, cover) >= m_request.replicates ||
             !ownsCell(std::size_t(selection.hIndex), cover))
             continue;
+        // Classes find their boundaries as their map is written.
+        if (m_request.output.cutsClasses()) {
+            AcceptedCut &cut = cuts.emplace_back();
+            cut.cover = int(cover);
+            cut.replicate = ++counts[std::size_t(cover)];
+            cut.threshold = std::numeric_limits<double>::quiet_NaN();
+            cut.draw = selection.draw;
+            cut.position = m_coverIndex[std::size_t(cover)];
+            continue;
+        }
         if (!cutter)
             cutter.emplace(covercut::exactCutter(block));
         const covercut::ExactCut exact = cutter->cut(int(cover));
@@ -218,7 +229,8 @@ FileResult FractalMapGenerator::writeSurfaceMaps(const FbmBlock &block, double H
         cut.seed = seed;
         cut.fileName = mapFileName(nameStem, H, cut.cover, cut.replicate, format);
         cut.surfaceFile = QFileInfo(surfaceName).fileName();
-        thresholds.push_back(cut.threshold);
+        if (!std::isnan(cut.threshold))
+            thresholds.push_back(cut.threshold);
         if (FileResult error =
                 writeAcceptedCut(block, cut, writer, publisher, writeSurface ? &waiting : nullptr))
             return error;
@@ -342,8 +354,13 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
 {
     if (FileResult error = writer.open(cut.fileName, block.rows, block.columns))
         return error;
-    putCutRows(writer, block.values.data(), block.rows, block.columns, block.stride(),
-               cut.threshold, cut.tiesAbove);
+    const bool classes = m_request.output.cutsClasses();
+    if (classes)
+        putClassCut(writer, m_request.output, cut.cover, block.values.data(), block.rows,
+                    block.columns, block.stride());
+    else
+        putCutRows(writer, block.values.data(), block.rows, block.columns, block.stride(),
+                   cut.threshold, cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;
@@ -351,7 +368,8 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     fillRecord(record, cut.fileName, writer, block.rows, block.columns, cut.cover, cut.replicate);
     record.H = cut.H;
     record.axis = cut.H;
-    record.threshold = cut.threshold;
+    if (!classes)
+        record.threshold = cut.threshold;
     record.seed = cut.seed;
     record.stream = quint64(qint64(cut.seed));
     record.tiedHabitat = cut.tiesAbove;

@@ -429,6 +429,9 @@ std::optional<GaussianMapGenerator::Cut>
 GaussianMapGenerator::cutOf(Field &field, std::vector<double> &scratch) const
 {
     const MapShape shape = m_request.shape;
+    // Classes find their boundaries as their map is written.
+    if (m_request.output.cutsClasses())
+        return Cut{std::numeric_limits<double>::quiet_NaN(), 0};
     if (m_request.cut == FractalCut::Exact) {
         // An exact cut reads the field as drawn.
         const ExactCoverCut cut =
@@ -468,7 +471,11 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     const QString name = fileName(nameStem, field.axisValue, field.cover, field.replicate, false);
     if (FileResult error = writer.open(name, rows, columns))
         return error;
-    putCutRows(writer, values, rows, columns, columns, cut.threshold, cut.tiesAbove);
+    const bool classes = output.cutsClasses();
+    if (classes)
+        putClassCut(writer, output, field.cover, values, rows, columns, columns);
+    else
+        putCutRows(writer, values, rows, columns, columns, cut.threshold, cut.tiesAbove);
     FinishedMap map;
     if (FileResult error = writer.finish(map))
         return error;
@@ -482,7 +489,8 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     if (fbm)
         record.H = field.axisValue;
     record.axis = field.axisValue;
-    record.threshold = cut.threshold;
+    if (!classes)
+        record.threshold = cut.threshold;
     record.seed = m_request.seed;
     record.tiedHabitat = cut.tiesAbove;
     record.parameters = manifestColumns().family;
@@ -504,9 +512,10 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     FinishedMap surface;
     surface.listed = false;
     surface.files.emplace_back();
-    if (FileResult error =
-            writeSurfaceGrid(values, rows, columns, columns, surfaceName, output.format,
-                             output.georeference, {cut.threshold}, surface.files.back()))
+    if (FileResult error = writeSurfaceGrid(
+            values, rows, columns, columns, surfaceName, output.format, output.georeference,
+            classes ? std::vector<double>() : std::vector<double>{cut.threshold},
+            surface.files.back()))
         return error;
     if (FileResult error = publisher.add(std::move(surface)))
         return error;

@@ -554,7 +554,7 @@ py::list describeOptions(const std::string &word)
                 fallback = py::module_::import("builtins")
                                .attr("range")(int(covers.front()), int(covers.back()) + 1,
                                               int(covers[1] - covers[0]));
-        } else if (option.type == OptionType::Whole) {
+        } else if (option.type == OptionType::Whole && !fallback.is_none()) {
             fallback = py::int_(fallback);
         } else if (option.type == OptionType::TargetList) {
             fallback = py::dict();

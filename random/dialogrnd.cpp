@@ -129,7 +129,7 @@ RandomBatchRequest DialogRnd::request() const
     setFromBoxes(request, "cover", {ui->Ci, ui->Cf, ui->Cp});
     setFromBoxes(request, "size", {ui->Tam});
     setFromBoxes(request, "replicates", {ui->amo});
-    m_frame->applyTo(request.output);
+    m_frame->applyTo(request);
     request.generator = Generator(m_generator->currentData().toInt());
     return request;
 }

@@ -89,3 +89,39 @@ void PhiloxRandomMap::fillRow(int row, std::uint8_t *habitat) const
         }
     }
 }
+
+PhiloxUniformMap::PhiloxUniformMap(quint32 seed, int rows, int columns, int replicate)
+    : m_key(philox::key(seed, philox::classMapDomain, std::uint32_t(std::max(rows, columns))))
+    , m_columns(columns)
+    , m_replicate(std::uint32_t(replicate))
+{
+    Q_ASSERT(rows >= 1 && columns >= 1 &&
+             std::uint32_t(std::max(rows, columns)) <= philox::largestMapSize);
+}
+
+void PhiloxUniformMap::fillRow(int row, std::uint64_t *bits) const
+{
+    for (int column = 0; column < m_columns; column += 2) {
+        const philox::Counter out = philox::bits(
+            m_key,
+            philox::Counter{{std::uint32_t(column / 2), std::uint32_t(row), m_replicate, 0}});
+        bits[column] = std::uint64_t(out.v[0]) | std::uint64_t(out.v[1]) << 32;
+        if (column + 1 < m_columns)
+            bits[column + 1] = std::uint64_t(out.v[2]) | std::uint64_t(out.v[3]) << 32;
+    }
+}
+
+void PhiloxUniformMap::fillRow(int row, double *values) const
+{
+    const auto uniform = [](std::uint32_t low, std::uint32_t high) {
+        return double((std::uint64_t(low) | std::uint64_t(high) << 32) >> 11) * 0x1p-53;
+    };
+    for (int column = 0; column < m_columns; column += 2) {
+        const philox::Counter out = philox::bits(
+            m_key,
+            philox::Counter{{std::uint32_t(column / 2), std::uint32_t(row), m_replicate, 0}});
+        values[column] = uniform(out.v[0], out.v[1]);
+        if (column + 1 < m_columns)
+            values[column + 1] = uniform(out.v[2], out.v[3]);
+    }
+}

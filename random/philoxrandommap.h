@@ -34,6 +34,11 @@ constexpr std::uint32_t habitatStep = 42949672u;
 constexpr std::uint32_t acceptedLimit = 100u * habitatStep;
 constexpr int lastRedrawRound = 255;
 
+// The uniform draws of maps of classes, in a domain of their own: counter
+// (column / 2, row, replicate, 0), words 0-1 the 64 bits of the even
+// column, words 2-3 those of the odd one, low word first.
+constexpr Domain classMapDomain{0x43u};
+
 constexpr Counter cellCounter(std::uint32_t group, std::uint32_t row, std::uint32_t replicate,
                               std::uint32_t cover, std::uint32_t round = 0)
 {
@@ -84,4 +89,24 @@ private:
     std::uint32_t m_cover = 0;
     std::uint32_t m_replicate = 0;
     std::uint32_t m_habitatLimit = 0;
+};
+
+// One 64-bit uniform integer for every cell of a map, drawn with Philox: a
+// pure function of (seed, longer side, replicate, cell), like the cells of
+// PhiloxRandomMap, so that a map of R x C cells is the corner of the square
+// one and a study area leaves its inside cells as they are. Maps of classes
+// draw each cell's class from its integer, or rank the cells by it.
+class PhiloxUniformMap final {
+public:
+    PhiloxUniformMap(quint32 seed, int rows, int columns, int replicate);
+    // The integers of row `row`, columns() of them.
+    void fillRow(int row, std::uint64_t *bits) const;
+    // The same as doubles in [0, 1), the top 53 bits.
+    void fillRow(int row, double *values) const;
+    int columns() const { return m_columns; }
+
+private:
+    philox::Key m_key;
+    int m_columns;
+    std::uint32_t m_replicate;
 };

@@ -35,11 +35,32 @@ std::optional<Phrase> RandomBatchRequest::refusal() const
             return Phrase::marked(tr("{target} needs independent draws: add {generator philox}"));
         return std::nullopt;
     };
+    // The classic generator's draws are 15 bits, too coarse for shares
+    // with decimals, and run in one sequence, which a ranking cannot jump
+    // into.
+    const auto philoxClasses = [this]() -> std::optional<Phrase> {
+        if (generator == Generator::Philox)
+            return std::nullopt;
+        if (cut == FractalCut::Exact)
+            return Phrase::marked(tr("{cut exact} ranks a Philox field: add {generator philox}"));
+        if (output.cutsClasses() && !output.classShares().empty())
+            return Phrase::marked(
+                tr("classes drawn cell by cell need {generator philox}, whose draws hold any "
+                   "share"));
+        return std::nullopt;
+    };
+    const auto rankedCells = [this]() -> std::optional<QString> {
+        if (cut != FractalCut::Exact || shape.cells() <= mostRankedCells)
+            return std::nullopt;
+        return tr("an exact cut ranks the %1 cells of a map held in memory; it takes at most %2")
+            .arg(shape.cells())
+            .arg(mostRankedCells);
+    };
     return firstRefusal(
         [this] { return sweepRefusal(*this); },
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
-        [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
-        [this] { return output.refusal(); });
+        [this] { return outside("the seed", seed, seedLimits); }, dependentDraws, philoxClasses,
+        rankedCells, [this] { return output.refusal(); });
 }
 
 qint64 RandomBatchRequest::mapCount() const

@@ -23,6 +23,11 @@ struct RandomBatchRequest final : FamilyRequest {
     // The settings dialog starts every process at 5.
     qint32 seed = 5;
     Generator generator = Generator::Classic;
+    // Ladder stands for each cell drawn alone, as every earlier batch drew;
+    // Exact ranks a Philox field for exact counts (its word is "exact").
+    FractalCut cut = FractalCut::Ladder;
+    // An exact cut holds the map's uniform field, 8 bytes a cell.
+    static constexpr qint64 mostRankedCells = qint64(1) << 28;
 
     const MapFamily &family() const override;
     std::unique_ptr<FamilyRequest> clone() const override
@@ -40,5 +45,11 @@ struct RandomBatchRequest final : FamilyRequest {
     qint64 shareUnits() const override { return output.selects() ? covers.count() : mapCount(); }
     DiskEstimate diskEstimate(qint64 blockSize) const override;
     void makePilot(int samples) override;
-    bool samplingChanged() const { return generator != Generator::Classic; }
+    bool samplingChanged() const
+    {
+        return generator != Generator::Classic || cut != FractalCut::Ladder;
+    }
+    // Whether the maps are written as classes: cut exactly, or given
+    // classes or a study area.
+    bool writesClasses() const { return cut == FractalCut::Exact || output.cutsClasses(); }
 };

@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 QString tr(const char *text)
@@ -78,6 +80,27 @@ public:
     QString defaultPrefix() const override { return QStringLiteral("RND_"); }
     int configLine() const override { return 0; }
 
+    static BatchOption cutRow()
+    {
+        static constexpr ChoiceWord words[] = {
+            {"draw", int(FractalCut::Ladder), QT_TRANSLATE_NOOP("RandomFamily", "Draw each cell")},
+            {"exact", int(FractalCut::Exact), QT_TRANSLATE_NOOP("RandomFamily", "Exact counts")},
+        };
+        return {.key = "cut",
+                .type = OptionType::Choice,
+                .scope = OptionScope::Maps,
+                .valueName = "HOW",
+                .help = "draw: each cell is habitat with the cover as probability (or takes a "
+                        "class with its proportion as probability); exact: exactly the cover's "
+                        "(or each class's) share of the cells, by ranking a uniform field drawn "
+                        "with Philox (needs {generator philox}).",
+                .field = [](FamilyRequest &r) -> OptionField {
+                    return choiceField(&static_cast<RandomBatchRequest &>(r).cut);
+                },
+                .manifestColumn = "cut",
+                .choices = words};
+    }
+
     std::span<const BatchOption> options() const override
     {
         static const BatchOption own[] = {
@@ -93,7 +116,15 @@ public:
              .manifestColumn = "seed",
              .pilot = true},
         };
-        static const std::vector<BatchOption> rows = commonoptions::rows<RandomBatchRequest>(own);
+        static const std::vector<BatchOption> rows = [] {
+            std::vector<BatchOption> all = commonoptions::rows<RandomBatchRequest>(own);
+            // Beside the generator, which it needs.
+            const auto generator = std::find_if(all.begin(), all.end(), [](const BatchOption &o) {
+                return qstrcmp(o.key, "generator") == 0;
+            });
+            all.insert(generator + 1, cutRow());
+            return all;
+        }();
         return rows;
     }
     const NameScheme &names() const override

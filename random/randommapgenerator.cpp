@@ -2,7 +2,9 @@
 #include "random/randommapgenerator.h"
 
 #include "core/batch/batchoptions.h"
+#include "core/batch/classcut.h"
 #include "core/batch/mapwriter.h"
+#include "core/batch/surfacecut.h"
 #include "core/files/helperthread.h"
 #include "core/rng/rand15.h"
 #include "random/philoxrandommap.h"
@@ -10,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -102,7 +106,9 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
     if (FileResult error = writer.open(name, rows, columns))
         return error;
     std::vector<std::uint8_t> row(std::size_t(columns), 0);
-    if (m_request.generator == Generator::Philox) {
+    if (m_request.writesClasses()) {
+        putClasses(place, firstDraw, draw, writer);
+    } else if (m_request.generator == Generator::Philox) {
         const PhiloxRandomMap cells(quint32(m_request.seed), rows, columns, place.cover, draw);
         for (int i = 0; i < rows; ++i) {
             cells.fillRow(i, row.data());
@@ -130,10 +136,73 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
         record.parameters = samplingColumns();
         record.parameters[0].value = wordOf(m_request.generator).toLatin1();
         record.parameters[1].value = QByteArray::number(record.stream);
+        if (m_request.cut == FractalCut::Exact)
+            record.parameters[2].value = QByteArrayLiteral("exact");
     }
     if (output.selects())
         record.draw = draw;
     return std::nullopt;
+}
+
+void RandomMapGenerator::putClasses(MapPlace place, quint64 firstDraw, int draw,
+                                    MapWriter &writer) const
+{
+    const BatchOutput &output = m_request.output;
+    const int rows = m_request.shape.rows;
+    const int columns = m_request.shape.columns;
+    const quint32 seed = quint32(m_request.seed);
+    const quint8 *inside = output.studyArea ? output.studyArea->inside.data() : nullptr;
+    std::vector<std::uint8_t> row(std::size_t(columns), 0);
+    const auto leaveOut = [&](int r) {
+        if (!inside)
+            return;
+        const quint8 *in = inside + std::size_t(r) * std::size_t(columns);
+        for (int c = 0; c < columns; ++c)
+            if (!in[c])
+                row[std::size_t(c)] = outsideClass;
+    };
+    if (m_request.cut == FractalCut::Exact) {
+        // The field is drawn whole, then ranked: exact counts inside the
+        // study area, ties (of 53-bit values) in row-major order.
+        const PhiloxUniformMap uniform(seed, rows, columns, draw);
+        std::vector<double, BulkAllocator<double>> field(std::size_t(rows) * std::size_t(columns));
+        for (int r = 0; r < rows; ++r)
+            uniform.fillRow(r, field.data() + std::size_t(r) * std::size_t(columns));
+        putClassCut(writer, output, place.cover, field.data(), rows, columns, columns);
+        return;
+    }
+    const std::vector<double> shares = output.classShares();
+    if (shares.empty() || !(shares.size() > 2 || shares.back() != std::round(shares.back()))) {
+        // Habitat and matrix inside a study area: the cells the whole grid
+        // would have, the outside left out.
+        const std::optional<PhiloxRandomMap> cells =
+            m_request.generator == Generator::Philox
+                ? std::optional<PhiloxRandomMap>(std::in_place, seed, rows, columns, place.cover,
+                                                 draw)
+                : std::nullopt;
+        Rand15 rng(seed);
+        rng.discard(firstDraw);
+        const int habitatLimit = (32767 * place.cover) / 100;
+        for (int r = 0; r < rows; ++r) {
+            if (cells)
+                cells->fillRow(r, row.data());
+            else
+                rng.fillAtMost(row.data(), columns, habitatLimit);
+            leaveOut(r);
+            writer.putClasses(row.data(), columns);
+        }
+        return;
+    }
+    const ClassDraw classes(shares);
+    const PhiloxUniformMap uniform(seed, rows, columns, draw);
+    std::vector<std::uint64_t> bits(std::size_t(columns), 0);
+    for (int r = 0; r < rows; ++r) {
+        uniform.fillRow(r, bits.data());
+        for (int c = 0; c < columns; ++c)
+            row[std::size_t(c)] = std::uint8_t(classes.classOf(bits[std::size_t(c)]));
+        leaveOut(r);
+        writer.putClasses(row.data(), columns);
+    }
 }
 
 BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPublisher &publisher,

@@ -69,6 +69,9 @@ private:
     // The same for a map of a given place whose Philox counter is `draw`.
     FileResult makeMapAt(MapPlace place, quint64 firstDraw, int draw, const QString &nameStem,
                          MapWriter &writer, FinishedMap &map) const;
+    // Writes the rows of a map of classes (an exact cut, classes, a study
+    // area) at that place.
+    void putClasses(MapPlace place, quint64 firstDraw, int draw, MapWriter &writer) const;
     // With targets: each cover's maps drawn from replicate counters 1, 2, ...
     // until enough meet the targets or --max-draws is reached.
     BatchResult makeSelectedMaps(const QString &nameStem, MapPublisher &publisher,

@@ -37,26 +37,30 @@ QByteArray shortest(double value)
     return manifestShortest(value);
 }
 
-// The realised cover in hundredths of a per cent, from the counts alone:
-// habitat x 10000 / cells rounded to the nearest whole number, an exact tie
-// to the even one. Integers keep the rule the same for every reader that
-// checks it; a double would hide ties such as 1 cell in 20000.
+// A share in hundredths of a per cent, from the counts alone: part x 10000
+// / whole rounded to the nearest whole number, an exact tie to the even
+// one. Integers keep the rule the same for every reader that checks it; a
+// double would hide ties such as 1 cell in 20000.
+QByteArray percentText(qint64 part, qint64 whole)
+{
+    const qint64 cells = std::max<qint64>(whole, 1);
+    // Overflows only beyond 2^62 / 10000 cells; the largest map holds
+    // under 2^47.
+    const qint64 scaled = part * 10000;
+    qint64 hundredths = scaled / cells;
+    const qint64 twiceRest = 2 * (scaled % cells);
+    if (twiceRest > cells || (twiceRest == cells && hundredths % 2 != 0))
+        ++hundredths;
+    return QByteArray::number(hundredths / 100) + '.' +
+           QByteArray::number(hundredths % 100).rightJustified(2, '0');
+}
+
 QByteArray realisedCoverText(const MapRecord &record)
 {
     // When both codes are the same number, every cell holds the cover code.
-    qint64 hundredths = 10000;
-    if (record.coverValue != record.matrixValue) {
-        const qint64 cells = std::max<qint64>(record.cellCount, 1);
-        // Overflows only beyond 2^62 / 10000 cells; the largest map holds
-        // under 2^47.
-        const qint64 scaled = record.habitatCells * 10000;
-        hundredths = scaled / cells;
-        const qint64 twiceRest = 2 * (scaled % cells);
-        if (twiceRest > cells || (twiceRest == cells && hundredths % 2 != 0))
-            ++hundredths;
-    }
-    return QByteArray::number(hundredths / 100) + '.' +
-           QByteArray::number(hundredths % 100).rightJustified(2, '0');
+    if (record.coverValue == record.matrixValue && record.classCells.empty())
+        return QByteArrayLiteral("100.00");
+    return percentText(record.habitatCells, record.cellCount);
 }
 
 } // namespace
@@ -107,6 +111,22 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     if (columns.shape) {
         fields.append({"rows", QByteArray::number(record.rowCount), ManifestType::Whole});
         fields.append({"cols", QByteArray::number(record.columnCount), ManifestType::Whole});
+    }
+    if (!columns.classes.empty()) {
+        QList<QByteArray> codes;
+        for (const qint32 code : columns.classes)
+            codes.append(QByteArray::number(code));
+        QList<QByteArray> cells;
+        QList<QByteArray> shares;
+        for (const qint64 count : record.classCells) {
+            cells.append(QByteArray::number(count));
+            shares.append(percentText(count, record.cellCount));
+        }
+        fields.append({"classes", codes.join(';'), ManifestType::Text});
+        fields.append(
+            {"valid_cells", QByteArray::number(record.cellCount), ManifestType::LargeWhole});
+        fields.append({"class_cells", cells.join(';'), ManifestType::Text});
+        fields.append({"class_shares", shares.join(';'), ManifestType::Text});
     }
     for (qsizetype i = 0; i < columns.family.size(); ++i) {
         ManifestField field = columns.family[i];

@@ -40,6 +40,9 @@ struct ManifestColumns {
     // rows, cols: batches of maps that are not square (the size column
     // then gives RxC as text)
     bool shape = false;
+    // classes, valid_cells, class_cells, class_shares: batches cut into
+    // classes or inside a study area, with the code of each class.
+    std::vector<qint32> classes;
 };
 
 // The columns of how a map was sampled, which the random and the fractal

@@ -5,6 +5,7 @@
 #include "core/batch/rangeparser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLocale>
 
 #include <algorithm>
@@ -317,6 +318,38 @@ std::optional<OptionError> assignShard(std::optional<BatchShard> &shard, const O
     return std::nullopt;
 }
 
+// A list A,B,C as text, or the numbers themselves; an empty text or list
+// clears it.
+std::optional<OptionError> assignNumbers(std::vector<double> &numbers, const OptionValue &value)
+{
+    if (const auto *list = std::get_if<std::vector<double>>(&value)) {
+        numbers = *list;
+        return std::nullopt;
+    }
+    if (std::holds_alternative<qint64>(value) || std::holds_alternative<double>(value)) {
+        const auto one = number(value);
+        if (const auto *error = std::get_if<OptionError>(&one))
+            return *error;
+        numbers = {std::get<double>(one)};
+        return std::nullopt;
+    }
+    const auto *text = std::get_if<QString>(&value);
+    if (!text)
+        return typeError("a list of numbers");
+    std::vector<double> parsed;
+    if (!text->trimmed().isEmpty()) {
+        for (const QStringView part : QStringView(*text).split(QLatin1Char(','))) {
+            const auto one = parseDouble(part.trimmed());
+            if (!one)
+                return valueError(
+                    tr("must be numbers separated by commas, A,B,C, not %1").arg(quoted(*text)));
+            parsed.push_back(*one);
+        }
+    }
+    numbers = parsed;
+    return std::nullopt;
+}
+
 std::optional<OptionError> assignFlag(bool &flag, const OptionValue &value)
 {
     if (const auto *on = std::get_if<bool>(&value)) {
@@ -405,6 +438,23 @@ std::optional<OptionError> assign(const OptionField &field, const BatchOption &o
             },
             [&](std::optional<BatchShard> *target) { return assignShard(*target, value); },
             [&](MapShape *target) { return assignShape(*target, value); },
+            [&](std::vector<double> *target) { return assignNumbers(*target, value); },
+            [&](std::vector<qint32> *target) -> std::optional<OptionError> {
+                std::vector<double> numbers;
+                if (auto error = assignNumbers(numbers, value))
+                    return error;
+                std::vector<qint32> wholes;
+                for (const double number : numbers) {
+                    const auto whole = wholeOf(number);
+                    if (!whole || *whole < std::numeric_limits<qint32>::min() ||
+                        *whole > std::numeric_limits<qint32>::max())
+                        return valueError(tr("must be whole numbers of 32 bits, not %1")
+                                              .arg(QString::number(number, 'g', 17)));
+                    wholes.push_back(qint32(*whole));
+                }
+                *target = wholes;
+                return std::nullopt;
+            },
             [&](MetricsField target) -> std::optional<OptionError> {
                 if (std::holds_alternative<bool>(value)) {
                     *target.table = MetricSelection::none();
@@ -491,38 +541,50 @@ OptionValue valueOf(const OptionField &field, const BatchOption &option)
             [](MetricsField v) -> OptionValue {
                 return v.table->isEmpty() ? OptionValue(*v.on) : OptionValue(v.table->text());
             },
+            // None stands for no list, as for the other options off by
+            // default.
+            [](std::vector<double> *v) -> OptionValue {
+                return v->empty() ? OptionValue(QString()) : OptionValue(*v);
+            },
+            [](std::vector<qint32> *v) -> OptionValue {
+                if (v->empty())
+                    return QString();
+                return std::vector<double>(v->begin(), v->end());
+            },
         },
         field);
 }
 
 QString textOf(const OptionField &field, const BatchOption &option)
 {
-    return std::visit(Overloaded{
-                          [](CoverRange *v) {
-                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                                       : listText(v->listed);
-                          },
-                          [](HurstRange *v) {
-                              return v->listed.empty() ? rangeText(v->first, v->last, v->step)
-                                                       : listText(v->listed);
-                          },
-                          [](PointField v) {
-                              return QStringLiteral("%1,%2").arg(numberText(*v.x),
-                                                                 numberText(*v.y));
-                          },
-                          [](MapShape *v) { return v->text(); },
-                          [&](const auto &) {
-                              const OptionValue value = valueOf(field, option);
-                              if (const auto *whole = std::get_if<qint64>(&value))
-                                  return QString::number(*whole);
-                              if (const auto *number = std::get_if<double>(&value))
-                                  return numberText(*number);
-                              if (const auto *flag = std::get_if<bool>(&value))
-                                  return *flag ? QStringLiteral("on") : QString();
-                              return std::get<QString>(value);
-                          },
-                      },
-                      field);
+    return std::visit(
+        Overloaded{
+            [](CoverRange *v) {
+                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                         : listText(v->listed);
+            },
+            [](HurstRange *v) {
+                return v->listed.empty() ? rangeText(v->first, v->last, v->step)
+                                         : listText(v->listed);
+            },
+            [](PointField v) {
+                return QStringLiteral("%1,%2").arg(numberText(*v.x), numberText(*v.y));
+            },
+            [](MapShape *v) { return v->text(); },
+            [](std::vector<double> *v) { return listText(*v); },
+            [](std::vector<qint32> *v) { return listText(std::vector<int>(v->begin(), v->end())); },
+            [&](const auto &) {
+                const OptionValue value = valueOf(field, option);
+                if (const auto *whole = std::get_if<qint64>(&value))
+                    return QString::number(*whole);
+                if (const auto *number = std::get_if<double>(&value))
+                    return numberText(*number);
+                if (const auto *flag = std::get_if<bool>(&value))
+                    return *flag ? QStringLiteral("on") : QString();
+                return std::get<QString>(value);
+            },
+        },
+        field);
 }
 
 QString span(IntLimits limits)
@@ -571,6 +633,8 @@ const char *optionTypeWord(OptionType type)
         return "targets";
     case OptionType::Metrics:
         return "metrics";
+    case OptionType::Numbers:
+        return "numbers";
     case OptionType::Share:
         break;
     }
@@ -685,10 +749,20 @@ QStringList requestRecord(const FamilyRequest &request)
 QList<Phrase> requestAdvice(const FamilyRequest &request, const QStringList &given)
 {
     QList<Phrase> advice = request.unusedOptions(given);
+    const BatchOutput &output = request.output;
+    if (output.studyArea)
+        for (const char *key : {"size", "cell_size", "origin", "crs"})
+            if (given.contains(QLatin1String(key)))
+                advice.append(Phrase::mention(QLatin1String(key)) +
+                              Phrase::marked(tr(" is left unused: the maps take their rows, "
+                                                "columns and place from {mask}")));
+    if (!output.classShares().empty() && given.contains(QStringLiteral("cover")))
+        advice.append(Phrase::marked(tr("{cover} is left unused: the proportions give each "
+                                        "map's classes")));
     // A reference system puts the map's corner at the origin, which for a
     // projected system is rarely where a study lies.
-    const Georeference &place = request.output.georeference;
-    if (!place.crs.isEmpty() && !given.contains(QStringLiteral("origin")))
+    const Georeference &place = output.georeference;
+    if (!place.crs.isEmpty() && !output.studyArea && !given.contains(QStringLiteral("origin")))
         advice.append(Phrase::marked(tr("{crs} without {origin} puts the map's lower-left corner "
                                         "at 0,0 of %1"))
                           .arg(place.crs));
@@ -700,10 +774,73 @@ QString shareText(const std::optional<BatchShard> &shard)
     return shard ? QStringLiteral("%1/%2").arg(shard->index).arg(shard->count) : QString();
 }
 
+namespace {
+
+// What the files named by the options give a request: the study area its
+// shape and place, the composition its classes. Read once a path is set
+// (or the mask value changes), and settled after every option whatever the
+// order the options come in, so that the template wins over a size or a
+// place given beside it (of which requestAdvice() warns).
+std::optional<OptionError> settleInputs(FamilyRequest &request)
+{
+    BatchOutput &output = request.output;
+    if (output.mask.isEmpty()) {
+        output.studyArea.reset();
+    } else if (!output.studyArea || output.studyArea->path != output.mask ||
+               output.studyArea->maskValue != output.maskValue) {
+        auto area = std::make_shared<StudyArea>();
+        if (FileResult error = readStudyArea(output.mask, output.maskValue, *area)) {
+            output.studyArea.reset();
+            return valueError(error->message());
+        }
+        output.studyArea = std::move(area);
+    }
+    if (output.proportionsOf.isEmpty()) {
+        output.composition.reset();
+    } else if (!output.composition || output.composition->path != output.proportionsOf) {
+        auto composition = std::make_shared<Composition>();
+        if (FileResult error = readComposition(output.proportionsOf, *composition)) {
+            output.composition.reset();
+            return valueError(error->message());
+        }
+        if (composition->classes.size() < 2)
+            return valueError(tr("%1 holds a single class, and a map needs two at least")
+                                  .arg(QDir::toNativeSeparators(output.proportionsOf)));
+        output.composition = std::move(composition);
+    }
+    if (const StudyArea *area = output.studyArea.get()) {
+        request.shape = {area->rowCount, area->columnCount};
+        // A plain map has no place; it keeps the cell size for its areas.
+        if (output.format == MapFormat::Plain) {
+            output.georeference = Georeference();
+            output.georeference.cellSize = area->georeference.cellSize;
+        } else {
+            output.georeference = area->georeference;
+        }
+    }
+    // Classes make one map a replicate, whose names carry the last class's
+    // share where a cover stands; two classes of whole shares are that
+    // cover.
+    if (const auto cover = output.classCover()) {
+        request.covers = CoverRange(*cover, *cover, 1);
+        request.covers.listed = {*cover};
+        const std::vector<qint32> codes = output.classCodes();
+        if (codes.size() == 2) {
+            output.matrixValue = codes[0];
+            output.coverValue = codes[1];
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<OptionError> setOption(FamilyRequest &request, const BatchOption &option,
                                      const OptionValue &value)
 {
-    return assign(fieldIn(request, option), option, value);
+    if (auto error = assign(fieldIn(request, option), option, value))
+        return error;
+    return settleInputs(request);
 }
 
 QString choiceWord(std::span<const ChoiceWord> words, int value)

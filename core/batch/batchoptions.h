@@ -53,6 +53,8 @@ enum class OptionType {
     TargetList,
     // K/N, or a list of two whole numbers: the K-th of N shares.
     Share,
+    // A,B,C, or a list of numbers (whole ones where the row says so).
+    Numbers,
     // On when given, as a flag; given metric names (all, or np,contag,...)
     // it also chooses the metrics of each map's long table.
     Metrics,
@@ -155,7 +157,8 @@ struct MetricsField {
 using OptionField =
     std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, ChoiceField,
                  CoverRange *, HurstRange *, PointField, NegatedField, std::vector<MetricTarget> *,
-                 std::optional<BatchShard> *, MetricsField, MapShape *>;
+                 std::optional<BatchShard> *, MetricsField, MapShape *, std::vector<double> *,
+                 std::vector<qint32> *>;
 
 // A row of the description: everything about one option of one family.
 struct BatchOption {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchrequest.h"
 
+#include "core/batch/classcut.h"
+#include "core/batch/classify.h"
 #include "core/grid/geotiff.h"
 
 #include <QCoreApplication>
@@ -129,6 +131,92 @@ std::optional<QString> BatchOutput::postStringRefusal(const QString &postString)
     return std::nullopt;
 }
 
+std::vector<double> BatchOutput::classShares() const
+{
+    if (!composition)
+        return proportions;
+    std::vector<double> shares;
+    for (const Composition::Class &kind : composition->classes)
+        shares.push_back(kind.percent);
+    return shares;
+}
+
+std::vector<qint32> BatchOutput::classCodes() const
+{
+    if (!classValues.empty())
+        return classValues;
+    if (composition) {
+        std::vector<qint32> codes;
+        for (const Composition::Class &kind : composition->classes)
+            codes.push_back(kind.code);
+        return codes;
+    }
+    const std::size_t count = std::max<std::size_t>(classShares().size(), 2);
+    if (count == 2)
+        return {matrixValue, coverValue};
+    std::vector<qint32> codes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        codes[i] = qint32(i + 1);
+    return codes;
+}
+
+std::optional<int> BatchOutput::classCover() const
+{
+    const std::vector<double> shares = classShares();
+    if (shares.empty() || !std::isfinite(shares.back()))
+        return std::nullopt;
+    return int(std::clamp(std::round(shares.back()), 0.0, 100.0));
+}
+
+bool BatchOutput::cutsClasses() const
+{
+    if (studyArea)
+        return true;
+    const std::vector<double> shares = classShares();
+    if (shares.empty())
+        return false;
+    return shares.size() > 2 || shares.back() != std::round(shares.back());
+}
+
+qint64 BatchOutput::outsideValue() const
+{
+    if (noData)
+        return *noData;
+    const std::vector<qint32> codes = classCodes();
+    return defaultClassNoData(codes, format);
+}
+
+std::optional<QString> BatchOutput::classRefusal() const
+{
+    if (!proportions.empty() && composition)
+        return tr("the shares of the classes come from the proportions or from a map's "
+                  "composition: give one of the two");
+    if (maskValue && mask.isEmpty())
+        return tr("a mask value marks the cells outside a mask: give the mask too");
+    const std::vector<double> shares = classShares();
+    if (shares.empty()) {
+        if (!classValues.empty())
+            return tr("class values are the codes of classes: give their proportions too");
+    } else {
+        ClassifyRequest classes{shares, classValues};
+        if (auto refusal = classes.refusal(noData))
+            return refusal;
+    }
+    if (studyArea)
+        if (auto refusal = studyAreaFormatRefusal(*studyArea, format))
+            return refusal;
+    // The batch's metrics are those of habitat and matrix on the whole
+    // grid; the command that measures any map file takes every class and
+    // leaves NoData out.
+    if (cutsClasses() && (metrics || !metricTable.isEmpty() || selects()))
+        return tr("metrics and targets measure maps of habitat and matrix on the whole grid; "
+                  "maps of %1 are measured, every class and NoData left out, by the metrics "
+                  "command on their files")
+            .arg(studyArea && shares.size() <= 2 ? tr("a study area")
+                                                 : tr("%1 classes").arg(shares.size()));
+    return std::nullopt;
+}
+
 std::optional<QString> BatchOutput::refusal() const
 {
     if (auto refusal = prefixRefusal(prefix))
@@ -154,22 +242,31 @@ std::optional<QString> BatchOutput::refusal() const
         return tr("the habitat and the matrix code are both %1; a map of one code has no "
                   "habitat to tell apart")
             .arg(coverValue);
+    if (auto refusal = classRefusal())
+        return refusal;
     if (format == MapFormat::Plain) {
-        // A plain map has no header to tell where it lies.
-        if (noData || georeference.originX != 0.0 || georeference.originY != 0.0 ||
+        // A plain map has no header to tell where it lies; with a study
+        // area, NODATA is the code of the cells outside it.
+        if ((noData && !studyArea) || georeference.originX != 0.0 || georeference.originY != 0.0 ||
             !georeference.crs.isEmpty())
             return tr("NODATA, the origin and the reference system apply to ESRI and GeoTIFF "
                       "grids only; a plain map has no header for them");
     }
     if (!georeference.crs.isEmpty() && format != MapFormat::GeoTiff)
         return tr("a reference system can be stored in GeoTIFF maps only");
-    if (noData && (*noData == coverValue || *noData == matrixValue))
+    if (cutsClasses()) {
+        if (format == MapFormat::GeoTiff && !GeoTiffMapWriter::layout(classCodes(), noData))
+            return tr("no GeoTIFF cell type holds the class codes together with the NODATA "
+                      "value %1")
+                .arg(noData.value_or(0));
+    } else if (noData && (*noData == coverValue || *noData == matrixValue))
         return tr("the NODATA value %1 is one of the codes; it must be neither").arg(*noData);
     if (noData && format == MapFormat::AsciiGrid &&
         (*noData < std::numeric_limits<qint32>::min() ||
          *noData > std::numeric_limits<qint32>::max()))
         return tr("the NODATA value must be a 32-bit whole number");
-    if (format == MapFormat::GeoTiff && !GeoTiffMapWriter::layout(matrixValue, coverValue, noData))
+    if (format == MapFormat::GeoTiff && !cutsClasses() &&
+        !GeoTiffMapWriter::layout(matrixValue, coverValue, noData))
         return tr("no GeoTIFF cell type holds the codes %1 and %2 together with the NODATA "
                   "value %3")
             .arg(matrixValue)

@@ -4,13 +4,16 @@
 #include "core/batch/generator.h"
 #include "core/batch/limits.h"
 #include "core/batch/maptargets.h"
+#include "core/grid/composition.h"
 #include "core/grid/georeference.h"
 #include "core/grid/mapformat.h"
+#include "core/grid/studyarea.h"
 #include "core/metrics/metricnames.h"
 
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -171,7 +174,44 @@ struct BatchOutput {
     int maxDraws = 1000;
     bool selects() const { return !targets.empty(); }
 
+    // Classes beyond habitat and matrix, and the study area. Proportions
+    // in percent, one a class, as given; their codes, or none for the
+    // default ones (see classCodes()). A composition read from a map
+    // gives both instead.
+    std::vector<double> proportions;
+    std::vector<qint32> classValues;
+    QString proportionsOf;
+    std::shared_ptr<const Composition> composition;
+    // The template the maps take their rows, columns and place from, and
+    // whose NoData cells (and those of maskValue) lie outside the study
+    // area: read when the option is set, so that every front end sees the
+    // same shape and the same refusal.
+    QString mask;
+    std::optional<qint64> maskValue;
+    std::shared_ptr<const StudyArea> studyArea;
+
+    // The shares of the classes, in percent: the composition's, or the
+    // proportions given; empty for a map of habitat and matrix.
+    std::vector<double> classShares() const;
+    // The code of each class: the class values given, the composition's,
+    // the matrix and habitat codes for two classes, or 1 to k.
+    std::vector<qint32> classCodes() const;
+    // Whether the maps are cut into classes by rank rather than into
+    // habitat and matrix by a cover: more than two classes, a share that
+    // is not a whole per cent, or a study area. Two classes of whole
+    // shares on the whole grid are a cover, and make its very files.
+    bool cutsClasses() const;
+    // The cover of two classes of whole shares, and where any classes are
+    // given, the cover slot of their names: the last class's share,
+    // rounded.
+    std::optional<int> classCover() const;
+    // The value cells outside the study area take: NODATA, or with none
+    // given one that no class code is.
+    qint64 outsideValue() const;
+
     std::optional<QString> refusal() const;
+    // The checks of the classes, the composition and the study area alone.
+    std::optional<QString> classRefusal() const;
     // The NODATA value an ESRI grid of these codes states.
     qint64 asciiGridNoData() const;
 

@@ -112,7 +112,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
          .scope = Scope::Files,
          .valueName = "N",
          .help = "NODATA value of asc and tif maps, neither code (by default -9999 for asc, for "
-                 "tif -9999 or the largest value of the cell type that is not a code).",
+                 "tif -9999 or the largest value of the cell type that is not a code); with "
+                 "{mask}, also the code of the cells outside in plain maps.",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.noData; }},
         {.key = "cell_size",
          .type = Type::Number,
@@ -137,6 +138,54 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
          .help = "Coordinate reference system of tif maps, as GDAL takes it (for example "
                  "EPSG:3035).",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.georeference.crs; }},
+        {.key = "proportions",
+         .type = Type::Numbers,
+         .scope = Scope::Maps,
+         .valueName = "P1,P2,...",
+         .help = "Makes maps of 2 to 64 classes with these shares in percent, adding up to 100 "
+                 "(decimals allowed): each class takes exactly its share of the cells inside the "
+                 "study area, rounded by largest remainders, the first class the lowest values "
+                 "of the surface (see the README). Replaces the covers: a map's name carries the "
+                 "last class's share where a cover stands. Two classes of whole shares are that "
+                 "cover, coded matrix and habitat, and make its very files.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.proportions; },
+         .manifestColumn = "classes"},
+        {.key = "class_values",
+         .type = Type::Numbers,
+         .scope = Scope::Maps,
+         .valueName = "V1,V2,...",
+         .help = "With {proportions}: the code of each class, all different (by default 1 to k, "
+                 "or the matrix and habitat codes for two classes).",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.classValues; },
+         .manifestColumn = "classes"},
+        {.key = "proportions_of",
+         .type = Type::Text,
+         .scope = Scope::Maps,
+         .valueName = "MAP",
+         .help = "Takes the classes, their codes and their shares from a categorical map (ESRI "
+                 "grid, GeoTIFF or plain map, inside its NoData), so that the maps match the "
+                 "composition of a real landscape.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.proportionsOf; },
+         .manifestColumn = "classes"},
+        {.key = "mask",
+         .type = Type::Text,
+         .scope = Scope::Maps,
+         .valueName = "FILE",
+         .help = "A template (ESRI grid, GeoTIFF, or a plain map with {mask_value}) whose rows, "
+                 "columns, cell size, origin and reference system the maps take. Its NoData "
+                 "cells lie outside the study area: written as NoData ({nodata} in plain "
+                 "maps) and left out of the shares. The surface is drawn on the template's "
+                 "box, so a seed gives the same surface with or without the mask.",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.mask; },
+         .manifestColumn = "size"},
+        {.key = "mask_value",
+         .type = Type::Whole,
+         .scope = Scope::Maps,
+         .valueName = "N",
+         .help = "With {mask}: cells of the template holding this value lie outside the study "
+                 "area too (how a plain map marks its outside).",
+         .field = [](FamilyRequest &r) -> OptionField { return &r.output.maskValue; },
+         .manifestColumn = "size"},
         {.key = "metrics",
          .type = Type::Metrics,
          .scope = Scope::Maps,

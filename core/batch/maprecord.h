@@ -42,8 +42,12 @@ struct MapRecord {
     int columnCount = 0;
     int requestedCover = 0;
     qint64 cellCount = 0;
-    // Cells written with the cover code.
+    // Cells written with the cover code; in a map of classes, the cells
+    // of the last class, and cellCount those inside the study area.
     qint64 habitatCells = 0;
+    // A map of classes: the cells of each class, in the order of their
+    // codes.
+    std::vector<qint64> classCells;
     // Maps cut from a surface: the H of the surface, for families that
     // sweep it, and the threshold of the cut.
     std::optional<double> H;

@@ -40,6 +40,14 @@ void MapSource::fillRecord(MapRecord &record, const QString &fileName, const Map
     record.requestedCover = cover;
     record.cellCount = writer.cellCount();
     record.habitatCells = writer.habitatCellCount();
+    if (output().cutsClasses()) {
+        // The landscape is the study area: shares are of its cells.
+        record.classCells = writer.classCellCounts();
+        record.cellCount = 0;
+        for (const qint64 cells : record.classCells)
+            record.cellCount += cells;
+        record.habitatCells = record.classCells.empty() ? 0 : record.classCells.back();
+    }
     record.replicate = replicate;
     record.coverValue = output().coverValue;
     record.matrixValue = output().matrixValue;
@@ -66,6 +74,8 @@ ManifestColumns MapSource::commonColumns() const
     ManifestColumns columns;
     columns.metrics = output().metrics;
     columns.selection = output().selects();
-    columns.shape = !request().shape.isSquare();
+    columns.shape = !request().shape.isSquare() || output().studyArea;
+    if (output().cutsClasses())
+        columns.classes = output().classCodes();
     return columns;
 }

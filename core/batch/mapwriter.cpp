@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/mapwriter.h"
 
+#include "core/batch/classcut.h"
+
 namespace {
 
 // A map of at most this many cells is handed to the table's own thread
@@ -15,6 +17,16 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     , m_text(output.matrixValue, output.coverValue,
              output.format == MapFormat::GeoTiff ? MapFormat::Plain : output.format)
 {
+    if (output.cutsClasses()) {
+        m_codes = output.classCodes();
+        m_outside = output.outsideValue();
+        m_text.setClassCodes(m_codes, m_outside);
+        if (output.format == MapFormat::AsciiGrid)
+            m_text.setGridHeader(output.georeference, m_outside);
+        if (output.format == MapFormat::GeoTiff && !inMemory)
+            m_tiff = std::make_unique<GeoTiffMapWriter>(m_codes, m_outside);
+        return;
+    }
     if (output.format == MapFormat::AsciiGrid)
         m_text.setGridHeader(output.georeference, output.asciiGridNoData());
     if (output.format == MapFormat::GeoTiff && !inMemory)
@@ -31,6 +43,7 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
         m_metricsColumns = columnCount;
     }
     m_columns = columnCount;
+    m_classCells.fill(0);
     m_habitat.clear();
     m_measuresWhole = false;
     if (!m_output.metricTable.isEmpty()) {
@@ -80,6 +93,29 @@ void MapWriter::putCells(const std::uint8_t *row, int columnCount)
         m_habitat.insert(m_habitat.end(), row, row + columnCount);
     else if (m_measurer)
         m_measurer->addRow(row, m_output.matrixValue, m_output.coverValue);
+}
+
+void MapWriter::putClasses(const std::uint8_t *classes, int columnCount)
+{
+    for (int column = 0; column < columnCount; ++column)
+        ++m_classCells[classes[column]];
+    if (m_inMemory) {
+        for (int column = 0; column < columnCount; ++column) {
+            const std::uint8_t index = classes[column];
+            m_cells.push_back(index == outsideClass ? qint32(m_outside) : m_codes[index]);
+        }
+        m_memoryCells += columnCount;
+    } else if (m_tiff) {
+        m_tiff->putClasses(classes);
+    } else {
+        m_text.putClasses(classes, columnCount);
+    }
+}
+
+std::vector<qint64> MapWriter::classCellCounts() const
+{
+    return std::vector<qint64>(m_classCells.begin(),
+                               m_classCells.begin() + std::ptrdiff_t(m_codes.size()));
 }
 
 qint64 MapWriter::cellCount() const

@@ -13,6 +13,7 @@
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,6 +52,11 @@ public:
     }
     // A row already settled into bytes, nonzero for habitat.
     void putCells(const std::uint8_t *row, int columnCount);
+    // For a batch cut into classes (BatchOutput::cutsClasses()): a row of
+    // class indices, outsideClass for a cell outside the study area.
+    void putClasses(const std::uint8_t *classes, int columnCount);
+    // The cells of each class put since open(), for a batch of classes.
+    std::vector<qint64> classCellCounts() const;
 
     qint64 cellCount() const;
     qint64 habitatCellCount() const;
@@ -80,4 +86,9 @@ private:
     std::unique_ptr<LandscapeMeasurer> m_measurer;
     int m_measuredColumns = -1;
     std::vector<std::uint8_t> m_row;
+    // A batch of classes: their codes, the value outside, and the cells
+    // of each class index (outsideClass included).
+    std::vector<qint32> m_codes;
+    qint64 m_outside = 0;
+    std::array<qint64, 256> m_classCells{};
 };

@@ -79,3 +79,11 @@ std::optional<QString> decimalSweepRefusal(const HurstRange &sweep, const QStrin
             .arg(name, QString::number(sweep.first), QString::number(sweep.last));
     return std::nullopt;
 }
+
+std::optional<Phrase> ladderClassRefusal(FractalCut cut, const BatchOutput &output)
+{
+    if (cut != FractalCut::Ladder || !output.cutsClasses())
+        return std::nullopt;
+    return Phrase::marked(tr("the ladder cut makes habitat and matrix of the whole grid; maps of "
+                             "classes, and maps inside a mask, need {cut exact}"));
+}

@@ -8,6 +8,9 @@
 
 #include <optional>
 
+#include "core/batch/generator.h"
+
+struct BatchOutput;
 struct CoverRange;
 struct HurstRange;
 
@@ -40,6 +43,10 @@ template <typename Request> std::optional<QString> sweepRefusal(const Request &r
         return refusal;
     return outside("the number of columns", request.shape.columns, Request::sizeLimits);
 }
+
+// Classes and study areas are cut by rank; the ladder's fixed thresholds
+// make habitat and matrix of the whole grid only.
+std::optional<Phrase> ladderClassRefusal(FractalCut cut, const BatchOutput &output);
 
 // The reason of the first check that has one, in order; the checks after it
 // are not made, so that the user hears of the first mistake first. A check

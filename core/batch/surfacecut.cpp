@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/surfacecut.h"
 
+#include "core/batch/classcut.h"
 #include "core/batch/mapwriter.h"
 
 #include <algorithm>
@@ -165,4 +166,21 @@ void putCutRows(MapWriter &writer, const double *values, int rows, int columns, 
     CutCells cells(values, stride, threshold, tiesAbove);
     for (int row = 0; row < rows; ++row)
         writer.putRow(columns, [&cells, row](int col) { return cells(row, col); });
+}
+
+void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const double *values,
+                 int rows, int columns, qsizetype stride)
+{
+    const std::uint8_t *inside = output.studyArea ? output.studyArea->inside.data() : nullptr;
+    std::vector<double> shares = output.classShares();
+    if (shares.empty())
+        shares = {100.0 - cover, double(cover)};
+    ClassCutter cutter(values, rows, columns, stride, inside);
+    const std::vector<qint64> counts = classCounts(shares, cutter.validCells());
+    ClassCells cells(values, stride, inside, columns, cutter.cut(counts));
+    std::vector<std::uint8_t> row(std::size_t(columns), 0);
+    for (int r = 0; r < rows; ++r) {
+        cells.row(r, row.data());
+        writer.putClasses(row.data(), columns);
+    }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 class MapWriter;
+struct BatchOutput;
 
 // Cutting a surface of real values into a two-class map, shared by every
 // family whose maps come from a surface. The surface is `rows` x `columns`
@@ -87,3 +88,10 @@ private:
 // Writes the rows of the map the cut gives.
 void putCutRows(MapWriter &writer, const double *values, int rows, int columns, qsizetype stride,
                 double threshold, qint64 tiesAbove);
+
+// Cuts a surface into the classes a batch's output asks for, inside its
+// study area, and writes the map's rows with writer.putClasses(): the
+// proportions' classes, or without proportions habitat at `cover` and the
+// matrix. The surface is rows x columns values of the study area's box.
+void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const double *values,
+                 int rows, int columns, qsizetype stride);

@@ -91,8 +91,11 @@ FileResult readArea(const QString &path, std::optional<qint64> outsideValue, Stu
 
 FileResult readStudyArea(const QString &path, std::optional<qint64> maskValue, StudyArea &area)
 {
-    return readArea(
+    FileResult error = readArea(
         path, maskValue, area, [](std::size_t) {}, [](std::size_t, double) {});
+    if (!error)
+        area.maskValue = maskValue;
+    return error;
 }
 
 std::optional<QString> studyAreaFormatRefusal(const StudyArea &area, MapFormat format)

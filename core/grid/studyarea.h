@@ -22,6 +22,8 @@ struct StudyArea {
     // One byte a cell, row-major from the top row: 1 inside, 0 outside.
     std::vector<quint8, BulkAllocator<quint8>> inside;
     qint64 insideCount = 0;
+    // The value whose cells were also taken as outside, if any.
+    std::optional<qint64> maskValue;
 
     bool isInside(int row, int column) const
     {

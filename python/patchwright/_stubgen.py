@@ -22,6 +22,7 @@ _TYPES = {
     "shape": "SupportsIndex | tuple[SupportsIndex, SupportsIndex]",
     "targets": "Targets",
     "share": "Optional[tuple[SupportsIndex, SupportsIndex]]",
+    "numbers": "Optional[Sequence[SupportsFloat]]",
     "metrics": "Union[bool, str, Sequence[str]]",
 }
 

@@ -274,6 +274,105 @@ def check_run(c, run):
                 "%s: surfaces in the wrong format" % run.name)
 
 
+def class_counts(shares, valid):
+    """Largest-remainder counts from the decimals as written, equal
+    remainders to the later class: the rule the maps must follow, worked out
+    here apart from the program's own code."""
+    from fractions import Fraction
+
+    exact = [Fraction(repr(float(p))) * valid / 100 for p in shares]
+    counts = [int(e) for e in exact]
+    order = sorted(range(len(shares)), key=lambda i: (exact[i] - counts[i], i), reverse=True)
+    for i in order[:valid - sum(counts)]:
+        counts[i] += 1
+    return counts
+
+
+# Every family cut into five classes inside a template with holes: the
+# options each needs for it.
+CLASS_FAMILIES = [
+    ("random", "RND_", ["--generator", "philox"], False),
+    ("random", "RND_", ["--generator", "philox", "--cut", "exact"], True),
+    ("fractal", "FBM_", ["--hurst", "0.7", "--cut", "exact", "--write-surfaces"], True),
+    ("gaussian", "GRF_", ["--range", "6", "--cut", "exact", "--write-surfaces"], True),
+]
+
+
+def check_classes(c):
+    """Maps of five classes inside a study area, as GDAL and rasterio read
+    them: the template's grid, place and reference system, NoData outside,
+    the smallest cell type, exact counts, and classes ranked by the surface
+    they are cut from; non-square maps of every family."""
+    import numpy as np
+    import rasterio
+    from rasterio.transform import from_origin
+
+    rows, columns = 30, 20
+    yy, xx = np.mgrid[0:rows, 0:columns]
+    outside = ((yy - 15) ** 2 + (xx - 10) ** 2 < 25) | (xx == 0)
+    transform = from_origin(4321000.0, 3210750.0, 25.0, 25.0)
+    template = c.work / "template.tif"
+    with rasterio.open(template, "w", driver="GTiff", height=rows, width=columns, count=1,
+                       dtype="int16", nodata=-1, crs="EPSG:3035", transform=transform) as out:
+        out.write(np.where(outside, -1, 7).astype(np.int16), 1)
+    shares = [40, 25, 20, 10, 5]
+    codes = [11, 21, 31, 41, 51]
+    expected = class_counts(shares, int((~outside).sum()))
+    for kind, prefix, options, exact in CLASS_FAMILIES:
+        name = "%s %s" % (kind, " ".join(options))
+        folders = {}
+        for fmt in ("tif", "plain"):
+            folders[fmt] = c.work / ("classes-%d-%s" % (len(list(c.work.iterdir())), fmt))
+            extra = ["--nodata", "-1"] if fmt == "plain" else []
+            # A plain map has no place to hold a reference system.
+            mask = template if fmt == "tif" else c.work / "template-plain.txt"
+            if fmt == "plain":
+                np.savetxt(mask, np.where(outside, 0, 7), fmt="%d")
+                extra += ["--mask-value", "0"]
+            c.run_cli([kind, "--out", str(folders[fmt]), "--format", fmt, "--mask", str(mask),
+                       "--proportions", ",".join(map(str, shares)), "--class-values",
+                       ",".join(map(str, codes)), "--quiet", "--no-sync"] + options + extra)
+        row = manifest(folders["tif"], prefix)[0]
+        path = folders["tif"] / row["file"]
+        with rasterio.open(path) as raster:
+            cells = raster.read(1)
+            c.check(raster.transform == transform and raster.crs == rasterio.crs.CRS.from_epsg(3035),
+                    "%s: the map does not lie where its template does" % name)
+            c.check(raster.dtypes[0] == "uint8" and raster.nodata is not None,
+                    "%s: cell type %s, NoData %r" % (name, raster.dtypes[0], raster.nodata))
+            nodata = raster.nodata
+        c.check(bool(np.all(cells[outside] == nodata)) and not np.any(cells[~outside] == nodata),
+                "%s: NoData is not exactly the template's outside" % name)
+        plain = read_plain(folders["plain"] / row["file"].replace(".tif", ".txt"))
+        c.check(np.array_equal(np.where(outside, -1, plain), np.where(outside, -1, cells)) and
+                bool(np.all(plain[outside] == -1)), "%s: the plain map differs" % name)
+        counts = [int((cells == code).sum()) for code in codes]
+        c.check(row["class_cells"] == ";".join(map(str, counts)),
+                "%s: the manifest says %s, the map holds %s" % (name, row["class_cells"], counts))
+        if not exact:
+            continue
+        c.check(counts == expected, "%s: counts %s, not %s" % (name, counts, expected))
+        if "surface_file" in row:
+            surface, _, _, _ = read_raster(folders["tif"] / row["surface_file"], surface=True)
+            # A fractal surface holds the lattice's points, one row and
+            # column beyond the cells.
+            surface = surface[:rows, :columns]
+            # The surface file keeps each value on its side of the map's
+            # boundaries only up to float32; ties at a boundary go row-major.
+            for k in range(len(codes) - 1):
+                below = surface[(cells == codes[k]) & ~outside]
+                above = surface[(cells == codes[k + 1]) & ~outside]
+                c.check(below.max() <= above.min(),
+                        "%s: class %d reaches above class %d" % (name, codes[k], codes[k + 1]))
+    for kind, prefix, options, _ in CLASS_FAMILIES:
+        folder = c.work / ("shape-%d" % len(list(c.work.iterdir())))
+        c.run_cli([kind, "--out", str(folder), "--format", "tif", "--size", "30x20",
+                   "--cover", "35", "--quiet", "--no-sync"] + options)
+        with rasterio.open(folder / manifest(folder, prefix)[0]["file"]) as raster:
+            c.check((raster.height, raster.width) == (30, 20),
+                    "%s: a 30x20 map reads %dx%d" % (kind, raster.height, raster.width))
+
+
 def documented_blocks(document):
     """The fenced blocks that follow `<!-- tested: NAME -->`, as (name, language, code)."""
     pattern = re.compile(r"<!-- tested: ([\w-]+) -->\s*```(\w+)\n(.*?)\n```", re.S)
@@ -316,6 +415,7 @@ def main(argv):
         c = Checker(os.path.abspath(argv[1]), Path(work))
         for run in RUNS:
             check_run(c, run)
+        check_classes(c)
         documents = Path(work) / "docs"
         documents.mkdir()
         check_document(c, documents)

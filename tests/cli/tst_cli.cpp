@@ -11,8 +11,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -347,6 +350,81 @@ private Q_SLOTS:
     // that leaves out its first column: the classes take exact counts of the
     // cells inside both, in the order of the values, and the map keeps the
     // surface's place.
+    // Every batch is refused before it writes anything, with a reason, for
+    // classes, masks and compositions it cannot make.
+    void batchesRefuseBadClassesAndMasks_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        const QStringList philox{"random", "--generator", "philox"};
+        QString many;
+        for (int i = 0; i < 64; ++i)
+            many += QStringLiteral("1.5,");
+        many += QStringLiteral("4");
+        QTest::newRow("missing mask") << philox + QStringList{"--mask", "@/none.asc"};
+        QTest::newRow("fifo mask") << philox + QStringList{"--mask", "@/fifo"};
+        QTest::newRow("device mask") << philox + QStringList{"--mask", "/dev/zero"};
+        QTest::newRow("mask of no cell") << philox + QStringList{"--mask", "@/empty.asc"};
+        QTest::newRow("mask value alone") << philox + QStringList{"--mask-value", "0"};
+        QTest::newRow("negative share") << philox + QStringList{"--proportions", "110,-10"};
+        QTest::newRow("NaN share") << philox + QStringList{"--proportions", "nan,50"};
+        QTest::newRow("sum not 100") << philox + QStringList{"--proportions", "50,40"};
+        QTest::newRow("65 classes") << philox + QStringList{"--proportions", many};
+        QTest::newRow("values short")
+            << philox + QStringList{"--proportions", "50,50", "--class-values", "1,2,3"};
+        QTest::newRow("values repeat")
+            << philox + QStringList{"--proportions", "40,30,30", "--class-values", "1,2,1"};
+        QTest::newRow("value is NoData")
+            << philox +
+                   QStringList{"--proportions", "40,30,30", "--format", "asc", "--nodata", "3"};
+        QTest::newRow("float composition")
+            << philox + QStringList{"--proportions-of", "@/float.asc"};
+        QTest::newRow("65-class composition")
+            << philox + QStringList{"--proportions-of", "@/many.txt"};
+        QTest::newRow("both shares")
+            << philox + QStringList{"--proportions", "50,50", "--proportions-of", "@/mask.asc"};
+        QTest::newRow("metrics of classes")
+            << philox + QStringList{"--proportions", "40,30,30", "--metrics"};
+        QTest::newRow("metrics in a mask")
+            << philox + QStringList{"--mask", "@/mask.asc", "--metrics"};
+        QTest::newRow("classic classes") << QStringList{"random", "--proportions", "40,30,30"};
+        QTest::newRow("ladder classes") << QStringList{"fractal", "--proportions", "40,30,30"};
+        QTest::newRow("ladder in a mask") << QStringList{"fractal", "--mask", "@/mask.asc"};
+        QTest::newRow("side too long") << QStringList{"fractal", "--size", "9000x10"};
+    }
+
+    void batchesRefuseBadClassesAndMasks()
+    {
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        const QString at = dir.path();
+        // A template every family can fill (12 x 10, one cell outside), and
+        // grids that must be refused.
+        const QByteArray header = "ncols 10\nnrows 12\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                  "NODATA_value -9999\n";
+        QByteArray inside;
+        QByteArray empty;
+        for (int r = 0; r < 12; ++r) {
+            inside += (r == 5 ? "-9999" : "1") + QByteArray(" 1 2 1 1 1 1 1 1 1\n");
+            empty += QByteArray(" -9999").repeated(10) + '\n';
+        }
+        writeFile(at + QStringLiteral("/mask.asc"), header + inside);
+        writeFile(at + QStringLiteral("/empty.asc"), header + empty);
+        writeFile(at + QStringLiteral("/float.asc"),
+                  header + QByteArray(inside).replace("2", "2.5"));
+        QByteArray many;
+        for (int code = 0; code < 65; ++code)
+            many += QByteArray::number(code) + ' ';
+        writeFile(at + QStringLiteral("/many.txt"), many + '\n');
+        QVERIFY(mkfifo(QFile::encodeName(at + QStringLiteral("/fifo")).constData(), 0600) == 0);
+        for (QString &argument : arguments)
+            argument.replace(QLatin1Char('@'), at);
+        const QString out = at + QStringLiteral("/out");
+        const CliRun run = runCli(arguments + QStringList{"--out", out});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(QLatin1String(": ")), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(out));
+    }
+
     void classifyCutsInsideTheStudyArea()
     {
         QTemporaryDir dir;
