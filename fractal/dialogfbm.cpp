@@ -194,7 +194,7 @@ FractalBatchRequest dialogFbm::request() const
     setFromBoxes(request, "replicates", {ui->amo});
     setFromBoxes(request, "surfaces", {m_surfaces});
     setFromBoxes(request, "first_seed", {m_firstSeed});
-    m_frame->applyTo(request.output);
+    m_frame->applyTo(request);
     request.generator = Generator(m_generator->currentData().toInt());
     request.cut = FractalCut(m_cut->currentData().toInt());
     request.distinctSurfaces = m_distinct->isChecked();

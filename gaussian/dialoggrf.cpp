@@ -115,7 +115,7 @@ GaussianBatchRequest dialogGrf::request() const
     setFromBoxes(request, "replicates", {ui->amo});
     setFromBoxes(request, "seed", {ui->seed});
     request.cut = FractalCut(ui->cut->currentData().toInt());
-    m_frame->applyTo(request.output);
+    m_frame->applyTo(request);
     request.output.prefix = ui->prefix->text();
     return request;
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/batchdialogframe.h"
 
+#include "core/batch/mapfamily.h"
+
 #include "core/batch/batchrequest.h"
 #include "widgets/outputgroup.h"
 
@@ -71,10 +73,10 @@ void BatchDialogFrame::fitOutputGroup(bool open)
     }
 }
 
-void BatchDialogFrame::applyTo(BatchOutput &output) const
+void BatchDialogFrame::applyTo(FamilyRequest &request) const
 {
-    output.folder = folder();
-    m_output->applyTo(output);
+    request.output.folder = folder();
+    m_outputMistake = m_output->applyTo(request);
 }
 
 void BatchDialogFrame::remember(const QList<QAbstractSpinBox *> &boxes)
@@ -110,6 +112,8 @@ void BatchDialogFrame::show(qint64 total, std::optional<Phrase> refusal)
 {
     QSpinBox *box = m_form.total;
     box->setValue(static_cast<int>(std::clamp<qint64>(total, box->minimum(), box->maximum())));
+    if (m_outputMistake)
+        refusal = m_outputMistake;
     // The batch job refuses a run without a folder too, but only once OK
     // has closed the dialog.
     if (!refusal && folder().trimmed().isEmpty())

@@ -17,7 +17,7 @@ class QDialog;
 class QDialogButtonBox;
 class QLineEdit;
 class QSpinBox;
-struct BatchOutput;
+class FamilyRequest;
 
 // What both batch dialogs do around their own values: the output folder,
 // which comes back from the last accepted batch and counts as much typed as
@@ -42,8 +42,9 @@ public:
     BatchDialogFrame(const Form &form, const QString &group);
 
     QString folder() const;
-    // The folder and the Output group's choices.
-    void applyTo(BatchOutput &output) const;
+    // The folder and the Output group's choices. A value of the group that
+    // the request cannot take keeps OK off, with why, at the next show().
+    void applyTo(FamilyRequest &request) const;
     // Brings back the values of `boxes` from the last accepted batch, each
     // kept under its object name, and keeps them again at every OK. Values
     // are set without signals; the dialog computes its total afterwards.
@@ -70,6 +71,7 @@ private:
     QString m_group;
     OutputGroup *m_output;
     RefusalLine m_refusal;
+    mutable std::optional<Phrase> m_outputMistake;
     int m_closedMaximumHeight;
     QSize m_closedSize;
     QList<QAbstractSpinBox *> m_remembered;

@@ -175,6 +175,7 @@ void OptionDialog::addField(const BatchOption &option, QFormLayout *form)
         break;
     }
     case OptionType::Text:
+    case OptionType::Numbers:
     case OptionType::TargetList:
     case OptionType::Share: {
         auto *line = new QLineEdit(optionDefaultText(m_family, option), this);
@@ -259,7 +260,7 @@ std::unique_ptr<FamilyRequest> OptionDialog::build(std::optional<Phrase> *mistak
             *mistake = Phrase::mention(QLatin1String(option.key)) +
                        Phrase(QLatin1Char(' ') + error->reason);
     }
-    m_frame->applyTo(request->output);
+    m_frame->applyTo(*request);
     return request;
 }
 

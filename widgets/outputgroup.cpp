@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/outputgroup.h"
 
-#include "core/batch/batchrequest.h"
+#include "core/batch/batchoptions.h"
 #include "core/batch/choicebox.h"
+#include "core/batch/mapfamily.h"
+#include "core/batch/phrase.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -39,6 +43,11 @@ OutputGroup::OutputGroup(QWidget *parent)
     , m_originY(coordinateBox(m_body, QStringLiteral("originY"), -1e9, 0))
     , m_crs(new QLineEdit(m_body))
     , m_metrics(new QCheckBox(tr("Landscape &metrics of every map in the manifest"), m_body))
+    , m_columns(new QSpinBox(m_body))
+    , m_proportions(new QLineEdit(m_body))
+    , m_classValues(new QLineEdit(m_body))
+    , m_mask(new QLineEdit(m_body))
+    , m_maskValue(new QLineEdit(m_body))
 {
     setObjectName(QStringLiteral("output"));
     m_toggle->setObjectName(QStringLiteral("outputToggle"));
@@ -66,6 +75,32 @@ OutputGroup::OutputGroup(QWidget *parent)
     form->addRow(originLabel, origin);
     form->addRow(tr("&Reference system"), m_crs);
     form->addRow(m_metrics);
+
+    // 0 keeps the maps square, as the size above says.
+    m_columns->setObjectName(QStringLiteral("columns"));
+    m_columns->setRange(0, 9999999);
+    m_columns->setSpecialValueText(tr("as many as rows"));
+    form->addRow(tr("Col&umns"), m_columns);
+    m_proportions->setObjectName(QStringLiteral("proportions"));
+    m_proportions->setPlaceholderText(tr("habitat and matrix, or e.g. 40,25,20,10,5"));
+    form->addRow(tr("Class &proportions (%)"), m_proportions);
+    m_classValues->setObjectName(QStringLiteral("classValues"));
+    m_classValues->setPlaceholderText(tr("1 to k, or e.g. 11,21,31"));
+    form->addRow(tr("Class &values"), m_classValues);
+    m_mask->setObjectName(QStringLiteral("mask"));
+    m_mask->setPlaceholderText(tr("none: the whole grid"));
+    auto *browse = new QToolButton(m_body);
+    browse->setObjectName(QStringLiteral("maskBrowse"));
+    browse->setText(tr("..."));
+    auto *maskRow = new QHBoxLayout;
+    maskRow->addWidget(m_mask);
+    maskRow->addWidget(browse);
+    auto *maskLabel = new QLabel(tr("Study area &mask"), m_body);
+    maskLabel->setBuddy(m_mask);
+    form->addRow(maskLabel, maskRow);
+    m_maskValue->setObjectName(QStringLiteral("maskValue"));
+    m_maskValue->setPlaceholderText(tr("none: NoData alone lies outside"));
+    form->addRow(tr("Mask value outside"), m_maskValue);
     m_body->hide();
 
     auto *layout = new QVBoxLayout(this);
@@ -79,6 +114,20 @@ OutputGroup::OutputGroup(QWidget *parent)
         connect(box, &QDoubleSpinBox::valueChanged, this, &OutputGroup::edited);
     connect(m_crs, &QLineEdit::textChanged, this, &OutputGroup::edited);
     connect(m_metrics, &QCheckBox::toggled, this, &OutputGroup::edited);
+    connect(m_columns, &QSpinBox::valueChanged, this, &OutputGroup::edited);
+    // A path is read once it is finished, not at every key.
+    for (QLineEdit *line : {m_proportions, m_classValues, m_maskValue})
+        connect(line, &QLineEdit::textChanged, this, &OutputGroup::edited);
+    connect(m_mask, &QLineEdit::editingFinished, this, &OutputGroup::edited);
+    connect(browse, &QToolButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, tr("Choose the mask of the study area"), m_mask->text(),
+            tr("Rasters (*.asc *.tif *.tiff *.txt);;All files (*)"));
+        if (!path.isEmpty()) {
+            m_mask->setText(path);
+            Q_EMIT edited();
+        }
+    });
 }
 
 bool OutputGroup::isOpen() const
@@ -98,20 +147,45 @@ void OutputGroup::setOpen(bool open)
     Q_EMIT openChanged(open);
 }
 
-void OutputGroup::applyTo(BatchOutput &output) const
+std::optional<Phrase> OutputGroup::applyTo(FamilyRequest &request) const
 {
+    BatchOutput &output = request.output;
     output.format = MapFormat(m_format->currentData().toInt());
     output.georeference.cellSize = m_cellSize->value();
     output.georeference.originX = m_originX->value();
     output.georeference.originY = m_originY->value();
     output.georeference.crs = m_crs->text().trimmed();
     output.metrics = m_metrics->isChecked();
+    if (m_columns->value() > 0)
+        request.shape.columns = m_columns->value();
+    // Through the description, which reads the mask and settles the shape
+    // and the covers from it and from the classes, as every front end does.
+    std::optional<Phrase> mistake;
+    const std::pair<const char *, const QLineEdit *> lines[] = {
+        {"mask_value", m_maskValue},
+        {"proportions", m_proportions},
+        {"class_values", m_classValues},
+        {"mask", m_mask},
+    };
+    for (const auto &[key, line] : lines) {
+        const QString text = line->text().trimmed();
+        if (text.isEmpty())
+            continue;
+        const BatchOption *option = findBatchOption(request.family(), QLatin1String(key));
+        if (!option)
+            continue;
+        if (const auto error = setOption(request, *option, text); error && !mistake)
+            mistake =
+                Phrase::mention(QLatin1String(key)) + Phrase(QLatin1Char(' ') + error->reason);
+    }
+    return mistake;
 }
 
 bool OutputGroup::holds(const char *key)
 {
-    static const QStringList keys{QStringLiteral("format"), QStringLiteral("cell_size"),
-                                  QStringLiteral("origin"), QStringLiteral("crs"),
-                                  QStringLiteral("metrics")};
+    static const QStringList keys{
+        QStringLiteral("format"),       QStringLiteral("cell_size"), QStringLiteral("origin"),
+        QStringLiteral("crs"),          QStringLiteral("metrics"),   QStringLiteral("proportions"),
+        QStringLiteral("class_values"), QStringLiteral("mask"),      QStringLiteral("mask_value")};
     return keys.contains(QLatin1String(key));
 }

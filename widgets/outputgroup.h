@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <optional>
+
 #include <QWidget>
 
 class QCheckBox;
@@ -8,13 +10,16 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLineEdit;
 class QToolButton;
-struct BatchOutput;
+class FamilyRequest;
+class Phrase;
+class QSpinBox;
 
 // The output choices the command line has: the maps' format, their cell
-// size, origin and reference system, and the landscape metrics in the
-// manifest. Its values start as the command line's defaults, which write the
-// maps as the dialogs always have, and it starts closed behind its "Output"
-// button, so that a dialog looks as it did until the group is opened.
+// size, origin and reference system, the landscape metrics in the
+// manifest, the columns of maps that are not square, the classes and their
+// proportions, and the mask of a study area. Its values start as the command line's defaults, which
+// write the maps as the dialogs always have, and it starts closed behind its "Output" button, so
+// that a dialog looks as it did until the group is opened.
 class OutputGroup final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(OutputGroup)
@@ -24,8 +29,10 @@ public:
 
     bool isOpen() const;
     void setOpen(bool open);
-    // Everything but the folder, the names and the codes.
-    void applyTo(BatchOutput &output) const;
+    // Everything but the folder, the names and the codes; a value the
+    // request cannot take (a mask that cannot be read) is said, and the
+    // rest is still applied.
+    std::optional<Phrase> applyTo(FamilyRequest &request) const;
     // The options of the description the group sets, by their keys, so
     // that a dialog built from rows leaves them to it.
     static bool holds(const char *key);
@@ -46,4 +53,9 @@ private:
     QDoubleSpinBox *m_originY;
     QLineEdit *m_crs;
     QCheckBox *m_metrics;
+    QSpinBox *m_columns;
+    QLineEdit *m_proportions;
+    QLineEdit *m_classValues;
+    QLineEdit *m_mask;
+    QLineEdit *m_maskValue;
 };
