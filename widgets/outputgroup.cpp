@@ -80,10 +80,10 @@ OutputGroup::OutputGroup(QWidget *parent)
     m_columns->setObjectName(QStringLiteral("columns"));
     m_columns->setRange(0, 9999999);
     m_columns->setSpecialValueText(tr("as many as rows"));
-    form->addRow(tr("Col&umns"), m_columns);
+    form->addRow(tr("Co&lumns"), m_columns);
     m_proportions->setObjectName(QStringLiteral("proportions"));
     m_proportions->setPlaceholderText(tr("habitat and matrix, or e.g. 40,25,20,10,5"));
-    form->addRow(tr("Class &proportions (%)"), m_proportions);
+    form->addRow(tr("Class proport&ions (%)"), m_proportions);
     m_classValues->setObjectName(QStringLiteral("classValues"));
     m_classValues->setPlaceholderText(tr("1 to k, or e.g. 11,21,31"));
     form->addRow(tr("Class &values"), m_classValues);
@@ -95,7 +95,7 @@ OutputGroup::OutputGroup(QWidget *parent)
     auto *maskRow = new QHBoxLayout;
     maskRow->addWidget(m_mask);
     maskRow->addWidget(browse);
-    auto *maskLabel = new QLabel(tr("Study area &mask"), m_body);
+    auto *maskLabel = new QLabel(tr("Stud&y area mask"), m_body);
     maskLabel->setBuddy(m_mask);
     form->addRow(maskLabel, maskRow);
     m_maskValue->setObjectName(QStringLiteral("maskValue"));

@@ -810,13 +810,9 @@ std::optional<OptionError> settleInputs(FamilyRequest &request)
     }
     if (const StudyArea *area = output.studyArea.get()) {
         request.shape = {area->rowCount, area->columnCount};
-        // A plain map has no place; it keeps the cell size for its areas.
-        if (output.format == MapFormat::Plain) {
-            output.georeference = Georeference();
-            output.georeference.cellSize = area->georeference.cellSize;
-        } else {
-            output.georeference = area->georeference;
-        }
+        // A plain file has no header to hold the place, but maps kept in
+        // memory (R's rasters) lie where the template does.
+        output.georeference = area->georeference;
     }
     // Classes make one map a replicate, whose names carry the last class's
     // share where a cover stands; two classes of whole shares are that

@@ -205,13 +205,13 @@ std::optional<QString> BatchOutput::classRefusal() const
     if (studyArea)
         if (auto refusal = studyAreaFormatRefusal(*studyArea, format))
             return refusal;
-    // The batch's metrics are those of habitat and matrix on the whole
-    // grid; the command that measures any map file takes every class and
-    // leaves NoData out.
-    if (cutsClasses() && (metrics || !metricTable.isEmpty() || selects()))
-        return tr("metrics and targets measure maps of habitat and matrix on the whole grid; "
-                  "maps of %1 are measured, every class and NoData left out, by the metrics "
-                  "command on their files")
+    // The manifest's metrics and the targets are those of habitat and
+    // matrix on the whole grid; the long table measures every class and
+    // leaves the outside out.
+    if (cutsClasses() && ((metrics && metricTable.isEmpty()) || selects()))
+        return tr("the manifest's metrics and the targets are of habitat and matrix on the whole "
+                  "grid; for maps of %1, name the metrics of the long table (all, or "
+                  "np,pland,contag,...), which measures every class and leaves NoData out")
             .arg(studyArea && shares.size() <= 2 ? tr("a study area")
                                                  : tr("%1 classes").arg(shares.size()));
     return std::nullopt;
@@ -246,9 +246,10 @@ std::optional<QString> BatchOutput::refusal() const
         return refusal;
     if (format == MapFormat::Plain) {
         // A plain map has no header to tell where it lies; with a study
-        // area, NODATA is the code of the cells outside it.
-        if ((noData && !studyArea) || georeference.originX != 0.0 || georeference.originY != 0.0 ||
-            !georeference.crs.isEmpty())
+        // area it lies where the template does (as a map kept in memory
+        // shows), and NODATA is the code of the cells outside.
+        if (!studyArea && (noData || georeference.originX != 0.0 || georeference.originY != 0.0 ||
+                           !georeference.crs.isEmpty()))
             return tr("NODATA, the origin and the reference system apply to ESRI and GeoTIFF "
                       "grids only; a plain map has no header for them");
     }

@@ -84,8 +84,15 @@ double DiskSpace::roundUpToBlocks(double bytes, qint64 blockSize)
 
 double DiskSpace::mapBytes(const BatchOutput &output, MapShape shape, double coverFraction)
 {
-    const double perCell = coverFraction * cellBytes(output.coverValue) +
-                           (1.0 - coverFraction) * cellBytes(output.matrixValue);
+    double perCell = coverFraction * cellBytes(output.coverValue) +
+                     (1.0 - coverFraction) * cellBytes(output.matrixValue);
+    // Classes' shares of a map are not its cover: every cell is counted at
+    // the longest code, NODATA included.
+    if (output.cutsClasses()) {
+        perCell = double(DiskSpace::decimalLength(output.outsideValue()) + 1);
+        for (const qint32 code : output.classCodes())
+            perCell = std::max(perCell, cellBytes(code));
+    }
     return double(shape.rows) * (double(shape.columns) * perCell + 1.0);
 }
 

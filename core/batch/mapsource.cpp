@@ -72,7 +72,8 @@ BatchResult MapSource::writeMaps(const QString &nameStem, QList<MapRecord> &writ
 ManifestColumns MapSource::commonColumns() const
 {
     ManifestColumns columns;
-    columns.metrics = output().metrics;
+    // A map of classes has its metrics in the long table alone.
+    columns.metrics = output().metrics && !output().cutsClasses();
     columns.selection = output().selects();
     columns.shape = !request().shape.isSquare() || output().studyArea;
     if (output().cutsClasses())

@@ -3,6 +3,9 @@
 
 #include "core/batch/classcut.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // A map of at most this many cells is handed to the table's own thread
@@ -20,6 +23,12 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     if (output.cutsClasses()) {
         m_codes = output.classCodes();
         m_outside = output.outsideValue();
+        // The measurer takes 32-bit codes: a NODATA value beyond them
+        // stands in as one that is no class's code.
+        m_measuredOutside = qint32(std::clamp<qint64>(m_outside, std::numeric_limits<qint32>::min(),
+                                                      std::numeric_limits<qint32>::max()));
+        while (std::find(m_codes.begin(), m_codes.end(), m_measuredOutside) != m_codes.end())
+            --m_measuredOutside;
         m_text.setClassCodes(m_codes, m_outside);
         if (output.format == MapFormat::AsciiGrid)
             m_text.setGridHeader(output.georeference, m_outside);
@@ -37,7 +46,8 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
 FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
 {
     m_row.resize(std::size_t(columnCount));
-    if (m_output.metrics && columnCount != m_metricsColumns) {
+    const bool classes = !m_codes.empty();
+    if (m_output.metrics && !classes && columnCount != m_metricsColumns) {
         m_metrics = std::make_unique<LandscapeMetricsAccumulator>(columnCount, m_output.neighbours,
                                                                   m_output.georeference.cellSize);
         m_metricsColumns = columnCount;
@@ -47,8 +57,12 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
     m_habitat.clear();
     m_measuresWhole = false;
     if (!m_output.metricTable.isEmpty()) {
-        const MetricOptions options{m_output.neighbours, m_output.georeference.cellSize, {}};
-        m_measuresWhole = qint64(rowCount) * columnCount <= wholeMapBytes;
+        // A map of classes is measured from its codes as it is written, its
+        // outside left out of the landscape.
+        const MetricOptions options{m_output.neighbours, m_output.georeference.cellSize,
+                                    classes ? std::optional<qint32>(m_measuredOutside)
+                                            : std::nullopt};
+        m_measuresWhole = !classes && qint64(rowCount) * columnCount <= wholeMapBytes;
         if (m_measuresWhole && !m_table) {
             m_table = std::make_unique<TableMeasurer>(options, m_output.metricTable,
                                                       m_output.matrixValue, m_output.coverValue);
@@ -109,6 +123,15 @@ void MapWriter::putClasses(const std::uint8_t *classes, int columnCount)
         m_tiff->putClasses(classes);
     } else {
         m_text.putClasses(classes, columnCount);
+    }
+    if (m_measurer) {
+        m_codeRow.resize(std::size_t(columnCount));
+        for (int column = 0; column < columnCount; ++column) {
+            const std::uint8_t index = classes[column];
+            m_codeRow[std::size_t(column)] =
+                index == outsideClass ? m_measuredOutside : m_codes[index];
+        }
+        m_measurer->addRow(m_codeRow);
     }
 }
 

@@ -90,5 +90,7 @@ private:
     // of each class index (outsideClass included).
     std::vector<qint32> m_codes;
     qint64 m_outside = 0;
+    qint32 m_measuredOutside = 0;
+    std::vector<qint32> m_codeRow;
     std::array<qint64, 256> m_classCells{};
 };

@@ -486,8 +486,11 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, const QStringList &advice)
             if (status == MapQueue::Status::Map) {
                 if (records.size() >= planned)
                     throw std::logic_error("a batch made more maps than it planned");
-                std::memcpy(INTEGER(cells) + records.size() * mapCells, map->cells.data(),
-                            std::size_t(mapCells) * sizeof(qint32));
+                int *const first = INTEGER(cells) + records.size() * mapCells;
+                std::memcpy(first, map->cells.data(), std::size_t(mapCells) * sizeof(qint32));
+                // Outside the study area is NA in R, as terra reads NoData.
+                if (output.studyArea)
+                    std::replace(first, first + mapCells, int(output.outsideValue()), NA_INTEGER);
                 records.append(std::move(map->record));
             }
             if (interrupt.wasCanceled()) {

@@ -294,7 +294,8 @@ CLASS_FAMILIES = [
     ("random", "RND_", ["--generator", "philox"], False),
     ("random", "RND_", ["--generator", "philox", "--cut", "exact"], True),
     ("fractal", "FBM_", ["--hurst", "0.7", "--cut", "exact", "--write-surfaces"], True),
-    ("gaussian", "GRF_", ["--range", "6", "--cut", "exact", "--write-surfaces"], True),
+    ("gaussian", "GRF_", ["--range", "6", "--cut", "exact", "--write-surfaces",
+                          "--metrics", "np,pland,contag,ai"], True),
 ]
 
 
@@ -346,6 +347,16 @@ def check_classes(c):
         plain = read_plain(folders["plain"] / row["file"].replace(".tif", ".txt"))
         c.check(np.array_equal(np.where(outside, -1, plain), np.where(outside, -1, cells)) and
                 bool(np.all(plain[outside] == -1)), "%s: the plain map differs" % name)
+        if "--metrics" in options:
+            # The batch's long table is what the metrics command measures on
+            # the file: every class, the outside left out.
+            measured = subprocess.run([c.cli, "metrics", "--metrics", "np,pland,contag,ai",
+                                       str(path)], capture_output=True, text=True, check=True)
+            with open(folders["tif"] / (prefix + "metrics.csv"), newline="") as table:
+                batch = [r[1:5] for r in csv.reader(table)][1:]
+            alone = [r[1:5] for r in csv.reader(measured.stdout.splitlines())][1:]
+            c.check(len(batch) > 5 and batch == alone,
+                    "%s: the batch's metrics differ from the metrics command's" % name)
         counts = [int((cells == code).sum()) for code in codes]
         c.check(row["class_cells"] == ";".join(map(str, counts)),
                 "%s: the manifest says %s, the map holds %s" % (name, row["class_cells"], counts))

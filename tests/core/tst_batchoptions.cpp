@@ -364,8 +364,11 @@ private Q_SLOTS:
                     QVERIFY(!setOption(*request, option, option.words().constLast()));
             }
             QVERIFY(!set(*request, *family, "target", QStringLiteral("np=1:2")));
+            QList<QByteArray> columns =
+                manifestHeader(family->source(*request)->manifestColumns()).trimmed().split(',');
+            // Classes bring columns of their own.
             QVERIFY(!set(*request, *family, "proportions", QStringLiteral("50,30,20")));
-            const QList<QByteArray> columns =
+            columns +=
                 manifestHeader(family->source(*request)->manifestColumns()).trimmed().split(',');
             for (const BatchOption &option : family->options())
                 if (option.scope == OptionScope::Maps) {

@@ -118,3 +118,20 @@ test_that("classify cuts a raster into classes of exact sizes inside its NA", {
   expect_error(classify(s, c(50, 60)), "add up to 110")
   expect_error(classify(s, c(50, 50), values = c(1, 1)), "given twice")
 })
+
+test_that("a batch takes its grid, place and NA from a mask and cuts exact classes", {
+  template <- terra::rast(nrows = 12, ncols = 10, xmin = 500, xmax = 750, ymin = 200,
+                          ymax = 500, vals = 1)
+  template[3:5, 4:6] <- NA
+  path <- tempfile(fileext = ".asc")
+  terra::writeRaster(template, path, NAflag = -9999)
+  batch <- gaussian_batch(range = 4, proportions = c(40, 25, 20, 10, 5), mask = path)
+  expect_true(terra::compareGeom(batch$maps, template, crs = FALSE))
+  inside <- !is.na(terra::values(template, mat = FALSE))
+  expect_identical(is.na(terra::values(batch$maps[[1]], mat = FALSE)), !inside)
+  counts <- as.vector(table(factor(terra::values(batch$maps[[1]]), levels = 1:5)))
+  # 111 cells inside: 44.4, 27.75, 22.2, 11.1, 5.55 by largest remainder.
+  expect_identical(counts, c(44L, 28L, 22L, 11L, 6L))
+  expect_identical(batch$records$class_cells, "44;28;22;11;6")
+  expect_error(fractal_batch(proportions = c(40, 30, 30)), "cut = \"exact\"")
+})
