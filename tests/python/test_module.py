@@ -515,6 +515,27 @@ class Classify(unittest.TestCase):
             with self.assertRaises(ValueError):
                 patchwright.classify(values, proportions, values=codes)
 
+    def test_a_batch_in_a_mask_is_its_field_classified(self):
+        # The mask gives the grid; its NoData stays out of the ranking, and
+        # the field drawn on the whole box is the one gaussian_surface gives.
+        inside = numpy.ones((12, 10), dtype=bool)
+        inside[3:6, 4:7] = False
+        inside[:, 0] = False
+        with tempfile.TemporaryDirectory() as folder:
+            mask = os.path.join(folder, "area.asc")
+            with open(mask, "w") as grid:
+                grid.write("ncols 10\nnrows 12\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                           "NODATA_value -1\n")
+                for row in inside:
+                    grid.write(" ".join("7" if cell else "-1" for cell in row) + "\n")
+            shares = [40, 25, 20, 10, 5]
+            (record, cells), = patchwright.gaussian_batch(range=4, proportions=shares, mask=mask)
+        field = patchwright.gaussian_surface((12, 10), "exponential", 4, 0, cover=5)
+        expected = patchwright.classify(field, shares, mask=inside)
+        numpy.testing.assert_array_equal(cells, expected)
+        self.assertEqual(record["class_cells"],
+                         ";".join(str((expected == k).sum()) for k in range(1, 6)))
+
 
 class Limits(unittest.TestCase):
     def test_sizes_beyond_32_bits_are_refused(self):
