@@ -648,6 +648,10 @@ void MainWindow::showLoadedMap(quint64 load, const QString &path, LandscapeGrid 
     // else is read with the lenient rules of the plain format, unless it is
     // no map at all.
     grid = std::move(loaded);
+    // A plain map of a study area says its outside in its batch's manifest.
+    if (!error && !noData)
+        if (const auto entry = manifests.find(path); entry && entry->noData)
+            noData = *entry->noData;
     mapNoData = error ? std::nullopt : noData;
     picture.setGrid(&grid, mapNoData);
     updateLegend();

@@ -93,12 +93,19 @@ bool ManifestLookup::load(const QString &path)
         if (fields.size() != header.size())
             continue;
         ManifestEntry entry{fields.at(kind), fields.at(cover),     fields.at(h),
-                            fields.at(seed), fields.at(replicate), {}};
+                            fields.at(seed), fields.at(replicate), {},
+                            std::nullopt};
         if (const MapFamily *family = familyNamed(entry.kind))
             for (const QString &column : family->statusColumns())
                 if (const qsizetype at = header.indexOf(column);
                     at >= 0 && !fields.at(at).isEmpty())
                     entry.details.append({column, fields.at(at)});
+        if (const qsizetype at = header.indexOf(QStringLiteral("nodata")); at >= 0) {
+            bool whole = false;
+            const int value = fields.at(at).toInt(&whole);
+            if (whole)
+                entry.noData = value;
+        }
         m_rows.insert(fields.at(fileColumn), entry);
     }
     m_path = path;

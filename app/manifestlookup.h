@@ -21,6 +21,9 @@ struct ManifestEntry {
     // What the map's family says of it besides (a field's model and range),
     // column and value, in the order of the family's status columns.
     QList<std::pair<QString, QString>> details;
+    // The code of the cells outside a study area, which a plain map's file
+    // cannot say.
+    std::optional<qint32> noData;
 };
 
 // Finds the manifest row of a map file, for the status bar. A batch writes

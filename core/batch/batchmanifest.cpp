@@ -127,6 +127,9 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
             {"valid_cells", QByteArray::number(record.cellCount), ManifestType::LargeWhole});
         fields.append({"class_cells", cells.join(';'), ManifestType::Text});
         fields.append({"class_shares", shares.join(';'), ManifestType::Text});
+        fields.append({"nodata",
+                       columns.noData ? QByteArray::number(*columns.noData) : QByteArray(),
+                       ManifestType::LargeWhole});
     }
     for (qsizetype i = 0; i < columns.family.size(); ++i) {
         ManifestField field = columns.family[i];

@@ -40,9 +40,12 @@ struct ManifestColumns {
     // rows, cols: batches of maps that are not square (the size column
     // then gives RxC as text)
     bool shape = false;
-    // classes, valid_cells, class_cells, class_shares: batches cut into
-    // classes or inside a study area, with the code of each class.
+    // classes, valid_cells, class_cells, class_shares, nodata: batches cut
+    // into classes or inside a study area, with the code of each class and
+    // the value of the cells outside (none on the whole grid), which a
+    // plain map cannot say itself.
     std::vector<qint32> classes;
+    std::optional<qint64> noData;
 };
 
 // The columns of how a map was sampled, which the random and the fractal

@@ -78,5 +78,7 @@ ManifestColumns MapSource::commonColumns() const
     columns.shape = !request().shape.isSquare() || output().studyArea;
     if (output().cutsClasses())
         columns.classes = output().classCodes();
+    if (output().studyArea)
+        columns.noData = output().outsideValue();
     return columns;
 }

@@ -483,6 +483,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QByteArray>("map");
         QTest::addColumn<QString>("status");
+        // A batch's manifest beside the map, as the window finds it.
+        QTest::addColumn<QByteArray>("manifest");
         // 99 of 200 cells are not matrix: 49.50 %.
         QByteArray twoHundred;
         for (int r = 0; r < 10; ++r) {
@@ -490,28 +492,38 @@ private Q_SLOTS:
                 twoHundred += (r * 20 + c < 99) ? "1 " : "0 ";
             twoHundred += '\n';
         }
-        QTest::newRow("rectangle") << QByteArray() << twoHundred
-                                   << QStringLiteral("map.txt: 10 × 20 cells, cover 49.50 %");
+        QTest::newRow("rectangle")
+            << QByteArray() << twoHundred << QStringLiteral("map.txt: 10 × 20 cells, cover 49.50 %")
+            << QByteArray();
         // Every code but the matrix code counts as cover, a stray 7 too,
         // which makes three classes.
         QTest::newRow("matrix code from the settings")
             << QByteArray("R_\n\nF_\n\n1\n-2\n") << QByteArray("-2 1 \n7 -2 \n-2 -2 \n")
-            << QStringLiteral("map.txt: 3 × 2 cells, cover 33.33 %, 3 classes");
+            << QStringLiteral("map.txt: 3 × 2 cells, cover 33.33 %, 3 classes") << QByteArray();
         QTest::newRow("ragged rows")
             << QByteArray() << QByteArray("1 0 0 \n1 \n0 0 0 1 \n")
-            << QStringLiteral("map.txt: 3 rows of 1 to 4 cells, cover 37.50 %");
+            << QStringLiteral("map.txt: 3 rows of 1 to 4 cells, cover 37.50 %") << QByteArray();
         QTest::newRow("grid for GIS tools")
             << QByteArray()
             << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 0 0\n0 0 0\n")
-            << QStringLiteral("map.txt: 2 × 3 cells, cover 16.67 %");
+            << QStringLiteral("map.txt: 2 × 3 cells, cover 16.67 %") << QByteArray();
         // NoData cells are outside the map: the cover is a share of the rest.
         QTest::newRow("grid with NoData")
             << QByteArray()
             << QByteArray("ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
                           "NODATA_value -1\n1 -1 0\n0 -1 0\n")
-            << QStringLiteral("map.txt: 2 × 3 cells, cover 25.00 %, 2 NoData cells");
+            << QStringLiteral("map.txt: 2 × 3 cells, cover 25.00 %, 2 NoData cells")
+            << QByteArray();
+        // A plain map of a study area says its outside in the manifest.
+        QTest::newRow("plain map of a study area")
+            << QByteArray() << QByteArray("1 -9 2 \n3 -9 1 \n")
+            << QStringLiteral("map.txt: 2 × 3 cells, cover 100.00 %, 3 classes, 2 NoData cells · "
+                              "random, requested cover 30 %, seed 5, replicate 1")
+            << QByteArray("file,kind,requested_cover,H,seed,replicate,nodata\n"
+                          "map.txt,random,30,,5,1,-9\n");
         QTest::newRow("no cells") << QByteArray() << QByteArray("\n\n")
-                                  << QStringLiteral("map.txt: no cells in this file");
+                                  << QStringLiteral("map.txt: no cells in this file")
+                                  << QByteArray();
     }
 
     void loadedMapShowsItsSizeAndCover()
@@ -519,6 +531,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, config);
         QFETCH(QByteArray, map);
         QFETCH(QString, status);
+        QFETCH(QByteArray, manifest);
+        if (!manifest.isEmpty())
+            writeFile(QStringLiteral("manifest.csv"), manifest);
         if (!config.isEmpty())
             writeFile(QStringLiteral("config.txt"), config);
         writeFile(QStringLiteral("map.txt"), map);
