@@ -346,8 +346,10 @@ qint64 ClassCutter::gatherBinned(std::span<Bracket *const> brackets, const Value
     // low end of -infinity, and an end of either infinity beside those lies
     // in the end bin its values share.
     const std::size_t count = brackets.size();
-    std::array<double, mostClasses> lows{};
-    std::array<double, mostClasses> highs{};
+    std::array<double, searchWidth> lows;
+    std::array<double, searchWidth> highs;
+    lows.fill(notANumber);
+    highs.fill(notANumber);
     std::vector<std::uint8_t> region(std::size_t(ValueBins::count));
     std::vector<std::uint8_t> upTo(std::size_t(ValueBins::count));
     {
@@ -405,12 +407,8 @@ qint64 ClassCutter::gatherBinned(std::span<Bracket *const> brackets, const Value
                         regions[c] = 0;
                         continue;
                     }
-                    first = 0;
-                    last = 0;
-                    for (std::size_t b = 0; b < count; ++b) {
-                        first += v > highs[b];
-                        last += v >= lows[b];
-                    }
+                    first = countBelow<searchWidth, false>(highs.data(), v);
+                    last = countBelow<searchWidth, true>(lows.data(), v);
                 }
                 regions[c] = std::uint8_t(first);
                 for (int b = first; b < last; ++b) {
@@ -852,6 +850,19 @@ ClassCells::ClassCells(const double *values, qsizetype stride, const std::uint8_
 
 std::uint8_t ClassCells::comparedClass(double value)
 {
+    if (m_ascending && value == value) {
+        // The thresholds equal to the value follow those below it.
+        auto j =
+            std::size_t(m_nanBoundaries + countBelow<searchWidth, false>(m_search.data(), value));
+        int klass = int(j);
+        for (; j < m_thresholds.size() && m_thresholds[j] == value; ++j) {
+            if (m_ties[j] > 0) {
+                ++klass;
+                --m_ties[j];
+            }
+        }
+        return std::uint8_t(klass);
+    }
     int klass = value == value ? m_nanBoundaries : 0;
     for (std::size_t j = std::size_t(m_nanBoundaries); j < m_thresholds.size(); ++j)
         klass += value > m_thresholds[j];
