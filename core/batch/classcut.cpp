@@ -342,9 +342,9 @@ qint64 ClassCutter::gatherBinned(std::span<Bracket *const> brackets, const Value
     // A value is above the high ends of the brackets up to the count in its
     // bin and at or above their low ends up to the count in upTo, and so
     // inside the brackets between; a bin inside any has inBracket set. No
-    // value is above a high end of +infinity, every number is at or above a
-    // low end of -infinity, and an end of either infinity beside those lies
-    // in the end bin its values share.
+    // value is above a high end of +infinity, and every number is at or
+    // above a low end of -infinity; any other infinite end marks the end bin
+    // of the values equal to it, which are compared.
     const std::size_t count = brackets.size();
     std::array<double, searchWidth> lows;
     std::array<double, searchWidth> highs;

@@ -54,11 +54,16 @@ struct ClassCut {
 // bracket's store is written before it is read, and zeroing it first would
 // cost as much as the gathering.
 template <typename T> struct UninitialisedBulk : BulkAllocator<T> {
+    static constexpr std::size_t bracketLarge = std::size_t(1) << 20;
     template <typename U> struct rebind {
         using other = UninitialisedBulk<U>;
     };
     UninitialisedBulk() = default;
     template <typename U> UninitialisedBulk(const UninitialisedBulk<U> &) noexcept {}
+    // A bracket's store of a megabyte or more comes in large pages, as the
+    // bulk buffers do from four: the few stores of a cut are written once,
+    // and faulting them in a small page at a time took much of the
+    // gathering's time.
     T *allocate(std::size_t n)
     {
         if (n > std::size_t(-1) / sizeof(T))
@@ -74,7 +79,6 @@ template <typename T> struct UninitialisedBulk : BulkAllocator<T> {
         else
             std::allocator<T>().deallocate(p, n);
     }
-    static constexpr std::size_t bracketLarge = std::size_t(1) << 20;
     template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
     template <typename U, typename... Args> void construct(U *p, Args &&...args)
     {
