@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -262,7 +263,192 @@ int compareWidth(std::size_t count)
     return searchWidth;
 }
 
+// A bin's mark where its values must be compared one by one: an edge lies in
+// it, or it is NaN's. It is neither a class nor outsideClass, and in the
+// gather's regions above any count of brackets with inBracket set.
+constexpr std::uint8_t binToCompare = 0xfe;
+constexpr std::uint8_t inBracket = 0x80;
+
+// Which of the 16 bytes from `bytes` have their high bit set, one bit each.
+inline unsigned highBits(const std::uint8_t *bytes)
+{
+#if defined(__SSE2__)
+    return unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes))));
+#else
+    unsigned bits = 0;
+    for (unsigned i = 0; i < 16; ++i)
+        bits |= unsigned(bytes[i] >> 7) << i;
+    return bits;
+#endif
+}
+
 } // namespace
+
+bool ValueBins::spread(std::span<const double> edges)
+{
+    double lowest = infinity;
+    double highest = -infinity;
+    for (const double edge : edges) {
+        if (std::isfinite(edge)) {
+            lowest = std::min(lowest, edge);
+            highest = std::max(highest, edge);
+        }
+    }
+    const double span = highest - lowest;
+    if (!(span > 0.0 && std::isfinite(span)))
+        return false;
+    // The edges fall in bins 2 to count - 3 give or take the rounding, so
+    // that the values beyond them fill bins of their own.
+    m_scale = double(count - 5) / span;
+    m_low = lowest - 2.5 / m_scale;
+    return std::isfinite(m_scale) && std::isfinite(m_low);
+}
+
+void ValueBins::lookUp(const double *line, std::size_t columns, const std::uint8_t *table,
+                       std::uint8_t *out) const
+{
+    static_assert(count <= 65536, "a bin is read from 16 bits");
+    std::size_t c = 0;
+#if defined(__SSE2__)
+    // The steps of binOf(), two values at a time: MAXPD gives its second
+    // operand when the first is NaN, as the comparison there does, and the
+    // NaN lanes are then cleared to bin 0. The conversion only ever sees
+    // values from 1 to the highest bin.
+    const __m128d low = _mm_set1_pd(m_low);
+    const __m128d scale = _mm_set1_pd(m_scale);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d highest = _mm_set1_pd(highestBin);
+    auto two = [&](const double *at) {
+        const __m128d v = _mm_loadu_pd(at);
+        const __m128d x =
+            _mm_min_pd(_mm_max_pd(_mm_mul_pd(_mm_sub_pd(v, low), scale), one), highest);
+        return _mm_cvttpd_epi32(_mm_and_pd(x, _mm_cmpord_pd(v, v)));
+    };
+    for (; c + 4 <= columns; c += 4) {
+        const __m128i bins = _mm_unpacklo_epi64(two(line + c), two(line + c + 2));
+        out[c] = table[_mm_extract_epi16(bins, 0)];
+        out[c + 1] = table[_mm_extract_epi16(bins, 2)];
+        out[c + 2] = table[_mm_extract_epi16(bins, 4)];
+        out[c + 3] = table[_mm_extract_epi16(bins, 6)];
+    }
+#endif
+    for (; c < columns; ++c)
+        out[c] = table[binOf(line[c])];
+}
+
+template <bool Masked>
+qint64 ClassCutter::gatherBinned(std::span<Bracket *const> brackets, const ValueBins &bins)
+{
+    // A value is above the high ends of the brackets up to the count in its
+    // bin and at or above their low ends up to the count in upTo, and so
+    // inside the brackets between; a bin inside any has inBracket set. No
+    // value is above a high end of +infinity, and every number is at or
+    // above a low end of -infinity; any other infinite end marks the end bin
+    // of the values equal to it, which are compared.
+    const std::size_t count = brackets.size();
+    std::array<double, searchWidth> lows;
+    std::array<double, searchWidth> highs;
+    lows.fill(notANumber);
+    highs.fill(notANumber);
+    std::vector<std::uint8_t> region(std::size_t(ValueBins::count));
+    std::vector<std::uint8_t> upTo(std::size_t(ValueBins::count));
+    {
+        std::vector<std::uint8_t> highsIn(std::size_t(ValueBins::count), 0);
+        std::vector<std::uint8_t> lowsIn(std::size_t(ValueBins::count), 0);
+        for (std::size_t b = 0; b < count; ++b) {
+            lows[b] = brackets[b]->low;
+            highs[b] = brackets[b]->high;
+            if (highs[b] != infinity)
+                ++highsIn[std::size_t(bins.binOf(highs[b]))];
+            ++lowsIn[lows[b] == -infinity ? 0 : std::size_t(bins.binOf(lows[b]))];
+        }
+        int over = 0;
+        int atLeast = 0;
+        for (std::size_t bin = 0; bin < region.size(); ++bin) {
+            region[bin] = bin == 0 || highsIn[bin] != 0 || lowsIn[bin] != 0
+                              ? binToCompare
+                              : std::uint8_t(over | (atLeast > over ? inBracket : 0));
+            upTo[bin] = std::uint8_t(atLeast);
+            over += highsIn[bin];
+            atLeast += lowsIn[bin];
+        }
+    }
+    const auto columns = std::size_t(m_columns);
+    const std::size_t chunks = (columns + 15) / 16;
+    // A row's cells as their counts of high ends below, padded with zeros to
+    // whole chunks of 16.
+    std::vector<std::uint8_t> regions(chunks * 16, 0);
+    std::array<qint64, mostClasses> above{};
+    qint64 nans = 0;
+    for (int row = 0; row < m_rows; ++row) {
+        const double *line = m_values + row * m_stride;
+        const std::uint8_t *mask = Masked ? m_mask + qsizetype(row) * m_columns : nullptr;
+        for (Bracket *b : brackets)
+            if (b->store.size() < std::size_t(b->count) + columns)
+                b->store.resize(std::max(b->store.size() * 2, std::size_t(b->count) + columns));
+        bins.lookUp(line, columns, region.data(), regions.data());
+        if constexpr (Masked)
+            for (std::size_t c = 0; c < columns; ++c)
+                regions[c] = mask[c] ? regions[c] : 0;
+        // The cells inside a bracket or to compare, a few in a hundred but
+        // for many classes, are found 16 at a time.
+        for (std::size_t start = 0; start < regions.size(); start += 16) {
+            for (unsigned marked = highBits(regions.data() + start); marked != 0;
+                 marked &= marked - 1) {
+                const std::size_t c = start + std::size_t(std::countr_zero(marked));
+                const double v = line[c];
+                int first = regions[c] & ~inBracket;
+                int last = 0;
+                if (regions[c] != binToCompare) {
+                    last = upTo[std::size_t(bins.binOf(v))];
+                } else {
+                    if (v != v) {
+                        ++nans;
+                        regions[c] = 0;
+                        continue;
+                    }
+                    first = countBelow<searchWidth, false>(highs.data(), v);
+                    last = countBelow<searchWidth, true>(lows.data(), v);
+                }
+                regions[c] = std::uint8_t(first);
+                for (int b = first; b < last; ++b) {
+                    Bracket &bracket = *brackets[std::size_t(b)];
+                    bracket.store[std::size_t(bracket.count++)] = v;
+                }
+            }
+        }
+        // A cell is above the high ends of as many brackets as it counts.
+#if defined(__SSE2__)
+        // Sixteen cells at a time, in byte lanes that are added up before
+        // they could overflow.
+        for (std::size_t first = 0; first < chunks; first += 255) {
+            const std::size_t last = std::min(chunks, first + 255);
+            __m128i lanes[mostClasses];
+            for (std::size_t b = 0; b < count; ++b)
+                lanes[b] = _mm_setzero_si128();
+            for (std::size_t chunk = first; chunk < last; ++chunk) {
+                const __m128i over =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(regions.data() + 16 * chunk));
+                for (std::size_t b = 0; b < count; ++b)
+                    lanes[b] = _mm_sub_epi8(lanes[b], _mm_cmpgt_epi8(over, _mm_set1_epi8(char(b))));
+            }
+            for (std::size_t b = 0; b < count; ++b) {
+                alignas(16) std::int64_t sums[2];
+                _mm_store_si128(reinterpret_cast<__m128i *>(sums),
+                                _mm_sad_epu8(lanes[b], _mm_setzero_si128()));
+                above[b] += sums[0] + sums[1];
+            }
+        }
+#else
+        for (std::size_t c = 0; c < columns; ++c)
+            for (std::size_t b = 0; b < regions[c]; ++b)
+                ++above[b];
+#endif
+    }
+    for (std::size_t b = 0; b < count; ++b)
+        brackets[b]->above = above[b];
+    return nans;
+}
 
 template <int Width, bool Masked> qint64 ClassCutter::gatherRows(std::span<Bracket *const> brackets)
 {
@@ -420,6 +606,19 @@ qint64 ClassCutter::gather(std::span<Bracket *const> brackets)
         }
     }
     const bool masked = m_mask != nullptr;
+    // For more than one bracket, a table finds most values' place at the
+    // cost of one comparison.
+    if (brackets.size() > 1) {
+        std::vector<double> edges;
+        for (const Bracket *b : brackets) {
+            edges.push_back(b->low);
+            edges.push_back(b->high);
+        }
+        ValueBins bins;
+        if (bins.spread(edges))
+            return masked ? gatherBinned<true>(brackets, bins)
+                          : gatherBinned<false>(brackets, bins);
+    }
     switch (compareWidth(brackets.size())) {
     case 1:
         return masked ? gatherRows<1, true>(brackets) : gatherRows<1, false>(brackets);
@@ -626,6 +825,81 @@ ClassCells::ClassCells(const double *values, qsizetype stride, const std::uint8_
     for (std::size_t j = 0; j < m_ties.size(); ++j)
         if (m_ties[j] > 0)
             m_tied.push_back(j);
+    // A cell in a bin without a threshold is above those of lower bins. None
+    // is above +infinity, which needs its bin compared only for its ties.
+    if (m_thresholds.end() - numbered > 1 &&
+        m_bins.spread(std::span(numbered, m_thresholds.end()))) {
+        std::vector<int> thresholdsIn(std::size_t(ValueBins::count), 0);
+        std::vector<bool> compared(std::size_t(ValueBins::count), false);
+        compared[0] = true;
+        for (auto at = numbered; at != m_thresholds.end(); ++at) {
+            const auto bin = std::size_t(m_bins.binOf(*at));
+            if (*at != infinity)
+                ++thresholdsIn[bin];
+            if (*at != infinity || m_ties[std::size_t(at - m_thresholds.begin())] > 0)
+                compared[bin] = true;
+        }
+        m_classOfBin.resize(std::size_t(ValueBins::count));
+        int below = m_nanBoundaries;
+        for (std::size_t bin = 0; bin < m_classOfBin.size(); ++bin) {
+            m_classOfBin[bin] = compared[bin] ? binToCompare : std::uint8_t(below);
+            below += thresholdsIn[bin];
+        }
+    }
+}
+
+std::uint8_t ClassCells::comparedClass(double value)
+{
+    if (m_ascending && value == value) {
+        // The thresholds equal to the value follow those below it.
+        auto j =
+            std::size_t(m_nanBoundaries + countBelow<searchWidth, false>(m_search.data(), value));
+        int klass = int(j);
+        for (; j < m_thresholds.size() && m_thresholds[j] == value; ++j) {
+            if (m_ties[j] > 0) {
+                ++klass;
+                --m_ties[j];
+            }
+        }
+        return std::uint8_t(klass);
+    }
+    int klass = value == value ? m_nanBoundaries : 0;
+    for (std::size_t j = std::size_t(m_nanBoundaries); j < m_thresholds.size(); ++j)
+        klass += value > m_thresholds[j];
+    for (const std::size_t j : m_tied) {
+        const double threshold = m_thresholds[j];
+        if (m_ties[j] > 0 && (threshold == value || (threshold != threshold && value != value))) {
+            ++klass;
+            --m_ties[j];
+        }
+    }
+    return std::uint8_t(klass);
+}
+
+void ClassCells::binnedRow(const double *line, const std::uint8_t *mask, std::uint8_t *out)
+{
+    const auto columns = std::size_t(m_columns);
+    m_bins.lookUp(line, columns, m_classOfBin.data(), out);
+    if (mask)
+        for (std::size_t c = 0; c < columns; ++c)
+            out[c] = mask[c] ? out[c] : outsideClass;
+    // The cells left to compare, NaN and those in a threshold's bin, among
+    // them every tie, in row-major order.
+    std::size_t c = 0;
+#if defined(__SSE2__)
+    const __m128i toCompare = _mm_set1_epi8(char(binToCompare));
+    for (; c + 16 <= columns; c += 16) {
+        const __m128i classes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out + c));
+        for (auto marked = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(classes, toCompare)));
+             marked != 0; marked &= marked - 1) {
+            const std::size_t at = c + std::size_t(std::countr_zero(marked));
+            out[at] = comparedClass(line[at]);
+        }
+    }
+#endif
+    for (; c < columns; ++c)
+        if (out[c] == binToCompare)
+            out[c] = comparedClass(line[c]);
 }
 
 template <int Width> void ClassCells::classify(const double *line, std::uint8_t *out) const
@@ -667,6 +941,10 @@ void ClassCells::row(int row, std::uint8_t *out)
 {
     const double *line = m_values + row * m_stride;
     const std::uint8_t *mask = m_mask ? m_mask + qsizetype(row) * m_columns : nullptr;
+    if (!m_classOfBin.empty()) {
+        binnedRow(line, mask, out);
+        return;
+    }
     const auto columns = std::size_t(m_columns);
     if (m_ascending) {
         switch (m_width) {

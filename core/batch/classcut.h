@@ -54,16 +54,73 @@ struct ClassCut {
 // bracket's store is written before it is read, and zeroing it first would
 // cost as much as the gathering.
 template <typename T> struct UninitialisedBulk : BulkAllocator<T> {
+    static constexpr std::size_t bracketLarge = std::size_t(1) << 20;
     template <typename U> struct rebind {
         using other = UninitialisedBulk<U>;
     };
     UninitialisedBulk() = default;
     template <typename U> UninitialisedBulk(const UninitialisedBulk<U> &) noexcept {}
+    // A bracket's store of a megabyte or more comes in large pages, as the
+    // bulk buffers do from four: the few stores of a cut are written once,
+    // and faulting them in a small page at a time took much of the
+    // gathering's time.
+    T *allocate(std::size_t n)
+    {
+        if (n > std::size_t(-1) / sizeof(T))
+            throw std::bad_array_new_length();
+        if (n * sizeof(T) >= bracketLarge)
+            return static_cast<T *>(BulkMemory::allocateLarge(n * sizeof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T *p, std::size_t n) noexcept
+    {
+        if (n * sizeof(T) >= bracketLarge)
+            BulkMemory::freeLarge(p);
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
     template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
     template <typename U, typename... Args> void construct(U *p, Args &&...args)
     {
         ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
     }
+};
+
+// Values sorted into equal bins over a range by arithmetic alone: a value's
+// bin is (value - low) * scale, truncated and held within 1 to count - 1,
+// and NaN's is bin 0. Each step of that is monotone, so of two values in
+// different bins the one in the higher bin is the greater: a value whose bin
+// holds none of a set of edges lies above exactly the edges of lower bins,
+// and only the values in an edge's bin need comparing with it. The passes
+// over a whole surface look each value's region up this way, at the same
+// cost for any number of edges.
+class ValueBins {
+public:
+    static constexpr int count = 16384;
+
+    // Spreads the bins over the finite ones of `edges`, with room below and
+    // above them so that values beyond share no bin with an edge. False when
+    // those do not span a range the bins can divide: fewer than two distinct
+    // finite edges, or a span beyond the doubles.
+    bool spread(std::span<const double> edges);
+    int binOf(double value) const
+    {
+        if (value != value)
+            return 0;
+        double x = (value - m_low) * m_scale;
+        x = x > 1.0 ? x : 1.0;
+        x = x < highestBin ? x : highestBin;
+        return int(x);
+    }
+    // The entries of `table` (count bytes, one a bin) for the bins of the
+    // first `columns` values of `line`.
+    void lookUp(const double *line, std::size_t columns, const std::uint8_t *table,
+                std::uint8_t *out) const;
+
+private:
+    static constexpr double highestBin = count - 1;
+    double m_low = 0.0;
+    double m_scale = 1.0;
 };
 
 // The cuts of one surface of `rows` x `columns` values, row-major with
@@ -104,6 +161,8 @@ private:
     bool bracketedCut(std::span<const qint64> taken, ClassCut &cut);
     qint64 gather(std::span<Bracket *const> brackets);
     template <int Width, bool Masked> qint64 gatherRows(std::span<Bracket *const> brackets);
+    template <bool Masked>
+    qint64 gatherBinned(std::span<Bracket *const> brackets, const ValueBins &bins);
     void wholeCut(std::span<const qint64> taken, ClassCut &cut);
     void takeSample();
     double nextLowerValue(double value) const;
@@ -148,6 +207,13 @@ private:
     bool m_ascending = false;
     // The boundaries that still have ties to take.
     std::vector<std::size_t> m_tied;
+    // With more than one numbered threshold, the class of the cells of each
+    // bin, or binToCompare where a threshold lies in it; empty when the
+    // thresholds cannot be binned.
+    ValueBins m_bins;
+    std::vector<std::uint8_t> m_classOfBin;
+    void binnedRow(const double *line, const std::uint8_t *mask, std::uint8_t *out);
+    std::uint8_t comparedClass(double value);
 };
 
 // Classes drawn cell by cell from a uniform 64-bit integer (two words of a

@@ -121,6 +121,19 @@ std::vector<double> levelled(std::mt19937_64 &bits, std::size_t cells, int level
     return values;
 }
 
+// Numbers among cells of either infinity, a quarter each, so that a
+// boundary falls among the cells of +infinity and takes only some of them.
+std::vector<double> infinite(std::mt19937_64 &bits, std::size_t cells)
+{
+    std::normal_distribution<double> normal;
+    std::vector<double> values(cells);
+    for (double &v : values) {
+        const std::uint64_t pick = bits() % 4;
+        v = pick == 0 ? HUGE_VAL : pick == 1 ? -HUGE_VAL : normal(bits);
+    }
+    return values;
+}
+
 } // namespace
 
 class TestClassCut : public QObject {
@@ -144,6 +157,7 @@ private Q_SLOTS:
             std::vector<std::vector<double>> surfaces = cutSurfaces(cells);
             surfaces.push_back(levelled(bits, cells, 5, false));
             surfaces.push_back(levelled(bits, cells, 3, true));
+            surfaces.push_back(infinite(bits, cells));
             std::vector<std::vector<std::uint8_t>> masks{{}};
             masks.emplace_back(cells);
             for (std::uint8_t &inside : masks.back())
