@@ -162,8 +162,22 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selec
         if (countOf(counts, cover) >= m_request.replicates ||
             !ownsCell(std::size_t(selection.hIndex), cover))
             continue;
-        // Classes find their boundaries as their map is written.
+        // Classes find their boundaries as their map is written (and, with
+        // targets, as it is measured).
         if (m_request.output.cutsClasses()) {
+            if (selection.selector) {
+                SelectionLedger::Cell &cell = m_ledger.cell(
+                    {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
+                                                        .arg(QString::asprintf("%.2f", selection.H))
+                                                        .arg(cover));
+                m_drawn = m_ledger.drew(cell);
+                SurfaceClassRows rows(m_request.output, int(cover), block.values.data(), block.rows,
+                                      block.columns, block.stride());
+                if (!selection.selector->acceptsClasses(
+                        block.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); }))
+                    continue;
+                ++cell.kept;
+            }
             AcceptedCut &cut = cuts.emplace_back();
             cut.cover = int(cover);
             cut.replicate = ++counts[std::size_t(cover)];
@@ -261,9 +275,12 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     m_ledger = SelectionLedger();
     m_drawn = 0;
     std::optional<MapSelector> selector;
-    if (output.selects())
+    if (output.selects()) {
         selector.emplace(output.targets, m_request.shape.columns, output.neighbours,
                          output.georeference.cellSize, output.coverValue, output.matrixValue);
+        if (output.cutsClasses())
+            selector->measureClasses(output.classCodes(), output.measuredOutside());
+    }
     // The H values with a cell of this run; a share builds no surface of
     // the others.
     std::vector<std::size_t> ownH;

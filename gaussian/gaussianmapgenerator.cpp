@@ -362,6 +362,8 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
     m_ledger = SelectionLedger();
     MapSelector selector(output.targets, m_request.shape.columns, output.neighbours,
                          output.georeference.cellSize, output.coverValue, output.matrixValue);
+    if (output.cutsClasses())
+        selector.measureClasses(output.classCodes(), output.measuredOutside());
     const std::vector<int> covers = m_request.covers.values();
     // The bar counts the maps asked for; a cell that is given up moves it
     // on by the maps it still lacked.
@@ -399,13 +401,22 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
                     return BatchResult::failed(notEnoughMemory(a));
                 progress.drawsMade(m_ledger.drew(cell));
                 const std::optional<Cut> cut = cutOf(field, scratch);
-                CutCells cells(field.values.data(), m_request.shape.columns, cut->threshold,
-                               cut->tiesAbove);
-                const bool kept = selector.accepts(
-                    m_request.shape.rows, [this, &cells](int row, std::uint8_t *out) {
-                        for (int col = 0; col < m_request.shape.columns; ++col)
-                            out[col] = cells(row, col);
-                    });
+                bool kept = false;
+                if (output.cutsClasses()) {
+                    SurfaceClassRows rows(output, cover, field.values.data(), m_request.shape.rows,
+                                          m_request.shape.columns, m_request.shape.columns);
+                    kept = selector.acceptsClasses(
+                        m_request.shape.rows,
+                        [&rows](int row, std::uint8_t *out) { rows.fill(row, out); });
+                } else {
+                    CutCells cells(field.values.data(), m_request.shape.columns, cut->threshold,
+                                   cut->tiesAbove);
+                    kept = selector.accepts(
+                        m_request.shape.rows, [this, &cells](int row, std::uint8_t *out) {
+                            for (int col = 0; col < m_request.shape.columns; ++col)
+                                out[col] = cells(row, col);
+                        });
+                }
                 if (kept) {
                     field.replicate = ++cell.kept;
                     field.position = cellIndex * m_request.replicates + cell.kept - 1;

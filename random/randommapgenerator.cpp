@@ -144,63 +144,91 @@ FileResult RandomMapGenerator::makeMapAt(MapPlace place, quint64 firstDraw, int 
     return std::nullopt;
 }
 
+namespace {
+
+// The class rows of one random map of classes, asked for in order, each
+// once: drawn cell by cell (habitat at the cover with the cover's own draws,
+// or a class from a 64-bit Philox uniform), or ranked from that uniform
+// field for exact counts; the study area's outside left out.
+class RandomClassRows {
+public:
+    RandomClassRows(const RandomBatchRequest &request, int cover, quint64 firstDraw, int draw)
+        : m_inside(request.output.studyArea ? request.output.studyArea->inside.data() : nullptr)
+        , m_columns(request.shape.columns)
+        , m_uniform(quint32(request.seed), request.shape.rows, request.shape.columns, draw)
+        , m_rng(quint32(request.seed))
+        , m_habitatLimit((32767 * cover) / 100)
+    {
+        const BatchOutput &output = request.output;
+        const int rows = request.shape.rows;
+        if (request.cut == FractalCut::Exact) {
+            // The field is drawn whole, then ranked: exact counts inside the
+            // study area, ties (of 53-bit values) in row-major order.
+            m_field.resize(std::size_t(rows) * std::size_t(m_columns));
+            for (int r = 0; r < rows; ++r)
+                m_uniform.fillRow(r, m_field.data() + std::size_t(r) * std::size_t(m_columns));
+            m_ranked = std::make_unique<SurfaceClassRows>(output, cover, m_field.data(), rows,
+                                                          m_columns, m_columns);
+            return;
+        }
+        const std::vector<double> shares = output.classShares();
+        if (shares.size() > 2 || (!shares.empty() && shares.back() != std::round(shares.back()))) {
+            m_classes.emplace(shares);
+            m_bits.assign(std::size_t(m_columns), 0);
+        } else if (request.generator == Generator::Philox) {
+            m_cover.emplace(quint32(request.seed), rows, m_columns, cover, draw);
+        } else {
+            // The seed's bits are taken unchanged, as srand takes them.
+            m_rng.discard(firstDraw);
+        }
+    }
+
+    void fill(int row, std::uint8_t *out)
+    {
+        if (m_ranked) {
+            m_ranked->fill(row, out);
+            return;
+        }
+        if (m_classes) {
+            m_uniform.fillRow(row, m_bits.data());
+            for (int c = 0; c < m_columns; ++c)
+                out[c] = std::uint8_t(m_classes->classOf(m_bits[std::size_t(c)]));
+        } else if (m_cover) {
+            m_cover->fillRow(row, out);
+        } else {
+            m_rng.fillAtMost(out, m_columns, m_habitatLimit);
+        }
+        if (!m_inside)
+            return;
+        const quint8 *in = m_inside + std::size_t(row) * std::size_t(m_columns);
+        for (int c = 0; c < m_columns; ++c)
+            if (!in[c])
+                out[c] = outsideClass;
+    }
+
+private:
+    const quint8 *m_inside;
+    int m_columns;
+    PhiloxUniformMap m_uniform;
+    Rand15 m_rng;
+    int m_habitatLimit;
+    std::optional<PhiloxRandomMap> m_cover;
+    std::optional<ClassDraw> m_classes;
+    std::vector<std::uint64_t> m_bits;
+    std::vector<double, BulkAllocator<double>> m_field;
+    std::unique_ptr<SurfaceClassRows> m_ranked;
+};
+
+} // namespace
+
 void RandomMapGenerator::putClasses(MapPlace place, quint64 firstDraw, int draw,
                                     MapWriter &writer) const
 {
-    const BatchOutput &output = m_request.output;
-    const int rows = m_request.shape.rows;
     const int columns = m_request.shape.columns;
-    const quint32 seed = quint32(m_request.seed);
-    const quint8 *inside = output.studyArea ? output.studyArea->inside.data() : nullptr;
+    RandomClassRows rows(m_request, place.cover, firstDraw, draw);
     std::vector<std::uint8_t> row(std::size_t(columns), 0);
-    const auto leaveOut = [&](int r) {
-        if (!inside)
-            return;
-        const quint8 *in = inside + std::size_t(r) * std::size_t(columns);
-        for (int c = 0; c < columns; ++c)
-            if (!in[c])
-                row[std::size_t(c)] = outsideClass;
-    };
-    if (m_request.cut == FractalCut::Exact) {
-        // The field is drawn whole, then ranked: exact counts inside the
-        // study area, ties (of 53-bit values) in row-major order.
-        const PhiloxUniformMap uniform(seed, rows, columns, draw);
-        std::vector<double, BulkAllocator<double>> field(std::size_t(rows) * std::size_t(columns));
-        for (int r = 0; r < rows; ++r)
-            uniform.fillRow(r, field.data() + std::size_t(r) * std::size_t(columns));
-        putClassCut(writer, output, place.cover, field.data(), rows, columns, columns);
-        return;
-    }
-    const std::vector<double> shares = output.classShares();
-    if (shares.empty() || !(shares.size() > 2 || shares.back() != std::round(shares.back()))) {
-        // Habitat and matrix inside a study area: the cells the whole grid
-        // would have, the outside left out.
-        const std::optional<PhiloxRandomMap> cells =
-            m_request.generator == Generator::Philox
-                ? std::optional<PhiloxRandomMap>(std::in_place, seed, rows, columns, place.cover,
-                                                 draw)
-                : std::nullopt;
-        Rand15 rng(seed);
-        rng.discard(firstDraw);
-        const int habitatLimit = (32767 * place.cover) / 100;
-        for (int r = 0; r < rows; ++r) {
-            if (cells)
-                cells->fillRow(r, row.data());
-            else
-                rng.fillAtMost(row.data(), columns, habitatLimit);
-            leaveOut(r);
-            writer.putClasses(row.data(), columns);
-        }
-        return;
-    }
-    const ClassDraw classes(shares);
-    const PhiloxUniformMap uniform(seed, rows, columns, draw);
-    std::vector<std::uint64_t> bits(std::size_t(columns), 0);
-    for (int r = 0; r < rows; ++r) {
-        uniform.fillRow(r, bits.data());
-        for (int c = 0; c < columns; ++c)
-            row[std::size_t(c)] = std::uint8_t(classes.classOf(bits[std::size_t(c)]));
-        leaveOut(r);
+    for (int r = 0; r < m_request.shape.rows; ++r) {
+        rows.fill(r, row.data());
         writer.putClasses(row.data(), columns);
     }
 }
@@ -216,6 +244,8 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
     progress.setValue(0);
     MapSelector selector(output.targets, shape.columns, output.neighbours,
                          output.georeference.cellSize, output.coverValue, output.matrixValue);
+    if (m_request.writesClasses())
+        selector.measureClasses(output.classCodes(), output.measuredOutside());
     MapWriter writer(output, publisher.inMemory());
     auto end = [&publisher](BatchResult result) {
         if (FileResult error = publisher.flush(); error && result.ok())
@@ -232,11 +262,18 @@ BatchResult RandomMapGenerator::makeSelectedMaps(const QString &nameStem, MapPub
             m_ledger.cell({0, int(cover)}, QStringLiteral("cover %1").arg(cover));
         for (int draw = 1; cell.kept < m_request.replicates && draw <= output.maxDraws; ++draw) {
             progress.drawsMade(m_ledger.drew(cell));
-            const PhiloxRandomMap cells(quint32(m_request.seed), shape.rows, shape.columns,
-                                        int(cover), draw);
-            if (selector.accepts(shape.rows, [&cells](int row, std::uint8_t *out) {
-                    cells.fillRow(row, out);
-                })) {
+            bool meets = false;
+            if (m_request.writesClasses()) {
+                RandomClassRows rows(m_request, int(cover), 0, draw);
+                meets = selector.acceptsClasses(
+                    shape.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); });
+            } else {
+                const PhiloxRandomMap cells(quint32(m_request.seed), shape.rows, shape.columns,
+                                            int(cover), draw);
+                meets = selector.accepts(
+                    shape.rows, [&cells](int row, std::uint8_t *out) { cells.fillRow(row, out); });
+            }
+            if (meets) {
                 progress.setLabelText(progressLabel(kept));
                 FinishedMap map;
                 if (FileResult error =

@@ -186,6 +186,16 @@ qint64 BatchOutput::outsideValue() const
     return defaultClassNoData(codes, format);
 }
 
+qint32 BatchOutput::measuredOutside() const
+{
+    const std::vector<qint32> codes = classCodes();
+    auto outside = qint32(std::clamp<qint64>(outsideValue(), std::numeric_limits<qint32>::min(),
+                                             std::numeric_limits<qint32>::max()));
+    while (std::find(codes.begin(), codes.end(), outside) != codes.end())
+        --outside;
+    return outside;
+}
+
 std::optional<QString> BatchOutput::classRefusal() const
 {
     if (!proportions.empty() && composition)
@@ -205,13 +215,16 @@ std::optional<QString> BatchOutput::classRefusal() const
     if (studyArea)
         if (auto refusal = studyAreaFormatRefusal(*studyArea, format))
             return refusal;
-    // The manifest's metrics and the targets are those of habitat and
-    // matrix on the whole grid; the long table measures every class and
-    // leaves the outside out.
-    if (cutsClasses() && ((metrics && metricTable.isEmpty()) || selects()))
-        return tr("the manifest's metrics and the targets are of habitat and matrix on the whole "
-                  "grid; for maps of %1, name the metrics of the long table (all, or "
-                  "np,pland,contag,...), which measures every class and leaves NoData out")
+    // The manifest's metrics, and targets on them by their bare names, are
+    // of habitat and matrix on the whole grid; the long table and the
+    // other targets measure every class and leave the outside out.
+    const bool manifestTargets = std::any_of(
+        targets.begin(), targets.end(), [](const auto &t) { return legacyMetric(t).has_value(); });
+    if (cutsClasses() && ((metrics && metricTable.isEmpty()) || manifestTargets))
+        return tr("the manifest's metrics, and targets on them by their bare names, are of "
+                  "habitat and matrix on the whole grid; for maps of %1, name the metrics of the "
+                  "long table (all, or np,pland,contag,...), and give targets their level or "
+                  "class (landscape:np, 3:np)")
             .arg(studyArea && shares.size() <= 2 ? tr("a study area")
                                                  : tr("%1 classes").arg(shares.size()));
     return std::nullopt;

@@ -208,6 +208,9 @@ struct BatchOutput {
     // The value cells outside the study area take: NODATA, or with none
     // given one that no class code is.
     qint64 outsideValue() const;
+    // The same as the metrics take it, a 32-bit code: one that no class is
+    // when NODATA lies beyond 32 bits.
+    qint32 measuredOutside() const;
 
     std::optional<QString> refusal() const;
     // The checks of the classes, the composition and the study area alone.

@@ -217,6 +217,8 @@ MapSelector::MapSelector(const std::vector<MetricTarget> &targets, int columns, 
     , m_coverCode(coverCode)
     , m_matrixCode(matrixCode)
     , m_row(std::size_t(columns), 0)
+    , m_neighbours(neighbours)
+    , m_cellSize(cellSize)
 {
     MetricSelection selection;
     for (const MetricTarget &target : m_targets) {
@@ -236,6 +238,25 @@ MapSelector::MapSelector(const std::vector<MetricTarget> &targets, int columns, 
 }
 
 MapSelector::~MapSelector() = default;
+
+void MapSelector::measureClasses(std::vector<qint32> codes, qint32 outside)
+{
+    m_accumulator.reset();
+    MetricSelection selection;
+    for (const MetricTarget &target : m_targets)
+        std::visit([&selection](auto metric) { selection.add(metric); }, target.metric);
+    MetricOptions options;
+    options.neighbours = m_neighbours;
+    options.cellSize = m_cellSize;
+    options.noData = outside;
+    m_measurer = std::make_unique<LandscapeMeasurer>(int(m_row.size()), options, selection);
+    // A bare class metric reads the last class, as it reads habitat on a
+    // map of two.
+    m_coverCode = codes.back();
+    m_codes = std::move(codes);
+    m_outside = outside;
+    m_codeRow.assign(m_row.size(), 0);
+}
 
 bool MapSelector::decide()
 {

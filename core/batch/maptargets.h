@@ -103,6 +103,24 @@ public:
         return decide();
     }
 
+    // Maps of classes: class i is codes[i], a cell of class outsideClass
+    // (255) lies outside the landscape. Targets then read the reference
+    // tool's metrics alone, a bare class metric of the last class; the
+    // manifest's six by their bare names are refused for such maps (see
+    // BatchOutput::classRefusal()).
+    void measureClasses(std::vector<qint32> codes, qint32 outside);
+    // fillClasses(row, classes) sets classes[0..columns) to class indices.
+    template <typename FillClasses> bool acceptsClasses(int rows, FillClasses fillClasses)
+    {
+        for (int row = 0; row < rows; ++row) {
+            fillClasses(row, m_row.data());
+            for (std::size_t c = 0; c < m_row.size(); ++c)
+                m_codeRow[c] = m_row[c] == 255 ? m_outside : m_codes[m_row[c]];
+            m_measurer->addRow(m_codeRow);
+        }
+        return decide();
+    }
+
 private:
     bool decide();
 
@@ -112,6 +130,11 @@ private:
     std::optional<LandscapeMetricsAccumulator> m_accumulator;
     std::unique_ptr<LandscapeMeasurer> m_measurer;
     std::vector<std::uint8_t> m_row;
+    std::vector<qint32> m_codes;
+    qint32 m_outside = 0;
+    std::vector<qint32> m_codeRow;
+    int m_neighbours;
+    double m_cellSize;
 };
 
 // How each cell of a batch (a cover, or an H and a cover) fared: maps kept

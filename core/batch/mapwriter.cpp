@@ -23,12 +23,7 @@ MapWriter::MapWriter(const BatchOutput &output, bool inMemory)
     if (output.cutsClasses()) {
         m_codes = output.classCodes();
         m_outside = output.outsideValue();
-        // The measurer takes 32-bit codes: a NODATA value beyond them
-        // stands in as one that is no class's code.
-        m_measuredOutside = qint32(std::clamp<qint64>(m_outside, std::numeric_limits<qint32>::min(),
-                                                      std::numeric_limits<qint32>::max()));
-        while (std::find(m_codes.begin(), m_codes.end(), m_measuredOutside) != m_codes.end())
-            --m_measuredOutside;
+        m_measuredOutside = output.measuredOutside();
         m_text.setClassCodes(m_codes, m_outside);
         if (output.format == MapFormat::AsciiGrid)
             m_text.setGridHeader(output.georeference, m_outside);

@@ -168,8 +168,8 @@ void putCutRows(MapWriter &writer, const double *values, int rows, int columns, 
         writer.putRow(columns, [&cells, row](int col) { return cells(row, col); });
 }
 
-void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const double *values,
-                 int rows, int columns, qsizetype stride)
+SurfaceClassRows::SurfaceClassRows(const BatchOutput &output, int cover, const double *values,
+                                   int rows, int columns, qsizetype stride)
 {
     const std::uint8_t *inside = output.studyArea ? output.studyArea->inside.data() : nullptr;
     std::vector<double> shares = output.classShares();
@@ -177,10 +177,23 @@ void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const 
         shares = {100.0 - cover, double(cover)};
     ClassCutter cutter(values, rows, columns, stride, inside);
     const std::vector<qint64> counts = classCounts(shares, cutter.validCells());
-    ClassCells cells(values, stride, inside, columns, cutter.cut(counts));
+    m_cells = std::make_unique<ClassCells>(values, stride, inside, columns, cutter.cut(counts));
+}
+
+SurfaceClassRows::~SurfaceClassRows() = default;
+
+void SurfaceClassRows::fill(int row, std::uint8_t *classes)
+{
+    m_cells->row(row, classes);
+}
+
+void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const double *values,
+                 int rows, int columns, qsizetype stride)
+{
+    SurfaceClassRows cells(output, cover, values, rows, columns, stride);
     std::vector<std::uint8_t> row(std::size_t(columns), 0);
     for (int r = 0; r < rows; ++r) {
-        cells.row(r, row.data());
+        cells.fill(r, row.data());
         writer.putClasses(row.data(), columns);
     }
 }

@@ -4,9 +4,12 @@
 #include <QtGlobal>
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+class ClassCells;
 class MapWriter;
 struct BatchOutput;
 
@@ -89,9 +92,24 @@ private:
 void putCutRows(MapWriter &writer, const double *values, int rows, int columns, qsizetype stride,
                 double threshold, qint64 tiesAbove);
 
-// Cuts a surface into the classes a batch's output asks for, inside its
-// study area, and writes the map's rows with writer.putClasses(): the
-// proportions' classes, or without proportions habitat at `cover` and the
-// matrix. The surface is rows x columns values of the study area's box.
+// The classes a batch's output asks of a surface, inside its study area:
+// the proportions' classes, or without proportions habitat at `cover` and
+// the matrix. The surface is rows x columns values of the study area's box,
+// and must stay as it is while rows are asked for, each once, in order.
+class SurfaceClassRows {
+public:
+    SurfaceClassRows(const BatchOutput &output, int cover, const double *values, int rows,
+                     int columns, qsizetype stride);
+    ~SurfaceClassRows();
+    SurfaceClassRows(const SurfaceClassRows &) = delete;
+    SurfaceClassRows &operator=(const SurfaceClassRows &) = delete;
+    // The class indices of row `row`, outsideClass outside.
+    void fill(int row, std::uint8_t *classes);
+
+private:
+    std::unique_ptr<ClassCells> m_cells;
+};
+
+// Writes the rows of a surface's classes with writer.putClasses().
 void putClassCut(MapWriter &writer, const BatchOutput &output, int cover, const double *values,
                  int rows, int columns, qsizetype stride);

@@ -375,6 +375,7 @@ def check_classes(c):
                 above = surface[(cells == codes[k + 1]) & ~outside]
                 c.check(below.max() <= above.min(),
                         "%s: class %d reaches above class %d" % (name, codes[k], codes[k + 1]))
+    check_class_targets(c, template)
     for kind, prefix, options, _ in CLASS_FAMILIES:
         folder = c.work / ("shape-%d" % len(list(c.work.iterdir())))
         c.run_cli([kind, "--out", str(folder), "--format", "tif", "--size", "30x20",
@@ -382,6 +383,31 @@ def check_classes(c):
         with rasterio.open(folder / manifest(folder, prefix)[0]["file"]) as raster:
             c.check((raster.height, raster.width) == (30, 20),
                     "%s: a 30x20 map reads %dx%d" % (kind, raster.height, raster.width))
+
+
+def check_class_targets(c, template):
+    """A target on maps of classes keeps exactly the draws whose metric, as
+    the metrics command measures the map every class and the outside left
+    out, meets it: made without the target, each draw is the map of that
+    replicate."""
+    base = ["gaussian", "--range", "4", "--proportions", "40,25,20,10,5", "--mask",
+            str(template), "--format", "tif", "--quiet", "--no-sync"]
+    plain = c.work / "targets-all"
+    c.run_cli(base + ["--out", str(plain), "--replicates", "12"])
+    np_of = {}
+    for row in manifest(plain, "GRF_"):
+        measured = subprocess.run([c.cli, "metrics", "--metrics", "np", str(plain / row["file"])],
+                                  capture_output=True, text=True, check=True)
+        rows = list(csv.reader(measured.stdout.splitlines()))
+        np_of[int(row["replicate"])] = [int(r[4]) for r in rows if r[1] == "landscape"][0]
+    bound = sorted(np_of.values())[len(np_of) // 2]
+    kept = c.work / "targets-kept"
+    c.run_cli(base + ["--out", str(kept), "--replicates", "3", "--target",
+                      "landscape:np=:%d" % bound])
+    draws = [int(r["draw"]) for r in manifest(kept, "GRF_")]
+    expected = [d for d in sorted(np_of) if np_of[d] <= bound][:3]
+    c.check(draws == expected, "class targets kept draws %s, not %s (np by draw %s, at most %d)"
+            % (draws, expected, np_of, bound))
 
 
 def documented_blocks(document):

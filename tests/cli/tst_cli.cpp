@@ -384,6 +384,8 @@ private Q_SLOTS:
             << philox + QStringList{"--proportions", "50,50", "--proportions-of", "@/mask.asc"};
         QTest::newRow("metrics of classes")
             << philox + QStringList{"--proportions", "40,30,30", "--metrics"};
+        QTest::newRow("bare target on classes")
+            << philox + QStringList{"--proportions", "40,30,30", "--target", "np=:5"};
         QTest::newRow("metrics in a mask")
             << philox + QStringList{"--mask", "@/mask.asc", "--metrics"};
         QTest::newRow("classic classes") << QStringList{"random", "--proportions", "40,30,30"};
