@@ -80,8 +80,8 @@ struct Row {
 // codes, and only those.
 std::optional<QString> sample(MapSource &source, bool swept,
                               const std::vector<MetricTarget> &scanned,
-                              const MetricOptions &options, std::vector<Row> &rows,
-                              BatchProgress &progress)
+                              const MetricOptions &options, qint32 habitatCode,
+                              std::vector<Row> &rows, BatchProgress &progress)
 {
     MetricSelection selection;
     for (const MetricTarget &metric : scanned)
@@ -89,8 +89,8 @@ std::optional<QString> sample(MapSource &source, bool swept,
             std::visit([&selection](auto m) { selection.add(m); }, metric.metric);
     qint64 made = 0;
     const qint64 planned = source.plannedMaps();
-    MapPublisher publisher([&rows, swept, &scanned, &options, &selection, &made, planned,
-                            &progress](MapRecord record, std::vector<qint32> cells) {
+    MapPublisher publisher([&rows, swept, &scanned, &options, &selection, &made, planned, &progress,
+                            habitatCode](MapRecord record, std::vector<qint32> cells) {
         progress.mapsMade(++made, planned);
         // A row is a value of the family's sweep (H, a field's range) and a
         // cover.
@@ -110,8 +110,8 @@ std::optional<QString> sample(MapSource &source, bool swept,
                 ? std::vector<MetricRow>()
                 : measureLandscape(cells, record.rowCount, record.columnCount, options, selection);
         for (std::size_t m = 0; m < scanned.size(); ++m) {
-            const double value =
-                targetValue(scanned[m], *record.metrics, measured, record.coverValue);
+            const double value = targetValue(
+                scanned[m], record.metrics.value_or(LandscapeMetrics()), measured, habitatCode);
             if (!std::isnan(value))
                 row->values[m].push_back(value);
         }
@@ -230,6 +230,9 @@ int ScanCommand::run(const QStringList &arguments)
     const std::unique_ptr<FamilyRequest> request = family->newRequest();
     request->makePilot(count);
     request->output.metrics = true;
+    // The sample is kept in memory, so a template's reference system,
+    // which only GeoTIFF files can hold, is no reason to refuse it.
+    request->output.format = MapFormat::GeoTiff;
     request->covers = {30, 30, 1};
     for (const auto &[key, parserOption] : options) {
         if (!parser.isSet(parserOption))
@@ -244,6 +247,22 @@ int ScanCommand::run(const QStringList &arguments)
                 QStringLiteral("--%1 %2").arg(option->cliName(), error->reason));
     }
 
+    // Maps of classes and study areas are measured from their codes alone,
+    // the outside left out; the manifest's six, of habitat and matrix on the
+    // whole grid, have no meaning there.
+    BatchOutput &output = request->output;
+    qint32 habitatCode = output.coverValue;
+    if (output.cutsClasses()) {
+        output.metrics = false;
+        habitatCode = output.classCodes().back();
+        for (const MetricTarget &metric : scanned)
+            if (legacyMetric(metric))
+                return m_cli.usageError(
+                    QStringLiteral("maps of classes, or inside a mask, are measured every class "
+                                   "and the outside left out: give --metrics with each metric's "
+                                   "level or class (landscape:np,%1:pland)")
+                        .arg(habitatCode));
+    }
     std::vector<Row> rows;
     const std::unique_ptr<MapSource> source = family->source(*request);
     if (const auto refusal = source->refusal())
@@ -255,8 +274,10 @@ int ScanCommand::run(const QStringList &arguments)
     MetricOptions metricOptions;
     metricOptions.neighbours = request->output.neighbours;
     metricOptions.cellSize = request->output.georeference.cellSize;
+    if (output.cutsClasses())
+        metricOptions.noData = output.measuredOutside();
     const std::optional<QString> failure =
-        sample(*source, !sweep.name.isEmpty(), scanned, metricOptions, rows, progress);
+        sample(*source, !sweep.name.isEmpty(), scanned, metricOptions, habitatCode, rows, progress);
     progress.finish();
     if (failure)
         return m_cli.runFailure(*failure);

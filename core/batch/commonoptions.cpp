@@ -149,7 +149,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
                  "last class's share where a cover stands. Two classes of whole shares are that "
                  "cover, coded matrix and habitat, and make its very files.",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.proportions; },
-         .manifestColumn = "classes"},
+         .manifestColumn = "classes",
+         .pilot = true},
         {.key = "class_values",
          .type = Type::Numbers,
          .scope = Scope::Maps,
@@ -157,7 +158,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
          .help = "With {proportions}: the code of each class, all different (by default 1 to k, "
                  "or the matrix and habitat codes for two classes).",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.classValues; },
-         .manifestColumn = "classes"},
+         .manifestColumn = "classes",
+         .pilot = true},
         {.key = "proportions_of",
          .type = Type::Text,
          .scope = Scope::Maps,
@@ -166,7 +168,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
                  "grid, GeoTIFF or plain map, inside its NoData), so that the maps match the "
                  "composition of a real landscape.",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.proportionsOf; },
-         .manifestColumn = "classes"},
+         .manifestColumn = "classes",
+         .pilot = true},
         {.key = "mask",
          .type = Type::Text,
          .scope = Scope::Maps,
@@ -177,7 +180,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
                  "maps) and left out of the shares. The surface is drawn on the template's "
                  "box, so a seed gives the same surface with or without the mask.",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.mask; },
-         .manifestColumn = "size"},
+         .manifestColumn = "size",
+         .pilot = true},
         {.key = "mask_value",
          .type = Type::Whole,
          .scope = Scope::Maps,
@@ -185,7 +189,8 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
          .help = "With {mask}: cells of the template holding this value lie outside the study "
                  "area too (how a plain map marks its outside).",
          .field = [](FamilyRequest &r) -> OptionField { return &r.output.maskValue; },
-         .manifestColumn = "size"},
+         .manifestColumn = "size",
+         .pilot = true},
         {.key = "metrics",
          .type = Type::Metrics,
          .scope = Scope::Maps,

@@ -111,7 +111,7 @@ void MapWriter::putClasses(const std::uint8_t *classes, int columnCount)
     if (m_inMemory) {
         for (int column = 0; column < columnCount; ++column) {
             const std::uint8_t index = classes[column];
-            m_cells.push_back(index == outsideClass ? qint32(m_outside) : m_codes[index]);
+            m_cells.push_back(index == outsideClass ? m_measuredOutside : m_codes[index]);
         }
         m_memoryCells += columnCount;
     } else if (m_tiff) {

@@ -408,6 +408,15 @@ def check_class_targets(c, template):
     expected = [d for d in sorted(np_of) if np_of[d] <= bound][:3]
     c.check(draws == expected, "class targets kept draws %s, not %s (np by draw %s, at most %d)"
             % (draws, expected, np_of, bound))
+    # scan's pilot sample is those draws, measured the same way.
+    scan = subprocess.run([c.cli, "scan", "gaussian", "--range", "4", "--proportions",
+                           "40,25,20,10,5", "--mask", str(template), "--samples", "12",
+                           "--metrics", "landscape:np", "--csv"],
+                          capture_output=True, text=True, check=True)
+    mean = float(list(csv.DictReader(scan.stdout.splitlines()))[0]["landscape:np_mean"])
+    # The table prints six significant digits.
+    c.check(abs(mean - sum(np_of.values()) / len(np_of)) < 1e-3,
+            "scan's mean np of classes %r, the maps' %r" % (mean, np_of))
 
 
 def documented_blocks(document):
