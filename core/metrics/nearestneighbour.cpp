@@ -20,42 +20,37 @@ public:
               NearestNeighbours::Scratch &scratch)
         : m_runs(runs)
         , m_best(best)
-        , m_segmentOf(scratch.segmentOf)
         , m_segmentStart(scratch.segmentStart)
         , m_segmentRow(scratch.segmentRow)
         , m_nextOther(scratch.nextOther)
         , m_previousOther(scratch.previousOther)
-        , m_aboveAt(scratch.aboveAt)
-        , m_belowAt(scratch.belowAt)
         , m_onlyPatch(scratch.onlyPatch)
         , m_skipUp(scratch.skipUp)
         , m_skipDown(scratch.skipDown)
     {
         const auto count = std::uint32_t(runs.size());
-        m_segmentOf.resize(count);
         m_segmentStart.clear();
         m_segmentRow.clear();
+        m_nextOther.resize(count);
+        m_previousOther.resize(count);
         for (std::uint32_t i = 0; i < count; ++i) {
             if (i == 0 || runs[i].row != runs[i - 1].row) {
                 m_segmentStart.push_back(i);
                 m_segmentRow.push_back(runs[i].row);
-            }
-            m_segmentOf[i] = std::uint32_t(m_segmentStart.size() - 1);
-        }
-        m_segmentStart.push_back(count);
-        m_nextOther.resize(count);
-        m_previousOther.resize(count);
-        for (std::size_t s = 0; s + 1 < m_segmentStart.size(); ++s) {
-            const std::uint32_t begin = m_segmentStart[s];
-            const std::uint32_t end = m_segmentStart[s + 1];
-            m_nextOther[end - 1] = end;
-            for (std::uint32_t i = end - 1; i-- > begin;)
-                m_nextOther[i] = runs[i + 1].patch != runs[i].patch ? i + 1 : m_nextOther[i + 1];
-            m_previousOther[begin] = none;
-            for (std::uint32_t i = begin + 1; i < end; ++i)
+                m_previousOther[i] = none;
+            } else {
                 m_previousOther[i] =
                     runs[i - 1].patch != runs[i].patch ? i - 1 : m_previousOther[i - 1];
+            }
         }
+        m_segmentStart.push_back(count);
+        // The last run of a row links past the row's end, where a search in
+        // the row stops.
+        for (std::uint32_t i = count; i-- > 0;)
+            m_nextOther[i] = i + 1 == count || runs[i + 1].row != runs[i].row ||
+                                     runs[i + 1].patch != runs[i].patch
+                                 ? i + 1
+                                 : m_nextOther[i + 1];
         // Rows that hold runs of one patch only are passed over in a block
         // by the runs of that patch: a patch that fills many rows and whose
         // nearest neighbour lies beyond them would otherwise search every
@@ -81,40 +76,41 @@ public:
                         m_onlyPatch[std::size_t(t) + 1] == m_onlyPatch[std::size_t(t)]
                     ? m_skipDown[std::size_t(t) + 1]
                     : t + 1;
-        // Most searches end in the rows next to a run's own, so where a run
-        // falls among their runs is found for all runs at once, merging
-        // each row with the next, rather than by a search each time.
-        m_aboveAt.resize(count);
-        m_belowAt.resize(count);
-        for (std::size_t s = 0; s + 2 < m_segmentStart.size(); ++s) {
-            const std::uint32_t begin = m_segmentStart[s];
-            const std::uint32_t middle = m_segmentStart[s + 1];
-            const std::uint32_t end = m_segmentStart[s + 2];
-            std::uint32_t j = middle;
-            for (std::uint32_t i = begin; i < middle; ++i) {
-                while (j < end && runs[j].end < runs[i].start)
-                    ++j;
-                m_belowAt[i] = j;
-            }
-            j = begin;
-            for (std::uint32_t i = middle; i < end; ++i) {
-                while (j < middle && runs[j].end < runs[i].start)
-                    ++j;
-                m_aboveAt[i] = j;
+    }
+
+    // Every run searches, row by row from the top. `nearest` is the least
+    // square distance two patches of a class can be apart.
+    void searchAll(std::int64_t nearest)
+    {
+        const auto segments = std::uint32_t(m_segmentRow.size());
+        for (std::uint32_t own = 0; own < segments; ++own) {
+            // Most searches end in the rows next to a run's own. The runs of
+            // a row come from the left, so where each falls among the runs
+            // of those rows only moves right: a cursor in each finds it, and
+            // only for the runs that still search.
+            Cursor above{own > 0 ? m_segmentStart[own - 1] : none, own - 1};
+            Cursor below{own + 1 < segments ? m_segmentStart[own + 1] : none, own + 1};
+            for (std::uint32_t i = m_segmentStart[own]; i < m_segmentStart[own + 1]; ++i) {
+                // A patch that has met another as near as patches can be
+                // needs no more searching; on a random map that is most of
+                // them, early.
+                if (m_best[std::size_t(m_runs[i].patch)] > nearest)
+                    search(i, own, above, below);
             }
         }
     }
 
-    // `nearest` is the least square distance two patches of a class can
-    // be apart.
-    void search(std::uint32_t i, std::int64_t nearest)
+private:
+    // The first run of segment `segment` that may end at or after the first
+    // cell of the runs still to search.
+    struct Cursor {
+        std::uint32_t at;
+        std::uint32_t segment;
+    };
+
+    void search(std::uint32_t i, std::uint32_t own, Cursor &above, Cursor &below)
     {
         const PatchRun &run = m_runs[i];
-        // A patch that has met another as near as patches can be needs no
-        // more searching; on a random map that is most of them, early.
-        if (m_best[std::size_t(run.patch)] <= nearest)
-            return;
-        const std::uint32_t own = m_segmentOf[i];
         // In its own row no other run overlaps it; its own patch may hold
         // the runs beside it.
         const std::uint32_t end = m_segmentStart[own + 1];
@@ -147,22 +143,24 @@ public:
             if (dy == unknown || dy * dy >= m_best[std::size_t(run.patch)])
                 return;
             const std::int64_t s = goUp ? up-- : down++;
-            std::uint32_t at = none;
-            if (s == std::int64_t(own) - 1)
-                at = m_aboveAt[i];
-            else if (s == std::int64_t(own) + 1)
-                at = m_belowAt[i];
-            searchRow(s, run, dy * dy, at);
+            if (s == std::int64_t(above.segment))
+                searchRow(s, run, dy * dy, above.at);
+            else if (s == std::int64_t(below.segment))
+                searchRow(s, run, dy * dy, below.at);
+            else {
+                std::uint32_t at = none;
+                searchRow(s, run, dy * dy, at);
+            }
         }
     }
 
-private:
     // The other patches nearest to `run` in segment `s`, dy2 rows away
-    // squared. `at` is the first run there that ends at or after the run's
-    // first cell, or `none` when it is still to be found: the runs from it
-    // on are no nearer than the first of another patch, those before it no
-    // nearer than the last of another patch.
-    void searchRow(std::int64_t s, const PatchRun &run, std::int64_t dy2, std::uint32_t at)
+    // squared. `at` is a run there that ends before the run's first cell,
+    // or the first that does not, or `none` when it is still to be found;
+    // it is left at the first that does not. The runs from there on are no
+    // nearer than the first of another patch, those before it no nearer
+    // than the last of another patch.
+    void searchRow(std::int64_t s, const PatchRun &run, std::int64_t dy2, std::uint32_t &at)
     {
         const std::uint32_t begin = m_segmentStart[std::size_t(s)];
         const std::uint32_t end = m_segmentStart[std::size_t(s) + 1];
@@ -172,6 +170,9 @@ private:
                                                         return other.end < run.start;
                                                     }) -
                                m_runs.data());
+        else
+            while (at < end && m_runs[at].end < run.start)
+                ++at;
         if (at < end) {
             const std::uint32_t right = m_runs[at].patch != run.patch ? at : m_nextOther[at];
             if (right < end)
@@ -206,13 +207,10 @@ private:
 
     std::span<const PatchRun> m_runs;
     std::vector<std::int64_t> &m_best;
-    std::vector<std::uint32_t> &m_segmentOf;
     std::vector<std::uint32_t> &m_segmentStart;
     std::vector<std::int32_t> &m_segmentRow;
     std::vector<std::uint32_t> &m_nextOther;
     std::vector<std::uint32_t> &m_previousOther;
-    std::vector<std::uint32_t> &m_aboveAt;
-    std::vector<std::uint32_t> &m_belowAt;
     std::vector<std::int32_t> &m_onlyPatch;
     std::vector<std::int32_t> &m_skipUp;
     std::vector<std::int32_t> &m_skipDown;
@@ -250,9 +248,7 @@ std::span<const std::int64_t> NearestNeighbours::squares(std::span<const PatchRu
             continue;
         const std::span<const PatchRun> classRuns(m_byClass.data() + m_classStart[c],
                                                   m_classStart[c + 1] - m_classStart[c]);
-        ClassRows rows(classRuns, m_best, m_scratch);
-        for (std::uint32_t i = 0; i < classRuns.size(); ++i)
-            rows.search(i, nearest);
+        ClassRows(classRuns, m_best, m_scratch).searchAll(nearest);
     }
     for (std::int64_t &d2 : m_best)
         if (d2 == unknown)

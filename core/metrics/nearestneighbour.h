@@ -44,13 +44,10 @@ public:
 
     // Where a class's runs and their links are kept while it is searched.
     struct Scratch {
-        std::vector<std::uint32_t> segmentOf;
         std::vector<std::uint32_t> segmentStart;
         std::vector<std::int32_t> segmentRow;
         std::vector<std::uint32_t> nextOther;
         std::vector<std::uint32_t> previousOther;
-        std::vector<std::uint32_t> aboveAt;
-        std::vector<std::uint32_t> belowAt;
         std::vector<std::int32_t> onlyPatch;
         std::vector<std::int32_t> skipUp;
         std::vector<std::int32_t> skipDown;
