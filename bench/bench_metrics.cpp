@@ -13,11 +13,13 @@
 #include "core/grid/mapreader.h"
 #include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
+#include "core/metrics/nearestneighbour.h"
 #include "fractal/fastfbmsurface.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -168,6 +170,82 @@ BENCHMARK(BM_LongTableLandCover)
     ->Arg(1)
     ->Arg(0)
     ->ArgName("metrics")
+    ->Unit(benchmark::kMillisecond);
+
+// The runs and patches a measurer hands to the nearest-neighbour search,
+// made here by a plain union-find over the cells so that the search alone
+// is timed.
+struct Patches {
+    std::vector<PatchRun> runs;
+    std::vector<std::int32_t> patchClass;
+};
+
+Patches patchesOf(const std::vector<std::uint8_t> &cells, int size, int neighbours)
+{
+    std::vector<std::int32_t> parent(cells.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    const auto find = [&parent](std::int32_t i) {
+        while (parent[std::size_t(i)] != i)
+            i = parent[std::size_t(i)] = parent[std::size_t(parent[std::size_t(i)])];
+        return i;
+    };
+    const auto join = [&](int r, int c, int s, int d) {
+        if (s < 0 || s >= size || d < 0 || d >= size ||
+            cells[std::size_t(r) * size + c] != cells[std::size_t(s) * size + d])
+            return;
+        const std::int32_t a = find(r * size + c);
+        const std::int32_t b = find(s * size + d);
+        parent[std::size_t(std::max(a, b))] = std::min(a, b);
+    };
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            join(r, c, r, c - 1);
+            join(r, c, r - 1, c);
+            if (neighbours == 8) {
+                join(r, c, r - 1, c - 1);
+                join(r, c, r - 1, c + 1);
+            }
+        }
+    }
+    Patches made;
+    std::vector<std::int32_t> patchOfRoot(cells.size(), -1);
+    for (int r = 0; r < size; ++r) {
+        for (int c = 0; c < size; ++c) {
+            const std::size_t at = std::size_t(r) * size + c;
+            std::int32_t &patch = patchOfRoot[std::size_t(find(std::int32_t(at)))];
+            if (patch < 0) {
+                patch = std::int32_t(made.patchClass.size());
+                made.patchClass.push_back(cells[at]);
+            }
+            if (c > 0 && cells[at] == cells[at - 1])
+                made.runs.back().end = c;
+            else
+                made.runs.push_back(PatchRun{r, c, c, patch});
+        }
+    }
+    return made;
+}
+
+// The nearest-neighbour distance alone, without the sweep that labels the
+// patches. Arguments: the map (0 fractal, 1 random), then how patches join.
+void BM_NearestNeighbours(benchmark::State &state)
+{
+    const int size = 1000;
+    const int neighbours = int(state.range(1));
+    const Patches patches =
+        patchesOf(state.range(0) == 0 ? fractalMap(size) : randomMap(size), size, neighbours);
+    NearestNeighbours nearest;
+    for (auto _ : state) {
+        const std::span<const std::int64_t> squares =
+            nearest.squares(patches.runs, patches.patchClass, 2, neighbours);
+        benchmark::DoNotOptimize(squares.data());
+    }
+    state.counters["patches"] = double(patches.patchClass.size());
+    state.counters["runs"] = double(patches.runs.size());
+}
+BENCHMARK(BM_NearestNeighbours)
+    ->ArgsProduct({{0, 1}, {8, 4}})
+    ->ArgNames({"random", "neighbours"})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -11,63 +11,35 @@ namespace {
 constexpr std::int64_t unknown = std::numeric_limits<std::int64_t>::max();
 constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
 
-// The runs of one class, in rows (segments) from the top. Each run links to
-// the next and the previous run of its row that belongs to another patch,
-// so that a search in a row skips the runs of the patch looking.
+using ClassRuns = NearestNeighbours::ClassRuns;
+
+// The search in the runs of one class.
 class ClassRows {
 public:
-    ClassRows(std::span<const PatchRun> runs, std::vector<std::int64_t> &best,
+    ClassRows(const ClassRuns &runs, std::vector<std::int64_t> &best,
               NearestNeighbours::Scratch &scratch)
-        : m_runs(runs)
+        : m_runs(runs.runs)
         , m_best(best)
-        , m_segmentOf(scratch.segmentOf)
-        , m_segmentStart(scratch.segmentStart)
-        , m_segmentRow(scratch.segmentRow)
-        , m_nextOther(scratch.nextOther)
-        , m_previousOther(scratch.previousOther)
-        , m_aboveAt(scratch.aboveAt)
-        , m_belowAt(scratch.belowAt)
+        , m_blockStart(runs.blockStart)
+        , m_blockEnd(runs.blockEnd)
+        , m_segmentStart(runs.segmentStart)
+        , m_segmentRow(runs.segmentRow)
         , m_onlyPatch(scratch.onlyPatch)
         , m_skipUp(scratch.skipUp)
         , m_skipDown(scratch.skipDown)
     {
-        const auto count = std::uint32_t(runs.size());
-        m_segmentOf.resize(count);
-        m_segmentStart.clear();
-        m_segmentRow.clear();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (i == 0 || runs[i].row != runs[i - 1].row) {
-                m_segmentStart.push_back(i);
-                m_segmentRow.push_back(runs[i].row);
-            }
-            m_segmentOf[i] = std::uint32_t(m_segmentStart.size() - 1);
-        }
-        m_segmentStart.push_back(count);
-        m_nextOther.resize(count);
-        m_previousOther.resize(count);
-        for (std::size_t s = 0; s + 1 < m_segmentStart.size(); ++s) {
-            const std::uint32_t begin = m_segmentStart[s];
-            const std::uint32_t end = m_segmentStart[s + 1];
-            m_nextOther[end - 1] = end;
-            for (std::uint32_t i = end - 1; i-- > begin;)
-                m_nextOther[i] = runs[i + 1].patch != runs[i].patch ? i + 1 : m_nextOther[i + 1];
-            m_previousOther[begin] = none;
-            for (std::uint32_t i = begin + 1; i < end; ++i)
-                m_previousOther[i] =
-                    runs[i - 1].patch != runs[i].patch ? i - 1 : m_previousOther[i - 1];
-        }
         // Rows that hold runs of one patch only are passed over in a block
         // by the runs of that patch: a patch that fills many rows and whose
         // nearest neighbour lies beyond them would otherwise search every
         // one of its rows from each of its runs.
-        const auto segments = std::int32_t(m_segmentStart.size() - 1);
+        const auto segments = std::int32_t(m_segmentRow.size());
         m_onlyPatch.resize(std::size_t(segments));
         m_skipUp.resize(std::size_t(segments));
         m_skipDown.resize(std::size_t(segments));
         for (std::int32_t t = 0; t < segments; ++t) {
             const std::uint32_t begin = m_segmentStart[std::size_t(t)];
             const std::uint32_t end = m_segmentStart[std::size_t(t) + 1];
-            m_onlyPatch[std::size_t(t)] = m_nextOther[begin] < end ? -1 : runs[begin].patch;
+            m_onlyPatch[std::size_t(t)] = m_blockEnd[begin] < end ? -1 : m_runs[begin].patch;
         }
         for (std::int32_t t = 0; t < segments; ++t)
             m_skipUp[std::size_t(t)] =
@@ -81,55 +53,51 @@ public:
                         m_onlyPatch[std::size_t(t) + 1] == m_onlyPatch[std::size_t(t)]
                     ? m_skipDown[std::size_t(t) + 1]
                     : t + 1;
-        // Most searches end in the rows next to a run's own, so where a run
-        // falls among their runs is found for all runs at once, merging
-        // each row with the next, rather than by a search each time.
-        m_aboveAt.resize(count);
-        m_belowAt.resize(count);
-        for (std::size_t s = 0; s + 2 < m_segmentStart.size(); ++s) {
-            const std::uint32_t begin = m_segmentStart[s];
-            const std::uint32_t middle = m_segmentStart[s + 1];
-            const std::uint32_t end = m_segmentStart[s + 2];
-            std::uint32_t j = middle;
-            for (std::uint32_t i = begin; i < middle; ++i) {
-                while (j < end && runs[j].end < runs[i].start)
-                    ++j;
-                m_belowAt[i] = j;
-            }
-            j = begin;
-            for (std::uint32_t i = middle; i < end; ++i) {
-                while (j < middle && runs[j].end < runs[i].start)
-                    ++j;
-                m_aboveAt[i] = j;
+    }
+
+    // Every run searches, row by row from the top. `nearest` is the least
+    // square distance two patches of a class can be apart.
+    void searchAll(std::int64_t nearest)
+    {
+        const auto segments = std::uint32_t(m_segmentRow.size());
+        for (std::uint32_t own = 0; own < segments; ++own) {
+            // Most searches end in the rows next to a run's own. The runs of
+            // a row come from the left, so where each falls among the runs
+            // of those rows only moves right: a cursor in each finds it, and
+            // only for the runs that still search.
+            Cursor above{own > 0 ? m_segmentStart[own - 1] : none, own - 1};
+            Cursor below{own + 1 < segments ? m_segmentStart[own + 1] : none, own + 1};
+            for (std::uint32_t i = m_segmentStart[own]; i < m_segmentStart[own + 1]; ++i) {
+                // A patch that has met another as near as patches can be
+                // needs no more searching; on a random map that is most of
+                // them, early.
+                if (m_best[std::size_t(m_runs[i].patch)] > nearest)
+                    search(i, own, nearest, above, below);
             }
         }
     }
 
-    // `nearest` is the least square distance two patches of a class can
-    // be apart.
-    void search(std::uint32_t i, std::int64_t nearest)
+private:
+    // The first run of segment `segment` that may end at or after the first
+    // cell of the runs still to search.
+    struct Cursor {
+        std::uint32_t at;
+        std::uint32_t segment;
+    };
+
+    void search(std::uint32_t i, std::uint32_t own, std::int64_t nearest, Cursor &above,
+                Cursor &below)
     {
         const PatchRun &run = m_runs[i];
-        // A patch that has met another as near as patches can be needs no
-        // more searching; on a random map that is most of them, early.
-        if (m_best[std::size_t(run.patch)] <= nearest)
-            return;
-        const std::uint32_t own = m_segmentOf[i];
-        // In its own row no other run overlaps it; its own patch may hold
-        // the runs beside it.
+        // In its own row no other run overlaps it; the other patches beside
+        // it are those beside its block of runs of its own patch.
+        const std::uint32_t begin = m_segmentStart[own];
         const std::uint32_t end = m_segmentStart[own + 1];
-        if (i > m_segmentStart[own]) {
-            const std::uint32_t left =
-                m_runs[i - 1].patch != run.patch ? i - 1 : m_previousOther[i - 1];
-            if (left != none)
-                offer(run.patch, left, run, 0);
-        }
-        if (i + 1 < end) {
-            const std::uint32_t right =
-                m_runs[i + 1].patch != run.patch ? i + 1 : m_nextOther[i + 1];
-            if (right < end)
-                offer(run.patch, right, run, 0);
-        }
+        const std::uint32_t block = m_blockStart[i];
+        if (block > begin)
+            offer(run.patch, block - 1, run, 0);
+        if (m_blockEnd[block] < end)
+            offer(run.patch, m_blockEnd[block], run, 0);
         // Then row by row outwards, the nearer row first.
         auto up = std::int64_t(own) - 1;
         auto down = std::int64_t(own) + 1;
@@ -144,25 +112,28 @@ public:
                 down < rows ? m_segmentRow[std::size_t(down)] - run.row : unknown;
             const bool goUp = dyUp <= dyDown;
             const std::int64_t dy = goUp ? dyUp : dyDown;
-            if (dy == unknown || dy * dy >= m_best[std::size_t(run.patch)])
+            const std::int64_t best = m_best[std::size_t(run.patch)];
+            if (dy == unknown || dy * dy >= best || best <= nearest)
                 return;
             const std::int64_t s = goUp ? up-- : down++;
-            std::uint32_t at = none;
-            if (s == std::int64_t(own) - 1)
-                at = m_aboveAt[i];
-            else if (s == std::int64_t(own) + 1)
-                at = m_belowAt[i];
-            searchRow(s, run, dy * dy, at);
+            if (s == std::int64_t(above.segment)) {
+                searchRow(s, run, dy * dy, above.at);
+            } else if (s == std::int64_t(below.segment)) {
+                searchRow(s, run, dy * dy, below.at);
+            } else {
+                std::uint32_t at = none;
+                searchRow(s, run, dy * dy, at);
+            }
         }
     }
 
-private:
     // The other patches nearest to `run` in segment `s`, dy2 rows away
-    // squared. `at` is the first run there that ends at or after the run's
-    // first cell, or `none` when it is still to be found: the runs from it
-    // on are no nearer than the first of another patch, those before it no
-    // nearer than the last of another patch.
-    void searchRow(std::int64_t s, const PatchRun &run, std::int64_t dy2, std::uint32_t at)
+    // squared. `at` is a run there that ends before the run's first cell,
+    // or the first that does not, or `none` when it is still to be found;
+    // it is left at the first that does not. The runs from there on are no
+    // nearer than the first of another patch, those before it no nearer
+    // than the last of another patch.
+    void searchRow(std::int64_t s, const PatchRun &run, std::int64_t dy2, std::uint32_t &at)
     {
         const std::uint32_t begin = m_segmentStart[std::size_t(s)];
         const std::uint32_t end = m_segmentStart[std::size_t(s) + 1];
@@ -172,26 +143,28 @@ private:
                                                         return other.end < run.start;
                                                     }) -
                                m_runs.data());
+        else
+            while (at < end && m_runs[at].end < run.start)
+                ++at;
         if (at < end) {
-            const std::uint32_t right = m_runs[at].patch != run.patch ? at : m_nextOther[at];
+            const std::uint32_t right =
+                m_runs[at].patch != run.patch ? at : m_blockEnd[m_blockStart[at]];
             if (right < end)
                 offer(run.patch, right, run, dy2);
         }
         if (at > begin) {
-            const std::uint32_t left =
-                m_runs[at - 1].patch != run.patch ? at - 1 : m_previousOther[at - 1];
-            if (left != none)
-                offer(run.patch, left, run, dy2);
+            if (m_runs[at - 1].patch != run.patch)
+                offer(run.patch, at - 1, run, dy2);
+            else if (m_blockStart[at - 1] > begin)
+                offer(run.patch, m_blockStart[at - 1] - 1, run, dy2);
         }
     }
 
-    // The distance between `run` and run `j` of another patch counts for
+    // The distance between `run` and run `j`, of another patch, counts for
     // both patches.
     void offer(std::int32_t patch, std::uint32_t j, const PatchRun &run, std::int64_t dy2)
     {
         const PatchRun &other = m_runs[j];
-        if (other.patch == patch)
-            return;
         std::int64_t dx = 0;
         if (other.start > run.end)
             dx = std::int64_t(other.start) - run.end;
@@ -204,15 +177,12 @@ private:
         theirs = std::min(theirs, d2);
     }
 
-    std::span<const PatchRun> m_runs;
+    const std::vector<PatchRun> &m_runs;
     std::vector<std::int64_t> &m_best;
-    std::vector<std::uint32_t> &m_segmentOf;
-    std::vector<std::uint32_t> &m_segmentStart;
-    std::vector<std::int32_t> &m_segmentRow;
-    std::vector<std::uint32_t> &m_nextOther;
-    std::vector<std::uint32_t> &m_previousOther;
-    std::vector<std::uint32_t> &m_aboveAt;
-    std::vector<std::uint32_t> &m_belowAt;
+    const std::vector<std::uint32_t> &m_blockStart;
+    const std::vector<std::uint32_t> &m_blockEnd;
+    const std::vector<std::uint32_t> &m_segmentStart;
+    const std::vector<std::int32_t> &m_segmentRow;
     std::vector<std::int32_t> &m_onlyPatch;
     std::vector<std::int32_t> &m_skipUp;
     std::vector<std::int32_t> &m_skipDown;
@@ -234,28 +204,52 @@ std::span<const std::int64_t> NearestNeighbours::squares(std::span<const PatchRu
     for (const std::int32_t c : patchClass)
         ++m_patches[std::size_t(c)];
 
-    // The runs grouped by class, each class's still in the order of the map.
-    m_classStart.assign(classes + 1, 0);
-    for (const PatchRun &run : runs)
-        ++m_classStart[std::size_t(patchClass[std::size_t(run.patch)]) + 1];
+    // The runs of each class, still in the order of the map, cut into rows
+    // and into blocks of runs of one patch, in one pass: the passes over
+    // every run are most of the time on a map where nearly every patch has
+    // a neighbour as near as patches can be.
+    if (m_classes.size() < classes)
+        m_classes.resize(classes);
     for (std::size_t c = 0; c < classes; ++c)
-        m_classStart[c + 1] += m_classStart[c];
-    m_byClass.resize(runs.size());
-    m_next.assign(m_classStart.begin(), m_classStart.end() - 1);
-    for (const PatchRun &run : runs)
-        m_byClass[m_next[std::size_t(patchClass[std::size_t(run.patch)])]++] = run;
+        m_classes[c].clear();
+    for (const PatchRun &run : runs) {
+        ClassRuns &into = m_classes[std::size_t(patchClass[std::size_t(run.patch)])];
+        const auto i = std::uint32_t(into.runs.size());
+        if (i == 0 || into.runs.back().row != run.row) {
+            if (i > 0)
+                into.blockEnd[into.openBlock] = i;
+            into.segmentStart.push_back(i);
+            into.segmentRow.push_back(run.row);
+            into.openBlock = i;
+        } else if (into.runs.back().patch != run.patch) {
+            into.blockEnd[into.openBlock] = i;
+            into.openBlock = i;
+        }
+        into.runs.push_back(run);
+        into.blockStart.push_back(into.openBlock);
+        into.blockEnd.push_back(none);
+    }
 
     for (std::size_t c = 0; c < classes; ++c) {
+        ClassRuns &of = m_classes[c];
         if (m_patches[c] < 2)
             continue;
-        const std::span<const PatchRun> classRuns(m_byClass.data() + m_classStart[c],
-                                                  m_classStart[c + 1] - m_classStart[c]);
-        ClassRows rows(classRuns, m_best, m_scratch);
-        for (std::uint32_t i = 0; i < classRuns.size(); ++i)
-            rows.search(i, nearest);
+        of.blockEnd[of.openBlock] = std::uint32_t(of.runs.size());
+        of.segmentStart.push_back(std::uint32_t(of.runs.size()));
+        ClassRows(of, m_best, m_scratch).searchAll(nearest);
     }
     for (std::int64_t &d2 : m_best)
         if (d2 == unknown)
             d2 = -1;
     return m_best;
+}
+
+void NearestNeighbours::ClassRuns::clear()
+{
+    runs.clear();
+    blockStart.clear();
+    blockEnd.clear();
+    segmentStart.clear();
+    segmentRow.clear();
+    openBlock = 0;
 }

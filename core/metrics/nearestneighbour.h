@@ -27,11 +27,12 @@ struct PatchRun {
 // the rows above and below it, outwards, and stops at the first row farther
 // away than the nearest patch its own patch has found so far (a distance
 // found counts for both patches), passing over the rows that hold nothing
-// but its own patch. In a row, the other patch nearest to a
-// run is found by where the run falls among that row's runs (merged once
-// with the rows next to it, searched for in the others) and a link from
-// each run to the next and the previous run of another patch. The work is
-// thus about the runs times the rows to each patch's nearest neighbour,
+// but its own patch. In a row, the other patch nearest to a run is found
+// by where the run falls among that row's runs (by a cursor that moves
+// right in the rows next to it, by a binary search in the others) and the
+// ends of the block of its own patch's runs it falls in. A patch that has
+// met a neighbour as near as two patches can be searches no more. The work
+// is thus about the runs times the rows to each patch's nearest neighbour,
 // rather than the square of the cells: bench/bench_metrics.cpp measures it.
 class NearestNeighbours final {
 public:
@@ -42,15 +43,27 @@ public:
                                           std::span<const std::int32_t> patchClass, int classCount,
                                           int neighbours);
 
-    // Where a class's runs and their links are kept while it is searched.
-    struct Scratch {
-        std::vector<std::uint32_t> segmentOf;
+    // The runs of one class in the order of the map, cut into rows
+    // (segments) and blocks: the runs of one patch that follow each other
+    // in a row. A search in a row passes over a block of its own patch from
+    // either end of it at once, so that a patch with many runs in a row
+    // does not walk through them from each of its runs.
+    struct ClassRuns {
+        std::vector<PatchRun> runs;
+        // The first run of each run's block.
+        std::vector<std::uint32_t> blockStart;
+        // At the first run of a block, the run after its last.
+        std::vector<std::uint32_t> blockEnd;
+        // Where each segment begins, and one past the last run.
         std::vector<std::uint32_t> segmentStart;
         std::vector<std::int32_t> segmentRow;
-        std::vector<std::uint32_t> nextOther;
-        std::vector<std::uint32_t> previousOther;
-        std::vector<std::uint32_t> aboveAt;
-        std::vector<std::uint32_t> belowAt;
+        std::uint32_t openBlock = 0;
+
+        void clear();
+    };
+
+    // Where the rows that hold a single patch are passed over.
+    struct Scratch {
         std::vector<std::int32_t> onlyPatch;
         std::vector<std::int32_t> skipUp;
         std::vector<std::int32_t> skipDown;
@@ -59,8 +72,6 @@ public:
 private:
     std::vector<std::int64_t> m_best;
     std::vector<std::int64_t> m_patches;
-    std::vector<std::size_t> m_classStart;
-    std::vector<std::size_t> m_next;
-    std::vector<PatchRun> m_byClass;
+    std::vector<ClassRuns> m_classes;
     Scratch m_scratch;
 };
