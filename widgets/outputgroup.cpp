@@ -161,6 +161,8 @@ std::optional<Phrase> OutputGroup::applyTo(FamilyRequest &request) const
     // Through the description, which reads the mask and settles the shape
     // and the covers from it and from the classes, as every front end does.
     std::optional<Phrase> mistake;
+    output.mask = m_mask->text().trimmed();
+    output.studyArea = m_area;
     const std::pair<const char *, const QLineEdit *> lines[] = {
         {"mask_value", m_maskValue},
         {"proportions", m_proportions},
@@ -178,6 +180,10 @@ std::optional<Phrase> OutputGroup::applyTo(FamilyRequest &request) const
             mistake =
                 Phrase::mention(QLatin1String(key)) + Phrase(QLatin1Char(' ') + error->reason);
     }
+    // Without a mask the request must not keep the last one.
+    if (output.mask.isEmpty())
+        output.studyArea.reset();
+    m_area = output.studyArea;
     return mistake;
 }
 

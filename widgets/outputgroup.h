@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QWidget>
@@ -13,6 +14,7 @@ class QToolButton;
 class FamilyRequest;
 class Phrase;
 class QSpinBox;
+struct StudyArea;
 
 // The output choices the command line has: the maps' format, their cell
 // size, origin and reference system, the landscape metrics in the
@@ -58,4 +60,7 @@ private:
     QLineEdit *m_classValues;
     QLineEdit *m_mask;
     QLineEdit *m_maskValue;
+    // The study area last read, so that a dialog that rebuilds its request
+    // at every edit reads its mask once, until the path or value changes.
+    mutable std::shared_ptr<const StudyArea> m_area;
 };
