@@ -163,52 +163,43 @@ FractalMapGenerator::exactCuts(const FbmBlock &block, CoverCounts &counts, Selec
             !ownsCell(std::size_t(selection.hIndex), cover))
             continue;
         // Classes find their boundaries as their map is written (and, with
-        // targets, as it is measured).
-        if (m_request.output.cutsClasses()) {
-            if (selection.selector) {
-                SelectionLedger::Cell &cell = m_ledger.cell(
-                    {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
-                                                        .arg(QString::asprintf("%.2f", selection.H))
-                                                        .arg(cover));
-                m_drawn = m_ledger.drew(cell);
-                SurfaceClassRows rows(m_request.output, int(cover), block.values.data(), block.rows,
-                                      block.columns, block.stride());
-                if (!selection.selector->acceptsClasses(
-                        block.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); }))
-                    continue;
-                ++cell.kept;
-            }
-            AcceptedCut &cut = cuts.emplace_back();
-            cut.cover = int(cover);
-            cut.replicate = ++counts[std::size_t(cover)];
-            cut.threshold = std::numeric_limits<double>::quiet_NaN();
-            cut.draw = selection.draw;
-            cut.position = m_coverIndex[std::size_t(cover)];
-            continue;
+        // targets, as it is measured); a cover's threshold is found here.
+        const bool classes = m_request.output.cutsClasses();
+        covercut::ExactCut exact{std::numeric_limits<double>::quiet_NaN(), 0};
+        if (!classes) {
+            if (!cutter)
+                cutter.emplace(covercut::exactCutter(block));
+            exact = cutter->cut(int(cover));
         }
-        if (!cutter)
-            cutter.emplace(covercut::exactCutter(block));
-        const covercut::ExactCut exact = cutter->cut(int(cover));
         if (selection.selector) {
             SelectionLedger::Cell &cell = m_ledger.cell(
                 {selection.hIndex, int(cover)}, QStringLiteral("H %1 cover %2")
                                                     .arg(QString::asprintf("%.2f", selection.H))
                                                     .arg(cover));
             m_drawn = m_ledger.drew(cell);
-            CutCells cells(block.values.data(), block.stride(), exact.threshold, exact.tiesAbove);
-            const bool kept = selection.selector->accepts(
-                block.rows, [&block, &cells, &exact](int row, std::uint8_t *out) {
-                    // Without ties a row is one comparison a cell, which the
-                    // compiler does many at a time.
-                    if (exact.tiesAbove == 0) {
-                        const double *line = block.values.data() + row * block.stride();
+            bool kept = false;
+            if (classes) {
+                SurfaceClassRows rows(m_request.output, int(cover), block.values.data(), block.rows,
+                                      block.columns, block.stride());
+                kept = selection.selector->acceptsClasses(
+                    block.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); });
+            } else {
+                CutCells cells(block.values.data(), block.stride(), exact.threshold,
+                               exact.tiesAbove);
+                kept = selection.selector->accepts(
+                    block.rows, [&block, &cells, &exact](int row, std::uint8_t *out) {
+                        // Without ties a row is one comparison a cell, which
+                        // the compiler does many at a time.
+                        if (exact.tiesAbove == 0) {
+                            const double *line = block.values.data() + row * block.stride();
+                            for (int col = 0; col < block.columns; ++col)
+                                out[col] = line[col] > exact.threshold;
+                            return;
+                        }
                         for (int col = 0; col < block.columns; ++col)
-                            out[col] = line[col] > exact.threshold;
-                        return;
-                    }
-                    for (int col = 0; col < block.columns; ++col)
-                        out[col] = cells(row, col);
-                });
+                            out[col] = cells(row, col);
+                    });
+            }
             if (!kept)
                 continue;
             ++cell.kept;

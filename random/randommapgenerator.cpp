@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -171,9 +170,8 @@ public:
                                                           m_columns, m_columns);
             return;
         }
-        const std::vector<double> shares = output.classShares();
-        if (shares.size() > 2 || (!shares.empty() && shares.back() != std::round(shares.back()))) {
-            m_classes.emplace(shares);
+        if (!output.classesAreACover()) {
+            m_classes.emplace(output.classShares());
             m_bits.assign(std::size_t(m_columns), 0);
         } else if (request.generator == Generator::Philox) {
             m_cover.emplace(quint32(request.seed), rows, m_columns, cover, draw);

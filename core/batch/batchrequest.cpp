@@ -168,14 +168,15 @@ std::optional<int> BatchOutput::classCover() const
     return int(std::clamp(std::round(shares.back()), 0.0, 100.0));
 }
 
+bool BatchOutput::classesAreACover() const
+{
+    const std::vector<double> shares = classShares();
+    return shares.empty() || (shares.size() == 2 && shares.back() == std::round(shares.back()));
+}
+
 bool BatchOutput::cutsClasses() const
 {
-    if (studyArea)
-        return true;
-    const std::vector<double> shares = classShares();
-    if (shares.empty())
-        return false;
-    return shares.size() > 2 || shares.back() != std::round(shares.back());
+    return studyArea || !classesAreACover();
 }
 
 qint64 BatchOutput::outsideValue() const

@@ -196,6 +196,9 @@ struct BatchOutput {
     // The code of each class: the class values given, the composition's,
     // the matrix and habitat codes for two classes, or 1 to k.
     std::vector<qint32> classCodes() const;
+    // Whether the classes, if any, are habitat and matrix at a whole cover:
+    // none given, or two of whole shares.
+    bool classesAreACover() const;
     // Whether the maps are cut into classes by rank rather than into
     // habitat and matrix by a cover: more than two classes, a share that
     // is not a whole per cent, or a study area. Two classes of whole

@@ -52,39 +52,11 @@ struct ClassCut {
 
 // Bulk memory whose doubles are left as they come when a vector grows: a
 // bracket's store is written before it is read, and zeroing it first would
-// cost as much as the gathering.
-template <typename T> struct UninitialisedBulk : BulkAllocator<T> {
-    static constexpr std::size_t bracketLarge = std::size_t(1) << 20;
-    template <typename U> struct rebind {
-        using other = UninitialisedBulk<U>;
-    };
-    UninitialisedBulk() = default;
-    template <typename U> UninitialisedBulk(const UninitialisedBulk<U> &) noexcept {}
-    // A bracket's store of a megabyte or more comes in large pages, as the
-    // bulk buffers do from four: the few stores of a cut are written once,
-    // and faulting them in a small page at a time took much of the
-    // gathering's time.
-    T *allocate(std::size_t n)
-    {
-        if (n > std::size_t(-1) / sizeof(T))
-            throw std::bad_array_new_length();
-        if (n * sizeof(T) >= bracketLarge)
-            return static_cast<T *>(BulkMemory::allocateLarge(n * sizeof(T)));
-        return std::allocator<T>().allocate(n);
-    }
-    void deallocate(T *p, std::size_t n) noexcept
-    {
-        if (n * sizeof(T) >= bracketLarge)
-            BulkMemory::freeLarge(p);
-        else
-            std::allocator<T>().deallocate(p, n);
-    }
-    template <typename U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
-    template <typename U, typename... Args> void construct(U *p, Args &&...args)
-    {
-        ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
-    }
-};
+// cost as much as the gathering. A store of a megabyte or more comes in
+// large pages, as the bulk buffers do from four: the few stores of a cut
+// are written once, and faulting them in a small page at a time took much
+// of the gathering's time.
+template <typename T> using UninitialisedBulk = BulkAllocator<T, std::size_t(1) << 20>;
 
 // Values sorted into equal bins over a range by arithmetic alone: a value's
 // bin is (value - low) * scale, truncated and held within 1 to count - 1,

@@ -23,24 +23,29 @@ void freeLarge(void *p) noexcept;
 
 } // namespace BulkMemory
 
-template <typename T> struct BulkAllocator {
+// `LargeBytes` is where large pages start: buffers of a smaller size that
+// are written once whole (the stores of a class cut) may start lower.
+template <typename T, std::size_t LargeBytes = BulkMemory::largeBytes> struct BulkAllocator {
     using value_type = T;
+    template <typename U> struct rebind {
+        using other = BulkAllocator<U, LargeBytes>;
+    };
 
     BulkAllocator() = default;
-    template <typename U> BulkAllocator(const BulkAllocator<U> &) noexcept {}
+    template <typename U> BulkAllocator(const BulkAllocator<U, LargeBytes> &) noexcept {}
 
     T *allocate(std::size_t n)
     {
         if (n > std::size_t(-1) / sizeof(T))
             throw std::bad_array_new_length();
         const std::size_t bytes = n * sizeof(T);
-        if (bytes >= BulkMemory::largeBytes)
+        if (bytes >= LargeBytes)
             return static_cast<T *>(BulkMemory::allocateLarge(bytes));
         return std::allocator<T>().allocate(n);
     }
     void deallocate(T *p, std::size_t n) noexcept
     {
-        if (n * sizeof(T) >= BulkMemory::largeBytes)
+        if (n * sizeof(T) >= LargeBytes)
             BulkMemory::freeLarge(p);
         else
             std::allocator<T>().deallocate(p, n);
@@ -52,5 +57,8 @@ template <typename T> struct BulkAllocator {
         ::new (static_cast<void *>(p)) U(std::forward<Args>(args)...);
     }
 
-    template <typename U> bool operator==(const BulkAllocator<U> &) const noexcept { return true; }
+    template <typename U> bool operator==(const BulkAllocator<U, LargeBytes> &) const noexcept
+    {
+        return true;
+    }
 };

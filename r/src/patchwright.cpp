@@ -490,7 +490,8 @@ SEXP runInMemory(std::unique_ptr<MapSource> source, const QStringList &advice)
                 std::memcpy(first, map->cells.data(), std::size_t(mapCells) * sizeof(qint32));
                 // Outside the study area is NA in R, as terra reads NoData.
                 if (output.studyArea)
-                    std::replace(first, first + mapCells, int(output.measuredOutside()), NA_INTEGER);
+                    std::replace(first, first + mapCells, int(output.measuredOutside()),
+                                 NA_INTEGER);
                 records.append(std::move(map->record));
             }
             if (interrupt.wasCanceled()) {
