@@ -20,7 +20,8 @@ allowed() {
     core) echo "core" ;;
     widgets) echo "core widgets" ;;
     settings | random | fractal | gaussian) echo "core widgets $1" ;;
-    families) echo "core widgets random fractal gaussian families" ;;
+    cluster | mosaic | rectangles) echo "core $1" ;;
+    families) echo "core widgets random fractal gaussian cluster mosaic rectangles families" ;;
     view) echo "core view" ;;
     app) echo "core widgets settings random fractal view app" ;;
     cli) echo "core settings view cli" ;;
@@ -29,7 +30,7 @@ allowed() {
   esac
 }
 
-folders="core widgets settings random fractal gaussian families view app cli python r"
+folders="core widgets settings random fractal gaussian cluster mosaic rectangles families view app cli python r"
 status=0
 for folder in $folders; do
   [ -d "$folder" ] || continue

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Lays out the R package as R builds it: r/ with the engine's sources
-# (core/, random/, fractal/, gaussian/, families/: QtCore only, no moc) copied into its src/, so
+# (core/ and the families' folders: QtCore only, no moc) copied into its src/, so
 # that the package, and the tarball R CMD build makes of it, compile the same
 # core as the command line without reaching back into the repository.
 # Dialogs are left out: they need Qt Widgets and belong to the GUI library.
@@ -18,7 +18,7 @@ cp -R "$root/r/." "$dest/"
 # the includes read as they do in the repository. The list of families comes
 # with them; what includes widgets/ (the dialogs, the list of their forms) is
 # the window's.
-for folder in core random fractal gaussian families; do
+for folder in core random fractal gaussian cluster mosaic rectangles families; do
   (cd "$root" && find "$folder" -name '*.cpp' -o -name '*.h') | while IFS= read -r file; do
     grep -qE '^\s*#\s*include "(widgets/|ui_)' "$root/$file" && continue
     case $(basename "$file") in

@@ -1,0 +1,520 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/batch/drawnfamily.h"
+
+#include "core/batch/classcut.h"
+#include "core/batch/diskspace.h"
+#include "core/batch/mappublisher.h"
+#include "core/batch/mapwriter.h"
+#include "core/batch/requestchecks.h"
+#include "core/batch/surfacecut.h"
+#include "core/grid/surfacegrid.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <future>
+#include <limits>
+#include <system_error>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("DrawnFamily", text);
+}
+
+// The sweep's word and value "%.2f" (at most 10000.00) and "_", cover
+// "%03i", "_", replicate "%05i", "_surface", ".txt".
+int nameTail(const DrawnRequest &request)
+{
+    return 10 + 3 + 1 + std::max(5, DiskSpace::decimalLength(request.replicates)) + 8 + 4;
+}
+
+QString axisText(double value)
+{
+    return QString::asprintf("%.2f", value);
+}
+
+} // namespace
+
+DrawStream::DrawStream(std::uint32_t seed, philox::Domain domain, const DrawPlace &place)
+    : m_key(philox::key(seed, domain))
+    , m_replicate(std::uint32_t(place.replicate))
+    , m_place((std::uint32_t(std::llround(place.axis * 100.0)) & 0xFFFFu) |
+              (std::uint32_t(place.cover) & 0xFFu) << 16)
+{}
+
+std::vector<double> DrawnRequest::axisValues() const
+{
+    if (const HurstRange *values = sweep())
+        return values->values();
+    return {0.0};
+}
+
+std::vector<double> DrawnRequest::sharesAt(int cover) const
+{
+    std::vector<double> shares = output.classShares();
+    if (shares.empty())
+        shares = {100.0 - cover, double(cover)};
+    return shares;
+}
+
+const std::uint8_t *DrawnRequest::inside() const
+{
+    return output.studyArea ? output.studyArea->inside.data() : nullptr;
+}
+
+qint64 DrawnRequest::validCells() const
+{
+    return output.studyArea ? output.studyArea->insideCount : shape.cells();
+}
+
+std::optional<Phrase> DrawnRequest::refusal() const
+{
+    return firstRefusal(
+        [this] { return sweepRefusal(*this); },
+        [this] { return outside("the number of replicates", replicates, replicateLimits); },
+        [this] { return outside("the seed", seed, seedLimits); },
+        [this] { return output.refusal(); }, [this] { return ownRefusal(); });
+}
+
+qint64 DrawnRequest::mapCount() const
+{
+    return std::max<qint64>(0, qint64(axisValues().size()) * covers.count() * replicates);
+}
+
+qint64 DrawnRequest::shareUnits() const
+{
+    return output.selects() ? qint64(axisValues().size()) * std::max<qint64>(covers.count(), 0)
+                            : mapCount();
+}
+
+DiskEstimate DrawnRequest::diskEstimate(qint64 blockSize) const
+{
+    // Every map holds its cover to the cell when cut from a surface, and
+    // any share of habitat when its classes are drawn; a surface, when
+    // asked for, takes at most 16 bytes a cell.
+    DiskEstimate estimate;
+    const double share = DiskSpace::shareOf(*this);
+    const qint64 ownMaps = qint64(std::ceil(double(mapCount()) * share));
+    const qint64 ownFiles = ownMaps * (writeSurfaces ? 2 : 1);
+    estimate.files = ownFiles + DiskSpace::recordFiles(output);
+    estimate.recordBytes = DiskSpace::recordBytes(output, double(ownFiles), nameTail(*this));
+    if (shape.rows < 1 || shape.columns < 1 || replicates < 1 || mapCount() < 1)
+        return estimate;
+    const double cells = double(shape.cells());
+    const double surface = writeSurfaces
+                               ? DiskSpace::roundUpToBlocks(16.0 * cells + 65536.0, blockSize) +
+                                     double(output.prefix.toUtf8().size() + nameTail(*this))
+                               : 0.0;
+    const bool exact = !drawsClasses();
+    double perAxis = 0;
+    for (const int cover : covers.values()) {
+        const double low = exact ? std::clamp(cover / 100.0, 0.0, 1.0) : 0.0;
+        const double high = exact ? low : 1.0;
+        perAxis += replicates *
+                   (DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, shape, low),
+                                                        DiskSpace::mapBytes(output, shape, high)),
+                                               blockSize) +
+                    surface);
+    }
+    const auto axisCount = double(axisValues().size());
+    estimate.bytes =
+        axisCount * perAxis * share +
+        DiskSpace::runRecordBytes(output, std::ceil(double(mapCount()) * share), nameTail(*this),
+                                  blockSize);
+    return estimate;
+}
+
+SweepAxis DrawnRequest::sweepAxis() const
+{
+    if (!sweep())
+        return {};
+    return {sweepName(), -6};
+}
+
+QString DrawnNames::tail(const NamePlace &place) const
+{
+    QString text;
+    if (m_axisWord)
+        text = QLatin1String(m_axisWord) + axisText(place.axis) + QLatin1Char('_');
+    return text + QString::asprintf("%03i_%05lli", place.cover, place.replicate) +
+           (place.surface ? QStringLiteral("_surface") : QString()) +
+           mapFormatExtension(place.format);
+}
+
+std::optional<NamePlace> DrawnNames::parse(QStringView tail) const
+{
+    const qsizetype dot = tail.lastIndexOf(QLatin1Char('.'));
+    const auto format = dot < 0 ? std::nullopt : mapFormatOfExtension(tail.mid(dot));
+    if (!format)
+        return std::nullopt;
+    QList<QStringView> parts = tail.first(dot).split(u'_');
+    NamePlace place;
+    place.format = *format;
+    place.surface = !parts.isEmpty() && parts.last() == QLatin1String("surface");
+    if (place.surface)
+        parts.removeLast();
+    const qsizetype axisParts = m_axisWord ? 1 : 0;
+    if (parts.size() != 2 + axisParts || (place.surface && place.format == MapFormat::Plain))
+        return std::nullopt;
+    bool ok[3] = {true, false, false};
+    if (m_axisWord) {
+        const auto word = QLatin1String(m_axisWord);
+        if (!parts[0].startsWith(word))
+            return std::nullopt;
+        place.axis = parts[0].mid(word.size()).toDouble(&ok[0]);
+    }
+    place.cover = parts[axisParts].toInt(&ok[1]);
+    place.replicate = parts[axisParts + 1].toLongLong(&ok[2]);
+    if (!ok[0] || !ok[1] || !ok[2])
+        return std::nullopt;
+    return place;
+}
+
+std::optional<Phrase> drawnSurface(const DrawnRequest &request, qint64 cover, qint64 replicate,
+                                   MapFamily::Surface &surface)
+{
+    if (auto refusal = request.refusal())
+        return refusal;
+    const std::vector<double> axis = request.axisValues();
+    if (axis.size() != 1)
+        return Phrase(tr("%1 is one value, not a sweep").arg(request.sweepName()));
+    if (!IntLimits{0, 100}.contains(cover))
+        return Phrase(tr("cover must be between 0 and 100"));
+    if (!IntLimits{1, BatchOutput::maxDrawLimits.max}.contains(replicate))
+        return Phrase(
+            tr("replicate must be between 1 and %1").arg(BatchOutput::maxDrawLimits.max));
+    DrawnMap map;
+    map.wantSurface = true;
+    map.surface = std::move(surface.values);
+    if (auto failure = request.draw({axis.front(), int(cover), int(replicate)}, map))
+        return Phrase(*failure);
+    surface.values = std::move(map.surface);
+    surface.rows = request.shape.rows;
+    surface.columns = request.shape.columns;
+    return std::nullopt;
+}
+
+struct DrawnMapSource::Drawn {
+    DrawPlace place;
+    // The map's number among its cell's; the place's replicate is the
+    // draw, which differs from it with targets only.
+    int replicate = 1;
+    qint64 position = 0;
+    DrawnMap map;
+    std::optional<QString> failure;
+};
+
+DrawnMapSource::DrawnMapSource(const DrawnRequest &request)
+    : m_request(static_cast<DrawnRequest *>(request.clone().release()))
+    , m_axis(request.axisValues())
+{}
+
+DrawnMapSource::~DrawnMapSource() = default;
+
+QString DrawnMapSource::fileName(const QString &nameStem, const DrawPlace &place,
+                                 bool surface) const
+{
+    NamePlace name;
+    name.axis = place.axis;
+    name.cover = place.cover;
+    name.replicate = place.replicate;
+    name.surface = surface;
+    name.format = surface ? surfaceFormat(m_request->output.format) : m_request->output.format;
+    return nameStem + family().names().tail(name);
+}
+
+QString DrawnMapSource::longestMapName(const QString &nameStem) const
+{
+    const double widest = *std::max_element(m_axis.begin(), m_axis.end());
+    return fileName(nameStem, {widest, 100, m_request->replicates}, m_request->writeSurfaces);
+}
+
+bool DrawnMapSource::ownsPlace(const NamePlace &place) const
+{
+    const qint64 coverIndex = m_request->covers.indexOf(place.cover);
+    const MapFormat format =
+        place.surface ? surfaceFormat(m_request->output.format) : m_request->output.format;
+    if (coverIndex < 0 || (place.surface && !m_request->writeSurfaces) || place.format != format)
+        return false;
+    for (std::size_t a = 0; a < m_axis.size(); ++a)
+        if (axisText(m_axis[a]) == axisText(place.axis))
+            return m_request->ownsMapOf(qint64(a) * m_request->covers.count() + coverIndex,
+                                        place.replicate);
+    return false;
+}
+
+ManifestColumns DrawnMapSource::manifestColumns() const
+{
+    ManifestColumns columns = commonColumns();
+    columns.family = m_request->ownColumns();
+    if (!m_request->drawsClasses())
+        columns.family.append({"tied_habitat", {}, ManifestType::LargeWhole});
+    columns.surfaceFile = m_request->writeSurfaces;
+    return columns;
+}
+
+QString DrawnMapSource::progressLabel(const DrawPlace &place) const
+{
+    QString label = tr("Drawing ");
+    if (m_request->sweep())
+        label += m_request->sweepName() + QLatin1Char('=') + axisText(place.axis) +
+                 QStringLiteral(", ");
+    return label + tr("cover %1, map %2").arg(place.cover).arg(place.replicate);
+}
+
+BatchResult DrawnMapSource::makeMaps(const QString &nameStem, MapPublisher &publisher,
+                                     BatchProgress &progress)
+{
+    MapWriter writer(m_request->output, publisher.inMemory());
+    progress.setLabelText(tr("Drawing..."));
+    const BatchResult result = m_request->output.selects()
+                                   ? drawUntilKept(nameStem, writer, publisher, progress)
+                                   : drawAll(nameStem, writer, publisher, progress);
+    // Whatever ends the run, the maps made before the end are named.
+    if (FileResult error = publisher.flush(); error && result.ok())
+        return BatchResult::failed(error->message());
+    return result;
+}
+
+BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
+                                    MapPublisher &publisher, BatchProgress &progress)
+{
+    // The maps in the order they are written: the batch's, or a share's run
+    // of them, the k-th from its place alone.
+    const std::vector<int> covers = m_request->covers.values();
+    const qint64 units = m_request->shareUnits();
+    const std::optional<BatchShard> &shard = m_request->output.shard;
+    const qint64 firstPosition = shard ? shard->begin(units) : 0;
+    const qint64 count = m_request->output.ownUnits(units);
+    const qint64 replicates = m_request->replicates;
+    const bool surfaces = m_request->writeSurfaces && !publisher.inMemory();
+    const auto draw = [&](qint64 k, Drawn &drawn) {
+        drawn.map.wantSurface = surfaces;
+        const qint64 position = firstPosition + k;
+        drawn.position = position;
+        drawn.place.axis = m_axis[std::size_t(position / (qint64(covers.size()) * replicates))];
+        drawn.place.cover = covers[std::size_t(position / replicates % qint64(covers.size()))];
+        drawn.place.replicate = drawn.replicate = int(position % replicates) + 1;
+        drawn.failure = m_request->draw(drawn.place, drawn.map);
+    };
+    progress.setMaximum(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
+    progress.setValue(0);
+    // The next map is drawn on a helper thread while this one is written,
+    // each into a slot of its own.
+    Drawn slots[2];
+    std::future<void> pending;
+    const auto launch = [&](qint64 k) {
+        if (k >= count)
+            return;
+        Drawn &slot = slots[k % 2];
+        try {
+            pending = std::async(std::launch::async, draw, k, std::ref(slot));
+        } catch (const std::system_error &) {
+            pending = std::async(std::launch::deferred, draw, k, std::ref(slot));
+        }
+    };
+    // Whatever ends the run, no helper outlives the slot it draws into.
+    struct Drain {
+        std::future<void> &pending;
+        ~Drain()
+        {
+            if (pending.valid() &&
+                pending.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
+                pending.wait();
+        }
+    } drain{pending};
+    launch(0);
+    for (qint64 k = 0; k < count; ++k) {
+        pending.get();
+        launch(k + 1);
+        const Drawn &drawn = slots[k % 2];
+        progress.setLabelText(progressLabel(drawn.place));
+        if (drawn.failure)
+            return BatchResult::failed(*drawn.failure);
+        if (FileResult error = writeMap(drawn, nameStem, writer, publisher))
+            return BatchResult::failed(error->message());
+        progress.setValue(int(std::min<qint64>(k + 1, std::numeric_limits<int>::max())));
+        if (progress.wasCanceled())
+            return BatchResult::canceled();
+    }
+    return BatchResult::completed();
+}
+
+BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &writer,
+                                          MapPublisher &publisher, BatchProgress &progress)
+{
+    const BatchOutput &output = m_request->output;
+    const MapShape shape = m_request->shape;
+    m_ledger = SelectionLedger();
+    MapSelector selector(output.targets, shape.columns, output.neighbours,
+                         output.georeference.cellSize, output.coverValue, output.matrixValue);
+    const bool classes = output.cutsClasses();
+    if (classes)
+        selector.measureClasses(output.classCodes(), output.measuredOutside());
+    const std::vector<int> covers = m_request->covers.values();
+    // The bar counts the maps asked for; a cell that is given up moves it
+    // on by the maps it still lacked.
+    progress.setMaximum(int(std::min<qint64>(plannedMaps(), std::numeric_limits<int>::max())));
+    progress.setValue(0);
+    qint64 done = 0;
+    Drawn drawn;
+    drawn.map.wantSurface = m_request->writeSurfaces && !publisher.inMemory();
+    const auto columns = std::size_t(shape.columns);
+    for (std::size_t a = 0; a < m_axis.size(); ++a) {
+        for (std::size_t c = 0; c < covers.size(); ++c) {
+            const qint64 cellIndex = qint64(a) * qint64(covers.size()) + qint64(c);
+            if (!output.ownsUnit(cellIndex, m_request->shareUnits()))
+                continue;
+            const int cover = covers[c];
+            QString cellName = tr("cover %1").arg(cover);
+            if (m_request->sweep())
+                cellName = m_request->sweepName() + QLatin1Char(' ') + axisText(m_axis[a]) +
+                           QLatin1Char(' ') + cellName;
+            SelectionLedger::Cell &cell = m_ledger.cell({int(a), cover}, cellName);
+            for (int draw = 1; draw <= output.maxDraws && cell.kept < m_request->replicates;
+                 ++draw) {
+                drawn.place = {m_axis[a], cover, draw};
+                progress.setLabelText(progressLabel({m_axis[a], cover, cell.kept + 1}));
+                if (auto failure = m_request->draw(drawn.place, drawn.map))
+                    return BatchResult::failed(*failure);
+                progress.drawsMade(m_ledger.drew(cell));
+                bool kept = false;
+                const DrawnMap &map = drawn.map;
+                if (!map.classes.empty()) {
+                    const std::uint8_t *cells = map.classes.data();
+                    const auto rowOf = [cells, columns](int row, std::uint8_t *out) {
+                        std::copy_n(cells + std::size_t(row) * columns, columns, out);
+                    };
+                    kept = classes ? selector.acceptsClasses(shape.rows, rowOf)
+                                   : selector.accepts(shape.rows, rowOf);
+                } else if (classes) {
+                    SurfaceClassRows rows(output, cover, map.surface.data(), shape.rows,
+                                          shape.columns, shape.columns);
+                    kept = selector.acceptsClasses(
+                        shape.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); });
+                } else {
+                    const ExactCoverCut cut =
+                        ExactCutter(map.surface.data(), shape.rows, shape.columns, shape.columns)
+                            .cut(cover);
+                    CutCells cells(map.surface.data(), shape.columns, cut.threshold,
+                                   cut.tiesAbove);
+                    kept = selector.accepts(shape.rows, [&cells, columns](int row,
+                                                                          std::uint8_t *out) {
+                        for (std::size_t col = 0; col < columns; ++col)
+                            out[col] = cells(row, int(col));
+                    });
+                }
+                if (kept) {
+                    drawn.replicate = ++cell.kept;
+                    drawn.position = cellIndex * m_request->replicates + cell.kept - 1;
+                    if (FileResult error = writeMap(drawn, nameStem, writer, publisher))
+                        return BatchResult::failed(error->message());
+                    progress.setValue(int(std::min<qint64>(++done, INT_MAX)));
+                }
+                if (progress.wasCanceled())
+                    return BatchResult::canceled();
+            }
+            done += m_request->replicates - cell.kept;
+            progress.setValue(int(std::min<qint64>(done, INT_MAX)));
+        }
+    }
+    return BatchResult::completed();
+}
+
+FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem,
+                                    MapWriter &writer, MapPublisher &publisher) const
+{
+    const int rows = m_request->shape.rows;
+    const int columns = m_request->shape.columns;
+    const BatchOutput &output = m_request->output;
+    const DrawnMap &map = drawn.map;
+    DrawPlace named = drawn.place;
+    named.replicate = drawn.replicate;
+    const QString name = fileName(nameStem, named, false);
+    if (FileResult error = writer.open(name, rows, columns))
+        return error;
+    const bool classes = output.cutsClasses();
+    std::optional<ExactCoverCut> cut;
+    if (!map.classes.empty()) {
+        for (int r = 0; r < rows; ++r) {
+            const std::uint8_t *row = map.classes.data() + std::size_t(r) * std::size_t(columns);
+            if (classes)
+                writer.putClasses(row, columns);
+            else
+                writer.putCells(row, columns);
+        }
+    } else if (classes) {
+        putClassCut(writer, output, drawn.place.cover, map.surface.data(), rows, columns, columns);
+    } else {
+        cut = ExactCutter(map.surface.data(), rows, columns, columns).cut(drawn.place.cover);
+        putCutRows(writer, map.surface.data(), rows, columns, columns, cut->threshold,
+                   cut->tiesAbove);
+    }
+    FinishedMap finished;
+    if (FileResult error = writer.finish(finished))
+        return error;
+    const bool writeSurface =
+        m_request->writeSurfaces && !publisher.inMemory() && !map.surface.empty();
+    const QString surfaceName = writeSurface ? fileName(nameStem, named, true) : QString();
+    MapRecord &record = finished.record;
+    fillRecord(record, name, writer, rows, columns, drawn.place.cover, drawn.replicate);
+    record.axis = drawn.place.axis;
+    if (cut) {
+        record.threshold = cut->threshold;
+        record.tiedHabitat = cut->tiesAbove;
+    }
+    record.seed = m_request->seed;
+    record.parameters = manifestColumns().family;
+    for (ManifestField &field : record.parameters) {
+        for (const ManifestField &learnt : map.parameters)
+            if (qstrcmp(field.name, learnt.name) == 0)
+                field.value = learnt.value;
+        if (cut && qstrcmp(field.name, "tied_habitat") == 0)
+            field.value = QByteArray::number(cut->tiesAbove);
+    }
+    record.surfaceFile = QFileInfo(surfaceName).fileName();
+    record.position = drawn.position;
+    if (output.selects())
+        record.draw = drawn.place.replicate;
+    if (!writeSurface)
+        return publisher.add(std::move(finished));
+    // The surface goes with its map, named before it: should it fail, the
+    // map is not named, and no manifest row names a missing file.
+    FinishedMap surface;
+    surface.listed = false;
+    surface.files.emplace_back();
+    if (FileResult error = writeSurfaceGrid(
+            map.surface.data(), rows, columns, columns, surfaceName, output.format,
+            output.georeference, cut ? std::vector<double>{cut->threshold} : std::vector<double>(),
+            surface.files.back()))
+        return error;
+    if (FileResult error = publisher.add(std::move(surface)))
+        return error;
+    return publisher.add(std::move(finished));
+}
+
+QList<Phrase> DrawnMapSource::shortfalls(const MapTally &written) const
+{
+    Q_UNUSED(written);
+    if (m_request->output.selects())
+        return m_ledger.shortfalls(m_request->replicates, m_request->output.maxDraws);
+    return {};
+}
+
+QStringList DrawnMapSource::acceptance() const
+{
+    return m_ledger.acceptance(m_request->replicates);
+}
+
+void DrawnMapSource::settleRecords(QList<MapRecord> &records) const
+{
+    m_ledger.settle(records, [this](const MapRecord &record) {
+        const auto a = int(std::find(m_axis.begin(), m_axis.end(), record.axis) - m_axis.begin());
+        return std::pair<int, int>(a, record.requestedCover);
+    });
+}
