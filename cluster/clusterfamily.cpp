@@ -98,8 +98,17 @@ struct ClusterRequest final : DrawnRequest {
     bool drawsClasses() const override { return fill == Fill::Majority; }
     std::optional<Phrase> ownRefusal() const override
     {
-        if (auto refusal = decimalSweepRefusal(p, QStringLiteral("p"), pLimits, pLimits,
-                                               pStepLimits))
+        // A probability first, in the words of one: the sweep's own checks
+        // then speak of its order and step.
+        std::vector<double> given = p.listed;
+        if (given.empty())
+            given = {p.first, p.last};
+        for (const double value : given)
+            if (!pLimits.contains(value))
+                return Phrase::marked(tr("{p} %1 is not a probability: p lies between 0 and 1"))
+                    .arg(QString::number(value));
+        if (auto refusal =
+                decimalSweepRefusal(p, QStringLiteral("p"), pLimits, pLimits, pStepLimits))
             return Phrase(*refusal);
         return std::nullopt;
     }
@@ -134,8 +143,8 @@ qint64 ClusterRequest::markCells(const DrawStream &stream, int hundredths,
         // A cell is marked when a uniform draw of 0..99 falls below p in
         // hundredths: with probability p, to 2^-57.
         for (std::size_t i = 0; i < cells; ++i)
-            if ((!in || in[i]) && int(below(stream.word64(std::uint32_t(i), Mark), 100)) <
-                                      hundredths) {
+            if ((!in || in[i]) &&
+                int(below(stream.word64(std::uint32_t(i), Mark), 100)) < hundredths) {
                 parent[i] = std::uint32_t(i);
                 ++marked;
             }
@@ -229,8 +238,8 @@ void ClusterRequest::majorityFill(const DrawStream &stream, const std::vector<do
                     const int nr = r + dr;
                     const int nc = c + dc;
                     if (nr >= 0 && nr < rows && nc >= 0 && nc < columns)
-                        count[classes[std::size_t(nr) * std::size_t(columns) +
-                                      std::size_t(nc)]] = 0;
+                        count[classes[std::size_t(nr) * std::size_t(columns) + std::size_t(nc)]] =
+                            0;
                 }
             std::uint8_t chosen = 0;
             if (tied.empty()) {
@@ -351,19 +360,18 @@ public:
     QString menuText() const override { return tr("Random &cluster…"); }
     QString description() const override
     {
-        return tr(
-                   "Writes a batch of random cluster maps (Saura and Martinez-Millan 2000): for\n"
-                   "every p, cover and replicate, each cell is marked with probability p (or\n"
-                   "exactly round(p x cells) of them with --cut exact); the marked cells are\n"
-                   "joined into clusters by --neighbourhood; each cluster takes a class drawn\n"
-                   "with the cover (or the proportions); every unmarked cell then takes the\n"
-                   "class most common among its eight marked neighbours, or with --fill nearest\n"
-                   "the value of its nearest cluster, whose surface is cut exactly. The same\n"
-                   "seed and values give byte-identical files. Files are named PREFIX + p + p\n"
-                   "(two decimals) + _ + cover (3 digits) + _ + replicate (5 digits) + .txt\n"
-                   "(.asc, .tif); the batch list PREFIX + ListFragStat.fbt and the manifest\n"
-                   "PREFIX + manifest.csv are written beside them. The prefix is %1 unless\n"
-                   "--prefix gives one.")
+        return tr("Writes a batch of random cluster maps (Saura and Martinez-Millan 2000): for\n"
+                  "every p, cover and replicate, each cell is marked with probability p (or\n"
+                  "exactly round(p x cells) of them with --cut exact); the marked cells are\n"
+                  "joined into clusters by --neighbourhood; each cluster takes a class drawn\n"
+                  "with the cover (or the proportions); every unmarked cell then takes the\n"
+                  "class most common among its eight marked neighbours, or with --fill nearest\n"
+                  "the value of its nearest cluster, whose surface is cut exactly. The same\n"
+                  "seed and values give byte-identical files. Files are named PREFIX + p + p\n"
+                  "(two decimals) + _ + cover (3 digits) + _ + replicate (5 digits) + .txt\n"
+                  "(.asc, .tif); the batch list PREFIX + ListFragStat.fbt and the manifest\n"
+                  "PREFIX + manifest.csv are written beside them. The prefix is %1 unless\n"
+                  "--prefix gives one.")
             .arg(defaultPrefix());
     }
     QString examples() const override
@@ -390,8 +398,8 @@ public:
              .help = "Probability that a cell is marked (step A), with at most two decimals; "
                      "one map per p, cover and replicate.",
              .field = [](FamilyRequest &r) -> OptionField { return &clusterOf(r).p; },
-             .limits = OptionLimits::sweep(Request::pLimits, Request::pLimits,
-                                           Request::pStepLimits),
+             .limits =
+                 OptionLimits::sweep(Request::pLimits, Request::pLimits, Request::pStepLimits),
              .manifestColumn = "p",
              .pilot = true},
             {.key = "neighbourhood",

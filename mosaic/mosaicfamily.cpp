@@ -32,11 +32,14 @@ struct MosaicRequest final : DrawnRequest {
     }
     std::optional<Phrase> ownRefusal() const override
     {
-        if (auto refusal = outside("the number of elements", elements, elementLimits))
-            return Phrase(*refusal);
+        if (auto refusal = outsideOption("elements", elements, elementLimits))
+            return refusal;
         if (elements > validCells())
-            return Phrase::marked(tr("{elements} (%1) is more than the %2 cells of the map's "
-                                     "study area: every element needs a cell of its own"))
+            return Phrase::marked(output.studyArea
+                                      ? tr("{elements} (%1) is more than the %2 cells of the "
+                                           "study area: every element needs a cell of its own")
+                                      : tr("{elements} (%1) is more than the %2 cells of a map: "
+                                           "every element needs a cell of its own"))
                 .arg(elements)
                 .arg(validCells());
         return std::nullopt;
@@ -93,8 +96,8 @@ std::optional<QString> MosaicRequest::draw(const DrawPlace &place, DrawnMap &map
                              });
     for (std::size_t i = 0; i < cells; ++i)
         map.surface[i] = map.surface[nearest[i]];
-    map.parameters = {{"seed_cells", QByteArray::number(qint64(firstSeed.size())),
-                       ManifestType::LargeWhole}};
+    map.parameters = {
+        {"seed_cells", QByteArray::number(qint64(firstSeed.size())), ManifestType::LargeWhole}};
     return std::nullopt;
 }
 

@@ -76,10 +76,10 @@ double RectanglesRequest::expectedRectangles() const
 
 std::optional<Phrase> RectanglesRequest::ownRefusal() const
 {
-    if (auto refusal = outside("the smallest side", minSide, sideLimits))
-        return Phrase(*refusal);
-    if (auto refusal = outside("the largest side", maxSide, sideLimits))
-        return Phrase(*refusal);
+    if (auto refusal = outsideOption("min_side", minSide, sideLimits))
+        return refusal;
+    if (auto refusal = outsideOption("max_side", maxSide, sideLimits))
+        return refusal;
     if (minSide > maxSide)
         return Phrase::marked(tr("{min-side} (%1) is above {max-side} (%2)"))
             .arg(minSide)

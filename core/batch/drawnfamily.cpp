@@ -40,6 +40,17 @@ QString axisText(double value)
 
 } // namespace
 
+std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits limits)
+{
+    if (limits.contains(value))
+        return std::nullopt;
+    return Phrase::marked(tr("{%1} must be between %2 and %3, not %4")
+                              .arg(QLatin1String(key))
+                              .arg(limits.min)
+                              .arg(limits.max)
+                              .arg(value));
+}
+
 DrawStream::DrawStream(std::uint32_t seed, philox::Domain domain, const DrawPlace &place)
     : m_key(philox::key(seed, domain))
     , m_replicate(std::uint32_t(place.replicate))
@@ -122,10 +133,9 @@ DiskEstimate DrawnRequest::diskEstimate(qint64 blockSize) const
                     surface);
     }
     const auto axisCount = double(axisValues().size());
-    estimate.bytes =
-        axisCount * perAxis * share +
-        DiskSpace::runRecordBytes(output, std::ceil(double(mapCount()) * share), nameTail(*this),
-                                  blockSize);
+    estimate.bytes = axisCount * perAxis * share +
+                     DiskSpace::runRecordBytes(output, std::ceil(double(mapCount()) * share),
+                                               nameTail(*this), blockSize);
     return estimate;
 }
 
@@ -186,8 +196,7 @@ std::optional<Phrase> drawnSurface(const DrawnRequest &request, qint64 cover, qi
     if (!IntLimits{0, 100}.contains(cover))
         return Phrase(tr("cover must be between 0 and 100"));
     if (!IntLimits{1, BatchOutput::maxDrawLimits.max}.contains(replicate))
-        return Phrase(
-            tr("replicate must be between 1 and %1").arg(BatchOutput::maxDrawLimits.max));
+        return Phrase(tr("replicate must be between 1 and %1").arg(BatchOutput::maxDrawLimits.max));
     DrawnMap map;
     map.wantSurface = true;
     map.surface = std::move(surface.values);
@@ -262,8 +271,8 @@ QString DrawnMapSource::progressLabel(const DrawPlace &place) const
 {
     QString label = tr("Drawing ");
     if (m_request->sweep())
-        label += m_request->sweepName() + QLatin1Char('=') + axisText(place.axis) +
-                 QStringLiteral(", ");
+        label +=
+            m_request->sweepName() + QLatin1Char('=') + axisText(place.axis) + QStringLiteral(", ");
     return label + tr("cover %1, map %2").arg(place.cover).arg(place.replicate);
 }
 
@@ -401,13 +410,12 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
                     const ExactCoverCut cut =
                         ExactCutter(map.surface.data(), shape.rows, shape.columns, shape.columns)
                             .cut(cover);
-                    CutCells cells(map.surface.data(), shape.columns, cut.threshold,
-                                   cut.tiesAbove);
-                    kept = selector.accepts(shape.rows, [&cells, columns](int row,
-                                                                          std::uint8_t *out) {
-                        for (std::size_t col = 0; col < columns; ++col)
-                            out[col] = cells(row, int(col));
-                    });
+                    CutCells cells(map.surface.data(), shape.columns, cut.threshold, cut.tiesAbove);
+                    kept =
+                        selector.accepts(shape.rows, [&cells, columns](int row, std::uint8_t *out) {
+                            for (std::size_t col = 0; col < columns; ++col)
+                                out[col] = cells(row, int(col));
+                        });
                 }
                 if (kept) {
                     drawn.replicate = ++cell.kept;
@@ -426,8 +434,8 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
     return BatchResult::completed();
 }
 
-FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem,
-                                    MapWriter &writer, MapPublisher &publisher) const
+FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem, MapWriter &writer,
+                                    MapPublisher &publisher) const
 {
     const int rows = m_request->shape.rows;
     const int columns = m_request->shape.columns;

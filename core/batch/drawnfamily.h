@@ -78,6 +78,10 @@ inline std::uint64_t below(std::uint64_t bits, std::uint64_t n)
     return std::uint64_t((unsigned __int128)bits * n >> 64);
 }
 
+// "{key} must be between MIN and MAX, not VALUE": a value of a drawn
+// family's own option outside its limits, named with the option.
+std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits limits);
+
 // What a family draws for one map.
 struct DrawnMap {
     // A surface of rows x columns values, row-major, cut exactly at the
@@ -258,4 +262,3 @@ protected:
         return commonoptions::rows<Request>(all);
     }
 };
-

@@ -97,9 +97,8 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
             const std::uint32_t under = below[c];
             if (under == noSource)
                 continue;
-            if (above == noSource ||
-                !closerOrFirst(r - std::int64_t(above / C), above, std::int64_t(under / C) - r,
-                               under, tieKey))
+            if (above == noSource || !closerOrFirst(r - std::int64_t(above / C), above,
+                                                    std::int64_t(under / C) - r, under, tieKey))
                 line[c] = under;
         }
     }

@@ -16,8 +16,9 @@ Functions:
   ``fractal_batch``, ``gaussian_batch``, ...) iterates over the
   ``(record, array)`` pairs of a batch; ``families()`` lists them;
 - ``surface`` gives the real values a map of any family was made from;
-  ``fbm_surface`` and ``gaussian_surface`` are its fractal and Gaussian
-  field forms;
+  ``fbm_surface``, ``gaussian_surface``, ``cluster_surface``,
+  ``mosaic_surface`` and ``rectangles_surface`` are its forms for those
+  families;
 - ``read_map`` reads a map file of any format the viewer reads;
 - ``metrics`` measures a map as the manifest's metric columns do, or, with
   ``metric=``, gives the long table of ``patchwright-cli metrics``.
@@ -45,11 +46,14 @@ __all__ = [
     "ArgumentTypeError",
     "Batch",
     "classify",
+    "cluster_surface",
     "families",
     "fbm_surface",
     "gaussian_surface",
     "metrics",
+    "mosaic_surface",
     "read_map",
+    "rectangles_surface",
     "ShortfallWarning",
     "surface",
 ]
@@ -186,6 +190,47 @@ def gaussian_surface(size, model, range, seed, *, nu=None, cover=0, replicate=1)
     if nu is not None:
         keywords["nu"] = nu
     return _patchwright.surface("gaussian", keywords, cover, replicate)
+
+
+_DRAWN_SURFACE_DOC = """
+
+    A ``float64`` array of shape ``(rows, columns)`` (``size`` is a side or
+    ``(rows, columns)``), the surface the map of a batch with these
+    keywords is made from for one cover and one replicate (``draw`` with
+    targets): with the default two classes the map is ``surface >
+    record["threshold"]`` plus the first ``record["tied_habitat"]`` cells
+    equal to it in row-major order. Further keywords (``mask``,
+    ``proportions``, ...) are the batch function's.
+"""
+
+
+def cluster_surface(size, p, seed, *, cover=0, replicate=1, **keywords):
+    """The values a random cluster map is made from: with ``fill="nearest"``
+    every cell takes the value of its nearest cluster and the map is that
+    surface cut exactly; with the default majority fill each marked cell
+    holds its cluster's value and every unmarked cell -1, the classes of
+    the map's clusters being drawn from those values."""
+    keywords.update(size=size, p=p, seed=seed)
+    return _patchwright.surface("cluster", keywords, cover, replicate)
+
+
+def mosaic_surface(size, elements, seed, *, cover=0, replicate=1, **keywords):
+    """The mosaic a nearest-neighbour mosaic map is cut from: every cell the
+    value of its nearest of ``elements`` seed cells."""
+    keywords.update(size=size, elements=elements, seed=seed)
+    return _patchwright.surface("mosaic", keywords, cover, replicate)
+
+
+def rectangles_surface(size, min_side, max_side, seed, *, cover=0, replicate=1, **keywords):
+    """The surface a random rectangle map is cut from: every cell the value
+    of the last rectangle painted over it."""
+    keywords.update(size=size, min_side=min_side, max_side=max_side, seed=seed)
+    return _patchwright.surface("rectangles", keywords, cover, replicate)
+
+
+for _function in (cluster_surface, mosaic_surface, rectangles_surface):
+    _function.__doc__ += _DRAWN_SURFACE_DOC
+del _function
 
 
 def read_map(path):

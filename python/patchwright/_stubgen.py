@@ -92,6 +92,34 @@ def gaussian_surface(
     cover: SupportsIndex = 0,
     replicate: SupportsIndex = 1,
 ) -> Surface: ...
+def cluster_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    p: SupportsFloat,
+    seed: SupportsIndex,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def mosaic_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    elements: SupportsIndex,
+    seed: SupportsIndex,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def rectangles_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    min_side: SupportsIndex,
+    max_side: SupportsIndex,
+    seed: SupportsIndex,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
 def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
 @overload
 def metrics(
@@ -123,7 +151,8 @@ def stub():
     families = [f["word"] for f in _patchwright.families()]
     names = sorted(
         ["ArgumentTypeError", "Batch", "families", "fbm_surface", "gaussian_surface", "metrics",
-         "read_map", "ShortfallWarning", "surface"] + [word + "_batch" for word in families],
+         "read_map", "ShortfallWarning", "surface", "cluster_surface", "mosaic_surface",
+         "rectangles_surface"] + [word + "_batch" for word in families],
         key=str.lower,
     )
     lines = [_HEAD.replace("__ALL__", "".join(f'    "{name}",\n' for name in names))]

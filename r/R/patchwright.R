@@ -125,6 +125,20 @@ gaussian_surface <- function(size, model, range, seed, nu = NULL, cover = 0, rep
                      sweep, list(cover = cover, replicate = replicate)))
 }
 
+cluster_surface <- function(size, p, seed, ..., cover = 0, replicate = 1) {
+  surface("cluster", size = size, p = p, seed = seed, ..., cover = cover, replicate = replicate)
+}
+
+mosaic_surface <- function(size, elements, seed, ..., cover = 0, replicate = 1) {
+  surface("mosaic", size = size, elements = elements, seed = seed, ..., cover = cover,
+          replicate = replicate)
+}
+
+rectangles_surface <- function(size, min_side, max_side, seed, ..., cover = 0, replicate = 1) {
+  surface("rectangles", size = size, min_side = min_side, max_side = max_side, seed = seed, ...,
+          cover = cover, replicate = replicate)
+}
+
 read_map <- function(path) {
   path <- path.expand(path)
   map <- .Call(C_pw_read_map, path)
