@@ -20,10 +20,12 @@ QString tr(const char *text)
 }
 
 // A cluster map's draws (core/batch/drawnfamily.h). Elements are cells in
-// row-major order; a cluster is drawn for at its first cell.
+// row-major order (four to an element for the marks); a cluster is drawn
+// for at its first cell.
 constexpr philox::Domain clusterDomain{0x4Bu};
 enum Purpose : std::uint32_t {
-    // Whether the cell is marked (words 0-1).
+    // Whether the cell is marked: element i / 4, word i % 4, so that a
+    // draw marks four cells.
     Mark = 0,
     // The cluster's class or value (words 0-1), drawn at its first cell.
     ClusterDraw = 1,
@@ -83,7 +85,12 @@ struct ClusterRequest final : DrawnRequest {
     static constexpr HundredthsLimits pLimits{0.0, 1.0};
     static constexpr HundredthsLimits pStepLimits{0.01, 1.0};
 
-    HurstRange p{0.5, 0.5, 0.1};
+    // One p, shown as the one value it is rather than as a sweep.
+    HurstRange p = [] {
+        HurstRange one;
+        one.listed = {0.5};
+        return one;
+    }();
     Neighbourhood neighbourhood = Neighbourhood::Four;
     Fill fill = Fill::Majority;
     FractalCut mark = FractalCut::Ladder;
@@ -137,44 +144,54 @@ qint64 ClusterRequest::markCells(const DrawStream &stream, int hundredths,
 {
     const auto cells = std::size_t(shape.cells());
     const std::uint8_t *in = inside();
-    std::fill_n(parent, cells, nearestsource::noSource);
+    // A cell's draw is word i % 4 of element i / 4, drawn a chunk at a time.
+    constexpr std::size_t chunk = 4096;
+    std::vector<std::uint32_t> words(chunk);
+    const auto forEachWord = [&](auto visit) {
+        for (std::size_t begin = 0; begin < cells; begin += chunk) {
+            const std::size_t n = std::min(chunk, cells - begin);
+            stream.words(std::uint32_t(begin / 4), (n + 3) / 4, Mark, words.data());
+            for (std::size_t j = 0; j < n; ++j)
+                visit(begin + j, words[j]);
+        }
+    };
     qint64 marked = 0;
     if (mark == FractalCut::Ladder) {
-        // A cell is marked when a uniform draw of 0..99 falls below p in
-        // hundredths: with probability p, to 2^-57.
-        for (std::size_t i = 0; i < cells; ++i)
-            if ((!in || in[i]) &&
-                int(below(stream.word64(std::uint32_t(i), Mark), 100)) < hundredths) {
-                parent[i] = std::uint32_t(i);
-                ++marked;
-            }
+        // A cell is marked when its word falls below p x 2^32: with
+        // probability p, to 2^-32; p = 1 marks every cell.
+        const std::uint64_t threshold = (std::uint64_t(hundredths) << 32) / 100;
+        forEachWord([&](std::size_t i, std::uint32_t word) {
+            const bool take = (!in || in[i]) && word < threshold;
+            parent[i] = take ? std::uint32_t(i) : nearestsource::noSource;
+            marked += take ? 1 : 0;
+        });
         return marked;
     }
     // Exactly round(p x cells) of the valid cells, those of the lowest
-    // draws (ties, at 2^-64, to the cell first in row-major order): the
-    // top 16 bits of every draw counted first, so that only the cells of
-    // the one bucket the count ends in need ordering.
+    // words (equal words to the cell first in row-major order): the top 16
+    // bits of every word counted first, so that only the cells of the one
+    // bucket the count ends in need ordering.
     const qint64 valid = validCells();
     const qint64 wanted = (qint64(hundredths) * valid * 2 + 100) / 200;
     std::vector<qint64> buckets(65536, 0);
-    for (std::size_t i = 0; i < cells; ++i)
+    forEachWord([&](std::size_t i, std::uint32_t word) {
         if (!in || in[i])
-            ++buckets[std::size_t(stream.word64(std::uint32_t(i), Mark) >> 48)];
+            ++buckets[word >> 16];
+    });
     qint64 before = 0;
-    std::size_t last = 0;
+    std::uint32_t last = 0;
     while (last < buckets.size() && before + buckets[last] <= wanted)
         before += buckets[last++];
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> edge;
-    for (std::size_t i = 0; i < cells; ++i) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edge;
+    forEachWord([&](std::size_t i, std::uint32_t word) {
+        parent[i] = nearestsource::noSource;
         if (in && !in[i])
-            continue;
-        const std::uint64_t word = stream.word64(std::uint32_t(i), Mark);
-        const std::size_t bucket = std::size_t(word >> 48);
-        if (bucket < last)
+            return;
+        if (word >> 16 < last)
             parent[i] = std::uint32_t(i);
-        else if (bucket == last)
+        else if (word >> 16 == last)
             edge.emplace_back(word, std::uint32_t(i));
-    }
+    });
     const auto taken = std::size_t(wanted - before);
     std::nth_element(edge.begin(), edge.begin() + std::ptrdiff_t(taken), edge.end());
     for (std::size_t e = 0; e < taken; ++e)
@@ -184,79 +201,87 @@ qint64 ClusterRequest::markCells(const DrawStream &stream, int hundredths,
 
 // Step D: every cell left unmarked takes the class most common among its
 // eight neighbours that were marked, ties broken by a draw, and a cell with
-// no marked neighbour is drawn with the shares. Filled cells carry 0x80
-// until the end, so that they never count as marked neighbours.
+// no marked neighbour is drawn with the shares. The marked cells' classes
+// are read from a copy with a border of unmarked cells, so that a filled
+// cell never counts as marked and no neighbour needs a bounds check.
 void ClusterRequest::majorityFill(const DrawStream &stream, const std::vector<double> &shares,
                                   const std::uint32_t *parent, DrawnMap &map) const
 {
     const int rows = shape.rows;
     const int columns = shape.columns;
+    const auto C = std::size_t(columns);
     const std::uint8_t *in = inside();
     const ClassDraw classDraw(shares);
-    constexpr std::uint8_t filled = 0x80;
-    constexpr std::uint8_t pending = 0xFE;
+    constexpr std::uint8_t unmarked = 0xFE;
     std::uint8_t *classes = map.classes.data();
-    const auto cells = std::size_t(shape.cells());
-    for (std::size_t i = 0; i < cells; ++i) {
-        if (in && !in[i])
-            classes[i] = outsideClass;
-        else if (parent[i] == nearestsource::noSource)
-            classes[i] = pending;
-        else
-            classes[i] = std::uint8_t(classDraw.classOf(stream.word64(parent[i], ClusterDraw)));
-    }
-    std::array<int, 256> count{};
-    std::vector<std::uint8_t> tied;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            const std::size_t i = std::size_t(r) * std::size_t(columns) + std::size_t(c);
-            if (classes[i] != pending)
-                continue;
-            int most = 0;
-            tied.clear();
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int nr = r + dr;
-                    const int nc = c + dc;
-                    if ((dr == 0 && dc == 0) || nr < 0 || nr >= rows || nc < 0 || nc >= columns)
-                        continue;
-                    const std::uint8_t k =
-                        classes[std::size_t(nr) * std::size_t(columns) + std::size_t(nc)];
-                    if (k & filled)
-                        continue;
-                    const int n = ++count[k];
-                    if (n > most) {
-                        most = n;
-                        tied.assign(1, k);
-                    } else if (n == most) {
-                        tied.push_back(k);
-                    }
-                }
-            // The counts start again at zero for the next cell.
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int nr = r + dr;
-                    const int nc = c + dc;
-                    if (nr >= 0 && nr < rows && nc >= 0 && nc < columns)
-                        count[classes[std::size_t(nr) * std::size_t(columns) + std::size_t(nc)]] =
-                            0;
-                }
-            std::uint8_t chosen = 0;
-            if (tied.empty()) {
-                chosen = std::uint8_t(classDraw.classOf(stream.word64(std::uint32_t(i), LoneCell)));
-            } else {
-                // The tied classes in order of class, so that the draw
-                // does not depend on the order the neighbours were met.
-                std::sort(tied.begin(), tied.end());
-                chosen = tied[std::size_t(
-                    below(stream.word64(std::uint32_t(i), Tie), std::uint64_t(tied.size())))];
-            }
-            classes[i] = chosen | filled;
+    const std::size_t width = C + 2;
+    std::vector<std::uint8_t> marked((std::size_t(rows) + 2) * width, unmarked);
+    for (std::size_t r = 0; r < std::size_t(rows); ++r) {
+        std::uint8_t *line = classes + r * C;
+        std::uint8_t *copy = marked.data() + (r + 1) * width + 1;
+        for (std::size_t c = 0; c < C; ++c) {
+            const std::size_t i = r * C + c;
+            const std::uint32_t root = parent[i];
+            std::uint8_t klass = root == nearestsource::noSource ? unmarked : classes[root];
+            if (root == i)
+                klass = std::uint8_t(classDraw.classOf(stream.word64(root, ClusterDraw)));
+            if (in && !in[i])
+                klass = outsideClass;
+            line[c] = klass;
+            copy[c] = klass == outsideClass ? unmarked : klass;
         }
     }
-    for (std::size_t i = 0; i < cells; ++i)
-        if (classes[i] != outsideClass)
-            classes[i] &= std::uint8_t(~filled);
+    // Each row's counts first, class by class over whole rows, which the
+    // compiler makes vector code of; then a cell is filled with the class
+    // alone of most marked neighbours, and only ties and lone cells draw.
+    const int classCount = int(shares.size());
+    std::vector<std::uint8_t> count(std::size_t(classCount) * C);
+    std::vector<std::uint8_t> most(C);
+    std::vector<std::uint8_t> best(C);
+    std::vector<std::uint8_t> tied(C);
+    for (std::size_t r = 0; r < std::size_t(rows); ++r) {
+        const std::uint8_t *a = marked.data() + r * width;
+        const std::uint8_t *b = a + width;
+        const std::uint8_t *d = b + width;
+        std::fill(most.begin(), most.end(), 0);
+        std::fill(best.begin(), best.end(), 0);
+        std::fill(tied.begin(), tied.end(), 0);
+        for (int k = 0; k < classCount; ++k) {
+            std::uint8_t *n = count.data() + std::size_t(k) * C;
+            const auto K = std::uint8_t(k);
+            for (std::size_t c = 0; c < C; ++c) {
+                n[c] =
+                    std::uint8_t((a[c] == K) + (a[c + 1] == K) + (a[c + 2] == K) + (b[c] == K) +
+                                 (b[c + 2] == K) + (d[c] == K) + (d[c + 1] == K) + (d[c + 2] == K));
+                const bool more = n[c] > most[c];
+                tied[c] = more ? 1 : std::uint8_t(tied[c] + (n[c] == most[c]));
+                best[c] = more ? K : best[c];
+                most[c] = more ? n[c] : most[c];
+            }
+        }
+        std::uint8_t *line = classes + r * C;
+        for (std::size_t c = 0; c < C; ++c) {
+            if (line[c] != unmarked)
+                continue;
+            if (most[c] > 0 && tied[c] == 1) {
+                line[c] = best[c];
+                continue;
+            }
+            const auto i = std::uint32_t(r * C + c);
+            if (most[c] == 0) {
+                line[c] = std::uint8_t(classDraw.classOf(stream.word64(i, LoneCell)));
+                continue;
+            }
+            // The tied classes in order of class, so that the draw does not
+            // depend on the order the neighbours were met.
+            const auto pick = int(below(stream.word64(i, Tie), tied[c]));
+            for (int k = 0, seen = 0; k < classCount; ++k)
+                if (count[std::size_t(k) * C + c] == most[c] && seen++ == pick) {
+                    line[c] = std::uint8_t(k);
+                    break;
+                }
+        }
+    }
 }
 
 std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &map) const
@@ -266,7 +291,8 @@ std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &ma
     const int columns = shape.columns;
     const auto cells = std::size_t(shape.cells());
     const int hundredths = int(std::lround(place.axis * 100.0));
-    std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> parent(cells);
+    auto &parent = map.cellIndex;
+    parent.resize(cells);
     const qint64 marked = markCells(stream, hundredths, parent.data());
 
     // Step B: the marked cells joined to their marked neighbours met before
@@ -278,18 +304,27 @@ std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &ma
     const auto isMarked = [&parent](std::uint32_t cell) {
         return parent[cell] != nearestsource::noSource;
     };
+    // A marked cell above joins the cell to its cluster, which already
+    // holds the corners beside that cell; only without one do the upper
+    // corners count on their own, and the left cell already holds the
+    // upper left corner.
     for (std::uint32_t r = 0; r < std::uint32_t(rows); ++r)
         for (std::uint32_t c = 0; c < C; ++c) {
             const std::uint32_t i = r * C + c;
             if (!isMarked(i))
                 continue;
-            if (c > 0 && isMarked(i - 1))
-                forest.join(i, i - 1);
+            const bool left = c > 0 && isMarked(i - 1);
+            const bool up = r > 0 && isMarked(i - C);
+            if (up) {
+                parent[i] = parent[i - C];
+                if (left && parent[i - 1] != parent[i])
+                    forest.join(i - 1, i - C);
+                continue;
+            }
+            parent[i] = left ? parent[i - 1] : i;
             if (r == 0)
                 continue;
-            if (isMarked(i - C))
-                forest.join(i, i - C);
-            if (corners && c > 0 && isMarked(i - C - 1))
+            if (corners && !left && c > 0 && isMarked(i - C - 1))
                 forest.join(i, i - C - 1);
             if (upperRight && c + 1 < C && isMarked(i - C + 1))
                 forest.join(i, i - C + 1);
@@ -297,11 +332,12 @@ std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &ma
     // Parents point at smaller indices, so one pass in order leaves every
     // marked cell pointing at its cluster's first cell.
     qint64 clusters = 0;
-    for (std::size_t i = 0; i < cells; ++i)
-        if (parent[i] != nearestsource::noSource) {
-            parent[i] = parent[parent[i]];
-            clusters += parent[i] == i ? 1 : 0;
-        }
+    for (std::size_t i = 0; i < cells; ++i) {
+        const std::uint32_t up = parent[i];
+        const bool isMarkedCell = up != nearestsource::noSource;
+        parent[i] = isMarkedCell ? parent[isMarkedCell ? up : i] : up;
+        clusters += parent[i] == i ? 1 : 0;
+    }
     map.parameters = {
         {"p", QByteArray::number(place.axis, 'f', 2), ManifestType::Measure},
         {"marked_cells", QByteArray::number(marked), ManifestType::LargeWhole},
@@ -313,10 +349,15 @@ std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &ma
     const bool surface = fill == Fill::Nearest || map.wantSurface;
     if (surface) {
         map.surface.resize(cells);
-        for (std::size_t i = 0; i < cells; ++i)
-            map.surface[i] = parent[i] == nearestsource::noSource
-                                 ? -1.0
-                                 : double(stream.word64(parent[i], ClusterDraw) >> 11) * 0x1.0p-53;
+        for (std::size_t i = 0; i < cells; ++i) {
+            if (parent[i] == nearestsource::noSource)
+                map.surface[i] = -1.0;
+            else if (parent[i] == i)
+                map.surface[i] =
+                    double(stream.word64(std::uint32_t(i), ClusterDraw) >> 11) * 0x1.0p-53;
+            else
+                map.surface[i] = map.surface[parent[i]];
+        }
     } else {
         map.surface.clear();
     }

@@ -67,8 +67,8 @@ std::optional<QString> MosaicRequest::draw(const DrawPlace &place, DrawnMap &map
             if (in[i])
                 valid.push_back(std::uint32_t(i));
     const auto validCount = std::uint64_t(in ? valid.size() : cells);
-    std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> nearest(cells,
-                                                                     nearestsource::noSource);
+    auto &nearest = map.cellIndex;
+    nearest.assign(cells, nearestsource::noSource);
     // A cell drawn twice keeps its first seed: the later one is the same
     // element, and every cell it would be nearest to already is the first's.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> firstSeed;

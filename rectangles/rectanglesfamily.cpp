@@ -122,12 +122,15 @@ Rectangle RectanglesRequest::rectangle(const DrawStream &stream, std::uint32_t k
 // rectangle visits only the cells it is the first to reach.
 class RowGaps {
 public:
-    RowGaps(int rows, int columns)
+    using Memory = std::vector<std::uint32_t, BulkAllocator<std::uint32_t>>;
+    RowGaps(int rows, int columns, Memory &memory)
         : m_stride(std::size_t(columns) + 1)
-        , m_next(std::size_t(rows) * m_stride)
+        , m_next(memory)
     {
-        for (std::size_t i = 0; i < m_next.size(); ++i)
-            m_next[i] = std::uint32_t(i % m_stride);
+        m_next.resize(std::size_t(rows) * m_stride);
+        for (std::size_t r = 0; r < std::size_t(rows); ++r)
+            for (std::size_t c = 0; c < m_stride; ++c)
+                m_next[r * m_stride + c] = std::uint32_t(c);
     }
     // The first column at or after `column` not yet reached in `row`.
     int gap(int row, int column)
@@ -147,7 +150,7 @@ public:
 
 private:
     std::size_t m_stride;
-    std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> m_next;
+    Memory &m_next;
 };
 
 std::optional<QString> RectanglesRequest::draw(const DrawPlace &place, DrawnMap &map) const
@@ -161,7 +164,7 @@ std::optional<QString> RectanglesRequest::draw(const DrawPlace &place, DrawnMap 
     // to reach it, which is the last painted over it.
     std::uint32_t count = 0;
     {
-        RowGaps gaps(shape.rows, shape.columns);
+        RowGaps gaps(shape.rows, shape.columns, map.cellIndex);
         qint64 left = qint64(cells);
         for (; left > 0 && count < rectangleBound; ++count) {
             const Rectangle r = rectangle(stream, count);
@@ -174,7 +177,7 @@ std::optional<QString> RectanglesRequest::draw(const DrawPlace &place, DrawnMap 
         if (left > 0)
             return tr("%1 rectangles left %2 cells of a map uncovered").arg(count).arg(left);
     }
-    RowGaps gaps(shape.rows, shape.columns);
+    RowGaps gaps(shape.rows, shape.columns, map.cellIndex);
     const auto columns = std::size_t(shape.columns);
     for (std::uint32_t k = count; k-- > 0;) {
         const Rectangle r = rectangle(stream, k);

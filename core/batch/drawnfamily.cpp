@@ -33,6 +33,10 @@ int nameTail(const DrawnRequest &request)
     return 10 + 3 + 1 + std::max(5, DiskSpace::decimalLength(request.replicates)) + 8 + 4;
 }
 
+// Above this many cells a map's surface takes more than 32 MB, and maps are
+// drawn one at a time, so that a run holds one map's memory, not two.
+constexpr qint64 drawnAheadCells = qint64(2048) * 2048;
+
 QString axisText(double value)
 {
     return QString::asprintf("%.2f", value);
@@ -57,6 +61,28 @@ DrawStream::DrawStream(std::uint32_t seed, philox::Domain domain, const DrawPlac
     , m_place((std::uint32_t(std::llround(place.axis * 100.0)) & 0xFFFFu) |
               (std::uint32_t(place.cover) & 0xFFu) << 16)
 {}
+
+namespace {
+
+PW_PHILOX_CLONES void fillWords(philox::Key key, std::uint32_t first, std::size_t count,
+                                std::uint32_t replicate, std::uint32_t place, std::uint32_t purpose,
+                                std::uint32_t *out)
+{
+    for (std::size_t k = 0; k < count; ++k) {
+        const philox::Counter bits =
+            philox::bits(key, {{first + std::uint32_t(k), replicate, place, purpose}});
+        for (int w = 0; w < 4; ++w)
+            out[4 * k + std::size_t(w)] = bits.v[w];
+    }
+}
+
+} // namespace
+
+void DrawStream::words(std::uint32_t first, std::size_t count, std::uint32_t purpose,
+                       std::uint32_t *out) const
+{
+    fillWords(m_key, first, count, m_replicate, m_place, purpose, out);
+}
 
 std::vector<double> DrawnRequest::axisValues() const
 {
@@ -314,15 +340,18 @@ BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
     progress.setMaximum(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
     progress.setValue(0);
     // The next map is drawn on a helper thread while this one is written,
-    // each into a slot of its own.
+    // each into a slot of its own; large maps are drawn in turn into one.
+    const bool ahead = m_request->shape.cells() <= drawnAheadCells;
     Drawn slots[2];
+    const auto slotOf = [&slots, ahead](qint64 k) -> Drawn & { return slots[ahead ? k % 2 : 0]; };
     std::future<void> pending;
     const auto launch = [&](qint64 k) {
         if (k >= count)
             return;
-        Drawn &slot = slots[k % 2];
+        Drawn &slot = slotOf(k);
         try {
-            pending = std::async(std::launch::async, draw, k, std::ref(slot));
+            pending = std::async(ahead ? std::launch::async : std::launch::deferred, draw, k,
+                                 std::ref(slot));
         } catch (const std::system_error &) {
             pending = std::async(std::launch::deferred, draw, k, std::ref(slot));
         }
@@ -341,7 +370,7 @@ BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
     for (qint64 k = 0; k < count; ++k) {
         pending.get();
         launch(k + 1);
-        const Drawn &drawn = slots[k % 2];
+        const Drawn &drawn = slotOf(k);
         progress.setLabelText(progressLabel(drawn.place));
         if (drawn.failure)
             return BatchResult::failed(*drawn.failure);

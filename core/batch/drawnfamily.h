@@ -49,10 +49,15 @@ class DrawStream {
 public:
     DrawStream(std::uint32_t seed, philox::Domain domain, const DrawPlace &place);
 
-    philox::Counter bits(std::uint32_t element, std::uint32_t purpose) const
+    [[gnu::always_inline]] philox::Counter bits(std::uint32_t element, std::uint32_t purpose) const
     {
         return philox::bits(m_key, {{element, m_replicate, m_place, purpose}});
     }
+    // The four words of elements first, first + 1, ... for `count`
+    // elements, into out[4 * k], ...: the draws of many cells at once, four
+    // cells an element, built for the widest vector units there are.
+    void words(std::uint32_t first, std::size_t count, std::uint32_t purpose,
+               std::uint32_t *out) const;
     // 64 uniform bits: words 0 and 1, low word first.
     std::uint64_t word64(std::uint32_t element, std::uint32_t purpose) const
     {
@@ -95,6 +100,10 @@ struct DrawnMap {
     // --write-surfaces and the surface functions only, as it costs a
     // double a cell.
     bool wantSurface = false;
+    // Working memory of one index a cell (a cell's cluster, its nearest
+    // seed), kept from one map to the next so that a batch does not fault
+    // its pages in again for every map.
+    std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> cellIndex;
     // The values of the family's own manifest columns that the draw learns
     // (a count of clusters), in the order of DrawnRequest::ownColumns();
     // the rest stay as ownValues() gave them.

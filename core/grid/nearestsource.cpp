@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/grid/nearestsource.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <vector>
@@ -9,24 +10,23 @@ namespace nearestsource {
 
 namespace {
 
-using Wide = __int128;
-
 // A breakpoint of the lower envelope, num / den with den > 0, or minus
-// infinity for the first parabola.
-struct Breakpoint {
+// infinity for the first parabola. Its products are made in Wide: 64 bits
+// hold them for sides up to 2^20, beyond that 128 do.
+template <typename Wide> struct Breakpoint {
     std::int64_t num = 0;
     std::int64_t den = 0;
-    bool below(std::int64_t x) const { return den == 0 || num < x * den; }
-    bool at(std::int64_t x) const { return den != 0 && num == x * den; }
+    bool below(std::int64_t x) const { return den == 0 || Wide(num) < Wide(x) * den; }
+    bool at(std::int64_t x) const { return den != 0 && Wide(num) == Wide(x) * den; }
 };
 
 // The parabolas of one row: at column v, of height h (the squared distance
 // to the nearest source in that column), from source src.
-struct RowEnvelope {
+template <typename Wide> struct RowEnvelope {
     std::vector<std::int64_t> v;
     std::vector<std::int64_t> f;
     std::vector<std::uint32_t> src;
-    std::vector<Breakpoint> z;
+    std::vector<Breakpoint<Wide>> z;
     std::size_t count = 0;
 
     explicit RowEnvelope(int columns)
@@ -38,14 +38,14 @@ struct RowEnvelope {
 
     void add(std::int64_t q, std::int64_t fq, std::uint32_t source)
     {
-        Breakpoint s;
+        Breakpoint<Wide> s;
         while (count > 0) {
             const std::size_t k = count - 1;
             s = {fq - f[k], 2 * (q - v[k])};
             // The top parabola goes only when the new one is lower
             // everywhere it was lowest: where three meet at one point, the
             // middle one stays, lowest on that point alone, for its tie.
-            if (k > 0 && z[k].den != 0 && Wide(s.num) * z[k].den < Wide(z[k].num) * s.den) {
+            if (k > 0 && Wide(s.num) * z[k].den < Wide(z[k].num) * s.den) {
                 --count;
                 continue;
             }
@@ -61,20 +61,18 @@ struct RowEnvelope {
     }
 };
 
+template <typename Key>
 bool closerOrFirst(std::int64_t da, std::uint32_t a, std::int64_t db, std::uint32_t b,
-                   const TieKey &tieKey)
+                   const Key &tieKey)
 {
     if (da != db)
         return da < db;
     return tieKey(a) <= tieKey(b);
 }
 
-} // namespace
-
-void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey)
+template <typename Wide, typename Key>
+void transformWith(std::uint32_t *cells, int rows, int columns, const Key &tieKey)
 {
-    if (rows < 1 || columns < 1)
-        return;
     const auto C = std::size_t(columns);
     assert(std::uint64_t(rows) * C < noSource);
     // Down the columns, row by row so that memory is read in order: first
@@ -103,7 +101,7 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
         }
     }
     // Along each row, the lowest of the parabolas (x - c)^2 + h_c.
-    RowEnvelope envelope(columns);
+    RowEnvelope<Wide> envelope(columns);
     for (int r = 0; r < rows; ++r) {
         std::uint32_t *line = cells + std::size_t(r) * C;
         envelope.count = 0;
@@ -117,7 +115,12 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
         if (envelope.count == 0)
             continue;
         std::size_t k = 0;
+        const auto first = std::uint32_t(std::size_t(r) * C);
         for (std::int64_t x = 0; x < std::int64_t(C); ++x) {
+            // A source is its own nearest, at distance 0, which no other
+            // source shares.
+            if (line[x] == first + std::uint32_t(x))
+                continue;
             while (k + 1 < envelope.count && envelope.z[k + 1].below(x))
                 ++k;
             std::uint32_t best = envelope.src[k];
@@ -129,9 +132,27 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
     }
 }
 
+template <typename Key>
+void transformBy(std::uint32_t *cells, int rows, int columns, const Key &tieKey)
+{
+    if (rows < 1 || columns < 1)
+        return;
+    if (std::max(rows, columns) <= (1 << 20))
+        transformWith<std::int64_t>(cells, rows, columns, tieKey);
+    else
+        transformWith<__int128>(cells, rows, columns, tieKey);
+}
+
+} // namespace
+
+void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey)
+{
+    transformBy(cells, rows, columns, tieKey);
+}
+
 void transform(std::uint32_t *cells, int rows, int columns)
 {
-    transform(cells, rows, columns, [](std::uint32_t cell) { return std::uint64_t(cell); });
+    transformBy(cells, rows, columns, [](std::uint32_t cell) { return std::uint64_t(cell); });
 }
 
 } // namespace nearestsource

@@ -21,6 +21,9 @@ cli_options <- function(args) {
       }
     } else if (is.logical(value)) {
       if (value) options <- c(options, option)
+    } else if (name == "size") {
+      # Rows and columns: RxC.
+      options <- c(options, option, paste(value, collapse = "x"))
     } else {
       # A vector is a list A,B,C, which the command line takes for a sweep
       # and for an origin alike.
@@ -80,7 +83,7 @@ layer_cells <- function(maps, i) {
 # Every layer of an R batch equals the command line's file of the same
 # request, and every record its manifest row.
 expect_batch_is_cli <- function(kind, args) {
-  maker <- switch(kind, random = random_batch, fractal = fractal_batch, gaussian = gaussian_batch)
+  maker <- get(paste0(kind, "_batch"))
   batch <- suppressMessages(do.call(maker, args))
   out <- run_cli(kind, args)
   manifest <- manifest_text(out)

@@ -11,7 +11,15 @@ requests <- list(
                  cut = "exact", generator = "philox", format = "asc"),
   gaussian = list(size = 24, range = c(3, 6), cover = c(20, 50), replicates = 2, metrics = TRUE),
   gaussian = list(size = 20, model = "fbm", hurst = 0.7, cover = 40, cut = "ladder",
-                  format = "asc", cell_size = 10)
+                  format = "asc", cell_size = 10),
+  cluster = list(size = c(12, 20), p = c(0.3, 0.6), cover = c(30, 50), replicates = 2,
+                 neighbourhood = "8"),
+  cluster = list(size = 16, p = 0.5, fill = "nearest", proportions = c(50, 30, 20),
+                 format = "asc"),
+  mosaic = list(size = c(15, 9), elements = 12, cover = c(20, 60), replicates = 2,
+                metrics = TRUE),
+  rectangles = list(size = 14, min_side = 2, max_side = 6, proportions = c(60, 30, 10),
+                    seed = 4L)
 )
 
 test_that("every map and record equals the command line's file and manifest row", {

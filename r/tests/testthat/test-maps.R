@@ -134,4 +134,20 @@ test_that("a batch takes its grid, place and NA from a mask and cuts exact class
   expect_identical(counts, c(44L, 28L, 22L, 11L, 6L))
   expect_identical(batch$records$class_cells, "44;28;22;11;6")
   expect_error(fractal_batch(proportions = c(40, 30, 30)), "cut = \"exact\"")
+  # The cluster families take the mask alike; a majority fill holds its
+  # shares only on average, but never reaches outside.
+  for (maps in list(mosaic_batch(elements = 9, proportions = c(40, 25, 20, 10, 5), mask = path),
+                    rectangles_batch(min_side = 2, max_side = 5, proportions = c(40, 25, 20, 10, 5),
+                                     mask = path))) {
+    expect_identical(as.vector(table(factor(terra::values(maps$maps[[1]]), levels = 1:5))),
+                     c(44L, 28L, 22L, 11L, 6L))
+  }
+  clusters <- cluster_batch(p = 0.4, proportions = c(50, 50), mask = path, replicates = 3)
+  expect_identical(unname(is.na(terra::values(clusters$maps, mat = TRUE))),
+                   matrix(!inside, length(inside), 3))
+  expect_true(all(clusters$records$marked_cells < 111))
+  # The mask gives the grid, as it does to a batch.
+  expect_warning(s <- cluster_surface(c(12, 10), 0.4, 0, proportions = c(50, 50), mask = path,
+                                      cover = 50, replicate = 2), "size is left unused")
+  expect_equal(sum(terra::values(s) >= 0), clusters$records$marked_cells[2])
 })
