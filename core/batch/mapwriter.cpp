@@ -84,9 +84,16 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
 void MapWriter::putCells(const std::uint8_t *row, int columnCount)
 {
     if (m_inMemory) {
+        // Written through a pointer rather than appended cell by cell, so
+        // that the loop becomes vector code.
+        const std::size_t at = m_cells.size();
+        m_cells.resize(at + std::size_t(columnCount));
+        qint32 *const out = m_cells.data() + at;
+        const qint32 cover = m_output.coverValue;
+        const qint32 matrix = m_output.matrixValue;
         qint64 habitat = 0;
         for (int column = 0; column < columnCount; ++column) {
-            m_cells.push_back(row[column] ? m_output.coverValue : m_output.matrixValue);
+            out[column] = row[column] ? cover : matrix;
             habitat += row[column] != 0;
         }
         m_memoryCells += columnCount;
@@ -109,9 +116,12 @@ void MapWriter::putClasses(const std::uint8_t *classes, int columnCount)
     for (int column = 0; column < columnCount; ++column)
         ++m_classCells[classes[column]];
     if (m_inMemory) {
+        const std::size_t at = m_cells.size();
+        m_cells.resize(at + std::size_t(columnCount));
+        qint32 *const out = m_cells.data() + at;
         for (int column = 0; column < columnCount; ++column) {
             const std::uint8_t index = classes[column];
-            m_cells.push_back(index == outsideClass ? m_measuredOutside : m_codes[index]);
+            out[column] = index == outsideClass ? m_measuredOutside : m_codes[index];
         }
         m_memoryCells += columnCount;
     } else if (m_tiff) {
