@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <deque>
 #include <future>
 #include <limits>
 #include <system_error>
@@ -36,6 +37,9 @@ int nameTail(const DrawnRequest &request)
 // Above this many cells a map's surface takes more than 32 MB, and maps are
 // drawn one at a time, so that a run holds one map's memory, not two.
 constexpr qint64 drawnAheadCells = qint64(2048) * 2048;
+// Maps drawn at once beside the one being written: the draws are the
+// work of these families, the writing of a map in memory is light.
+constexpr int drawnAhead = 2;
 
 QString axisText(double value)
 {
@@ -339,37 +343,42 @@ BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
     };
     progress.setMaximum(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
     progress.setValue(0);
-    // The next map is drawn on a helper thread while this one is written,
-    // each into a slot of its own; large maps are drawn in turn into one.
-    const bool ahead = m_request->shape.cells() <= drawnAheadCells;
-    Drawn slots[2];
-    const auto slotOf = [&slots, ahead](qint64 k) -> Drawn & { return slots[ahead ? k % 2 : 0]; };
-    std::future<void> pending;
-    const auto launch = [&](qint64 k) {
-        if (k >= count)
-            return;
-        Drawn &slot = slotOf(k);
-        try {
-            pending = std::async(ahead ? std::launch::async : std::launch::deferred, draw, k,
-                                 std::ref(slot));
-        } catch (const std::system_error &) {
-            pending = std::async(std::launch::deferred, draw, k, std::ref(slot));
+    // The next maps are drawn on helper threads, one a thread, while this
+    // one is written, each into a slot of its own that is drawn into again
+    // only once its map is written; large maps are drawn in turn into one.
+    const int ahead = m_request->shape.cells() <= drawnAheadCells ? drawnAhead : 0;
+    std::vector<Drawn> slots(std::size_t(ahead) + 1);
+    const auto slotOf = [&slots](qint64 k) -> Drawn & {
+        return slots[std::size_t(k % qint64(slots.size()))];
+    };
+    std::deque<std::future<void>> pending;
+    qint64 next = 0;
+    const auto launch = [&](qint64 upTo) {
+        for (; next < count && next <= upTo; ++next) {
+            Drawn &slot = slotOf(next);
+            try {
+                pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
+                                             draw, next, std::ref(slot)));
+            } catch (const std::system_error &) {
+                pending.push_back(std::async(std::launch::deferred, draw, next, std::ref(slot)));
+            }
         }
     };
     // Whatever ends the run, no helper outlives the slot it draws into.
     struct Drain {
-        std::future<void> &pending;
+        std::deque<std::future<void>> &pending;
         ~Drain()
         {
-            if (pending.valid() &&
-                pending.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
-                pending.wait();
+            for (auto &f : pending)
+                if (f.valid() &&
+                    f.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
+                    f.wait();
         }
     } drain{pending};
-    launch(0);
     for (qint64 k = 0; k < count; ++k) {
-        pending.get();
-        launch(k + 1);
+        launch(k + ahead);
+        pending.front().get();
+        pending.pop_front();
         const Drawn &drawn = slotOf(k);
         progress.setLabelText(progressLabel(drawn.place));
         if (drawn.failure)
