@@ -199,6 +199,31 @@ qint64 ClusterRequest::markCells(const DrawStream &stream, int hundredths,
     return wanted;
 }
 
+// The marked neighbours of class k of a row's cells, from the rows above
+// (a), of (b) and below (d) it with their borders, into n; most, best and
+// tied keep each cell's largest count so far, its first class and how many
+// classes have it. Restricted pointers and masks rather than branches, so
+// that the compiler makes vector code of it: bytes may otherwise alias
+// anything.
+void countClass(const std::uint8_t *__restrict a, const std::uint8_t *__restrict b,
+                const std::uint8_t *__restrict d, std::uint8_t k, std::size_t columns,
+                std::uint8_t *__restrict n, std::uint8_t *__restrict most,
+                std::uint8_t *__restrict best, std::uint8_t *__restrict tied)
+{
+    for (std::size_t c = 0; c < columns; ++c) {
+        const auto here =
+            std::uint8_t((a[c] == k) + (a[c + 1] == k) + (a[c + 2] == k) + (b[c] == k) +
+                         (b[c + 2] == k) + (d[c] == k) + (d[c + 1] == k) + (d[c + 2] == k));
+        n[c] = here;
+        const std::uint8_t before = most[c];
+        const auto take = std::uint8_t(-std::uint8_t(here > before));
+        const auto same = std::uint8_t(here == before);
+        tied[c] = std::uint8_t((1 & take) | ((tied[c] + same) & ~take));
+        best[c] = std::uint8_t((k & take) | (best[c] & ~take));
+        most[c] = std::uint8_t((here & take) | (before & ~take));
+    }
+}
+
 // Step D: every cell left unmarked takes the class most common among its
 // eight neighbours that were marked, ties broken by a draw, and a cell with
 // no marked neighbour is drawn with the shares. The marked cells' classes
@@ -246,19 +271,9 @@ void ClusterRequest::majorityFill(const DrawStream &stream, const std::vector<do
         std::fill(most.begin(), most.end(), 0);
         std::fill(best.begin(), best.end(), 0);
         std::fill(tied.begin(), tied.end(), 0);
-        for (int k = 0; k < classCount; ++k) {
-            std::uint8_t *n = count.data() + std::size_t(k) * C;
-            const auto K = std::uint8_t(k);
-            for (std::size_t c = 0; c < C; ++c) {
-                n[c] =
-                    std::uint8_t((a[c] == K) + (a[c + 1] == K) + (a[c + 2] == K) + (b[c] == K) +
-                                 (b[c + 2] == K) + (d[c] == K) + (d[c + 1] == K) + (d[c + 2] == K));
-                const bool more = n[c] > most[c];
-                tied[c] = more ? 1 : std::uint8_t(tied[c] + (n[c] == most[c]));
-                best[c] = more ? K : best[c];
-                most[c] = more ? n[c] : most[c];
-            }
-        }
+        for (int k = 0; k < classCount; ++k)
+            countClass(a, b, d, std::uint8_t(k), C, count.data() + std::size_t(k) * C, most.data(),
+                       best.data(), tied.data());
         std::uint8_t *line = classes + r * C;
         for (std::size_t c = 0; c < C; ++c) {
             if (line[c] != unmarked)
