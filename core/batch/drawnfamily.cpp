@@ -35,7 +35,7 @@ int nameTail(const DrawnRequest &request)
 }
 
 // Above this many cells a map's surface takes more than 32 MB, and maps are
-// drawn one at a time, so that a run holds one map's memory, not two.
+// drawn one at a time, so that a run holds one map's memory, not three.
 constexpr qint64 drawnAheadCells = qint64(2048) * 2048;
 // Maps drawn at once beside the one being written: the draws are the
 // work of these families, the writing of a map in memory is light.
