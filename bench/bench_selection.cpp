@@ -28,7 +28,7 @@ template <typename Request> void unreachable(Request &request)
 template <typename Generator> void run(benchmark::State &state, Generator &generator)
 {
     for (auto _ : state) {
-        MapPublisher publisher([](MapRecord, std::vector<qint32>) {});
+        MapPublisher publisher([](MapRecord, MapCells) {});
         NullProgress progress;
         benchmark::DoNotOptimize(generator.makeMaps(QString(), publisher, progress));
     }

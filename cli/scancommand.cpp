@@ -90,7 +90,7 @@ std::optional<QString> sample(MapSource &source, bool swept,
     qint64 made = 0;
     const qint64 planned = source.plannedMaps();
     MapPublisher publisher([&rows, swept, &scanned, &options, &selection, &made, planned, &progress,
-                            habitatCode](MapRecord record, std::vector<qint32> cells) {
+                            habitatCode](MapRecord record, MapCells cells) {
         progress.mapsMade(++made, planned);
         // A row is a value of the family's sweep (H, a field's range) and a
         // cover.

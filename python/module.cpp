@@ -110,7 +110,7 @@ py::array_t<T> owningArray(Storage storage, const T *cells, py::ssize_t rows, py
     return py::array_t<T>({rows, columns}, cells, base);
 }
 
-py::array_t<qint32> cellArray(std::vector<qint32> cells, int rows, int columns)
+template <typename Cells> py::array_t<qint32> cellArray(Cells cells, int rows, int columns)
 {
     const qint32 *data = cells.data();
     return owningArray(std::move(cells), data, rows, columns);

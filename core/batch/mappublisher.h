@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/batch/maprecord.h"
+#include "core/files/bulkmemory.h"
 #include "core/files/fileerror.h"
 #include "core/files/fingerprint.h"
 #include "core/files/helperthread.h"
@@ -16,6 +17,11 @@
 #include <optional>
 #include <vector>
 
+// A map's codes kept in memory, row by row: in large pages where the
+// system gives them, since a map of millions of cells is written once and
+// handed over, and every small page of it would cost a fault.
+using MapCells = std::vector<qint32, BulkAllocator<qint32>>;
+
 // A map that is complete under temporary names: its own file, and any file
 // that goes with it (the surface it was cut from), waiting to be named.
 struct FinishedMap {
@@ -23,7 +29,7 @@ struct FinishedMap {
     std::vector<PendingFile> files;
     // The map's codes, row by row, when the batch keeps its maps in memory
     // instead of writing files.
-    std::vector<qint32> cells;
+    MapCells cells;
     // False for files that go with maps but are no map themselves (the
     // surfaces of fractal maps): they are named in order, but not listed.
     bool listed = true;
@@ -50,7 +56,7 @@ public:
 
     // Where the maps of a batch that keeps them in memory go, one at a time
     // and in order, as soon as each is made.
-    using Consumer = std::function<void(MapRecord record, std::vector<qint32> cells)>;
+    using Consumer = std::function<void(MapRecord record, MapCells cells)>;
     explicit MapPublisher(Consumer consumer);
     bool inMemory() const { return bool(m_consumer); }
     ~MapPublisher();

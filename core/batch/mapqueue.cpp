@@ -45,7 +45,7 @@ void MapQueue::run(const QString &nameStem)
     const bool settles = m_source->output().selects();
     QList<MapRecord> kept;
     try {
-        MapPublisher publisher([this, settles, &kept](MapRecord record, std::vector<qint32> cells) {
+        MapPublisher publisher([this, settles, &kept](MapRecord record, MapCells cells) {
             m_made.add(record);
             if (settles)
                 kept.append(record);
@@ -79,7 +79,7 @@ void MapQueue::run(const QString &nameStem)
     m_filled.notify_all();
 }
 
-void MapQueue::add(MapRecord record, std::vector<qint32> cells)
+void MapQueue::add(MapRecord record, MapCells cells)
 {
     std::unique_lock lock(m_mutex);
     m_emptied.wait(lock, [this] { return m_maps.size() < m_capacity || m_canceled; });

@@ -24,7 +24,7 @@
 // A map of a batch kept in memory: its record and its codes, row by row.
 struct QueuedMap {
     MapRecord record;
-    std::vector<qint32> cells;
+    MapCells cells;
 };
 
 // The one way a batch runs in memory, for every front end that keeps maps
@@ -79,7 +79,7 @@ public:
     const QList<MapRecord> &settledRecords() const { return m_settled; }
 
 private:
-    void add(MapRecord record, std::vector<qint32> cells);
+    void add(MapRecord record, MapCells cells);
     void run(const QString &nameStem);
 
     std::unique_ptr<MapSource> m_source;

@@ -69,7 +69,7 @@ public:
 private:
     const BatchOutput m_output;
     const bool m_inMemory;
-    std::vector<qint32> m_cells;
+    MapCells m_cells;
     qint64 m_memoryCells = 0;
     qint64 m_memoryHabitat = 0;
     MapFileWriter m_text;

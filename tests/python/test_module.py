@@ -586,9 +586,10 @@ class StoppingEarly(unittest.TestCase):
 
     @staticmethod
     def slow_batch():
-        # Each map takes a few tenths of a second to make, so a reader is
-        # waiting in next() when it is stopped a tenth of a second in.
-        return patchwright.random_batch(cover=[50], size=4500, replicates=3)
+        # Each map takes most of a second to make and measure, so a reader is
+        # waiting in next() when it is stopped a tenth of a second in, even
+        # on a loaded machine that fires the timer late.
+        return patchwright.random_batch(cover=[50], size=4500, replicates=3, metrics=True)
 
     def test_ctrl_c_stops_a_waiting_reader(self):
         before = thread_count()
