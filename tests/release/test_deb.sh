@@ -108,7 +108,10 @@ grep -q "file=/usr/lib/.*patchwright/libpatchwright_render.so" "$work/render.log
 [[ $(head -1 maps/FBM_manifest.csv) == *",version" ]] || fail "the manifest has no version column"
 [[ $(tail -1 maps/FBM_manifest.csv) == *",$version" ]] || fail "the manifest names another version"
 
-zcat /usr/share/man/man1/patchwright-cli.1.gz | grep -q -- 'hurst' ||
+# Read whole before it is searched: grep -q stops at the first match, and
+# with pipefail the SIGPIPE that zcat may then get would fail the check.
+zcat /usr/share/man/man1/patchwright-cli.1.gz >"$work/manual.txt"
+grep -q -- 'hurst' "$work/manual.txt" ||
   fail "the manual page does not describe the fractal command's options"
 # Roff fills the lines of a paragraph into one: each example is a paragraph.
 zcat /usr/share/man/man1/patchwright-cli.1.gz |
