@@ -4,7 +4,8 @@
 # layers): core/ nothing else, and each of its rooms only the rooms below it;
 # widgets/ only core/; settings/, random/, fractal/, gaussian/ and view/ only
 # core/, and widgets/ from the dialogs of the first four (the units built on a
-# form) only; families/ (the list of families) the families' folders, and
+# form) only; cluster/, mosaic/ and rectangles/ (families without a form of
+# their own) core/ alone; families/ (the list of families) the families' folders, and
 # widgets/ for the list of their forms; app/ anything below it but the
 # families it has no form of; cli/ core/, settings/ and view/; python/ and r/
 # core/ alone: the front ends know the families through the registry only.
