@@ -348,9 +348,10 @@ std::optional<QString> ClusterRequest::draw(const DrawPlace &place, DrawnMap &ma
     // marked cell pointing at its cluster's first cell.
     qint64 clusters = 0;
     for (std::size_t i = 0; i < cells; ++i) {
-        const std::uint32_t up = parent[i];
-        const bool isMarkedCell = up != nearestsource::noSource;
-        parent[i] = isMarkedCell ? parent[isMarkedCell ? up : i] : up;
+        const std::uint32_t next = parent[i];
+        if (next == nearestsource::noSource)
+            continue;
+        parent[i] = parent[next];
         clusters += parent[i] == i ? 1 : 0;
     }
     map.parameters = {
