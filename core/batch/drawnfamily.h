@@ -106,7 +106,7 @@ struct DrawnMap {
     std::vector<std::uint32_t, BulkAllocator<std::uint32_t>> cellIndex;
     // The values of the family's own manifest columns that the draw learns
     // (a count of clusters), in the order of DrawnRequest::ownColumns();
-    // the rest stay as ownValues() gave them.
+    // the rest stay as ownColumns() gave them.
     QList<ManifestField> parameters;
 };
 
@@ -187,7 +187,7 @@ private:
 
 // Runs a batch of a drawn family: for every value of its sweep, cover and
 // replicate, in that order, one map drawn from those alone. Maps are drawn
-// one ahead on a helper thread while the one before is written; each is a
+// ahead on helper threads while the one before is written; each is a
 // pure function of its place, so the files are the same on any number of
 // threads and in any share. With targets, every map is a draw of its cell
 // (a value of the sweep and a cover), and the maps kept are numbered in the
