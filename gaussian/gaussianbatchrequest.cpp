@@ -70,43 +70,14 @@ qint64 GaussianBatchRequest::shareUnits() const
 
 DiskEstimate GaussianBatchRequest::diskEstimate(qint64 blockSize) const
 {
-    // Every map of the batch: exact cuts hold their cover to the cell,
-    // ladder cuts between it and the next whole percentage. A surface file,
-    // when asked for, takes at most 16 bytes a cell.
-    DiskEstimate estimate;
-    const double share = DiskSpace::shareOf(*this);
-    const qint64 ownMaps = qint64(std::ceil(double(mapCount()) * share));
-    const qint64 ownFiles = ownMaps * (writeSurfaces ? 2 : 1);
-    estimate.files = ownFiles + DiskSpace::recordFiles(output);
-    // Fields are counted as maps, as the journal names them too.
-    estimate.recordBytes = DiskSpace::recordBytes(output, double(ownFiles), nameTail(*this));
-    const auto axisCount = double(axisValues().size());
-    if (shape.rows < 1 || shape.columns < 1 || replicates < 1 || axisCount < 1)
-        return estimate;
+    // Exact cuts hold their cover to the cell, ladder cuts between it and
+    // the next whole percentage.
     const double upper = cut == FractalCut::Exact ? 0.0 : 1.0;
-    const double cells = double(shape.cells());
-    // A field as an ESRI grid takes at most 15 characters a value, as a
-    // GeoTIFF 4 bytes and its tags; its name goes into the manifest too.
-    const double surface = writeSurfaces
-                               ? DiskSpace::roundUpToBlocks(16.0 * cells + 65536.0, blockSize) +
-                                     double(output.prefix.toUtf8().size() + nameTail(*this))
-                               : 0.0;
-    double perAxis = 0;
-    double mapsPerAxis = 0;
-    for (const int cover : covers.values()) {
-        const double low = std::clamp(cover / 100.0, 0.0, 1.0);
-        const double high = std::clamp((cover + upper) / 100.0, 0.0, 1.0);
-        perAxis += replicates *
-                   (DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, shape, low),
-                                                        DiskSpace::mapBytes(output, shape, high)),
-                                               blockSize) +
-                    surface);
-        mapsPerAxis += replicates;
-    }
-    estimate.bytes = axisCount * perAxis * share +
-                     DiskSpace::runRecordBytes(output, std::ceil(axisCount * mapsPerAxis * share),
-                                               nameTail(*this), blockSize);
-    return estimate;
+    return DiskSpace::sweptMaps(*this, double(axisValues().size()), writeSurfaces, nameTail(*this),
+                                blockSize, [upper](int cover) {
+                                    return std::pair(std::clamp(cover / 100.0, 0.0, 1.0),
+                                                     std::clamp((cover + upper) / 100.0, 0.0, 1.0));
+                                });
 }
 
 QList<Phrase> GaussianBatchRequest::unusedOptions(const QStringList &given) const

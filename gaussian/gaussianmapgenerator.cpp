@@ -5,6 +5,7 @@
 #include "core/batch/mappublisher.h"
 #include "core/batch/mapwriter.h"
 #include "core/batch/surfacecut.h"
+#include "core/files/helperthread.h"
 #include "core/grid/surfacegrid.h"
 #include "gaussian/gaussiannames.h"
 
@@ -13,13 +14,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <deque>
-#include <future>
 #include <limits>
-#include <system_error>
 
 namespace {
 
@@ -298,42 +295,25 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
         }
     };
 
-    std::deque<std::future<void>> pending;
+    // Declared after the slots and workspaces the helpers draw into.
+    TasksAhead pending(ahead > 0);
     qint64 next = 0;
     auto launch = [&] {
-        while (next < fieldCount && int(pending.size()) <= ahead) {
+        while (next < fieldCount && pending.running() <= ahead) {
             const qint64 first = next;
             next = std::min(fieldCount, first + group);
             FieldWorkspace *workspace =
                 &workspaces[std::size_t((first / group) % qint64(workspaces.size()))];
-            try {
-                pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
-                                             draw, first, next, workspace));
-            } catch (const std::system_error &) {
-                pending.push_back(std::async(std::launch::deferred, draw, first, next, workspace));
-            }
+            pending.start([&draw, first, last = next, workspace] { draw(first, last, workspace); });
         }
     };
-    // Whatever ends the run, no helper outlives the fields it draws into.
-    struct Drain {
-        std::deque<std::future<void>> &pending;
-        ~Drain()
-        {
-            // A deferred draw that never ran is dropped unrun.
-            for (auto &f : pending)
-                if (f.valid() &&
-                    f.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
-                    f.wait();
-        }
-    } drain{pending};
 
     std::vector<double> scratch;
     Field following;
     for (qint64 k = 0; k < fieldCount; ++k) {
         if (k % group == 0) {
             launch();
-            pending.front().get();
-            pending.pop_front();
+            pending.takeFirst();
         }
         Field &field = slotOf(k);
         progress.setLabelText(progressLabel(m_request, field.axisValue, field.replicate));

@@ -115,6 +115,44 @@ double DiskSpace::shareOf(const FamilyRequest &request)
     return shard ? shard->fraction(request.shareUnits()) : 1.0;
 }
 
+DiskEstimate DiskSpace::sweptMaps(const FamilyRequest &request, double axisCount, bool surfaces,
+                                  int nameTailBytes, qint64 blockSize,
+                                  const std::function<std::pair<double, double>(int)> &coverRange)
+{
+    const BatchOutput &output = request.output;
+    const MapShape shape = request.shape;
+    DiskEstimate estimate;
+    const double share = shareOf(request);
+    const qint64 ownMaps = qint64(std::ceil(double(request.mapCount()) * share));
+    const qint64 ownFiles = ownMaps * (surfaces ? 2 : 1);
+    estimate.files = ownFiles + recordFiles(output);
+    // Surfaces are counted as maps, as the journal names them too.
+    estimate.recordBytes = recordBytes(output, double(ownFiles), nameTailBytes);
+    if (shape.rows < 1 || shape.columns < 1 || request.replicates < 1 || axisCount < 1)
+        return estimate;
+    // A surface as an ESRI grid takes at most 15 characters a value, as a
+    // GeoTIFF 4 bytes and its tags; its name goes into the manifest too.
+    const double surface =
+        surfaces ? roundUpToBlocks(16.0 * double(shape.cells()) + 65536.0, blockSize) +
+                       double(output.prefix.toUtf8().size() + nameTailBytes)
+                 : 0.0;
+    double perAxis = 0;
+    double mapsPerAxis = 0;
+    for (const int cover : request.covers.values()) {
+        const auto [low, high] = coverRange(cover);
+        perAxis +=
+            request.replicates *
+            (roundUpToBlocks(std::max(mapBytes(output, shape, low), mapBytes(output, shape, high)),
+                             blockSize) +
+             surface);
+        mapsPerAxis += request.replicates;
+    }
+    estimate.bytes = axisCount * perAxis * share +
+                     runRecordBytes(output, std::ceil(axisCount * mapsPerAxis * share),
+                                    nameTailBytes, blockSize);
+    return estimate;
+}
+
 QString DiskSpace::humanSize(double bytes)
 {
     if (bytes < 1024.0)

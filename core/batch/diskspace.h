@@ -7,7 +7,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 // Files of a batch that are already on disk: a resumed run keeps them and
 // needs room only for the rest.
@@ -48,6 +50,14 @@ public:
     // The batch list, the manifest, the temporary file of the map being
     // written, and a share's record for a split batch.
     static qint64 recordFiles(const BatchOutput &output) { return 3 + (output.shard ? 1 : 0); }
+    // The estimate of a batch that writes a file a map, the replicates of
+    // each of `axisCount` values of its sweep and each cover, a map of a
+    // cover holding between coverRange(cover).first and .second of habitat
+    // (fractions), and beside every map its surface of at most 16 bytes a
+    // cell when `surfaces`.
+    static DiskEstimate sweptMaps(const FamilyRequest &request, double axisCount, bool surfaces,
+                                  int nameTailBytes, qint64 blockSize,
+                                  const std::function<std::pair<double, double>(int)> &coverRange);
 
     // "512 bytes", "1.5 KiB", ... "86.7 ZiB", independent of the locale.
     static QString humanSize(double bytes);

@@ -7,6 +7,7 @@
 #include "core/batch/mapwriter.h"
 #include "core/batch/requestchecks.h"
 #include "core/batch/surfacecut.h"
+#include "core/files/helperthread.h"
 #include "core/grid/surfacegrid.h"
 
 #include <QCoreApplication>
@@ -15,10 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <deque>
-#include <future>
 #include <limits>
-#include <system_error>
 
 namespace {
 
@@ -136,37 +134,14 @@ qint64 DrawnRequest::shareUnits() const
 DiskEstimate DrawnRequest::diskEstimate(qint64 blockSize) const
 {
     // Every map holds its cover to the cell when cut from a surface, and
-    // any share of habitat when its classes are drawn; a surface, when
-    // asked for, takes at most 16 bytes a cell.
-    DiskEstimate estimate;
-    const double share = DiskSpace::shareOf(*this);
-    const qint64 ownMaps = qint64(std::ceil(double(mapCount()) * share));
-    const qint64 ownFiles = ownMaps * (writeSurfaces ? 2 : 1);
-    estimate.files = ownFiles + DiskSpace::recordFiles(output);
-    estimate.recordBytes = DiskSpace::recordBytes(output, double(ownFiles), nameTail(*this));
-    if (shape.rows < 1 || shape.columns < 1 || replicates < 1 || mapCount() < 1)
-        return estimate;
-    const double cells = double(shape.cells());
-    const double surface = writeSurfaces
-                               ? DiskSpace::roundUpToBlocks(16.0 * cells + 65536.0, blockSize) +
-                                     double(output.prefix.toUtf8().size() + nameTail(*this))
-                               : 0.0;
+    // any share of habitat when its classes are drawn.
     const bool exact = !drawsClasses();
-    double perAxis = 0;
-    for (const int cover : covers.values()) {
-        const double low = exact ? std::clamp(cover / 100.0, 0.0, 1.0) : 0.0;
-        const double high = exact ? low : 1.0;
-        perAxis += replicates *
-                   (DiskSpace::roundUpToBlocks(std::max(DiskSpace::mapBytes(output, shape, low),
-                                                        DiskSpace::mapBytes(output, shape, high)),
-                                               blockSize) +
-                    surface);
-    }
-    const auto axisCount = double(axisValues().size());
-    estimate.bytes = axisCount * perAxis * share +
-                     DiskSpace::runRecordBytes(output, std::ceil(double(mapCount()) * share),
-                                               nameTail(*this), blockSize);
-    return estimate;
+    return DiskSpace::sweptMaps(*this, double(axisValues().size()), writeSurfaces, nameTail(*this),
+                                blockSize, [exact](int cover) {
+                                    const double low =
+                                        exact ? std::clamp(cover / 100.0, 0.0, 1.0) : 0.0;
+                                    return std::pair(low, exact ? low : 1.0);
+                                });
 }
 
 SweepAxis DrawnRequest::sweepAxis() const
@@ -351,34 +326,16 @@ BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
     const auto slotOf = [&slots](qint64 k) -> Drawn & {
         return slots[std::size_t(k % qint64(slots.size()))];
     };
-    std::deque<std::future<void>> pending;
+    // Declared after the slots the helpers draw into.
+    TasksAhead pending(ahead > 0);
     qint64 next = 0;
     const auto launch = [&](qint64 upTo) {
-        for (; next < count && next <= upTo; ++next) {
-            Drawn &slot = slotOf(next);
-            try {
-                pending.push_back(std::async(ahead > 0 ? std::launch::async : std::launch::deferred,
-                                             draw, next, std::ref(slot)));
-            } catch (const std::system_error &) {
-                pending.push_back(std::async(std::launch::deferred, draw, next, std::ref(slot)));
-            }
-        }
+        for (; next < count && next <= upTo; ++next)
+            pending.start([&draw, k = next, &slot = slotOf(next)] { draw(k, slot); });
     };
-    // Whatever ends the run, no helper outlives the slot it draws into.
-    struct Drain {
-        std::deque<std::future<void>> &pending;
-        ~Drain()
-        {
-            for (auto &f : pending)
-                if (f.valid() &&
-                    f.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
-                    f.wait();
-        }
-    } drain{pending};
     for (qint64 k = 0; k < count; ++k) {
         launch(k + ahead);
-        pending.front().get();
-        pending.pop_front();
+        pending.takeFirst();
         const Drawn &drawn = slotOf(k);
         progress.setLabelText(progressLabel(drawn.place));
         if (drawn.failure)
@@ -431,6 +388,7 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
                     return BatchResult::failed(*failure);
                 progress.drawsMade(m_ledger.drew(cell));
                 bool kept = false;
+                std::optional<ExactCoverCut> cut;
                 const DrawnMap &map = drawn.map;
                 if (!map.classes.empty()) {
                     const std::uint8_t *cells = map.classes.data();
@@ -445,10 +403,10 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
                     kept = selector.acceptsClasses(
                         shape.rows, [&rows](int row, std::uint8_t *out) { rows.fill(row, out); });
                 } else {
-                    const ExactCoverCut cut =
-                        ExactCutter(map.surface.data(), shape.rows, shape.columns, shape.columns)
-                            .cut(cover);
-                    CutCells cells(map.surface.data(), shape.columns, cut.threshold, cut.tiesAbove);
+                    cut = ExactCutter(map.surface.data(), shape.rows, shape.columns, shape.columns)
+                              .cut(cover);
+                    CutCells cells(map.surface.data(), shape.columns, cut->threshold,
+                                   cut->tiesAbove);
                     kept =
                         selector.accepts(shape.rows, [&cells, columns](int row, std::uint8_t *out) {
                             for (std::size_t col = 0; col < columns; ++col)
@@ -458,7 +416,7 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
                 if (kept) {
                     drawn.replicate = ++cell.kept;
                     drawn.position = cellIndex * m_request->replicates + cell.kept - 1;
-                    if (FileResult error = writeMap(drawn, nameStem, writer, publisher))
+                    if (FileResult error = writeMap(drawn, nameStem, writer, publisher, cut))
                         return BatchResult::failed(error->message());
                     progress.setValue(int(std::min<qint64>(++done, INT_MAX)));
                 }
@@ -473,7 +431,7 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
 }
 
 FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem, MapWriter &writer,
-                                    MapPublisher &publisher) const
+                                    MapPublisher &publisher, std::optional<ExactCoverCut> cut) const
 {
     const int rows = m_request->shape.rows;
     const int columns = m_request->shape.columns;
@@ -485,7 +443,6 @@ FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem,
     if (FileResult error = writer.open(name, rows, columns))
         return error;
     const bool classes = output.cutsClasses();
-    std::optional<ExactCoverCut> cut;
     if (!map.classes.empty()) {
         for (int r = 0; r < rows; ++r) {
             const std::uint8_t *row = map.classes.data() + std::size_t(r) * std::size_t(columns);
@@ -497,7 +454,9 @@ FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem,
     } else if (classes) {
         putClassCut(writer, output, drawn.place.cover, map.surface.data(), rows, columns, columns);
     } else {
-        cut = ExactCutter(map.surface.data(), rows, columns, columns).cut(drawn.place.cover);
+        // A cut made for the targets is not made again.
+        if (!cut)
+            cut = ExactCutter(map.surface.data(), rows, columns, columns).cut(drawn.place.cover);
         putCutRows(writer, map.surface.data(), rows, columns, columns, cut->threshold,
                    cut->tiesAbove);
     }

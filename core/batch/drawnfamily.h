@@ -6,6 +6,7 @@
 #include "core/batch/mapfamily.h"
 #include "core/batch/mapsource.h"
 #include "core/batch/maptargets.h"
+#include "core/batch/surfacecut.h"
 #include "core/files/bulkmemory.h"
 #include "core/rng/philox.h"
 
@@ -216,8 +217,9 @@ private:
                         BatchProgress &progress);
     BatchResult drawUntilKept(const QString &nameStem, MapWriter &writer, MapPublisher &publisher,
                               BatchProgress &progress);
+    // `cut`: the surface's cut at the map's cover, when the targets made it.
     FileResult writeMap(const Drawn &drawn, const QString &nameStem, MapWriter &writer,
-                        MapPublisher &publisher) const;
+                        MapPublisher &publisher, std::optional<ExactCoverCut> cut = {}) const;
     QString progressLabel(const DrawPlace &place) const;
 
     std::unique_ptr<DrawnRequest> m_request;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/files/helperthread.h"
 
+#include <chrono>
 #include <system_error>
 #include <utility>
 
@@ -59,4 +60,29 @@ void HelperThread::loop()
         m_busy = false;
         m_done.notify_one();
     }
+}
+
+TasksAhead::~TasksAhead()
+{
+    // A deferred task that never ran is dropped unrun.
+    for (auto &task : m_pending)
+        if (task.valid() && task.wait_for(std::chrono::seconds(0)) != std::future_status::deferred)
+            task.wait();
+}
+
+void TasksAhead::start(std::function<void()> task)
+{
+    try {
+        m_pending.push_back(
+            std::async(m_threads ? std::launch::async : std::launch::deferred, task));
+    } catch (const std::system_error &) {
+        m_pending.push_back(std::async(std::launch::deferred, std::move(task)));
+    }
+}
+
+void TasksAhead::takeFirst()
+{
+    std::future<void> first = std::move(m_pending.front());
+    m_pending.pop_front();
+    first.get();
 }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -33,4 +35,29 @@ private:
     bool m_busy = false;
     bool m_stop = false;
     std::thread m_thread;
+};
+
+// Tasks run ahead of the thread that takes their results, in order, each on
+// a thread of its own: a batch draws its next maps while it writes one. A
+// task the system has no thread for, or every task when `threads` is off,
+// runs when its turn comes. Whatever ends the owner's loop, the destructor
+// waits for every task already running, so that none outlives what it
+// writes into; declare it after that.
+class TasksAhead final {
+public:
+    explicit TasksAhead(bool threads)
+        : m_threads(threads)
+    {}
+    ~TasksAhead();
+    TasksAhead(const TasksAhead &) = delete;
+    TasksAhead &operator=(const TasksAhead &) = delete;
+
+    void start(std::function<void()> task);
+    // Waits for the first task started and not yet taken, and takes it.
+    void takeFirst();
+    int running() const { return int(m_pending.size()); }
+
+private:
+    bool m_threads;
+    std::deque<std::future<void>> m_pending;
 };
