@@ -173,6 +173,8 @@ std::optional<QString> BatchCommand::read(FamilyRequest &request)
                                                   : OptionValue(true))
             : option->type == OptionType::TargetList
                 ? OptionValue(m_parser.values(parserOption).join(QLatin1Char(',')))
+            : option->type == OptionType::Blends
+                ? OptionValue(m_parser.values(parserOption).join(QLatin1Char(';')))
                 : OptionValue(m_parser.value(parserOption));
         if (const auto error = setOption(request, *option, value))
             return QStringLiteral("--%1 %2").arg(option->cliName(), error->reason);

@@ -5,6 +5,7 @@
 #include "core/batch/mapfamily.h"
 #include "fractal/fractalfamily.h"
 #include "gaussian/gaussianfamily.h"
+#include "gradients/gradientfamilies.h"
 #include "mosaic/mosaicfamily.h"
 #include "random/randomfamily.h"
 #include "rectangles/rectanglesfamily.h"
@@ -17,4 +18,9 @@ void registerBuiltinFamilies(FamilyRegistry &registry)
     registry.add(clusterFamily());
     registry.add(mosaicFamily());
     registry.add(rectanglesFamily());
+    registry.add(planarFamily());
+    registry.add(edgeFamily());
+    registry.add(distanceFamily());
+    registry.add(waveFamily());
+    registry.add(perlinFamily());
 }

@@ -82,7 +82,8 @@ std::optional<Phrase> FractalBatchRequest::refusal() const
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the number of surfaces per H", surfaces, surfaceLimits); },
         [this] { return outside("the first seed", firstSeed, firstSeedLimits); }, dependentDraws,
-        [this] { return output.refusal(); }, [this] { return ladderClassRefusal(cut, output); });
+        [this] { return output.refusal(); }, [this] { return ladderClassRefusal(cut, output); },
+        [this] { return blendCutRefusal(*this, cut, shape.rows + 1, shape.columns + 1); });
 }
 
 bool FractalBatchRequest::samplingChanged() const

@@ -3,6 +3,7 @@
 
 #include "core/batch/commonoptions.h"
 #include "core/batch/rangeparser.h"
+#include "core/batch/surfaceblend.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fractalbatchrequest.h"
 #include "fractal/fractalmapgenerator.h"
@@ -125,6 +126,7 @@ public:
                 "How a surface is cut: ladder (80 fixed thresholds) or exact (at its own "
                 "quantile, so each map holds exactly round(cover x cells / 100) habitat "
                 "cells)."),
+            commonoptions::blendRow(),
             commonoptions::writeSurfacesRow<Request>(
                 "Also writes, for every surface that gave a map, the rescaled surface the "
                 "maps were cut from (PREFIX + H + _surface_ + seed; float32 .tif with "
@@ -135,6 +137,7 @@ public:
         return rows;
     }
     const NameScheme &names() const override { return fractalNames(); }
+    bool blends() const override { return true; }
 
     // The rescaled surface block of the request's first H that the
     // replicate-th surface of a batch gives (the seed first_seed +
@@ -159,6 +162,11 @@ public:
         if (status != FastFbmSurface::Status::Ok)
             throw std::bad_alloc();
         block.cropTo(fractal.shape.rows, fractal.shape.columns);
+        if (!fractal.blends.empty()) {
+            const SurfaceBlend blend(fractal, block.rows + 1, block.columns + 1);
+            if (auto failure = blend.blend(block.values.data(), block.stride(), seed, 0, 1).failure)
+                return Phrase(*failure);
+        }
         surface.values = std::move(block.values);
         surface.rows = block.rows + 1;
         surface.columns = block.columns + 1;

@@ -56,6 +56,9 @@ FractalMapGenerator::FractalMapGenerator(const FractalBatchRequest &request, Eng
     , m_engine(engine)
     , m_hs(request.hurst.walked())
 {
+    if (!request.blends.empty())
+        m_blend = std::make_unique<SurfaceBlend>(request, request.shape.rows + 1,
+                                                 request.shape.columns + 1);
     m_coverIndex.fill(-1);
     const std::vector<int> covers = request.covers.values();
     for (std::size_t i = 0; i < covers.size(); ++i)
@@ -288,7 +291,7 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
     // Starts building the first surfaces at once, while the progress is set up.
     SurfacePipeline surfaces(m_engine, {ownHValues, m_request.shape.rows, m_request.shape.columns,
                                         m_request.generator, m_request.firstSeed, surfacesPerH,
-                                        m_request.cut == FractalCut::Ladder});
+                                        m_request.cut == FractalCut::Ladder, m_blend.get()});
     MapWriter writer(m_request.output, publisher.inMemory());
     // Whatever ends the run, the maps made before the end are named.
     auto end = [&publisher](BatchResult result) {
@@ -326,6 +329,8 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
                         "There is not enough memory for a fractal surface of %1 x %1 points.")
                         .arg(points)));
             }
+            if (surface.blendFailure)
+                return end(BatchResult::failed(*surface.blendFailure));
             std::vector<AcceptedCut> cuts =
                 m_request.cut == FractalCut::Exact
                     ? exactCuts(surface.block, coverCounts,
@@ -336,8 +341,10 @@ BatchResult FractalMapGenerator::makeMaps(const QString &nameStem, MapPublisher 
             // A surface gives fewer than 128 maps: one per threshold of the
             // ladder, or per requested cover.
             const qint64 surfacePosition = (qint64(hIndex) * surfacesPerH + seedIndex) * 128;
-            for (AcceptedCut &cut : cuts)
+            for (AcceptedCut &cut : cuts) {
                 cut.position += surfacePosition;
+                cut.blend = surface.blend;
+            }
             if (FileResult error =
                     writeSurfaceMaps(surface.block, H, m_request.firstSeed + seedIndex, nameStem,
                                      cuts, writer, publisher))
@@ -376,6 +383,7 @@ FileResult FractalMapGenerator::writeAcceptedCut(const FbmBlock &block, const Ac
     fillRecord(record, cut.fileName, writer, block.rows, block.columns, cut.cover, cut.replicate);
     record.H = cut.H;
     record.axis = cut.H;
+    record.blend = cut.blend;
     if (!classes)
         record.threshold = cut.threshold;
     record.seed = cut.seed;

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 class MapPublisher;
@@ -84,6 +85,8 @@ private:
         QString fileName;
         // The surface file the map names, when the batch writes them.
         QString surfaceFile;
+        // What was blended into its surface.
+        QByteArray blend;
     };
 
     // Counts of the maps made so far at the current H, by cover.
@@ -123,6 +126,7 @@ private:
                                 MapPublisher &publisher, std::vector<FinishedMap> *held) const;
 
     FractalBatchRequest m_request;
+    std::unique_ptr<SurfaceBlend> m_blend;
     SelectionLedger m_ledger;
     // The draws of every cell so far, with targets.
     qint64 m_drawn = 0;

@@ -72,6 +72,7 @@ void SurfacePipeline::build(FastFbmSurface &generator, qint64 job, Surface &out)
     if (out.status != FbmSurface::Status::Ok)
         return;
     out.block.cropTo(m_plan.rows, m_plan.columns);
+    blendInto(job, out);
     if (!m_plan.ladderCovers)
         return;
     const auto above = covercut::aboveCounts(out.block);
@@ -88,11 +89,24 @@ void SurfacePipeline::buildPlain(qint64 job, Surface &out)
         return;
     m_plain.copyBlock(out.block);
     out.block.cropTo(m_plan.rows, m_plan.columns);
+    blendInto(job, out);
     if (!m_plan.ladderCovers)
         return;
     const auto ladder = covercut::thresholds();
     for (std::size_t k = 0; k < ladder.size(); ++k)
         out.covers[k] = covercut::coverPercent(covercut::coverFraction(out.block, ladder[k]));
+}
+
+void SurfacePipeline::blendInto(qint64 job, Surface &out) const
+{
+    if (!m_plan.blend)
+        return;
+    // The block's points, its extra row and column included: the surface
+    // its file holds and its cover is measured on.
+    SurfaceBlend::Blended blended =
+        m_plan.blend->blend(out.block.values.data(), out.block.stride(), seedOf(job), 0, 1);
+    out.blend = std::move(blended.record);
+    out.blendFailure = std::move(blended.failure);
 }
 
 const SurfacePipeline::Surface &SurfacePipeline::surface(int hIndex, int seed)

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/batch/surfaceblend.h"
 #include "fractal/covercut.h"
 #include "fractal/fastfbmsurface.h"
 #include "fractal/fbmblock.h"
 #include "fractal/fbmsurface.h"
 #include "fractal/fractalbatchrequest.h"
 
+#include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
@@ -15,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -53,6 +57,10 @@ public:
         FbmBlock block;
         // The whole cover percentage of the block cut at each threshold.
         std::array<int, covercut::thresholdCount> covers{};
+        // With a blend: what was blended into the block, or why it could
+        // not be.
+        QByteArray blend;
+        std::optional<QString> blendFailure;
     };
 
     // Which surfaces a run may ask for: for every one of its H values, the
@@ -69,6 +77,8 @@ public:
         // Whether the covers of the threshold ladder are wanted: exact cuts
         // find their own thresholds and never read them.
         bool ladderCovers = true;
+        // Blended into every block as it is built, or nothing.
+        const SurfaceBlend *blend = nullptr;
     };
 
     SurfacePipeline(Engine engine, Plan plan);
@@ -94,6 +104,7 @@ private:
     int seedOf(qint64 job) const { return m_plan.firstSeed + int(job % m_plan.surfaces); }
     void build(FastFbmSurface &generator, qint64 job, Surface &out) const;
     void buildPlain(qint64 job, Surface &out);
+    void blendInto(qint64 job, Surface &out) const;
     void work();
 
     const Engine m_engine;

@@ -54,7 +54,8 @@ std::optional<Phrase> GaussianBatchRequest::refusal() const
         axisRefusal, nuRefusal, [this] { return sweepRefusal(*this); },
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the seed", seed, seedLimits); }, dependentDraws,
-        [this] { return output.refusal(); }, [this] { return ladderClassRefusal(cut, output); });
+        [this] { return output.refusal(); }, [this] { return ladderClassRefusal(cut, output); },
+        [this] { return blendCutRefusal(*this, cut, shape.rows, shape.columns); });
 }
 
 qint64 GaussianBatchRequest::mapCount() const

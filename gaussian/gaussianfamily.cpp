@@ -125,6 +125,7 @@ public:
                 "round(cover x cells / 100) habitat cells) or ladder (rescaled to 0..1 and "
                 "cut at the lowest of 80 fixed thresholds whose whole percentage is the "
                 "cover; a field none of them fits gives no map)."),
+            commonoptions::blendRow(),
             commonoptions::writeSurfacesRow<Request>(
                 "Also writes the field every map was cut from, named as the map with "
                 "_surface (float32 .tif with {format tif}, else an ESRI grid with 7 "
@@ -134,6 +135,7 @@ public:
         return rows;
     }
     const NameScheme &names() const override { return gaussianNames(); }
+    bool blends() const override { return true; }
 
     // The field a batch of the request, with one value of its sweep, draws
     // for a cover and a replicate (its draw, with targets), as drawn.

@@ -50,13 +50,30 @@ struct GaussianMapGenerator::Field {
     qint64 position = 0;
     std::vector<double> values;
     bool drawn = false;
+    // What was blended into it, or why it could not be.
+    QByteArray blend;
+    std::optional<QString> blendFailure;
 };
 
 GaussianMapGenerator::GaussianMapGenerator(const GaussianBatchRequest &request)
     : m_request(request)
     , m_axis(request.axisValues())
     , m_embeddings(m_axis.size())
-{}
+{
+    if (!request.blends.empty())
+        m_blend =
+            std::make_unique<SurfaceBlend>(request, request.shape.rows, request.shape.columns);
+}
+
+void GaussianMapGenerator::blendInto(Field &field) const
+{
+    if (!m_blend || !field.drawn)
+        return;
+    SurfaceBlend::Blended blended = m_blend->blend(field.values.data(), m_request.shape.columns,
+                                                   m_request.seed, field.cover, field.draw);
+    field.blend = std::move(blended.record);
+    field.blendFailure = std::move(blended.failure);
+}
 
 GaussianMapGenerator::~GaussianMapGenerator() = default;
 
@@ -107,6 +124,14 @@ std::optional<Phrase> GaussianMapGenerator::drawField(const GaussianBatchRequest
         return Phrase(tr("there is not enough memory for a periodic grid of %1 x %2 points")
                           .arg(built.embedding->sides().rows)
                           .arg(built.embedding->sides().columns));
+    if (!request.blends.empty()) {
+        const SurfaceBlend blend(request, request.shape.rows, request.shape.columns);
+        if (auto failure = blend
+                               .blend(values.data(), request.shape.columns, request.seed,
+                                      int(cover), replicate)
+                               .failure)
+            return Phrase(*failure);
+    }
     return std::nullopt;
 }
 
@@ -292,6 +317,7 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
             field.drawn =
                 e && e->draw(fieldStream(m_request, field.axisValue, field.cover, field.draw),
                              field.values, *workspace);
+            blendInto(field);
         }
     };
 
@@ -324,6 +350,8 @@ BatchResult GaussianMapGenerator::drawAllFields(const QString &nameStem, MapWrit
         }
         if (!field.drawn)
             return BatchResult::failed(notEnoughMemory(field.axisIndex));
+        if (field.blendFailure)
+            return BatchResult::failed(*field.blendFailure);
         if (const std::optional<Cut> cut = cutOf(field, scratch))
             if (FileResult error = writeMap(field, *cut, nameStem, writer, publisher))
                 return BatchResult::failed(error->message());
@@ -376,9 +404,13 @@ BatchResult GaussianMapGenerator::drawUntilKept(const QString &nameStem, MapWrit
                  ++draw) {
                 progress.setLabelText(progressLabel(m_request, field.axisValue, cell.kept + 1));
                 field.draw = draw;
-                if (!e->draw(fieldStream(m_request, field.axisValue, cover, draw), field.values,
-                             workspace))
+                field.drawn = e->draw(fieldStream(m_request, field.axisValue, cover, draw),
+                                      field.values, workspace);
+                if (!field.drawn)
                     return BatchResult::failed(notEnoughMemory(a));
+                blendInto(field);
+                if (field.blendFailure)
+                    return BatchResult::failed(*field.blendFailure);
                 progress.drawsMade(m_ledger.drew(cell));
                 const std::optional<Cut> cut = cutOf(field, scratch);
                 bool kept = false;
@@ -493,6 +525,7 @@ FileResult GaussianMapGenerator::writeMap(const Field &field, const Cut &cut,
     record.parameters[3].value = wordOf(m_request.cut).toLatin1();
     record.parameters[4].value = QByteArray::number(cut.tiesAbove);
     record.surfaceFile = QFileInfo(surfaceName).fileName();
+    record.blend = field.blend;
     record.position = field.position;
     if (output.selects())
         record.draw = field.draw;

@@ -3,6 +3,7 @@
 
 #include "core/batch/mapsource.h"
 #include "core/batch/maptargets.h"
+#include "core/batch/surfaceblend.h"
 #include "gaussian/gaussianbatchrequest.h"
 #include "gaussian/gaussianfield.h"
 
@@ -91,9 +92,12 @@ private:
     FileResult writeMap(const Field &field, const Cut &cut, const QString &nameStem,
                         MapWriter &writer, MapPublisher &publisher) const;
     QString notEnoughMemory(std::size_t axisIndex) const;
+    // Blends the request's parts into a field just drawn.
+    void blendInto(Field &field) const;
 
     GaussianBatchRequest m_request;
     std::vector<double> m_axis;
     mutable std::vector<std::unique_ptr<CirculantEmbedding>> m_embeddings;
+    std::unique_ptr<SurfaceBlend> m_blend;
     SelectionLedger m_ledger;
 };

@@ -413,6 +413,69 @@ OptionValue optionValue(const char *key, const py::handle &value)
                    .toStdString());
 }
 
+// A blend, [(family, {option: value}, weight), ...] with the weight 1 when
+// left out, as the command line writes it.
+QString blendText(const std::string &name, const py::handle &value)
+{
+    const QString key = QString::fromStdString(name);
+    const auto refuse = [&key](const QString &what) {
+        refuseType(QStringLiteral("%1 is a list of (family, {option: value}, weight), not %2")
+                       .arg(key, what)
+                       .toStdString());
+    };
+    const auto plain = [&key](const py::handle &item) {
+        QString text;
+        if (PyUnicode_Check(item.ptr()))
+            text = QString::fromStdString(item.cast<std::string>());
+        else if (PyBool_Check(item.ptr()))
+            refuseType(QStringLiteral("%1 option values are numbers or str, not %2")
+                           .arg(key, QString::fromStdString(py::repr(item)))
+                           .toStdString());
+        else if (PyIndex_Check(item.ptr()))
+            text = QString::number(item.cast<qint64>());
+        else if (py::hasattr(item, "__float__"))
+            text = QString::number(item.cast<double>(), 'g', 17);
+        else
+            refuseType(QStringLiteral("%1 option values are numbers or str, not %2")
+                           .arg(key, QString::fromStdString(py::repr(item)))
+                           .toStdString());
+        // The command line's separators cannot be told from a value's.
+        if (text.contains(QLatin1Char(':')) || text.contains(QLatin1Char(',')) ||
+            text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('=')))
+            throw py::value_error(QStringLiteral("%1 option values hold no ':', ',', ';' or '=': "
+                                                 "%2")
+                                      .arg(key, text)
+                                      .toStdString());
+        return text;
+    };
+    if (PyUnicode_Check(value.ptr()) || !py::isinstance<py::iterable>(value))
+        refuse(QString::fromStdString(py::repr(value)));
+    QStringList parts;
+    for (const py::handle part : value) {
+        std::vector<py::object> items;
+        if (!PyUnicode_Check(part.ptr()) && py::isinstance<py::sequence>(part))
+            items = py::cast<std::vector<py::object>>(part);
+        if ((items.size() != 2 && items.size() != 3) || !PyUnicode_Check(items[0].ptr()) ||
+            !(items[1].is_none() || PyDict_Check(items[1].ptr())))
+            refuse(QString::fromStdString(py::repr(part)));
+        QString text = plain(items[0]);
+        QStringList options;
+        if (!items[1].is_none())
+            for (const auto &[option, given] : py::reinterpret_borrow<py::dict>(items[1]))
+                options.append(plain(option) + QLatin1Char('=') + plain(given));
+        if (!options.isEmpty())
+            text += QLatin1Char(':') + options.join(QLatin1Char(','));
+        if (items.size() == 3) {
+            if (PyUnicode_Check(items[2].ptr()) || PyBool_Check(items[2].ptr()) ||
+                !(PyIndex_Check(items[2].ptr()) || py::hasattr(items[2], "__float__")))
+                refuse(QString::fromStdString(py::repr(part)));
+            text += QStringLiteral(":weight=") + QString::number(items[2].cast<double>(), 'g', 17);
+        }
+        parts.append(text);
+    }
+    return parts.join(QLatin1Char(';'));
+}
+
 // Sets one option of a request from a Python value; `name` is the keyword
 // as the caller wrote it, which the error names.
 void applyKeyword(FamilyRequest &request, const BatchOption &option, const std::string &name,
@@ -438,6 +501,8 @@ void applyKeyword(FamilyRequest &request, const BatchOption &option, const std::
             names.append(QString::fromStdString(item.cast<std::string>()));
         }
         given = names.join(QLatin1Char(','));
+    } else if (option.type == OptionType::Blends) {
+        given = blendText(name, value);
     } else {
         given = optionValue(name.c_str(), value);
     }
@@ -558,6 +623,8 @@ py::list describeOptions(const std::string &word)
             fallback = py::int_(fallback);
         } else if (option.type == OptionType::TargetList) {
             fallback = py::dict();
+        } else if (option.type == OptionType::Blends) {
+            fallback = py::tuple();
         }
         entry["default"] = fallback;
         entry["help"] = spelled(optionHelp(family, option)).toStdString();

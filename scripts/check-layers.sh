@@ -4,8 +4,8 @@
 # layers): core/ nothing else, and each of its rooms only the rooms below it;
 # widgets/ only core/; settings/, random/, fractal/, gaussian/ and view/ only
 # core/, and widgets/ from the dialogs of the first four (the units built on a
-# form) only; cluster/, mosaic/ and rectangles/ (families without a form of
-# their own) core/ alone; families/ (the list of families) the families' folders, and
+# form) only; cluster/, mosaic/, rectangles/ and gradients/ (families without
+# a form of their own) core/ alone; families/ (the list of families) the families' folders, and
 # widgets/ for the list of their forms; app/ anything below it but the
 # families it has no form of; cli/ core/, settings/ and view/; python/ and r/
 # core/ alone: the front ends know the families through the registry only.
@@ -21,8 +21,8 @@ allowed() {
     core) echo "core" ;;
     widgets) echo "core widgets" ;;
     settings | random | fractal | gaussian) echo "core widgets $1" ;;
-    cluster | mosaic | rectangles) echo "core $1" ;;
-    families) echo "core widgets random fractal gaussian cluster mosaic rectangles families" ;;
+    cluster | mosaic | rectangles | gradients) echo "core $1" ;;
+    families) echo "core widgets random fractal gaussian cluster mosaic rectangles gradients families" ;;
     view) echo "core view" ;;
     app) echo "core widgets settings random fractal view app" ;;
     cli) echo "core settings view cli" ;;
@@ -31,7 +31,7 @@ allowed() {
   esac
 }
 
-folders="core widgets settings random fractal gaussian cluster mosaic rectangles families view app cli python r"
+folders="core widgets settings random fractal gaussian cluster mosaic rectangles gradients families view app cli python r"
 status=0
 for folder in $folders; do
   [ -d "$folder" ] || continue

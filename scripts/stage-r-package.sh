@@ -18,7 +18,7 @@ cp -R "$root/r/." "$dest/"
 # the includes read as they do in the repository. The list of families comes
 # with them; what includes widgets/ (the dialogs, the list of their forms) is
 # the window's.
-for folder in core random fractal gaussian cluster mosaic rectangles families; do
+for folder in core random fractal gaussian cluster mosaic rectangles gradients families; do
   (cd "$root" && find "$folder" -name '*.cpp' -o -name '*.h') | while IFS= read -r file; do
     grep -qE '^\s*#\s*include "(widgets/|ui_)' "$root/$file" && continue
     case $(basename "$file") in

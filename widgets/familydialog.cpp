@@ -177,6 +177,7 @@ void OptionDialog::addField(const BatchOption &option, QFormLayout *form)
     case OptionType::Text:
     case OptionType::Numbers:
     case OptionType::TargetList:
+    case OptionType::Blends:
     case OptionType::Share: {
         auto *line = new QLineEdit(optionDefaultText(m_family, option), this);
         if (option.valueName)

@@ -3,11 +3,14 @@
 
 #include "core/batch/mapfamily.h"
 
+#include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QLocale>
 #include <QSpinBox>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -45,12 +48,33 @@ void showOption(QDoubleSpinBox *box, const MapFamily &family, const char *key, i
     if (limits.kind == OptionLimits::Kind::Decimal ||
         limits.kind == OptionLimits::Kind::DecimalSweep)
         box->setRange(limits.decimal[part].min, limits.decimal[part].max);
+    // A sweep without a default is drawn for each map: one step below its
+    // limits the box says so, and leaves the option out.
+    if (option->type == OptionType::HurstSweep && optionDefaultText(family, *option).isEmpty()) {
+        box->setMinimum(box->minimum() - std::pow(10.0, -box->decimals()));
+        box->setSpecialValueText(QCoreApplication::translate("OptionWidgets", "drawn"));
+        box->setValue(box->minimum());
+        return;
+    }
     box->setValue(defaultPart(family, *option, part).toDouble());
 }
 
 std::optional<OptionError> setFromBoxes(FamilyRequest &request, const char *key,
                                         const QList<const QAbstractSpinBox *> &boxes)
 {
+    const auto drawn = [](const QAbstractSpinBox *box) {
+        const auto *decimal = qobject_cast<const QDoubleSpinBox *>(box);
+        return decimal && !decimal->specialValueText().isEmpty() &&
+               decimal->value() == decimal->minimum();
+    };
+    const BatchOption *option = findBatchOption(request.family(), QLatin1String(key));
+    Q_ASSERT(option);
+    if (std::all_of(boxes.begin(), boxes.end(), drawn))
+        return setOption(request, *option, QString());
+    if (std::any_of(boxes.begin(), boxes.end(), drawn))
+        return OptionError{
+            OptionError::Kind::Value,
+            QCoreApplication::translate("OptionWidgets", "is drawn for each map, or given whole")};
     QStringList texts;
     for (const QAbstractSpinBox *box : boxes) {
         if (const auto *whole = qobject_cast<const QSpinBox *>(box))
@@ -58,8 +82,6 @@ std::optional<OptionError> setFromBoxes(FamilyRequest &request, const char *key,
         else if (const auto *decimal = qobject_cast<const QDoubleSpinBox *>(box))
             texts.append(QString::number(decimal->value(), 'g', QLocale::FloatingPointShortest));
     }
-    const BatchOption *option = findBatchOption(request.family(), QLatin1String(key));
-    Q_ASSERT(option);
     return setOption(request, *option,
                      texts.join(option->type == OptionType::Point   ? QLatin1Char(',')
                                 : option->type == OptionType::Shape ? QLatin1Char('x')

@@ -136,6 +136,8 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
         field.value = i < record.parameters.size() ? record.parameters[i].value : QByteArray();
         fields.append(field);
     }
+    if (columns.blend)
+        fields.append({"blend", record.blend, ManifestType::Text});
     if (columns.selection) {
         fields.append({"draw", QByteArray::number(record.draw), ManifestType::LargeWhole});
         fields.append(

@@ -46,6 +46,9 @@ struct ManifestColumns {
     // plain map cannot say itself.
     std::vector<qint32> classes;
     std::optional<qint64> noData;
+    // blend: batches that blend surfaces into their maps', after the
+    // family's own columns.
+    bool blend = false;
 };
 
 // The columns of how a map was sampled, which the random and the fractal

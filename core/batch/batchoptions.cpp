@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/batchoptions.h"
 
+#include "core/batch/blendtext.h"
 #include "core/batch/mapfamily.h"
 #include "core/batch/rangeparser.h"
 
@@ -423,6 +424,19 @@ std::optional<OptionError> assign(const OptionField &field, const BatchOption &o
                     *target, value,
                     QString::fromLatin1(option.valueNoun ? option.valueNoun : option.key));
             },
+            [&](std::optional<HurstRange> *target) -> std::optional<OptionError> {
+                if (const auto *text = std::get_if<QString>(&value); text && text->isEmpty()) {
+                    target->reset();
+                    return std::nullopt;
+                }
+                HurstRange given;
+                if (auto error = assignHurst(
+                        given, value,
+                        QString::fromLatin1(option.valueNoun ? option.valueNoun : option.key)))
+                    return error;
+                *target = given;
+                return std::nullopt;
+            },
             [&](PointField target) { return assignPoint(target, value); },
             [&](std::vector<MetricTarget> *target) -> std::optional<OptionError> {
                 const auto *text = std::get_if<QString>(&value);
@@ -433,6 +447,14 @@ std::optional<OptionError> assign(const OptionField &field, const BatchOption &o
                     return std::nullopt;
                 }
                 if (auto error = parseTargets(*text, *target))
+                    return valueError(*error);
+                return std::nullopt;
+            },
+            [&](std::vector<BlendPart> *target) -> std::optional<OptionError> {
+                const auto *text = std::get_if<QString>(&value);
+                if (!text)
+                    return typeError("FAMILY:OPTION=VALUE,...:weight=W blends");
+                if (auto error = parseBlends(*text, *target))
                     return valueError(*error);
                 return std::nullopt;
             },
@@ -528,10 +550,19 @@ OptionValue valueOf(const OptionField &field, const BatchOption &option)
                     values.push_back(hundredths(h));
                 return values;
             },
+            [](std::optional<HurstRange> *v) -> OptionValue {
+                if (!*v)
+                    return QString();
+                std::vector<double> values;
+                for (double h : (*v)->values())
+                    values.push_back(hundredths(h));
+                return values;
+            },
             [](PointField v) -> OptionValue {
                 return std::vector<double>{*v.x, *v.y};
             },
             [](std::vector<MetricTarget> *v) -> OptionValue { return targetsText(*v); },
+            [](std::vector<BlendPart> *v) -> OptionValue { return blendsText(*v); },
             [](std::optional<BatchShard> *v) -> OptionValue { return shareText(*v); },
             [](MapShape *v) -> OptionValue {
                 if (v->isSquare())
@@ -566,6 +597,12 @@ QString textOf(const OptionField &field, const BatchOption &option)
             [](HurstRange *v) {
                 return v->listed.empty() ? rangeText(v->first, v->last, v->step)
                                          : listText(v->listed);
+            },
+            [](std::optional<HurstRange> *v) {
+                if (!*v)
+                    return QString();
+                return (*v)->listed.empty() ? rangeText((*v)->first, (*v)->last, (*v)->step)
+                                            : listText((*v)->listed);
             },
             [](PointField v) {
                 return QStringLiteral("%1,%2").arg(numberText(*v.x), numberText(*v.y));
@@ -631,6 +668,8 @@ const char *optionTypeWord(OptionType type)
         return "shape";
     case OptionType::TargetList:
         return "targets";
+    case OptionType::Blends:
+        return "blends";
     case OptionType::Metrics:
         return "metrics";
     case OptionType::Numbers:
@@ -826,6 +865,8 @@ std::optional<OptionError> settleInputs(FamilyRequest &request)
             output.coverValue = codes[1];
         }
     }
+    if (auto error = request.settleOwnInputs())
+        return valueError(*error);
     return std::nullopt;
 }
 

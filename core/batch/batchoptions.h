@@ -58,6 +58,9 @@ enum class OptionType {
     // On when given, as a flag; given metric names (all, or np,contag,...)
     // it also chooses the metrics of each map's long table.
     Metrics,
+    // FAMILY:OPTION=VALUE,...:weight=W; given again (or joined by ';') it
+    // adds a surface to the blend.
+    Blends,
 };
 
 // The type's word, as the front ends' signatures and stubs take it: flag,
@@ -129,7 +132,9 @@ struct OptionLimits {
     QString text() const;
 };
 
-// The member of a request an option sets, as the options see it. A choice
+// The member of a request an option sets, as the options see it. A sweep
+// that may be left out (and is then drawn for each map) is an optional
+// HurstRange, which an empty text empties again. A choice
 // is an enum of the request read and written as the value of its word; the
 // origin is two members that one option sets together; --no-sync is the
 // opposite of the request's sync.
@@ -156,9 +161,9 @@ struct MetricsField {
 };
 using OptionField =
     std::variant<int *, bool *, double *, QString *, std::optional<qint64> *, ChoiceField,
-                 CoverRange *, HurstRange *, PointField, NegatedField, std::vector<MetricTarget> *,
-                 std::optional<BatchShard> *, MetricsField, MapShape *, std::vector<double> *,
-                 std::vector<qint32> *>;
+                 CoverRange *, HurstRange *, std::optional<HurstRange> *, PointField, NegatedField,
+                 std::vector<MetricTarget> *, std::optional<BatchShard> *, MetricsField, MapShape *,
+                 std::vector<double> *, std::vector<qint32> *, std::vector<BlendPart> *>;
 
 // A row of the description: everything about one option of one family.
 struct BatchOption {

@@ -10,6 +10,7 @@
 #include "core/grid/studyarea.h"
 #include "core/metrics/metricnames.h"
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -64,6 +65,16 @@ struct CoverRange {
     // stands among them (-1 for one the batch does not visit).
     std::vector<int> values() const;
     qint64 indexOf(int cover) const;
+};
+
+// A surface added to a family's own before its cut (see
+// core/batch/surfaceblend.h): the family's word, its options as the
+// command line writes them, and the weight of its surface rescaled to 0..1.
+struct BlendPart {
+    QString family;
+    QList<std::pair<QString, QString>> options;
+    double weight = 1.0;
+    bool operator==(const BlendPart &) const = default;
 };
 
 // A sweep of values with two decimals: the Hurst exponents of a batch, the

@@ -104,6 +104,22 @@ BatchOption generatorRow(OptionField (*field)(FamilyRequest &request))
             .choices = generatorWords()};
 }
 
+BatchOption blendRow()
+{
+    return {.key = "blend",
+            .type = Type::Blends,
+            .scope = Scope::Maps,
+            .valueName = "FAMILY:OPTION=VALUE,...:weight=W",
+            .help = "Adds the surface of another family (planar:direction=90:weight=0.5) to each "
+                    "map's surface before its exact cut: both rescaled to 0..1, the part's "
+                    "times its weight (1 unless given), the sum rescaled to 0..1. Each part is "
+                    "drawn at the map's size with a seed of its own, which the manifest's blend "
+                    "column records; given again, it adds another part.",
+            .field = [](FamilyRequest &r) -> OptionField { return &r.blends; },
+            .manifestColumn = "blend",
+            .pilot = true};
+}
+
 std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote)
 {
     return {

@@ -72,6 +72,10 @@ std::vector<BatchOption> outputTail(const char *targetNote, const char *drawNote
 // The choice of generator, for a family whose request has one.
 BatchOption generatorRow(OptionField (*field)(FamilyRequest &request));
 
+// Surfaces of other families added to a family's own before the cut, for a
+// family whose surfaces take them (core/batch/surfaceblend.h).
+BatchOption blendRow();
+
 // How a surface becomes maps (`cut`), and whether the surfaces are written
 // too (`write_surfaces`), for a family of surfaces; `help` says what its
 // surfaces are.

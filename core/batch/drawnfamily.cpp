@@ -117,7 +117,13 @@ std::optional<Phrase> DrawnRequest::refusal() const
         [this] { return sweepRefusal(*this); },
         [this] { return outside("the number of replicates", replicates, replicateLimits); },
         [this] { return outside("the seed", seed, seedLimits); },
-        [this] { return output.refusal(); }, [this] { return ownRefusal(); });
+        [this] { return output.refusal(); }, [this] { return ownRefusal(); },
+        [this]() -> std::optional<Phrase> {
+            if (!blends.empty() && drawsClasses())
+                return Phrase::marked(tr("{blend} adds surfaces to the surface a map is cut "
+                                         "from, and these maps are drawn as classes"));
+            return blendRefusal(*this, shape.rows, shape.columns);
+        });
 }
 
 qint64 DrawnRequest::mapCount() const
@@ -154,7 +160,7 @@ SweepAxis DrawnRequest::sweepAxis() const
 QString DrawnNames::tail(const NamePlace &place) const
 {
     QString text;
-    if (m_axisWord)
+    if (m_axisWord && !std::isnan(place.axis))
         text = QLatin1String(m_axisWord) + axisText(place.axis) + QLatin1Char('_');
     return text + QString::asprintf("%03i_%05lli", place.cover, place.replicate) +
            (place.surface ? QStringLiteral("_surface") : QString()) +
@@ -173,11 +179,12 @@ std::optional<NamePlace> DrawnNames::parse(QStringView tail) const
     place.surface = !parts.isEmpty() && parts.last() == QLatin1String("surface");
     if (place.surface)
         parts.removeLast();
-    const qsizetype axisParts = m_axisWord ? 1 : 0;
+    const qsizetype axisParts = m_axisWord && parts.size() == 3 ? 1 : 0;
     if (parts.size() != 2 + axisParts || (place.surface && place.format == MapFormat::Plain))
         return std::nullopt;
     bool ok[3] = {true, false, false};
-    if (m_axisWord) {
+    place.axis = std::numeric_limits<double>::quiet_NaN();
+    if (axisParts) {
         const auto word = QLatin1String(m_axisWord);
         if (!parts[0].startsWith(word))
             return std::nullopt;
@@ -207,6 +214,14 @@ std::optional<Phrase> drawnSurface(const DrawnRequest &request, qint64 cover, qi
     map.surface = std::move(surface.values);
     if (auto failure = request.draw({axis.front(), int(cover), int(replicate)}, map))
         return Phrase(*failure);
+    if (!request.blends.empty()) {
+        const SurfaceBlend blend(request, request.shape.rows, request.shape.columns);
+        if (auto failure = blend
+                               .blend(map.surface.data(), request.shape.columns, request.seed,
+                                      int(cover), replicate)
+                               .failure)
+            return Phrase(*failure);
+    }
     surface.values = std::move(map.surface);
     surface.rows = request.shape.rows;
     surface.columns = request.shape.columns;
@@ -220,13 +235,31 @@ struct DrawnMapSource::Drawn {
     int replicate = 1;
     qint64 position = 0;
     DrawnMap map;
+    // What was blended into its surface, as the manifest records it.
+    QByteArray blend;
     std::optional<QString> failure;
 };
 
 DrawnMapSource::DrawnMapSource(const DrawnRequest &request)
     : m_request(static_cast<DrawnRequest *>(request.clone().release()))
     , m_axis(request.axisValues())
-{}
+{
+    if (!request.blends.empty() && !request.drawsClasses())
+        m_blend =
+            std::make_unique<SurfaceBlend>(request, request.shape.rows, request.shape.columns);
+}
+
+void DrawnMapSource::drawInto(Drawn &drawn) const
+{
+    drawn.failure = m_request->draw(drawn.place, drawn.map);
+    if (drawn.failure || !m_blend)
+        return;
+    SurfaceBlend::Blended blended =
+        m_blend->blend(drawn.map.surface.data(), m_request->shape.columns, m_request->seed,
+                       drawn.place.cover, drawn.place.replicate);
+    drawn.failure = std::move(blended.failure);
+    drawn.blend = std::move(blended.record);
+}
 
 DrawnMapSource::~DrawnMapSource() = default;
 
@@ -234,7 +267,7 @@ QString DrawnMapSource::fileName(const QString &nameStem, const DrawPlace &place
                                  bool surface) const
 {
     NamePlace name;
-    name.axis = place.axis;
+    name.axis = m_request->sweep() ? place.axis : std::numeric_limits<double>::quiet_NaN();
     name.cover = place.cover;
     name.replicate = place.replicate;
     name.surface = surface;
@@ -255,6 +288,8 @@ bool DrawnMapSource::ownsPlace(const NamePlace &place) const
         place.surface ? surfaceFormat(m_request->output.format) : m_request->output.format;
     if (coverIndex < 0 || (place.surface && !m_request->writeSurfaces) || place.format != format)
         return false;
+    if (!m_request->sweep())
+        return std::isnan(place.axis) && m_request->ownsMapOf(coverIndex, place.replicate);
     for (std::size_t a = 0; a < m_axis.size(); ++a)
         if (axisText(m_axis[a]) == axisText(place.axis))
             return m_request->ownsMapOf(qint64(a) * m_request->covers.count() + coverIndex,
@@ -314,7 +349,7 @@ BatchResult DrawnMapSource::drawAll(const QString &nameStem, MapWriter &writer,
         drawn.place.axis = m_axis[std::size_t(position / (qint64(covers.size()) * replicates))];
         drawn.place.cover = covers[std::size_t(position / replicates % qint64(covers.size()))];
         drawn.place.replicate = drawn.replicate = int(position % replicates) + 1;
-        drawn.failure = m_request->draw(drawn.place, drawn.map);
+        drawInto(drawn);
     };
     progress.setMaximum(int(std::min<qint64>(count, std::numeric_limits<int>::max())));
     progress.setValue(0);
@@ -384,8 +419,9 @@ BatchResult DrawnMapSource::drawUntilKept(const QString &nameStem, MapWriter &wr
                  ++draw) {
                 drawn.place = {m_axis[a], cover, draw};
                 progress.setLabelText(progressLabel({m_axis[a], cover, cell.kept + 1}));
-                if (auto failure = m_request->draw(drawn.place, drawn.map))
-                    return BatchResult::failed(*failure);
+                drawInto(drawn);
+                if (drawn.failure)
+                    return BatchResult::failed(*drawn.failure);
                 progress.drawsMade(m_ledger.drew(cell));
                 bool kept = false;
                 std::optional<ExactCoverCut> cut;
@@ -474,6 +510,7 @@ FileResult DrawnMapSource::writeMap(const Drawn &drawn, const QString &nameStem,
         record.tiedHabitat = cut->tiesAbove;
     }
     record.seed = m_request->seed;
+    record.blend = drawn.blend;
     record.parameters = manifestColumns().family;
     for (ManifestField &field : record.parameters) {
         for (const ManifestField &learnt : map.parameters)

@@ -6,6 +6,7 @@
 #include "core/batch/mapfamily.h"
 #include "core/batch/mapsource.h"
 #include "core/batch/maptargets.h"
+#include "core/batch/surfaceblend.h"
 #include "core/batch/surfacecut.h"
 #include "core/files/bulkmemory.h"
 #include "core/rng/philox.h"
@@ -170,7 +171,10 @@ protected:
 
 // How a drawn family names its files: the sweep's word and value with two
 // decimals (when it has a sweep), cover "%03i", replicate "%05i", "_surface"
-// for the surface a map was cut from, the extension. In the C locale.
+// for the surface a map was cut from, the extension. In the C locale. A
+// place without a value of the sweep (its axis NaN) has no sweep's word:
+// a batch of a family whose sweep may be left out (and drawn for each map)
+// names its maps so, and a name without one is read back with a NaN axis.
 class DrawnNames final : public NameScheme {
 public:
     // `axisWord`: "p" for p0.50_030_00001.txt, or nullptr.
@@ -212,6 +216,8 @@ protected:
 
 private:
     struct Drawn;
+    // Draws the map of drawn.place into drawn, its blend included.
+    void drawInto(Drawn &drawn) const;
     QString fileName(const QString &nameStem, const DrawPlace &place, bool surface) const;
     BatchResult drawAll(const QString &nameStem, MapWriter &writer, MapPublisher &publisher,
                         BatchProgress &progress);
@@ -224,6 +230,7 @@ private:
 
     std::unique_ptr<DrawnRequest> m_request;
     std::vector<double> m_axis;
+    std::unique_ptr<SurfaceBlend> m_blend;
     SelectionLedger m_ledger;
 };
 
@@ -250,6 +257,7 @@ public:
     {
         return drawnSurface(static_cast<const DrawnRequest &>(request), cover, replicate, surface);
     }
+    bool blends() const override { return true; }
 
 protected:
     // The family's own rows, then the seed and the surfaces.
@@ -269,6 +277,7 @@ protected:
                        .limits = OptionLimits::of(Request::seedLimits),
                        .manifestColumn = "seed",
                        .pilot = true});
+        all.push_back(commonoptions::blendRow());
         all.push_back(commonoptions::writeSurfacesRow<Request>(surfaceHelp));
         return commonoptions::rows<Request>(all);
     }

@@ -76,6 +76,10 @@ public:
     // one an independent draw as targets need (see `scan`).
     virtual void makePilot(int samples) = 0;
     virtual SweepAxis sweepAxis() const { return {}; }
+    // Reads the files the family's own options name (the study area and
+    // the classes are read before), once a path is set; says why one
+    // cannot be read, naming it.
+    virtual std::optional<QString> settleOwnInputs() { return std::nullopt; }
     // Of the options given (their keys), those the request's other choices
     // leave unused, each in a warning that says why.
     virtual QList<Phrase> unusedOptions(const QStringList &given) const
@@ -88,6 +92,9 @@ public:
     MapShape shape;
     int replicates = 1;
     BatchOutput output;
+    // Surfaces of other families added to each of the family's surfaces
+    // before the cut, for a family that takes them (MapFamily::blends).
+    std::vector<BlendPart> blends;
 
 protected:
     FamilyRequest() = default;
@@ -180,6 +187,9 @@ public:
     // The manifest columns of the family's own that the window's status bar
     // names beside a map (a field's model and range).
     virtual QStringList statusColumns() const { return {}; }
+    // Whether the family's surfaces take blends, and can be blended into
+    // another family's (core/batch/surfaceblend.h).
+    virtual bool blends() const { return false; }
     // Whether the window lists a finished batch's maps by name rather than
     // in the order they were written.
     virtual bool listsByName() const { return false; }

@@ -81,6 +81,9 @@ struct MapRecord {
     qint64 draw = 0;
     qint64 cellDraws = 0;
     int cellKept = 0;
+    // The surfaces blended into the map's, with the seeds each was drawn
+    // with (SurfaceBlend), when its batch blends.
+    QByteArray blend;
     // The family's own columns for this map, in the order of the
     // family's columns (ManifestColumns::family), when its batch shows them.
     QList<ManifestField> parameters;

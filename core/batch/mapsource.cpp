@@ -80,5 +80,6 @@ ManifestColumns MapSource::commonColumns() const
         columns.classes = output().classCodes();
     if (output().studyArea)
         columns.noData = output().outsideValue();
+    columns.blend = !request().blends.empty();
     return columns;
 }

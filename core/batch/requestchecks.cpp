@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/batch/requestchecks.h"
 
+#include "core/batch/surfaceblend.h"
+
 #include "core/batch/batchrequest.h"
 
 #include <QCoreApplication>
@@ -78,6 +80,15 @@ std::optional<QString> decimalSweepRefusal(const HurstRange &sweep, const QStrin
         return tr("the first %1, %2, is above the last, %3: the range holds no %1")
             .arg(name, QString::number(sweep.first), QString::number(sweep.last));
     return std::nullopt;
+}
+
+std::optional<Phrase> blendCutRefusal(const FamilyRequest &request, FractalCut cut, int rows,
+                                      int columns)
+{
+    if (!request.blends.empty() && cut == FractalCut::Ladder)
+        return Phrase::marked(tr("a blended surface is cut exactly, at its own quantile: add "
+                                 "{cut exact} to {blend}"));
+    return blendRefusal(request, rows, columns);
 }
 
 std::optional<Phrase> ladderClassRefusal(FractalCut cut, const BatchOutput &output)

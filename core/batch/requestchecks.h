@@ -10,6 +10,7 @@
 
 #include "core/batch/generator.h"
 
+class FamilyRequest;
 struct BatchOutput;
 struct CoverRange;
 struct HurstRange;
@@ -47,6 +48,12 @@ template <typename Request> std::optional<QString> sweepRefusal(const Request &r
 // Classes and study areas are cut by rank; the ladder's fixed thresholds
 // make habitat and matrix of the whole grid only.
 std::optional<Phrase> ladderClassRefusal(FractalCut cut, const BatchOutput &output);
+
+// A blend of a family that cuts surfaces exactly or at the ladder: its
+// parts (core/batch/surfaceblend.h), drawn at rows x columns, and the
+// exact cut its sum is made for.
+std::optional<Phrase> blendCutRefusal(const FamilyRequest &request, FractalCut cut, int rows,
+                                      int columns);
 
 // The reason of the first check that has one, in order; the checks after it
 // are not made, so that the user hears of the first mistake first. A check

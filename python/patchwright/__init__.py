@@ -17,7 +17,9 @@ Functions:
   ``(record, array)`` pairs of a batch; ``families()`` lists them;
 - ``surface`` gives the real values a map of any family was made from;
   ``fbm_surface``, ``gaussian_surface``, ``cluster_surface``,
-  ``mosaic_surface`` and ``rectangles_surface`` are its forms for those
+  ``mosaic_surface``, ``rectangles_surface``, ``planar_surface``,
+  ``edge_surface``, ``wave_surface``, ``distance_surface`` and
+  ``perlin_surface`` are its forms for those
   families;
 - ``read_map`` reads a map file of any format the viewer reads;
 - ``metrics`` measures a map as the manifest's metric columns do, or, with
@@ -47,15 +49,20 @@ __all__ = [
     "Batch",
     "classify",
     "cluster_surface",
+    "distance_surface",
+    "edge_surface",
     "families",
     "fbm_surface",
     "gaussian_surface",
     "metrics",
     "mosaic_surface",
+    "perlin_surface",
+    "planar_surface",
     "read_map",
     "rectangles_surface",
     "ShortfallWarning",
     "surface",
+    "wave_surface",
 ]
 
 # The largest side a map may have: the engine counts sides in 32 bits.
@@ -228,7 +235,64 @@ def rectangles_surface(size, min_side, max_side, seed, *, cover=0, replicate=1, 
     return _patchwright.surface("rectangles", keywords, cover, replicate)
 
 
-for _function in (cluster_surface, mosaic_surface, rectangles_surface):
+def planar_surface(size, direction=None, seed=0, *, cover=0, replicate=1, **keywords):
+    """The plane a planar gradient map is cut from: each cell's place along
+    ``direction`` (degrees clockwise from north, the top row), rescaled to
+    0..1. ``None`` draws the direction from ``seed``, cover and replicate, as
+    a batch without one does."""
+    keywords.update(size=size, seed=seed)
+    if direction is not None:
+        keywords["direction"] = direction
+    return _patchwright.surface("planar", keywords, cover, replicate)
+
+
+def edge_surface(size, direction=None, seed=0, *, cover=0, replicate=1, **keywords):
+    """The surface an edge gradient map is cut from: ``1 - |2g - 1|`` of the
+    planar gradient ``g`` of ``direction``, highest along the map's middle."""
+    keywords.update(size=size, seed=seed)
+    if direction is not None:
+        keywords["direction"] = direction
+    return _patchwright.surface("edge", keywords, cover, replicate)
+
+
+def wave_surface(size, periods, direction=None, seed=0, *, cover=0, replicate=1, **keywords):
+    """The surface a wave map is cut from: ``(1 + sin(2 pi periods g)) / 2``
+    of the planar gradient ``g`` of ``direction``."""
+    keywords.update(size=size, periods=periods, seed=seed)
+    if direction is not None:
+        keywords["direction"] = direction
+    return _patchwright.surface("wave", keywords, cover, replicate)
+
+
+def distance_surface(size, sources=None, seed=0, *, cover=0, replicate=1, **keywords):
+    """The surface a distance gradient map is cut from: each cell's distance
+    to its nearest of ``sources`` cells drawn from ``seed`` (``None``: the
+    batch's default), or to the cells of ``sources_from=PATH`` that hold a
+    value, divided by the largest."""
+    keywords.update(size=size, seed=seed)
+    if sources is not None:
+        keywords["sources"] = sources
+    return _patchwright.surface("distance", keywords, cover, replicate)
+
+
+def perlin_surface(size, periods, seed=0, *, cover=0, replicate=1, **keywords):
+    """The Perlin noise a Perlin map is cut from, rescaled to 0..1:
+    ``periods`` lattice cells across each side in the first octave, and the
+    keywords ``octaves``, ``lacunarity`` and ``persistence`` of a batch."""
+    keywords.update(size=size, periods=periods, seed=seed)
+    return _patchwright.surface("perlin", keywords, cover, replicate)
+
+
+for _function in (
+    cluster_surface,
+    mosaic_surface,
+    rectangles_surface,
+    planar_surface,
+    edge_surface,
+    wave_surface,
+    distance_surface,
+    perlin_surface,
+):
     _function.__doc__ += _DRAWN_SURFACE_DOC
 del _function
 

@@ -24,6 +24,7 @@ _TYPES = {
     "share": "Optional[tuple[SupportsIndex, SupportsIndex]]",
     "numbers": "Optional[Sequence[SupportsFloat]]",
     "metrics": "Union[bool, str, Sequence[str]]",
+    "blends": "Sequence[tuple[str, Optional[dict[str, Any]], SupportsFloat] | tuple[str, Optional[dict[str, Any]]]]",
 }
 
 _HEAD = """# SPDX-License-Identifier: GPL-3.0-or-later
@@ -120,6 +121,52 @@ def rectangles_surface(
     replicate: SupportsIndex = 1,
     **keywords: object,
 ) -> Surface: ...
+def planar_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    direction: Optional[SupportsFloat] = None,
+    seed: SupportsIndex = 0,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def edge_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    direction: Optional[SupportsFloat] = None,
+    seed: SupportsIndex = 0,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def wave_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    periods: SupportsFloat,
+    direction: Optional[SupportsFloat] = None,
+    seed: SupportsIndex = 0,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def distance_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    sources: Optional[SupportsIndex] = None,
+    seed: SupportsIndex = 0,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
+def perlin_surface(
+    size: Union[SupportsIndex, Sequence[SupportsIndex]],
+    periods: SupportsFloat,
+    seed: SupportsIndex = 0,
+    *,
+    cover: SupportsIndex = 0,
+    replicate: SupportsIndex = 1,
+    **keywords: object,
+) -> Surface: ...
 def read_map(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> Map: ...
 @overload
 def metrics(
@@ -152,7 +199,8 @@ def stub():
     names = sorted(
         ["ArgumentTypeError", "Batch", "families", "fbm_surface", "gaussian_surface", "metrics",
          "read_map", "ShortfallWarning", "surface", "cluster_surface", "mosaic_surface",
-         "rectangles_surface"] + [word + "_batch" for word in families],
+         "rectangles_surface", "planar_surface", "edge_surface", "wave_surface",
+         "distance_surface", "perlin_surface"] + [word + "_batch" for word in families],
         key=str.lower,
     )
     lines = [_HEAD.replace("__ALL__", "".join(f'    "{name}",\n' for name in names))]

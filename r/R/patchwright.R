@@ -139,6 +139,36 @@ rectangles_surface <- function(size, min_side, max_side, seed, ..., cover = 0, r
           cover = cover, replicate = replicate)
 }
 
+# The gradients take no required option beyond the size: a direction left
+# NULL is drawn from the seed, as the batch draws it.
+planar_surface <- function(size, direction = NULL, seed = 0, ..., cover = 0, replicate = 1) {
+  surface("planar", size = size, direction = direction, seed = seed, ..., cover = cover,
+          replicate = replicate)
+}
+
+edge_surface <- function(size, direction = NULL, seed = 0, ..., cover = 0, replicate = 1) {
+  surface("edge", size = size, direction = direction, seed = seed, ..., cover = cover,
+          replicate = replicate)
+}
+
+wave_surface <- function(size, periods, direction = NULL, seed = 0, ..., cover = 0,
+                         replicate = 1) {
+  surface("wave", size = size, periods = periods, direction = direction, seed = seed, ...,
+          cover = cover, replicate = replicate)
+}
+
+distance_surface <- function(size, sources = 1, seed = 0, ..., cover = 0, replicate = 1) {
+  # The default goes unsaid, as the batch's does: sources_from in `...`
+  # then gives the sources without a warning that sources is unused.
+  surface("distance", size = size, sources = if (!missing(sources)) sources, seed = seed, ...,
+          cover = cover, replicate = replicate)
+}
+
+perlin_surface <- function(size, periods, seed = 0, ..., cover = 0, replicate = 1) {
+  surface("perlin", size = size, periods = periods, seed = seed, ..., cover = cover,
+          replicate = replicate)
+}
+
 read_map <- function(path) {
   path <- path.expand(path)
   map <- .Call(C_pw_read_map, path)

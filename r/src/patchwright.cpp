@@ -132,6 +132,69 @@ QString targetsText(const QString &name, SEXP value)
     return targets.join(QLatin1Char(','));
 }
 
+// A blend as list(list("planar", list(direction = 30), 0.5), ...), each
+// part its family, its options (a named list, or NULL) and its weight (1
+// when left out), in the command line's FAMILY:OPTION=VALUE,...:weight=W.
+QString blendsText(const QString &name, SEXP value)
+{
+    const auto notBlend = [&](SEXP part) {
+        refuse(QStringLiteral("%1 must be a list of list(family, list(option = value), weight), "
+                              "not one holding %2")
+                   .arg(name, shown(part)));
+    };
+    const auto single = [&](SEXP item) {
+        if (Rf_xlength(item) != 1 || !(Rf_isString(item) || Rf_isReal(item) || Rf_isInteger(item)))
+            notBlend(item);
+        QString text;
+        if (Rf_isString(item)) {
+            if (STRING_ELT(item, 0) == NA_STRING)
+                notBlend(item);
+            text = fromR(STRING_ELT(item, 0));
+        } else if (Rf_isInteger(item)) {
+            if (INTEGER(item)[0] == NA_INTEGER)
+                notBlend(item);
+            text = QString::number(INTEGER(item)[0]);
+        } else {
+            text = QString::number(REAL(item)[0], 'g', 17);
+        }
+        // The command line's separators cannot be told from a value's.
+        for (const char separator : {':', ',', ';', '='})
+            if (text.contains(QLatin1Char(separator)))
+                refuse(QStringLiteral("%1 option values hold no ':', ',', ';' or '=': %2")
+                           .arg(name, text));
+        return text;
+    };
+    if (!Rf_isNewList(value))
+        notBlend(value);
+    QStringList parts;
+    for (R_xlen_t i = 0; i < Rf_xlength(value); ++i) {
+        const SEXP part = VECTOR_ELT(value, i);
+        const R_xlen_t items = Rf_xlength(part);
+        if (!Rf_isNewList(part) || items < 2 || items > 3 || !Rf_isString(VECTOR_ELT(part, 0)))
+            notBlend(part);
+        QString text = single(VECTOR_ELT(part, 0));
+        const SEXP options = VECTOR_ELT(part, 1);
+        const SEXP keys = Rf_getAttrib(options, R_NamesSymbol);
+        if (!Rf_isNull(options) &&
+            (!Rf_isNewList(options) || (Rf_xlength(options) > 0 && Rf_isNull(keys))))
+            notBlend(part);
+        QStringList given;
+        for (R_xlen_t k = 0; k < Rf_xlength(options); ++k)
+            given.append(fromR(STRING_ELT(keys, k)) + QLatin1Char('=') +
+                         single(VECTOR_ELT(options, k)));
+        if (!given.isEmpty())
+            text += QLatin1Char(':') + given.join(QLatin1Char(','));
+        if (items == 3) {
+            const SEXP weight = VECTOR_ELT(part, 2);
+            if (!(Rf_isReal(weight) || Rf_isInteger(weight)) || Rf_xlength(weight) != 1)
+                notBlend(part);
+            text += QStringLiteral(":weight=") + single(weight);
+        }
+        parts.append(text);
+    }
+    return parts.join(QLatin1Char(';'));
+}
+
 // An argument's value in the type the batch description takes: a logical
 // as a flag, a string as text, one number as itself and several (a vector,
 // seq()) as a list; NULL leaves the option out, as R's own functions take
@@ -142,6 +205,8 @@ std::optional<OptionValue> optionValue(const BatchOption &option, const QString 
         return std::nullopt;
     if (option.type == OptionType::TargetList)
         return targetsText(name, value);
+    if (option.type == OptionType::Blends)
+        return blendsText(name, value);
     const R_xlen_t length = Rf_xlength(value);
     if (Rf_isFactor(value))
         refuse(
