@@ -366,8 +366,10 @@ private Q_SLOTS:
             QVERIFY(!set(*request, *family, "target", QStringLiteral("np=1:2")));
             QList<QByteArray> columns =
                 manifestHeader(family->source(*request)->manifestColumns()).trimmed().split(',');
-            // Classes bring columns of their own.
+            // Classes and blends bring columns of their own.
             QVERIFY(!set(*request, *family, "proportions", QStringLiteral("50,30,20")));
+            if (family->blends())
+                QVERIFY(!set(*request, *family, "blend", QStringLiteral("planar:weight=0")));
             columns +=
                 manifestHeader(family->source(*request)->manifestColumns()).trimmed().split(',');
             for (const BatchOption &option : family->options())

@@ -131,3 +131,17 @@ test_that("maps lie where cell_size, origin and crs put them", {
   expect_true(grepl("3035", terra::crs(batch$maps, describe = TRUE)$code))
   expect_equal(terra::nlyr(batch$maps), 1)
 })
+
+test_that("a blend adds its parts' surfaces before the cut and names a bad part", {
+  alone <- perlin_batch(size = 30, cover = 40, periods = 3)
+  # A part of weight 0 adds nothing: the sum rescaled is the surface itself.
+  nothing <- perlin_batch(size = 30, cover = 40, periods = 3,
+                          blend = list(list("planar", list(direction = 90), 0)))
+  expect_identical(terra::values(nothing$maps), terra::values(alone$maps))
+  tilted <- perlin_batch(size = 30, cover = 40, periods = 3,
+                         blend = list(list("planar", list(direction = 90))))
+  expect_false(identical(terra::values(tilted$maps), terra::values(alone$maps)))
+  expect_match(tilted$records$blend, "^planar:direction=90:weight=1:seed=[0-9]+$")
+  expect_error(perlin_batch(size = 30, cover = 40, blend = list(list("nothing", NULL, 1))),
+               'blend names no family "nothing"', fixed = TRUE)
+})

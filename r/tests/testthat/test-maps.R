@@ -151,3 +151,28 @@ test_that("a batch takes its grid, place and NA from a mask and cuts exact class
                                       cover = 50, replicate = 2), "size is left unused")
   expect_equal(sum(terra::values(s) >= 0), clusters$records$marked_cells[2])
 })
+
+test_that("a planar surface is its formula and an edge its fold, as the batch cuts them", {
+  rows <- 7
+  columns <- 11
+  d <- 30
+  # The engine's order of evaluation, so that every cell is equal, not near.
+  sine <- sin(d * (pi / 180))
+  cosine <- cos(d * (pi / 180))
+  corners <- c(0, (columns - 1) * sine, 0 - (rows - 1) * cosine,
+               (columns - 1) * sine - (rows - 1) * cosine)
+  low <- min(corners)
+  span <- max(corners) - low
+  # Row 0 is the raster's top row.
+  g <- outer(0:(rows - 1), 0:(columns - 1), function(row, col) (col * sine - row * cosine - low) / span)
+  expect_identical(terra::as.matrix(planar_surface(c(rows, columns), direction = d), wide = TRUE),
+                   g)
+  expect_identical(terra::as.matrix(edge_surface(c(rows, columns), direction = d), wide = TRUE),
+                   1 - abs(2 * g - 1))
+  batch <- edge_batch(size = c(rows, columns), direction = d, cover = 40)
+  record <- batch$records[1, ]
+  cut <- t(1 - abs(2 * g - 1) > record$threshold)
+  cut[which(t(1 - abs(2 * g - 1)) == record$threshold)[seq_len(record$tied_habitat)]] <- TRUE
+  expect_identical(layer_cells(batch$maps, 1) == 1, t(cut))
+  expect_error(wave_surface(c(rows, columns), periods = 20, direction = 0), "shorter than a cell")
+})
