@@ -45,7 +45,8 @@ struct LinearRequest : DrawnRequest {
     {
         QList<ManifestField> columns{{"direction", {}, ManifestType::Measure}};
         if (profile() == Profile::Wave)
-            columns.append({"periods", QByteArray::number(periods, 'g', 17), ManifestType::Measure});
+            columns.append(
+                {"periods", QByteArray::number(periods, 'g', 17), ManifestType::Measure});
         return columns;
     }
     std::optional<QString> draw(const DrawPlace &place, DrawnMap &map) const override;
@@ -64,9 +65,9 @@ std::optional<Phrase> LinearRequest::ownRefusal() const
             if (!std::isfinite(value))
                 return Phrase::marked(tr("{direction} %1 is not a number of degrees"))
                     .arg(QString::number(value));
-        if (auto refusal = decimalSweepRefusal(*direction, QStringLiteral("direction"),
-                                               directionLimits, directionLimits,
-                                               directionStepLimits))
+        if (auto refusal =
+                decimalSweepRefusal(*direction, QStringLiteral("direction"), directionLimits,
+                                    directionLimits, directionStepLimits))
             return Phrase(*refusal);
     }
     if (profile() != Profile::Wave)
