@@ -84,9 +84,14 @@ struct DistanceRequest final : DrawnRequest {
     }
     QList<Phrase> unusedOptions(const QStringList &given) const override
     {
+        QList<Phrase> unused;
         if (sourceCells && given.contains(QStringLiteral("sources")))
-            return {Phrase::marked(tr("{sources} is not used: {sources_from} gives the sources"))};
-        return {};
+            unused.append(
+                Phrase::marked(tr("{sources} is not used: {sources_from} gives the sources")));
+        if (sourceCells && !output.studyArea && given.contains(QStringLiteral("size")))
+            unused.append(Phrase::marked(tr("{size} is left unused: the maps take their rows and "
+                                            "columns from {sources_from}")));
+        return unused;
     }
     QList<ManifestField> ownColumns() const override
     {
