@@ -84,4 +84,3 @@ std::optional<QString> parseBlends(QStringView text, std::vector<BlendPart> &ble
     blends = std::move(read);
     return std::nullopt;
 }
-

@@ -194,8 +194,8 @@ SurfaceBlend::Blended SurfaceBlend::blend(double *values, qsizetype stride, qint
         std::unique_ptr<FamilyRequest> request = part.request->clone();
         QString partRecord = blendPartText(part.given);
         if (part.seed) {
-            const std::uint32_t partSeed =
-                blendSeed(seed, i, cover, replicate, std::uint64_t(part.seed->limits.whole[0].max) + 1);
+            const std::uint32_t partSeed = blendSeed(
+                seed, i, cover, replicate, std::uint64_t(part.seed->limits.whole[0].max) + 1);
             setOption(*request, *part.seed, qint64(partSeed));
             partRecord += QStringLiteral(":seed=") + QString::number(partSeed);
         }
