@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 std::array<double, ladderSteps> ladderThresholds()
 {
@@ -62,9 +63,14 @@ std::optional<ExactCoverCut> ExactCutter::bracketedCut(qint64 taken)
     if (m_sample.empty()) {
         // Evenly spaced in row-major order: a sixteenth of the cells, at
         // most 65536, enough to bracket the threshold within about a
-        // hundredth of the values.
+        // hundredth of the values. The step shares no factor with the
+        // columns: one that does samples a few columns only, and misses
+        // the rest of a surface that rises across the rows, such as a
+        // plane. A constant step keeps the reads in the prefetcher's reach.
         const qint64 count = std::min<qint64>(cells / 16, 65536);
-        const qint64 step = cells / count;
+        qint64 step = cells / count;
+        while (step > 1 && std::gcd(step, qint64(m_columns)) != 1)
+            --step;
         m_sample.resize(std::size_t(count));
         for (qint64 i = 0; i < count; ++i) {
             const qint64 at = i * step;
