@@ -17,6 +17,7 @@
 #include "core/grid/gridshape.h"
 #include "core/grid/landscapegrid.h"
 #include "core/grid/mapreader.h"
+#include "core/grid/nearestsource.h"
 #include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
 
@@ -34,6 +35,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -862,6 +864,49 @@ py::dict mapMetrics(const py::array_t<std::uint8_t, py::array::c_style> &habitat
     return fieldDict(manifestMetricFields(metrics));
 }
 
+// Every cell's Euclidean distance (between cell centres, exact) to the
+// nearest nonzero cell of `sources`, divided by the largest: the distance
+// gradient of the cells a caller holds rather than of a raster file.
+py::array_t<double> sourceDistances(const py::array_t<std::uint8_t, py::array::c_style> &sources)
+{
+    if (sources.ndim() != 2 || sources.shape(0) < 1 || sources.shape(1) < 1)
+        throw py::value_error("the sources must be a two-dimensional array of cells");
+    const auto rows = sources.shape(0);
+    const auto columns = sources.shape(1);
+    if (rows * columns > qint64(nearestsource::noSource))
+        throw py::value_error("the sources hold more cells than a map may");
+    const std::uint8_t *given = sources.data();
+    if (std::none_of(given, given + rows * columns, [](std::uint8_t s) { return s != 0; }))
+        throw py::value_error("the sources hold no source cell: every cell is 0");
+    py::array_t<double> out({rows, columns});
+    double *values = out.mutable_data();
+    withoutGil([&] {
+        std::vector<std::uint32_t> nearest(std::size_t(rows * columns));
+        for (std::size_t i = 0; i < nearest.size(); ++i)
+            nearest[i] = given[i] ? std::uint32_t(i) : nearestsource::noSource;
+        nearestsource::transform(nearest.data(), int(rows), int(columns));
+        // A source's row by the reciprocal of the columns, exact for every
+        // index (as the distance gradient finds it): a division a cell
+        // would cost more than the transform.
+        const double perRow = 1.0 / double(columns);
+        double farthest = 0.0;
+        for (qint64 r = 0; r < rows; ++r)
+            for (qint64 c = 0; c < columns; ++c) {
+                const auto source = qint64(nearest[std::size_t(r * columns + c)]);
+                const auto sourceRow = qint64((double(source) + 0.5) * perRow);
+                const auto dr = double(r - sourceRow);
+                const auto dc = double(c - (source - sourceRow * columns));
+                values[r * columns + c] = dr * dr + dc * dc;
+                farthest = std::max(farthest, values[r * columns + c]);
+            }
+        farthest = std::sqrt(farthest);
+        if (farthest > 0.0)
+            for (qint64 i = 0; i < rows * columns; ++i)
+                values[i] = std::sqrt(values[i]) / farthest;
+    });
+    return out;
+}
+
 // A surface classified into classes of exact sizes, as `patchwright-cli
 // classify` does a file: the codes of the classes (1 to k unless given),
 // `noData` where `inside` (bytes, nonzero inside; None for all) leaves a
@@ -998,6 +1043,7 @@ PYBIND11_MODULE(_patchwright, m)
     m.def("surface", &surfaceOf, py::arg("family"), py::arg("keywords"), py::arg("cover"),
           py::arg("replicate"));
     m.def("read_map", &readMapFile, py::arg("path"));
+    m.def("source_distances", &sourceDistances, py::arg("sources"));
     m.def("metrics", &mapMetrics, py::arg("habitat"), py::arg("cell_size"), py::arg("neighbours"));
     m.def("classify", &classifySurface, py::arg("values"), py::arg("proportions"),
           py::arg("class_values"), py::arg("inside"), py::arg("nodata"));

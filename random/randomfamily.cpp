@@ -2,6 +2,7 @@
 #include "random/randomfamily.h"
 
 #include "core/batch/commonoptions.h"
+#include "random/philoxrandommap.h"
 #include "random/randombatchrequest.h"
 #include "random/randommapgenerator.h"
 
@@ -131,6 +132,30 @@ public:
     {
         static const RandomNames names;
         return names;
+    }
+
+    // The uniform field (each cell's draw, in [0, 1) with 53 bits) that
+    // maps of classes and exact cuts of the request rank, for a replicate:
+    // independent uniform values, the same for every cover.
+    std::optional<Phrase> surface(const FamilyRequest &request, qint64, qint64 replicate,
+                                  Surface &surface) const override
+    {
+        const auto &random = static_cast<const RandomBatchRequest &>(request);
+        if (auto refusal = random.refusal())
+            return refusal;
+        if (!IntLimits{1, BatchOutput::maxDrawLimits.max}.contains(replicate))
+            return Phrase(
+                tr("replicate must be between 1 and %1").arg(BatchOutput::maxDrawLimits.max));
+        const MapShape shape = random.shape;
+        const PhiloxUniformMap field(quint32(random.seed), shape.rows, shape.columns,
+                                     int(replicate));
+        surface.values.resize(std::size_t(shape.cells()));
+        for (int row = 0; row < shape.rows; ++row)
+            field.fillRow(row,
+                          surface.values.data() + std::size_t(row) * std::size_t(shape.columns));
+        surface.rows = shape.rows;
+        surface.columns = shape.columns;
+        return std::nullopt;
     }
 };
 
