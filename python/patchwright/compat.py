@@ -121,13 +121,16 @@ def _landscape(values, mask, family, seed, options):
 def _drawn(family, nRow, nCol, mask, seed, **options):
     shape = (_size("nRow", nRow), _size("nCol", nCol))
     seed = _seed(seed)
-    keywords = dict(options, size=shape)
+    size = shape
     if family == "fractal":
-        keywords["first_seed"] = seed
-    else:
-        keywords["seed"] = seed
+        # A fractal surface of R x C cells is a block of R + 1 x C + 1
+        # points: the block of one cell less a side is the array asked for,
+        # up to 4097 points a side.
+        size = (max(shape[0] - 1, 2), max(shape[1] - 1, 2))
+    options = dict(options, size=size)
+    keywords = dict(options, **{"first_seed" if family == "fractal" else "seed": seed})
     values = _patchwright.surface(family, keywords, 0, 1)[: shape[0], : shape[1]]
-    return _landscape(values, mask, family, seed, dict(options, size=shape))
+    return _landscape(values, mask, family, seed, options)
 
 
 def random(nRow, nCol, mask=None, *, seed=None):
@@ -138,9 +141,9 @@ def random(nRow, nCol, mask=None, *, seed=None):
 
 def mpd(nRow, nCol, h, mask=None, *, seed=None):
     """A midpoint-displacement fBm surface of Hurst exponent ``h`` (two
-    decimals, 0.01 to 0.99... as a fractal batch takes it), exactly ``nRow``
-    x ``nCol`` cells: the top-left corner of the lattice of the longer
-    side."""
+    decimals, 0.1 to 1, as a fractal batch takes it), exactly ``nRow`` x
+    ``nCol`` points (at most 4097 a side): the top-left corner of the
+    lattice of the longer side."""
     _number("h", h)
     return _drawn("fractal", nRow, nCol, mask, seed, hurst=h)
 

@@ -114,10 +114,11 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
     warning("roughness ", roughness, " asks for H = -log2(roughness) = ", round(asked, 2),
             ", beyond the fractal surfaces' 0.1 to 1; drawn at H ", hurst, call. = FALSE)
   seed <- .nlm_seed(NULL)
-  # The surface has a point more each way than the map has cells; the map is
-  # its top-left block.
-  block <- terra::as.matrix(surface("fractal", size = c(size$nrow, size$ncol), hurst = hurst,
-                                    first_seed = seed), wide = TRUE)
+  # A surface of R x C cells is a block of R + 1 x C + 1 points: the block of
+  # one cell less a side is the map asked for, up to 4097 cells a side.
+  block <- terra::as.matrix(surface("fractal", size = c(max(size$nrow - 1, 2),
+                                                        max(size$ncol - 1, 2)),
+                                    hurst = hurst, first_seed = seed), wide = TRUE)
   values <- as.vector(t(block[seq_len(size$nrow), seq_len(size$ncol)])) * rand_dev
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "fractal", seed,
