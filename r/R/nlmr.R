@@ -116,10 +116,16 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
   seed <- .nlm_seed(NULL)
   # A surface of R x C cells is a block of R + 1 x C + 1 points: the block of
   # one cell less a side is the map asked for, up to 4097 cells a side.
-  block <- terra::as.matrix(surface("fractal", size = c(max(size$nrow - 1, 2),
-                                                        max(size$ncol - 1, 2)),
-                                    hurst = hurst, first_seed = seed), wide = TRUE)
-  values <- as.vector(t(block[seq_len(size$nrow), seq_len(size$ncol)])) * rand_dev
+  # The values as the engine gives them, row by row, rather than through a
+  # raster of their own: a 4097 x 4097 surface is 134 MB a copy.
+  block <- .Call(C_pw_surface, "fractal",
+                 list(size = c(max(size$nrow - 1, 2), max(size$ncol - 1, 2)), hurst = hurst,
+                      first_seed = seed), 0, 1)
+  values <- block$values
+  if (block$rows != size$nrow || block$columns != size$ncol)
+    values <- as.vector(t(matrix(values, nrow = block$rows, byrow = TRUE)[
+      seq_len(size$nrow), seq_len(size$ncol)]))
+  values <- values * rand_dev
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "fractal", seed,
               list(hurst = hurst, roughness = roughness, rand_dev = rand_dev, rescale = rescale))
