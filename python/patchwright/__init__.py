@@ -143,8 +143,9 @@ def surface(family, *, cover=0, replicate=1, **keywords):
     The keywords are the batch function's; a sweep must hold one value.
     Fractal surfaces are the rescaled block of ``size + 1`` points a side
     that the batch's ``replicate``-th surface of its first seed gives;
-    Gaussian fields are ``size`` cells a side, as drawn. A family whose maps
-    are not cut from a surface raises ``ValueError``.
+    Gaussian fields are ``size`` cells a side, as drawn; random maps give the
+    uniform field their classes and exact cuts rank. A family whose maps
+    are not made from a surface raises ``ValueError``.
     """
     return _patchwright.surface(family, keywords, cover, replicate)
 
