@@ -98,3 +98,18 @@ test_that("the utilities classify, binarize, merge and rescale exactly", {
   expect_equal(terra::values(util_rescale(merged * 3 + 1)), terra::values(util_rescale(merged)))
   expect_error(util_merge(x, nlm_random(5, 5)), "secondary_nlm")
 })
+
+test_that("nlm_fbm's surfaces have the H of their fractal dimension", {
+  # E[(X(x + 2) - X(x))^2] / E[(X(x + 1) - X(x))^2] = 2^(2H) along the rows.
+  estimate <- function(m) {
+    lag <- function(k) mean((m[, (1 + k):ncol(m)] - m[, 1:(ncol(m) - k)])^2)
+    log2(lag(2) / lag(1)) / 2
+  }
+  for (fract_dim in c(0.6, 1.4)) {
+    h <- mean(sapply(1:6, function(seed) {
+      estimate(terra::as.matrix(nlm_fbm(96, 96, fract_dim = fract_dim, user_seed = seed),
+                                wide = TRUE))
+    }))
+    expect_lt(abs(h - fract_dim / 2), 0.05)
+  }
+})
