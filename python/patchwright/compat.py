@@ -33,6 +33,7 @@ __all__ = [
     "classifyArray",
     "distanceGradient",
     "edgeGradient",
+    "exportASCIIGrid",
     "linearRescale01",
     "mpd",
     "perlinNoise",
@@ -267,3 +268,16 @@ def blendArray(primaryArray, arrays, scalingFactors=None):
     for array, factor in zip(arrays, factors):
         blended = blended + numpy.asarray(array, dtype=float) * _number("scalingFactors", factor)
     return linearRescale01(blended)
+
+
+def exportASCIIGrid(outFile, nlm, xll=0, yll=0, cellSize=1):
+    """Writes the array as an ESRI ASCII grid (``nan`` as NODATA -9999),
+    its lower-left corner at ``xll``, ``yll``, cells ``cellSize`` wide, the
+    values with 17 significant digits so that they read back exactly."""
+    values = numpy.asarray(nlm, dtype=float)
+    if values.ndim != 2:
+        raise ValueError(f"nlm must be a two-dimensional array, not of {values.ndim}")
+    header = (f"NCOLS {values.shape[1]}\nNROWS {values.shape[0]}\nXLLCORNER {xll}\n"
+              f"YLLCORNER {yll}\nCELLSIZE {cellSize}\nNODATA_VALUE -9999")
+    numpy.savetxt(outFile, numpy.where(numpy.isnan(values), -9999, values), fmt="%.17g",
+                  header=header, comments="")

@@ -5,6 +5,7 @@ give, checked with numpy alone."""
 
 import os
 import sys
+import tempfile
 import unittest
 
 import numpy
@@ -70,6 +71,24 @@ class Surfaces(unittest.TestCase):
                      lambda: nlmpy.distanceGradient(numpy.zeros((4, 4)))):
             with self.assertRaises((TypeError, ValueError)):
                 call()
+
+
+class PublishedExamples(unittest.TestCase):
+    def test_the_readme_examples_run_with_the_import_line_changed(self):
+        # As the package's README gives them, `from nlmpy import nlmpy` aside.
+        here = os.getcwd()
+        with tempfile.TemporaryDirectory() as folder:
+            os.chdir(folder)
+            try:
+                nlm = nlmpy.mpd(nRow=50, nCol=50, h=0.75)
+                nlmpy.exportASCIIGrid("raster.asc", nlm)
+                with open("raster.asc") as file:
+                    header = [next(file) for _ in range(6)]
+                back = numpy.loadtxt("raster.asc", skiprows=6)
+            finally:
+                os.chdir(here)
+        numpy.testing.assert_array_equal(back, nlm)
+        self.assertIn("NCOLS 50\n", header)
 
 
 class Arrays(unittest.TestCase):
