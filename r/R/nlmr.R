@@ -122,11 +122,17 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
                  list(size = c(max(size$nrow - 1, 2), max(size$ncol - 1, 2)), hurst = hurst,
                       first_seed = seed), 0, 1)
   values <- block$values
-  if (block$rows != size$nrow || block$columns != size$ncol)
+  cropped <- block$rows != size$nrow || block$columns != size$ncol
+  if (cropped)
     values <- as.vector(t(matrix(values, nrow = block$rows, byrow = TRUE)[
       seq_len(size$nrow), seq_len(size$ncol)]))
-  values <- values * rand_dev
-  if (rescale) values <- .nlm_rescale_values(values)
+  # The whole block is already rescaled to 0..1, which rand_dev scaled and
+  # rescaled again would give back: 134 MB of arithmetic at 4097 x 4097.
+  if (!rescale) {
+    values <- values * rand_dev
+  } else if (cropped) {
+    values <- .nlm_rescale_values(values)
+  }
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "fractal", seed,
               list(hurst = hurst, roughness = roughness, rand_dev = rand_dev, rescale = rescale))
 }
