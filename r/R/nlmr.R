@@ -65,6 +65,15 @@
 
 .nlm_cells <- function(raster) as.numeric(terra::values(raster, mat = FALSE))
 
+# A family's surface as the engine gives its values, row by row from the
+# top, without a raster of their own that would be made and read back: at
+# a million cells that round trip is most of a call.
+.nlm_surface_values <- function(family, ...) {
+  result <- .Call(C_pw_surface, family, list(...), 0, 1)
+  .advise(result)
+  result$values
+}
+
 .nlm_size <- function(ncol, nrow, resolution) {
   list(ncol = .nlm_count(ncol, "ncol"), nrow = .nlm_count(nrow, "nrow"),
        resolution = .nlm_number(resolution, "resolution", lower = 0, open_lower = TRUE))
@@ -74,7 +83,7 @@
 # classes rank, whose seeds are 0..999999.
 .nlm_uniform_seed <- function(seed) seed %% 1000000
 .nlm_uniform <- function(nrow, ncol, seed) {
-  .nlm_cells(surface("random", size = c(nrow, ncol), seed = .nlm_uniform_seed(seed)))
+  .nlm_surface_values("random", size = c(nrow, ncol), seed = .nlm_uniform_seed(seed))
 }
 
 nlm_random <- function(ncol, nrow, resolution = 1, rescale = TRUE) {
@@ -150,7 +159,8 @@ nlm_fbm <- function(ncol, nrow, resolution = 1, fract_dim = 1, user_seed = NULL,
     .nlm_stop("fract_dim must lie between 0.02 and 1.98 (H = fract_dim / 2 between 0.01 and ",
               "0.99), not ", fract_dim)
   seed <- .nlm_seed(user_seed)
-  values <- .nlm_cells(gaussian_surface(c(size$nrow, size$ncol), "fbm", hurst, seed))
+  values <- .nlm_surface_values("gaussian", size = c(size$nrow, size$ncol), model = "fbm",
+                                hurst = hurst, seed = seed)
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "gaussian", seed,
               list(model = "fbm", hurst = hurst, rescale = rescale))
@@ -167,7 +177,8 @@ nlm_gaussianfield <- function(ncol, nrow, resolution = 1, autocorr_range = 10, m
   seed <- .nlm_seed(user_seed)
   # The nugget's noise comes from a seed of its own, next to the field's.
   noise_seed <- if (seed < 1e9) seed + 1 else 0
-  field <- .nlm_cells(gaussian_surface(c(size$nrow, size$ncol), "exponential", corr_range, seed))
+  field <- .nlm_surface_values("gaussian", size = c(size$nrow, size$ncol),
+                               model = "exponential", range = corr_range, seed = seed)
   noise <- stats::qnorm(.nlm_uniform(size$nrow, size$ncol, noise_seed))
   values <- mean + sqrt(mag_var) * field + sqrt(nug) * noise
   if (rescale) values <- .nlm_rescale_values(values)
@@ -207,7 +218,8 @@ nlm_mosaictess <- function(ncol, nrow, resolution = 1, germs, rescale = TRUE) {
   germs <- .nlm_count(germs, "germs", least = 1)
   rescale <- .nlm_flag(rescale, "rescale")
   seed <- .nlm_seed(NULL)
-  values <- .nlm_cells(mosaic_surface(c(size$nrow, size$ncol), elements = germs, seed = seed))
+  values <- .nlm_surface_values("mosaic", size = c(size$nrow, size$ncol), elements = germs,
+                                seed = seed)
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "mosaic", seed,
               list(elements = germs, rescale = rescale))
@@ -221,8 +233,8 @@ nlm_randomrectangularcluster <- function(ncol, nrow, resolution = 1, minl, maxl,
   if (maxl < minl) .nlm_stop("maxl must be at least minl")
   rescale <- .nlm_flag(rescale, "rescale")
   seed <- .nlm_seed(NULL)
-  values <- .nlm_cells(rectangles_surface(c(size$nrow, size$ncol), min_side = minl,
-                                          max_side = maxl, seed = seed))
+  values <- .nlm_surface_values("rectangles", size = c(size$nrow, size$ncol), min_side = minl,
+                                max_side = maxl, seed = seed)
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, "rectangles", seed,
               list(min_side = minl, max_side = maxl, rescale = rescale))
@@ -239,8 +251,8 @@ nlm_randomrectangularcluster <- function(ncol, nrow, resolution = 1, minl, maxl,
   }
   rescale <- .nlm_flag(rescale, "rescale")
   seed <- .nlm_seed(NULL)
-  make <- if (family == "planar") planar_surface else edge_surface
-  values <- .nlm_cells(make(c(size$nrow, size$ncol), direction = direction, seed = seed))
+  values <- .nlm_surface_values(family, size = c(size$nrow, size$ncol), direction = direction,
+                                seed = seed)
   if (rescale) values <- .nlm_rescale_values(values)
   .nlm_result(values, size$nrow, size$ncol, size$resolution, family, seed,
               list(direction = direction, rescale = rescale))
@@ -275,7 +287,7 @@ nlm_distancegradient <- function(ncol, nrow, resolution = 1, origin, rescale = T
                "yllcorner 0", "cellsize 1", "NODATA_value -9999",
                apply(grid, 1, paste, collapse = " ")), path)
   # The grid gives the rows and columns, so the size goes unsaid.
-  values <- .nlm_cells(surface("distance", sources_from = path))
+  values <- .nlm_surface_values("distance", sources_from = path)
   if (!rescale) {
     # The engine divides by the largest distance; the distance from a cell
     # to a block of cells is known in closed form, so the largest is too.
