@@ -21,13 +21,12 @@ Usage: /usr/bin/python3 bench/compat_numpy.py BUILD_DIR [ROUNDS] [SIZE]
 import os
 import statistics
 import sys
-import time
 
 import numpy
 from scipy import ndimage
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gradient_numpy import numpy_perlin  # noqa: E402
+from gradient_numpy import numpy_perlin, timed  # noqa: E402
 
 
 def rescale(values):
@@ -108,12 +107,6 @@ def classify(values, weights):
         classes[order[start:end]] = k
         start = end
     return classes.reshape(values.shape)
-
-
-def timed(function):
-    start = time.perf_counter()
-    function()
-    return time.perf_counter() - start
 
 
 def main():

@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <cmath>
 #include <memory>
 
 namespace {
@@ -108,7 +106,6 @@ struct DistanceRequest final : DrawnRequest {
 std::optional<QString> DistanceRequest::draw(const DrawPlace &place, DrawnMap &map) const
 {
     const auto cells = std::size_t(shape.cells());
-    const auto columns = std::size_t(shape.columns);
     map.classes.clear();
     map.surface.resize(cells);
     auto &nearest = map.cellIndex;
@@ -139,29 +136,7 @@ std::optional<QString> DistanceRequest::draw(const DrawPlace &place, DrawnMap &m
     // Which of two equally near sources a cell takes does not change its
     // distance.
     nearestsource::transform(nearest.data(), shape.rows, shape.columns);
-    // The squared distances first, whole numbers held exactly: the row of
-    // a source's index is found by a product with the reciprocal of the
-    // columns, exact for every index (the half keeps it off the row's
-    // bounds by far more than its rounding), where a division a cell would
-    // cost more than the transform.
-    const double perRow = 1.0 / double(columns);
-    double farthest = 0.0;
-    for (std::size_t r = 0; r < std::size_t(shape.rows); ++r) {
-        const std::uint32_t *from = nearest.data() + r * columns;
-        double *out = map.surface.data() + r * columns;
-        for (std::size_t c = 0; c < columns; ++c) {
-            const auto source = qint64(from[c]);
-            const auto sourceRow = qint64((double(source) + 0.5) * perRow);
-            const auto dr = double(qint64(r) - sourceRow);
-            const auto dc = double(qint64(c) - (source - sourceRow * qint64(columns)));
-            out[c] = dr * dr + dc * dc;
-            farthest = std::max(farthest, out[c]);
-        }
-    }
-    farthest = std::sqrt(farthest);
-    if (farthest > 0.0)
-        for (double &value : map.surface)
-            value = std::sqrt(value) / farthest;
+    nearestsource::scaledDistances(nearest.data(), shape.rows, shape.columns, map.surface.data());
     map.parameters = {{"source_cells", QByteArray::number(sourceCount), ManifestType::LargeWhole}};
     return std::nullopt;
 }

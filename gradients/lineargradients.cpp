@@ -72,11 +72,8 @@ std::optional<Phrase> LinearRequest::ownRefusal() const
     }
     if (profile() != Profile::Wave)
         return std::nullopt;
-    if (!std::isfinite(periods) || !periodLimits.contains(periods))
-        return Phrase::marked(tr("{periods} must be between %1 and %2, not %3"))
-            .arg(QString::number(periodLimits.min))
-            .arg(QString::number(periodLimits.max))
-            .arg(QString::number(periods));
+    if (auto refusal = outsideOption("periods", periods, periodLimits))
+        return refusal;
     // A wave whose period is below a cell aliases into a pattern of its
     // cells rather than a wave.
     if (direction) {

@@ -49,23 +49,13 @@ struct PerlinRequest final : DrawnRequest {
     double frequency(int octave) const { return periods * std::pow(lacunarity, octave); }
     std::optional<Phrase> ownRefusal() const override
     {
-        const auto outsideNumber = [](const char *key, double value,
-                                      HundredthsLimits limits) -> std::optional<Phrase> {
-            if (std::isfinite(value) && limits.contains(value))
-                return std::nullopt;
-            return Phrase::marked(tr("{%1} must be between %2 and %3, not %4")
-                                      .arg(QLatin1String(key))
-                                      .arg(QString::number(limits.min))
-                                      .arg(QString::number(limits.max))
-                                      .arg(QString::number(value)));
-        };
-        if (auto refusal = outsideNumber("periods", periods, periodLimits))
+        if (auto refusal = outsideOption("periods", periods, periodLimits))
             return refusal;
         if (auto refusal = outsideOption("octaves", octaves, octaveLimits))
             return refusal;
-        if (auto refusal = outsideNumber("lacunarity", lacunarity, lacunarityLimits))
+        if (auto refusal = outsideOption("lacunarity", lacunarity, lacunarityLimits))
             return refusal;
-        if (auto refusal = outsideNumber("persistence", persistence, persistenceLimits))
+        if (auto refusal = outsideOption("persistence", persistence, persistenceLimits))
             return refusal;
         // A lattice cell below a map cell is noise the cells cannot show,
         // and lattices that grow without bound with the octaves.

@@ -35,7 +35,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -885,24 +884,7 @@ py::array_t<double> sourceDistances(const py::array_t<std::uint8_t, py::array::c
         for (std::size_t i = 0; i < nearest.size(); ++i)
             nearest[i] = given[i] ? std::uint32_t(i) : nearestsource::noSource;
         nearestsource::transform(nearest.data(), int(rows), int(columns));
-        // A source's row by the reciprocal of the columns, exact for every
-        // index (as the distance gradient finds it): a division a cell
-        // would cost more than the transform.
-        const double perRow = 1.0 / double(columns);
-        double farthest = 0.0;
-        for (qint64 r = 0; r < rows; ++r)
-            for (qint64 c = 0; c < columns; ++c) {
-                const auto source = qint64(nearest[std::size_t(r * columns + c)]);
-                const auto sourceRow = qint64((double(source) + 0.5) * perRow);
-                const auto dr = double(r - sourceRow);
-                const auto dc = double(c - (source - sourceRow * columns));
-                values[r * columns + c] = dr * dr + dc * dc;
-                farthest = std::max(farthest, values[r * columns + c]);
-            }
-        farthest = std::sqrt(farthest);
-        if (farthest > 0.0)
-            for (qint64 i = 0; i < rows * columns; ++i)
-                values[i] = std::sqrt(values[i]) / farthest;
+        nearestsource::scaledDistances(nearest.data(), int(rows), int(columns), values);
     });
     return out;
 }

@@ -57,6 +57,17 @@ std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits lim
                               .arg(value));
 }
 
+std::optional<Phrase> outsideOption(const char *key, double value, HundredthsLimits limits)
+{
+    if (std::isfinite(value) && limits.contains(value))
+        return std::nullopt;
+    return Phrase::marked(tr("{%1} must be between %2 and %3, not %4")
+                              .arg(QLatin1String(key))
+                              .arg(QString::number(limits.min))
+                              .arg(QString::number(limits.max))
+                              .arg(QString::number(value)));
+}
+
 DrawStream::DrawStream(std::uint32_t seed, philox::Domain domain, const DrawPlace &place)
     : m_key(philox::key(seed, domain))
     , m_replicate(std::uint32_t(place.replicate))

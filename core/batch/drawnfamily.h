@@ -88,6 +88,8 @@ inline std::uint64_t below(std::uint64_t bits, std::uint64_t n)
 // "{key} must be between MIN and MAX, not VALUE": a value of a drawn
 // family's own option outside its limits, named with the option.
 std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits limits);
+// The same of a number, which must also be finite.
+std::optional<Phrase> outsideOption(const char *key, double value, HundredthsLimits limits);
 
 // What a family draws for one map.
 struct DrawnMap {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -153,6 +154,34 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
 void transform(std::uint32_t *cells, int rows, int columns)
 {
     transformBy(cells, rows, columns, [](std::uint32_t cell) { return std::uint64_t(cell); });
+}
+
+void scaledDistances(const std::uint32_t *nearest, int rows, int columns, double *out)
+{
+    // The squared distances first, whole numbers held exactly: the row of
+    // a source's index is found by a product with the reciprocal of the
+    // columns, exact for every index (the half keeps it off the row's
+    // bounds by far more than its rounding), where a division a cell would
+    // cost more than the transform.
+    const auto width = std::size_t(columns);
+    const double perRow = 1.0 / double(columns);
+    double farthest = 0.0;
+    for (std::size_t r = 0; r < std::size_t(rows); ++r) {
+        const std::uint32_t *from = nearest + r * width;
+        double *to = out + r * width;
+        for (std::size_t c = 0; c < width; ++c) {
+            const auto source = std::int64_t(from[c]);
+            const auto sourceRow = std::int64_t((double(source) + 0.5) * perRow);
+            const auto dr = double(std::int64_t(r) - sourceRow);
+            const auto dc = double(std::int64_t(c) - (source - sourceRow * columns));
+            to[c] = dr * dr + dc * dc;
+            farthest = std::max(farthest, to[c]);
+        }
+    }
+    farthest = std::sqrt(farthest);
+    if (farthest > 0.0)
+        for (std::size_t i = 0; i < std::size_t(rows) * width; ++i)
+            out[i] = std::sqrt(out[i]) / farthest;
 }
 
 } // namespace nearestsource

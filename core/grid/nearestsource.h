@@ -32,4 +32,9 @@ void transform(std::uint32_t *cells, int rows, int columns, const TieKey &tieKey
 // Ties to the source first in row-major order.
 void transform(std::uint32_t *cells, int rows, int columns);
 
+// The distance gradient of a transform's result: each cell's distance to
+// its nearest source, divided by the largest (0 everywhere when every cell
+// is a source), into rows x columns values.
+void scaledDistances(const std::uint32_t *nearest, int rows, int columns, double *out);
+
 } // namespace nearestsource
