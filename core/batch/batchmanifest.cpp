@@ -238,15 +238,21 @@ QByteArray metricsTableHeader(const QString &axis)
     return metricsCsvHeader(extra);
 }
 
-QByteArray metricsTableRows(const MapRecord &record, const QString &axis)
+void appendMetricsTableRows(QByteArray &out, const MapRecord &record, const QString &axis)
 {
+    if (!record.measures.valid())
+        return;
     QStringList cell;
     if (!axis.isEmpty())
         cell << QString::fromLatin1(manifestNumber("%.2f", record.axis));
     cell << QString::number(record.requestedCover) << QString::number(record.replicate);
+    appendMetricsCsv(out, QFileInfo(record.fileName).fileName(), record.measures.get(), cell);
+}
+
+QByteArray metricsTableRows(const MapRecord &record, const QString &axis)
+{
     QByteArray rows;
-    if (record.measures.valid())
-        appendMetricsCsv(rows, QFileInfo(record.fileName).fileName(), record.measures.get(), cell);
+    appendMetricsTableRows(rows, record, axis);
     return rows;
 }
 
@@ -256,7 +262,7 @@ FileResult writeMetricsTable(const QList<MapRecord> &records, const QString &pat
     return saveLines(
         metricsTableName(pathPrefix), metricsTableHeader(axis), records.size(),
         [&records, &axis](qsizetype i, QByteArray &out) {
-            out += metricsTableRows(records[i], axis);
+            appendMetricsTableRows(out, records[i], axis);
         },
         AtLink::Refuse, onDisk);
 }

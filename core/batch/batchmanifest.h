@@ -83,5 +83,6 @@ FileResult writeManifest(const QList<MapRecord> &records, const QString &pathPre
 // several batches pool with each other and with the reference tool's.
 QByteArray metricsTableHeader(const QString &axis);
 QByteArray metricsTableRows(const MapRecord &record, const QString &axis);
+void appendMetricsTableRows(QByteArray &out, const MapRecord &record, const QString &axis);
 FileResult writeMetricsTable(const QList<MapRecord> &records, const QString &pathPrefix,
                              const QString &axis, OnDisk onDisk = OnDisk::Wait);

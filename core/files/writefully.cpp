@@ -18,22 +18,45 @@ FileResult saveBytes(const QString &name, const QByteArray &bytes)
 
 namespace {
 
+// Lines are gathered into one buffer that is written out whenever it holds
+// a chunk and then refilled, never freed: a fresh buffer for every chunk
+// would fault in its pages again, which costs more than making the lines
+// of a long table.
+constexpr qsizetype chunkBytes = qsizetype(256) << 10;
+
+template <typename Write>
+std::optional<QString> writeLines(const QByteArray &head, qsizetype count,
+                                  const std::function<void(qsizetype, QByteArray &)> &appendLine,
+                                  Write write)
+{
+    QByteArray content;
+    content.reserve(std::max(chunkBytes, head.size()) + (chunkBytes >> 2));
+    content += head;
+    for (qsizetype i = 0; i <= count; ++i) {
+        if (i < count)
+            appendLine(i, content);
+        if (content.size() >= chunkBytes || i == count) {
+            if (std::optional<QString> reason = write(content))
+                return reason;
+            content.truncate(0);
+        }
+    }
+    return std::nullopt;
+}
+
 FileResult saveUnsynced(const QString &name, const QByteArray &head, qsizetype count,
                         const std::function<void(qsizetype, QByteArray &)> &appendLine)
 {
     PendingFile file;
     if (FileResult error = file.create(name))
         return error;
-    QByteArray content = head;
-    for (qsizetype i = 0; i <= count; ++i) {
-        if (i < count)
-            appendLine(i, content);
-        if (content.size() >= (1 << 20) || i == count) {
-            if (FileResult error = file.write(content.constData(), content.size()))
-                return error;
-            content.clear();
-        }
-    }
+    FileResult failed;
+    writeLines(head, count, appendLine, [&file, &failed](const QByteArray &content) {
+        failed = file.write(content.constData(), content.size());
+        return failed ? std::optional<QString>(failed->reason) : std::nullopt;
+    });
+    if (failed)
+        return failed;
     // The pending file removes its temporary file on a failure.
     return file.publish();
 }
@@ -55,17 +78,11 @@ FileResult saveLines(const QString &name, const QByteArray &head, qsizetype coun
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return FileError{shownName, file.errorString()};
 
-    QByteArray content = head;
-    for (qsizetype i = 0; i <= count; ++i) {
-        if (i < count)
-            appendLine(i, content);
-        if (content.size() >= (1 << 20) || i == count) {
-            if (auto reason = writeFully(file, content)) {
-                file.cancelWriting();
-                return FileError{shownName, *reason};
-            }
-            content.clear();
-        }
+    if (std::optional<QString> reason =
+            writeLines(head, count, appendLine,
+                       [&file](const QByteArray &content) { return writeFully(file, content); })) {
+        file.cancelWriting();
+        return FileError{shownName, *reason};
     }
     if (!file.commit())
         return FileError{shownName, file.errorString()};

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/metrics/metricscsv.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -28,15 +29,30 @@ QByteArray metricsCsvHeader(const QStringList &extraColumns)
     return header + '\n';
 }
 
+namespace {
+
+// The text of a value into `digits`, which holds 32 characters; returns its
+// length. Written in place rather than as a QByteArray: a batch's table has
+// a value for every metric, class and map.
+qsizetype valueText(double value, char *digits)
+{
+    const auto copy = [digits](const char *text, qsizetype length) {
+        std::copy(text, text + length, digits);
+        return length;
+    };
+    if (std::isnan(value))
+        return copy("NA", 2);
+    if (std::isinf(value))
+        return value > 0 ? copy("Inf", 3) : copy("-Inf", 4);
+    return std::to_chars(digits, digits + 32, value).ptr - digits;
+}
+
+} // namespace
+
 QByteArray metricValueText(double value)
 {
-    if (std::isnan(value))
-        return QByteArrayLiteral("NA");
-    if (std::isinf(value))
-        return value > 0 ? QByteArrayLiteral("Inf") : QByteArrayLiteral("-Inf");
     char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return QByteArray(digits, result.ptr - digits);
+    return QByteArray(digits, valueText(value, digits));
 }
 
 void appendMetricsCsv(QByteArray &out, const QString &file, std::span<const MetricRow> rows,
@@ -46,19 +62,20 @@ void appendMetricsCsv(QByteArray &out, const QString &file, std::span<const Metr
     QByteArray extra;
     for (const QString &value : extraValues)
         extra += ',' + csvField(value);
+    char digits[32];
     for (const MetricRow &row : rows) {
         out += name;
         out += ',';
         out += levelName(row.level);
         out += ',';
         if (row.level == MetricLevel::Class)
-            out += QByteArray::number(row.classCode);
+            out.append(digits, std::to_chars(digits, digits + 32, row.classCode).ptr - digits);
         else
             out += "NA";
         out += ',';
         out += row.metric;
         out += ',';
-        out += metricValueText(row.value);
+        out.append(digits, valueText(row.value, digits));
         out += extra;
         out += '\n';
     }
