@@ -101,6 +101,8 @@ std::vector<qint32> codesOf(const std::vector<std::uint8_t> &cells)
     return std::vector<qint32>(cells.begin(), cells.end());
 }
 
+// One measurer serves every map, as in a batch, so that the figures are of
+// the measuring rather than of the first touch of its storage.
 void measureAll(benchmark::State &state, const std::vector<qint32> &codes, int rows, int columns,
                 const MetricOptions &options, const MetricSelection &selection)
 {
@@ -138,17 +140,29 @@ MetricSelection selection(std::int64_t which)
     return patches;
 }
 
-// Arguments: the map (0 fractal, 1 random), then the selection.
+// Arguments: the map (0 fractal, 1 random), the selection, and how the rows
+// come: 0 as codes, measured as any number of classes, 1 as the bytes of a
+// batch (or two codes of a map held whole), measured on bits.
 void BM_LongTable(benchmark::State &state)
 {
     const int size = 1000;
-    const std::vector<qint32> codes =
-        codesOf(state.range(0) == 0 ? fractalMap(size) : randomMap(size));
-    measureAll(state, codes, size, size, {}, selection(state.range(1)));
+    const std::vector<std::uint8_t> cells =
+        state.range(0) == 0 ? fractalMap(size) : randomMap(size);
+    if (state.range(2) == 0) {
+        measureAll(state, codesOf(cells), size, size, {}, selection(state.range(1)));
+        return;
+    }
+    LandscapeMeasurer measurer(size, {}, selection(state.range(1)));
+    for (auto _ : state) {
+        for (std::size_t at = 0; at < cells.size(); at += size)
+            measurer.addRow(cells.data() + at, 0, 1);
+        const std::vector<MetricRow> result = measurer.finish();
+        benchmark::DoNotOptimize(result.data());
+    }
 }
 BENCHMARK(BM_LongTable)
-    ->ArgsProduct({{0, 1}, {2, 1, 0}})
-    ->ArgNames({"random", "metrics"})
+    ->ArgsProduct({{0, 1}, {2, 1, 0}, {0, 1}})
+    ->ArgNames({"random", "metrics", "bytes"})
     ->Unit(benchmark::kMillisecond);
 
 void BM_LongTableLandCover(benchmark::State &state)
@@ -166,6 +180,58 @@ void BM_LongTableLandCover(benchmark::State &state)
                selection(state.range(0)));
 }
 BENCHMARK(BM_LongTableLandCover)
+    ->Arg(2)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgName("metrics")
+    ->Unit(benchmark::kMillisecond);
+
+// The maps of a default fractal batch: 100 x 100, H 0.1 to 0.9, covers 1 to
+// 100 %, each cut from one surface an H at its own quantile. A batch with
+// a long table measures these on a thread beside the one that writes them,
+// so what they cost together is what `--metrics all` adds to such a batch.
+std::vector<std::vector<std::uint8_t>> defaultBatchMaps()
+{
+    constexpr int size = 100;
+    std::vector<std::vector<std::uint8_t>> maps;
+    for (int h = 1; h <= 9; ++h) {
+        FastFbmSurface surface;
+        FbmBlock block;
+        surface.generate(h / 10.0, size, FbmSurface::defaultMaxLevel, h, block);
+        std::vector<double> values;
+        for (int r = 0; r < size; ++r)
+            for (int c = 0; c < size; ++c)
+                values.push_back(block.at(r, c));
+        std::vector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        for (int cover = 1; cover <= 100; ++cover) {
+            const double threshold =
+                sorted[values.size() - std::size_t(cover) * values.size() / 100];
+            std::vector<std::uint8_t> cells(values.size());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                cells[i] = values[i] >= threshold ? 1 : 0;
+            maps.push_back(std::move(cells));
+        }
+    }
+    return maps;
+}
+
+// Argument: the selection, as for BM_LongTable.
+void BM_DefaultBatch(benchmark::State &state)
+{
+    const std::vector<std::vector<std::uint8_t>> maps = defaultBatchMaps();
+    LandscapeMeasurer measurer(100, {}, selection(state.range(0)));
+    for (auto _ : state) {
+        for (const std::vector<std::uint8_t> &cells : maps) {
+            for (std::size_t at = 0; at < cells.size(); at += 100)
+                measurer.addRow(cells.data() + at, 0, 1);
+            const std::vector<MetricRow> result = measurer.finish();
+            benchmark::DoNotOptimize(result.data());
+        }
+    }
+    state.counters["maps"] = double(maps.size());
+}
+BENCHMARK(BM_DefaultBatch)
     ->Arg(2)
     ->Arg(1)
     ->Arg(0)

@@ -103,17 +103,14 @@ std::optional<QString> MetricsCommand::measure(const QString &path, const Metric
         return QStringLiteral("%1: rows of %2 cells are beyond what can be measured")
             .arg(shown)
             .arg(columns);
-    LandscapeMeasurer measurer(int(columns), options, selection);
-    for (std::size_t r = 0; r < grid.rowCount(); ++r) {
-        measurer.addRow(grid.row(r));
-        if (measurer.classCount() > maxMeasuredClasses)
-            return QStringLiteral("%1: more than %2 different codes; metrics need a map of "
-                                  "classes, such as land cover, not of measurements such as "
-                                  "heights")
-                .arg(shown)
-                .arg(maxMeasuredClasses);
-    }
-    appendMetricsCsv(table, shown, measurer.finish());
+    const std::optional<std::vector<MetricRow>> rows =
+        measureClassMap(grid.cells(), int(grid.rowCount()), int(columns), options, selection);
+    if (!rows)
+        return QStringLiteral("%1: more than %2 different codes; metrics need a map of classes, "
+                              "such as land cover, not of measurements such as heights")
+            .arg(shown)
+            .arg(maxMeasuredClasses);
+    appendMetricsCsv(table, shown, *rows);
     return std::nullopt;
 }
 

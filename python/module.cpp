@@ -946,26 +946,17 @@ py::tuple metricTable(const py::array_t<qint32, py::array::c_style> &codes,
     const int rows = shape.first;
     const int columns = shape.second;
     const MetricOptions options{measuring.neighbours, measuring.cellSize, noData};
-    bool tooMany = false;
-    const std::vector<MetricRow> table = withoutGil([&]() -> std::vector<MetricRow> {
-        if (rows == 0 || columns == 0)
-            return measureLandscape({}, rows, columns, options, *selection);
-        LandscapeMeasurer measurer(columns, options, *selection);
-        for (int r = 0; r < rows; ++r) {
-            measurer.addRow({codes.data() + qint64(r) * columns, std::size_t(columns)});
-            if (measurer.classCount() > maxMeasuredClasses) {
-                tooMany = true;
-                return {};
-            }
-        }
-        return measurer.finish();
+    const std::optional<std::vector<MetricRow>> measured = withoutGil([&] {
+        return measureClassMap({codes.data(), std::size_t(qint64(rows) * columns)}, rows, columns,
+                               options, *selection);
     });
-    if (tooMany)
+    if (!measured)
         throw py::value_error(QStringLiteral("a map of more than %1 different codes; metrics "
                                              "need a map of classes, such as land cover, not of "
                                              "measurements such as heights")
                                   .arg(maxMeasuredClasses)
                                   .toStdString());
+    const std::vector<MetricRow> &table = *measured;
     const auto count = py::ssize_t(table.size());
     py::array_t<bool> isClass(count);
     py::array_t<qint32> classes(count);

@@ -40,6 +40,8 @@ public:
     }
 
     qint32 at(std::size_t r, std::size_t c) const { return row(r)[c]; }
+    // Every cell, row after row.
+    std::span<const qint32> cells() const { return m_cells; }
 
     void clear()
     {

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/metrics/landscapemeasure.h"
 
+#include "core/metrics/bitrows.h"
 #include "core/metrics/metricformulas.h"
 #include "core/metrics/nearestneighbour.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <limits>
 #include <unordered_map>
 #include <utility>
 
@@ -44,6 +47,21 @@ std::size_t cacheSlot(qint32 code)
     return std::size_t((quint32(code) * 2654435761u) >> (32 - cacheBits));
 }
 
+// The set bits of words[] from column `first` to `last`, inclusive.
+int countBits(const std::uint64_t *words, std::int32_t first, std::int32_t last)
+{
+    const auto low = unsigned(first) / bitrows::wordBits;
+    const auto high = unsigned(last) / bitrows::wordBits;
+    const std::uint64_t fromFirst = ~std::uint64_t(0) << (unsigned(first) % bitrows::wordBits);
+    const std::uint64_t toLast = ~std::uint64_t(0) >> (63 - unsigned(last) % bitrows::wordBits);
+    if (low == high)
+        return std::popcount(words[low] & fromFirst & toLast);
+    int count = std::popcount(words[low] & fromFirst) + std::popcount(words[high] & toLast);
+    for (unsigned w = low + 1; w < high; ++w)
+        count += std::popcount(words[w]);
+    return count;
+}
+
 } // namespace
 
 struct LandscapeMeasurer::State {
@@ -77,6 +95,14 @@ struct LandscapeMeasurer::State {
     std::vector<std::int32_t> patchClass;
     NearestNeighbours nearest;
 
+    // A map whose rows come as bytes of two classes (addRow(habitat, ...)):
+    // its rows as bits, the matrix first, then the cover; the class index of
+    // each, -1 until met; and the cells of each in the last row.
+    std::unique_ptr<std::array<bitrows::ClassRows, 2>> bitClasses;
+    bool bitRows = false;
+    std::array<std::int32_t, 2> bitIndex{-1, -1};
+    std::array<qint64, 2> lastRowCells{0, 0};
+
     std::int32_t classOf(qint32 code);
     std::int32_t find(std::int32_t label);
     std::int32_t join(std::int32_t a, std::int32_t b);
@@ -85,6 +111,10 @@ struct LandscapeMeasurer::State {
     void countRow();
     void sweepRows();
     void keepRuns();
+    void addBitRow(const std::uint8_t *habitat, qint32 matrixCode, qint32 coverCode);
+    void countBitRow(std::array<qint64, 2> cells);
+    void linkBitRuns(bitrows::ClassRows &of, std::int32_t cls);
+    void keepBitRuns();
     void reset();
 };
 
@@ -105,11 +135,7 @@ std::int32_t LandscapeMeasurer::State::classOf(qint32 code)
 // Path halving keeps the trees flat.
 std::int32_t LandscapeMeasurer::State::find(std::int32_t label)
 {
-    while (parent[std::size_t(label)] != label) {
-        parent[std::size_t(label)] = parent[std::size_t(parent[std::size_t(label)])];
-        label = parent[std::size_t(label)];
-    }
-    return label;
+    return bitrows::findRoot(parent.data(), label);
 }
 
 // The older label, the smaller, stays the root: the large patches are
@@ -242,6 +268,174 @@ void LandscapeMeasurer::State::keepRuns()
     }
 }
 
+// A row of two classes, measured on bits: the sides between cells are
+// counted by comparing words, and the runs of each class are joined with
+// those of the row above through the groups they form (bitrows.h), so that
+// a random map costs a few operations per run rather than a comparison per
+// pair of segments, whose outcome no branch predictor guesses. What is
+// counted and kept is what the general path counts and keeps.
+void LandscapeMeasurer::State::addBitRow(const std::uint8_t *habitat, qint32 matrixCode,
+                                         qint32 coverCode)
+{
+    if (!bitClasses)
+        bitClasses =
+            std::make_unique<std::array<bitrows::ClassRows, 2>>(std::array<bitrows::ClassRows, 2>{
+                bitrows::ClassRows(columns), bitrows::ClassRows(columns)});
+    bitrows::ClassRows &matrix = (*bitClasses)[0];
+    bitrows::ClassRows &cover = (*bitClasses)[1];
+    const int words = bitrows::wordCount(columns);
+    bitrows::pack(habitat, columns, cover.bits.data());
+    const std::uint64_t lastWord =
+        ~std::uint64_t(0) >>
+        ((bitrows::wordBits - columns % bitrows::wordBits) % bitrows::wordBits);
+    qint64 coverCells = 0;
+    for (int w = 0; w < words; ++w) {
+        matrix.bits[std::size_t(w)] =
+            ~cover.bits[std::size_t(w)] & (w + 1 < words ? ~std::uint64_t(0) : lastWord);
+        coverCells += std::popcount(cover.bits[std::size_t(w)]);
+    }
+    const std::array<qint64, 2> cells{qint64(columns) - coverCells, coverCells};
+
+    // Classes are numbered in the order their cells are met, as by codes.
+    const int first = habitat[0] ? 1 : 0;
+    const std::array<qint32, 2> codes{matrixCode, coverCode};
+    for (const int k : {first, 1 - first}) {
+        if (cells[std::size_t(k)] > 0 && bitIndex[std::size_t(k)] < 0)
+            bitIndex[std::size_t(k)] = classOf(codes[std::size_t(k)]);
+    }
+
+    countBitRow(cells);
+    linkBitRuns(matrix, bitIndex[0]);
+    linkBitRuns(cover, bitIndex[1]);
+    keepBitRuns();
+    for (bitrows::ClassRows &of : *bitClasses)
+        of.advance();
+    lastRowCells = cells;
+}
+
+void LandscapeMeasurer::State::countBitRow(std::array<qint64, 2> cells)
+{
+    const std::vector<std::uint64_t> &here = (*bitClasses)[1].bits;
+    const std::vector<std::uint64_t> &above = (*bitClasses)[1].previousBits;
+    const auto words = std::size_t(bitrows::wordCount(columns));
+    // Cell c and cell c + 1 for every c but the last column.
+    qint64 coverPairs = 0;
+    qint64 mixedPairs = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::uint64_t right = (here[w] >> 1) | (w + 1 < words ? here[w + 1] << 63 : 0);
+        const std::int32_t last = columns - 1 - std::int32_t(w) * bitrows::wordBits;
+        const std::uint64_t pairs =
+            last >= bitrows::wordBits ? ~std::uint64_t(0) : (std::uint64_t(1) << last) - 1;
+        coverPairs += std::popcount(here[w] & right & pairs);
+        mixedPairs += std::popcount((here[w] ^ right) & pairs);
+    }
+    qint64 coverAbove = 0;
+    qint64 mixedAbove = 0;
+    if (rows > 0) {
+        for (std::size_t w = 0; w < words; ++w) {
+            coverAbove += std::popcount(here[w] & above[w]);
+            mixedAbove += std::popcount(here[w] ^ above[w]);
+        }
+    }
+    const std::int32_t matrixIndex = bitIndex[0];
+    const std::int32_t coverIndex = bitIndex[1];
+    if (cells[1] > 0) {
+        counts.cells[std::size_t(coverIndex)] += cells[1];
+        counts.like[std::size_t(coverIndex)] += coverPairs + coverAbove;
+    }
+    if (cells[0] > 0) {
+        const qint64 matrixPairs = columns - 1 - coverPairs - mixedPairs;
+        const qint64 matrixAbove = rows > 0 ? columns - coverAbove - mixedAbove : 0;
+        counts.cells[std::size_t(matrixIndex)] += cells[0];
+        counts.like[std::size_t(matrixIndex)] += matrixPairs + matrixAbove;
+    }
+    if (mixedPairs + mixedAbove > 0)
+        counts.addSides(matrixIndex, coverIndex, mixedPairs + mixedAbove);
+    const auto classAt = [&](std::int32_t column) {
+        return bitIndex[std::size_t(
+            (here[std::size_t(column) / bitrows::wordBits] >> (column % bitrows::wordBits)) & 1)];
+    };
+    counts.addBorder(classAt(0), 1);
+    counts.addBorder(classAt(columns - 1), 1);
+    if (rows == 0) {
+        for (int k = 0; k < 2; ++k) {
+            if (cells[std::size_t(k)] > 0)
+                counts.addBorder(bitIndex[std::size_t(k)], cells[std::size_t(k)]);
+        }
+    }
+}
+
+// The runs of one class: those above are joined through their groups, then
+// each run here takes the patch of its group, or a new one.
+void LandscapeMeasurer::State::linkBitRuns(bitrows::ClassRows &of, std::int32_t cls)
+{
+    of.findRunsAndGroups(reach > 0);
+    if (of.count == 0 && of.previousCount == 0)
+        return;
+    // Whether a run is the first of its group, above or here, is as random
+    // as the map, so the common steps take no branch on it.
+    std::int32_t *groupPatch = of.groupPatch.data();
+    std::int32_t *roots = parent.data();
+    for (int k = 0; k < of.previousCount; ++k) {
+        std::int32_t &patch = groupPatch[of.groups.at(of.previousStart[std::size_t(k)])];
+        const std::int32_t root = bitrows::findRoot(roots, of.previousPatch[std::size_t(k)]);
+        // The first run above a group names its patch.
+        const std::int32_t target = patch ^ ((patch ^ root) & (patch >> 31));
+        // Rare: two patches apart so far meet in this row.
+        patch = target == root ? target : join(target, root);
+    }
+    // A run here without a run above in its group starts a patch, with the
+    // next label, made its own root beforehand and taken only when needed.
+    auto next = std::int32_t(parent.size());
+    parent.resize(parent.size() + std::size_t(of.count) + 1);
+    sums.resize(parent.size(), LabelSums{0, 0, 0, 0, cls});
+    roots = parent.data();
+    for (int i = 0; i < of.count; ++i) {
+        std::int32_t &patch = groupPatch[of.groups.at(of.start[std::size_t(i)])];
+        roots[next] = next;
+        // A join later in the row may have moved the group's root.
+        const std::int32_t id = bitrows::findRoot(roots, patch < 0 ? next : patch);
+        next += patch < 0;
+        patch = id;
+        of.patch[std::size_t(i)] = id;
+    }
+    parent.resize(std::size_t(next));
+    sums.resize(std::size_t(next));
+}
+
+// The sums of the row's runs at their roots, and the runs in the order of
+// the map: in a row of two classes the runs of the two take turns.
+void LandscapeMeasurer::State::keepBitRuns()
+{
+    bitrows::ClassRows &matrix = (*bitClasses)[0];
+    bitrows::ClassRows &cover = (*bitClasses)[1];
+    // Cells of a run's class right above its own: sides inside its patch.
+    for (bitrows::ClassRows *of : {&matrix, &cover}) {
+        std::uint64_t *same = of->previousBits.data();
+        for (std::size_t w = 0; w < of->bits.size(); ++w)
+            same[w] &= of->bits[w];
+        for (int i = 0; i < of->count; ++i) {
+            const std::int32_t s = of->start[std::size_t(i)];
+            const std::int32_t e = of->end[std::size_t(i)];
+            const qint64 length = e - s + 1;
+            LabelSums &root = sums[std::size_t(of->patch[std::size_t(i)])];
+            root.cells += length;
+            root.inner += length - 1 + (rows > 0 ? countBits(same, s, e) : 0);
+            root.doubleColumnSum += (qint64(s) + e) * length;
+            root.rowSum += qint64(rows) * length;
+        }
+    }
+    bitrows::ClassRows *turn = (cover.count > 0 && cover.start[0] == 0) ? &cover : &matrix;
+    bitrows::ClassRows *other = turn == &cover ? &matrix : &cover;
+    for (int i = 0; i < turn->count; ++i) {
+        runs.push_back(PatchRun{rows, turn->start[std::size_t(i)], turn->end[std::size_t(i)],
+                                turn->patch[std::size_t(i)]});
+        if (i < other->count)
+            runs.push_back(PatchRun{rows, other->start[std::size_t(i)], other->end[std::size_t(i)],
+                                    other->patch[std::size_t(i)]});
+    }
+}
+
 void LandscapeMeasurer::State::reset()
 {
     classCodes.clear();
@@ -254,6 +448,13 @@ void LandscapeMeasurer::State::reset()
     parent.clear();
     sums.clear();
     runs.clear();
+    if (bitClasses) {
+        for (bitrows::ClassRows &of : *bitClasses)
+            of.clear();
+    }
+    bitRows = false;
+    bitIndex = {-1, -1};
+    lastRowCells = {0, 0};
 }
 
 LandscapeMeasurer::LandscapeMeasurer(int columns, const MetricOptions &options,
@@ -274,6 +475,7 @@ LandscapeMeasurer::~LandscapeMeasurer() = default;
 void LandscapeMeasurer::addRow(std::span<const qint32> codes)
 {
     Q_ASSERT(codes.size() == std::size_t(m->columns));
+    Q_ASSERT(!m->bitRows);
     m->cutRow(codes);
     m->countRow();
     m->sweepRows();
@@ -284,6 +486,16 @@ void LandscapeMeasurer::addRow(std::span<const qint32> codes)
 
 void LandscapeMeasurer::addRow(const std::uint8_t *habitat, qint32 matrixCode, qint32 coverCode)
 {
+    // Two distinct classes, neither of them NoData, are measured on bits;
+    // anything else as the codes it stands for.
+    const std::optional<qint32> &noData = m->options.noData;
+    if (matrixCode != coverCode && noData != matrixCode && noData != coverCode &&
+        (m->rows == 0 || m->bitRows)) {
+        m->bitRows = true;
+        m->addBitRow(habitat, matrixCode, coverCode);
+        ++m->rows;
+        return;
+    }
     std::vector<qint32> &codes = m->habitatCodes;
     codes.resize(std::size_t(m->columns));
     for (std::size_t c = 0; c < codes.size(); ++c)
@@ -301,18 +513,29 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
     State &s = *m;
     for (const Segment &segment : s.previous)
         s.counts.addBorder(segment.cls, segment.end - segment.start + 1);
+    if (s.bitRows) {
+        for (std::size_t k = 0; k < 2; ++k) {
+            if (s.lastRowCells[k] > 0)
+                s.counts.addBorder(s.bitIndex[k], s.lastRowCells[k]);
+        }
+    }
 
     // Patches numbered in the order of their first run.
     std::vector<std::int32_t> &patchOfRoot = s.patchOfRoot;
     patchOfRoot.assign(s.parent.size(), -1);
     std::vector<Patch> &patches = s.patches;
     patches.clear();
+    // A label's parent is never a later label (joins keep the older root),
+    // so one pass from the first label points every label at its root.
     std::size_t roots = 0;
-    for (std::size_t label = 0; label < s.parent.size(); ++label)
-        roots += s.parent[label] == std::int32_t(label);
+    std::int32_t *parent = s.parent.data();
+    for (std::size_t label = 0; label < s.parent.size(); ++label) {
+        parent[label] = parent[parent[label]];
+        roots += parent[label] == std::int32_t(label);
+    }
     patches.reserve(roots);
     for (PatchRun &run : s.runs) {
-        const std::int32_t root = s.find(run.patch);
+        const std::int32_t root = parent[run.patch];
         std::int32_t &patch = patchOfRoot[std::size_t(root)];
         if (patch < 0) {
             patch = std::int32_t(patches.size());
@@ -349,14 +572,73 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
     return rows;
 }
 
-std::vector<MetricRow> measureLandscape(std::span<const qint32> codes, int rows, int columns,
-                                        const MetricOptions &options,
-                                        const MetricSelection &selection)
+namespace {
+
+// The two codes of a map that holds no other, neither of them NoData: the
+// first cell's and the other.
+std::optional<std::pair<qint32, qint32>> twoCodes(std::span<const qint32> codes,
+                                                  std::optional<qint32> noData)
+{
+    const qint32 first = codes.front();
+    const auto other =
+        std::find_if(codes.begin(), codes.end(), [first](qint32 code) { return code != first; });
+    if (other == codes.end())
+        return std::nullopt;
+    const qint32 second = *other;
+    if (noData == first || noData == second)
+        return std::nullopt;
+    // Without a branch per cell: on a random map a branch on the code would
+    // go wrong at every other cell.
+    bool onlyTwo = true;
+    for (auto at = other; at != codes.end(); ++at)
+        onlyTwo &= (*at == first) | (*at == second);
+    if (!onlyTwo)
+        return std::nullopt;
+    return std::pair{first, second};
+}
+
+std::optional<std::vector<MetricRow>> measureWhole(std::span<const qint32> codes, int rows,
+                                                   int columns, const MetricOptions &options,
+                                                   const MetricSelection &selection,
+                                                   qint64 mostClasses)
 {
     if (rows <= 0 || columns <= 0)
         return metricRows({}, LandscapeCounts{}, {}, options.cellSize, selection);
     LandscapeMeasurer measurer(columns, options, selection);
-    for (int r = 0; r < rows; ++r)
-        measurer.addRow(codes.subspan(std::size_t(r) * std::size_t(columns), std::size_t(columns)));
+    const auto row = [&](int r) {
+        return codes.subspan(std::size_t(r) * std::size_t(columns), std::size_t(columns));
+    };
+    if (const std::optional<std::pair<qint32, qint32>> two = twoCodes(codes, options.noData)) {
+        const auto width = std::size_t(columns);
+        std::vector<std::uint8_t> bytes(width);
+        for (int r = 0; r < rows; ++r) {
+            std::transform(row(r).begin(), row(r).end(), bytes.begin(),
+                           [code = two->second](qint32 cell) { return cell == code; });
+            measurer.addRow(bytes.data(), two->first, two->second);
+        }
+        return measurer.finish();
+    }
+    for (int r = 0; r < rows; ++r) {
+        measurer.addRow(row(r));
+        if (measurer.classCount() > mostClasses)
+            return std::nullopt;
+    }
     return measurer.finish();
+}
+
+} // namespace
+
+std::vector<MetricRow> measureLandscape(std::span<const qint32> codes, int rows, int columns,
+                                        const MetricOptions &options,
+                                        const MetricSelection &selection)
+{
+    return *measureWhole(codes, rows, columns, options, selection,
+                         std::numeric_limits<qint64>::max());
+}
+
+std::optional<std::vector<MetricRow>> measureClassMap(std::span<const qint32> codes, int rows,
+                                                      int columns, const MetricOptions &options,
+                                                      const MetricSelection &selection)
+{
+    return measureWhole(codes, rows, columns, options, selection, maxMeasuredClasses);
 }

@@ -60,7 +60,8 @@ public:
     // The next row: `columns` codes.
     void addRow(std::span<const qint32> codes);
     // The next row of a two-class map as batches make them: nonzero bytes
-    // are coverCode cells, the others matrixCode cells.
+    // are coverCode cells, the others matrixCode cells. The rows of one map
+    // come all as codes or all as bytes.
     void addRow(const std::uint8_t *habitat, qint32 matrixCode, qint32 coverCode);
 
     // The classes met in the rows added so far.
@@ -78,7 +79,14 @@ private:
 };
 
 // The metrics of a whole map held in memory: rows x columns codes,
-// row-major.
+// row-major. A map of two codes, neither of them NoData, which is what most
+// maps measured are, is measured as bytes, on bits.
 std::vector<MetricRow> measureLandscape(std::span<const qint32> codes, int rows, int columns,
                                         const MetricOptions &options = {},
                                         const MetricSelection &selection = MetricSelection::all());
+
+// The same for a map a user hands over: nothing when it holds more than
+// maxMeasuredClasses codes, found out before they are all tabled.
+std::optional<std::vector<MetricRow>> measureClassMap(std::span<const qint32> codes, int rows,
+                                                      int columns, const MetricOptions &options,
+                                                      const MetricSelection &selection);

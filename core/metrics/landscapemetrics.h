@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/metrics/bitrows.h"
+
 #include <QtGlobal>
 
 #include <cstdint>
@@ -88,10 +90,7 @@ private:
         std::int32_t patch;
     };
 
-    void packRow(const std::uint8_t *habitat);
-    void findRuns();
     void countEdges();
-    void findGroups();
     void joinRuns();
     KeptRun &keptRun(std::size_t index);
     void sumClosedPatches(bool all);
@@ -103,24 +102,8 @@ private:
     int m_reach;
     double m_cellSize;
 
-    // This row and the one above, one bit per cell.
-    std::vector<std::uint64_t> m_bits;
-    std::vector<std::uint64_t> m_previousBits;
-    // The runs of this row, first and last column inclusive, and their
-    // patches; of the row above only what joining needs.
-    std::vector<std::int32_t> m_start;
-    std::vector<std::int32_t> m_end;
-    std::vector<std::int32_t> m_patch;
-    int m_runCount = 0;
-    std::vector<std::int32_t> m_previousStart;
-    std::vector<std::int32_t> m_previousPatch;
-    int m_previousRunCount = 0;
-    // The columns where a group of touching runs of this row and the row
-    // above begins, and the last such column before each word.
-    std::vector<std::uint64_t> m_groupStarts;
-    std::vector<std::int32_t> m_lastGroupStartBefore;
-    // The patch of each group by its first column, -1 until a run joins it.
-    std::vector<std::int32_t> m_groupPatch;
+    // The habitat of this row and the one above, and their runs.
+    bitrows::ClassRows m_habitat;
 
     // Union-find over patch labels; a root is its own parent and holds the
     // sums of its patch: the cell count, twice the sum of the cells' columns

@@ -210,8 +210,14 @@ std::span<const std::int64_t> NearestNeighbours::squares(std::span<const PatchRu
     // a neighbour as near as patches can be.
     if (m_classes.size() < classes)
         m_classes.resize(classes);
+    // Each class's storage at its size at once: grown run by run, the
+    // tables of a map of a million cells would be copied a dozen times into
+    // fresh pages, which take longer to fault in than the search takes.
+    m_runsOfClass.assign(classes, 0);
+    for (const PatchRun &run : runs)
+        ++m_runsOfClass[std::size_t(patchClass[std::size_t(run.patch)])];
     for (std::size_t c = 0; c < classes; ++c)
-        m_classes[c].clear();
+        m_classes[c].clear(m_runsOfClass[c]);
     for (const PatchRun &run : runs) {
         ClassRuns &into = m_classes[std::size_t(patchClass[std::size_t(run.patch)])];
         const auto i = std::uint32_t(into.runs.size());
@@ -244,12 +250,15 @@ std::span<const std::int64_t> NearestNeighbours::squares(std::span<const PatchRu
     return m_best;
 }
 
-void NearestNeighbours::ClassRuns::clear()
+void NearestNeighbours::ClassRuns::clear(std::size_t runCount)
 {
     runs.clear();
     blockStart.clear();
     blockEnd.clear();
     segmentStart.clear();
     segmentRow.clear();
+    runs.reserve(runCount);
+    blockStart.reserve(runCount);
+    blockEnd.reserve(runCount);
     openBlock = 0;
 }

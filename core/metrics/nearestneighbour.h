@@ -59,7 +59,8 @@ public:
         std::vector<std::int32_t> segmentRow;
         std::uint32_t openBlock = 0;
 
-        void clear();
+        // Empties it for a map whose class has `runCount` runs.
+        void clear(std::size_t runCount);
     };
 
     // Where the rows that hold a single patch are passed over.
@@ -72,6 +73,7 @@ public:
 private:
     std::vector<std::int64_t> m_best;
     std::vector<std::int64_t> m_patches;
+    std::vector<std::size_t> m_runsOfClass;
     std::vector<ClassRuns> m_classes;
     Scratch m_scratch;
 };

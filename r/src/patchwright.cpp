@@ -948,24 +948,15 @@ SEXP pw_metric_table(SEXP values, SEXP rowsValue, SEXP columnsValue, SEXP namesV
                 Rf_isInteger(values)
                     ? classCodes(INTEGER(values) + layer * cellCount, codes, noData, layer)
                     : classCodes(REAL(values) + layer * cellCount, codes, noData, layer);
-        std::vector<MetricRow> measured;
-        if (cellCount == 0) {
-            measured = measureLandscape({}, rows, columns, options, *selection);
-        } else {
-            LandscapeMeasurer measurer(columns, options, *selection);
-            for (int r = 0; r < rows; ++r) {
-                measurer.addRow(std::span(codes).subspan(std::size_t(r) * std::size_t(columns),
-                                                         std::size_t(columns)));
-                if (measurer.classCount() > maxMeasuredClasses)
-                    refuse(QStringLiteral("layer %1 has more than %2 different codes; metrics "
-                                          "need a map of classes, such as land cover, not of "
-                                          "measurements such as heights")
-                               .arg(layer + 1)
-                               .arg(maxMeasuredClasses));
-            }
-            measured = measurer.finish();
-        }
-        for (const MetricRow &row : measured)
+        const std::optional<std::vector<MetricRow>> measured =
+            measureClassMap(codes, rows, columns, options, *selection);
+        if (!measured)
+            refuse(QStringLiteral("layer %1 has more than %2 different codes; metrics need a map "
+                                  "of classes, such as land cover, not of measurements such as "
+                                  "heights")
+                       .arg(layer + 1)
+                       .arg(maxMeasuredClasses));
+        for (const MetricRow &row : *measured)
             table.emplace_back(int(layer + 1), row);
         if (interrupt.wasCanceled())
             throw Rcpp::internal::InterruptedException();
