@@ -209,11 +209,6 @@ public:
                  "digits).");
         return rows;
     }
-    const NameScheme &names() const override
-    {
-        static const DrawnNames names(nullptr);
-        return names;
-    }
 };
 
 } // namespace

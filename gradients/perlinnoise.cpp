@@ -143,12 +143,7 @@ std::optional<QString> PerlinRequest::draw(const DrawPlace &place, DrawnMap &map
             }
         }
     }
-    const auto [low, high] = std::minmax_element(map.surface.begin(), map.surface.end());
-    const double least = *low;
-    const double span = *high - *low;
-    if (span > 0.0)
-        for (double &value : map.surface)
-            value = (value - least) / span;
+    rescaleSurface(map);
     return std::nullopt;
 }
 
@@ -170,11 +165,8 @@ public:
                   "angle drawn from the seed; a cell's noise blends the four nearest\n"
                   "gradients' dot products with its centre by the quintic fade 6t^5 - 15t^4\n"
                   "+ 10t^3. The sum is rescaled to 0..1 and cut exactly at the cover or into\n"
-                  "the classes. Files are named PREFIX + cover (3 digits) + _ + replicate\n"
-                  "(5 digits) + .txt (.asc, .tif); the batch list PREFIX + ListFragStat.fbt\n"
-                  "and the manifest PREFIX + manifest.csv are written beside them. The\n"
-                  "prefix is %1 unless --prefix gives one.")
-            .arg(defaultPrefix());
+                  "the classes.\n") +
+               drawnFileNaming(defaultPrefix());
     }
     QString examples() const override
     {
@@ -238,11 +230,6 @@ public:
                  "named as the map with _surface (float32 .tif with {format tif}, else an ESRI "
                  "grid with 7 significant digits).");
         return rows;
-    }
-    const NameScheme &names() const override
-    {
-        static const DrawnNames names(nullptr);
-        return names;
     }
 };
 

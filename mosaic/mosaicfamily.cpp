@@ -155,11 +155,6 @@ public:
                  "tif}, else an ESRI grid with 7 significant digits).");
         return rows;
     }
-    const NameScheme &names() const override
-    {
-        static const DrawnNames names(nullptr);
-        return names;
-    }
 };
 
 } // namespace

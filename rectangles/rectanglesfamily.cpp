@@ -221,11 +221,6 @@ public:
                  "with {format tif}, else an ESRI grid with 7 significant digits).");
         return rows;
     }
-    const NameScheme &names() const override
-    {
-        static const DrawnNames names(nullptr);
-        return names;
-    }
 };
 
 } // namespace

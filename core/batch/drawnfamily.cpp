@@ -57,6 +57,26 @@ std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits lim
                               .arg(value));
 }
 
+void rescaleSurface(DrawnMap &map)
+{
+    const auto [low, high] = std::minmax_element(map.surface.begin(), map.surface.end());
+    if (low == map.surface.end() || !(*high > *low))
+        return;
+    const double least = *low;
+    const double span = *high - *low;
+    for (double &value : map.surface)
+        value = (value - least) / span;
+}
+
+QString drawnFileNaming(const QString &prefix)
+{
+    return tr("Files are named PREFIX + cover (3 digits) + _ + replicate (5 digits) +\n"
+              ".txt (.asc, .tif); the batch list PREFIX + ListFragStat.fbt and the manifest\n"
+              "PREFIX + manifest.csv are written beside them. The prefix is %1 unless\n"
+              "--prefix gives one.")
+        .arg(prefix);
+}
+
 std::optional<Phrase> outsideOption(const char *key, double value, HundredthsLimits limits)
 {
     if (std::isfinite(value) && limits.contains(value))

@@ -91,6 +91,10 @@ std::optional<Phrase> outsideOption(const char *key, qint64 value, IntLimits lim
 // The same of a number, which must also be finite.
 std::optional<Phrase> outsideOption(const char *key, double value, HundredthsLimits limits);
 
+// The last lines of the description of a family without a sweep: how its
+// files are named, with its default prefix.
+QString drawnFileNaming(const QString &prefix);
+
 // What a family draws for one map.
 struct DrawnMap {
     // A surface of rows x columns values, row-major, cut exactly at the
@@ -113,6 +117,10 @@ struct DrawnMap {
     // the rest stay as ownColumns() gave them.
     QList<ManifestField> parameters;
 };
+
+// Stretches a drawn surface linearly to 0..1, as every drawn surface is
+// given; a flat one stays as it is.
+void rescaleSurface(DrawnMap &map);
 
 // A request of a drawn family. The limits are those of every drawn family;
 // a family's request shadows one to change it.
@@ -260,6 +268,13 @@ public:
         return drawnSurface(static_cast<const DrawnRequest &>(request), cover, replicate, surface);
     }
     bool blends() const override { return true; }
+    // Names without a sweep (PREFIX + cover + _ + replicate); a family with
+    // one names its word.
+    const NameScheme &names() const override
+    {
+        static const DrawnNames names(nullptr);
+        return names;
+    }
 
 protected:
     // The family's own rows, then the seed and the surfaces.
