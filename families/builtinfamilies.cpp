@@ -23,4 +23,5 @@ void registerBuiltinFamilies(FamilyRegistry &registry)
     registry.add(distanceFamily());
     registry.add(waveFamily());
     registry.add(perlinFamily());
+    registry.add(torusFamily());
 }

@@ -112,17 +112,30 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
   rand_dev <- .nlm_number(rand_dev, "rand_dev", 0, open_lower = TRUE)
   rescale <- .nlm_flag(rescale, "rescale")
   .nlm_flag(verbose, "verbose")
-  if (.nlm_flag(torus, "torus"))
-    .nlm_stop("torus = TRUE is not offered: the fractal surfaces are not drawn on a torus")
+  torus <- .nlm_flag(torus, "torus")
   # Each halving of the step scales the displacements by the roughness, as
-  # it scales them by 2^-H in the fractal family, whose H lies in 0.1..1:
-  # a roughness beyond is drawn at the nearest H, and said so.
+  # it scales them by 2^-H in the fractal family (H 0.1..1) and the torus
+  # family (H 0..1): a roughness beyond is drawn at the nearest H, and said
+  # so.
+  engine <- if (torus) "torus" else "fractal"
   asked <- -log2(roughness)
-  hurst <- .nlm_hundredths(min(max(asked, 0.1), 1))
+  hurst <- .nlm_hundredths(min(max(asked, if (torus) 0 else 0.1), 1))
   if (abs(asked - hurst) > 0.005)
     warning("roughness ", roughness, " asks for H = -log2(roughness) = ", round(asked, 2),
-            ", beyond the fractal surfaces' 0.1 to 1; drawn at H ", hurst, call. = FALSE)
+            ", beyond the ", engine, " surfaces' ", if (torus) "0" else "0.1", " to 1; drawn at H ",
+            hurst, call. = FALSE)
   seed <- .nlm_seed(NULL)
+  if (torus) {
+    # Midpoint displacement whose steps wrap around the edges, on a lattice
+    # of a power of two cells a side: the map is periodic when its sides are
+    # that power of two.
+    values <- .nlm_surface_values("torus", size = c(size$nrow, size$ncol), hurst = hurst,
+                                  seed = seed)
+    if (!rescale) values <- values * rand_dev
+    return(.nlm_result(values, size$nrow, size$ncol, size$resolution, "torus", seed,
+                       list(hurst = hurst, roughness = roughness, rand_dev = rand_dev,
+                            rescale = rescale)))
+  }
   # A surface of R x C cells is a block of R + 1 x C + 1 points: the block of
   # one cell less a side is the map asked for, up to 4097 cells a side.
   # The values as the engine gives them, row by row, rather than through a

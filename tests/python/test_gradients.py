@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Gradients, waves, distances, Perlin noise and blends against their
+"""Gradients, waves, distances, Perlin and torus noise and blends against their
 definitions, computed here with numpy alone. Run by CTest with the build's
 package on PYTHONPATH and the command line in PW_CLI_PATH."""
 
@@ -145,6 +145,48 @@ class Perlin(unittest.TestCase):
                       patchwright.perlin_surface(96, 8, 3, cover=31, replicate=1),
                       patchwright.perlin_surface(96, 8, 4, cover=30, replicate=1)):
             self.assertLess(abs(numpy.corrcoef(first, other.ravel())[0, 1]), 0.15)
+
+
+def torus(size, hurst, seed):
+    return patchwright.surface("torus", size=size, hurst=hurst, seed=seed)
+
+
+def edge_steps(size, seeds=12):
+    """The mean step across the map's edges (last column to first, last row
+    to first) over the mean step between neighbours inside it."""
+    across, inside = [], []
+    for seed in range(seeds):
+        s = torus(size, 0.7, seed)
+        across += [numpy.abs(s[:, -1] - s[:, 0]).mean(), numpy.abs(s[-1] - s[0]).mean()]
+        inside += [numpy.abs(numpy.diff(s, axis=1)).mean(), numpy.abs(numpy.diff(s, axis=0)).mean()]
+    return numpy.mean(across) / numpy.mean(inside)
+
+
+class Torus(unittest.TestCase):
+    def test_a_lattice_sized_map_wraps_around_and_a_crop_does_not(self):
+        self.assertLess(edge_steps(64), 1.6)
+        self.assertGreater(edge_steps(100), 3.0)
+
+    def test_hurst_sets_how_increments_grow_with_the_lag(self):
+        # Mean squared increments grow about as lag^(2H); midpoint
+        # displacement is not exact fBm, and falls short of 2H as H grows.
+        slopes = []
+        for hurst in (0.2, 0.5, 0.8):
+            growth = [numpy.mean([numpy.mean((numpy.roll(s, -lag, axis=1) - s) ** 2)
+                                  for s in (torus(128, hurst, seed) for seed in range(6))])
+                      for lag in (1, 8)]
+            slopes.append(math.log(growth[1] / growth[0]) / math.log(8))
+            self.assertAlmostEqual(slopes[-1], 2 * hurst, delta=0.45)
+        self.assertEqual(slopes, sorted(slopes))
+        self.assertGreater(slopes[-1] - slopes[0], 0.6)
+
+    def test_refusals_name_the_option(self):
+        for arguments, words in ((("--hurst", "1.5"), "--hurst must be between 0 and 1"),
+                                 (("--size", "4097x10"), "at most 4096")):
+            with tempfile.TemporaryDirectory() as folder:
+                result = run_cli("torus", folder, *arguments)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertIn(words, result.stderr)
 
 
 class Blends(unittest.TestCase):

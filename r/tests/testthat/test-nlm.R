@@ -42,6 +42,20 @@ test_that("set.seed repeats a map and its record remakes it", {
   expect_identical(terra::values(seeded[[1]]), terra::values(seeded[[2]]))
 })
 
+test_that("nlm_mpd on a torus wraps around and its record remakes it", {
+  set.seed(2)
+  map <- nlm_mpd(64, 64, roughness = 0.6, torus = TRUE)
+  cells <- terra::as.matrix(map, wide = TRUE)
+  # The last row and column lead back to the first as any row to the next.
+  expect_lt(mean(abs(c(cells[64, ] - cells[1, ], cells[, 64] - cells[, 1]))),
+            3 * mean(abs(diff(cells))))
+  record <- attr(map, "patchwright")
+  expect_identical(record$family, "torus")
+  again <- surface("torus", size = 64, hurst = record$parameters$hurst, seed = record$seed)
+  expect_equal(terra::as.matrix(again, wide = TRUE), cells)
+  expect_identical(dim(nlm_mpd(23, 17, resolution = 2, torus = TRUE)), c(17, 23, 1))
+})
+
 test_that("percolation and random clusters hold what their arguments say", {
   map <- terra::values(nlm_percolation(80, 50, prob = 0.3, user_seed = 2))
   expect_true(all(map %in% c(0, 1)))
@@ -67,7 +81,8 @@ test_that("a hostile argument is refused, naming it", {
   expect_error(nlm_percolation(10, 10, prob = 2), "prob")
   expect_error(nlm_percolation(10, 10, user_seed = -3), "user_seed")
   expect_error(nlm_mpd(10, 10, roughness = 0), "roughness")
-  expect_error(nlm_mpd(10, 10, torus = TRUE), "torus")
+  expect_error(nlm_mpd(10, 10, torus = NA), "torus")
+  expect_error(nlm_mpd(5000, 10, torus = TRUE), "4096")
   expect_error(nlm_fbm(10, 10, fract_dim = 2), "fract_dim")
   expect_error(nlm_gaussianfield(10, 10, autocorr_range = "a"), "autocorr_range")
   expect_error(nlm_randomcluster(10, 10, p = 0.4, ai = c(1, -1)), "ai")
