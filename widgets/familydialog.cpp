@@ -124,7 +124,11 @@ OptionDialog::OptionDialog(const MapFamily &family, QWidget *parent)
     choose->setObjectName(QStringLiteral("pushButton"));
     folderRow->addWidget(folder);
     folderRow->addWidget(choose);
-    form->addRow(tr("&Folder"), folderRow);
+    // A row of a layout has no widget for the mnemonic to reach: the label
+    // is given the path's box, or it would show its ampersand.
+    auto *folderLabel = new QLabel(tr("&Folder"), this);
+    folderLabel->setBuddy(folder);
+    form->addRow(folderLabel, folderRow);
     auto *total = new QSpinBox(this);
     total->setObjectName(QStringLiteral("nArq"));
     total->setReadOnly(true);
