@@ -3,8 +3,11 @@
 
 namespace {
 
-// Enough to keep the thread busy while the writer finishes the next map.
-constexpr std::size_t mostWaiting = 4;
+// Small maps are written in bursts (a surface gives several covers at
+// once, then the next is made), so many may wait and the thread measures
+// through the bursts; large ones wait a few at a time, their bytes bounded.
+constexpr std::size_t mostWaiting = 256;
+constexpr std::size_t mostWaitingBytes = std::size_t(32) << 20;
 
 } // namespace
 
@@ -31,7 +34,12 @@ std::shared_future<std::vector<MetricRow>> TableMeasurer::measure(std::vector<st
                                                                   int columns)
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_waiting.size() < mostWaiting; });
+    const std::size_t bytes = habitat.size();
+    m_changed.wait(lock, [this, bytes] {
+        return m_waiting.empty() ||
+               (m_waiting.size() < mostWaiting && m_waitingBytes + bytes <= mostWaitingBytes);
+    });
+    m_waitingBytes += bytes;
     m_waiting.push_back({std::move(habitat), columns, {}});
     std::shared_future<std::vector<MetricRow>> rows = m_waiting.back().rows.get_future().share();
     lock.unlock();
@@ -52,6 +60,7 @@ void TableMeasurer::run()
                 return;
             map = std::move(m_waiting.front());
             m_waiting.pop_front();
+            m_waitingBytes -= map.habitat.size();
         }
         m_changed.notify_all();
         try {

@@ -18,8 +18,9 @@
 // The rows of a map are a function of its cells alone, so when they are
 // measured changes nothing in them.
 //
-// A map is handed over whole, as bytes (nonzero for habitat); a few maps
-// wait at most, so the memory it takes is bounded by the batch's map size.
+// A map is handed over whole, as bytes (nonzero for habitat); the maps
+// waiting hold 32 MiB at most (or one map), so the memory it takes is
+// bounded whatever the batch's map size.
 class TableMeasurer final {
 public:
     TableMeasurer(const MetricOptions &options, const MetricSelection &selection, qint32 matrixCode,
@@ -52,6 +53,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Map> m_waiting;
+    std::size_t m_waitingBytes = 0;
     bool m_stopping = false;
     std::thread m_thread;
 };
