@@ -9,7 +9,7 @@
 namespace {
 
 // A map of at most this many cells is handed to the table's own thread
-// whole; a few of them wait at a time.
+// whole; those waiting hold 32 MiB at most (tablemeasurer.h).
 constexpr qint64 wholeMapBytes = qint64(4) << 20;
 
 } // namespace
