@@ -70,15 +70,7 @@ struct DistanceRequest final : DrawnRequest {
         }
         if (auto refusal = outsideOption("sources", sources, sourceLimits))
             return refusal;
-        if (sources > validCells())
-            return Phrase::marked(output.studyArea
-                                      ? tr("{sources} (%1) is more than the %2 cells of the "
-                                           "study area: every source needs a cell of its own")
-                                      : tr("{sources} (%1) is more than the %2 cells of a map: "
-                                           "every source needs a cell of its own"))
-                .arg(sources)
-                .arg(validCells());
-        return std::nullopt;
+        return moreThanCells("sources", sources, "source");
     }
     QList<Phrase> unusedOptions(const QStringList &given) const override
     {
@@ -119,16 +111,9 @@ std::optional<QString> DistanceRequest::draw(const DrawPlace &place, DrawnMap &m
             }
     } else {
         const DrawStream stream(std::uint32_t(seed), distanceDomain, place);
-        const std::uint8_t *in = inside();
-        std::vector<std::uint32_t> valid;
-        if (in)
-            for (std::size_t i = 0; i < cells; ++i)
-                if (in[i])
-                    valid.push_back(std::uint32_t(i));
-        const auto validCount = std::uint64_t(in ? valid.size() : cells);
+        const CellDrawer drawer(*this);
         for (int k = 0; k < sources; ++k) {
-            const std::uint64_t at = below(stream.word64(std::uint32_t(k), 0), validCount);
-            const std::uint32_t cell = in ? valid[std::size_t(at)] : std::uint32_t(at);
+            const std::uint32_t cell = drawer.cell(stream.word64(std::uint32_t(k), 0));
             sourceCount += nearest[cell] == nearestsource::noSource;
             nearest[cell] = cell;
         }

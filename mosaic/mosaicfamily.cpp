@@ -34,15 +34,7 @@ struct MosaicRequest final : DrawnRequest {
     {
         if (auto refusal = outsideOption("elements", elements, elementLimits))
             return refusal;
-        if (elements > validCells())
-            return Phrase::marked(output.studyArea
-                                      ? tr("{elements} (%1) is more than the %2 cells of the "
-                                           "study area: every element needs a cell of its own")
-                                      : tr("{elements} (%1) is more than the %2 cells of a map: "
-                                           "every element needs a cell of its own"))
-                .arg(elements)
-                .arg(validCells());
-        return std::nullopt;
+        return moreThanCells("elements", elements, "element");
     }
     QList<ManifestField> ownColumns() const override
     {
@@ -58,34 +50,27 @@ std::optional<QString> MosaicRequest::draw(const DrawPlace &place, DrawnMap &map
     const auto cells = std::size_t(shape.cells());
     map.classes.clear();
     map.surface.resize(cells);
-    // The cells of the study area, in row-major order, which the seeds are
-    // drawn among.
-    const std::uint8_t *in = inside();
-    std::vector<std::uint32_t> valid;
-    if (in)
-        for (std::size_t i = 0; i < cells; ++i)
-            if (in[i])
-                valid.push_back(std::uint32_t(i));
-    const auto validCount = std::uint64_t(in ? valid.size() : cells);
     auto &nearest = map.cellIndex;
     nearest.assign(cells, nearestsource::noSource);
     // A cell drawn twice keeps its first seed: the later one is the same
     // element, and every cell it would be nearest to already is the first's.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> firstSeed;
     firstSeed.reserve(std::size_t(elements));
-    for (int k = 0; k < elements; ++k) {
-        const philox::Counter bits = stream.bits(std::uint32_t(k), 0);
-        const std::uint64_t at =
-            below(std::uint64_t(bits.v[0]) | std::uint64_t(bits.v[1]) << 32, validCount);
-        const std::uint32_t cell = in ? valid[std::size_t(at)] : std::uint32_t(at);
-        if (nearest[cell] != nearestsource::noSource)
-            continue;
-        nearest[cell] = cell;
-        const std::uint64_t word = std::uint64_t(bits.v[2]) | std::uint64_t(bits.v[3]) << 32;
-        map.surface[cell] = double(word >> 11) * 0x1.0p-53;
-        firstSeed.emplace_back(cell, std::uint32_t(k));
+    {
+        // The seeds are drawn among the cells of the study area.
+        const CellDrawer drawer(*this);
+        for (int k = 0; k < elements; ++k) {
+            const philox::Counter bits = stream.bits(std::uint32_t(k), 0);
+            const std::uint32_t cell =
+                drawer.cell(std::uint64_t(bits.v[0]) | std::uint64_t(bits.v[1]) << 32);
+            if (nearest[cell] != nearestsource::noSource)
+                continue;
+            nearest[cell] = cell;
+            const std::uint64_t word = std::uint64_t(bits.v[2]) | std::uint64_t(bits.v[3]) << 32;
+            map.surface[cell] = double(word >> 11) * 0x1.0p-53;
+            firstSeed.emplace_back(cell, std::uint32_t(k));
+        }
     }
-    std::vector<std::uint32_t>().swap(valid);
     std::sort(firstSeed.begin(), firstSeed.end());
     // A cell as near to two seeds takes the one drawn first.
     nearestsource::transform(nearest.data(), shape.rows, shape.columns,

@@ -142,6 +142,33 @@ qint64 DrawnRequest::validCells() const
     return output.studyArea ? output.studyArea->insideCount : shape.cells();
 }
 
+std::optional<Phrase> DrawnRequest::moreThanCells(const char *key, qint64 count,
+                                                  const char *what) const
+{
+    if (count <= validCells())
+        return std::nullopt;
+    const QString text = output.studyArea
+                             ? tr("{%1} (%2) is more than the %3 cells of the study area: every "
+                                  "%4 needs a cell of its own")
+                             : tr("{%1} (%2) is more than the %3 cells of a map: every %4 needs "
+                                  "a cell of its own");
+    return Phrase::marked(
+        text.arg(QLatin1String(key)).arg(count).arg(validCells()).arg(QLatin1String(what)));
+}
+
+CellDrawer::CellDrawer(const DrawnRequest &request)
+    : m_inside(request.inside() != nullptr)
+    , m_count(std::uint64_t(request.validCells()))
+{
+    if (!m_inside)
+        return;
+    const std::uint8_t *in = request.inside();
+    m_cells.reserve(std::size_t(m_count));
+    for (std::size_t i = 0; i < std::size_t(request.shape.cells()); ++i)
+        if (in[i])
+            m_cells.push_back(std::uint32_t(i));
+}
+
 std::optional<Phrase> DrawnRequest::refusal() const
 {
     return firstRefusal(

@@ -167,6 +167,10 @@ public:
     // for the whole grid, and how many cells lie in it.
     const std::uint8_t *inside() const;
     qint64 validCells() const;
+    // "{key} (count) is more than the N cells of a map (of the study area):
+    // every `what` needs a cell of its own", for elements drawn on cells of
+    // their own; nothing when there are cells enough.
+    std::optional<Phrase> moreThanCells(const char *key, qint64 count, const char *what) const;
 
     std::optional<Phrase> refusal() const override;
     qint64 mapCount() const override;
@@ -177,6 +181,23 @@ public:
 
 protected:
     DrawnRequest() = default;
+};
+
+// Cells drawn uniformly among those of a request's study area (every cell
+// of the map without one), in row-major order, each from 64 uniform bits.
+class CellDrawer {
+public:
+    explicit CellDrawer(const DrawnRequest &request);
+    std::uint32_t cell(std::uint64_t bits) const
+    {
+        const std::uint64_t at = below(bits, m_count);
+        return m_inside ? m_cells[std::size_t(at)] : std::uint32_t(at);
+    }
+
+private:
+    bool m_inside;
+    std::vector<std::uint32_t> m_cells;
+    std::uint64_t m_count;
 };
 
 // How a drawn family names its files: the sweep's word and value with two
