@@ -3,8 +3,7 @@
 // registry as a batch draws it (the majority fill included, whose surface
 // is then the clusters' values), and the exact feature transform alone.
 // bench/cluster_numpy.py weighs whole maps against NumPy and SciPy.
-#include "core/batch/batchoptions.h"
-#include "core/batch/mapfamily.h"
+#include "bench/familysurfaces.h"
 #include "core/grid/nearestsource.h"
 
 #include <benchmark/benchmark.h>
@@ -16,18 +15,7 @@ namespace {
 void drawSurfaces(benchmark::State &state, const char *word,
                   std::initializer_list<std::pair<const char *, OptionValue>> options)
 {
-    const MapFamily &family = *familyNamed(word);
-    auto request = family.newRequest();
-    for (const auto &[key, value] : options)
-        setOption(*request, *findBatchOption(family, key), value);
-    setOption(*request, *findBatchOption(family, "size"), qint64(state.range(0)));
-    MapFamily::Surface surface;
-    qint64 replicate = 0;
-    for (auto _ : state) {
-        if (auto refusal = family.surface(*request, 50, ++replicate, surface))
-            state.SkipWithError(qPrintable(refusal->text()));
-        benchmark::DoNotOptimize(surface.values.data());
-    }
+    drawFamilySurfaces(state, word, options, false);
 }
 
 void BM_ClusterMajority(benchmark::State &state)

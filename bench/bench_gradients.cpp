@@ -4,8 +4,7 @@
 // into fresh memory: what "at memory speed" is measured against.
 // bench/gradient_numpy.py weighs the distance transform and Perlin noise
 // against SciPy and NumPy.
-#include "core/batch/batchoptions.h"
-#include "core/batch/mapfamily.h"
+#include "bench/familysurfaces.h"
 #include "core/files/bulkmemory.h"
 
 #include <benchmark/benchmark.h>
@@ -17,18 +16,7 @@ namespace {
 void drawFresh(benchmark::State &state, const char *word,
                std::initializer_list<std::pair<const char *, OptionValue>> options)
 {
-    const MapFamily &family = *familyNamed(word);
-    auto request = family.newRequest();
-    for (const auto &[key, value] : options)
-        setOption(*request, *findBatchOption(family, key), value);
-    setOption(*request, *findBatchOption(family, "size"), qint64(state.range(0)));
-    qint64 replicate = 0;
-    for (auto _ : state) {
-        MapFamily::Surface surface;
-        if (auto refusal = family.surface(*request, 50, ++replicate, surface))
-            state.SkipWithError(qPrintable(refusal->text()));
-        benchmark::DoNotOptimize(surface.values.data());
-    }
+    drawFamilySurfaces(state, word, options, true);
 }
 
 void BM_FreshDoubles(benchmark::State &state)

@@ -118,12 +118,13 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
   # family (H 0..1): a roughness beyond is drawn at the nearest H, and said
   # so.
   engine <- if (torus) "torus" else "fractal"
+  lowest <- if (torus) 0 else 0.1
   asked <- -log2(roughness)
-  hurst <- .nlm_hundredths(min(max(asked, if (torus) 0 else 0.1), 1))
+  hurst <- .nlm_hundredths(min(max(asked, lowest), 1))
   if (abs(asked - hurst) > 0.005)
     warning("roughness ", roughness, " asks for H = -log2(roughness) = ", round(asked, 2),
-            ", beyond the ", engine, " surfaces' ", if (torus) "0" else "0.1", " to 1; drawn at H ",
-            hurst, call. = FALSE)
+            ", beyond the ", engine, " surfaces' ", lowest, " to 1; drawn at H ", hurst,
+            call. = FALSE)
   seed <- .nlm_seed(NULL)
   if (torus) {
     # Midpoint displacement whose steps wrap around the edges, on a lattice
@@ -132,30 +133,28 @@ nlm_mpd <- function(ncol, nrow, resolution = 1, roughness = 0.5, rand_dev = 1, t
     values <- .nlm_surface_values("torus", size = c(size$nrow, size$ncol), hurst = hurst,
                                   seed = seed)
     if (!rescale) values <- values * rand_dev
-    return(.nlm_result(values, size$nrow, size$ncol, size$resolution, "torus", seed,
-                       list(hurst = hurst, roughness = roughness, rand_dev = rand_dev,
-                            rescale = rescale)))
+  } else {
+    # A surface of R x C cells is a block of R + 1 x C + 1 points: the block
+    # of one cell less a side is the map asked for, up to 4097 cells a side.
+    # The values as the engine gives them, row by row, rather than through a
+    # raster of their own: a 4097 x 4097 surface is 134 MB a copy.
+    block <- .Call(C_pw_surface, "fractal",
+                   list(size = c(max(size$nrow - 1, 2), max(size$ncol - 1, 2)), hurst = hurst,
+                        first_seed = seed), 0, 1)
+    values <- block$values
+    cropped <- block$rows != size$nrow || block$columns != size$ncol
+    if (cropped)
+      values <- as.vector(t(matrix(values, nrow = block$rows, byrow = TRUE)[
+        seq_len(size$nrow), seq_len(size$ncol)]))
+    # The whole block is already rescaled to 0..1, which rand_dev scaled and
+    # rescaled again would give back: 134 MB of arithmetic at 4097 x 4097.
+    if (!rescale) {
+      values <- values * rand_dev
+    } else if (cropped) {
+      values <- .nlm_rescale_values(values)
+    }
   }
-  # A surface of R x C cells is a block of R + 1 x C + 1 points: the block of
-  # one cell less a side is the map asked for, up to 4097 cells a side.
-  # The values as the engine gives them, row by row, rather than through a
-  # raster of their own: a 4097 x 4097 surface is 134 MB a copy.
-  block <- .Call(C_pw_surface, "fractal",
-                 list(size = c(max(size$nrow - 1, 2), max(size$ncol - 1, 2)), hurst = hurst,
-                      first_seed = seed), 0, 1)
-  values <- block$values
-  cropped <- block$rows != size$nrow || block$columns != size$ncol
-  if (cropped)
-    values <- as.vector(t(matrix(values, nrow = block$rows, byrow = TRUE)[
-      seq_len(size$nrow), seq_len(size$ncol)]))
-  # The whole block is already rescaled to 0..1, which rand_dev scaled and
-  # rescaled again would give back: 134 MB of arithmetic at 4097 x 4097.
-  if (!rescale) {
-    values <- values * rand_dev
-  } else if (cropped) {
-    values <- .nlm_rescale_values(values)
-  }
-  .nlm_result(values, size$nrow, size$ncol, size$resolution, "fractal", seed,
+  .nlm_result(values, size$nrow, size$ncol, size$resolution, engine, seed,
               list(hurst = hurst, roughness = roughness, rand_dev = rand_dev, rescale = rescale))
 }
 
