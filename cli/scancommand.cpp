@@ -110,8 +110,9 @@ std::optional<QString> sample(MapSource &source, bool swept,
                 ? std::vector<MetricRow>()
                 : measureLandscape(cells, record.rowCount, record.columnCount, options, selection);
         for (std::size_t m = 0; m < scanned.size(); ++m) {
-            const double value = targetValue(
-                scanned[m], record.metrics.value_or(LandscapeMetrics()), measured, habitatCode);
+            const double value =
+                targetValue(scanned[m], record.habitatMetrics().value_or(LandscapeMetrics()),
+                            measured, habitatCode);
             if (!std::isnan(value))
                 row->values[m].push_back(value);
         }

@@ -151,7 +151,7 @@ QList<ManifestField> manifestFields(const MapRecord &record, const ManifestColum
     if (columns.surfaceFile)
         fields.append({"surface_file", record.surfaceFile.toUtf8(), ManifestType::Text});
     if (columns.metrics)
-        fields.append(manifestMetricFields(record.metrics.value_or(LandscapeMetrics())));
+        fields.append(manifestMetricFields(record.habitatMetrics().value_or(LandscapeMetrics())));
     fields.append({"version", QByteArray(patchwrightVersion), ManifestType::Text});
     return fields;
 }
@@ -246,7 +246,7 @@ void appendMetricsTableRows(QByteArray &out, const MapRecord &record, const QStr
     if (!axis.isEmpty())
         cell << QString::fromLatin1(manifestNumber("%.2f", record.axis));
     cell << QString::number(record.requestedCover) << QString::number(record.replicate);
-    appendMetricsCsv(out, QFileInfo(record.fileName).fileName(), record.measures.get(), cell);
+    appendMetricsCsv(out, QFileInfo(record.fileName).fileName(), record.measures.get().rows, cell);
 }
 
 QByteArray metricsTableRows(const MapRecord &record, const QString &axis)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/metrics/landscapemeasure.h"
 #include "core/metrics/landscapemetrics.h"
 #include "core/metrics/metricnames.h"
 
@@ -93,15 +94,26 @@ struct MapRecord {
     // in the manifest: the row's place there says it.
     qint64 position = 0;
 
-    // The landscape metrics of the map, when its batch measured them.
+    // The landscape metrics of the map, when its batch measured them as it
+    // wrote the map; see habitatMetrics().
     std::optional<LandscapeMetrics> metrics;
     // Its rows of the batch's long table of metrics, when it writes one:
     // measured beside the writing of the maps, and ready once the batch's
-    // maps are.
-    std::shared_future<std::vector<MetricRow>> measures;
+    // maps are. With them, for a map the table's measurer labels anyway,
+    // the landscape metrics.
+    std::shared_future<MeasuredMap> measures;
     // The file of the surface a fractal map was cut from, when its batch
     // wrote surfaces.
     QString surfaceFile;
+
+    // The manifest's landscape metrics, wherever they were measured; waits
+    // for the table's measurer when they come from it.
+    std::optional<LandscapeMetrics> habitatMetrics() const
+    {
+        if (metrics || !measures.valid())
+            return metrics;
+        return measures.get().habitat;
+    }
 };
 
 // How many maps a run made of each cell of its batch, told apart as their

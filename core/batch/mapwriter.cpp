@@ -42,22 +42,29 @@ FileResult MapWriter::open(const QString &path, int rowCount, int columnCount)
 {
     m_row.resize(std::size_t(columnCount));
     const bool classes = !m_codes.empty();
-    if (m_output.metrics && !classes && columnCount != m_metricsColumns) {
+    m_columns = columnCount;
+    m_classCells.fill(0);
+    m_habitat.clear();
+    m_measuresWhole = !m_output.metricTable.isEmpty() && !classes &&
+                      qint64(rowCount) * columnCount <= wholeMapBytes;
+    // The table's measurer labels the map's patches anyway: the manifest's
+    // metrics come from it when they are the same bits, which spares the
+    // batch a second labelling on the thread that writes the maps.
+    m_habitatFromTable = m_measuresWhole && m_output.metrics &&
+                         m_output.matrixValue != m_output.coverValue &&
+                         LandscapeMetricsAccumulator::sumsInOnePass(rowCount, columnCount);
+    m_measuresHabitat = m_output.metrics && !classes && !m_habitatFromTable;
+    if (m_measuresHabitat && columnCount != m_metricsColumns) {
         m_metrics = std::make_unique<LandscapeMetricsAccumulator>(columnCount, m_output.neighbours,
                                                                   m_output.georeference.cellSize);
         m_metricsColumns = columnCount;
     }
-    m_columns = columnCount;
-    m_classCells.fill(0);
-    m_habitat.clear();
-    m_measuresWhole = false;
     if (!m_output.metricTable.isEmpty()) {
         // A map of classes is measured from its codes as it is written, its
         // outside left out of the landscape.
         const MetricOptions options{m_output.neighbours, m_output.georeference.cellSize,
                                     classes ? std::optional<qint32>(m_measuredOutside)
                                             : std::nullopt};
-        m_measuresWhole = !classes && qint64(rowCount) * columnCount <= wholeMapBytes;
         if (m_measuresWhole && !m_table) {
             m_table = std::make_unique<TableMeasurer>(options, m_output.metricTable,
                                                       m_output.matrixValue, m_output.coverValue);
@@ -103,7 +110,7 @@ void MapWriter::putCells(const std::uint8_t *row, int columnCount)
     } else {
         m_text.putCells(row, columnCount);
     }
-    if (m_metrics)
+    if (m_measuresHabitat)
         m_metrics->addRow(row);
     if (m_measuresWhole)
         m_habitat.insert(m_habitat.end(), row, row + columnCount);
@@ -165,16 +172,16 @@ FileResult MapWriter::finish(FinishedMap &map)
     // The accumulator is emptied for the next map whatever happens to this
     // one.
     map.record.metrics.reset();
-    if (m_metrics)
+    if (m_measuresHabitat)
         map.record.metrics = m_metrics->finish();
     map.record.measures = {};
     if (m_measuresWhole) {
-        map.record.measures = m_table->measure(std::move(m_habitat), m_columns);
+        map.record.measures = m_table->measure(std::move(m_habitat), m_columns, m_habitatFromTable);
         m_habitat = {};
     } else if (m_measurer) {
-        std::promise<std::vector<MetricRow>> rows;
-        rows.set_value(m_measurer->finish());
-        map.record.measures = rows.get_future().share();
+        std::promise<MeasuredMap> measured;
+        measured.set_value({m_measurer->finish(), std::nullopt});
+        map.record.measures = measured.get_future().share();
     }
     map.files.clear();
     if (m_inMemory) {
@@ -188,7 +195,7 @@ FileResult MapWriter::finish(FinishedMap &map)
 
 void MapWriter::discard()
 {
-    if (m_metrics)
+    if (m_measuresHabitat)
         m_metrics->finish();
     if (m_measurer && !m_measuresWhole)
         m_measurer->finish();

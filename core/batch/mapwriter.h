@@ -76,6 +76,10 @@ private:
     std::unique_ptr<GeoTiffMapWriter> m_tiff;
     std::unique_ptr<LandscapeMetricsAccumulator> m_metrics;
     int m_metricsColumns = -1;
+    // Whether this map's manifest metrics are measured here, row by row, or
+    // come with its rows of the long table.
+    bool m_measuresHabitat = false;
+    bool m_habitatFromTable = false;
     // The long table: small maps are measured whole on a thread of their
     // own; one too large to hold twice is measured row by row as it is
     // written, as the manifest's metrics are.

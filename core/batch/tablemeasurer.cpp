@@ -30,8 +30,8 @@ TableMeasurer::~TableMeasurer()
     m_thread.join();
 }
 
-std::shared_future<std::vector<MetricRow>> TableMeasurer::measure(std::vector<std::uint8_t> habitat,
-                                                                  int columns)
+std::shared_future<MeasuredMap> TableMeasurer::measure(std::vector<std::uint8_t> habitat,
+                                                       int columns, bool withHabitat)
 {
     std::unique_lock lock(m_mutex);
     const std::size_t bytes = habitat.size();
@@ -40,11 +40,11 @@ std::shared_future<std::vector<MetricRow>> TableMeasurer::measure(std::vector<st
                (m_waiting.size() < mostWaiting && m_waitingBytes + bytes <= mostWaitingBytes);
     });
     m_waitingBytes += bytes;
-    m_waiting.push_back({std::move(habitat), columns, {}});
-    std::shared_future<std::vector<MetricRow>> rows = m_waiting.back().rows.get_future().share();
+    m_waiting.push_back({std::move(habitat), columns, withHabitat, {}});
+    std::shared_future<MeasuredMap> measured = m_waiting.back().measured.get_future().share();
     lock.unlock();
     m_changed.notify_all();
-    return rows;
+    return measured;
 }
 
 void TableMeasurer::run()
@@ -72,12 +72,14 @@ void TableMeasurer::run()
             for (std::size_t at = 0; at + std::size_t(map.columns) <= map.habitat.size();
                  at += std::size_t(map.columns))
                 m_measurer->addRow(map.habitat.data() + at, m_matrixCode, m_coverCode);
-            map.rows.set_value(m_measurer->finish());
+            map.measured.set_value(map.withHabitat
+                                       ? m_measurer->finishWithHabitat(m_coverCode)
+                                       : MeasuredMap{m_measurer->finish(), std::nullopt});
         } catch (...) {
             // A measurer that failed halfway is not used again.
             m_measurer.reset();
             m_measurerColumns = -1;
-            map.rows.set_exception(std::current_exception());
+            map.measured.set_exception(std::current_exception());
         }
     }
 }

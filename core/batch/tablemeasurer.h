@@ -30,16 +30,19 @@ public:
     TableMeasurer(const TableMeasurer &) = delete;
     TableMeasurer &operator=(const TableMeasurer &) = delete;
 
-    // The rows of a map of `columns` columns, once measured; waits while
-    // the maps already handed over fill the queue.
-    std::shared_future<std::vector<MetricRow>> measure(std::vector<std::uint8_t> habitat,
-                                                       int columns);
+    // The rows of a map of `columns` columns, once measured, with the
+    // manifest's metrics of its habitat when `withHabitat`
+    // (LandscapeMeasurer::finishWithHabitat); waits while the maps already
+    // handed over fill the queue.
+    std::shared_future<MeasuredMap> measure(std::vector<std::uint8_t> habitat, int columns,
+                                            bool withHabitat);
 
 private:
     struct Map {
         std::vector<std::uint8_t> habitat;
         int columns = 0;
-        std::promise<std::vector<MetricRow>> rows;
+        bool withHabitat = false;
+        std::promise<MeasuredMap> measured;
     };
     void run();
 

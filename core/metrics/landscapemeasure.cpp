@@ -510,6 +510,16 @@ qint64 LandscapeMeasurer::classCount() const
 
 std::vector<MetricRow> LandscapeMeasurer::finish()
 {
+    return finishMap(std::nullopt).rows;
+}
+
+MeasuredMap LandscapeMeasurer::finishWithHabitat(qint32 habitatCode)
+{
+    return finishMap(habitatCode);
+}
+
+MeasuredMap LandscapeMeasurer::finishMap(std::optional<qint32> habitatCode)
+{
     State &s = *m;
     for (const Segment &segment : s.previous)
         s.counts.addBorder(segment.cls, segment.end - segment.start + 1);
@@ -551,9 +561,17 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
         run.patch = patch;
     }
 
+    // The accumulator counts every cell that is not habitat as matrix, and
+    // every side between the two as edge.
+    qint64 cells = 0;
+    for (const qint64 n : s.counts.cells)
+        cells += n;
+    const qint64 mapCells = qint64(s.rows) * s.columns;
+    const bool habitatAsked = habitatCode && s.classCodes.size() <= 2 && cells == mapCells;
+
     const MetricSelection &selection = s.selection;
-    if (selection.has(ClassMetric::GyrateMn) || selection.has(ClassMetric::GyrateAm) ||
-        selection.has(LandscapeMetric::GyrateMn))
+    if (habitatAsked || selection.has(ClassMetric::GyrateMn) ||
+        selection.has(ClassMetric::GyrateAm) || selection.has(LandscapeMetric::GyrateMn))
         addGyration(s.runs, patches, s.options.cellSize);
     if (selection.has(ClassMetric::EnnMn) || selection.has(LandscapeMetric::EnnMn)) {
         std::vector<std::int32_t> &patchClass = s.patchClass;
@@ -566,10 +584,30 @@ std::vector<MetricRow> LandscapeMeasurer::finish()
             patches[p].nearestSquare = squares[p];
     }
 
-    std::vector<MetricRow> rows =
-        metricRows(s.classCodes, s.counts, patches, s.options.cellSize, selection);
+    MeasuredMap measured;
+    if (habitatAsked) {
+        // The patches in the order of their first runs, the order of the
+        // accumulator's labels.
+        HabitatSums sums;
+        const auto cls = s.classIndex.find(*habitatCode);
+        if (cls != s.classIndex.end()) {
+            const std::int32_t habitat = cls->second;
+            sums.habitatCells = s.counts.cells[std::size_t(habitat)];
+            sums.edges = s.counts.unlike[std::size_t(habitat)];
+            for (const Patch &patch : patches) {
+                if (patch.cls != habitat)
+                    continue;
+                ++sums.patchCount;
+                sums.largestArea = std::max(sums.largestArea, patch.cells);
+                sums.areaSquareSum += double(patch.cells) * double(patch.cells);
+                sums.distanceSum += patch.centroidDistances;
+            }
+        }
+        measured.habitat = landscapeMetrics(sums, double(mapCells), s.options.cellSize);
+    }
+    measured.rows = metricRows(s.classCodes, s.counts, patches, s.options.cellSize, selection);
     s.reset();
-    return rows;
+    return measured;
 }
 
 namespace {

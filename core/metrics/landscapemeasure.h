@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/metrics/landscapemetrics.h"
 #include "core/metrics/metricnames.h"
 
 #include <QtGlobal>
@@ -31,6 +32,13 @@ struct MetricOptions {
     // Cells of this code lie outside the landscape: they belong to no class,
     // add nothing to its area and their sides are no edge.
     std::optional<qint32> noData;
+};
+
+// A map's rows of the long table and, when they were asked for with them,
+// the manifest's metrics of its habitat class.
+struct MeasuredMap {
+    std::vector<MetricRow> rows;
+    std::optional<LandscapeMetrics> habitat;
 };
 
 // Measures a map given one row at a time, top row first, with every class-
@@ -72,8 +80,18 @@ public:
     // as the reference tool orders them. A map without a cell inside the
     // landscape has no classes, and NA for every landscape metric.
     std::vector<MetricRow> finish();
+    // The same, with the metrics LandscapeMetricsAccumulator gives of the
+    // map, the class of habitatCode taken for habitat, from the patches
+    // measured here rather than by labelling the map again. They are the
+    // accumulator's to the last bit for a map it sums in one pass
+    // (LandscapeMetricsAccumulator::sumsInOnePass). Nothing for a map with
+    // NoData or more than two classes, which the accumulator does not
+    // measure.
+    MeasuredMap finishWithHabitat(qint32 habitatCode);
 
 private:
+    MeasuredMap finishMap(std::optional<qint32> habitatCode);
+
     struct State;
     std::unique_ptr<State> m;
 };

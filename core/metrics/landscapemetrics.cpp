@@ -1,48 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/metrics/landscapemetrics.h"
 
+#include "core/metrics/centroiddistances.h"
+
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <memory>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
-
-// The sum of the distances from the cells of one run to a centroid, in two
-// lanes: the k-th cell of the run goes to lane k % 2. The order is fixed so
-// that the vector and the plain code give the same bits; a lane past the end
-// of the run adds +0, which changes no sum of distances.
-inline void addRunDistances(std::int32_t start, std::int32_t end, double centreColumn, double dy,
-                            double lanes[2])
-{
-    const double dy2 = dy * dy;
-#if defined(__SSE2__)
-    const __m128d dy2s = _mm_set1_pd(dy2);
-    const __m128d centre = _mm_set1_pd(centreColumn);
-    const __m128d last = _mm_set1_pd(double(end));
-    __m128d sums = _mm_loadu_pd(lanes);
-    // A run has at least one cell.
-    std::int32_t c = start;
-    do {
-        const __m128d x = _mm_cvtepi32_pd(_mm_setr_epi32(c, c + 1, 0, 0));
-        const __m128d dx = _mm_sub_pd(x, centre);
-        const __m128d d = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), dy2s));
-        sums = _mm_add_pd(sums, _mm_and_pd(d, _mm_cmple_pd(x, last)));
-        c += 2;
-    } while (c <= end);
-    _mm_storeu_pd(lanes, sums);
-#else
-    for (std::int32_t c = start; c <= end; ++c) {
-        const double dx = double(c) - centreColumn;
-        lanes[(c - start) % 2] += std::sqrt(dx * dx + dy2);
-    }
-#endif
-}
 
 // Kept runs pile up to this many (16 MiB) before a second pass, and to twice
 // those still open after it. Maps of up to a few million cells are then
@@ -71,7 +37,7 @@ void LandscapeMetricsAccumulator::addRow(const std::uint8_t *habitat)
     bitrows::pack(habitat, m_columns, m_habitat.bits.data());
     m_habitat.findRunsAndGroups(m_reach > 0);
     for (const std::uint64_t word : m_habitat.bits)
-        m_habitatCells += std::popcount(word);
+        m_sums.habitatCells += std::popcount(word);
     countEdges();
     joinRuns();
     m_habitat.advance();
@@ -80,37 +46,43 @@ void LandscapeMetricsAccumulator::addRow(const std::uint8_t *habitat)
         sumClosedPatches(false);
 }
 
+LandscapeMetrics landscapeMetrics(const HabitatSums &sums, double mapCells, double cellSize)
+{
+    LandscapeMetrics metrics;
+    metrics.habitatCells = sums.habitatCells;
+    metrics.patchCount = sums.patchCount;
+    if (mapCells > 0) {
+        metrics.largestPatchIndex = 100.0 * double(sums.largestArea) / mapCells;
+        metrics.edgeDensity = double(sums.edges) * 10000.0 / (mapCells * cellSize);
+    }
+    if (sums.patchCount > 0) {
+        const double cellArea = cellSize * cellSize;
+        const double habitat = double(sums.habitatCells);
+        metrics.meanPatchArea = habitat * cellArea / double(sums.patchCount);
+        metrics.areaWeightedMeanPatchArea = sums.areaSquareSum / habitat * cellArea;
+        // a_i * g_i is the sum of the distances of patch i's cells.
+        metrics.areaWeightedMeanGyration = sums.distanceSum / habitat * cellSize;
+    }
+    return metrics;
+}
+
 LandscapeMetrics LandscapeMetricsAccumulator::finish()
 {
     sumClosedPatches(true);
-
-    LandscapeMetrics metrics;
-    metrics.habitatCells = m_habitatCells;
-    metrics.patchCount = m_patchCount;
-    const double mapCells = double(m_rows) * double(m_columns);
-    if (mapCells > 0) {
-        metrics.largestPatchIndex = 100.0 * double(m_largestArea) / mapCells;
-        metrics.edgeDensity = double(m_edges) * 10000.0 / (mapCells * m_cellSize);
-    }
-    if (m_patchCount > 0) {
-        const double cellArea = m_cellSize * m_cellSize;
-        const double habitat = double(m_habitatCells);
-        metrics.meanPatchArea = habitat * cellArea / double(m_patchCount);
-        metrics.areaWeightedMeanPatchArea = m_areaSquareSum / habitat * cellArea;
-        // a_i * g_i is the sum of the distances of patch i's cells.
-        metrics.areaWeightedMeanGyration = m_distanceSum / habitat * m_cellSize;
-    }
-
+    const LandscapeMetrics metrics =
+        landscapeMetrics(m_sums, double(m_rows) * double(m_columns), m_cellSize);
     m_habitat.clear();
     m_sumAt = minimumKeptRuns;
     m_rows = 0;
-    m_habitatCells = 0;
-    m_edges = 0;
-    m_patchCount = 0;
-    m_largestArea = 0;
-    m_areaSquareSum = 0;
-    m_distanceSum = 0;
+    m_sums = {};
     return metrics;
+}
+
+bool LandscapeMetricsAccumulator::sumsInOnePass(qint64 rows, int columns)
+{
+    // A pass comes after the row that brings the kept runs to
+    // minimumKeptRuns; a row holds at most every other cell's run.
+    return rows * ((qint64(columns) + 1) / 2) < qint64(minimumKeptRuns);
 }
 
 // Every run has a habitat-matrix side at each end except where it meets the
@@ -127,7 +99,7 @@ void LandscapeMetricsAccumulator::countEdges()
         for (int w = 0; w < m_words; ++w)
             edges += std::popcount(m_habitat.bits[w] ^ m_habitat.previousBits[w]);
     }
-    m_edges += edges;
+    m_sums.edges += edges;
 }
 
 inline LandscapeMetricsAccumulator::KeptRun &LandscapeMetricsAccumulator::keptRun(std::size_t index)
@@ -294,10 +266,10 @@ void LandscapeMetricsAccumulator::sumClosedPatches(bool all)
         const PassLabel &root = pass[id];
         const qint64 area = m_area[id];
         if (root.newLabel == closed) {
-            ++m_patchCount;
-            m_largestArea = std::max(m_largestArea, area);
-            m_areaSquareSum += double(area) * double(area);
-            m_distanceSum += root.distances[0] + root.distances[1];
+            ++m_sums.patchCount;
+            m_sums.largestArea = std::max(m_sums.largestArea, area);
+            m_sums.areaSquareSum += double(area) * double(area);
+            m_sums.distanceSum += root.distances[0] + root.distances[1];
         } else {
             m_area[root.newLabel] = area;
             m_doubleColumnSum[root.newLabel] = m_doubleColumnSum[id];

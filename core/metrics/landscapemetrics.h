@@ -43,6 +43,24 @@ struct LandscapeMetrics {
     double areaWeightedMeanGyration = std::numeric_limits<double>::quiet_NaN();
 };
 
+// What those metrics are made of, summed over the patches of the habitat
+// class. Every sum is of whole numbers, exact in any order, except the sum
+// of the patches' centroid distances (centroiddistances.h), which depends on
+// the order the patches are added in.
+struct HabitatSums {
+    qint64 habitatCells = 0;
+    qint64 patchCount = 0;
+    qint64 largestArea = 0;
+    // Sides between a habitat cell and a matrix cell.
+    qint64 edges = 0;
+    double areaSquareSum = 0;
+    double distanceSum = 0;
+};
+
+// The metrics of a map of `mapCells` cells from its sums; the one formula of
+// both measurers.
+LandscapeMetrics landscapeMetrics(const HabitatSums &sums, double mapCells, double cellSize);
+
 // Computes the metrics of a map while it is being generated, one row at a
 // time from the top, so that maps too large to hold are measured in the same
 // single pass that writes them.
@@ -81,6 +99,13 @@ public:
     // again for the next map of the same width, and keeps its storage, so a
     // batch allocates once; the storage goes with the accumulator.
     LandscapeMetrics finish();
+
+    // Whether the accumulator sums a map of this shape in a single pass at
+    // its end, and so adds its patches' distances in the order of each
+    // patch's first run, as LandscapeMeasurer does: then the two give the
+    // same bits. A larger map sums the patches it closes at each pass in
+    // turn.
+    static bool sumsInOnePass(qint64 rows, int columns);
 
 private:
     struct KeptRun {
@@ -131,12 +156,7 @@ private:
     std::vector<PassLabel> m_pass;
 
     std::int32_t m_rows = 0;
-    qint64 m_habitatCells = 0;
-    qint64 m_edges = 0;
-    qint64 m_patchCount = 0;
-    qint64 m_largestArea = 0;
-    double m_areaSquareSum = 0;
-    double m_distanceSum = 0;
+    HabitatSums m_sums;
 };
 
 // The metrics of a whole map held in memory, row-major, nonzero is habitat.

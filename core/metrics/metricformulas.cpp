@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/metrics/metricformulas.h"
 
+#include "core/metrics/centroiddistances.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numeric>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -192,34 +190,17 @@ void LandscapeCounts::clear()
 
 void addGyration(std::span<const PatchRun> runs, std::vector<Patch> &patches, double cellSize)
 {
-    std::vector<double> distances(patches.size(), 0.0);
+    std::vector<std::array<double, 2>> lanes(patches.size(), {0.0, 0.0});
     for (const PatchRun &run : runs) {
         const Patch &patch = patches[std::size_t(run.patch)];
-        const double dy = double(run.row) - patch.centreRow;
-        const double dy2 = dy * dy;
-        double sum = 0;
-        std::int32_t c = run.start;
-#if defined(__SSE2__)
-        // Two cells at a time: the square roots are most of the work.
-        const __m128d centre = _mm_set1_pd(patch.centreColumn);
-        const __m128d dy2s = _mm_set1_pd(dy2);
-        __m128d sums = _mm_setzero_pd();
-        for (; c < run.end; c += 2) {
-            const __m128d dx = _mm_sub_pd(_mm_cvtepi32_pd(_mm_setr_epi32(c, c + 1, 0, 0)), centre);
-            sums = _mm_add_pd(sums, _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), dy2s)));
-        }
-        double lanes[2];
-        _mm_storeu_pd(lanes, sums);
-        sum = lanes[0] + lanes[1];
-#endif
-        for (; c <= run.end; ++c) {
-            const double dx = double(c) - patch.centreColumn;
-            sum += std::sqrt(dx * dx + dy2);
-        }
-        distances[std::size_t(run.patch)] += sum;
+        addRunDistances(run.start, run.end, patch.centreColumn, double(run.row) - patch.centreRow,
+                        lanes[std::size_t(run.patch)].data());
     }
-    for (std::size_t p = 0; p < patches.size(); ++p)
-        patches[p].gyration = distances[p] / double(patches[p].cells) * cellSize;
+    for (std::size_t p = 0; p < patches.size(); ++p) {
+        Patch &patch = patches[p];
+        patch.centroidDistances = lanes[p][0] + lanes[p][1];
+        patch.gyration = patch.centroidDistances / double(patch.cells) * cellSize;
+    }
 }
 
 std::vector<MetricRow> metricRows(std::span<const qint32> classCodes, const LandscapeCounts &counts,

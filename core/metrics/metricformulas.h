@@ -94,8 +94,9 @@ struct Patch {
     // The mean of its cells' centres, in columns and rows.
     double centreColumn = 0;
     double centreRow = 0;
-    // The mean distance of its cells' centres from that centroid, in map
-    // units.
+    // The sum of its cells' distances from that centroid, in cells, as
+    // centroiddistances.h adds them up, and their mean in map units.
+    double centroidDistances = 0;
     double gyration = std::numeric_limits<double>::quiet_NaN();
     // See NearestNeighbours; -1 for none.
     std::int64_t nearestSquare = -1;

@@ -83,6 +83,19 @@ private Q_SLOTS:
                      QString::fromLatin1(format) + QStringLiteral("/RND_metrics.csv"))))))
                 batchRows.append(row.section(QLatin1Char(','), 0, -3));
             QCOMPARE(batchRows.join(QLatin1Char('\n')), tables.last());
+            // The manifest's metrics, taken from the table's measuring, are
+            // those a batch without the table measures on its own.
+            if (qstrcmp(format, "plain") == 0) {
+                const CliRun alone = runCli(
+                    {QStringLiteral("random"), QStringLiteral("--out"), QStringLiteral("alone"),
+                     QStringLiteral("--cover"), QStringLiteral("45"), QStringLiteral("--size"),
+                     QStringLiteral("60"), QStringLiteral("--quiet"), QStringLiteral("--cell-size"),
+                     QStringLiteral("30"), QStringLiteral("--metrics")},
+                    dir.path());
+                QVERIFY2(alone.exitCode == 0, qPrintable(alone.err));
+                QCOMPARE(readAll(dir.filePath(QStringLiteral("plain/RND_manifest.csv"))),
+                         readAll(dir.filePath(QStringLiteral("alone/RND_manifest.csv"))));
+            }
         }
         QCOMPARE(tables[1], tables[0]);
         QCOMPARE(tables[2], tables[0]);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <random>
 #include <tuple>
@@ -255,7 +256,21 @@ private Q_SLOTS:
                     const std::vector<MetricRow> byCodes = general.finish();
                     for (int r = 0; r < rows; ++r)
                         measurer.addRow(habitat.data() + std::size_t(r) * columns, 2, 7);
-                    const std::vector<MetricRow> byBytes = measurer.finish();
+                    const MeasuredMap measured = measurer.finishWithHabitat(7);
+                    const std::vector<MetricRow> &byBytes = measured.rows;
+                    // The manifest's metrics taken from these patches are
+                    // the accumulator's, bit for bit.
+                    const LandscapeMetrics old =
+                        landscapeMetrics(habitat.data(), rows, columns, neighbours, 10.0);
+                    QVERIFY(measured.habitat);
+                    QVERIFY2(
+                        std::memcmp(&*measured.habitat, &old, sizeof old) == 0,
+                        qPrintable(QStringLiteral("%1 x %2, cover %3: gyrate_am %4 against %5")
+                                       .arg(rows)
+                                       .arg(columns)
+                                       .arg(cover)
+                                       .arg(measured.habitat->areaWeightedMeanGyration, 0, 'g', 17)
+                                       .arg(old.areaWeightedMeanGyration, 0, 'g', 17)));
                     QCOMPARE(byBytes.size(), byCodes.size());
                     for (std::size_t i = 0; i < byCodes.size(); ++i) {
                         QCOMPARE(byBytes[i].classCode, byCodes[i].classCode);
@@ -276,8 +291,6 @@ private Q_SLOTS:
                     }
                     if (std::find(habitat.begin(), habitat.end(), 1) == habitat.end())
                         continue;
-                    const LandscapeMetrics old =
-                        landscapeMetrics(habitat.data(), rows, columns, neighbours, 10.0);
                     const auto cls = [&byCodes](const char *metric) {
                         return valueOf(byCodes, MetricLevel::Class, 7, metric);
                     };
