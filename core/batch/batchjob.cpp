@@ -22,6 +22,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -736,12 +737,20 @@ BatchReport BatchJob::run(BatchProgress &progress)
     const OnDisk onDisk = output.sync ? OnDisk::Wait : OnDisk::DontWait;
     report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
-    report.manifestError = writeManifest(report.maps, stem, m_source->manifestColumns(), onDisk);
+    // The long table, tens of rows a map, is written beside the manifest
+    // rather than after it: both only read the settled records.
+    const QList<MapRecord> &maps = report.maps;
+    std::future<FileResult> table;
     if (!output.metricTable.isEmpty()) {
         report.metricsTablePath = metricsTableName(stem);
-        report.metricsTableError =
-            writeMetricsTable(report.maps, stem, m_source->request().sweepAxis().name, onDisk);
+        table = std::async(std::launch::async,
+                           [&maps, &stem, axis = m_source->request().sweepAxis().name, onDisk] {
+                               return writeMetricsTable(maps, stem, axis, onDisk);
+                           });
     }
+    report.manifestError = writeManifest(maps, stem, m_source->manifestColumns(), onDisk);
+    if (table.valid())
+        report.metricsTableError = table.get();
     report.shardRecordError = writeShareRecord(report, fingerprints);
     // Once the batch list names the run's maps, it is the record of the
     // run; the journal stays only for a run that could not write it.

@@ -61,10 +61,39 @@ struct PatchSummary {
     double pafrac = notAvailable;
 };
 
-PatchSummary summarise(std::span<const Patch *const> patches, double cellSize)
+// The logarithms the fractal dimensions need of each patch, taken once per
+// patch though a patch is summed at its class's level and the landscape's.
+struct PatchLogs {
+    // Of a quarter of its perimeter and of its area, for its fractal
+    // dimension; of its perimeter, for the slope of the classes and the
+    // landscape.
+    double quarterPerimeter;
+    double area;
+    double perimeter;
+};
+
+std::vector<PatchLogs> patchLogs(std::span<const Patch> patches, double cellSize)
+{
+    std::vector<PatchLogs> logs(patches.size());
+    for (std::size_t p = 0; p < patches.size(); ++p) {
+        const auto cells = double(patches[p].cells);
+        const auto perimeter = double(patches[p].perimeter);
+        logs[p] = {std::log(0.25 * perimeter * cellSize), std::log(cells * cellSize * cellSize),
+                   std::log(perimeter * cellSize)};
+    }
+    return logs;
+}
+
+// `logs` is empty when no fractal dimension is asked for, or has an entry
+// for each patch of the map, whose first is `first`.
+PatchSummary summarise(std::span<const Patch *const> patches, double cellSize,
+                       std::span<const PatchLogs> logs, const Patch *first)
 {
     PatchSummary s;
     s.count = qint64(patches.size());
+    const auto logsOf = [&logs, first](const Patch *p) -> const PatchLogs & {
+        return logs[std::size_t(p - first)];
+    };
     for (const Patch *p : patches) {
         const auto cells = double(p->cells);
         const auto perimeter = double(p->perimeter);
@@ -74,11 +103,6 @@ PatchSummary summarise(std::span<const Patch *const> patches, double cellSize)
         s.perimeters += perimeter;
         s.perimetersTimesRootCells += perimeter * std::sqrt(cells);
         s.shapes += perimeter / (4.0 * std::sqrt(cells));
-        // 0 / 0 for a one-cell patch of unit cells, which the reference tool
-        // counts as 1, the dimension of a square.
-        const double fractal =
-            2.0 * std::log(0.25 * perimeter * cellSize) / std::log(cells * cellSize * cellSize);
-        s.fractalIndices += std::isnan(fractal) ? 1.0 : fractal;
         s.gyrations += p->gyration;
         s.cellsTimesGyrations += cells * p->gyration;
         if (p->nearestSquare >= 0) {
@@ -93,22 +117,30 @@ PatchSummary summarise(std::span<const Patch *const> patches, double cellSize)
             squares += (double(p->cells) - mean) * (double(p->cells) - mean);
         s.cellDeviation = std::sqrt(squares / double(s.count - 1));
     }
+    if (logs.empty())
+        return s;
+    for (const Patch *p : patches) {
+        // 0 / 0 for a one-cell patch of unit cells, which the reference tool
+        // counts as 1, the dimension of a square.
+        const double fractal = 2.0 * logsOf(p).quarterPerimeter / logsOf(p).area;
+        s.fractalIndices += std::isnan(fractal) ? 1.0 : fractal;
+    }
     // The least-squares slope of log area on log perimeter, centred so that
     // nothing cancels.
     if (s.count >= 10) {
         double meanX = 0;
         double meanY = 0;
         for (const Patch *p : patches) {
-            meanX += std::log(double(p->perimeter) * cellSize);
-            meanY += std::log(double(p->cells) * cellSize * cellSize);
+            meanX += logsOf(p).perimeter;
+            meanY += logsOf(p).area;
         }
         meanX /= double(s.count);
         meanY /= double(s.count);
         double sxx = 0;
         double sxy = 0;
         for (const Patch *p : patches) {
-            const double x = std::log(double(p->perimeter) * cellSize) - meanX;
-            const double y = std::log(double(p->cells) * cellSize * cellSize) - meanY;
+            const double x = logsOf(p).perimeter - meanX;
+            const double y = logsOf(p).area - meanY;
             sxx += x * x;
             sxy += x * y;
         }
@@ -240,6 +272,11 @@ std::vector<MetricRow> metricRows(std::span<const qint32> classCodes, const Land
         totalEdge += sides;
     }
 
+    const bool fractal = selection.has(ClassMetric::FracMn) || selection.has(ClassMetric::Pafrac) ||
+                         selection.has(LandscapeMetric::Pafrac);
+    const std::vector<PatchLogs> logs =
+        fractal ? patchLogs(patches, cellSize) : std::vector<PatchLogs>();
+
     std::vector<ClassValues> classValues(static_cast<std::size_t>(classCount));
     LandscapeValues land;
     land.fill(notAvailable);
@@ -250,7 +287,7 @@ std::vector<MetricRow> metricRows(std::span<const qint32> classCodes, const Land
         const auto at = std::size_t(i);
         const PatchSummary s = summarise(
             std::span(byClass.data() + classStart[at], classStart[at + 1] - classStart[at]),
-            cellSize);
+            cellSize, logs, patches.data());
         const qint64 cells = counts.cells[at];
         const double area = double(cells) * cellArea / 10000.0;
         const double np = double(s.count);
@@ -314,7 +351,7 @@ std::vector<MetricRow> metricRows(std::span<const qint32> classCodes, const Land
         std::vector<const Patch *> all(patches.size());
         for (std::size_t p = 0; p < patches.size(); ++p)
             all[p] = &patches[p];
-        const PatchSummary s = summarise(all, cellSize);
+        const PatchSummary s = summarise(all, cellSize, logs, patches.data());
         const double np = double(s.count);
         qint64 like = 0;
         qint64 noData = 0;

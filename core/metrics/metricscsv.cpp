@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -58,25 +59,37 @@ QByteArray metricValueText(double value)
 void appendMetricsCsv(QByteArray &out, const QString &file, std::span<const MetricRow> rows,
                       const QStringList &extraValues)
 {
-    const QByteArray name = csvField(file);
-    QByteArray extra;
+    // Each row is composed in place at the end of `out`: a batch's table has
+    // tens of rows a map and thousands of maps, and is written while nothing
+    // else is left to do.
+    const QByteArray head = csvField(file) + ',';
+    QByteArray tail;
     for (const QString &value : extraValues)
-        extra += ',' + csvField(value);
-    char digits[32];
+        tail += ',' + csvField(value);
+    tail += '\n';
+    // "landscape," or "class,", a code with its sign and a comma, a value.
+    constexpr qsizetype mostFixed = 10 + 12 + 1 + 32;
+    const auto copy = [](const char *from, qsizetype length, char *to) {
+        return std::copy(from, from + length, to);
+    };
     for (const MetricRow &row : rows) {
-        out += name;
-        out += ',';
-        out += levelName(row.level);
-        out += ',';
+        const char *level = levelName(row.level);
+        const auto levelLength = qsizetype(std::strlen(level));
+        const auto metricLength = qsizetype(std::strlen(row.metric));
+        const qsizetype at = out.size();
+        out.resize(at + head.size() + levelLength + metricLength + mostFixed + tail.size());
+        char *p = copy(head.constData(), head.size(), out.data() + at);
+        p = copy(level, levelLength, p);
+        *p++ = ',';
         if (row.level == MetricLevel::Class)
-            out.append(digits, std::to_chars(digits, digits + 32, row.classCode).ptr - digits);
+            p = std::to_chars(p, p + 12, row.classCode).ptr;
         else
-            out += "NA";
-        out += ',';
-        out += row.metric;
-        out += ',';
-        out.append(digits, valueText(row.value, digits));
-        out += extra;
-        out += '\n';
+            p = copy("NA", 2, p);
+        *p++ = ',';
+        p = copy(row.metric, metricLength, p);
+        *p++ = ',';
+        p += valueText(row.value, p);
+        p = copy(tail.constData(), tail.size(), p);
+        out.resize(p - out.constData());
     }
 }
