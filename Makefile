@@ -69,7 +69,7 @@ r-check: deps
 	else : > $(R_STAGE)/check/Makevars.user; fi
 	cd $(R_STAGE)/check && R CMD build --no-build-vignettes ../patchwright
 	cd $(R_STAGE)/check && MAKEFLAGS=-j$(JOBS) _R_CHECK_FORCE_SUGGESTS_=false \
-		R_MAKEVARS_USER=$(CURDIR)/$(R_STAGE)/check/Makevars.user \
+		R_MAKEVARS_USER=$(CURDIR)/$(R_STAGE)/check/Makevars.user CCACHE_NOHASHDIR=true \
 		R CMD check --no-manual patchwright_*.tar.gz
 	@grep -E '^(Status|\* checking.*(NOTE|WARNING|ERROR))' $(R_STAGE)/check/patchwright.Rcheck/00check.log
 	@! grep -qE '^Status:.*(WARNING|ERROR)' $(R_STAGE)/check/patchwright.Rcheck/00check.log

@@ -18,6 +18,9 @@ packages=(
   r-cran-fields
   pybind11-dev python3-dev
   r-base-dev r-cran-rcpp r-cran-terra r-cran-testthat r-cran-codetools
+  # The tests and R CMD check each install the R package, whose engine is
+  # the same sources every time: ccache compiles it once.
+  ccache
   clang clang-format libclang-rt-dev
   help2man dpkg-dev
   python3-yaml python3-venv python3-pip python3-setuptools python3-wheel python3-build
