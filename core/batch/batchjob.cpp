@@ -738,12 +738,13 @@ BatchReport BatchJob::run(BatchProgress &progress)
     report.batchListError = writeBatchList(report.fileNames(), stem, output.postString, onDisk);
     m_source->settleRecords(report.maps);
     // The long table, tens of rows a map, is written beside the manifest
-    // rather than after it: both only read the settled records.
+    // rather than after it: both only read the settled records. Without a
+    // thread to spare, it is written after the manifest.
     const QList<MapRecord> &maps = report.maps;
     std::future<FileResult> table;
     if (!output.metricTable.isEmpty()) {
         report.metricsTablePath = metricsTableName(stem);
-        table = std::async(std::launch::async,
+        table = std::async(std::launch::async | std::launch::deferred,
                            [&maps, &stem, axis = m_source->request().sweepAxis().name, onDisk] {
                                return writeMetricsTable(maps, stem, axis, onDisk);
                            });
