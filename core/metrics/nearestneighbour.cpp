@@ -60,6 +60,18 @@ public:
     void searchAll(std::int64_t nearest)
     {
         const auto segments = std::uint32_t(m_segmentRow.size());
+        // In its own row no other run overlaps a run, and the nearest of
+        // another patch lies across an end of its block. Those pairs are
+        // offered first, in every row, before any row is searched: a patch
+        // that meets another there as near as patches can be searches no
+        // row at all, whereas in the order of the map its first runs would
+        // have searched before one further down met it.
+        for (std::uint32_t own = 0; own < segments; ++own) {
+            const std::uint32_t last = m_segmentStart[own + 1] - 1;
+            for (std::uint32_t i = m_segmentStart[own]; i < last; ++i)
+                if (m_runs[i].patch != m_runs[i + 1].patch)
+                    offer(m_runs[i].patch, i + 1, m_runs[i], 0);
+        }
         for (std::uint32_t own = 0; own < segments; ++own) {
             // Most searches end in the rows next to a run's own. The runs of
             // a row come from the left, so where each falls among the runs
@@ -89,16 +101,8 @@ private:
                 Cursor &below)
     {
         const PatchRun &run = m_runs[i];
-        // In its own row no other run overlaps it; the other patches beside
-        // it are those beside its block of runs of its own patch.
-        const std::uint32_t begin = m_segmentStart[own];
-        const std::uint32_t end = m_segmentStart[own + 1];
-        const std::uint32_t block = m_blockStart[i];
-        if (block > begin)
-            offer(run.patch, block - 1, run, 0);
-        if (m_blockEnd[block] < end)
-            offer(run.patch, m_blockEnd[block], run, 0);
-        // Then row by row outwards, the nearer row first.
+        // Its own row is offered already (searchAll); row by row outwards,
+        // the nearer row first.
         auto up = std::int64_t(own) - 1;
         auto down = std::int64_t(own) + 1;
         const auto rows = std::int64_t(m_segmentRow.size());

@@ -23,11 +23,12 @@ struct PatchRun {
 // classCount - 1; `neighbours` (4 or 8) is how the patches were joined.
 //
 // No pair of patches is compared cell by cell. The runs of each class are
-// kept row by row; a run looks for the other patches in its own row and in
-// the rows above and below it, outwards, and stops at the first row farther
-// away than the nearest patch its own patch has found so far (a distance
-// found counts for both patches), passing over the rows that hold nothing
-// but its own patch. In a row, the other patch nearest to a run is found
+// kept row by row. Within a row, the nearest patches are those whose runs
+// follow each other, and every such pair is offered first. Then a run looks
+// for the other patches in the rows above and below it, outwards, and stops
+// at the first row farther away than the nearest patch its own patch has
+// found so far (a distance found counts for both patches), passing over the
+// rows that hold nothing but its own patch. In a row, the other patch nearest to a run is found
 // by where the run falls among that row's runs (by a cursor that moves
 // right in the rows next to it, by a binary search in the others) and the
 // ends of the block of its own patch's runs it falls in. A patch that has
