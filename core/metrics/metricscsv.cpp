@@ -60,15 +60,16 @@ void appendMetricsCsv(QByteArray &out, const QString &file, std::span<const Metr
                       const QStringList &extraValues)
 {
     // Each row is composed in place at the end of `out`: a batch's table has
-    // tens of rows a map and thousands of maps, and is written while nothing
-    // else is left to do.
+    // tens of rows a map and thousands of maps, and is written after its
+    // last map.
     const QByteArray head = csvField(file) + ',';
     QByteArray tail;
     for (const QString &value : extraValues)
         tail += ',' + csvField(value);
     tail += '\n';
-    // "landscape," or "class,", a code with its sign and a comma, a value.
-    constexpr qsizetype mostFixed = 10 + 12 + 1 + 32;
+    // Beside the name, level, metric and extra columns: three commas, a
+    // class code with its sign, a value.
+    constexpr qsizetype mostFixed = 3 + 11 + 32;
     const auto copy = [](const char *from, qsizetype length, char *to) {
         return std::copy(from, from + length, to);
     };
