@@ -72,6 +72,12 @@ struct ClassRows {
 
     // Finds this row's runs and the groups they form with those above.
     void findRunsAndGroups(bool corners);
+    // Gives this row's runs their patches in `parent`, a union-find forest
+    // of patch labels: the patches of the runs above that share a group are
+    // joined by merge(a, b), which joins the trees of two labels, b a root,
+    // and returns the root it keeps; then each run takes its group's patch,
+    // or, alone in its group, the next label, which `parent` grows by.
+    template <typename Merge> void linkRuns(std::vector<std::int32_t> &parent, Merge merge);
     // This row becomes the row above.
     void advance();
     // Before the first row of a map.
@@ -102,6 +108,53 @@ inline std::int32_t findRoot(std::int32_t *parent, std::int32_t id)
         id = parent[id];
     }
     return id;
+}
+
+template <typename Merge> void ClassRows::linkRuns(std::vector<std::int32_t> &parent, Merge merge)
+{
+    // The loops work on local copies: the compiler cannot tell that the
+    // stores into the arrays leave the members alone, and would load every
+    // member again for every run.
+    std::int32_t *const patchOfGroup = groupPatch.data();
+    const Groups &joined = groups;
+    std::int32_t *roots = parent.data();
+    const std::int32_t *aboveStart = previousStart.data();
+    const std::int32_t *abovePatch = previousPatch.data();
+    const int aboveCount = previousCount;
+    // A group's patch is read into a local before the lookups, whose stores
+    // into the forest would otherwise make the compiler read it again.
+    for (int k = 0; k < aboveCount; ++k) {
+        const std::int32_t group = joined.at(aboveStart[k]);
+        const std::int32_t named = patchOfGroup[group];
+        const std::int32_t root = findRoot(roots, abovePatch[k]);
+        // The first run above a group names its patch; the select is written
+        // with a mask because it is as often true as false.
+        const std::int32_t target = named ^ ((named ^ root) & (named >> 31));
+        // Rare: two patches apart so far meet in this row.
+        patchOfGroup[group] = target == root ? target : merge(target, root);
+    }
+
+    // A group without a run above holds only its one run, which takes the
+    // next free label. Whether a run is the first of its patch is as random
+    // as the map, so the label is chosen without a branch: the next label is
+    // made its own root beforehand and used only when needed.
+    const std::int32_t *here = start.data();
+    std::int32_t *patchOfRun = patch.data();
+    const int hereCount = count;
+    std::size_t next = parent.size();
+    parent.resize(next + std::size_t(hereCount) + 1);
+    roots = parent.data();
+    for (int i = 0; i < hereCount; ++i) {
+        const std::int32_t group = joined.at(here[i]);
+        const std::int32_t named = patchOfGroup[group];
+        roots[next] = std::int32_t(next);
+        // Later merges of the row may have moved the root of a joined group.
+        const std::int32_t id = findRoot(roots, named < 0 ? std::int32_t(next) : named);
+        next += named < 0;
+        patchOfGroup[group] = id;
+        patchOfRun[i] = id;
+    }
+    parent.resize(next);
 }
 
 } // namespace bitrows

@@ -372,35 +372,8 @@ void LandscapeMeasurer::State::linkBitRuns(bitrows::ClassRows &of, std::int32_t 
     of.findRunsAndGroups(reach > 0);
     if (of.count == 0 && of.previousCount == 0)
         return;
-    // Whether a run is the first of its group, above or here, is as random
-    // as the map, so the common steps take no branch on it.
-    std::int32_t *groupPatch = of.groupPatch.data();
-    std::int32_t *roots = parent.data();
-    for (int k = 0; k < of.previousCount; ++k) {
-        std::int32_t &patch = groupPatch[of.groups.at(of.previousStart[std::size_t(k)])];
-        const std::int32_t root = bitrows::findRoot(roots, of.previousPatch[std::size_t(k)]);
-        // The first run above a group names its patch.
-        const std::int32_t target = patch ^ ((patch ^ root) & (patch >> 31));
-        // Rare: two patches apart so far meet in this row.
-        patch = target == root ? target : join(target, root);
-    }
-    // A run here without a run above in its group starts a patch, with the
-    // next label, made its own root beforehand and taken only when needed.
-    auto next = std::int32_t(parent.size());
-    parent.resize(parent.size() + std::size_t(of.count) + 1);
+    of.linkRuns(parent, [this](std::int32_t a, std::int32_t b) { return join(a, b); });
     sums.resize(parent.size(), LabelSums{0, 0, 0, 0, cls});
-    roots = parent.data();
-    for (int i = 0; i < of.count; ++i) {
-        std::int32_t &patch = groupPatch[of.groups.at(of.start[std::size_t(i)])];
-        roots[next] = next;
-        // A join later in the row may have moved the group's root.
-        const std::int32_t id = bitrows::findRoot(roots, patch < 0 ? next : patch);
-        next += patch < 0;
-        patch = id;
-        of.patch[std::size_t(i)] = id;
-    }
-    parent.resize(std::size_t(next));
-    sums.resize(std::size_t(next));
 }
 
 // The sums of the row's runs at their roots, and the runs in the order of

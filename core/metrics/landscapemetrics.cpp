@@ -109,75 +109,37 @@ inline LandscapeMetricsAccumulator::KeptRun &LandscapeMetricsAccumulator::keptRu
 
 void LandscapeMetricsAccumulator::joinRuns()
 {
-    // The loops work on local pointers: the compiler cannot tell that the
-    // stores into the arrays leave the members alone, and would load every
-    // member again for every run.
-    std::int32_t *groupPatch = m_habitat.groupPatch.data();
-    const bitrows::Groups &groups = m_habitat.groups;
-    const auto groupAt = [&groups](std::int32_t column) { return groups.at(column); };
-    std::int32_t *parent = m_parent.data();
-    qint64 *area = m_area.data();
-    qint64 *doubleColumnSum = m_doubleColumnSum.data();
-    qint64 *rowSum = m_rowSum.data();
-
-    const std::int32_t *aboveStart = m_habitat.previousStart.data();
-    const std::int32_t *abovePatch = m_habitat.previousPatch.data();
-    const int aboveCount = m_habitat.previousCount;
-    for (int k = 0; k < aboveCount; ++k) {
-        const std::int32_t group = groupAt(aboveStart[k]);
-        const std::int32_t root = bitrows::findRoot(parent, abovePatch[k]);
-        const std::int32_t joined = groupPatch[group];
-        // The first run above a group names its patch; the select is written
-        // with a mask because it is as often true as false.
-        const std::int32_t target = joined ^ ((joined ^ root) & (joined >> 31));
-        groupPatch[group] = target;
-        // Rare: two patches apart so far meet in this row. The older label,
-        // the smaller one, stays the root, since the patch that spans the map
-        // is usually the oldest and is looked up the most.
-        if (target != root) {
-            const std::int32_t other = bitrows::findRoot(parent, target);
-            const std::int32_t kept = std::min(other, root);
-            const std::int32_t merged = std::max(other, root);
-            if (kept != merged) {
-                parent[merged] = kept;
-                area[kept] += area[merged];
-                doubleColumnSum[kept] += doubleColumnSum[merged];
-                rowSum[kept] += rowSum[merged];
-            }
-            groupPatch[group] = kept;
+    // The older label, the smaller one, stays the root, since the patch
+    // that spans the map is usually the oldest and is looked up the most.
+    // Merges join labels of earlier rows only, whose storage the new
+    // labels have not yet moved.
+    m_habitat.linkRuns(m_parent, [parent = m_parent.data(), area = m_area.data(),
+                                  doubleColumnSum = m_doubleColumnSum.data(),
+                                  rowSum = m_rowSum.data()](std::int32_t label, std::int32_t root) {
+        const std::int32_t other = bitrows::findRoot(parent, label);
+        const std::int32_t kept = std::min(other, root);
+        const std::int32_t merged = std::max(other, root);
+        if (kept != merged) {
+            parent[merged] = kept;
+            area[kept] += area[merged];
+            doubleColumnSum[kept] += doubleColumnSum[merged];
+            rowSum[kept] += rowSum[merged];
         }
-    }
-
-    // The patch of every run first, then the kept runs and the sums, in two
-    // loops that each keep their few pointers in registers.
-    const std::int32_t *start = m_habitat.start.data();
-    const std::int32_t *end = m_habitat.end.data();
-    std::int32_t *patch = m_habitat.patch.data();
-    const int count = m_habitat.count;
-    // A group without a run above holds only its one run, which takes the
-    // next free label. Whether a run is the first of its patch is as random
-    // as the map, so the label is chosen without a branch: the next label is
-    // made its own root beforehand and used only when needed.
-    std::size_t next = m_parent.size();
-    m_parent.resize(next + std::size_t(count) + 1);
-    parent = m_parent.data();
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t group = groupAt(start[i]);
-        const std::int32_t joined = groupPatch[group];
-        parent[next] = std::int32_t(next);
-        // Later merges of the row may have moved the root of a joined group.
-        const std::int32_t id = bitrows::findRoot(parent, joined < 0 ? std::int32_t(next) : joined);
-        next += joined < 0;
-        groupPatch[group] = id;
-        patch[i] = id;
-    }
-    m_parent.resize(next);
+        return kept;
+    });
     m_area.resize(m_parent.size());
     m_doubleColumnSum.resize(m_parent.size());
     m_rowSum.resize(m_parent.size());
-    area = m_area.data();
-    doubleColumnSum = m_doubleColumnSum.data();
-    rowSum = m_rowSum.data();
+
+    // Then the kept runs and the sums, in a loop that keeps its few
+    // pointers in registers.
+    const std::int32_t *start = m_habitat.start.data();
+    const std::int32_t *end = m_habitat.end.data();
+    const std::int32_t *patch = m_habitat.patch.data();
+    const int count = m_habitat.count;
+    qint64 *area = m_area.data();
+    qint64 *doubleColumnSum = m_doubleColumnSum.data();
+    qint64 *rowSum = m_rowSum.data();
 
     const std::int32_t row = m_rows;
     std::size_t kept = m_keptRunCount;
